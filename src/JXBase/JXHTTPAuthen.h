@@ -1,0 +1,40 @@
+// Credentials and the server's authentication challenge (Basic or Digest).
+#pragma once
+
+#include "JXObject.h"
+
+class JXBASE_API CJXHTTPAuthen : public CJXObject {
+public:
+    static constexpr uint32_t kSchemeBasic = 0;
+    static constexpr uint32_t kSchemeDigest = 1;
+
+    CJXHTTPAuthen();
+    ~CJXHTTPAuthen() override;
+    CJXHTTPAuthen(const CJXHTTPAuthen&) = delete;
+    CJXHTTPAuthen& operator=(const CJXHTTPAuthen&) = delete;
+
+    // Forget credentials and challenge; the scheme goes back to Basic.
+    void Reset();
+    // Keep copies of user and password (null allowed). 0 or JX_ERR_NOMEM.
+    int32_t SetUser(const char* pUser, const char* pPassword);
+    // Read a WWW-Authenticate value: one or more challenges, Basic and/or Digest,
+    // parameters in any order, quoted strings with commas and escaped quotes,
+    // unknown parameters ignored. Digest is preferred when offered. 0 when
+    // understood (scheme, realm, nonce and the Digest extras kept), JX_ERR_ARG
+    // for null text, JX_ERR_CONTENT when no challenge could be read.
+    int32_t ParseResponse(const char* pChallenge);
+
+    uint32_t m_Scheme = kSchemeBasic;
+    char* m_User = nullptr;
+    char* m_Password = nullptr;
+    char* m_Realm = nullptr;
+    char* m_Nonce = nullptr;
+    char* m_Opaque = nullptr;
+    char* m_Qop = nullptr;           // the server's qop list as offered, e.g. "auth,auth-int"
+    char* m_Algorithm = nullptr;
+    bool m_Stale = false;
+    uint32_t m_NonceCount = 0;       // nc of the last Digest answer with qop
+
+private:
+    void ClearChallenge();
+};
