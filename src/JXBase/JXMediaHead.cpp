@@ -1,0 +1,6 @@
+#include "JXMediaHead.h"
+
+void CJXMediaHead::Release()
+{
+    delete this;
+}
