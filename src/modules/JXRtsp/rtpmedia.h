@@ -1,0 +1,167 @@
+// Depacketizer bases: packet order and SSRC checks, the frame assembly buffer,
+// the frame-rate estimate, the frame time and the delivery of a finished video
+// frame; and CRTPFrame, a reference-counted list offered to other modules.
+#pragma once
+
+#include "JXRtspDefs.h"
+
+class CRTPParser;
+class CRTPSocket;
+
+class JXRTSP_API CRTPMedia : public CJXObject {
+public:
+    explicit CRTPMedia(CRTPSocket* pSocket);
+    ~CRTPMedia() override;
+    CRTPMedia(const CRTPMedia&) = delete;
+    CRTPMedia& operator=(const CRTPMedia&) = delete;
+
+    // Parameters of the stream's a=fmtp: line. JX_ERR_UNSUPPORTED in the base.
+    virtual int Setup(const char* pText);
+    // One RTP packet whose header the parser accepted. JX_ERR_UNSUPPORTED in the base.
+    virtual int OnRecvRTP(CRTPParser& rtp);
+    // The stream's parameter-set head, or null.
+    virtual CJXMediaHead* GetHead();
+    // Fill this stream's part of the media description.
+    virtual int GetHead(CJXMediaDesc* pDesc) = 0;
+    // Turn the gathered frame into a packet and hand it on. JX_ERR_UNSUPPORTED in the base.
+    virtual int PackFrame();
+    // JX_ERR_UNSUPPORTED; fRate is not written.
+    virtual int GetFrameRate(double& fRate);
+
+    CRTPSocket* m_Socket;              // the owning stream; never null
+    uint32_t m_SSRC = 0;               // SSRC the stream accepts; 0 until known
+    uint16_t m_PayloadType = 0;
+    uint16_t m_SeqNo = 0;              // of the last accepted packet
+    uint32_t m_TimeStamp = 0;          // of the last accepted packet
+    uint32_t m_PrevTimeStamp = 0;      // of the packet before it
+
+protected:
+    // What the order checks found for one packet.
+    enum EPacketOrder {
+        kOrderForeign,       // another payload type: nothing checked or recorded
+        kOrderBadSSRC,       // not the stream's SSRC
+        kOrderNewFrame,      // the timestamp changed: the previous frame is complete
+        kOrderInSequence,    // same timestamp, next sequence number
+        kOrderGap,           // same timestamp, sequence numbers missing
+    };
+    // Learns the SSRC, records sequence number and timestamps, and classifies
+    // the packet. nPrevSeq receives the sequence number recorded before.
+    EPacketOrder TrackPacket(const CRTPParser& rtp, uint16_t& nPrevSeq);
+    // Appends to a frame buffer unless it would pass nMax bytes. JX_OK, or
+    // JX_ERR_CONTENT when it would (nothing appended).
+    static int32_t AppendBounded(CJXString& buffer, const void* pData, int32_t nLen, int32_t nMax);
+};
+
+class JXRTSP_API CRTPMediaVideo : public CRTPMedia {
+public:
+    // Storage reserved for the frame buffer at the start; it grows for larger frames.
+    static constexpr int32_t kInitialBuffer = 65536;
+    // Largest frame gathered. A frame that grows beyond is dropped, and the
+    // stream waits for the next key frame.
+    static constexpr int32_t kMaxFrameBytes = 8 << 20;
+    // Zero bytes written behind every delivered video frame, not counted in its length.
+    static constexpr int32_t kZeroTail = 32;
+    static constexpr uint16_t kNoType = 0xFF;
+    static constexpr uint16_t kNalFragmentOpen = 0x0001;
+    static constexpr uint32_t kClockRate = 90000;
+
+    explicit CRTPMediaVideo(CRTPSocket* pSocket);
+    ~CRTPMediaVideo() override;
+
+    // Order and SSRC checks; closes the previous frame when the timestamp changes.
+    // 0: the subclass takes the payload. JX_ERR_CONTENT: a packet of another
+    // SSRC, or of a frame dropped after a loss; the subclass leaves it out.
+    int OnRecvRTP(CRTPParser& rtp) override;
+    CJXMediaHead* GetHead() override;
+    int GetHead(CJXMediaDesc* pDesc) override;
+    // Empties the frame; bLost (data was lost) also makes the stream wait for a key frame.
+    virtual void ClearBuffer(int bLost);
+
+    // From PackFrame, before the frame is stamped: renews the frame-rate estimate.
+    int UpdateFrameRate();
+    // Time of the frame being packed. t holds now on entry and is kept for a key
+    // frame or while there is no usable estimate.
+    int GetFrameTime(CJXTime& t);
+
+    CJXVideoHead* m_Head = nullptr;    // created and owned by the H.264 and H.265 subclasses
+    uint16_t m_Width = 0;              // picture size, JPEG only
+    uint16_t m_Height = 0;
+    uint32_t m_RefTimeStamp = 0;       // RTP timestamp at the frame-rate reference point
+    uint32_t m_FrameCount = 0;         // frames since the reference point; 0: no estimate yet
+    double m_FrameRate = 0.0;
+    CJXTime m_RefTime;                 // wall clock at the reference point
+    CJXString m_Buffer;                // the frame being gathered
+    uint16_t m_NalFlags = 0;           // 0x0001 fragment open; 0x0100/0x0200/0x0400 SPS/PPS/VPS in-band
+    uint16_t m_FrameType = kNoType;    // 0xFF no slice yet, 0 non-key, 1 key
+    uint16_t m_FrameMark = kNoType;    // 0xFF none, else 9 or 10 from the header extension
+    uint32_t m_WaitKey = 1;            // 1: non-key frames are dropped until a key frame
+
+protected:
+    // Subclasses put frame data in only through AppendFrame and AppendNAL, so
+    // the size limit and the refusal of a dropped frame's rest hold for all.
+    bool IsBufferEmpty() const { return m_Buffer.m_Length == 0 || m_Buffer.m_Data == nullptr; }
+    // Frame data in; bounded by kMaxFrameBytes. JX_OK, or JX_ERR_CONTENT when the
+    // frame grew too large (it is dropped and the rest of it ignored).
+    int32_t AppendFrame(const void* pData, int32_t nLen);
+    // One NAL unit: 00 00 00 01, the NAL header (1 byte H.264, 2 bytes H.265)
+    // and the bytes after it, bounded as AppendFrame.
+    int32_t AppendNAL(const uint8_t* pHead, int32_t nHead, const uint8_t* pData, int32_t nLen);
+    // For PackFrame: false when a non-key frame arrives while the stream waits
+    // for a key frame (the frame is dropped); true otherwise, ending the wait.
+    bool CheckWaitKey();
+    // The frame delivery: frame rate, frame time, one packet holding pPrefix's
+    // parameter sets (when given) and the gathered bytes followed by kZeroTail
+    // zero bytes, handed to the stream and released. 0 or a negative code.
+    int32_t DeliverFrame(uint8_t nType, uint8_t nCodec, uint16_t nWidth, uint16_t nHeight,
+                         CJXMediaHead* pPrefix = nullptr, uint16_t nPrefixFlags = 0);
+    // Drops the frame being gathered (ClearBuffer(1)) and refuses the rest of
+    // its packets until the timestamp changes.
+    void DropFrame();
+
+private:
+    // JX_OK when nLen more bytes fit the frame; otherwise the frame is dropped.
+    int32_t MakeRoom(int32_t nLen);
+    void DropOversized();
+
+    bool m_SkipFrame = false;          // the current frame was dropped; its rest is refused
+    bool m_OverflowLogged = false;
+};
+
+class JXRTSP_API CRTPMediaAudio : public CRTPMedia {
+public:
+    static constexpr int32_t kInitialBuffer = 65536;
+    // Largest audio frame gathered (over two minutes of G.711).
+    static constexpr int32_t kMaxFrameBytes = 1 << 20;
+
+    explicit CRTPMediaAudio(CRTPSocket* pSocket);
+    ~CRTPMediaAudio() override;
+
+    // Order and SSRC checks; closes the previous frame when the timestamp changes.
+    int OnRecvRTP(CRTPParser& rtp) override;
+    virtual void ClearBuffer();
+
+    CJXString m_Buffer;
+
+protected:
+    bool IsBufferEmpty() const { return m_Buffer.m_Length == 0 || m_Buffer.m_Data == nullptr; }
+    // Audio data in; a frame that would pass kMaxFrameBytes is dropped. JX_OK or JX_ERR_CONTENT.
+    int32_t AppendFrame(const void* pData, int32_t nLen);
+};
+
+// A reference-counted list of items; the last Release deletes it, freeing the
+// items through OnDataFree. Create it with new.
+class JXRTSP_API CRTPFrame : public CJXListOBJ {
+public:
+    CRTPFrame();
+    // One more reference: the new count, or JX_ERR_STATE when the count is full.
+    int Acquire();
+    // One reference less; at 0 the object deletes itself. The new count (a count
+    // that is already 0 stays 0 and nothing happens).
+    int Release();
+
+protected:
+    ~CRTPFrame() override;
+
+    CJXMutex m_RefMutex;
+    uint16_t m_RefCount = 1;
+};
