@@ -13,12 +13,15 @@ public:
     CHTTPParser& operator=(const CHTTPParser&) = delete;
 
     // Read over nLen bytes of pText (not copied; the caller keeps it alive).
+    // 0, or JX_ERR_ARG for a negative length or null text with a length.
     virtual int32_t Setup(const char* pText, int32_t nLen);
     // bAll: forget the text (the caller then sets m_Text, m_Length, m_Pos = 0);
     // otherwise rewind to the first line.
     virtual void Reset(bool bAll);
-    // The next line, NUL-ended, without CR LF or LF; null at the end. Also kept
-    // as m_Line until the next call.
+    // The next line, NUL-ended, without its line end (CR LF, LF or a bare CR);
+    // null at the end. Also kept as m_Line until the next call. The line is a
+    // copy: the text is not modified. A line longer than kMaxLineBytes is cut
+    // there and the rest of it skipped.
     const char* ParseNext();
 
     const char* m_Text = nullptr;

@@ -7,6 +7,8 @@ class JXBASE_API CJXHTTPAuthen : public CJXObject {
 public:
     static constexpr uint32_t kSchemeBasic = 0;
     static constexpr uint32_t kSchemeDigest = 1;
+    static constexpr int32_t kMaxChallengeBytes = 8192;   // a longer challenge text is refused
+    static constexpr int32_t kMaxValueBytes = 1024;       // a longer parameter value is refused
 
     CJXHTTPAuthen();
     ~CJXHTTPAuthen() override;
@@ -19,9 +21,13 @@ public:
     int32_t SetUser(const char* pUser, const char* pPassword);
     // Read a WWW-Authenticate value: one or more challenges, Basic and/or Digest,
     // parameters in any order, quoted strings with commas and escaped quotes,
-    // unknown parameters ignored. Digest is preferred when offered. 0 when
-    // understood (scheme, realm, nonce and the Digest extras kept), JX_ERR_ARG
-    // for null text, JX_ERR_CONTENT when no challenge could be read.
+    // unknown parameters and schemes ignored, names in any letter case. Digest
+    // is preferred when offered (a Digest with a nonce and algorithm MD5 or none
+    // first, then another Digest with a nonce, then Basic, then a Digest without
+    // nonce). 0 when understood (scheme, realm, nonce and the Digest extras
+    // kept), JX_ERR_ARG for null text, JX_ERR_CONTENT when the text is malformed
+    // (unterminated quote, missing value, overlong) or offers no usable
+    // challenge; the previous challenge is forgotten in every case.
     int32_t ParseResponse(const char* pChallenge);
 
     uint32_t m_Scheme = kSchemeBasic;

@@ -114,7 +114,8 @@ protected:
 private:
     int32_t ParseHead(const char* pText, int32_t nLen, bool bRequest);
     int32_t FindHeadEnd(const char* pText, int32_t nLen, bool bRequest);
-    int32_t ParseFirstLine(const char* pLine, bool bRequest);
+    int32_t ParseFirstLine(const char* pLine, int32_t nLen, bool bRequest);
+    int32_t FinishHead(CJXString& out, const CJXString* pBody);
     int32_t TakeChunkLine(const char* pLine, int32_t nLen);
     void ClearFields();
     void RestartScan();

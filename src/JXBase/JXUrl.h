@@ -6,6 +6,7 @@
 class JXBASE_API CJXUrl : public CJXObject {
 public:
     static constexpr uint16_t kDefaultRtspPort = 554;
+    static constexpr int32_t kMaxTextBytes = 4096;   // a longer URL is refused
 
     CJXUrl();
     explicit CJXUrl(const char* pText);
@@ -15,8 +16,13 @@ public:
     CJXUrl& operator=(const char* pText);
 
     // Parse the text; 0, or JX_ERR_ARG for null, empty or malformed text (the
-    // object is then empty). Port 554 when the URL names none. User and password
-    // are percent-decoded; an IPv6 host is kept without its brackets.
+    // object is then empty). Port 554 when the URL names none (or an empty one,
+    // "host:/"); a port outside 1..65535 or not a number is malformed. User and
+    // password are percent-decoded, and a bad escape ("%4", "%zz") or an escaped
+    // NUL is malformed; the user information ends at the last '@' before the
+    // path. An IPv6 host ("[::1]:8554") is kept without its brackets. The scheme
+    // is optional ("192.168.1.10/live", "host:554/path"). Blanks and control
+    // characters anywhere are malformed. Path and query are kept as written.
     int32_t Setup(const char* pText);
     void Clear();
     // True when the text starts with a scheme and "://".
@@ -35,4 +41,10 @@ public:
     // The URL text with the password replaced by "***", for logs. Heap text for
     // free(); null for an empty URL.
     char* CloneForLog() const;
+
+private:
+    int32_t Parse();
+
+    int32_t m_PassFrom = -1;      // the password's bytes in m_Text, -1 when none
+    int32_t m_PassTo = -1;
 };

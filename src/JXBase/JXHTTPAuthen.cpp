@@ -1,0 +1,253 @@
+// Credentials and the server's authentication challenge (RFC 7235 syntax,
+// RFC 2617 Basic and Digest parameters).
+#include "JXHTTPAuthen.h"
+
+#include "JXString.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// What a challenge offers, best last.
+enum : int32_t {
+    kRankNone = 0,          // unknown scheme, or Digest without any parameter
+    kRankDigestNoNonce,     // Digest without a nonce: tried only when nothing better
+    kRankBasic,
+    kRankDigestOther,       // Digest with a nonce and an algorithm other than MD5
+    kRankDigestMD5,         // Digest with a nonce, algorithm MD5 or none
+};
+
+enum : int32_t { kKindOther = 0, kKindBasic, kKindDigest };
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+// RFC 7230 tchar.
+bool IsTokenChar(char c)
+{
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    return c != '\0' && strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+}
+
+bool EqualNoCase(const char* p, int32_t n, const char* pWord)
+{
+    int32_t i = 0;
+    for (; i < n && pWord[i] != '\0'; ++i) {
+        if (Lower(p[i]) != Lower(pWord[i])) return false;
+    }
+    return i == n && pWord[i] == '\0';
+}
+
+// A parameter value inside the challenge text: raw bytes (without the quotes of
+// a quoted string) and its length once backslash escapes are removed.
+struct SSpan {
+    const char* m_Text = nullptr;
+    int32_t m_Raw = 0;
+    int32_t m_Decoded = 0;
+    bool m_Quoted = false;
+};
+
+struct SChallenge {
+    int32_t m_Kind = kKindOther;
+    int32_t m_Params = 0;
+    SSpan m_Realm, m_Nonce, m_Opaque, m_Qop, m_Algorithm, m_Stale;
+};
+
+// Writes the value without escapes into pOut (room for nCap bytes and a NUL).
+void DecodeInto(const SSpan& v, char* pOut, int32_t nCap)
+{
+    int32_t nOut = 0;
+    for (int32_t i = 0; i < v.m_Raw && nOut < nCap; ++i) {
+        if (v.m_Quoted && v.m_Text[i] == '\\' && i + 1 < v.m_Raw) ++i;
+        pOut[nOut++] = v.m_Text[i];
+    }
+    pOut[nOut] = '\0';
+}
+
+// Heap copy of the decoded value, null when absent.
+char* CloneValue(const SSpan& v)
+{
+    if (v.m_Text == nullptr) return nullptr;
+    char* p = static_cast<char*>(malloc(size_t(v.m_Decoded) + 1));
+    if (p != nullptr) DecodeInto(v, p, v.m_Decoded);
+    return p;
+}
+
+bool ValueIs(const SSpan& v, const char* pWord)
+{
+    char szValue[16];
+    if (v.m_Text == nullptr || v.m_Decoded >= int32_t(sizeof(szValue))) return false;
+    DecodeInto(v, szValue, v.m_Decoded);
+    return EqualNoCase(szValue, v.m_Decoded, pWord);
+}
+
+int32_t RankOf(const SChallenge& c)
+{
+    if (c.m_Kind == kKindBasic) return kRankBasic;
+    if (c.m_Kind != kKindDigest || c.m_Params == 0) return kRankNone;
+    if (c.m_Nonce.m_Text == nullptr) return kRankDigestNoNonce;
+    if (c.m_Algorithm.m_Text == nullptr || ValueIs(c.m_Algorithm, "MD5")) return kRankDigestMD5;
+    return kRankDigestOther;
+}
+
+// A quoted string or a bare value at p[i]; i moves behind it.
+int32_t ReadValue(const char* p, int32_t n, int32_t& i, SSpan& out)
+{
+    if (i < n && p[i] == '"') {
+        int32_t nStart = ++i;
+        int32_t nDecoded = 0;
+        while (i < n && p[i] != '"') {
+            if (p[i] == '\\' && ++i >= n) return JX_ERR_CONTENT;     // escape at the very end
+            ++i;
+            if (++nDecoded > CJXHTTPAuthen::kMaxValueBytes) return JX_ERR_CONTENT;
+        }
+        if (i >= n) return JX_ERR_CONTENT;                           // unterminated quote
+        out.m_Text = p + nStart;
+        out.m_Raw = i - nStart;
+        out.m_Decoded = nDecoded;
+        out.m_Quoted = true;
+        ++i;
+        return JX_OK;
+    }
+    // A token, or a token68-like value (nonce=abc/+==) some servers send unquoted.
+    int32_t nStart = i;
+    while (i < n && !IsBlank(p[i]) && p[i] != ',' && p[i] != '"') ++i;
+    if (i == nStart || (i < n && p[i] == '"')) return JX_ERR_CONTENT;   // "realm=" or realm=a"b
+    if (i - nStart > CJXHTTPAuthen::kMaxValueBytes) return JX_ERR_CONTENT;
+    out.m_Text = p + nStart;
+    out.m_Raw = i - nStart;
+    out.m_Decoded = out.m_Raw;
+    out.m_Quoted = false;
+    return JX_OK;
+}
+
+void Assign(SChallenge& c, const char* pName, int32_t nName, const SSpan& v)
+{
+    ++c.m_Params;
+    if (EqualNoCase(pName, nName, "realm")) c.m_Realm = v;
+    else if (EqualNoCase(pName, nName, "nonce")) c.m_Nonce = v;
+    else if (EqualNoCase(pName, nName, "opaque")) c.m_Opaque = v;
+    else if (EqualNoCase(pName, nName, "qop")) c.m_Qop = v;
+    else if (EqualNoCase(pName, nName, "algorithm")) c.m_Algorithm = v;
+    else if (EqualNoCase(pName, nName, "stale")) c.m_Stale = v;
+}
+
+} // namespace
+
+CJXHTTPAuthen::CJXHTTPAuthen() = default;
+
+CJXHTTPAuthen::~CJXHTTPAuthen()
+{
+    Reset();
+}
+
+void CJXHTTPAuthen::ClearChallenge()
+{
+    free(m_Realm);
+    m_Realm = nullptr;
+    free(m_Nonce);
+    m_Nonce = nullptr;
+    free(m_Opaque);
+    m_Opaque = nullptr;
+    free(m_Qop);
+    m_Qop = nullptr;
+    free(m_Algorithm);
+    m_Algorithm = nullptr;
+    m_Stale = false;
+    m_Scheme = kSchemeBasic;
+    m_NonceCount = 0;
+}
+
+void CJXHTTPAuthen::Reset()
+{
+    ClearChallenge();
+    free(m_User);
+    m_User = nullptr;
+    free(m_Password);
+    m_Password = nullptr;
+}
+
+int32_t CJXHTTPAuthen::SetUser(const char* pUser, const char* pPassword)
+{
+    char* pNewUser = pUser ? CJXString::Clone(pUser) : nullptr;
+    char* pNewPassword = pPassword ? CJXString::Clone(pPassword) : nullptr;
+    if ((pUser && !pNewUser) || (pPassword && !pNewPassword)) {
+        free(pNewUser);
+        free(pNewPassword);
+        return JX_ERR_NOMEM;
+    }
+    free(m_User);
+    m_User = pNewUser;
+    free(m_Password);
+    m_Password = pNewPassword;
+    return JX_OK;
+}
+
+int32_t CJXHTTPAuthen::ParseResponse(const char* pChallenge)
+{
+    ClearChallenge();
+    if (pChallenge == nullptr) return JX_ERR_ARG;
+    // Bounded length: never reads more than one byte past the limit.
+    const char* p = pChallenge;
+    int32_t n = 0;
+    while (n <= kMaxChallengeBytes && p[n] != '\0') ++n;
+    if (n > kMaxChallengeBytes) return JX_ERR_CONTENT;
+
+    SChallenge cur;
+    SChallenge best;
+    bool bHave = false;
+    int32_t nBestRank = kRankNone;
+    int32_t i = 0;
+    for (;;) {
+        while (i < n && (IsBlank(p[i]) || p[i] == ',')) ++i;
+        if (i >= n) break;
+        int32_t nName = i;
+        while (i < n && IsTokenChar(p[i])) ++i;
+        if (i == nName) return JX_ERR_CONTENT;          // a quote, '=' or junk where a name belongs
+        int32_t nNameLen = i - nName;
+        int32_t j = i;
+        while (j < n && IsBlank(p[j])) ++j;
+        if (j < n && p[j] == '=') {
+            // name=value of the current challenge
+            if (!bHave) return JX_ERR_CONTENT;
+            i = j + 1;
+            while (i < n && IsBlank(p[i])) ++i;
+            SSpan value;
+            int32_t nRet = ReadValue(p, n, i, value);
+            if (nRet < 0) return nRet;
+            Assign(cur, p + nName, nNameLen, value);
+            continue;
+        }
+        // A scheme name opens the next challenge.
+        if (bHave && RankOf(cur) > nBestRank) {
+            nBestRank = RankOf(cur);
+            best = cur;
+        }
+        cur = SChallenge();
+        bHave = true;
+        if (EqualNoCase(p + nName, nNameLen, "Basic")) cur.m_Kind = kKindBasic;
+        else if (EqualNoCase(p + nName, nNameLen, "Digest")) cur.m_Kind = kKindDigest;
+    }
+    if (bHave && RankOf(cur) > nBestRank) {
+        nBestRank = RankOf(cur);
+        best = cur;
+    }
+    if (nBestRank == kRankNone) return JX_ERR_CONTENT;
+
+    m_Realm = CloneValue(best.m_Realm);
+    if (best.m_Kind == kKindDigest) {
+        m_Scheme = kSchemeDigest;
+        m_Nonce = CloneValue(best.m_Nonce);
+        m_Opaque = CloneValue(best.m_Opaque);
+        m_Qop = CloneValue(best.m_Qop);
+        m_Algorithm = CloneValue(best.m_Algorithm);
+        m_Stale = ValueIs(best.m_Stale, "true");
+    }
+    bool bLost = (best.m_Realm.m_Text && !m_Realm) || (best.m_Nonce.m_Text && !m_Nonce && m_Scheme == kSchemeDigest);
+    if (bLost) {
+        ClearChallenge();
+        return JX_ERR_NOMEM;
+    }
+    return JX_OK;
+}

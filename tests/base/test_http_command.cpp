@@ -1,0 +1,710 @@
+// HTTP-style message reader and writer: heads as cameras send them, bodies in
+// pieces, hostile input, and the text it builds.
+#include "JXHTTPCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// What a client does with its receive buffer: bytes arrive in the given pieces;
+// after each arrival the head is read (all bytes from the message start), then
+// the body is taken, and consumed bytes are dropped from the buffer.
+struct SFeedResult {
+    int32_t m_Error = 0;          // first negative result, 0 when none
+    int32_t m_HeadLength = 0;     // head length reported
+    std::string m_Left;           // bytes not consumed
+};
+
+// Each call sees an exact-size heap copy, so ASan flags any read past the end.
+int32_t CallParse(CJXHTTPCommand& cmd, const std::string& buf, bool bContent, bool bRequest = false)
+{
+    char* p = static_cast<char*>(malloc(buf.size() ? buf.size() : 1));
+    memcpy(p, buf.data(), buf.size());
+    int32_t nRet = bContent ? cmd.ParseContent(p, int32_t(buf.size()), &cmd.m_Body)
+                            : (bRequest ? cmd.ParseRequest(p, int32_t(buf.size()))
+                                        : cmd.ParseResponse(p, int32_t(buf.size())));
+    free(p);
+    return nRet;
+}
+
+SFeedResult Feed(CJXHTTPCommand& cmd, const std::vector<std::string>& pieces)
+{
+    SFeedResult r;
+    std::string buf;
+    bool bHead = false;
+    for (const std::string& piece : pieces) {
+        buf += piece;
+        if (!bHead) {
+            int32_t nRet = CallParse(cmd, buf, false);
+            if (nRet < 0) {
+                r.m_Error = nRet;
+                break;
+            }
+            if (nRet == 0) continue;
+            r.m_HeadLength = nRet;
+            buf.erase(0, size_t(nRet));
+            bHead = true;
+        }
+        int32_t nTaken = CallParse(cmd, buf, true);
+        if (nTaken < 0) {
+            r.m_Error = nTaken;
+            break;
+        }
+        buf.erase(0, size_t(nTaken));
+    }
+    r.m_Left = buf;
+    return r;
+}
+
+const char* Str(const char* p) { return p ? p : "(null)"; }
+
+struct SGoodResponse {
+    const char* m_Name;
+    std::string m_Text;
+    int32_t m_HeadLength;
+    int32_t m_Status;
+    const char* m_Reason;
+    uint16_t m_CSeq;
+    const char* m_Session;
+    uint16_t m_Timeout;
+    const char* m_ContentType;
+    const char* m_Transport;
+    const char* m_WWWAuthenticate;
+    std::string m_Body;
+};
+
+const std::vector<SGoodResponse>& GoodResponses()
+{
+    static const std::vector<SGoodResponse> cases = {
+        {"describe_crlf",
+         "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Type: application/sdp\r\nContent-Length: 10\r\n\r\n0123456789",
+         79, 200, "OK", 2, nullptr, 0, "application/sdp", nullptr, nullptr, "0123456789"},
+        {"lf_only", "RTSP/1.0 200 OK\nCSeq: 3\nSession: 12345678;timeout=60\n\n", 54, 200, "OK", 3, "12345678", 60,
+         nullptr, nullptr, nullptr, ""},
+        {"mixed_ends_and_case", "RTSP/1.0 200 OK\r\ncseq: 4\nSESSION:  abc ; TimeOut = 30 \r\n\n", 57, 200, "OK", 4,
+         "abc", 30, nullptr, nullptr, nullptr, ""},
+        {"no_reason", "RTSP/1.0 200\r\nCSeq: 5\r\n\r\n", 25, 200, nullptr, 5, nullptr, 0, nullptr, nullptr, nullptr,
+         ""},
+        {"no_reason_trailing_blank", "RTSP/1.0 200 \r\nCSeq: 6\r\n\r\n", 26, 200, nullptr, 6, nullptr, 0, nullptr,
+         nullptr, nullptr, ""},
+        {"http_status", "HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nabc", 45, 404, "Not Found", 0, nullptr, 0,
+         nullptr, nullptr, nullptr, "abc"},
+        {"tabs_and_blanks", "RTSP/1.0 200 OK\r\nCSeq:\t7\t\r\nTransport :  RTP/AVP/TCP;interleaved=0-1 \t\r\n\r\n",
+         73, 200, "OK", 7, nullptr, 0, nullptr, "RTP/AVP/TCP;interleaved=0-1", nullptr, ""},
+        {"two_challenges_joined",
+         "RTSP/1.0 401 Unauthorized\r\nCSeq: 8\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
+         "www-authenticate: Digest realm=\"y\", nonce=\"z\"\r\n\r\n",
+         120, 401, "Unauthorized", 8, nullptr, 0, nullptr, nullptr, "Basic realm=\"x\", Digest realm=\"y\", nonce=\"z\"",
+         ""},
+        {"timeout_capped", "RTSP/1.0 200 OK\r\nSession: s1;timeout=999999999999\r\n\r\n", 53, 200, "OK", 0, "s1", 65535,
+         nullptr, nullptr, nullptr, ""},
+        {"leading_empty_lines", "\r\n\r\nRTSP/1.0 200 OK\r\nCSeq: 9\r\n\r\n", 32, 200, "OK", 9, nullptr, 0, nullptr,
+         nullptr, nullptr, ""},
+        {"reason_with_blanks", "RTSP/1.0 454 Session Not Found\r\nCSeq: 10\r\n\r\n", 44, 454, "Session Not Found", 10,
+         nullptr, 0, nullptr, nullptr, nullptr, ""},
+        {"body_with_crlf_and_dollar",
+         std::string("RTSP/1.0 200 OK\r\nContent-Length: 12\r\n\r\n$\x00\x01\r\n\r\nv=0\r\n", 51),
+         39, 200, "OK", 0, nullptr, 0, nullptr, nullptr, nullptr, std::string("$\x00\x01\r\n\r\nv=0\r\n", 12)},
+        {"max_content_length_header", "RTSP/1.0 200 OK\r\nContent-Length: 0000\r\n\r\n", 41, 200, "OK", 0, nullptr, 0,
+         nullptr, nullptr, nullptr, ""},
+    };
+    return cases;
+}
+
+void ExpectFields(const CJXHTTPCommand& cmd, const SGoodResponse& c)
+{
+    EXPECT_EQ(cmd.m_StatusCode, c.m_Status);
+    EXPECT_STREQ(Str(cmd.m_Reason), Str(c.m_Reason));
+    EXPECT_EQ(cmd.m_CSeq, c.m_CSeq);
+    EXPECT_STREQ(Str(cmd.m_SessionID), Str(c.m_Session));
+    EXPECT_EQ(cmd.m_SessionTimeout, c.m_Timeout);
+    EXPECT_STREQ(Str(cmd.m_ContentType), Str(c.m_ContentType));
+    EXPECT_STREQ(Str(cmd.m_Transport), Str(c.m_Transport));
+    EXPECT_STREQ(Str(cmd.m_WWWAuthenticate), Str(c.m_WWWAuthenticate));
+    EXPECT_EQ(cmd.m_ContentLength, int32_t(c.m_Body.size()));
+    EXPECT_EQ(std::string(cmd.m_Body.c_str(), size_t(cmd.m_Body.m_Length)), c.m_Body);
+    EXPECT_TRUE(cmd.IsCompleted());
+}
+
+TEST(HTTPCommand, GoodResponsesInOneRead)
+{
+    for (const SGoodResponse& c : GoodResponses()) {
+        SCOPED_TRACE(c.m_Name);
+        CJXHTTPCommand cmd;
+        SFeedResult r = Feed(cmd, {c.m_Text});
+        EXPECT_EQ(r.m_Error, 0);
+        EXPECT_EQ(r.m_HeadLength, c.m_HeadLength);
+        EXPECT_EQ(r.m_Left, "");
+        ExpectFields(cmd, c);
+    }
+}
+
+// Two reads, split at every offset: the head is found once it is all there,
+// never earlier, and the body is assembled byte-exact.
+TEST(HTTPCommand, GoodResponsesAtEverySplit)
+{
+    for (const SGoodResponse& c : GoodResponses()) {
+        for (size_t cut = 0; cut <= c.m_Text.size(); ++cut) {
+            SCOPED_TRACE(std::string(c.m_Name) + " cut " + std::to_string(cut));
+            CJXHTTPCommand cmd;
+            std::string first = c.m_Text.substr(0, cut);
+            if (cut < size_t(c.m_HeadLength)) {
+                EXPECT_EQ(CallParse(cmd, first, false), 0);
+                EXPECT_FALSE(cmd.IsCompleted());
+                EXPECT_EQ(cmd.m_StatusCode, 0);
+            }
+            CJXHTTPCommand fresh;
+            SFeedResult r = Feed(fresh, {first, c.m_Text.substr(cut)});
+            EXPECT_EQ(r.m_Error, 0);
+            EXPECT_EQ(r.m_HeadLength, c.m_HeadLength);
+            EXPECT_EQ(r.m_Left, "");
+            ExpectFields(fresh, c);
+        }
+    }
+}
+
+TEST(HTTPCommand, GoodResponsesByteByByte)
+{
+    for (const SGoodResponse& c : GoodResponses()) {
+        SCOPED_TRACE(c.m_Name);
+        std::vector<std::string> pieces;
+        for (char ch : c.m_Text) pieces.emplace_back(1, ch);
+        CJXHTTPCommand cmd;
+        SFeedResult r = Feed(cmd, pieces);
+        EXPECT_EQ(r.m_Error, 0);
+        EXPECT_EQ(r.m_HeadLength, c.m_HeadLength);
+        ExpectFields(cmd, c);
+    }
+}
+
+TEST(HTTPCommand, BodyOverThreeReadsCompletesOnlyAtTheEnd)
+{
+    const std::string text = "RTSP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nabcdefghi";
+    const int32_t nHead = int32_t(text.size()) - 9;
+    CJXHTTPCommand cmd;
+    EXPECT_EQ(cmd.ParseResponse(text.data(), nHead + 2), nHead);
+    EXPECT_EQ(cmd.ParseContent(text.data() + nHead, 2, &cmd.m_Body), 2);
+    EXPECT_FALSE(cmd.IsCompleted());
+    EXPECT_EQ(cmd.ParseContent(text.data() + nHead + 2, 4, &cmd.m_Body), 4);
+    EXPECT_FALSE(cmd.IsCompleted());
+    EXPECT_EQ(cmd.ParseContent(text.data() + nHead + 6, 3, &cmd.m_Body), 3);
+    EXPECT_TRUE(cmd.IsCompleted());
+    EXPECT_STREQ(cmd.m_Body.c_str(), "abcdefghi");
+    EXPECT_EQ(cmd.ParseContent("more", 4, &cmd.m_Body), 0);   // nothing beyond the announced length
+}
+
+TEST(HTTPCommand, TwoResponsesInOneBufferConsumeOnlyTheFirst)
+{
+    const std::string first = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 4\r\n\r\nbody";
+    const std::string second = "RTSP/1.0 200 OK\r\nCSeq: 2\r\n\r\n";
+    const std::string interleaved("$\x00\x00\x02hi", 6);
+    CJXHTTPCommand cmd;
+    SFeedResult r = Feed(cmd, {first + interleaved + second});
+    EXPECT_EQ(r.m_Error, 0);
+    EXPECT_TRUE(cmd.IsCompleted());
+    EXPECT_EQ(cmd.m_CSeq, 1);
+    EXPECT_EQ(r.m_Left, interleaved + second);
+
+    cmd.Reset();
+    r = Feed(cmd, {second});
+    EXPECT_EQ(r.m_Error, 0);
+    EXPECT_EQ(cmd.m_CSeq, 2);
+    EXPECT_TRUE(cmd.IsCompleted());
+}
+
+TEST(HTTPCommand, HeadIsReportedAgainUntilReset)
+{
+    const std::string text = "RTSP/1.0 200 OK\r\nCSeq: 3\r\n\r\n";
+    CJXHTTPCommand cmd;
+    EXPECT_EQ(cmd.ParseResponse(text.data(), int32_t(text.size())), int32_t(text.size()));
+    EXPECT_EQ(cmd.ParseResponse(text.data(), int32_t(text.size())), int32_t(text.size()));
+    EXPECT_EQ(cmd.Reset(), 0);
+    EXPECT_EQ(cmd.m_StatusCode, 0);
+    EXPECT_EQ(cmd.m_CSeq, 0);
+    EXPECT_FALSE(cmd.IsCompleted());
+    const std::string other = "RTSP/1.0 401 Unauthorized\nCSeq: 4\n\n";
+    EXPECT_EQ(cmd.ParseResponse(other.data(), int32_t(other.size())), int32_t(other.size()));
+    EXPECT_EQ(cmd.m_StatusCode, 401);
+    EXPECT_EQ(cmd.m_CSeq, 4);
+}
+
+TEST(HTTPCommand, ResetClearsEveryValueAndKeepsWorking)
+{
+    const std::string text =
+        "RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 77;timeout=5\r\nTransport: t\r\nContent-Type: c\r\n"
+        "WWW-Authenticate: Basic realm=\"r\"\r\nConnection: close\r\nContent-Length: 2\r\n\r\nxy";
+    CJXHTTPCommand cmd;
+    SFeedResult r = Feed(cmd, {text});
+    ASSERT_EQ(r.m_Error, 0);
+    EXPECT_TRUE(cmd.m_Close);
+    cmd.Reset();
+    EXPECT_EQ(cmd.m_StatusCode, 0);
+    EXPECT_EQ(cmd.m_SessionID, nullptr);
+    EXPECT_EQ(cmd.m_SessionTimeout, 0);
+    EXPECT_EQ(cmd.m_Transport, nullptr);
+    EXPECT_EQ(cmd.m_ContentType, nullptr);
+    EXPECT_EQ(cmd.m_WWWAuthenticate, nullptr);
+    EXPECT_EQ(cmd.m_Reason, nullptr);
+    EXPECT_EQ(cmd.m_ContentLength, 0);
+    EXPECT_EQ(cmd.m_Body.m_Length, 0);
+    EXPECT_FALSE(cmd.m_Close);
+    r = Feed(cmd, {text});
+    EXPECT_EQ(r.m_Error, 0);
+    EXPECT_STREQ(cmd.m_Body.c_str(), "xy");
+}
+
+struct SBadResponse {
+    const char* m_Name;
+    std::string m_Text;
+    int32_t m_Error;
+};
+
+std::string Repeat(char c, size_t n) { return std::string(n, c); }
+
+TEST(HTTPCommand, MalformedHeadsAreRefused)
+{
+    const std::vector<SBadResponse> cases = {
+        {"length_too_big", "RTSP/1.0 200 OK\r\nContent-Length: 262145\r\n\r\n", JX_ERR_CONTENT},
+        {"length_huge", "RTSP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\n", JX_ERR_CONTENT},
+        {"length_overflowing", "RTSP/1.0 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n", JX_ERR_CONTENT},
+        {"length_negative", "RTSP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n", JX_ERR_CONTENT},
+        {"length_plus", "RTSP/1.0 200 OK\r\nContent-Length: +5\r\n\r\n", JX_ERR_CONTENT},
+        {"length_text", "RTSP/1.0 200 OK\r\nContent-Length: abc\r\n\r\n", JX_ERR_CONTENT},
+        {"length_hex", "RTSP/1.0 200 OK\r\nContent-Length: 0x10\r\n\r\n", JX_ERR_CONTENT},
+        {"length_two_numbers", "RTSP/1.0 200 OK\r\nContent-Length: 5 5\r\n\r\n", JX_ERR_CONTENT},
+        {"length_empty", "RTSP/1.0 200 OK\r\nContent-Length:\r\n\r\n", JX_ERR_CONTENT},
+        {"length_conflicting", "RTSP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n", JX_ERR_CONTENT},
+        {"status_two_digits", "RTSP/1.0 20 OK\r\n\r\n", JX_ERR_CONTENT},
+        {"status_four_digits", "RTSP/1.0 2000 OK\r\n\r\n", JX_ERR_CONTENT},
+        {"status_below_100", "RTSP/1.0 099 Odd\r\n\r\n", JX_ERR_CONTENT},
+        {"status_letters", "RTSP/1.0 abc\r\n\r\n", JX_ERR_CONTENT},
+        {"status_glued_reason", "RTSP/1.0 200OK\r\n\r\n", JX_ERR_CONTENT},
+        {"status_missing", "RTSP/1.0\r\n\r\n", JX_ERR_CONTENT},
+        {"status_missing_blank", "RTSP/1.0200 OK\r\n\r\n", JX_ERR_CONTENT},
+        {"version_missing", "RTSP/ 200 OK\r\n\r\n", JX_ERR_CONTENT},
+        {"version_no_minor", "RTSP/1 200 OK\r\n\r\n", JX_ERR_CONTENT},
+        {"lower_case_protocol", "rtsp/1.0 200 OK\r\n\r\n", JX_ERR_CONTENT},
+        {"other_protocol", "SIP/2.0 200 OK\r\n\r\n", JX_ERR_CONTENT},
+        {"binary_garbage", std::string("\x24\x00\x10\x00garbage\r\n\r\n", 15), JX_ERR_CONTENT},
+        {"request_not_response", "OPTIONS * RTSP/1.0\r\n\r\n", JX_ERR_CONTENT},
+        {"nul_in_header", std::string("RTSP/1.0 200 OK\r\nCSeq: 1\0\r\n\r\n", 29), JX_ERR_CONTENT},
+        {"nul_in_status", std::string("RTSP/1.0 200 O\0K\r\n\r\n", 20), JX_ERR_CONTENT},
+        {"unknown_transfer_coding", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n", JX_ERR_UNSUPPORTED},
+    };
+    for (const SBadResponse& c : cases) {
+        SCOPED_TRACE(c.m_Name);
+        CJXHTTPCommand cmd;
+        EXPECT_EQ(CallParse(cmd, c.m_Text, false), c.m_Error);
+        EXPECT_EQ(cmd.m_StatusCode, 0);
+        EXPECT_FALSE(cmd.IsCompleted());
+        // No prefix is ever taken for a head.
+        for (size_t cut = 0; cut < c.m_Text.size(); ++cut) {
+            CJXHTTPCommand part;
+            EXPECT_LE(CallParse(part, c.m_Text.substr(0, cut), false), 0) << cut;
+        }
+    }
+}
+
+TEST(HTTPCommand, LargestContentLengthIsAccepted)
+{
+    const std::string head = "RTSP/1.0 200 OK\r\nContent-Length: 262144\r\n\r\n";
+    std::string text = head + std::string(size_t(CJXHTTPCommand::kMaxContent), 'b');
+    CJXHTTPCommand cmd;
+    SFeedResult r = Feed(cmd, {text.substr(0, 1000), text.substr(1000, 100000), text.substr(101000)});
+    EXPECT_EQ(r.m_Error, 0);
+    EXPECT_TRUE(cmd.IsCompleted());
+    EXPECT_EQ(cmd.m_Body.m_Length, CJXHTTPCommand::kMaxContent);
+}
+
+// A bad status line is refused as soon as its first bytes show it, not after
+// a blank line that may never come.
+TEST(HTTPCommand, GarbageIsRefusedWithoutWaitingForTheBlankLine)
+{
+    const std::vector<std::string> cases = {"X", "RTSX", "HTTP/1.1 2x", "RTSP/1.0 200 OK\r\n\x01\x02", "GET / HTTP/1.1"};
+    const std::vector<int32_t> expected = {JX_ERR_CONTENT, JX_ERR_CONTENT, 0, 0, JX_ERR_CONTENT};
+    for (size_t i = 0; i < cases.size(); ++i) {
+        CJXHTTPCommand cmd;
+        EXPECT_EQ(CallParse(cmd, cases[i], false), expected[i]) << cases[i];
+    }
+    CJXHTTPCommand cmd;
+    EXPECT_EQ(CallParse(cmd, "HTTP/1.1 2x\r\n", false), JX_ERR_CONTENT);   // refused when its line is whole
+}
+
+TEST(HTTPCommand, LineLengthLimit)
+{
+    const std::string status = "RTSP/1.0 200 OK\r\n";
+    const std::string key = "X-Long: ";
+    std::string atLimit = key + Repeat('a', size_t(CJXHTTPCommand::kMaxLineBytes) - key.size());
+    std::string overLimit = atLimit + "a";
+    {
+        CJXHTTPCommand cmd;
+        std::string text = status + atLimit + "\r\n\r\n";
+        EXPECT_EQ(CallParse(cmd, text, false), int32_t(text.size()));
+    }
+    {
+        // Refused before the line (or the head) ends.
+        CJXHTTPCommand cmd;
+        EXPECT_EQ(CallParse(cmd, status + overLimit + "a", false), JX_ERR_CONTENT);
+    }
+    {
+        CJXHTTPCommand cmd;
+        EXPECT_EQ(CallParse(cmd, status + overLimit + "\r\n\r\n", false), JX_ERR_CONTENT);
+    }
+    {
+        CJXHTTPCommand cmd;
+        EXPECT_EQ(CallParse(cmd, "RTSP/1.0 200 " + Repeat('r', size_t(CJXHTTPCommand::kMaxLineBytes)), false),
+                  JX_ERR_CONTENT);
+    }
+}
+
+TEST(HTTPCommand, HeaderLineCountLimit)
+{
+    std::string lines;
+    for (int32_t i = 0; i < CJXHTTPCommand::kMaxHeadLines; ++i) lines += "X-N: " + std::to_string(i) + "\r\n";
+    const std::string status = "RTSP/1.0 200 OK\r\n";
+    {
+        CJXHTTPCommand cmd;
+        std::string text = status + lines + "\r\n";
+        EXPECT_EQ(CallParse(cmd, text, false), int32_t(text.size()));
+    }
+    {
+        CJXHTTPCommand cmd;
+        EXPECT_EQ(CallParse(cmd, status + lines + "X-N: one more\r\n", false), JX_ERR_CONTENT);
+    }
+}
+
+TEST(HTTPCommand, HeadLengthLimit)
+{
+    // Few lines, each long: the head passes kMaxHeadBytes without a blank line.
+    std::string text = "RTSP/1.0 200 OK\r\n";
+    while (text.size() < size_t(CJXHTTPCommand::kMaxHeadBytes)) text += "X-Pad: " + Repeat('p', 8000) + "\r\n";
+    CJXHTTPCommand cmd;
+    EXPECT_EQ(CallParse(cmd, text, false), JX_ERR_CONTENT);
+
+    // Endless empty lines are no head either.
+    CJXHTTPCommand blank;
+    EXPECT_EQ(CallParse(blank, Repeat('\n', size_t(CJXHTTPCommand::kMaxHeadBytes)), false), JX_ERR_CONTENT);
+}
+
+// A head just under the limit, fed one byte more at each call (the search
+// resumes between calls): found exactly when its last byte arrives.
+TEST(HTTPCommand, ByteByByteLargeHead)
+{
+    std::string text = "RTSP/1.0 200 OK\r\n";
+    std::string line = "X-Pad: " + Repeat('p', 300) + "\r\n";   // about 210 lines
+    while (text.size() + line.size() + 2 < size_t(CJXHTTPCommand::kMaxHeadBytes)) text += line;
+    text += "\r\n";
+    CJXHTTPCommand cmd;
+    int32_t nRet = 0;
+    size_t n = 0;
+    while (nRet == 0 && n < text.size()) nRet = cmd.ParseResponse(text.data(), int32_t(++n));
+    EXPECT_EQ(n, text.size());
+    EXPECT_EQ(nRet, int32_t(text.size()));
+}
+
+TEST(HTTPCommand, ShorterBufferRestartsTheSearch)
+{
+    // A caller that passes other bytes than before must not get a stale result.
+    CJXHTTPCommand cmd;
+    const std::string a = "RTSP/1.0 200 OK\r\nCSeq: 1\r\n";
+    EXPECT_EQ(cmd.ParseResponse(a.data(), int32_t(a.size())), 0);
+    const std::string b = "RTSP/1.0 200 OK\n\n";
+    EXPECT_EQ(cmd.ParseResponse(b.data(), int32_t(b.size())), int32_t(b.size()));
+}
+
+TEST(HTTPCommand, NullAndEmptyInput)
+{
+    CJXHTTPCommand cmd;
+    EXPECT_EQ(cmd.ParseResponse(nullptr, 0), 0);
+    EXPECT_EQ(cmd.ParseResponse("RTSP", 0), 0);
+    EXPECT_EQ(cmd.ParseResponse("RTSP", -5), 0);
+    EXPECT_EQ(cmd.ParseResponse(nullptr, 10), JX_ERR_ARG);
+    EXPECT_EQ(cmd.ParseContent("x", 1, nullptr), 0);        // no head yet: nothing is body
+    EXPECT_EQ(cmd.RecvResponse(nullptr, 0, nullptr), 0);
+}
+
+struct SLineCase {
+    const char* m_Line;
+    const char* m_Key;
+    bool m_Match;
+    const char* m_Value;
+};
+
+TEST(HTTPCommand, ParseLineMatchesKeysAndCutsValues)
+{
+    const std::vector<SLineCase> cases = {
+        {"Transport: RTP/AVP", "Transport: ", true, "RTP/AVP"},
+        {"transport:RTP/AVP", "Transport: ", true, "RTP/AVP"},
+        {"TRANSPORT: \t x y \t\r", "Transport: ", true, "x y"},
+        {"Transport :x", "Transport: ", true, "x"},
+        {"Transport:", "Transport: ", true, ""},
+        {"Transport:   \r", "Transport: ", true, ""},
+        {"RTP-Info: url=rtsp://h/t;seq=1", "RTP-info: ", true, "url=rtsp://h/t;seq=1"},
+        {"Transports: x", "Transport: ", false, nullptr},
+        {"Transport x", "Transport: ", false, nullptr},
+        {"Trans", "Transport: ", false, nullptr},
+        {"", "Transport: ", false, nullptr},
+        {"X-Transport: x", "Transport: ", false, nullptr},
+        {"Transport: a: b", "Transport", true, "a: b"},
+    };
+    for (const SLineCase& c : cases) {
+        SCOPED_TRACE(c.m_Line);
+        char* pField = CJXString::Clone("old");
+        bool bMatch = CJXHTTPCommand::ParseLine(pField, c.m_Line, c.m_Key);
+        EXPECT_EQ(bMatch, c.m_Match);
+        EXPECT_STREQ(pField, c.m_Match ? c.m_Value : "old");
+        free(pField);
+    }
+    char* pField = nullptr;
+    EXPECT_FALSE(CJXHTTPCommand::ParseLine(pField, nullptr, "Key:"));
+    EXPECT_FALSE(CJXHTTPCommand::ParseLine(pField, "Key: v", nullptr));
+    EXPECT_TRUE(CJXHTTPCommand::ParseLine(pField, "Key: v", "key:"));
+    EXPECT_STREQ(pField, "v");
+    free(pField);
+}
+
+struct SSessionCase {
+    const char* m_Line;
+    const char* m_Id;
+    uint16_t m_Timeout;
+};
+
+TEST(HTTPCommand, SessionValues)
+{
+    const std::vector<SSessionCase> cases = {
+        {"Session: 12345678;timeout=60", "12345678", 60},
+        {"Session: 12345678", "12345678", 0},
+        {"session:ABCDEF ; timeout = 75 ", "ABCDEF", 75},
+        {"Session: id;other=1;timeout=30", "id", 30},
+        {"Session: id;timeout=", "id", 0},
+        {"Session: id;timeout=abc", "id", 0},
+        {"Session: id;timeout=12abc", "id", 0},
+        {"Session: id;timeout=70000", "id", 65535},
+        {"Session: id;timeouts=5", "id", 0},
+        {"Session: id;TIMEOUT=5", "id", 5},
+        {"Session: ;timeout=5", nullptr, 5},
+        {"Session:", nullptr, 0},
+    };
+    for (const SSessionCase& c : cases) {
+        SCOPED_TRACE(c.m_Line);
+        CJXHTTPCommand cmd;
+        EXPECT_EQ(cmd.ParseHeadLine(c.m_Line), 1);
+        EXPECT_STREQ(Str(cmd.m_SessionID), Str(c.m_Id));
+        EXPECT_EQ(cmd.m_SessionTimeout, c.m_Timeout);
+    }
+}
+
+TEST(HTTPCommand, CSeqValues)
+{
+    const std::vector<std::pair<const char*, uint16_t>> cases = {
+        {"CSeq: 7", 7}, {"cseq:65535", 65535}, {"CSeq: 65536", 0}, {"CSeq: 65537", 1},
+        {"CSeq: abc", 0}, {"CSeq: 99999999999", 0}, {"CSeq: -3", 0}, {"CSeq:", 0},
+    };
+    for (const auto& c : cases) {
+        CJXHTTPCommand cmd;
+        EXPECT_EQ(cmd.ParseHeadLine(c.first), 1) << c.first;
+        EXPECT_EQ(cmd.m_CSeq, c.second) << c.first;
+    }
+}
+
+// What a derived reader sees: its own ParseHeadLine first, unknown lines in ParseOther.
+class CRecordingCommand : public CJXHTTPCommand {
+public:
+    ~CRecordingCommand() override { free(m_RtpInfo); }
+    int32_t ParseHeadLine(const char* pLine) override
+    {
+        if (ParseLine(m_RtpInfo, pLine, "RTP-info: ")) return 1;
+        return CJXHTTPCommand::ParseHeadLine(pLine);
+    }
+    int32_t ParseOther(const char* pLine) override
+    {
+        m_Other.emplace_back(pLine);
+        return 1;
+    }
+    char* m_RtpInfo = nullptr;
+    std::vector<std::string> m_Other;
+};
+
+TEST(HTTPCommand, DerivedReaderGetsEveryLineWithoutLineEnd)
+{
+    const std::string text =
+        "RTSP/1.0 200 OK\r\nCSeq: 5\r\nRTP-Info: url=rtsp://h/v;seq=1\r\nServer: cam\r\nSet-Cookie: a=b\r\n"
+        "Date: x\n\r\n";
+    CRecordingCommand cmd;
+    EXPECT_EQ(cmd.ParseResponse(text.data(), int32_t(text.size())), int32_t(text.size()));
+    EXPECT_STREQ(cmd.m_RtpInfo, "url=rtsp://h/v;seq=1");
+    EXPECT_EQ(cmd.m_CSeq, 5);
+    EXPECT_EQ(cmd.m_Other, (std::vector<std::string>{"Server: cam", "Date: x"}));
+}
+
+TEST(HTTPCommand, RequestsAreReadForTestServers)
+{
+    const std::string setup =
+        "SETUP rtsp://127.0.0.1:8554/cam/trackID=1 RTSP/1.0\r\nCSeq: 3\r\n"
+        "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nContent-Length: 4\r\n\r\nbody";
+    const std::string play = "PLAY rtsp://127.0.0.1/cam RTSP/1.0\nCSeq: 4\nSession: 99\n\n";
+    std::string stream = setup + play;
+    CJXHTTPCommand cmd;
+    // Split everywhere: consume what is taken, keep the rest, as a server does.
+    for (size_t cut = 0; cut <= setup.size(); ++cut) {
+        cmd.Reset();
+        std::string buf = stream.substr(0, cut);
+        int32_t nRet = cmd.RecvRequest(buf.data(), int32_t(buf.size()), &cmd.m_Body);
+        ASSERT_GE(nRet, 0);
+        buf.erase(0, size_t(nRet));
+        buf += stream.substr(cut);
+        nRet = cmd.RecvRequest(buf.data(), int32_t(buf.size()), &cmd.m_Body);
+        ASSERT_GE(nRet, 0) << cut;
+        buf.erase(0, size_t(nRet));
+        ASSERT_TRUE(cmd.IsCompleted()) << cut;
+        EXPECT_STREQ(cmd.m_Method, "SETUP");
+        EXPECT_STREQ(cmd.m_Uri, "rtsp://127.0.0.1:8554/cam/trackID=1");
+        EXPECT_EQ(cmd.m_CSeq, 3);
+        EXPECT_STREQ(cmd.m_Transport, "RTP/AVP/TCP;unicast;interleaved=0-1");
+        EXPECT_STREQ(cmd.m_Body.c_str(), "body");
+        EXPECT_EQ(buf, play);
+    }
+    cmd.Reset();
+    EXPECT_EQ(cmd.RecvRequest(play.data(), int32_t(play.size()), nullptr), int32_t(play.size()));
+    EXPECT_STREQ(cmd.m_Method, "PLAY");
+    EXPECT_STREQ(cmd.m_SessionID, "99");
+    EXPECT_EQ(cmd.m_StatusCode, 0);
+    EXPECT_TRUE(cmd.IsCompleted());
+}
+
+TEST(HTTPCommand, MalformedRequestsAreRefused)
+{
+    const std::vector<std::string> cases = {
+        "DESCRIBE\r\n\r\n", "DESCRIBE rtsp://x\r\n\r\n", "DESCRIBE rtsp://x RTSP/1.0 extra\r\n\r\n",
+        "DESCRIBE  RTSP/1.0\r\n\r\n", "RTSP/1.0 200 OK\r\n\r\n", " DESCRIBE rtsp://x RTSP/1.0\r\n\r\n",
+        "DESCRIBE rtsp://x SIP/2.0\r\n\r\n", "DE\"SCRIBE rtsp://x RTSP/1.0\r\n\r\n",
+    };
+    for (const std::string& c : cases) {
+        CJXHTTPCommand cmd;
+        EXPECT_EQ(CallParse(cmd, c, false, true), JX_ERR_CONTENT) << c;
+    }
+}
+
+TEST(HTTPCommand, BuildRequestAndReadItBack)
+{
+    CJXHTTPCommand out;
+    out.m_Method = CJXString::Clone("ANNOUNCE");
+    out.m_Uri = CJXString::Clone("rtsp://h/x");
+    out.m_SessionID = CJXString::Clone("42");
+    out.m_SessionTimeout = 60;
+    out.m_ContentType = CJXString::Clone("application/sdp");
+    CJXString head;
+    CJXString body("v=0\r\n");
+    ASSERT_EQ(out.BuildRequest(&head, &body), 0);
+    EXPECT_STREQ(head.c_str(),
+                 "ANNOUNCE rtsp://h/x RTSP/1.0\r\nSession: 42;timeout=60\r\nContent-Type: application/sdp\r\n"
+                 "Content-Length: 5\r\n\r\nv=0\r\n");
+
+    CJXHTTPCommand in;
+    EXPECT_EQ(in.RecvRequest(head.m_Data, head.m_Length, nullptr), head.m_Length);
+    EXPECT_TRUE(in.IsCompleted());
+    EXPECT_STREQ(in.m_SessionID, "42");
+    EXPECT_EQ(in.m_SessionTimeout, 60);
+    EXPECT_STREQ(in.m_Body.c_str(), "v=0\r\n");
+
+    // A URI that would smuggle header lines is refused.
+    free(out.m_Uri);
+    out.m_Uri = CJXString::Clone("rtsp://h/x RTSP/1.0\r\nX-Evil: 1");
+    CJXString bad;
+    EXPECT_EQ(out.BuildRequest(&bad, nullptr), JX_ERR_ARG);
+    EXPECT_EQ(out.BuildRequest(nullptr, nullptr), JX_ERR_ARG);
+}
+
+TEST(HTTPCommand, BuildResponseIsByteExact)
+{
+    CJXHTTPCommand out;
+    out.m_StatusCode = 401;
+    out.m_WWWAuthenticate = CJXString::Clone("Digest realm=\"r\", nonce=\"n\"");
+    CJXString head;
+    ASSERT_EQ(out.BuildResponse(&head, nullptr), 0);
+    ASSERT_EQ(CJXHTTPCommand::BuildLine(head, "CSeq: ", 9), 9);   // "CSeq: 9\r\n" behind the blank line
+    EXPECT_STREQ(head.c_str(),
+                 "RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n\r\nCSeq: 9\r\n");
+    out.m_StatusCode = 99;
+    EXPECT_EQ(out.BuildResponse(&head, nullptr), JX_ERR_ARG);
+}
+
+TEST(HTTPCommand, BuildContent)
+{
+    CJXHTTPCommand cmd;
+    CJXString out;
+    EXPECT_EQ(cmd.BuildContent(out, "ab\0c", 4), 4);
+    EXPECT_EQ(out.m_Length, 4);
+    EXPECT_EQ(memcmp(out.m_Data, "ab\0c", 4), 0);
+    EXPECT_EQ(cmd.BuildContent(out, nullptr, 3), JX_ERR_ARG);
+    EXPECT_EQ(cmd.BuildContent(out, "x", 0), 0);
+}
+
+TEST(HTTPCommand, ChunkedBodyRoundTripAtEverySplit)
+{
+    CJXHTTPCommand builder;
+    CJXString chunks;
+    EXPECT_EQ(builder.BuildChunked(chunks, "hello", 5), 10);
+    EXPECT_GT(builder.BuildChunked(chunks, " chunked world", 14), 0);
+    EXPECT_EQ(builder.BuildChunked(chunks, nullptr, 0), 5);
+    EXPECT_STREQ(chunks.c_str(), "5\r\nhello\r\ne\r\n chunked world\r\n0\r\n\r\n");
+
+    const std::string text = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(chunks.c_str()) +
+                             "RTSP/1.0 200 OK\r\n";
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+        CJXHTTPCommand cmd;
+        SFeedResult r = Feed(cmd, {text.substr(0, cut), text.substr(cut)});
+        ASSERT_EQ(r.m_Error, 0) << cut;
+        EXPECT_TRUE(cmd.IsCompleted()) << cut;
+        EXPECT_STREQ(cmd.m_Body.c_str(), "hello chunked world") << cut;
+        EXPECT_EQ(r.m_Left, "RTSP/1.0 200 OK\r\n") << cut;
+    }
+}
+
+TEST(HTTPCommand, ChunkedExtensionsTrailersAndErrors)
+{
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n";
+    {
+        CJXHTTPCommand cmd;
+        SFeedResult r = Feed(cmd, {head + "3;name=v\nabc\n0\nX-Trailer: 1\n\n"});
+        EXPECT_EQ(r.m_Error, 0);
+        EXPECT_TRUE(cmd.IsCompleted());
+        EXPECT_STREQ(cmd.m_Body.c_str(), "abc");
+    }
+    const std::vector<std::string> bad = {
+        "zz\r\n",                     // not a size
+        "40001\r\n",                  // 262145 bytes: more than the body may hold
+        "FFFFFFFFFFFFFFFF\r\n",       // would overflow
+        "3\r\nabcX\r\n",              // data longer than announced
+        "3 x\r\nabc\r\n",             // junk behind the size
+        "5\r\n" + Repeat('a', 2000),  // not a line end behind the data
+        Repeat('1', 2000),            // a size line without end
+    };
+    for (const std::string& b : bad) {
+        CJXHTTPCommand cmd;
+        SFeedResult r = Feed(cmd, {head, b});
+        EXPECT_EQ(r.m_Error, JX_ERR_CONTENT) << b.substr(0, 20);
+        EXPECT_FALSE(cmd.IsCompleted());
+    }
+}
+
+TEST(HTTPCommand, RecvResponseTakesHeadAndBodyInPieces)
+{
+    const std::string text = "RTSP/1.0 200 OK\r\nContent-Length: 6\r\n\r\nabcdefRTSP";
+    CJXHTTPCommand cmd;
+    CJXString body;
+    EXPECT_EQ(cmd.RecvResponse(text.data(), 20, &body), 0);
+    EXPECT_EQ(cmd.RecvResponse(text.data(), 40, &body), 40);
+    EXPECT_FALSE(cmd.IsCompleted());
+    EXPECT_EQ(cmd.RecvResponse(text.data() + 40, int32_t(text.size()) - 40, &body), 4);
+    EXPECT_TRUE(cmd.IsCompleted());
+    EXPECT_STREQ(body.c_str(), "abcdef");
+    EXPECT_EQ(cmd.m_Body.m_Length, 0);      // the caller's body, not the member
+}
+
+} // namespace
