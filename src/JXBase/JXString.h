@@ -20,7 +20,8 @@ public:
     int32_t Init(int32_t n);
     // Clear the content; bFree also releases the storage.
     void Empty(bool bFree = false);
-    // Append printf-style text; returns the bytes appended or a negative code.
+    // Append printf-style text; returns the bytes appended or a negative code
+    // (JX_ERR_NOMEM for a text over 16 MiB; the content is then unchanged).
     int32_t Append(const char* pFormat, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))

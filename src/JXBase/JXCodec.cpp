@@ -1,0 +1,245 @@
+// Base64 (RFC 4648, standard alphabet with padding) and MD5 (RFC 1321).
+#include "JXCodec.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr int32_t kMaxEncodeInput = (0x7FFFFFFE / 4) * 3;   // output length stays in 32 bits
+constexpr size_t kMaxDecodeText = 0x7FFFFFFE;
+
+// Value of a Base64 digit, or -1.
+int32_t DigitValue(char c)
+{
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 26;
+    }
+    if (c >= '0' && c <= '9') {
+        return c - '0' + 52;
+    }
+    if (c == '+') {
+        return 62;
+    }
+    if (c == '/') {
+        return 63;
+    }
+    return -1;
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Checks the text and counts its digits; JX_OK or JX_ERR_CONTENT.
+int32_t ScanBase64(const char* pText, size_t nText, bool bStrict, size_t& nDigits)
+{
+    size_t nPad = 0;
+    nDigits = 0;
+    for (size_t i = 0; i < nText; ++i) {
+        const char c = pText[i];
+        if (!bStrict && IsBlank(c)) {
+            continue;
+        }
+        if (c == '=') {
+            ++nPad;
+            continue;
+        }
+        if (DigitValue(c) < 0 || nPad > 0) {
+            return JX_ERR_CONTENT;   // not in the alphabet, or data after padding
+        }
+        ++nDigits;
+    }
+    if (nPad > 2 || nDigits % 4 == 1) {
+        return JX_ERR_CONTENT;
+    }
+    if (bStrict && (nDigits + nPad) % 4 != 0) {
+        return JX_ERR_CONTENT;   // strict: whole quanta, padding complete
+    }
+    return JX_OK;
+}
+
+struct MD5State {
+    uint32_t a, b, c, d;
+};
+
+inline uint32_t RotateLeft(uint32_t x, int32_t n)
+{
+    return (x << n) | (x >> (32 - n));
+}
+
+void MD5Block(MD5State& s, const uint8_t* p)
+{
+    static const uint32_t K[64] = {
+        0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+        0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+        0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+        0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+        0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+        0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+        0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+        0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+    static const int32_t R[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+                                  5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+                                  4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                                  6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+    uint32_t m[16];
+    for (int32_t i = 0; i < 16; ++i) {
+        m[i] = uint32_t(p[i * 4]) | (uint32_t(p[i * 4 + 1]) << 8) | (uint32_t(p[i * 4 + 2]) << 16) |
+               (uint32_t(p[i * 4 + 3]) << 24);
+    }
+    uint32_t a = s.a, b = s.b, c = s.c, d = s.d;
+    for (int32_t i = 0; i < 64; ++i) {
+        uint32_t f = 0;
+        int32_t g = 0;
+        if (i < 16) {
+            f = (b & c) | (~b & d);
+            g = i;
+        } else if (i < 32) {
+            f = (d & b) | (~d & c);
+            g = (5 * i + 1) % 16;
+        } else if (i < 48) {
+            f = b ^ c ^ d;
+            g = (3 * i + 5) % 16;
+        } else {
+            f = c ^ (b | ~d);
+            g = (7 * i) % 16;
+        }
+        const uint32_t nNext = d;
+        d = c;
+        c = b;
+        b = b + RotateLeft(a + f + K[i] + m[g], R[i]);
+        a = nNext;
+    }
+    s.a += a;
+    s.b += b;
+    s.c += c;
+    s.d += d;
+}
+}  // namespace
+
+extern "C" JXBASE_API int32_t JXBASE64Encode(char** ppOut, int32_t* pOutLen, const void* pData, int32_t n)
+{
+    if (ppOut == nullptr || pOutLen == nullptr || n < 0 || (pData == nullptr && n > 0)) {
+        return JX_ERR_ARG;
+    }
+    if (n > kMaxEncodeInput) {
+        return JX_ERR_NOMEM;
+    }
+    const int32_t nOut = (n + 2) / 3 * 4;
+    char* pOut = static_cast<char*>(malloc(static_cast<size_t>(nOut) + 1));
+    if (pOut == nullptr) {
+        return JX_ERR_NOMEM;
+    }
+    const uint8_t* p = static_cast<const uint8_t*>(pData);
+    char* q = pOut;
+    int32_t i = 0;
+    for (; i + 3 <= n; i += 3) {
+        const uint32_t v = (uint32_t(p[i]) << 16) | (uint32_t(p[i + 1]) << 8) | p[i + 2];
+        *q++ = kAlphabet[(v >> 18) & 63];
+        *q++ = kAlphabet[(v >> 12) & 63];
+        *q++ = kAlphabet[(v >> 6) & 63];
+        *q++ = kAlphabet[v & 63];
+    }
+    if (n - i == 1) {
+        const uint32_t v = uint32_t(p[i]) << 16;
+        *q++ = kAlphabet[(v >> 18) & 63];
+        *q++ = kAlphabet[(v >> 12) & 63];
+        *q++ = '=';
+        *q++ = '=';
+    } else if (n - i == 2) {
+        const uint32_t v = (uint32_t(p[i]) << 16) | (uint32_t(p[i + 1]) << 8);
+        *q++ = kAlphabet[(v >> 18) & 63];
+        *q++ = kAlphabet[(v >> 12) & 63];
+        *q++ = kAlphabet[(v >> 6) & 63];
+        *q++ = '=';
+    }
+    *q = '\0';
+    *ppOut = pOut;
+    *pOutLen = nOut;
+    return JX_OK;
+}
+
+extern "C" JXBASE_API int32_t JXBASE64Decode(char** ppOut, int32_t* pOutLen, const char* pText, int32_t bStrict)
+{
+    if (ppOut == nullptr || pOutLen == nullptr || pText == nullptr) {
+        return JX_ERR_ARG;
+    }
+    const size_t nText = strlen(pText);
+    if (nText > kMaxDecodeText) {
+        return JX_ERR_ARG;
+    }
+    size_t nDigits = 0;
+    const int32_t nResult = ScanBase64(pText, nText, bStrict != 0, nDigits);
+    if (nResult != JX_OK) {
+        return nResult;
+    }
+    // Every 4 digits give 3 bytes; 2 or 3 trailing digits give 1 or 2.
+    const size_t nOut = nDigits / 4 * 3 + (nDigits % 4 == 0 ? 0 : nDigits % 4 - 1);
+    uint8_t* pOut = static_cast<uint8_t*>(malloc(nOut + 1));
+    if (pOut == nullptr) {
+        return JX_ERR_NOMEM;
+    }
+    uint32_t nBits = 0;
+    int32_t nHeld = 0;
+    size_t nDone = 0;
+    for (size_t i = 0; i < nText; ++i) {
+        const int32_t v = DigitValue(pText[i]);
+        if (v < 0) {
+            continue;   // blanks (non-strict) and padding, already checked
+        }
+        nBits = (nBits << 6) | static_cast<uint32_t>(v);
+        nHeld += 6;
+        if (nHeld >= 8) {
+            nHeld -= 8;
+            pOut[nDone++] = static_cast<uint8_t>((nBits >> nHeld) & 0xFF);
+        }
+    }
+    pOut[nDone] = '\0';
+    *ppOut = reinterpret_cast<char*>(pOut);
+    *pOutLen = static_cast<int32_t>(nDone);
+    return JX_OK;
+}
+
+extern "C" JXBASE_API int32_t JXMD5Data(const void* pData, int32_t n, char* pOut)
+{
+    if (pOut == nullptr || n < 0 || (pData == nullptr && n > 0)) {
+        return JX_ERR_ARG;
+    }
+    MD5State s{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    const uint8_t* p = static_cast<const uint8_t*>(pData);
+    int32_t nLeft = n;
+    for (; nLeft >= 64; nLeft -= 64, p += 64) {
+        MD5Block(s, p);
+    }
+    // Last block(s): the rest, 0x80, zeros, and the bit length little-endian.
+    uint8_t tail[128] = {};
+    if (nLeft > 0) {
+        memcpy(tail, p, static_cast<size_t>(nLeft));
+    }
+    tail[nLeft] = 0x80;
+    const int32_t nTail = nLeft < 56 ? 64 : 128;
+    const uint64_t nBits = static_cast<uint64_t>(n) * 8;
+    for (int32_t i = 0; i < 8; ++i) {
+        tail[nTail - 8 + i] = static_cast<uint8_t>(nBits >> (8 * i));
+    }
+    MD5Block(s, tail);
+    if (nTail == 128) {
+        MD5Block(s, tail + 64);
+    }
+    static const char kHex[] = "0123456789abcdef";
+    const uint32_t words[4] = {s.a, s.b, s.c, s.d};
+    for (int32_t w = 0; w < 4; ++w) {
+        for (int32_t i = 0; i < 4; ++i) {
+            const uint8_t byte = static_cast<uint8_t>(words[w] >> (8 * i));
+            pOut[(w * 4 + i) * 2] = kHex[byte >> 4];
+            pOut[(w * 4 + i) * 2 + 1] = kHex[byte & 15];
+        }
+    }
+    pOut[32] = '\0';
+    return JX_OK;
+}
