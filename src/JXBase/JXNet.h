@@ -56,9 +56,10 @@ extern "C" {
 JXBASE_API int32_t JXNetStartup();
 JXBASE_API void JXNetCleanup();
 
-// Wait at most nTimeoutMs (0: never wait; negative: no limit) until a socket of pRead is readable
-// (or closed, or in error) or one of pWrite is writable. Either set may be null.
-// Returns the number of ready sockets, 0, or JX_ERR_FAIL.
+// Wait at most nTimeoutMs (0: never wait; negative: no limit) until a socket
+// of pRead is readable (or closed, or in error) or one of pWrite is writable
+// (or failed to connect). Either set may be null. Returns the number of ready
+// sockets, 0, JX_ERR_FAIL, or JX_ERR_ARG for no sockets and no limit.
 JXBASE_API int32_t JXSelect(CJXFdSet* pRead, CJXFdSet* pWrite, int32_t nTimeoutMs);
 
 // A new socket (not inherited by child processes), or JX_INVALID_SOCKET.
@@ -80,12 +81,14 @@ JXBASE_API int32_t JXSocketSendTo(JXSOCKET s, const void* pData, int32_t n, cons
 JXBASE_API int32_t JXSocketRecvFrom(JXSOCKET s, void* pBuf, int32_t n, sockaddr* pFrom, int32_t* pFromLen);
 // setsockopt with an int value. 0 or JX_ERR_FAIL.
 JXBASE_API int32_t JXSocketSetOptInt(JXSOCKET s, int32_t nLevel, int32_t nName, int32_t nValue);
-// setsockopt with a value of nLen bytes (ip_mreq, in_addr). 0 or JX_ERR_FAIL.
+// setsockopt with a value of nLen bytes (ip_mreq, in_addr). 0, JX_ERR_ARG or
+// JX_ERR_FAIL.
 JXBASE_API int32_t JXSocketSetOpt(JXSOCKET s, int32_t nLevel, int32_t nName, const void* pValue, int32_t nLen);
-// getsockopt of an int value (SO_ERROR, SO_RCVBUF). 0 or JX_ERR_FAIL.
+// getsockopt of an int value (SO_ERROR, SO_RCVBUF). 0, JX_ERR_ARG or JX_ERR_FAIL.
 JXBASE_API int32_t JXSocketGetOptInt(JXSOCKET s, int32_t nLevel, int32_t nName, int32_t* pValue);
-// bind, connect and getsockname. 0 or JX_ERR_FAIL (JXSocketLastError tells why;
-// a non-blocking connect under way gives JX_ERR_FAIL with JX_NET_ERR_WOULDBLOCK).
+// bind, connect and getsockname. 0, JX_ERR_ARG or JX_ERR_FAIL (JXSocketLastError
+// tells why; a non-blocking connect under way gives JX_ERR_FAIL with
+// JX_NET_ERR_WOULDBLOCK).
 // *pLen holds the room at pAddr and gets the length of the address.
 JXBASE_API int32_t JXSocketBind(JXSOCKET s, const sockaddr* pAddr, int32_t nLen);
 JXBASE_API int32_t JXSocketConnect(JXSOCKET s, const sockaddr* pAddr, int32_t nLen);

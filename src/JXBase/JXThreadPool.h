@@ -7,10 +7,12 @@
 
 class JXBASE_API CJXThreadPool : public CJXObject {
 public:
-    // nThreads threads named pName (the name is cut to what the platform takes).
-    // nFlags: unused. nMaxWait: the wait hint, in ms, given to every member call;
-    // after a round over all members the thread pauses for the smallest hint the
-    // members left (0: go on at once).
+    // nThreads threads (1 to 64) named pName (the name is cut to the 15
+    // characters Linux takes). nFlags: unused. nMaxWait: the wait hint, in ms,
+    // given to every member call; after a round over all members the thread
+    // pauses for the smallest hint the members left, never longer than nMaxWait
+    // (0: go on at once). Attach, Detach and the destructor end the pause.
+    // With several threads each member still runs on one thread at a time.
     CJXThreadPool(int32_t nThreads, const char* pName, int32_t nFlags = 0, int32_t nMaxWait = 24);
     // Stops the threads. On one of the pool's own threads it does not wait for
     // that thread: the thread ends once the running call returns.
@@ -19,13 +21,17 @@ public:
     CJXThreadPool& operator=(const CJXThreadPool&) = delete;
 
     // Add a member: pFunc is called on pObject again and again. The same pair
-    // twice is kept once. 0, JX_ERR_ARG or JX_ERR_NOMEM.
+    // twice is kept once. 0, JX_ERR_ARG or JX_ERR_NOMEM (also when no thread
+    // could be started).
     int32_t Attach(CJXObject* pObject, JXWorkFunc pFunc);
     // Remove a member. From another thread it returns once the member is not
     // running and will not be called again (0). From inside that member's own
     // call it returns at once with 1: the member is not called again after the
     // running call returns. JX_ERR_STATE when the pair was not attached.
+    // A member that detaches another member running on a second thread waits
+    // for it like any other caller.
     int32_t Detach(CJXObject* pObject, JXWorkFunc pFunc);
+    // The number of attached members.
     int32_t GetCount() const;
     // True on one of this pool's threads.
     bool IsPoolThread() const;

@@ -1,0 +1,277 @@
+// Worker threads that call every attached member in rounds, then pause for the
+// shortest wait the members asked for.
+#include "JXThreadPool.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(_WIN32)
+#  include <windows.h>
+#else
+#  include <pthread.h>
+#endif
+
+namespace {
+
+constexpr int32_t kMaxThreads = 64;
+// Linux takes thread names of 15 characters (16 bytes with the NUL).
+constexpr size_t kMaxNameLen = 15;
+
+#if defined(_WIN32)
+
+typedef HRESULT(WINAPI* SetThreadDescriptionFunc)(HANDLE, PCWSTR);
+
+// SetThreadDescription exists from Windows 10 1607 on; older systems go unnamed.
+void SetThreadName(const char* pName)
+{
+    HMODULE hKernel = GetModuleHandleW(L"kernel32.dll");
+    if (hKernel == nullptr) return;
+    auto pSet = reinterpret_cast<SetThreadDescriptionFunc>(
+        reinterpret_cast<void*>(GetProcAddress(hKernel, "SetThreadDescription")));
+    if (pSet == nullptr) return;
+    wchar_t name[kMaxNameLen + 1];
+    int n = MultiByteToWideChar(CP_UTF8, 0, pName, -1, name, static_cast<int>(kMaxNameLen + 1));
+    if (n <= 0) return;
+    pSet(GetCurrentThread(), name);
+}
+
+#else
+
+void SetThreadName(const char* pName)
+{
+    pthread_setname_np(pthread_self(), pName);
+}
+
+#endif
+
+} // namespace
+
+// The pool's state. The threads hold it as well as the pool object, so a pool
+// destroyed from inside one of its own calls leaves it alive for the thread
+// that is still returning from that call.
+struct CJXThreadPool::Core {
+    // One member. Slots are reused but never removed, so an index stays valid
+    // while a thread runs the member without holding the mutex.
+    struct Entry {
+        CJXObject* m_Object = nullptr;
+        JXWorkFunc m_Func = nullptr;
+        bool m_Attached = false;   // called in rounds
+        bool m_Running = false;    // a thread is inside the call
+        std::thread::id m_Runner;
+        uint64_t m_Ended = 0;      // calls finished, for Detach to wait on
+    };
+
+    std::mutex m_Mutex;
+    std::condition_variable m_Wake;       // a thread pausing between rounds
+    std::condition_variable m_CallEnded;  // Detach waiting for a running call
+    std::vector<Entry> m_Entries;
+    std::vector<std::thread> m_Threads;
+    std::vector<std::thread::id> m_ThreadIds;
+    std::string m_Name;
+    uint32_t m_MaxWait = 0;
+    uint64_t m_Changes = 0;               // counts attaches and detaches
+    int32_t m_Count = 0;
+    int32_t m_Waiters = 0;
+    bool m_Stop = false;
+
+    // The index of the attached pair, or -1.
+    int32_t Find(const CJXObject* pObject, JXWorkFunc pFunc) const
+    {
+        for (size_t i = 0; i < m_Entries.size(); ++i) {
+            const Entry& e = m_Entries[i];
+            if (e.m_Attached && e.m_Object == pObject && e.m_Func == pFunc) return static_cast<int32_t>(i);
+        }
+        return -1;
+    }
+
+    void Run();
+    // One round over all members; the smallest wait hint left, or -1 when no
+    // member was called. Entered and left with the lock held.
+    int64_t RunRound(std::unique_lock<std::mutex>& lock);
+};
+
+int64_t CJXThreadPool::Core::RunRound(std::unique_lock<std::mutex>& lock)
+{
+    const std::thread::id self = std::this_thread::get_id();
+    int64_t nWait = -1;
+    // By index: the vector may grow while a call runs without the lock, and
+    // nothing is copied per round.
+    for (size_t i = 0; i < m_Entries.size() && !m_Stop; ++i) {
+        Entry& e = m_Entries[i];
+        if (!e.m_Attached || e.m_Running) continue;   // running: on another thread
+        e.m_Running = true;
+        e.m_Runner = self;
+        CJXObject* pObject = e.m_Object;
+        JXWorkFunc pFunc = e.m_Func;
+
+        lock.unlock();
+        unsigned int nHint = m_MaxWait;
+        (pObject->*pFunc)(nullptr, 0, nHint);
+        lock.lock();
+
+        Entry& done = m_Entries[i];
+        done.m_Running = false;
+        done.m_Runner = std::thread::id();
+        ++done.m_Ended;
+        if (m_Waiters > 0) m_CallEnded.notify_all();
+        int64_t nAsked = nHint < m_MaxWait ? nHint : m_MaxWait;
+        if (nWait < 0 || nAsked < nWait) nWait = nAsked;
+    }
+    return nWait;
+}
+
+void CJXThreadPool::Core::Run()
+{
+    SetThreadName(m_Name.c_str());
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    while (!m_Stop) {
+        const uint64_t nChanges = m_Changes;
+        auto changed = [this, nChanges] { return m_Stop || m_Changes != nChanges; };
+        int64_t nWait = RunRound(lock);
+        if (m_Stop) break;
+        if (nWait < 0) {
+            // Nothing to call (or all busy on other threads): sleep until a
+            // member comes or goes.
+            m_Wake.wait(lock, changed);
+        } else if (nWait == 0) {
+            lock.unlock();
+            std::this_thread::yield();
+            lock.lock();
+        } else {
+            m_Wake.wait_for(lock, std::chrono::milliseconds(nWait), changed);
+        }
+    }
+}
+
+CJXThreadPool::CJXThreadPool(int32_t nThreads, const char* pName, int32_t /*nFlags*/, int32_t nMaxWait)
+{
+    try {
+        m_Core = std::make_shared<Core>();
+        m_Core->m_Name = pName ? pName : "";
+    } catch (const std::bad_alloc&) {
+        m_Core.reset();
+        return;
+    }
+    if (m_Core->m_Name.size() > kMaxNameLen) m_Core->m_Name.resize(kMaxNameLen);
+    m_Core->m_MaxWait = nMaxWait > 0 ? static_cast<uint32_t>(nMaxWait) : 0;
+    if (nThreads < 1) nThreads = 1;
+    if (nThreads > kMaxThreads) nThreads = kMaxThreads;
+
+    std::lock_guard<std::mutex> lock(m_Core->m_Mutex);
+    try {
+        m_Core->m_Threads.reserve(static_cast<size_t>(nThreads));
+        m_Core->m_ThreadIds.reserve(static_cast<size_t>(nThreads));
+        for (int32_t i = 0; i < nThreads; ++i) {
+            std::shared_ptr<Core> pCore = m_Core;
+            m_Core->m_Threads.emplace_back([pCore] { pCore->Run(); });
+            m_Core->m_ThreadIds.push_back(m_Core->m_Threads.back().get_id());
+        }
+    } catch (const std::exception&) {
+        // Fewer threads than asked for; Attach refuses members when none runs.
+    }
+}
+
+CJXThreadPool::~CJXThreadPool()
+{
+    if (!m_Core) return;
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(m_Core->m_Mutex);
+        m_Core->m_Stop = true;
+        threads.swap(m_Core->m_Threads);
+    }
+    m_Core->m_Wake.notify_all();
+    const std::thread::id self = std::this_thread::get_id();
+    for (std::thread& t : threads) {
+        // On a pool thread (a member ending the pool): do not wait for
+        // ourselves; this thread leaves its loop once the call returns.
+        if (t.get_id() == self) {
+            t.detach();
+        } else {
+            t.join();
+        }
+    }
+}
+
+int32_t CJXThreadPool::Attach(CJXObject* pObject, JXWorkFunc pFunc)
+{
+    if (pObject == nullptr || pFunc == nullptr) return JX_ERR_ARG;
+    if (!m_Core) return JX_ERR_NOMEM;
+    Core& core = *m_Core;
+    std::lock_guard<std::mutex> lock(core.m_Mutex);
+    if (core.m_Threads.empty()) return JX_ERR_NOMEM;
+    if (core.Find(pObject, pFunc) >= 0) return JX_OK;
+
+    // A free slot is one neither attached nor still inside a call.
+    size_t nSlot = 0;
+    while (nSlot < core.m_Entries.size() &&
+           (core.m_Entries[nSlot].m_Attached || core.m_Entries[nSlot].m_Running)) {
+        ++nSlot;
+    }
+    if (nSlot == core.m_Entries.size()) {
+        try {
+            core.m_Entries.emplace_back();
+        } catch (const std::bad_alloc&) {
+            return JX_ERR_NOMEM;
+        }
+    }
+    Core::Entry& e = core.m_Entries[nSlot];
+    e.m_Object = pObject;
+    e.m_Func = pFunc;
+    e.m_Attached = true;
+    ++core.m_Count;
+    ++core.m_Changes;
+    core.m_Wake.notify_all();
+    return JX_OK;
+}
+
+int32_t CJXThreadPool::Detach(CJXObject* pObject, JXWorkFunc pFunc)
+{
+    if (pObject == nullptr || pFunc == nullptr) return JX_ERR_ARG;
+    if (!m_Core) return JX_ERR_STATE;
+    Core& core = *m_Core;
+    std::unique_lock<std::mutex> lock(core.m_Mutex);
+    int32_t nSlot = core.Find(pObject, pFunc);
+    if (nSlot < 0) return JX_ERR_STATE;
+
+    Core::Entry& e = core.m_Entries[static_cast<size_t>(nSlot)];
+    e.m_Attached = false;   // no thread starts it again from now on
+    --core.m_Count;
+    ++core.m_Changes;
+    core.m_Wake.notify_all();
+    if (!e.m_Running) return 0;
+    if (e.m_Runner == std::this_thread::get_id()) return 1;   // from inside its own call
+
+    // Wait for the running call to end. The slot is not reused while it runs,
+    // so the count of ended calls tells when it did.
+    const uint64_t nEnded = e.m_Ended;
+    ++core.m_Waiters;
+    core.m_CallEnded.wait(lock, [&core, nSlot, nEnded] {
+        return core.m_Entries[static_cast<size_t>(nSlot)].m_Ended != nEnded;
+    });
+    --core.m_Waiters;
+    return 0;
+}
+
+int32_t CJXThreadPool::GetCount() const
+{
+    if (!m_Core) return 0;
+    std::lock_guard<std::mutex> lock(m_Core->m_Mutex);
+    return m_Core->m_Count;
+}
+
+bool CJXThreadPool::IsPoolThread() const
+{
+    if (!m_Core) return false;
+    const std::thread::id self = std::this_thread::get_id();
+    std::lock_guard<std::mutex> lock(m_Core->m_Mutex);
+    for (const std::thread::id& id : m_Core->m_ThreadIds) {
+        if (id == self) return true;
+    }
+    return false;
+}
