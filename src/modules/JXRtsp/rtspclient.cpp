@@ -1,0 +1,1044 @@
+// The RTSP stream object and the shared worker: lifecycle, the RTSP dialogue,
+// the control connection's send and receive sides, and the state reports.
+#include "rtspclient.h"
+
+#include "rtpsocket.h"
+#include "sdpparser.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+const char kUserAgent[] = "RTSPClient/1.0";
+const char kWorkerName[] = "RTSPSocket";
+const char kResponsePrefix[] = "RTSP/";
+constexpr int32_t kResponsePrefixLen = 5;
+constexpr int32_t kMaxMethodChars = 32;
+constexpr int32_t kMaxRequestLine = CJXHTTPCommand::kMaxLineBytes;
+constexpr int32_t kMaxRequestHead = CJXHTTPCommand::kMaxHeadBytes;
+constexpr int32_t kMaxContentDigits = 9;
+constexpr int32_t kFrameHeadBytes = 4;   // '$', channel, 16-bit length
+constexpr uint32_t kKeepAliveMsPerSecond = 500;   // half the session time-out
+constexpr uint16_t kStatusOK = 200;
+constexpr uint16_t kStatusUnauthorized = 401;
+
+// The stream whose pass runs on this thread, if any. A subscriber that stops
+// or releases that same stream from inside its callback is recognised by it.
+thread_local CRTSPClient* t_Pass = nullptr;
+
+JXWorkFunc WorkFunc()
+{
+    return JX_WORK_FUNC(&CRTSPSocket::OnWork);
+}
+
+// Text that may stand in a request line or header value: no control
+// characters (a CR or LF would end the line early), and no blank when
+// bNoBlank is set (a URL).
+bool IsLineSafe(const char* pText, bool bNoBlank)
+{
+    if (pText == nullptr) return false;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(pText); *p != 0; ++p) {
+        if (*p < 0x20 || *p == 0x7F) return false;
+        if (bNoBlank && *p == ' ') return false;
+    }
+    return true;
+}
+
+// The URL text without "user:password@": RTSP request URLs carry no user
+// information (RFC 2326 section 3.2), and sending it would put the password
+// on the wire even when Digest is used.
+char* CloneWithoutUserInfo(const char* pText)
+{
+    if (pText == nullptr) return nullptr;
+    const char* pSep = strstr(pText, "://");
+    if (pSep == nullptr) return CJXString::Clone(pText);
+    const char* pAuthority = pSep + 3;
+    const size_t nAuthority = strcspn(pAuthority, "/?#");
+    const char* pAt = nullptr;
+    for (const char* p = pAuthority; p < pAuthority + nAuthority; ++p) {
+        if (*p == '@') pAt = p;
+    }
+    if (pAt == nullptr) return CJXString::Clone(pText);
+    CJXString out;
+    out.AppendDAT(pText, static_cast<int32_t>(pAuthority - pText));
+    out += pAt + 1;
+    return CJXString::Clone(out.c_str());
+}
+
+bool IsMulticastV4(const char* pAddress)
+{
+    // inet_addr gives the address in network order: first octet in the lowest byte.
+    const uint32_t nAddr = static_cast<uint32_t>(inet_addr(pAddress));
+    const uint32_t nFirst = nAddr & 0xFF;
+    return nFirst >= 224 && nFirst <= 239;
+}
+
+bool IsMethodChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') || c == '_' || c == '-';
+}
+
+// A byte at which a frame ('$'), a response ("RTSP/") or a request from the
+// server (a method in capitals) can begin.
+bool CanBeginUnit(char c)
+{
+    return c == '$' || (c >= 'A' && c <= 'Z');
+}
+
+// Whether the bytes begin a request line "METHOD URL RTSP/x.y": 1 when the
+// whole line is there (nLineLen: its length with the line end), 0 when they
+// may still become one, -1 when they cannot.
+int32_t MatchRequestLine(const char* p, int32_t n, int32_t& nLineLen)
+{
+    int32_t i = 0;
+    while (i < n && i < kMaxMethodChars && IsMethodChar(p[i])) ++i;
+    if (i == n) return i < kMaxMethodChars ? 0 : -1;
+    if (i == 0 || p[i] != ' ') return -1;
+    const int32_t nUrlStart = ++i;
+    while (i < n && i < kMaxRequestLine && static_cast<unsigned char>(p[i]) > ' ' && p[i] != 0x7F) ++i;
+    if (i == n) return i < kMaxRequestLine ? 0 : -1;
+    if (i == nUrlStart || p[i] != ' ') return -1;
+    ++i;
+    for (int32_t k = 0; k < kResponsePrefixLen; ++k, ++i) {
+        if (i == n) return 0;
+        if (p[i] != kResponsePrefix[k]) return -1;
+    }
+    while (i < n && i < kMaxRequestLine && (isdigit(static_cast<unsigned char>(p[i])) || p[i] == '.')) ++i;
+    if (i == n) return i < kMaxRequestLine ? 0 : -1;
+    if (p[i] == '\r' && ++i == n) return 0;
+    if (p[i] != '\n') return -1;
+    nLineLen = i + 1;
+    return 1;
+}
+
+// Offset just behind the blank line that ends a head, searched from the line
+// feed at nFrom; 0 when it has not arrived. CR LF and bare LF both count.
+int32_t FindHeadEnd(const char* p, int32_t n, int32_t nFrom)
+{
+    for (int32_t i = nFrom; i < n; ++i) {
+        if (p[i] != '\n') continue;
+        if (i + 1 < n && p[i + 1] == '\n') return i + 2;
+        if (i + 2 < n && p[i + 1] == '\r' && p[i + 2] == '\n') return i + 3;
+    }
+    return 0;
+}
+
+// The Content-Length of a head that ends at nEnd: 0 when absent, -1 when the
+// value is not a number of at most kMaxContentDigits digits.
+int32_t ReadContentLength(const char* p, int32_t nEnd)
+{
+    static const char kKey[] = "content-length";
+    const int32_t nKey = sizeof(kKey) - 1;
+    int32_t nValue = 0;
+    for (int32_t i = 0; i < nEnd;) {
+        int32_t nLineEnd = i;
+        while (nLineEnd < nEnd && p[nLineEnd] != '\n') ++nLineEnd;
+        bool bKey = nLineEnd - i > nKey;
+        for (int32_t k = 0; bKey && k < nKey; ++k) bKey = tolower(static_cast<unsigned char>(p[i + k])) == kKey[k];
+        if (bKey) {
+            int32_t j = i + nKey;
+            while (j < nLineEnd && (p[j] == ' ' || p[j] == '\t')) ++j;
+            if (j == nLineEnd || p[j] != ':') return -1;
+            ++j;
+            while (j < nLineEnd && (p[j] == ' ' || p[j] == '\t')) ++j;
+            int32_t nDigits = 0;
+            nValue = 0;
+            for (; j < nLineEnd && isdigit(static_cast<unsigned char>(p[j])); ++j) {
+                if (++nDigits > kMaxContentDigits) return -1;
+                nValue = nValue * 10 + (p[j] - '0');
+            }
+            if (nDigits == 0) return -1;
+            while (j < nLineEnd && (p[j] == ' ' || p[j] == '\t' || p[j] == '\r')) ++j;
+            if (j != nLineEnd) return -1;
+        }
+        i = nLineEnd + 1;
+    }
+    return nValue;
+}
+
+int32_t MapReportedError(int32_t nError)
+{
+    if (nError == JX_OK || nError == JX_ERR_TIMEOUT) return nError;
+    if (nError == JX_ERR_AUTH) return CRTSPClient::kReportAuth;
+    return CRTSPClient::kReportFailure;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// CRTSPSocket: the shared worker
+
+std::shared_ptr<CJXThreadPool> CRTSPSocket::s_RTSPThread;
+int32_t CRTSPSocket::s_RTSPCount = 0;
+CJXMutex CRTSPSocket::s_RTSPMutex;
+
+CRTSPSocket::CRTSPSocket() : m_Reconnect(0) {}
+
+CRTSPSocket::~CRTSPSocket() = default;
+
+int32_t CRTSPSocket::AttachWorker()
+{
+    CJXAutoLock lock(s_RTSPMutex);
+    if (m_Attached) return JX_OK;
+    if (!s_RTSPThread) {
+        CJXThreadPool* pPool = new (std::nothrow) CJXThreadPool(kWorkerThreads, kWorkerName, 0, kWorkerMaxWait);
+        if (pPool == nullptr) return JX_ERR_NOMEM;
+        s_RTSPThread.reset(pPool);
+    }
+    const int32_t nRet = s_RTSPThread->Attach(static_cast<CJXObject*>(this), WorkFunc());
+    if (nRet < 0) {
+        if (s_RTSPCount < 1) s_RTSPThread.reset();
+        return nRet;
+    }
+    m_Attached = true;
+    ++s_RTSPCount;
+    return nRet;
+}
+
+int32_t CRTSPSocket::DetachWorker()
+{
+    std::shared_ptr<CJXThreadPool> pPool;
+    {
+        CJXAutoLock lock(s_RTSPMutex);
+        if (!m_Attached) return JX_OK;
+        m_Attached = false;
+        if (s_RTSPCount < 1 || !s_RTSPThread) return JX_ERR_STATE;
+        --s_RTSPCount;
+        pPool = s_RTSPThread;
+        if (s_RTSPCount < 1) s_RTSPThread.reset();
+    }
+    // Outside the lock: waiting here for a running pass must not keep a
+    // subscriber of that pass from starting or stopping other streams.
+    const int32_t nRet = pPool->Detach(static_cast<CJXObject*>(this), WorkFunc());
+    pPool.reset();   // the last holder ends the pool (on its own thread it does not wait)
+    return nRet == 1 ? 1 : JX_OK;
+}
+
+int CRTSPSocket::OnWork(CJXMessageT*, unsigned int, unsigned int&)
+{
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// CRTSPClient: lifecycle
+
+CRTSPClient::CRTSPClient() : m_KeepAlive(0), m_DataTimeout(0), m_ConnectTimeout(0) {}
+
+CRTSPClient::~CRTSPClient()
+{
+    // Release has stopped the stream; a plain delete of a started one must
+    // still not leave it on the worker. A pass that is ending a stop asked
+    // for inside a callback may still run: it finishes before anything goes.
+    DetachWorker();
+    m_WorkMutex.Enter();
+    m_WorkMutex.Leave();
+    delete m_Audio;
+    delete m_Video;
+    m_Audio = m_Video = nullptr;
+    ReleaseMediaData();
+    free(m_Control);
+    free(m_Connect);
+    free(m_Session);
+    free(m_RequestUrl);
+    free(m_LogUrl);
+}
+
+int CRTSPClient::Release()
+{
+    if (t_Pass == this) {
+        // From inside this stream's own pass: the pass deletes the object
+        // once it has unwound.
+        Stop();
+        m_DeletePending = true;
+        return 0;
+    }
+    Stop();
+    delete this;
+    return 0;
+}
+
+const char* CRTSPClient::GetProtocol()
+{
+    return "rtsp";
+}
+
+int CRTSPClient::Open(CJXUrl const& url)
+{
+    // The worker reads the URL while the stream runs: it is not replaced then.
+    if (IsAttached()) {
+        OnState(kMsgState, JX_ERR_STATE);
+        return JX_ERR_STATE;
+    }
+    m_Url = url;
+    return Start();
+}
+
+int CRTSPClient::Open(char const* pUrl)
+{
+    if (IsAttached()) return JX_ERR_STATE;
+    return IJXStream::Open(pUrl);
+}
+
+int CRTSPClient::Start()
+{
+    if (t_Pass == this && m_StopPending) {
+        JXPrintf("RTSP Client(%s): Start refused inside its own callback after Stop.\n", GetLogUrl());
+        return JX_ERR_STATE;
+    }
+    if (IsAttached()) {
+        OnState(kMsgState, JX_ERR_STATE);
+        return JX_ERR_STATE;
+    }
+    if (m_Url.m_Host == nullptr || m_Url.m_Scheme == nullptr || m_Url.m_Port == 0) {
+        OnState(kMsgState, JX_ERR_ARG);
+        return JX_ERR_ARG;
+    }
+    CJXAutoLock lock(m_WorkMutex);   // a pass that ends a stop of its own finishes first
+    const int32_t nRet = PrepareSession();
+    if (nRet != JX_OK) return nRet;
+    return AttachWorker();
+}
+
+int CRTSPClient::Stop()
+{
+    if (t_Pass == this) {
+        // A subscriber of this stream stops it from inside its callback: no
+        // further pass follows, and the session ends when this one unwinds,
+        // so nothing the running call uses is freed under it.
+        DetachWorker();
+        m_StopPending = true;
+        return 0;
+    }
+    if (!IsAttached()) return 0;
+    DetachWorker();
+    CJXAutoLock lock(m_WorkMutex);
+    free(m_Session);   // so the host's stop sends no TEARDOWN
+    m_Session = nullptr;
+    OnStop();
+    m_StartTime = 0;
+    m_FirstFrameTime = 0;
+    return 0;
+}
+
+bool CRTSPClient::IsAttached()
+{
+    CJXAutoLock lock(s_RTSPMutex);
+    return m_Attached;
+}
+
+int32_t CRTSPClient::PrepareSession()
+{
+    free(m_RequestUrl);
+    m_RequestUrl = CloneWithoutUserInfo(m_Url.m_Text);
+    free(m_LogUrl);
+    m_LogUrl = m_Url.CloneForLog();
+    return GetRecvBuf().Init(m_RecvCapacity);
+}
+
+int CRTSPClient::GetMediaDesc(CJXMediaDesc*& pDesc)
+{
+    CJXAutoLock lock(m_MediaMutex);
+    pDesc = m_MediaDesc ? m_MediaDesc->Clone() : nullptr;
+    return m_MediaDesc ? JX_OK : JX_ERR_STATE;
+}
+
+int CRTSPClient::GetLastIFrame(CPacket*& pPacket)
+{
+    CJXAutoLock lock(m_MediaMutex);
+    pPacket = m_LastIFrame;
+    if (pPacket == nullptr) return JX_ERR_STATE;
+    pPacket->AddRef();
+    return JX_OK;
+}
+
+void CRTSPClient::ReleaseMediaData()
+{
+    if (m_MediaDesc != nullptr) m_MediaDesc->Release();
+    m_MediaDesc = nullptr;
+    if (m_LastIFrame != nullptr) m_LastIFrame->Release();
+    m_LastIFrame = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// CRTSPClient: reports and frames
+
+int CRTSPClient::OnData(CPacket* pPacket)
+{
+    if (pPacket == nullptr) return JX_ERR_ARG;
+    if (m_StopPending) return 0;   // stopped from a callback earlier in this pass
+    const uint64_t nNow = CJXTime::GetTimeMS();
+    if (pPacket->FrameIsVideo() && m_FirstFrameTime == 0) {
+        m_FirstFrameTime = nNow;
+        JXPrintf("CRTSPClient::Startup Time = %.3f ms\n", static_cast<double>(nNow - m_StartTime));
+    }
+    m_MediaMutex.Enter();
+    if (m_MediaDesc == nullptr) m_MediaDesc = CJXMediaDesc::Create(1);
+    if (pPacket->FrameIsKey()) {
+        if (m_LastIFrame != nullptr) m_LastIFrame->Release();
+        m_LastIFrame = pPacket;
+        pPacket->AddRef();
+        if (m_MediaDesc != nullptr && m_MediaDesc->m_Video == nullptr) m_MediaDesc->Setup(pPacket);
+    } else if (pPacket->FrameIsAudio()) {
+        if (m_MediaDesc != nullptr && m_MediaDesc->m_Audio == nullptr) m_MediaDesc->Setup(pPacket);
+    }
+    m_MediaMutex.Leave();
+    m_Signal.Commit(static_cast<IJXStream*>(this), kMsgFrame, pPacket, nullptr);
+    m_DataTimeout.Setup(kFrameDataTimeoutMs);
+    return 0;
+}
+
+int CRTSPClient::OnState(unsigned int nCode, int nError)
+{
+    if (m_StopPending) return 0;   // stopped from a callback: nothing more is reported
+    CJXMsg msg;
+    msg.m_Url = m_Url;
+    msg.SetError(nCode == kMsgState ? MapReportedError(nError) : 0);
+    m_Signal.Commit(static_cast<IJXStream*>(this), nCode, &msg, nullptr);
+    return 0;
+}
+
+int CRTSPClient::OnHead(CJXMediaHead*)
+{
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// CRTSPClient: the worker's pass
+
+int CRTSPClient::OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
+{
+    m_WorkMutex.Enter();
+    CRTSPClient* pOuter = t_Pass;
+    t_Pass = this;
+    RunPass(nWait);
+    const bool bDelete = FinishDeferred();
+    t_Pass = pOuter;
+    m_WorkMutex.Leave();
+    if (bDelete) delete this;
+    return 0;
+}
+
+void CRTSPClient::RunPass(unsigned int& nWait)
+{
+    if (m_Reconnect.m_Period != 0 && !m_Reconnect.Check(0, false)) return;
+    if (!IsValid()) {
+        m_Reconnect.Setup(0);
+        if (OnStart() != JX_OK) {
+            FailConnect();
+            return;
+        }
+    }
+    if (m_Connecting) {
+        if (PollConnect() != JX_OK) {
+            FailConnect();
+            return;
+        }
+        if (m_Connecting) {
+            if (nWait > kIdleWaitMs) nWait = kIdleWaitMs;
+            return;
+        }
+    }
+    const int nRet = OnPolling();
+    if (m_StopPending) return;
+    if (nRet < 0) {
+        // The retry delay runs from here; it is armed before the report, so a
+        // subscriber that hears 4102 knows the next attempt is 10 s away.
+        OnStop();
+        m_Reconnect.Setup(kReconnectMs);
+        OnState(kMsgStopped, JX_ERR_FAIL);
+        return;
+    }
+    if (nRet == 0) {
+        if (nWait > kIdleWaitMs) nWait = kIdleWaitMs;
+    } else {
+        nWait = 0;
+    }
+}
+
+// Ends a stop or release asked for inside the pass. True when the object is
+// to be deleted now.
+bool CRTSPClient::FinishDeferred()
+{
+    if (!m_StopPending && !m_DeletePending) return false;
+    if (m_StopPending) {
+        m_StopPending = false;
+        free(m_Session);   // a stop asked for by the host side sends no TEARDOWN
+        m_Session = nullptr;
+        OnStop();
+        m_StartTime = 0;
+        m_FirstFrameTime = 0;
+    }
+    return m_DeletePending;
+}
+
+int CRTSPClient::OnPolling()
+{
+    if (!IsValid()) {
+        OnState(kMsgState, JX_ERR_STATE);
+        return JX_ERR_STATE;
+    }
+    if (m_DataTimeout.Check(0, false)) {
+        JXPrintf("RTSP Client(%s): Timeout.\n", GetLogUrl());
+        OnState(kMsgState, JX_ERR_TIMEOUT);
+        return JX_ERR_TIMEOUT;
+    }
+    if (m_KeepAlive.Check(0, false)) SendKeepAlive();
+
+    int nResult = 0;
+    if (m_Video != nullptr && m_Video->OnUDPPolling() > 0) nResult = 1;
+    if (m_Audio != nullptr && m_Audio->OnUDPPolling() > 0) nResult = 1;
+    if (m_StopPending) return nResult;
+
+    CJXFdSet readSet;
+    CJXFdSet writeSet;
+    readSet.Add(m_Socket);
+    const bool bSending = IsSending();
+    if (bSending) writeSet.Add(m_Socket);
+    const int32_t nReady = JXSelect(&readSet, bSending ? &writeSet : nullptr, 0);
+    if (nReady == 0) return nResult;
+    if (nReady < 0) return JX_ERR_FAIL;
+
+    int32_t nError = OnSend(&writeSet);
+    if (nError != JX_OK) {
+        OnState(kMsgState, nError);
+        return JX_ERR_FAIL;
+    }
+    nError = OnRecv(&readSet);
+    if (nError != JX_OK) {
+        OnState(kMsgState, nError);
+        return JX_ERR_FAIL;
+    }
+    return nResult;
+}
+
+// ---------------------------------------------------------------------------
+// CRTSPClient: connecting
+
+int32_t CRTSPClient::OnStart()
+{
+    m_Pending = kPendingNone;
+    m_CSeq = 1;
+    m_KeepAlive.Setup(0);
+    GetSendBuf().Empty();
+    GetRecvBuf().Empty();
+    m_Command.Reset();
+    m_Authen.Reset();
+    m_Authen.SetUser(m_Url.m_User, m_Url.m_Password);
+    m_SkipBytes = 0;
+    m_StrayBytes = 0;
+    m_ServerRequests = 0;
+    m_UnsolicitedResponses = 0;
+    m_StrayLogged = false;
+    m_RequestLogged = false;
+    return BeginConnect();
+}
+
+int32_t CRTSPClient::BeginConnect()
+{
+    CJXSocketTCP::Close();
+    m_Connecting = false;
+    if (m_Url.m_Host == nullptr || m_Url.m_Port == 0) return JX_ERR_ARG;
+
+    char port[8];
+    snprintf(port, sizeof(port), "%u", static_cast<unsigned>(m_Url.m_Port));
+    addrinfo hints;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* pList = nullptr;
+    if (JXNetGetResolver()(m_Url.m_Host, port, &hints, &pList) != 0 || pList == nullptr) {
+        // A host name: the base library resolves it on a helper thread and
+        // connects, holding this pass at most its connect time-out.
+        const int32_t nRet = CJXSocketTCP::Open(m_Url.m_Host, m_Url.m_Port, kConnectTimeoutMs);
+        if (nRet != JX_OK) return nRet;
+        return FinishConnect();
+    }
+
+    // A numeric address: the connect is started here and finished by later
+    // passes, so a camera that does not answer holds up no other stream.
+    JXSOCKET s = JXSocketCreate(pList->ai_family, SOCK_STREAM, IPPROTO_TCP);
+    int32_t nRet = JX_ERR_FAIL;
+    int32_t nNetError = JX_NET_ERR_OTHER;
+    if (s != JX_INVALID_SOCKET && JXSocketSetBlocking(s, 0) == JX_OK) {
+        JXSocketSetOptInt(s, IPPROTO_TCP, TCP_NODELAY, 1);
+        nRet = JXSocketConnect(s, pList->ai_addr, static_cast<int32_t>(pList->ai_addrlen));
+        nNetError = JXSocketLastError();
+    }
+    freeaddrinfo(pList);
+    if (s == JX_INVALID_SOCKET) return JX_ERR_FAIL;
+    m_Socket = s;
+    if (nRet == JX_OK) return FinishConnect();
+    if (nNetError != JX_NET_ERR_WOULDBLOCK) {
+        CJXSocketTCP::Close();
+        return JX_ERR_FAIL;
+    }
+    m_Connecting = true;
+    m_ConnectTimeout.Setup(kConnectTimeoutMs);
+    return JX_OK;
+}
+
+int32_t CRTSPClient::PollConnect()
+{
+    CJXFdSet writeSet;
+    writeSet.Add(m_Socket);
+    const int32_t nReady = JXSelect(nullptr, &writeSet, 0);
+    if (nReady < 0) return JX_ERR_FAIL;
+    if (nReady == 0) return m_ConnectTimeout.Check(0, false) ? JX_ERR_TIMEOUT : JX_OK;
+    int32_t nSoError = -1;
+    if (JXSocketGetOptInt(m_Socket, SOL_SOCKET, SO_ERROR, &nSoError) != JX_OK || nSoError != 0) return JX_ERR_FAIL;
+    m_Connecting = false;
+    m_ConnectTimeout.Setup(0);
+    return FinishConnect();
+}
+
+int32_t CRTSPClient::FinishConnect()
+{
+    if (m_Transport == 2) JXSocketSetOptInt(m_Socket, SOL_SOCKET, SO_RCVBUF, kRecvBufferBytes);
+    m_DataTimeout.Setup(kStartDataTimeoutMs);
+    m_StartTime = CJXTime::GetTimeMS();
+    JXPrintf("RTSP Client(%s): OnStart.\n", GetLogUrl());
+    return SendDescribe();
+}
+
+void CRTSPClient::FailConnect()
+{
+    JXPrintf("RTSP Client(%s): Connect failed.\n", GetLogUrl());
+    CJXSocketTCP::Close();
+    m_Connecting = false;
+    m_ConnectTimeout.Setup(0);
+    m_Reconnect.Setup(kReconnectMs);
+    OnState(kMsgState, JX_ERR_FAIL);
+}
+
+int32_t CRTSPClient::OnStop()
+{
+    SendTeardown();
+    CJXSocketTCP::Close();
+    m_Connecting = false;
+    m_Pending = kPendingNone;
+    m_CSeq = 1;
+    GetSendBuf().Empty();
+    GetRecvBuf().Empty();
+    m_Command.Reset();
+    m_Authen.Reset();
+    m_SkipBytes = 0;
+    free(m_Control);
+    free(m_Connect);
+    free(m_Session);
+    m_Control = m_Connect = m_Session = nullptr;
+    m_MediaMutex.Enter();
+    delete m_Audio;
+    delete m_Video;
+    m_Audio = m_Video = nullptr;
+    ReleaseMediaData();
+    m_MediaMutex.Leave();
+    if (m_Url.m_Text != nullptr) JXPrintf("RTSP Client(%s): OnStop.\n", GetLogUrl());
+    m_StartTime = 0;
+    m_FirstFrameTime = 0;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// CRTSPClient: requests
+
+void CRTSPClient::AppendCSeq(CJXString& out)
+{
+    out.Append("CSeq: %u\r\n", static_cast<unsigned>(m_CSeq));
+    ++m_CSeq;   // 16 bits: 65535 is followed by 0
+}
+
+void CRTSPClient::AppendTail(CJXString& out, const char* pMethod, const char* pUri)
+{
+    CJXString authorization;
+    m_Authen.BuildRequest(authorization, pMethod, pUri);
+    if (authorization.m_Data != nullptr && authorization.m_Length != 0) {
+        out.Append("Authorization: %s\r\n", authorization.m_Data);
+    }
+    out.Append("User-Agent: %s\r\n\r\n", kUserAgent);
+}
+
+int32_t CRTSPClient::SendDescribe()
+{
+    if (m_RequestUrl == nullptr) return JX_ERR_STATE;
+    CJXString& out = GetSendBuf();
+    out.Empty();
+    m_Pending = kPendingDescribe;
+    out.Append("DESCRIBE %s RTSP/1.0\r\n", m_RequestUrl);
+    AppendCSeq(out);
+    if (!CJXString::IsEmpty(m_Session)) out.Append("Session: %s\r\n", m_Session);
+    out += "Accept: application/sdp\r\n";
+    AppendTail(out, "DESCRIBE", m_RequestUrl);
+    return JX_OK;
+}
+
+int32_t CRTSPClient::SendSetup(CRTPSocket* pStream)
+{
+    if (pStream == nullptr) return JX_ERR_ARG;
+    if (pStream->m_State == 3 || pStream->m_ControlUrl == nullptr) return JX_ERR_STATE;
+    // The control URL comes from the server's description: it goes into the
+    // request line only if it cannot break it.
+    if (!IsLineSafe(pStream->m_ControlUrl, true)) return JX_ERR_CONTENT;
+    CJXString& out = GetSendBuf();
+    out.Empty();
+    m_Pending = kPendingSetup;
+    out.Append("SETUP %s RTSP/1.0\r\n", pStream->m_ControlUrl);
+    AppendCSeq(out);
+    if (!CJXString::IsEmpty(m_Session)) out.Append("Session: %s\r\n", m_Session);
+    if (m_Connect != nullptr && IsMulticastV4(m_Connect)) m_Transport = 4;
+    // A stream that cannot write its Transport line would be set up again
+    // after every answer: that ends the attempt instead.
+    const int32_t nRet = pStream->Setup(out, m_Transport);
+    if (nRet != JX_OK) return nRet;
+    AppendTail(out, "SETUP", pStream->m_ControlUrl);
+    return JX_OK;
+}
+
+int32_t CRTSPClient::SendPlay()
+{
+    if (m_RequestUrl == nullptr) return JX_ERR_STATE;
+    if (CJXString::IsEmpty(m_Session)) return JX_OK;
+    CJXString& out = GetSendBuf();
+    out.Empty();
+    m_Pending = kPendingPlay;
+    out.Append("PLAY %s RTSP/1.0\r\n", m_RequestUrl);
+    AppendCSeq(out);
+    out.Append("Session: %s\r\n", m_Session);
+    AppendTail(out, "PLAY", m_RequestUrl);
+    return JX_OK;
+}
+
+int32_t CRTSPClient::SendKeepAlive()
+{
+    if (CJXString::IsEmpty(m_Session)) return JX_OK;
+    if (IsSending()) return JX_OK;   // still due; tried again next pass
+    m_KeepAlive.Setup(0);
+    if (m_RequestUrl == nullptr) return JX_ERR_STATE;
+    CJXString& out = GetSendBuf();
+    out.Empty();
+    m_Pending = kPendingKeepAlive;
+    out.Append("SET_PARAMETER %s RTSP/1.0\r\n", m_RequestUrl);
+    AppendCSeq(out);
+    out.Append("Session: %s\r\n", m_Session);
+    AppendTail(out, "SET_PARAMETER", m_RequestUrl);
+    return JX_OK;
+}
+
+int32_t CRTSPClient::SendTeardown()
+{
+    if (CJXString::IsEmpty(m_Session) || m_RequestUrl == nullptr) return JX_OK;
+    // Appended behind whatever request is still waiting, and sent at once:
+    // the connection is closed right after, and the answer is never read.
+    CJXString& out = GetSendBuf();
+    m_Pending = kPendingTeardown;
+    out.Append("TEARDOWN %s RTSP/1.0\r\n", m_RequestUrl);
+    AppendCSeq(out);
+    out.Append("Session: %s\r\n", m_Session);
+    AppendTail(out, "TEARDOWN", m_RequestUrl);
+    if (IsValid() && !m_Connecting) Send(out.m_Data, out.m_Length, 2000);
+    out.Empty();
+    return JX_OK;
+}
+
+// ---------------------------------------------------------------------------
+// CRTSPClient: responses
+
+int CRTSPClient::OnRecvCommand(const char* pText, int nLen)
+{
+    if (m_Pending == kPendingNone) return TakeUnsolicited(pText, nLen);
+    const int32_t nTaken = m_Command.ParseResponse(pText, nLen);
+    if (nTaken < 0) return nTaken;
+    if (!m_Command.IsCompleted()) return nTaken;
+
+    int32_t nResult = JX_OK;
+    switch (m_Pending) {
+    case kPendingDescribe: nResult = OnRecvDescribe(); break;
+    case kPendingSetup: nResult = OnRecvSetup(); break;
+    case kPendingPlay: nResult = OnRecvPlay(); break;
+    case kPendingKeepAlive: nResult = OnRecvKeepAlive(); break;
+    default: break;   // the answer to TEARDOWN: nothing to do
+    }
+    m_Command.Reset();
+    return nResult != JX_OK ? nResult : nTaken;
+}
+
+// A response while no request is pending: reported once in the log, then
+// read to its end and dropped, so that it does not block what follows.
+int32_t CRTSPClient::TakeUnsolicited(const char* pText, int32_t nLen)
+{
+    const bool bHadHead = m_Command.m_StatusCode != 0;
+    const int32_t nTaken = m_Command.ParseResponse(pText, nLen);
+    if (nTaken < 0) return nTaken;
+    if (!bHadHead && m_Command.m_StatusCode != 0) {
+        JXPrintf("RTSP Client(%s): State Error\n", GetLogUrl());
+        ++m_UnsolicitedResponses;
+    }
+    if (m_Command.m_StatusCode != 0 && m_Command.IsCompleted()) m_Command.Reset();
+    return nTaken;
+}
+
+int32_t CRTSPClient::OnRecvDescribe()
+{
+    m_Pending = kPendingNone;
+    if (m_Command.m_StatusCode == kStatusUnauthorized) {
+        // One Digest answer per connection; a refused Basic is not retried.
+        if (m_Authen.m_Scheme != CJXHTTPAuthen::kSchemeBasic) return JX_ERR_AUTH;
+        if (m_Authen.ParseResponse(m_Command.m_WWWAuthenticate) != JX_OK) return JX_ERR_AUTH;
+        if (m_Authen.m_Scheme == CJXHTTPAuthen::kSchemeBasic) return JX_ERR_AUTH;
+        return SendDescribe();
+    }
+    if (m_Command.m_StatusCode != kStatusOK) return JX_ERR_FAIL;
+
+    CSDPParser parser;
+    int32_t nRet = parser.Setup(m_Command);
+    if (nRet != JX_OK) return nRet;
+    nRet = ParseSDPHead(parser);
+    if (nRet != JX_OK) return nRet;
+
+    m_MediaMutex.Enter();
+    const char* pLine = parser.m_Line;
+    while (pLine != nullptr) {
+        if (pLine[0] != 'm' || pLine[1] != '=') {
+            pLine = parser.ParseNext();
+            continue;
+        }
+        CRTPSocket* pStream = new (std::nothrow) CRTPSocket();
+        if (pStream == nullptr) {
+            m_MediaMutex.Leave();
+            return JX_ERR_NOMEM;
+        }
+        // Open reads the whole section and leaves the parser on the next one.
+        const int32_t nOpen = pStream->Open(this, parser);
+        if (nOpen == JX_OK && pStream->m_MediaType == 1 && m_Video == nullptr) {
+            m_Video = pStream;
+        } else if (nOpen == JX_OK && pStream->m_MediaType == 2 && m_Audio == nullptr) {
+            m_Audio = pStream;
+        } else {
+            delete pStream;
+        }
+        pLine = parser.m_Line;
+    }
+
+    ReleaseMediaData();
+    m_MediaDesc = CJXMediaDesc::Create(1);
+    if (m_Video != nullptr && m_MediaDesc != nullptr) {
+        m_Video->GetHead(m_MediaDesc);
+        const double fSeconds = static_cast<double>(CJXTime::GetTimeMS() - m_StartTime) / 1000.0;
+        JXPrintf("RTSP Client(%s): Used Time = %.3f s\n", GetLogUrl(), fSeconds);
+        if (m_MediaDesc->m_Video != nullptr) {
+            const JXVideoDesc* pVideo = m_MediaDesc->m_Video;
+            JXPrintf("RTSP Client(%s): Video: w = %d, h = %d, codec = 0x%02x\n", GetLogUrl(), pVideo->nWidth,
+                     pVideo->nHeight, pVideo->nCodec);
+        }
+    }
+    if (m_Audio != nullptr && m_MediaDesc != nullptr) {
+        m_Audio->GetHead(m_MediaDesc);
+        if (m_MediaDesc->m_Audio != nullptr) {
+            JXPrintf("RTSP Client(%s): Audio: codec = 0x%02x\n", GetLogUrl(), m_MediaDesc->m_Audio->nCodec);
+        }
+    }
+    CRTPSocket* pFirst = m_Video != nullptr ? m_Video : m_Audio;
+    m_MediaMutex.Leave();
+    // No usable stream: nothing is sent, and the data time-out ends the attempt.
+    return pFirst != nullptr ? SendSetup(pFirst) : JX_OK;
+}
+
+int32_t CRTSPClient::OnRecvSetup()
+{
+    m_Pending = kPendingNone;
+    if (m_Command.m_StatusCode != kStatusOK) return JX_ERR_FAIL;
+    if (m_Session == nullptr && m_Command.m_SessionID != nullptr) {
+        // The identifier goes back in every later request.
+        if (!IsLineSafe(m_Command.m_SessionID, false)) return JX_ERR_CONTENT;
+        m_Session = CJXString::Clone(m_Command.m_SessionID);
+        m_SessionTimeout = m_Command.m_SessionTimeout;
+    }
+    if (m_Video != nullptr && m_Video->m_State == 3) {
+        m_Video->OnSetup(m_Command);
+    } else if (m_Audio != nullptr && m_Audio->m_State == 3) {
+        m_Audio->OnSetup(m_Command);
+    }
+    if (m_Audio != nullptr && m_Audio->m_State < 3) return SendSetup(m_Audio);
+    return SendPlay();
+}
+
+int32_t CRTSPClient::OnRecvPlay()
+{
+    m_Pending = kPendingNone;
+    if (m_Command.m_StatusCode != kStatusOK) return JX_ERR_FAIL;
+    if (m_Video != nullptr) m_Video->OnPlay(m_Command);
+    if (m_Audio != nullptr) m_Audio->OnPlay(m_Command);
+    if (m_SessionTimeout < kMinSessionTimeout) m_SessionTimeout = kMinSessionTimeout;
+    m_DataTimeout.Setup(kStartDataTimeoutMs);
+    m_KeepAlive.Setup(m_SessionTimeout * kKeepAliveMsPerSecond);
+    OnState(kMsgState, JX_OK);
+    return JX_OK;
+}
+
+int32_t CRTSPClient::OnRecvKeepAlive()
+{
+    // Whatever the status: the server has seen the session in use.
+    m_Pending = kPendingNone;
+    m_KeepAlive.Setup(m_SessionTimeout * kKeepAliveMsPerSecond);
+    return JX_OK;
+}
+
+// ---------------------------------------------------------------------------
+// CRTSPClient: the control connection
+
+int32_t CRTSPClient::OnSend(CJXFdSet* pWrite)
+{
+    CJXString& out = GetSendBuf();
+    if (out.m_Data == nullptr || out.m_Length == 0) return 0;
+    const int32_t nSent = CJXSocketTCP::OnSend(pWrite, out.m_Data, out.m_Length);
+    if (nSent < 0) return nSent;
+    if (nSent > 0) out.Flush(nSent);
+    return 0;
+}
+
+int32_t CRTSPClient::OnRecv(CJXFdSet* pRead)
+{
+    if (pRead == nullptr || !IsValid()) return JX_ERR_ARG;
+    CJXString& in = GetRecvBuf();
+    const int32_t nRoom = in.GetSpace() - kRecvKeepFree;
+    if (nRoom <= 0 || in.GetTail() == nullptr) return JX_ERR_CONTENT;
+    const int32_t nGot = CJXSocketTCP::OnRecv(pRead, in.GetTail(), nRoom);
+    if (nGot <= 0) return nGot;
+    in.Add(nGot);
+    return WalkRecvBuffer();
+}
+
+int32_t CRTSPClient::OnRecvBytes(const char* pData, int32_t nLen)
+{
+    if (pData == nullptr || nLen < 0) return JX_ERR_ARG;
+    CJXString& in = GetRecvBuf();
+    const int32_t nRoom = in.GetSpace() - kRecvKeepFree;
+    if (nRoom <= 0 || in.GetTail() == nullptr) return JX_ERR_CONTENT;
+    const int32_t nTake = nLen < nRoom ? nLen : nRoom;
+    memcpy(in.GetTail(), pData, static_cast<size_t>(nTake));
+    in.Add(nTake);
+    const int32_t nRet = WalkRecvBuffer();
+    return nRet < 0 ? nRet : nTake;
+}
+
+int32_t CRTSPClient::WalkRecvBuffer()
+{
+    CJXString& in = GetRecvBuf();
+    int32_t nPos = 0;
+    while (nPos < in.m_Length && !m_StopPending) {
+        const int32_t nRet = TakeUnit(in.m_Data + nPos, in.m_Length - nPos);
+        if (nRet < 0) return nRet;   // the connection ends; the buffer is left as it is
+        if (nRet == 0) break;        // the rest is incomplete
+        nPos += nRet;
+    }
+    in.Flush(nPos);
+    if (!m_StopPending && in.GetSpace() <= kRecvKeepFree) {
+        // Full, and nothing in it can be used: more bytes can never complete it.
+        JXPrintf("RTSP Client(%s): Receive buffer full.\n", GetLogUrl());
+        return JX_ERR_CONTENT;
+    }
+    return JX_OK;
+}
+
+// One unit from the front of the unconsumed bytes: >0 taken, 0 wait, <0 fail.
+int32_t CRTSPClient::TakeUnit(const char* p, int32_t n)
+{
+    if (m_SkipBytes > 0) {
+        const int32_t nSkip = n < m_SkipBytes ? n : m_SkipBytes;
+        m_SkipBytes -= nSkip;
+        return nSkip;
+    }
+    // A response whose head has been read owns everything up to the end of
+    // its body, '$' included (an SDP body may contain one).
+    if (m_Command.m_StatusCode != 0) return OnRecvCommand(p, n);
+    if (p[0] == '$') return OnRecvData(p, n);
+    int32_t nLen = 0;
+    switch (ClassifyText(p, n, nLen)) {
+    case kUnitResponse:
+        return OnRecvCommand(p, n);
+    case kUnitRequest:
+        return SkipRequest(p, n, nLen);
+    case kUnitStray:
+        // Cameras put CR LF or padding between interleaved frames.
+        m_StrayBytes += static_cast<uint32_t>(nLen);
+        if (!m_StrayLogged) {
+            m_StrayLogged = true;
+            JXPrintf("RTSP Client(%s): Skipping stray bytes on the connection.\n", GetLogUrl());
+        }
+        return nLen;
+    default:
+        return 0;
+    }
+}
+
+// What the bytes at a unit boundary (no response half read) begin.
+CRTSPClient::EUnit CRTSPClient::ClassifyText(const char* p, int32_t n, int32_t& nLen)
+{
+    // Never decide on fewer bytes than "RTSP/" while they still match it.
+    int32_t k = 0;
+    while (k < n && k < kResponsePrefixLen && p[k] == kResponsePrefix[k]) ++k;
+    if (k == kResponsePrefixLen) return kUnitResponse;
+    if (k == n) return kUnitWait;
+    if (p[0] >= 'A' && p[0] <= 'Z') {
+        const int32_t nMatch = MatchRequestLine(p, n, nLen);
+        if (nMatch > 0) return kUnitRequest;
+        if (nMatch == 0) return kUnitWait;
+    }
+    int32_t i = 1;
+    while (i < n && !CanBeginUnit(p[i])) ++i;
+    nLen = i;
+    return kUnitStray;
+}
+
+// A request from the server (a GET_PARAMETER or OPTIONS ping): its head and
+// any body are skipped; the client does not answer requests.
+int32_t CRTSPClient::SkipRequest(const char* p, int32_t n, int32_t nLineLen)
+{
+    const int32_t nEnd = FindHeadEnd(p, n, nLineLen - 1);
+    if (nEnd == 0) return n >= kMaxRequestHead ? JX_ERR_CONTENT : 0;
+    const int32_t nBody = ReadContentLength(p, nEnd);
+    if (nBody < 0 || nBody > CJXHTTPCommand::kMaxContent) return JX_ERR_CONTENT;
+    m_SkipBytes = nBody;
+    ++m_ServerRequests;
+    if (!m_RequestLogged) {
+        m_RequestLogged = true;
+        const int32_t nMethod = static_cast<int32_t>(strcspn(p, " "));
+        JXPrintf("RTSP Client(%s): Skipping a request from the server (%.*s).\n", GetLogUrl(), nMethod, p);
+    }
+    return nEnd;
+}
+
+int CRTSPClient::OnRecvData(const char* pData, int nLen)
+{
+    if (nLen < kFrameHeadBytes) return 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(pData);
+    const int32_t nBody = (p[2] << 8) | p[3];
+    if (nLen < nBody + kFrameHeadBytes) return 0;
+    const unsigned char nChannel = p[1];
+    const unsigned int nPacket = static_cast<unsigned int>(nBody);
+    const int32_t nRet = (nChannel & 1) ? OnRecvRTCP(nChannel, pData + kFrameHeadBytes, nPacket)
+                                        : OnRecvRTP(nChannel, pData + kFrameHeadBytes, nPacket);
+    if (nRet < 0) JXPrintf("Parse RTP/RTCP Data Error(ret = %d).\n", nRet);
+    return nBody + kFrameHeadBytes;   // a bad packet is skipped, never stalls the connection
+}
+
+int32_t CRTSPClient::OnRecvRTP(unsigned char nChannel, const char* pData, unsigned int nLen)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(pData);
+    if (m_Video != nullptr && m_Video->m_PeerRtpPort == nChannel) return m_Video->OnRecvRTP(p, nLen);
+    if (m_Audio != nullptr && m_Audio->m_PeerRtpPort == nChannel) return m_Audio->OnRecvRTP(p, nLen);
+    return 0;
+}
+
+int32_t CRTSPClient::OnRecvRTCP(unsigned char nChannel, const char* pData, unsigned int nLen)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(pData);
+    if (m_Video != nullptr && m_Video->m_PeerRtcpPort == nChannel) return m_Video->OnRecvRTCP(p, nLen);
+    if (m_Audio != nullptr && m_Audio->m_PeerRtcpPort == nChannel) return m_Audio->OnRecvRTCP(p, nLen);
+    return 0;
+}

@@ -1,0 +1,205 @@
+// RTSP response reader and Authorization values.
+#include "rtspcommand.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+namespace {
+
+const char kRtpInfoKey[] = "RTP-info: ";
+const char kCSeqKey[] = "CSeq: ";
+const char kQopAuth[] = "auth";
+constexpr int32_t kMD5Chars = 33;   // 32 hex digits and the NUL
+
+// Append pText as the inside of a quoted-string (RFC 2616 section 2.2): quote
+// and backslash are escaped, control characters are left out so that no value
+// can end the header line early.
+void AppendQuoted(CJXString& out, const char* pText)
+{
+    out += "\"";
+    for (const char* p = pText ? pText : ""; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c < 0x20 || c == 0x7F) continue;
+        if (c == '"' || c == '\\') out.AppendDAT("\\", 1);
+        out.AppendDAT(p, 1);
+    }
+    out += "\"";
+}
+
+// The first n characters of a and b are equal, letter case aside.
+bool EqualNoCase(const char* a, const char* b, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return true;
+}
+
+// True when the comma-separated qop list offers the token "auth" itself
+// (not only "auth-int").
+bool OffersQopAuth(const char* pList)
+{
+    if (pList == nullptr) return false;
+    const size_t nWord = sizeof(kQopAuth) - 1;
+    const char* p = pList;
+    while (*p != '\0') {
+        while (*p == ',' || *p == ' ' || *p == '\t') ++p;
+        const char* pStart = p;
+        while (*p != '\0' && *p != ',' && *p != ' ' && *p != '\t') ++p;
+        if (size_t(p - pStart) == nWord && EqualNoCase(pStart, kQopAuth, nWord)) return true;
+    }
+    return false;
+}
+
+// MD5 of the text in the scratch string, as lower-case hex.
+void HashText(const CJXString& text, char* pOut)
+{
+    JXMD5Data(text.c_str(), text.m_Length, pOut);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// CRTSPCommand
+
+CRTSPCommand::CRTSPCommand() = default;
+
+CRTSPCommand::~CRTSPCommand()
+{
+    free(m_RtpInfo);
+    m_RtpInfo = nullptr;
+}
+
+int32_t CRTSPCommand::ParseResponse(const char* pText, int32_t nLen)
+{
+    if (pText == nullptr || nLen < 1) return 0;
+    int32_t nHead = 0;
+    if (m_StatusCode == 0) {
+        // The head is taken whole or not at all; its bytes stay with the
+        // caller until the blank line has arrived.
+        nHead = CJXHTTPCommand::ParseResponse(pText, nLen);
+        if (nHead <= 0) return nHead;
+        pText += nHead;
+        nLen -= nHead;
+    }
+    const int32_t nBody = ParseContent(pText, nLen, &m_Body);
+    if (nBody < 0) return nBody;
+    return nHead + nBody;
+}
+
+int32_t CRTSPCommand::Reset()
+{
+    free(m_RtpInfo);
+    m_RtpInfo = nullptr;
+    return CJXHTTPCommand::Reset();
+}
+
+int32_t CRTSPCommand::ParseHeadLine(const char* pLine)
+{
+    if (ParseLine(m_RtpInfo, pLine, kRtpInfoKey)) return 1;
+    return CJXHTTPCommand::ParseHeadLine(pLine);
+}
+
+int32_t CRTSPCommand::BuildHeadLine(CJXString& out)
+{
+    CJXHTTPCommand::BuildHeadLine(out);
+    BuildLine(out, kCSeqKey, static_cast<uint32_t>(m_CSeq));
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// CRTSPAuthen
+
+CRTSPAuthen::CRTSPAuthen() = default;
+
+CRTSPAuthen::~CRTSPAuthen() = default;
+
+int32_t CRTSPAuthen::BuildRequest(CJXString& out, const char* pMethod, const char* pUri)
+{
+    if (m_Scheme == kSchemeBasic) return BuildBasic(out);
+    return BuildDigest(out, pMethod, pUri);
+}
+
+int32_t CRTSPAuthen::BuildBasic(CJXString& out)
+{
+    if (CJXString::IsEmpty(m_User)) return JX_ERR_ARG;
+    CJXString plain;
+    plain.Append("%s:%s", m_User, m_Password ? m_Password : "");
+    char* pEncoded = nullptr;
+    int32_t nEncoded = 0;
+    JXBASE64Encode(&pEncoded, &nEncoded, plain.c_str(), plain.m_Length);
+    out.Append("Basic %s", pEncoded ? pEncoded : "");
+    free(pEncoded);
+    return JX_OK;
+}
+
+int32_t CRTSPAuthen::BuildDigest(CJXString& out, const char* pMethod, const char* pUri)
+{
+    if (CJXString::IsEmpty(m_User) || CJXString::IsEmpty(pMethod) || CJXString::IsEmpty(pUri)) return JX_ERR_ARG;
+    const char* pRealm = m_Realm ? m_Realm : "";
+    const char* pNonce = m_Nonce ? m_Nonce : "";
+
+    char ha1[kMD5Chars];
+    char ha2[kMD5Chars];
+    char response[kMD5Chars];
+    CJXString text;
+    text.Append("%s:%s:%s", m_User, pRealm, m_Password ? m_Password : "");
+    HashText(text, ha1);
+    text.Empty();
+    text.Append("%s:%s", pMethod, pUri);
+    HashText(text, ha2);
+
+    // RFC 2617 3.2.2.1: with qop, the digest also covers nc, cnonce and qop.
+    const bool bQop = OffersQopAuth(m_Qop);
+    char cnonce[kCNonceChars + 1] = {};
+    text.Empty();
+    if (bQop) {
+        ++m_NonceCount;
+        MakeCNonce(cnonce);
+        text.Append("%s:%s:%08x:%s:%s:%s", ha1, pNonce, m_NonceCount, cnonce, kQopAuth, ha2);
+    } else {
+        text.Append("%s:%s:%s", ha1, pNonce, ha2);
+    }
+    HashText(text, response);
+
+    out += "Digest username=";
+    AppendQuoted(out, m_User);
+    out += ", realm=";
+    AppendQuoted(out, pRealm);
+    out += ", nonce=";
+    AppendQuoted(out, pNonce);
+    out += ", uri=";
+    AppendQuoted(out, pUri);
+    out.Append(", response=\"%s\"", response);
+    if (m_Opaque != nullptr) {
+        out += ", opaque=";
+        AppendQuoted(out, m_Opaque);
+    }
+    if (bQop) out.Append(", qop=%s, nc=%08x, cnonce=\"%s\"", kQopAuth, m_NonceCount, cnonce);
+    return JX_OK;
+}
+
+void CRTSPAuthen::SetNextCNonce(const char* pCNonce)
+{
+    m_NextCNonce[0] = '\0';
+    if (pCNonce == nullptr) return;
+    strncat(m_NextCNonce, pCNonce, kCNonceChars);
+}
+
+void CRTSPAuthen::MakeCNonce(char* pOut)
+{
+    if (m_NextCNonce[0] != '\0') {
+        memcpy(pOut, m_NextCNonce, sizeof(m_NextCNonce));
+        m_NextCNonce[0] = '\0';
+        return;
+    }
+    // A client nonce needs to be unpredictable, not secret: one generator per
+    // thread, seeded from the system's random source.
+    static thread_local std::mt19937_64 s_Random(std::random_device{}());
+    static const char kHex[] = "0123456789abcdef";
+    uint64_t nBits = s_Random();
+    for (int32_t i = 0; i < kCNonceChars; ++i, nBits >>= 4) pOut[i] = kHex[nBits & 0xF];
+    pOut[kCNonceChars] = '\0';
+}

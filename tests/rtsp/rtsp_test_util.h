@@ -1,0 +1,244 @@
+// Helpers of the RTSP session tests: a subscriber that records what a stream
+// reports, the test clock, a stand-in depacketizer that turns each RTP packet
+// into one frame, and a client driven without a network.
+#pragma once
+
+#include "rtpmedia.h"
+#include "rtpparser.h"
+#include "rtpsocket.h"
+#include "rtspclient.h"
+#include "scripted_server.h"
+#include "test_rtp.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// One subscriber message: its code and the error of a state report.
+struct CReport {
+    uint32_t m_Code = 0;
+    int32_t m_Error = 0;
+    bool operator==(const CReport& o) const { return m_Code == o.m_Code && m_Error == o.m_Error; }
+};
+inline std::ostream& operator<<(std::ostream& os, const CReport& r)
+{
+    return os << "{" << r.m_Code << ", " << r.m_Error << "}";
+}
+
+// Records every message a stream sends (state reports and frames), on
+// whatever thread it comes. An action may be run inside the callback.
+class CStateRecorder : public CJXObject {
+public:
+    int OnSignal(CJXObject* /*pSender*/, uint32_t nCode, void* pParam1, void* /*pParam2*/)
+    {
+        CReport report;
+        report.m_Code = nCode;
+        if (nCode != CRTSPClient::kMsgFrame && pParam1 != nullptr) report.m_Error = static_cast<CJXMsg*>(pParam1)->GetError();
+        std::function<void(const CReport&)> action;
+        {
+            std::lock_guard<std::mutex> lock(m_Mutex);
+            if (nCode == CRTSPClient::kMsgFrame) {
+                ++m_Frames;
+            } else {
+                m_Reports.push_back(report);
+            }
+            action = m_Action;
+        }
+        if (action) action(report);
+        m_Changed.notify_all();
+        return 0;
+    }
+
+    void Subscribe(IJXStream* pStream) { pStream->Attach(this, JX_SIGNAL_FUNC(&CStateRecorder::OnSignal)); }
+    void SetAction(std::function<void(const CReport&)> action)
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_Action = std::move(action);
+    }
+    std::vector<CReport> Reports() const
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        return m_Reports;
+    }
+    size_t Count() const
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        return m_Reports.size();
+    }
+    int32_t Frames() const
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        return m_Frames;
+    }
+    // Waits until at least n state reports have come.
+    bool WaitReports(size_t n, int32_t nMs)
+    {
+        std::unique_lock<std::mutex> lock(m_Mutex);
+        return m_Changed.wait_for(lock, std::chrono::milliseconds(nMs), [&] { return m_Reports.size() >= n; });
+    }
+
+private:
+    mutable std::mutex m_Mutex;
+    std::condition_variable m_Changed;
+    std::vector<CReport> m_Reports;
+    int32_t m_Frames = 0;
+    std::function<void(const CReport&)> m_Action;
+};
+
+// Polls a condition until it holds or the time is up.
+inline bool WaitUntil(const std::function<bool()>& condition, int32_t nMs)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The test clock for one test: time-outs move only when the test says so.
+class CTestClock {
+public:
+    static constexpr uint64_t kStartMs = 1000000;
+    CTestClock() { CJXTime::UseTestClock(kStartMs); }
+    ~CTestClock() { CJXTime::UseRealClock(); }
+    void Advance(uint64_t nMs) { CJXTime::AdvanceTestClock(nMs); }
+};
+
+// A depacketizer stand-in: every RTP packet becomes one frame whose type is
+// the payload's first byte ('K' video key frame, 'A' audio, anything else
+// video) and whose bytes are the payload.
+class CStubMedia : public CRTPMedia {
+public:
+    explicit CStubMedia(CRTPSocket* pSocket) : CRTPMedia(pSocket) {}
+    int OnRecvRTP(CRTPParser& rtp) override
+    {
+        const int32_t nLen = rtp.PayloadLength();
+        CPacket* pFrame = CPacket::Acquire(CPacket::kFrameHead + nLen + 32);
+        if (pFrame == nullptr) return JX_ERR_NOMEM;
+        pFrame->FrameInit();
+        const uint8_t nFirst = rtp.Payload()[0];
+        pFrame->FrameSetType(nFirst == 'K' ? JX_FRAME_VIDEO_KEY : nFirst == 'A' ? JX_FRAME_AUDIO : JX_FRAME_VIDEO);
+        pFrame->FrameSetCodec(nFirst == 'A' ? JX_CODEC_PCMA : JX_CODEC_H264);
+        memcpy(pFrame->FrameGetData(), rtp.Payload(), static_cast<size_t>(nLen));
+        pFrame->FrameSetLength(static_cast<uint32_t>(nLen));
+        const int nRet = m_Socket->OnRecvFrame(pFrame);
+        pFrame->Release();
+        return nRet;
+    }
+    int GetHead(CJXMediaDesc*) override { return JX_ERR_STATE; }
+};
+
+// An RTP packet with the payload, as bytes in a string.
+inline std::string RtpText(CTestRTP& builder, const std::string& payload, bool bMark = false)
+{
+    Bytes packet = builder.Next(payload, bMark);
+    return std::string(packet.begin(), packet.end());
+}
+
+// A client driven without a network: its receive walk is fed directly and its
+// requests are read from the send buffer.
+class COfflineClient {
+public:
+    explicit COfflineClient(const char* pUrl = "rtsp://127.0.0.1:554/cam")
+    {
+        m_Client.Open(pUrl);
+        m_Client.PrepareSession();
+        // What OnStart does when a connection starts.
+        m_Client.m_Authen.SetUser(m_Client.GetUrl().m_User, m_Client.GetUrl().m_Password);
+        m_Recorder.Subscribe(&m_Client);
+    }
+    CRTSPClient& operator*() { return m_Client; }
+    CRTSPClient* operator->() { return &m_Client; }
+    // The request waiting in the send buffer.
+    std::string Sent() { return std::string(m_Client.GetSendBuf().c_str(), size_t(m_Client.GetSendBuf().m_Length)); }
+    // Feed the bytes in pieces of at most nPiece bytes (0: all at once);
+    // the first negative result, else 0.
+    int32_t Feed(const std::string& bytes, size_t nPiece = 0);
+    // DESCRIBE sent, answered with the description; SETUP for each stream and
+    // PLAY answered; after it the stream plays on channels 0-1 (and 2-3).
+    void PlayTo(const std::string& sdp, const std::string& session = "12345678", size_t nPiece = 0);
+
+    CRTSPClient m_Client;
+    CStateRecorder m_Recorder;
+};
+
+// Descriptions and answers used by many tests.
+inline const char kSdpVideoAudio[] =
+    "v=0\r\n"
+    "o=- 1 1 IN IP4 127.0.0.1\r\n"
+    "s=Test\r\n"
+    "c=IN IP4 0.0.0.0\r\n"
+    "t=0 0\r\n"
+    "a=control:*\r\n"
+    "m=video 0 RTP/AVP 96\r\n"
+    "a=rtpmap:96 H264/90000\r\n"
+    "a=fmtp:96 packetization-mode=1\r\n"
+    "a=control:trackID=1\r\n"
+    "m=audio 0 RTP/AVP 8\r\n"
+    "a=rtpmap:8 PCMA/8000\r\n"
+    "a=control:trackID=2\r\n";
+
+inline const char kSdpVideoOnly[] =
+    "v=0\r\n"
+    "o=- 1 1 IN IP4 127.0.0.1\r\n"
+    "s=Test\r\n"
+    "t=0 0\r\n"
+    "m=video 0 RTP/AVP 96\r\n"
+    "a=rtpmap:96 H264/90000\r\n"
+    "a=control:trackID=1\r\n";
+
+inline std::string SetupReply(const std::string& session, const std::string& transport)
+{
+    return "RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\nSession: " + session + "\r\nTransport: " + transport + "\r\n\r\n";
+}
+
+inline std::string OkReply(const std::string& extra = "")
+{
+    return "RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\n" + extra + "\r\n";
+}
+
+inline int32_t COfflineClient::Feed(const std::string& bytes, size_t nPiece)
+{
+    // {CSeq}: the CSeq of the request last written.
+    std::string text = bytes;
+    const std::string key = "{CSeq}";
+    const std::string value = std::to_string(static_cast<uint16_t>(m_Client.m_CSeq - 1));
+    for (size_t pos = text.find(key); pos != std::string::npos; pos = text.find(key, pos)) {
+        text.replace(pos, key.size(), value);
+    }
+    size_t nStep = nPiece == 0 ? text.size() : nPiece;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t n = std::min(nStep, text.size() - pos);
+        int32_t nRet = m_Client.OnRecvBytes(text.data() + pos, static_cast<int32_t>(n));
+        if (nRet < 0) return nRet;
+        pos += static_cast<size_t>(nRet);
+        if (nRet == 0) return JX_ERR_CONTENT;   // no room: the buffer is full
+    }
+    return 0;
+}
+
+inline void COfflineClient::PlayTo(const std::string& sdp, const std::string& session, size_t nPiece)
+{
+    ASSERT_EQ(m_Client.SendDescribe(), 0);
+    ASSERT_EQ(Feed(SdpReply(sdp), nPiece), 0);
+    ASSERT_NE(m_Client.m_Video, nullptr);
+    ASSERT_EQ(m_Client.m_Pending, CRTSPClient::kPendingSetup);
+    // The first answer names the time-out (60 s unless the test gives one).
+    const std::string id = session.substr(0, session.find(';'));
+    const std::string first = session.find(';') == std::string::npos ? session + ";timeout=60" : session;
+    ASSERT_EQ(Feed(SetupReply(first, "RTP/AVP/TCP;unicast;interleaved=0-1"), nPiece), 0);
+    if (m_Client.m_Audio != nullptr) {
+        ASSERT_EQ(m_Client.m_Pending, CRTSPClient::kPendingSetup);
+        ASSERT_EQ(Feed(SetupReply(id, "RTP/AVP/TCP;unicast;interleaved=2-3"), nPiece), 0);
+    }
+    ASSERT_EQ(m_Client.m_Pending, CRTSPClient::kPendingPlay);
+    ASSERT_EQ(Feed(OkReply("Session: " + id + "\r\n"), nPiece), 0);
+    ASSERT_EQ(m_Client.m_Pending, CRTSPClient::kPendingNone);
+}

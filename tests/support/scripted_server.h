@@ -1,0 +1,208 @@
+// A scripted RTSP server for tests. It listens on 127.0.0.1 on a free port and
+// runs the steps a test gives it: accept a connection, check each request
+// (method, URL, CSeq, headers, or the exact bytes), answer with the test's
+// text, send any bytes (interleaved frames before, between and after answers),
+// cut what it sends into pieces with pauses between them, close. Every wait
+// is bounded; the server stops by itself when the test's object goes.
+//
+//   CScriptedServer srv;
+//   srv.Script().Accept()
+//       .Expect("DESCRIBE", ExpectCSeq(1)).Reply(SdpReply(kSdp))
+//       .Expect("SETUP").Reply("RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\nSession: 42\r\n\r\n")
+//       .Send(InterleavedFrame(0, rtpBytes));
+//   ... client.Open(srv.Url("/cam").c_str()); client.Start(); ...
+//   ASSERT_TRUE(srv.WaitDone(2000));
+//   EXPECT_EQ(srv.Errors(), "");
+#pragma once
+
+#include "JXNet.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+// One request as the server received it.
+struct CScriptRequest {
+    std::string m_Raw;        // head and body, byte for byte
+    std::string m_Method;
+    std::string m_Url;
+    std::string m_Version;
+    int32_t m_CSeq = -1;      // -1 when absent or not a number
+    std::vector<std::pair<std::string, std::string>> m_Headers;   // in order, names as sent
+    std::string m_Body;
+
+    // The value of the first header of that name (letter case aside), "" when absent.
+    std::string Header(const std::string& name) const;
+    bool HasHeader(const std::string& name) const;
+};
+
+// Checks one request: "" when it passes, else what is wrong.
+typedef std::function<std::string(const CScriptRequest&)> ScriptCheck;
+
+// Checks that are often needed.
+ScriptCheck ExpectCSeq(int32_t nCSeq);
+ScriptCheck ExpectUrl(const std::string& url);
+ScriptCheck ExpectHeader(const std::string& name, const std::string& value);
+ScriptCheck ExpectNoHeader(const std::string& name);
+// All of the checks, in turn.
+ScriptCheck ExpectAll(std::vector<ScriptCheck> checks);
+
+// "$", channel, 16-bit length, payload: one frame interleaved on the connection.
+std::string InterleavedFrame(uint8_t nChannel, const std::string& payload);
+std::string InterleavedFrame(uint8_t nChannel, const std::vector<uint8_t>& payload);
+// A 200 answer carrying an SDP body, with Content-Type and Content-Length.
+std::string SdpReply(const std::string& sdp);
+// Text with CR and LF written as \r and \n, for readable failures.
+std::string ShowText(const std::string& text);
+
+// The steps of a script. Answers may hold "{CSeq}", replaced by the CSeq of the
+// last request received on the connection.
+class CServerScript {
+public:
+    struct Step {
+        enum EKind {
+            kAccept, kExpect, kExpectExact, kSend, kPause, kClose, kExpectClosed, kDrain,
+            kStream, kMark, kGate,
+        };
+        EKind m_Kind = kPause;
+        std::string m_Text;             // method, exact text, bytes, mark or gate name
+        ScriptCheck m_Check;
+        std::vector<size_t> m_Cuts;     // send: piece boundaries (offsets into m_Text)
+        size_t m_Piece = 0;             // send: fixed piece size (0: whole)
+        int32_t m_PauseMs = 0;          // send: pause between pieces; pause; stream period
+        bool m_Substitute = false;      // send: replace {CSeq}
+    };
+
+    virtual ~CServerScript() = default;
+
+    // Wait for the next connection; later steps use it (the previous one is closed).
+    CServerScript& Accept();
+    // Read one request and check its method (and whatever the check says).
+    CServerScript& Expect(const std::string& method, ScriptCheck check = nullptr);
+    // Read one request and compare it with the text byte for byte.
+    CServerScript& ExpectExact(const std::string& text);
+    // Send an answer ({CSeq} replaced), whole or in pieces of nPiece bytes.
+    CServerScript& Reply(const std::string& text, size_t nPiece = 0, int32_t nPauseMs = 0);
+    // Send bytes as they are, whole or in pieces of nPiece bytes.
+    CServerScript& Send(const std::string& bytes, size_t nPiece = 0, int32_t nPauseMs = 0);
+    // Send bytes cut at the given offsets, pausing between the pieces.
+    CServerScript& SendCut(const std::string& bytes, const std::vector<size_t>& cuts, int32_t nPauseMs);
+    CServerScript& Pause(int32_t nMs);
+    // Close the connection.
+    CServerScript& Close();
+    // The client closes the connection and sends nothing more before it does.
+    CServerScript& ExpectClosed();
+    // Keep reading (requests are recorded, not answered) until the client closes
+    // or the server stops.
+    CServerScript& Drain();
+    // Send the bytes every nPeriodMs until the client closes or the server stops.
+    CServerScript& Stream(const std::string& bytes, int32_t nPeriodMs);
+    // Record that the script got here (CScriptedServer::WaitMark).
+    CServerScript& Mark(const std::string& name);
+    // Wait until the test opens the gate (CScriptedServer::OpenGate).
+    CServerScript& Gate(const std::string& name);
+
+    std::vector<Step> m_Steps;
+
+protected:
+    virtual CServerScript& Add(Step step);
+};
+
+class CScriptedServer {
+public:
+    static constexpr int32_t kDefaultStepTimeoutMs = 3000;
+
+    // Listens at once; nStepTimeoutMs bounds every wait of a step.
+    explicit CScriptedServer(int32_t nStepTimeoutMs = kDefaultStepTimeoutMs);
+    ~CScriptedServer();
+    CScriptedServer(const CScriptedServer&) = delete;
+    CScriptedServer& operator=(const CScriptedServer&) = delete;
+
+    bool IsListening() const { return m_Listen != JX_INVALID_SOCKET; }
+    uint16_t GetPort() const { return m_Port; }
+    std::string Url(const std::string& path = "/cam") const;
+    std::string UrlWithUser(const std::string& user, const std::string& password, const std::string& path = "/cam") const;
+
+    // The main script: one timeline over successive connections, run on the
+    // server's thread. Steps may be added while it runs.
+    CServerScript& Script() { return m_Main; }
+    // Every connection accepted from now on runs the session's steps (its
+    // Accept steps aside) on a thread of its own. Not together with Script().
+    void ServeEach(const CServerScript& session);
+
+    // The main script has run every step given so far, or has failed.
+    bool WaitDone(int32_t nMs);
+    bool WaitMark(const std::string& name, int32_t nMs);
+    void OpenGate(const std::string& name);
+    // Every failure so far, one per line; "" when none.
+    std::string Errors() const;
+    std::vector<CScriptRequest> Requests() const;
+    size_t StepsDone() const;
+    int32_t Connections() const { return m_Connections.load(); }
+    int32_t ClosedByClient() const { return m_ClosedByClient.load(); }
+    // Sessions of ServeEach that got through their steps.
+    int32_t SessionsPassed() const { return m_SessionsPassed.load(); }
+    // Stop every thread and close every socket (the destructor does it too).
+    void Stop();
+
+    struct CConn;
+
+private:
+    class CMainScript : public CServerScript {
+    public:
+        explicit CMainScript(CScriptedServer& owner) : m_Owner(owner) {}
+
+    protected:
+        CServerScript& Add(Step step) override;
+
+    private:
+        CScriptedServer& m_Owner;
+    };
+
+    void RunMain();
+    void RunAcceptor();
+    void RunSession(JXSOCKET s);
+    // One step on a connection: "" or what failed.
+    std::string RunStep(const CServerScript::Step& step, CConn& conn, bool bAcceptAllowed);
+    std::string AcceptOne(CConn& conn);
+    std::string ReadRequest(CConn& conn, CScriptRequest& out);
+    std::string SendBytes(CConn& conn, const std::string& bytes);
+    std::string SendStep(const CServerScript::Step& step, CConn& conn);
+    std::string WaitClosed(CConn& conn, bool bAllowData);
+    std::string StreamStep(const CServerScript::Step& step, CConn& conn);
+    // Wait until the connection has bytes or closes; false on timeout or stop.
+    int32_t Receive(CConn& conn, int32_t nWaitMs);
+    void Fail(const std::string& text);
+    bool Stopping() const { return m_Stop.load(); }
+
+    int32_t m_StepTimeoutMs;
+    JXSOCKET m_Listen = JX_INVALID_SOCKET;
+    uint16_t m_Port = 0;
+    CMainScript m_Main;
+    CServerScript m_Session;
+    bool m_HasSession = false;
+
+    mutable std::mutex m_Mutex;
+    std::condition_variable m_Changed;
+    size_t m_Done = 0;                 // main steps run
+    bool m_Failed = false;
+    std::vector<std::string> m_Errors;
+    std::vector<CScriptRequest> m_Requests;
+    std::set<std::string> m_Marks;
+    std::set<std::string> m_Gates;
+
+    std::atomic<bool> m_Stop{false};
+    std::atomic<int32_t> m_Connections{0};
+    std::atomic<int32_t> m_ClosedByClient{0};
+    std::atomic<int32_t> m_SessionsPassed{0};
+    std::thread m_MainThread;
+    std::thread m_AcceptThread;
+    std::vector<std::thread> m_SessionThreads;
+};
