@@ -77,3 +77,23 @@ int32_t CJXBitReader::ReadSE()
     int64_t nValue = (k & 1u) ? (static_cast<int64_t>(k) + 1) / 2 : -(static_cast<int64_t>(k) / 2);
     return static_cast<int32_t>(nValue);
 }
+
+void CJXBitReader::SkipVuiPrefix()
+{
+    const uint32_t kExtendedSAR = 255;
+    if (ReadBit()) {                             // aspect_ratio_info_present_flag
+        if (ReadBits(8) == kExtendedSAR)
+            SkipBits(32);                        // sar_width, sar_height
+    }
+    if (ReadBit())                               // overscan_info_present_flag
+        SkipBits(1);
+    if (ReadBit()) {                             // video_signal_type_present_flag
+        SkipBits(4);                             // video_format, video_full_range_flag
+        if (ReadBit())                           // colour_description_present_flag
+            SkipBits(24);
+    }
+    if (ReadBit()) {                             // chroma_loc_info_present_flag
+        ReadUE();
+        ReadUE();
+    }
+}

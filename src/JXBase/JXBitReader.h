@@ -25,6 +25,11 @@ public:
     // se(v), from ue(v) k: (k + 1) / 2 for odd k, -(k / 2) for even k.
     int32_t ReadSE();
 
+    // Skip the start of a video usability information block that H.264 and
+    // H.265 share: aspect ratio, overscan, video signal type and chroma sample
+    // location, up to the codec's own fields.
+    void SkipVuiPrefix();
+
     // True once any read ran past the end or met an over-long code; every later
     // read then gives 0.
     bool HasError() const { return m_Error; }

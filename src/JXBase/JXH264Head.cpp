@@ -19,7 +19,6 @@ constexpr uint32_t kMaxLog2Minus4 = 12;        // log2_max_frame_num / pic_order
 constexpr uint32_t kMaxPocType = 2;
 constexpr uint32_t kMaxPocCycle = 255;
 constexpr uint32_t kMaxPictureSide = 0xFFFF;   // the size fields are 16 bits
-constexpr uint32_t kExtendedSAR = 255;
 constexpr float kMaxFPS = 1000.0f;              // above this the timing is not a frame rate
 
 // Profiles whose SPS carries chroma_format_idc, bit depths and scaling lists.
@@ -55,21 +54,7 @@ bool SkipScalingList(CJXBitReader& br, int32_t nSize)
 // VUI has no timing or cannot be read that far.
 float ReadVuiFPS(CJXBitReader& br)
 {
-    if (br.ReadBit()) {                          // aspect_ratio_info_present_flag
-        if (br.ReadBits(8) == kExtendedSAR)
-            br.SkipBits(32);                     // sar_width, sar_height
-    }
-    if (br.ReadBit())                            // overscan_info_present_flag
-        br.SkipBits(1);
-    if (br.ReadBit()) {                          // video_signal_type_present_flag
-        br.SkipBits(4);                          // video_format, video_full_range_flag
-        if (br.ReadBit())                        // colour_description_present_flag
-            br.SkipBits(24);
-    }
-    if (br.ReadBit()) {                          // chroma_loc_info_present_flag
-        br.ReadUE();
-        br.ReadUE();
-    }
+    br.SkipVuiPrefix();
     if (!br.ReadBit())                           // timing_info_present_flag
         return 0.0f;
     uint32_t nUnits = br.ReadBits(32);           // num_units_in_tick

@@ -24,7 +24,6 @@ constexpr uint32_t kMaxShortTermSets = 64;
 constexpr uint32_t kMaxDeltaPocs = 16;           // pictures a reference set can name
 constexpr uint32_t kMaxPocDelta = 32767;         // delta_poc_sX_minus1, abs_delta_rps_minus1
 constexpr uint32_t kMaxLongTermPics = 32;
-constexpr uint32_t kExtendedSAR = 255;
 constexpr float kMaxFPS = 1000.0f;              // above this the timing is not a frame rate
 
 // Bits of profile_tier_level() for one layer: profile space, tier, profile,
@@ -167,21 +166,7 @@ bool ReadShortTermRefSet(CJXBitReader& br, uint32_t nIdx, JXRefSet* pSets)
 // or 0 when absent or not readable.
 float ReadVuiFPS(CJXBitReader& br)
 {
-    if (br.ReadBit()) {                          // aspect_ratio_info_present_flag
-        if (br.ReadBits(8) == kExtendedSAR)
-            br.SkipBits(32);                     // sar_width, sar_height
-    }
-    if (br.ReadBit())                            // overscan_info_present_flag
-        br.SkipBits(1);
-    if (br.ReadBit()) {                          // video_signal_type_present_flag
-        br.SkipBits(4);                          // video_format, video_full_range_flag
-        if (br.ReadBit())                        // colour_description_present_flag
-            br.SkipBits(24);
-    }
-    if (br.ReadBit()) {                          // chroma_loc_info_present_flag
-        br.ReadUE();
-        br.ReadUE();
-    }
+    br.SkipVuiPrefix();
     br.SkipBits(3);                              // neutral_chroma, field_seq, frame_field_info
     if (br.ReadBit()) {                          // default_display_window_flag
         for (int32_t i = 0; i < 4; ++i)
