@@ -22,7 +22,10 @@ struct tagPOINT {
 #  if defined(JXBASE_BUILD)
 #    define JXBASE_API __declspec(dllexport)
 #  else
-#    define JXBASE_API __declspec(dllimport)
+// No dllimport: GNU ld imports the functions and data a user of the DLL needs
+// by itself, and the class constants defined in the headers stay usable
+// (under dllimport they would be looked for in the DLL, which does not export them).
+#    define JXBASE_API
 #  endif
 #else
 #  define JXBASE_API __attribute__((visibility("default")))

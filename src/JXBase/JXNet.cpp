@@ -612,6 +612,9 @@ JXSOCKET JXSocketAccept(JXSOCKET s)
         RecordError();
         return JX_INVALID_SOCKET;
     }
+    // An accepted socket is inheritable like any new handle; keep it from
+    // child processes as JXSocketCreate does.
+    SetHandleInformation(reinterpret_cast<HANDLE>(c), HANDLE_FLAG_INHERIT, 0);
     JXSOCKET h = static_cast<JXSOCKET>(c);
     if (JXSocketSetBlocking(h, 0) != JX_OK) {
         JXSocketClose(h);

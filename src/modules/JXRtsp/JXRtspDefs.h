@@ -8,7 +8,10 @@
 #  if defined(JXRTSP_BUILD)
 #    define JXRTSP_API __declspec(dllexport)
 #  else
-#    define JXRTSP_API __declspec(dllimport)
+// No dllimport: GNU ld imports the functions and data a user of the DLL needs
+// by itself, and the class constants defined in the headers stay usable
+// (under dllimport they would be looked for in the DLL, which does not export them).
+#    define JXRTSP_API
 #  endif
 #else
 #  define JXRTSP_API __attribute__((visibility("default")))
