@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int32_t kWaitMs = 10000;
+constexpr int32_t kWaitMs = 40000;
 
 // What every connection of the server does: play one video stream and send a
 // key frame every nPeriodMs until the client goes.
@@ -60,7 +60,7 @@ TEST(RtspMany, TwoHundredStreamsFromSeveralHostThreads)
     constexpr int kStreams = 200;
     constexpr int kHostThreads = 4;
     CTestClock clock;
-    CScriptedServer srv;
+    CScriptedServer srv(kWaitMs);
     srv.ServeEach(PlayingSession(20));
 
     std::vector<std::unique_ptr<CManyStream>> streams;

@@ -383,7 +383,12 @@ CScriptedServer::~CScriptedServer()
 
 void CScriptedServer::Stop()
 {
-    m_Stop = true;
+    {
+        // Under the mutex, so that a thread between its check and its wait
+        // cannot miss the wake-up.
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_Stop = true;
+    }
     m_Changed.notify_all();
     if (m_MainThread.joinable()) m_MainThread.join();
     if (m_AcceptThread.joinable()) m_AcceptThread.join();
