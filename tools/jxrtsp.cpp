@@ -196,7 +196,10 @@ int main(int argc, char** argv)
     const char* pUrl = opt.sUrl.empty() ? kProbeUrl : opt.sUrl.c_str();
     IJXStream* pStream = pGetInterface("IJXStream", pUrl);
     if (pStream == nullptr) {
-        fprintf(stderr, "jxrtsp: the module refused the URL %s\n", pUrl);
+        CJXUrl url(pUrl);
+        char* pShown = url.CloneForLog();     // never print the password
+        fprintf(stderr, "jxrtsp: the module refused the URL %s\n", pShown != nullptr ? pShown : "(unreadable)");
+        free(pShown);
         JXModuleUnload(pModule);
         return 1;
     }
