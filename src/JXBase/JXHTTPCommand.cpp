@@ -398,25 +398,22 @@ int32_t CJXHTTPCommand::ParseRequest(const char* pText, int32_t nLen)
 
 int32_t CJXHTTPCommand::RecvResponse(const char* pText, int32_t nLen, CJXString* pBody)
 {
-    if (nLen <= 0) return 0;
-    if (pText == nullptr) return JX_ERR_ARG;
-    int32_t nHead = 0;
-    if (!m_HeadDone) {
-        // The base reader on purpose: a derived ParseResponse may take the body itself.
-        nHead = CJXHTTPCommand::ParseResponse(pText, nLen);
-        if (nHead <= 0) return nHead;
-    }
-    int32_t nBody = ParseContent(pText + nHead, nLen - nHead, pBody);
-    return nBody < 0 ? nBody : nHead + nBody;
+    return RecvMessage(pText, nLen, pBody, false);
 }
 
 int32_t CJXHTTPCommand::RecvRequest(const char* pText, int32_t nLen, CJXString* pBody)
+{
+    return RecvMessage(pText, nLen, pBody, true);
+}
+
+int32_t CJXHTTPCommand::RecvMessage(const char* pText, int32_t nLen, CJXString* pBody, bool bRequest)
 {
     if (nLen <= 0) return 0;
     if (pText == nullptr) return JX_ERR_ARG;
     int32_t nHead = 0;
     if (!m_HeadDone) {
-        nHead = CJXHTTPCommand::ParseRequest(pText, nLen);
+        // The base head reader on purpose: a derived ParseResponse may take the body itself.
+        nHead = ParseHead(pText, nLen, bRequest);
         if (nHead <= 0) return nHead;
     }
     int32_t nBody = ParseContent(pText + nHead, nLen - nHead, pBody);

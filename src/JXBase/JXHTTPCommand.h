@@ -113,6 +113,8 @@ protected:
 
 private:
     int32_t ParseHead(const char* pText, int32_t nLen, bool bRequest);
+    // Head (if not read yet) and as much body as is there; RecvRequest and RecvResponse.
+    int32_t RecvMessage(const char* pText, int32_t nLen, CJXString* pBody, bool bRequest);
     int32_t FindHeadEnd(const char* pText, int32_t nLen, bool bRequest);
     int32_t ParseFirstLine(const char* pLine, int32_t nLen, bool bRequest);
     int32_t FinishHead(CJXString& out, const CJXString* pBody);
