@@ -9,8 +9,6 @@ namespace {
 
 constexpr uint8_t kNalSPS = 7;
 constexpr uint8_t kNalPPS = 8;
-constexpr uint8_t kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
-constexpr int32_t kStartCodeBytes = 4;
 
 constexpr uint32_t kMaxSpsId = 31;
 constexpr uint32_t kMaxChromaFormat = 3;
@@ -202,29 +200,15 @@ int32_t CJXH264Head::SetNAL(uint16_t nHeader, const uint8_t* pData, int32_t nLen
 
 int32_t CJXH264Head::GetHeadSize(uint16_t nFlags)
 {
-    int32_t n = 0;
-    if (!(nFlags & JX_NAL_FLAG_SPS) && m_SPSLen > 0)
-        n += kStartCodeBytes + m_SPSLen;
-    if (!(nFlags & JX_NAL_FLAG_PPS) && m_PPSLen > 0)
-        n += kStartCodeBytes + m_PPSLen;
-    return n;
+    return SetBytes(nFlags, JX_NAL_FLAG_SPS, m_SPSLen) + SetBytes(nFlags, JX_NAL_FLAG_PPS, m_PPSLen);
 }
 
 int32_t CJXH264Head::WriteHead(uint8_t* pOut, uint16_t nFlags)
 {
     if (pOut == nullptr)
         return 0;
-    int32_t n = 0;
-    if (!(nFlags & JX_NAL_FLAG_SPS) && m_SPSLen > 0) {
-        memcpy(pOut + n, kStartCode, kStartCodeBytes);
-        memcpy(pOut + n + kStartCodeBytes, m_SPS, static_cast<size_t>(m_SPSLen));
-        n += kStartCodeBytes + m_SPSLen;
-    }
-    if (!(nFlags & JX_NAL_FLAG_PPS) && m_PPSLen > 0) {
-        memcpy(pOut + n, kStartCode, kStartCodeBytes);
-        memcpy(pOut + n + kStartCodeBytes, m_PPS, static_cast<size_t>(m_PPSLen));
-        n += kStartCodeBytes + m_PPSLen;
-    }
+    int32_t n = PutSet(pOut, nFlags, JX_NAL_FLAG_SPS, m_SPS, m_SPSLen);
+    n += PutSet(pOut + n, nFlags, JX_NAL_FLAG_PPS, m_PPS, m_PPSLen);
     return n;
 }
 

@@ -11,8 +11,6 @@ constexpr uint8_t kNalVPS = 32;
 constexpr uint8_t kNalSPS = 33;
 constexpr uint8_t kNalPPS = 34;
 constexpr int32_t kHeaderBytes = 2;
-constexpr uint8_t kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
-constexpr int32_t kStartCodeBytes = 4;
 
 constexpr uint32_t kMaxSubLayersMinus1 = 6;
 constexpr uint32_t kMaxSpsId = 15;
@@ -334,36 +332,17 @@ int32_t CJXH265Head::SetNAL(uint16_t nHeader, const uint8_t* pData, int32_t nLen
 
 int32_t CJXH265Head::GetHeadSize(uint16_t nFlags)
 {
-    int32_t n = 0;
-    if (!(nFlags & JX_NAL_FLAG_VPS) && m_VPSLen > 0)
-        n += kStartCodeBytes + m_VPSLen;
-    if (!(nFlags & JX_NAL_FLAG_SPS) && m_SPSLen > 0)
-        n += kStartCodeBytes + m_SPSLen;
-    if (!(nFlags & JX_NAL_FLAG_PPS) && m_PPSLen > 0)
-        n += kStartCodeBytes + m_PPSLen;
-    return n;
+    return SetBytes(nFlags, JX_NAL_FLAG_VPS, m_VPSLen) + SetBytes(nFlags, JX_NAL_FLAG_SPS, m_SPSLen) +
+           SetBytes(nFlags, JX_NAL_FLAG_PPS, m_PPSLen);
 }
-
-namespace {
-int32_t PutSet(uint8_t* pOut, const uint8_t* pSet, int32_t nLen)
-{
-    memcpy(pOut, kStartCode, kStartCodeBytes);
-    memcpy(pOut + kStartCodeBytes, pSet, static_cast<size_t>(nLen));
-    return kStartCodeBytes + nLen;
-}
-}  // namespace
 
 int32_t CJXH265Head::WriteHead(uint8_t* pOut, uint16_t nFlags)
 {
     if (pOut == nullptr)
         return 0;
-    int32_t n = 0;
-    if (!(nFlags & JX_NAL_FLAG_VPS) && m_VPSLen > 0)
-        n += PutSet(pOut + n, m_VPS, m_VPSLen);
-    if (!(nFlags & JX_NAL_FLAG_SPS) && m_SPSLen > 0)
-        n += PutSet(pOut + n, m_SPS, m_SPSLen);
-    if (!(nFlags & JX_NAL_FLAG_PPS) && m_PPSLen > 0)
-        n += PutSet(pOut + n, m_PPS, m_PPSLen);
+    int32_t n = PutSet(pOut, nFlags, JX_NAL_FLAG_VPS, m_VPS, m_VPSLen);
+    n += PutSet(pOut + n, nFlags, JX_NAL_FLAG_SPS, m_SPS, m_SPSLen);
+    n += PutSet(pOut + n, nFlags, JX_NAL_FLAG_PPS, m_PPS, m_PPSLen);
     return n;
 }
 

@@ -28,6 +28,13 @@ public:
     virtual int32_t GetHeadSize(uint16_t nFlags) = 0;
     // True once width and height are known.
     virtual bool IsReady() = 0;
+
+protected:
+    // One stored parameter set as WriteHead puts it: 00 00 00 01 and the set,
+    // or nothing when the set is absent or nFlag is among the frame's nFlags
+    // (it came in-band). SetBytes counts exactly what PutSet writes.
+    static int32_t SetBytes(uint16_t nFlags, uint16_t nFlag, int32_t nLen);
+    static int32_t PutSet(uint8_t* pOut, uint16_t nFlags, uint16_t nFlag, const uint8_t* pSet, int32_t nLen);
 };
 
 class JXBASE_API CJXVideoHead : public CJXMediaHead {
