@@ -17,6 +17,7 @@
 #include "JXObject.h"
 #include "JXPacket.h"
 #include "JXPrintf.h"
+#include "JXResolver.h"
 #include "JXSignal.h"
 #include "JXSocket.h"
 #include "JXState.h"

@@ -1,18 +1,15 @@
 // The socket handle holder and the TCP control connection: a connect that
-// never holds its caller longer than a fixed time, and non-blocking send and
-// receive for the worker's passes.
+// never waits (host names are looked up by a CJXResolver), a bounded blocking
+// connect built on it, and non-blocking send and receive for the worker's
+// passes.
 #include "JXSocket.h"
+#include "JXResolver.h"
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <new>
-#include <string>
-#include <thread>
 
 namespace {
 
@@ -20,11 +17,8 @@ typedef std::chrono::steady_clock Clock;
 
 // Longest host text taken (a DNS name has at most 253 characters).
 constexpr size_t kMaxHostLen = 255;
-// Name lookups abandoned by Open that may still run at once; beyond this a
-// hanging name service makes Open fail at once instead of adding threads.
-constexpr int32_t kMaxPendingLookups = 64;
-
-std::atomic<int32_t> s_PendingLookups{0};
+// Longest pause of Open while a lookup runs: it polls the lookup this often.
+constexpr int32_t kLookupPollMs = 5;
 
 // Milliseconds until deadline, at least 0.
 int32_t MsLeft(Clock::time_point deadline)
@@ -33,100 +27,89 @@ int32_t MsLeft(Clock::time_point deadline)
     return left > 0 ? static_cast<int32_t>(left) : 0;
 }
 
-// One name lookup, shared by the thread that runs it and the caller that
-// waits for it. Whoever comes last releases it, so an abandoned lookup frees
-// its own result.
-struct CLookup {
+// The resolver of Open, shared by the process while any CJXSocket lives; the
+// last socket to go destroys it, which joins its threads.
+struct CShared {
     std::mutex m_Mutex;
-    std::condition_variable m_Done;
-    std::string m_Host;
-    std::string m_Port;
-    bool m_Finished = false;
-    bool m_Abandoned = false;
-    int m_Result = 0;
-    addrinfo* m_List = nullptr;
+    int32_t m_Sockets = 0;
+    CJXResolver* m_Resolver = nullptr;
 };
 
-void RunLookup(std::shared_ptr<CLookup> pLookup, JXResolveFunc pResolve)
+CShared& Shared()
 {
-    JXNetStartup();
-    addrinfo hints;
-    memset(&hints, 0, sizeof(hints));
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* pList = nullptr;
-    int nResult = pResolve(pLookup->m_Host.c_str(), pLookup->m_Port.c_str(), &hints, &pList);
+    static CShared s_Shared;
+    return s_Shared;
+}
+
+// The shared resolver, created on first use; null without memory. Only called
+// by a live socket, so the count is above zero and the resolver stays.
+CJXResolver* SharedResolver()
+{
+    CShared& shared = Shared();
+    std::lock_guard<std::mutex> lock(shared.m_Mutex);
+    if (shared.m_Resolver == nullptr) shared.m_Resolver = new (std::nothrow) CJXResolver();
+    return shared.m_Resolver;
+}
+
+void AddSocket()
+{
+    CShared& shared = Shared();
+    std::lock_guard<std::mutex> lock(shared.m_Mutex);
+    ++shared.m_Sockets;
+}
+
+void RemoveSocket()
+{
+    CShared& shared = Shared();
+    CJXResolver* pLast = nullptr;
     {
-        std::lock_guard<std::mutex> lock(pLookup->m_Mutex);
-        if (pLookup->m_Abandoned) {
-            if (nResult == 0 && pList) freeaddrinfo(pList);
-        } else {
-            pLookup->m_Result = nResult;
-            pLookup->m_List = nResult == 0 ? pList : nullptr;
+        std::lock_guard<std::mutex> lock(shared.m_Mutex);
+        if (--shared.m_Sockets == 0) {
+            pLast = shared.m_Resolver;
+            shared.m_Resolver = nullptr;
         }
-        pLookup->m_Finished = true;
     }
-    pLookup->m_Done.notify_all();
-    JXNetCleanup();
-    --s_PendingLookups;
+    delete pLast;   // joins outside the lock: a new socket may start meanwhile
 }
 
-// Resolve a host name on a helper thread, waiting until the deadline at most.
-// JX_OK with *ppList set (freeaddrinfo), JX_ERR_TIMEOUT or JX_ERR_FAIL.
-int32_t ResolveName(const char* pHost, const char* pPort, Clock::time_point deadline, addrinfo** ppList)
+// Host text as the name service and the connect want it: without the
+// brackets of an IPv6 literal. False for text that cannot be a host.
+bool CopyHost(const char* pHost, char (&host)[kMaxHostLen + 1], bool* pBracketed)
 {
-    std::shared_ptr<CLookup> pLookup;
-    try {
-        pLookup = std::make_shared<CLookup>();
-        pLookup->m_Host = pHost;
-        pLookup->m_Port = pPort;
-    } catch (const std::bad_alloc&) {
-        return JX_ERR_FAIL;
+    size_t nLen = strlen(pHost);
+    *pBracketed = pHost[0] == '[';
+    if (*pBracketed) {
+        if (nLen < 3 || pHost[nLen - 1] != ']') return false;
+        ++pHost;
+        nLen -= 2;
     }
-    if (++s_PendingLookups > kMaxPendingLookups) {
-        --s_PendingLookups;
-        return JX_ERR_TIMEOUT;
-    }
-    try {
-        std::thread(RunLookup, pLookup, JXNetGetResolver()).detach();
-    } catch (const std::exception&) {
-        --s_PendingLookups;
-        return JX_ERR_FAIL;
-    }
-
-    std::unique_lock<std::mutex> lock(pLookup->m_Mutex);
-    if (!pLookup->m_Done.wait_until(lock, deadline, [&] { return pLookup->m_Finished; })) {
-        pLookup->m_Abandoned = true;   // the thread frees its result when it ends
-        return JX_ERR_TIMEOUT;
-    }
-    if (pLookup->m_Result != 0 || pLookup->m_List == nullptr) return JX_ERR_FAIL;
-    *ppList = pLookup->m_List;
-    pLookup->m_List = nullptr;
-    return JX_OK;
+    if (nLen > kMaxHostLen) return false;
+    memcpy(host, pHost, nLen);
+    host[nLen] = '\0';
+    return strchr(host, '[') == nullptr && strchr(host, ']') == nullptr;
 }
 
-// Addresses for host text without brackets: numeric text is converted at once,
-// anything else goes to the name service. JX_OK, JX_ERR_TIMEOUT or JX_ERR_FAIL.
-int32_t Resolve(const char* pHost, const char* pPort, Clock::time_point deadline, addrinfo** ppList)
+// The addresses of numeric host text, or null for anything else (converting
+// numeric text never asks the name service, so it never waits).
+addrinfo* NumericAddresses(const char* pHost, uint16_t nPort)
 {
+    char port[8];
+    snprintf(port, sizeof(port), "%u", static_cast<unsigned>(nPort));
     addrinfo hints;
     memset(&hints, 0, sizeof(hints));
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    if (getaddrinfo(pHost, pPort, &hints, ppList) == 0 && *ppList) return JX_OK;
-    *ppList = nullptr;
-    return ResolveName(pHost, pPort, deadline, ppList);
+    addrinfo* pList = nullptr;
+    if (getaddrinfo(pHost, port, &hints, &pList) != 0) return nullptr;
+    return pList;
 }
 
-// Connect one address within the deadline. The connected non-blocking socket,
-// or JX_INVALID_SOCKET with *pError set to JX_ERR_TIMEOUT or JX_ERR_FAIL.
-JXSOCKET ConnectOne(const addrinfo* pAddr, Clock::time_point deadline, int32_t* pError)
+// A non-blocking socket with a connect to pAddr under way (or already done),
+// or JX_INVALID_SOCKET when this address failed at once.
+JXSOCKET StartOne(const addrinfo* pAddr)
 {
-    *pError = JX_ERR_FAIL;
     JXSOCKET s = JXSocketCreate(pAddr->ai_family, SOCK_STREAM, IPPROTO_TCP);
     if (s == JX_INVALID_SOCKET) return s;
     if (JXSocketSetBlocking(s, 0) != JX_OK) {
@@ -135,21 +118,24 @@ JXSOCKET ConnectOne(const addrinfo* pAddr, Clock::time_point deadline, int32_t* 
     }
     // Requests are small and answered one at a time: do not let Nagle hold them.
     JXSocketSetOptInt(s, IPPROTO_TCP, TCP_NODELAY, 1);
-
     if (JXSocketConnect(s, pAddr->ai_addr, static_cast<int32_t>(pAddr->ai_addrlen)) == JX_OK) return s;
-    if (JXSocketLastError() != JX_NET_ERR_WOULDBLOCK) {
-        JXSocketClose(s);
-        return JX_INVALID_SOCKET;
-    }
-
-    CJXFdSet writeSet;
-    writeSet.Add(s);
-    int32_t nReady = JXSelect(nullptr, &writeSet, MsLeft(deadline));
-    int32_t nSoError = -1;
-    if (nReady > 0 && JXSocketGetOptInt(s, SOL_SOCKET, SO_ERROR, &nSoError) == JX_OK && nSoError == 0) return s;
-    if (nReady == 0) *pError = JX_ERR_TIMEOUT;
+    if (JXSocketLastError() == JX_NET_ERR_WOULDBLOCK) return s;
     JXSocketClose(s);
     return JX_INVALID_SOCKET;
+}
+
+// Where a started connect stands: 1 under way, JX_OK connected, JX_ERR_FAIL.
+int32_t CheckOne(JXSOCKET s)
+{
+    CJXFdSet writeSet;
+    writeSet.Add(s);
+    int32_t nReady = JXSelect(nullptr, &writeSet, 0);
+    if (nReady == 0) return 1;
+    // Writable or failed (a failure shows as ready on both platforms): the
+    // socket's pending error tells which.
+    int32_t nSoError = -1;
+    if (nReady > 0 && JXSocketGetOptInt(s, SOL_SOCKET, SO_ERROR, &nSoError) == JX_OK && nSoError == 0) return JX_OK;
+    return JX_ERR_FAIL;
 }
 
 } // namespace
@@ -157,11 +143,13 @@ JXSOCKET ConnectOne(const addrinfo* pAddr, Clock::time_point deadline, int32_t* 
 CJXSocket::CJXSocket()
 {
     JXNetStartup();
+    AddSocket();
 }
 
 CJXSocket::~CJXSocket()
 {
     CJXSocket::Close();
+    RemoveSocket();
     JXNetCleanup();
 }
 
@@ -187,56 +175,126 @@ CJXSocketTCP::~CJXSocketTCP()
     CJXSocketTCP::Close();
 }
 
+int32_t CJXSocketTCP::StartConnect(const char* pHost, uint16_t nPort, CJXResolver* pResolver, uint32_t nTimeoutMs)
+{
+    return BeginAttempt(pHost, nPort, pResolver, false, nTimeoutMs);
+}
+
+int32_t CJXSocketTCP::BeginAttempt(const char* pHost, uint16_t nPort, CJXResolver* pResolver, bool bShared,
+                                   uint32_t nTimeoutMs)
+{
+    EndAttempt(JX_ERR_FAIL);   // an attempt or connection left from before
+    if (CJXString::IsEmpty(pHost) || nPort == 0) return JX_ERR_ARG;
+    char host[kMaxHostLen + 1];
+    bool bBracketed = false;
+    if (!CopyHost(pHost, host, &bBracketed)) return JX_ERR_ARG;
+    m_ConnTimeout.Setup(nTimeoutMs == 0 ? kConnectTimeoutMs : nTimeoutMs);
+
+    m_ConnList = NumericAddresses(host, nPort);
+    if (m_ConnList != nullptr) {
+        m_ConnNext = m_ConnList;
+        m_ConnBusy = true;
+        if (!StartNextAddress()) return EndAttempt(JX_ERR_FAIL);
+        return JX_OK;
+    }
+    // Brackets hold an IPv6 literal, never a name.
+    if (bBracketed) return JX_ERR_ARG;
+    if (bShared) pResolver = SharedResolver();
+    if (pResolver == nullptr) return bShared ? JX_ERR_FAIL : JX_ERR_ARG;
+    int32_t nHandle = pResolver->Submit(host, nPort);
+    if (nHandle == JX_ERR_ARG) return JX_ERR_ARG;
+    if (nHandle <= 0) return JX_ERR_FAIL;
+    m_ConnResolver = pResolver;
+    m_ConnLookup = nHandle;
+    m_ConnBusy = true;
+    return JX_OK;
+}
+
+// Start the connect of the next address that takes one; false when none is left.
+bool CJXSocketTCP::StartNextAddress()
+{
+    CJXSocket::Close();
+    for (; m_ConnNext != nullptr; m_ConnNext = m_ConnNext->ai_next) {
+        if (m_ConnNext->ai_family != AF_INET && m_ConnNext->ai_family != AF_INET6) continue;
+        m_Socket = StartOne(m_ConnNext);
+        if (m_Socket == JX_INVALID_SOCKET) continue;
+        m_ConnNext = m_ConnNext->ai_next;
+        return true;
+    }
+    return false;
+}
+
+// End the attempt with nResult: anything but JX_OK also closes the socket.
+int32_t CJXSocketTCP::EndAttempt(int32_t nResult)
+{
+    if (m_ConnLookup > 0 && m_ConnResolver != nullptr) m_ConnResolver->Cancel(m_ConnLookup);
+    m_ConnResolver = nullptr;
+    m_ConnLookup = 0;
+    if (m_ConnList != nullptr) freeaddrinfo(m_ConnList);
+    m_ConnList = nullptr;
+    m_ConnNext = nullptr;
+    m_ConnBusy = false;
+    m_ConnTimeout.Setup(0);
+    if (nResult != JX_OK) CJXSocket::Close();
+    return nResult;
+}
+
+int32_t CJXSocketTCP::ContinueConnect()
+{
+    if (!m_ConnBusy) return IsValid() ? JX_OK : JX_ERR_STATE;
+
+    if (m_ConnLookup > 0) {
+        addrinfo* pList = nullptr;
+        int32_t nRet = m_ConnResolver->Collect(m_ConnLookup, &pList);
+        if (nRet == 1) return m_ConnTimeout.Check() ? EndAttempt(JX_ERR_TIMEOUT) : 1;
+        // The handle is gone either way: the resolver is not needed any more.
+        m_ConnLookup = 0;
+        m_ConnResolver = nullptr;
+        if (nRet != JX_OK) return EndAttempt(JX_ERR_FAIL);
+        m_ConnList = pList;
+        m_ConnNext = pList;
+        if (!StartNextAddress()) return EndAttempt(JX_ERR_FAIL);
+    }
+
+    // A refused address goes on to the next; the time-out covers them all.
+    for (;;) {
+        int32_t nRet = CheckOne(m_Socket);
+        if (nRet == JX_OK) return EndAttempt(JX_OK);
+        if (nRet == 1) return m_ConnTimeout.Check() ? EndAttempt(JX_ERR_TIMEOUT) : 1;
+        if (!StartNextAddress()) return EndAttempt(JX_ERR_FAIL);
+    }
+}
+
 int32_t CJXSocketTCP::Open(const char* pHost, uint16_t nPort, uint32_t nTimeoutMs)
 {
-    if (CJXString::IsEmpty(pHost) || nPort == 0) return JX_ERR_ARG;
     if (nTimeoutMs == 0 || nTimeoutMs > kConnectTimeoutMs) nTimeoutMs = kConnectTimeoutMs;
+    // The real clock bounds the wait too, so that a test clock standing still
+    // cannot hold the caller.
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
-
-    // "[::1]" and "::1" name the same address; the brackets are URL syntax.
-    size_t nLen = strlen(pHost);
-    if (pHost[0] == '[') {
-        if (nLen < 3 || pHost[nLen - 1] != ']') return JX_ERR_ARG;
-        ++pHost;
-        nLen -= 2;
-    }
-    if (nLen > kMaxHostLen) return JX_ERR_ARG;
-    char host[kMaxHostLen + 1];
-    memcpy(host, pHost, nLen);
-    host[nLen] = '\0';
-    if (strchr(host, '[') || strchr(host, ']')) return JX_ERR_ARG;
-    char port[8];
-    snprintf(port, sizeof(port), "%u", static_cast<unsigned>(nPort));
-
-    CJXSocket::Close();   // a socket left from an earlier connection
-    addrinfo* pList = nullptr;
-    int32_t nRet = Resolve(host, port, deadline, &pList);
+    int32_t nRet = BeginAttempt(pHost, nPort, nullptr, true, nTimeoutMs);
     if (nRet != JX_OK) return nRet;
 
-    // Each address in turn (a name may give ::1 and 127.0.0.1) within the one
-    // time limit; a time-out anywhere is what the caller hears.
-    nRet = JX_ERR_FAIL;
-    for (const addrinfo* p = pList; p; p = p->ai_next) {
-        if (p->ai_family != AF_INET && p->ai_family != AF_INET6) continue;
-        if (MsLeft(deadline) == 0) {
-            nRet = JX_ERR_TIMEOUT;
-            break;
+    for (;;) {
+        nRet = ContinueConnect();
+        if (nRet != 1) return nRet;
+        int32_t nLeft = MsLeft(deadline);
+        if (nLeft == 0) return EndAttempt(JX_ERR_TIMEOUT);
+        uint32_t nLimit = m_ConnTimeout.Remaining();
+        if (nLimit > 0 && nLimit < static_cast<uint32_t>(nLeft)) nLeft = static_cast<int32_t>(nLimit);
+        if (m_ConnLookup > 0) {
+            // No socket to wait on yet: look at the lookup again shortly.
+            JXSelect(nullptr, nullptr, nLeft < kLookupPollMs ? nLeft : kLookupPollMs);
+            continue;
         }
-        int32_t nError = JX_ERR_FAIL;
-        m_Socket = ConnectOne(p, deadline, &nError);
-        if (m_Socket != JX_INVALID_SOCKET) {
-            nRet = JX_OK;
-            break;
-        }
-        if (nError == JX_ERR_TIMEOUT) nRet = JX_ERR_TIMEOUT;
+        CJXFdSet writeSet;
+        writeSet.Add(m_Socket);
+        JXSelect(nullptr, &writeSet, nLeft);
     }
-    freeaddrinfo(pList);
-    return nRet;
 }
 
 void CJXSocketTCP::Close()
 {
-    CJXSocket::Close();
+    EndAttempt(JX_ERR_FAIL);
 }
 
 int32_t CJXSocketTCP::OnSend(CJXFdSet*)

@@ -4,6 +4,9 @@
 
 #include "JXNet.h"
 #include "JXString.h"
+#include "JXTime.h"
+
+class CJXResolver;
 
 class JXBASE_API CJXSocket : public CJXObject {
 public:
@@ -30,16 +33,49 @@ public:
     CJXSocketTCP();
     ~CJXSocketTCP() override;
 
-    // Connect to a host name, IPv4 address or IPv6 literal (with or without
-    // brackets). Resolution and connect together take at most the time-out
-    // (name resolution runs on a helper thread that is abandoned, not waited
-    // for, when it takes too long). nTimeoutMs 0 or above kConnectTimeoutMs
-    // means kConnectTimeoutMs. Each address a name gives is tried in turn.
-    // The socket is left non-blocking, with TCP_NODELAY; the buffers are not
-    // touched. 0, JX_ERR_ARG (no host, port 0, bad brackets), JX_ERR_TIMEOUT
-    // or JX_ERR_FAIL.
+    // Start a connection without waiting. A numeric host (IPv4, IPv6 with or
+    // without brackets) starts the connect at once; a host name goes to
+    // pResolver (JX_ERR_ARG when it is null) and its connect starts in a
+    // later ContinueConnect. The whole attempt, lookup included, ends with
+    // JX_ERR_TIMEOUT after nTimeoutMs (measured with CJXTimeout; 0 means
+    // kConnectTimeoutMs). An earlier connection or attempt is closed first;
+    // the buffers are not touched. JX_OK: under way, call ContinueConnect
+    // until it stops returning 1 (even a connect that completed at once is
+    // reported there). JX_ERR_ARG: no host, port 0, bad brackets, brackets
+    // around a name, host too long, or a name without resolver. JX_ERR_FAIL:
+    // the lookup could not be queued, or no address could start a connect.
+    // The socket keeps pResolver until the lookup is collected or the
+    // attempt ends or is closed: close (or destroy) the socket before
+    // destroying a resolver it may still hold.
+    int32_t StartConnect(const char* pHost, uint16_t nPort, CJXResolver* pResolver,
+                         uint32_t nTimeoutMs = kConnectTimeoutMs);
+    // Never waits: 1 still connecting, JX_OK connected (m_Socket is the
+    // connected non-blocking socket with TCP_NODELAY), JX_ERR_TIMEOUT, or
+    // JX_ERR_FAIL when the name gave no address or every address failed.
+    // Each address of a name is tried in turn (a refused ::1 goes on to
+    // 127.0.0.1). Outside an attempt: JX_OK when connected, else JX_ERR_STATE.
+    int32_t ContinueConnect();
+    // An attempt is under way (StartConnect returned JX_OK and
+    // ContinueConnect has not yet reported the outcome).
+    bool IsConnecting() const { return m_ConnBusy; }
+
+    // Connect and wait for the outcome, holding the caller at most
+    // nTimeoutMs (0 or above kConnectTimeoutMs means kConnectTimeoutMs, on
+    // the real clock even while tests drive CJXTime). The steps are those of
+    // StartConnect and ContinueConnect, with a wait on the socket in between.
+    // A numeric host needs no thread. A host name is looked up by one
+    // resolver shared by every Open of the process: a lookup that outlasts
+    // Open's time-out is cancelled and Open returns at its time-out; the
+    // lookup thread itself cannot be stopped, so it is not waited for here
+    // but when the last CJXSocket of the process is destroyed, which destroys
+    // the shared resolver and joins its threads (that wait lasts as long as
+    // the slowest lookup still running, bounded by the system's own lookup
+    // time-outs). No thread is ever left detached, and none runs once every
+    // socket is gone. 0, JX_ERR_ARG, JX_ERR_TIMEOUT or JX_ERR_FAIL.
     int32_t Open(const char* pHost, uint16_t nPort, uint32_t nTimeoutMs = kConnectTimeoutMs);
-    // Close the handle; the send and receive buffers keep their content.
+    // Close the handle and end an attempt under way (its lookup is
+    // cancelled and its resolver forgotten); the send and receive buffers
+    // keep their content.
     void Close() override;
 
     // Per-pass hooks; the base versions do nothing and return 0.
@@ -66,4 +102,19 @@ public:
 protected:
     CJXString m_SendBuf;
     CJXString m_RecvBuf;
+
+private:
+    int32_t BeginAttempt(const char* pHost, uint16_t nPort, CJXResolver* pResolver, bool bShared,
+                         uint32_t nTimeoutMs);
+    bool StartNextAddress();
+    int32_t EndAttempt(int32_t nResult);
+
+    // The attempt under way: the resolver and handle of its lookup (none
+    // once collected), the addresses and the next one to try, its time-out.
+    CJXResolver* m_ConnResolver = nullptr;
+    int32_t m_ConnLookup = 0;
+    addrinfo* m_ConnList = nullptr;
+    const addrinfo* m_ConnNext = nullptr;
+    CJXTimeout m_ConnTimeout;
+    bool m_ConnBusy = false;
 };
