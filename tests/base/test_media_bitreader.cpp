@@ -5,19 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 namespace {
 
-CJXBitReader* Reader(const Bytes& b)
+CJXBitReader Reader(const Bytes& b)
 {
-    return new CJXBitReader(b.data(), static_cast<int32_t>(b.size()));
+    return CJXBitReader(b.data(), static_cast<int32_t>(b.size()));
 }
 
 TEST(MediaBitReader, FixedFieldsMostSignificantBitFirst)
 {
     Bytes b = {0xA5, 0x0F, 0xFF, 0x00, 0x12, 0x34, 0x56, 0x78};
-    CJXBitReader br(b.data(), static_cast<int32_t>(b.size()));
+    CJXBitReader br = Reader(b);
     EXPECT_EQ(br.ReadBit(), 1u);
     EXPECT_EQ(br.ReadBits(3), 0x2u);
     EXPECT_EQ(br.ReadBits(4), 0x5u);
@@ -32,18 +30,14 @@ TEST(MediaBitReader, FixedFieldsMostSignificantBitFirst)
     EXPECT_TRUE(br.HasError());
 }
 
-TEST(MediaBitReader, ExpGolombTable)
+TEST(MediaBitReader, ExpGolombCodes)
 {
-    // Each value written with the test's own writer, then read back.
+    // These ue(v) then se(v) values, the stop bit and emulation prevention.
+    const Bytes b = HexBytes("A6438801FE010000030080000003000003008000000300000300000301FFFFFFFF4C8501FC010100"
+                             "00030001FFFFFFFC0000030003FFFFFFFE");
     const uint64_t ue[] = {0, 1, 2, 3, 6, 7, 254, 255, 65535, 0x7FFFFFFFull, 0xFFFFFFFEull};
     const int64_t se[] = {0, 1, -1, 2, -2, 127, -128, 0x7FFFFFFF, -0x7FFFFFFF};
-    CBitWriter w;
-    for (uint64_t v : ue)
-        w.UE(v);
-    for (int64_t v : se)
-        w.SE(v);
-    Bytes b = w.Payload();
-    CJXBitReader br(b.data(), static_cast<int32_t>(b.size()));
+    CJXBitReader br = Reader(b);
     for (uint64_t v : ue)
         EXPECT_EQ(br.ReadUE(), v);
     for (int64_t v : se)
@@ -52,55 +46,41 @@ TEST(MediaBitReader, ExpGolombTable)
     EXPECT_EQ(br.ReadBit(), 1u);                 // the stop bit
 }
 
-TEST(MediaBitReader, KnownCodes)
+TEST(MediaBitReader, OverlongAndTruncatedCodes)
 {
-    // 1 -> 0, 010 -> 1, 011 -> 2, 00100 -> 3, 00111 -> 6: 1010 0110 0100 0011 1...
-    Bytes b = {0xA6, 0x43, 0x80};
-    CJXBitReader br(b.data(), 3);
-    EXPECT_EQ(br.ReadUE(), 0u);
-    EXPECT_EQ(br.ReadUE(), 1u);
-    EXPECT_EQ(br.ReadUE(), 2u);
-    EXPECT_EQ(br.ReadUE(), 3u);
-    EXPECT_EQ(br.ReadUE(), 6u);
-    EXPECT_FALSE(br.HasError());
-}
-
-TEST(MediaBitReader, OverlongAndTruncatedCodesSetTheErrorFlag)
-{
-    struct Case {
+    struct Row {
         const char* name;
         Bytes data;
-    } cases[] = {
-        {"32 leading zeros then a one", {0, 0, 0, 0, 0x80, 0, 0, 0, 0}},
-        {"all zero", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-        {"prefix runs off the end", {0x00, 0x00}},
-        {"suffix runs off the end", {0x00, 0x01}},   // 15 zeros, one, no room for 15 bits
-        {"empty", {}},
+        uint32_t value;
+        bool bError;
+    } rows[] = {
+        {"31 leading zeros: the longest code", HexBytes("0000030001FFFFFFFF"), 0xFFFFFFFEu, false},
+        {"32 leading zeros then a one", {0, 0, 0, 0, 0x80, 0, 0, 0, 0}, 0, true},
+        {"all zero", Bytes(12, 0), 0, true},
+        {"prefix runs off the end", {0x00, 0x00}, 0, true},
+        {"suffix runs off the end", {0x00, 0x01}, 0, true},   // 15 zeros, one, no room for 15 bits
+        {"empty", {}, 0, true},
     };
-    for (const Case& c : cases) {
-        CJXBitReader br(c.data.data(), static_cast<int32_t>(c.data.size()));
-        EXPECT_EQ(br.ReadUE(), 0u) << c.name;
-        EXPECT_TRUE(br.HasError()) << c.name;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CJXBitReader br = Reader(row.data);
+        EXPECT_EQ(br.ReadUE(), row.value);
+        EXPECT_EQ(br.HasError(), row.bError);
+        if (!row.bError)
+            continue;
         // Sticky: nothing reads after an error.
-        EXPECT_EQ(br.ReadBits(1), 0u) << c.name;
-        EXPECT_EQ(br.GetBitsLeft(), 0) << c.name;
+        EXPECT_EQ(br.ReadBits(1), 0u);
+        EXPECT_EQ(br.GetBitsLeft(), 0);
     }
-    // 31 leading zeros is the longest valid code: 2^32 - 2 at most.
-    CBitWriter w;
-    w.UE(0xFFFFFFFEull);
-    Bytes b = w.Payload();
-    CJXBitReader br(b.data(), static_cast<int32_t>(b.size()));
-    EXPECT_EQ(br.ReadUE(), 0xFFFFFFFEu);
-    EXPECT_FALSE(br.HasError());
 }
 
 TEST(MediaBitReader, EmulationPreventionIsRemoved)
 {
-    struct Case {
+    struct Row {
         const char* name;
         Bytes in;
         Bytes out;
-    } cases[] = {
+    } rows[] = {
         {"middle", {0x11, 0x00, 0x00, 0x03, 0x01, 0x22}, {0x11, 0x00, 0x00, 0x01, 0x22}},
         {"at the end", {0x11, 0x00, 0x00, 0x03}, {0x11, 0x00, 0x00}},
         {"twice in a row", {0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x00}, {0x00, 0x00, 0x00, 0x00, 0x00}},
@@ -108,41 +88,37 @@ TEST(MediaBitReader, EmulationPreventionIsRemoved)
         {"three zeros then 03", {0x00, 0x00, 0x00, 0x03, 0x03}, {0x00, 0x00, 0x00, 0x03}},
         {"only 03", {0x03}, {0x03}},
     };
-    for (const Case& c : cases) {
-        CJXBitReader br(c.in.data(), static_cast<int32_t>(c.in.size()));
-        ASSERT_EQ(br.GetLength(), static_cast<int32_t>(c.out.size())) << c.name;
-        for (uint8_t expected : c.out)
-            EXPECT_EQ(br.ReadBits(8), expected) << c.name;
-        EXPECT_FALSE(br.HasError()) << c.name;
-        EXPECT_EQ(br.ReadBits(1), 0u) << c.name;
-        EXPECT_TRUE(br.HasError()) << c.name;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CJXBitReader br = Reader(row.in);
+        ASSERT_EQ(br.GetLength(), static_cast<int32_t>(row.out.size()));
+        for (uint8_t expected : row.out)
+            EXPECT_EQ(br.ReadBits(8), expected);
+        EXPECT_FALSE(br.HasError());
+        EXPECT_EQ(br.ReadBits(1), 0u);
+        EXPECT_TRUE(br.HasError());
     }
 }
 
-TEST(MediaBitReader, KeepsAtMostItsBuffer)
+TEST(MediaBitReader, BoundsAndBadArguments)
 {
     Bytes big(static_cast<size_t>(CJXBitReader::kMaxBytes) + 100, 0xAB);
-    std::unique_ptr<CJXBitReader> br(Reader(big));
-    EXPECT_EQ(br->GetLength(), CJXBitReader::kMaxBytes);
-    br->SkipBits(CJXBitReader::kMaxBytes * 8 - 8);
-    EXPECT_EQ(br->ReadBits(8), 0xABu);
-    EXPECT_FALSE(br->HasError());
-    EXPECT_EQ(br->ReadBits(8), 0u);
-    EXPECT_TRUE(br->HasError());
-}
+    CJXBitReader br = Reader(big);
+    EXPECT_EQ(br.GetLength(), CJXBitReader::kMaxBytes);   // keeps at most its buffer
+    br.SkipBits(CJXBitReader::kMaxBytes * 8 - 8);
+    EXPECT_EQ(br.ReadBits(8), 0xABu);
+    EXPECT_FALSE(br.HasError());
+    EXPECT_EQ(br.ReadBits(8), 0u);
+    EXPECT_TRUE(br.HasError());
 
-TEST(MediaBitReader, BadArgumentsReadNothing)
-{
     CJXBitReader nullData(nullptr, 10);
     EXPECT_EQ(nullData.ReadBit(), 0u);
     EXPECT_TRUE(nullData.HasError());
-    Bytes b = {0xFF};
-    CJXBitReader negative(b.data(), -1);
-    EXPECT_EQ(negative.GetLength(), 0);
-    CJXBitReader tooWide(b.data(), 1);
+    EXPECT_EQ(CJXBitReader(big.data(), -1).GetLength(), 0);
+    CJXBitReader tooWide(big.data(), 1);
     EXPECT_EQ(tooWide.ReadBits(33), 0u);
     EXPECT_TRUE(tooWide.HasError());
-    CJXBitReader skipPast(b.data(), 1);
+    CJXBitReader skipPast(big.data(), 1);
     skipPast.SkipBits(9);
     EXPECT_TRUE(skipPast.HasError());
 }

@@ -1,13 +1,16 @@
-// Helpers of the media tests: the recorded parameter sets and a bit writer that
-// builds parameter sets field by field.
+// Helpers of the media tests: the recorded streams and the NAL units in them.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
+
+// "64 00 28" from spaced or unspaced hex digits (the shared test support has it).
+Bytes HexBytes(std::string_view hex);
 
 // A file of tests/data/media; empty when it cannot be read.
 inline Bytes LoadMedia(const std::string& name)
@@ -56,56 +59,3 @@ inline Bytes FindNal(const Bytes& stream, bool bH265, int nType)
     }
     return Bytes();
 }
-
-// Writes fields most significant bit first; Payload() ends the RBSP (stop bit,
-// zero bits to the byte boundary) and inserts emulation prevention bytes.
-class CBitWriter {
-public:
-    void Bits(int n, uint64_t v)
-    {
-        for (int i = n - 1; i >= 0; --i)
-            Bit(static_cast<int>((v >> i) & 1u));
-    }
-    void Bit(int b)
-    {
-        if (m_Used == 0)
-            m_Raw.push_back(0);
-        if (b)
-            m_Raw.back() |= static_cast<uint8_t>(0x80u >> m_Used);
-        m_Used = (m_Used + 1) & 7;
-    }
-    // ue(v) for any value up to 2^32 - 2.
-    void UE(uint64_t v)
-    {
-        uint64_t x = v + 1;
-        int nBits = 0;
-        while ((x >> nBits) > 1)
-            ++nBits;
-        Bits(nBits, 0);
-        Bits(nBits + 1, x);
-    }
-    void SE(int64_t v) { UE(v > 0 ? static_cast<uint64_t>(2 * v - 1) : static_cast<uint64_t>(-2 * v)); }
-
-    Bytes Payload() const
-    {
-        CBitWriter copy = *this;
-        copy.Bit(1);
-        while (copy.m_Used != 0)
-            copy.Bit(0);
-        Bytes out;
-        int zeros = 0;
-        for (uint8_t b : copy.m_Raw) {
-            if (zeros >= 2 && b <= 3) {
-                out.push_back(3);
-                zeros = 0;
-            }
-            out.push_back(b);
-            zeros = (b == 0) ? zeros + 1 : 0;
-        }
-        return out;
-    }
-
-private:
-    Bytes m_Raw;
-    int m_Used = 0;
-};
