@@ -25,7 +25,6 @@ enum : int32_t {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
 // RFC 7230 tchar: the letters of a method or a token.
 bool IsTokenChar(char c)
@@ -54,24 +53,13 @@ char* CloneN(const char* p, int32_t n)
     return n > 0 ? CJXString::Clone(p, n) : CJXString::Clone("");
 }
 
-bool EqualNoCase(const char* p, int32_t n, const char* pWord)
-{
-    int32_t i = 0;
-    for (; i < n && pWord[i] != '\0'; ++i) {
-        if (Lower(p[i]) != Lower(pWord[i])) return false;
-    }
-    return i == n && pWord[i] == '\0';
-}
-
 // Where the value of pKey starts in pLine, or null when the line has another
 // key. The key is compared up to its colon, letter case ignored.
 const char* MatchKey(const char* pLine, const char* pKey)
 {
-    int32_t i = 0;
-    for (; pKey[i] != '\0' && pKey[i] != ':'; ++i) {
-        if (Lower(pLine[i]) != Lower(pKey[i])) return nullptr;
-    }
-    const char* p = SkipBlanks(pLine + i);
+    const int32_t nKey = int32_t(strcspn(pKey, ":"));
+    if (!CJXString::StartsWithNoCase(pLine, pKey, nKey)) return nullptr;
+    const char* p = SkipBlanks(pLine + nKey);
     if (*p != ':') return nullptr;
     return SkipBlanks(p + 1);
 }
@@ -290,6 +278,7 @@ int32_t CJXHTTPCommand::FindHeadEnd(const char* pText, int32_t nLen, bool bReque
 {
     if (nLen < m_ScanPos) RestartScan();      // not the bytes of the previous call
     int32_t nLimit = nLen < kMaxHeadBytes ? nLen : kMaxHeadBytes;
+    if (nLimit > m_ScanPos) m_ScannedBytes += uint64_t(nLimit - m_ScanPos);
     if (m_LineCount == 0 && m_ScanPos == m_LineStart) {
         // Empty lines before the first line (left over behind a previous body).
         while (m_ScanPos < nLimit && (pText[m_ScanPos] == '\r' || pText[m_ScanPos] == '\n')) ++m_ScanPos;
@@ -442,7 +431,7 @@ int32_t CJXHTTPCommand::TakeChunkLine(const char* pLine, int32_t nLen)
         int32_t i = 0;
         int64_t nSize = 0;
         while (i < nLen) {
-            char c = Lower(pLine[i]);
+            char c = CJXString::LowerAscii(pLine[i]);
             int32_t nDigit = IsDigit(c) ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
             if (nDigit < 0) break;
             nSize = nSize * 16 + nDigit;
@@ -566,7 +555,7 @@ int32_t CJXHTTPCommand::ParseLineConnection(const char* pLine)
     const char* pValue = MatchKey(pLine, "Connection:");
     if (pValue == nullptr) return 0;
     ForEachToken(pValue, ValueLength(pValue), [this](const char* p, int32_t n) {
-        if (EqualNoCase(p, n, "close")) m_Close = true;
+        if (CJXString::EqualNoCase(p, n, "close")) m_Close = true;
     });
     return 1;
 }
@@ -583,8 +572,8 @@ int32_t CJXHTTPCommand::ParseLineTransferEncoding(const char* pLine)
         pLast = p;
         nLast = n;
     });
-    if (pLast == nullptr || EqualNoCase(pLast, nLast, "identity")) return 1;
-    if (!EqualNoCase(pLast, nLast, "chunked")) return JX_ERR_UNSUPPORTED;
+    if (pLast == nullptr || CJXString::EqualNoCase(pLast, nLast, "identity")) return 1;
+    if (!CJXString::EqualNoCase(pLast, nLast, "chunked")) return JX_ERR_UNSUPPORTED;
     m_Chunked = true;
     return 1;
 }
@@ -635,7 +624,9 @@ int32_t CJXHTTPCommand::ParseLineSessionID(const char* pLine)
         }
         bool bNumber = i > nDigits && (i >= n || pValue[i] == ';' || IsBlank(pValue[i]));
         while (i < n && pValue[i] != ';') ++i;     // the rest of this parameter
-        if (bNumber && EqualNoCase(pValue + nName, nNameLen, "timeout")) m_SessionTimeout = uint16_t(nTimeout);
+        if (bNumber && CJXString::EqualNoCase(pValue + nName, nNameLen, "timeout")) {
+            m_SessionTimeout = uint16_t(nTimeout);
+        }
     }
     return 1;
 }

@@ -107,6 +107,9 @@ public:
     char* m_Reason = nullptr;          // reason phrase of a response; may be null
     bool m_Close = false;              // "Connection: close" was read
     bool m_Chunked = false;            // "Transfer-Encoding: chunked" was read
+    // Bytes the search for the end of heads has looked at, over all messages
+    // (never reset): a head that arrives byte by byte costs its length, once.
+    uint64_t m_ScannedBytes = 0;
 
 protected:
     int32_t m_HeadLength = 0;          // bytes of the head once read

@@ -156,7 +156,7 @@ public:
     }
     CRTSPClient& operator*() { return m_Client; }
     CRTSPClient* operator->() { return &m_Client; }
-    // The request waiting in the send buffer.
+    // The requests (and answers) waiting in the send buffer.
     std::string Sent() { return std::string(m_Client.GetSendBuf().c_str(), size_t(m_Client.GetSendBuf().m_Length)); }
     // Feed the bytes in pieces of at most nPiece bytes (0: all at once);
     // the first negative result, else 0.
@@ -167,6 +167,7 @@ public:
 
     CRTSPClient m_Client;
     CStateRecorder m_Recorder;
+    std::string m_Wire;   // what went out before each Feed
 };
 
 // Descriptions and answers used by many tests.
@@ -206,6 +207,9 @@ inline std::string OkReply(const std::string& extra = "")
 
 inline int32_t COfflineClient::Feed(const std::string& bytes, size_t nPiece)
 {
+    // What waits in the send buffer has gone out before the answer comes.
+    m_Wire += Sent();
+    m_Client.GetSendBuf().Empty();
     // {CSeq}: the CSeq of the request last written.
     std::string text = bytes;
     const std::string key = "{CSeq}";

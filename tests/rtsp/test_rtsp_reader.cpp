@@ -68,23 +68,64 @@ TEST(RtspRequests, EachRequestByteForByte)
               "Session: A1B2\r\n"
               "Authorization: Basic YWRtaW46MTIzNDU=\r\n"
               "User-Agent: RTSPClient/1.0\r\n\r\n");
-    EXPECT_EQ(c->m_KeepAlive.m_Period, 0u);
-    // Answered with an error status: the keep-alive is armed again all the same.
-    ASSERT_EQ(c.Feed("RTSP/1.0 451 Parameter Not Understood\r\nCSeq: 5\r\n\r\n"), 0);
+    // Armed again as it goes out: a camera that never answers still gets one
+    // every period.
     EXPECT_EQ(c->m_KeepAlive.m_Period, 30000u);
+    ASSERT_EQ(c.Feed("RTSP/1.0 200 OK\r\nCSeq: 5\r\n\r\n"), 0);
     EXPECT_EQ(c->m_Pending, CRTSPClient::kPendingNone);
+}
+
+// A server that refuses SET_PARAMETER (405, 451 or 501) gets OPTIONS with the
+// session from then on; any other status keeps SET_PARAMETER.
+TEST(RtspRequests, RefusedSetParameterSwitchesKeepAliveToOptions)
+{
+    const struct {
+        const char* m_Status;
+        const char* m_NextMethod;
+    } kRows[] = {
+        {"405 Method Not Allowed", "OPTIONS"},   {"451 Parameter Not Understood", "OPTIONS"},
+        {"501 Not Implemented", "OPTIONS"},      {"200 OK", "SET_PARAMETER"},
+        {"454 Session Not Found", "SET_PARAMETER"}, {"400 Bad Request", "SET_PARAMETER"},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.m_Status);
+        COfflineClient c(kUrl);
+        c.PlayTo(kSdpVideoOnly, "A1B2;timeout=60");
+        ASSERT_EQ(c->SendKeepAlive(), 0);
+        ASSERT_EQ(c.Feed(std::string("RTSP/1.0 ") + row.m_Status + "\r\nCSeq: {CSeq}\r\n\r\n"), 0);
+        EXPECT_EQ(c->m_Pending, CRTSPClient::kPendingNone);
+        ASSERT_EQ(c->SendKeepAlive(), 0);
+        EXPECT_EQ(c.Sent(), std::string(row.m_NextMethod) + " rtsp://127.0.0.1:554/cam RTSP/1.0\r\nCSeq: " +
+                                std::to_string(c->m_CSeq - 1) + "\r\nSession: A1B2\r\nUser-Agent: RTSPClient/1.0\r\n\r\n");
+    }
 }
 
 TEST(RtspRequests, KeepAliveWaitsForUnsentBytesAndSessionTimeoutHasAFloor)
 {
     COfflineClient c(kUrl);
     c.PlayTo(kSdpVideoOnly, "S1;timeout=5");
-    EXPECT_EQ(c->m_SessionTimeout, 20u);          // 5 s raised to 20 s
-    EXPECT_EQ(c->m_KeepAlive.m_Period, 10000u);   // so keep-alives are 10 s apart
     c->GetSendBuf() = "unsent";
     EXPECT_EQ(c->SendKeepAlive(), 0);
     EXPECT_EQ(c.Sent(), "unsent");                // the keep-alive stays due
-    EXPECT_EQ(c->m_KeepAlive.m_Period, 10000u);
+}
+
+// Keep-alives go at half the time-out the server named, at least 1 s apart;
+// a server that names none gets them every 10 s (a 20 s floor).
+TEST(RtspRequests, KeepAlivePeriodIsHalfTheNamedSessionTimeout)
+{
+    const struct {
+        const char* m_Session;
+        uint32_t m_PeriodMs;
+    } kRows[] = {{"S1;timeout=60", 30000}, {"S1;timeout=5", 2500}, {"S1;timeout=1", 1000},
+                 {"S1;timeout=2", 1000},   {"S1;x=1", 10000},       {"S1;timeout=0", 10000}};
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.m_Session);
+        COfflineClient c(kUrl);
+        c.PlayTo(kSdpVideoOnly, row.m_Session);
+        EXPECT_EQ(c->m_KeepAlive.m_Period, row.m_PeriodMs);
+        ASSERT_EQ(c->SendKeepAlive(), 0);
+        EXPECT_EQ(c->m_KeepAlive.m_Period, row.m_PeriodMs);
+    }
 }
 
 TEST(RtspRequests, CSeqWrapsAfter65535)
@@ -308,6 +349,112 @@ TEST(RtspReader, RequestFromTheServerIsSkippedWhole)
     EXPECT_EQ(c.m_Recorder.Reports(), (std::vector<CReport>{{4101, 0}}));
 }
 
+// Requests from the server are answered with their CSeq (echoed as sent)
+// and our session: 200 for OPTIONS and GET_PARAMETER, 501 for the rest.
+TEST(RtspReader, RequestsFromTheServerAreAnswered)
+{
+    const std::string kTail = "Session: 12345678\r\nUser-Agent: RTSPClient/1.0\r\n\r\n";
+    const struct {
+        const char* m_Request;
+        std::string m_Answer;
+    } kRows[] = {
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 7\r\n\r\n", "RTSP/1.0 200 OK\r\nCSeq: 7\r\n" + kTail},
+        {"GET_PARAMETER rtsp://a/b RTSP/1.0\r\nCSeq: 8\r\nContent-Length: 6\r\n\r\na: b\r\n",
+         "RTSP/1.0 200 OK\r\nCSeq: 8\r\n" + kTail},
+        {"OPTIONS * RTSP/1.0\nCSeq:11\n\n", "RTSP/1.0 200 OK\r\nCSeq: 11\r\n" + kTail},
+        {"ANNOUNCE rtsp://a/b RTSP/1.0\r\nCSeq: 1234567\r\nContent-Length: 3\r\n\r\nabc",
+         "RTSP/1.0 501 Not Implemented\r\nCSeq: 1234567\r\n" + kTail},
+        {"SET_PARAMETER rtsp://a/b RTSP/1.0\r\nCSeq: 2\r\n\r\n", "RTSP/1.0 501 Not Implemented\r\nCSeq: 2\r\n" + kTail},
+        {"OPTIONS * RTSP/1.0\r\n\r\n", "RTSP/1.0 200 OK\r\n" + kTail},                    // no CSeq to echo
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 3x\r\n\r\n", "RTSP/1.0 200 OK\r\n" + kTail},       // not a number
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 12345678901\r\n\r\n", "RTSP/1.0 200 OK\r\n" + kTail}, // too long
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.m_Request);
+        for (size_t nPiece : {1, 0}) {
+            COfflineClient c(kUrl);
+            c.PlayTo(kSdpVideoOnly);
+            CTestRTP rtp;
+            ASSERT_EQ(c.Feed(row.m_Request + Frame(0, rtp, "x"), nPiece), 0);
+            EXPECT_EQ(c.Sent(), row.m_Answer);
+            EXPECT_EQ(c->m_ServerRequests, 1u);
+            EXPECT_EQ(VideoPackets(c), 1u);   // the frame behind it still arrives
+        }
+    }
+}
+
+// A response is matched to the pending request by its CSeq; one that answers
+// something else is read whole and dropped, and the real answer still counts.
+TEST(RtspReader, ResponseWithAnotherCSeqIsSkipped)
+{
+    const struct {
+        const char* m_First;
+        bool m_Handled;
+    } kRows[] = {
+        {"RTSP/1.0 200 OK\r\nCSeq: 99\r\nContent-Length: 4\r\n\r\n$abc", false},
+        {"RTSP/1.0 200 OK\r\nCSeq: 1\r\n\r\n", false},   // an answer to an older request
+        {"RTSP/1.0 200 OK\r\n\r\n", true},                 // no CSeq: taken as the answer
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.m_First);
+        COfflineClient c(kUrl);
+        c.PlayTo(kSdpVideoOnly);
+        ASSERT_EQ(c->SendKeepAlive(), 0);
+        ASSERT_EQ(c->m_PendingCSeq, uint16_t(c->m_CSeq - 1));
+        ASSERT_EQ(c.Feed(row.m_First, 1), 0);
+        EXPECT_EQ(c->m_Pending, row.m_Handled ? CRTSPClient::kPendingNone : CRTSPClient::kPendingKeepAlive);
+        EXPECT_EQ(c->m_UnsolicitedResponses, row.m_Handled ? 0u : 1u);
+        ASSERT_EQ(c.Feed("RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\n\r\n"), 0);
+        EXPECT_EQ(c->m_Pending, CRTSPClient::kPendingNone);
+    }
+}
+
+// A SETUP that cannot be written whole leaves the send buffer as it was: no
+// half request reaches the wire in front of the TEARDOWN that follows.
+TEST(RtspRequests, FailedSetupLeavesTheSendBufferAsItWas)
+{
+    COfflineClient c(kUrl);
+    ASSERT_EQ(c->SendDescribe(), 0);
+    ASSERT_EQ(c.Feed(SdpReply(kSdpVideoAudio)), 0);
+    ASSERT_EQ(c->m_Pending, CRTSPClient::kPendingSetup);
+    c->m_Transport = CRTPSocket::kTransportUDP;   // the audio stream cannot write this Transport
+    const uint16_t nCSeq = c->m_CSeq;
+    EXPECT_LT(c.Feed(SetupReply("A1B2", "RTP/AVP/TCP;unicast;interleaved=0-1")), 0);
+    EXPECT_EQ(c.Sent(), "");
+    EXPECT_EQ(c->m_CSeq, nCSeq);
+    c->GetSendBuf() = "waiting";
+    EXPECT_NE(c->SendSetup(c->m_Audio), 0);
+    EXPECT_EQ(c.Sent(), "waiting");
+}
+
+// Heads that arrive a byte at a time are read in linear time: every byte is
+// looked at a bounded number of times, not once per arrival.
+TEST(RtspReader, HeadsArrivingByteByByteCostLinearTime)
+{
+    std::string pad;
+    for (int i = 0; i < 200; ++i) pad += "X-Pad-" + std::to_string(i) + ": " + std::string(290, 'a') + "\r\n";
+    const struct {
+        const char* m_Name;
+        std::string m_Bytes;
+        bool m_Request;
+    } kRows[] = {
+        {"request", "GET_PARAMETER rtsp://a/b RTSP/1.0\r\nCSeq: 3\r\n" + pad + "\r\n", true},
+        {"response", "RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\n" + pad + "\r\n", false},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.m_Name);
+        ASSERT_GT(row.m_Bytes.size(), 60000u);
+        COfflineClient c(kUrl);
+        c.PlayTo(kSdpVideoOnly);
+        ASSERT_EQ(c->SendKeepAlive(), 0);
+        const uint64_t nBefore = c->ExaminedBytes();
+        ASSERT_EQ(c.Feed(row.m_Bytes, 1), 0);
+        EXPECT_EQ(c->m_ServerRequests, row.m_Request ? 1u : 0u);
+        EXPECT_EQ(c->m_Pending, row.m_Request ? CRTSPClient::kPendingKeepAlive : CRTSPClient::kPendingNone);
+        EXPECT_LE(c->ExaminedBytes() - nBefore, 8 * row.m_Bytes.size());
+    }
+}
+
 TEST(RtspReader, UnsolicitedResponseIsLoggedOnceAndSkipped)
 {
     CRTPLogCapture log;
@@ -319,12 +466,12 @@ TEST(RtspReader, UnsolicitedResponseIsLoggedOnceAndSkipped)
     const std::string bytes = stray + Frame(0, rtp, "after");
     for (size_t nPiece : {1, 3, 1000}) {
         const uint32_t nBefore = VideoPackets(c);
-        log.Clear();
         ASSERT_EQ(c.Feed(bytes, nPiece), 0) << nPiece;
-        EXPECT_EQ(log.Count("RTSP Client(rtsp://127.0.0.1:554/cam): State Error\n"), 1) << nPiece;
         EXPECT_EQ(VideoPackets(c), nBefore + 1) << nPiece;   // the body's "$" was no frame
         EXPECT_EQ(c->GetRecvBuf().m_Length, 0) << nPiece;
     }
+    EXPECT_EQ(c->m_UnsolicitedResponses, 3u);
+    EXPECT_EQ(log.Count("RTSP Client(rtsp://127.0.0.1:554/cam): State Error\n"), 1);   // once a connection
     // The next real answer is still matched to its request.
     c->GetSendBuf().Empty();
     ASSERT_EQ(c->SendKeepAlive(), 0);

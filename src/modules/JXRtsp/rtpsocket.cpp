@@ -7,7 +7,6 @@
 #include "rtspclient.h"
 #include "sdpparser.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,19 +30,6 @@ const char kControlKey[] = "a=control:";
 const char kJXFrameKey[] = "a=JXFrame:";
 constexpr size_t kMaxTransportToken = 256;
 constexpr size_t kAddressChars = 15;
-
-bool StartsWithNoCase(const char* pText, const char* pPrefix)
-{
-    for (; *pPrefix != '\0'; ++pText, ++pPrefix) {
-        if (tolower(static_cast<unsigned char>(*pText)) != tolower(static_cast<unsigned char>(*pPrefix))) return false;
-    }
-    return true;
-}
-
-bool EqualsNoCase(const char* a, const char* b)
-{
-    return strlen(a) == strlen(b) && StartsWithNoCase(a, b);
-}
 
 struct CEncoding {
     const char* m_Pattern;
@@ -111,7 +97,7 @@ int32_t CRTPSocket::Open(CRTSPClient* pClient, CSDPParser& parser)
 
 int CRTPSocket::ParseControl(const char* pLine)
 {
-    if (!StartsWithNoCase(pLine, kControlKey)) return 0;
+    if (!CJXString::StartsWithNoCase(pLine, kControlKey)) return 0;
     free(m_ControlUrl);
     m_ControlUrl = nullptr;
     const char* pValue = pLine + sizeof(kControlKey) - 1;
@@ -171,7 +157,7 @@ int CRTPSocket::ParseFMTP(const char* pLine)
 
 int CRTPSocket::ParseJXFrame(const char* pLine)
 {
-    if (!StartsWithNoCase(pLine, kJXFrameKey)) return 0;
+    if (!CJXString::StartsWithNoCase(pLine, kJXFrameKey)) return 0;
     unsigned int nValue = 0;
     const char* p = strstr(pLine, "VI");
     if (p != nullptr && sscanf(p, "VI=%u", &nValue) == 1) m_VI = static_cast<uint16_t>(nValue);
@@ -187,19 +173,19 @@ int32_t CRTPSocket::Setup(CJXString& request, int nMode)
 {
     if (!HasMedia()) return JX_ERR_STATE;
     switch (nMode) {
-    case 1:
+    case kTransportUDP:
         return JX_ERR_UNSUPPORTED;   // unicast UDP needs the datagram port pair
-    case 2:
+    case kTransportInterleaved:
         request += m_MediaType == kMediaVideo ? "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"
                                               : "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n";
         break;
-    case 4:
+    case kTransportMulticast:
         request += "Transport: RTP/AVP;multicast\r\n";
         break;
     default:
         break;
     }
-    m_State = 3;
+    m_State = kStateSetupSent;
     return JX_OK;
 }
 
@@ -211,7 +197,7 @@ int32_t CRTPSocket::Play(CJXString& /*request*/)
 int32_t CRTPSocket::OnSetup(CRTSPCommand& reply)
 {
     if (!HasMedia()) return JX_ERR_STATE;
-    uint32_t nMode = 0;
+    uint32_t nMode = kTransportNone;
     unsigned short nFirst = 0;
     unsigned short nSecond = 1;
     unsigned int nSSRC = 0;
@@ -229,12 +215,12 @@ int32_t CRTPSocket::OnSetup(CRTSPCommand& reply)
 
         // The last transport token wins; a pattern that reads only part of
         // its values keeps what it read.
-        if (EqualsNoCase(token, "RTP/AVP")) {
-            nMode = 1;
-        } else if (EqualsNoCase(token, "RTP/AVP/TCP")) {
-            nMode = 2;
-        } else if (EqualsNoCase(token, "multicast")) {
-            nMode = 4;
+        if (CJXString::EqualNoCase(token, int32_t(strlen(token)), "RTP/AVP")) {
+            nMode = kTransportUDP;
+        } else if (CJXString::EqualNoCase(token, int32_t(strlen(token)), "RTP/AVP/TCP")) {
+            nMode = kTransportInterleaved;
+        } else if (CJXString::EqualNoCase(token, int32_t(strlen(token)), "multicast")) {
+            nMode = kTransportMulticast;
         } else if (sscanf(token, "interleaved=%hu-%hu", &nFirst, &nSecond) == 2) {
         } else if (sscanf(token, "server_port=%hu-%hu", &nFirst, &nSecond) == 2) {
         } else if (sscanf(token, "server_port=%hu", &nFirst) == 1) {
@@ -248,11 +234,11 @@ int32_t CRTPSocket::OnSetup(CRTSPCommand& reply)
     m_Transport = nMode;
     m_PeerRtpPort = nFirst;
     m_PeerRtcpPort = nSecond;
-    m_State = 4;
+    m_State = kStateSetupAnswered;
     // The datagram sockets of modes 1 and 4 are opened here once UDP
     // reception is built; the addresses are kept for them.
-    if (nMode == 1) CopyAddress(m_Address, m_Client ? m_Client->GetUrl().m_Host : nullptr);
-    if (nMode == 4) CopyAddress(m_Address, destination);
+    if (nMode == kTransportUDP) CopyAddress(m_Address, m_Client ? m_Client->GetUrl().m_Host : nullptr);
+    if (nMode == kTransportMulticast) CopyAddress(m_Address, destination);
     return JX_OK;
 }
 
@@ -263,7 +249,7 @@ int32_t CRTPSocket::OnUDPPolling()
 
 int32_t CRTPSocket::OnPlay(CRTSPCommand& /*reply*/)
 {
-    m_State = 6;
+    m_State = kStatePlaying;
     return JX_OK;
 }
 

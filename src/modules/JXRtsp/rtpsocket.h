@@ -15,6 +15,16 @@ public:
     // Media types.
     static constexpr uint32_t kMediaVideo = 1;
     static constexpr uint32_t kMediaAudio = 2;
+    // States of the stream's SETUP and PLAY.
+    static constexpr uint32_t kStateIdle = 0;
+    static constexpr uint32_t kStateSetupSent = 3;
+    static constexpr uint32_t kStateSetupAnswered = 4;
+    static constexpr uint32_t kStatePlaying = 6;
+    // Transport modes.
+    static constexpr int32_t kTransportNone = 0;
+    static constexpr int32_t kTransportUDP = 1;
+    static constexpr int32_t kTransportInterleaved = 2;
+    static constexpr int32_t kTransportMulticast = 4;
 
     CRTPSocket();
     ~CRTPSocket() override;
@@ -58,8 +68,8 @@ public:
     virtual int OnRecvFrame(CPacket* pFrame);
 
     CRTSPClient* m_Client = nullptr;        // not owned
-    uint32_t m_State = 0;                   // 0 idle, 3 SETUP sent, 4 SETUP answered, 6 playing
-    uint32_t m_MediaType = 0;               // 1 video, 2 audio
+    uint32_t m_State = kStateIdle;
+    uint32_t m_MediaType = 0;               // kMediaVideo or kMediaAudio
     uint16_t m_LocalRtpPort = 0;
     uint16_t m_PeerRtpPort = 0;             // m= port; after SETUP the server's port or the RTP channel
     uint16_t m_LocalRtcpPort = 1;
@@ -70,7 +80,7 @@ public:
     CJXString m_RtcpBuffer;
     uint16_t m_PayloadType = 0;             // payload type of the m= line
     char* m_ControlUrl = nullptr;           // heap text, released with free
-    uint32_t m_Transport = 0;               // 0 none, 1 UDP, 2 interleaved, 4 multicast
+    uint32_t m_Transport = kTransportNone;
     uint32_t m_ServerIP = 0;                // first octet in the lowest byte
     char m_Address[16] = {};
     uint8_t m_MarkEnabled = 0;              // set when m_VI or m_PB is not 0

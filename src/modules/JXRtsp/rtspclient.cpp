@@ -18,17 +18,14 @@ const char kWorkerName[] = "RTSPSocket";
 const char kResponsePrefix[] = "RTSP/";
 constexpr int32_t kResponsePrefixLen = 5;
 constexpr int32_t kMaxMethodChars = 32;
-constexpr int32_t kMaxRequestLine = CJXHTTPCommand::kMaxLineBytes;
-constexpr int32_t kMaxRequestHead = CJXHTTPCommand::kMaxHeadBytes;
-constexpr int32_t kMaxContentDigits = 9;
 constexpr int32_t kFrameHeadBytes = 4;   // '$', channel, 16-bit length
 constexpr uint32_t kKeepAliveMsPerSecond = 500;   // half the session time-out
-constexpr uint16_t kStatusOK = 200;
-constexpr uint16_t kStatusUnauthorized = 401;
-
-// The stream whose pass runs on this thread, if any. A subscriber that stops
-// or releases that same stream from inside its callback is recognised by it.
-thread_local CRTSPClient* t_Pass = nullptr;
+constexpr int32_t kStatusOK = 200;
+constexpr int32_t kStatusUnauthorized = 401;
+// Answers to SET_PARAMETER from a server that does not take it.
+constexpr int32_t kStatusMethodNotAllowed = 405;
+constexpr int32_t kStatusParameterNotUnderstood = 451;
+constexpr int32_t kStatusNotImplemented = 501;
 
 JXWorkFunc WorkFunc()
 {
@@ -89,76 +86,65 @@ bool CanBeginUnit(char c)
     return c == '$' || (c >= 'A' && c <= 'Z');
 }
 
-// Whether the bytes begin a request line "METHOD URL RTSP/x.y": 1 when the
-// whole line is there (nLineLen: its length with the line end), 0 when they
-// may still become one, -1 when they cannot.
-int32_t MatchRequestLine(const char* p, int32_t n, int32_t& nLineLen)
+// Whether the bytes begin "METHOD ", as a request from the server does: 1
+// yes, 0 when they may still, -1 when they cannot.
+int32_t MatchMethod(const char* p, int32_t n)
 {
     int32_t i = 0;
     while (i < n && i < kMaxMethodChars && IsMethodChar(p[i])) ++i;
     if (i == n) return i < kMaxMethodChars ? 0 : -1;
-    if (i == 0 || p[i] != ' ') return -1;
-    const int32_t nUrlStart = ++i;
-    while (i < n && i < kMaxRequestLine && static_cast<unsigned char>(p[i]) > ' ' && p[i] != 0x7F) ++i;
-    if (i == n) return i < kMaxRequestLine ? 0 : -1;
-    if (i == nUrlStart || p[i] != ' ') return -1;
-    ++i;
-    for (int32_t k = 0; k < kResponsePrefixLen; ++k, ++i) {
-        if (i == n) return 0;
-        if (p[i] != kResponsePrefix[k]) return -1;
-    }
-    while (i < n && i < kMaxRequestLine && (isdigit(static_cast<unsigned char>(p[i])) || p[i] == '.')) ++i;
-    if (i == n) return i < kMaxRequestLine ? 0 : -1;
-    if (p[i] == '\r' && ++i == n) return 0;
-    if (p[i] != '\n') return -1;
-    nLineLen = i + 1;
-    return 1;
+    return i > 0 && p[i] == ' ' ? 1 : -1;
 }
 
-// Offset just behind the blank line that ends a head, searched from the line
-// feed at nFrom; 0 when it has not arrived. CR LF and bare LF both count.
-int32_t FindHeadEnd(const char* p, int32_t n, int32_t nFrom)
+// The request left in the send buffer is taken back: what was written from
+// nLength on never reaches the wire.
+void RestoreLength(CJXString& out, int32_t nLength)
 {
-    for (int32_t i = nFrom; i < n; ++i) {
-        if (p[i] != '\n') continue;
-        if (i + 1 < n && p[i + 1] == '\n') return i + 2;
-        if (i + 2 < n && p[i + 1] == '\r' && p[i + 2] == '\n') return i + 3;
-    }
-    return 0;
+    if (out.m_Data == nullptr || nLength > out.m_Length) return;
+    out.m_Length = nLength;
+    out.m_Data[nLength] = '\0';
 }
 
-// The Content-Length of a head that ends at nEnd: 0 when absent, -1 when the
-// value is not a number of at most kMaxContentDigits digits.
-int32_t ReadContentLength(const char* p, int32_t nEnd)
+// Streams whose subscribers are being called on this thread, innermost
+// first: a pass of the worker, or a report that Start or Open sends on the
+// host's thread. A stream stopped or released from inside such a call is
+// recognised by it, and what would free memory the call still uses waits
+// until the call has returned.
+struct CCallFrame {
+    const CRTSPClient* m_Client;
+    bool m_Pass;
+    CCallFrame* m_Outer;
+};
+thread_local CCallFrame* t_Calls = nullptr;
+
+class CCallScope {
+public:
+    CCallScope(const CRTSPClient* pClient, bool bPass) : m_Frame{pClient, bPass, t_Calls} { t_Calls = &m_Frame; }
+    ~CCallScope() { t_Calls = m_Frame.m_Outer; }
+    CCallScope(const CCallScope&) = delete;
+    CCallScope& operator=(const CCallScope&) = delete;
+
+private:
+    CCallFrame m_Frame;
+};
+
+const CCallFrame* FindCall(const CRTSPClient* pClient)
 {
-    static const char kKey[] = "content-length";
-    const int32_t nKey = sizeof(kKey) - 1;
-    int32_t nValue = 0;
-    for (int32_t i = 0; i < nEnd;) {
-        int32_t nLineEnd = i;
-        while (nLineEnd < nEnd && p[nLineEnd] != '\n') ++nLineEnd;
-        bool bKey = nLineEnd - i > nKey;
-        for (int32_t k = 0; bKey && k < nKey; ++k) bKey = tolower(static_cast<unsigned char>(p[i + k])) == kKey[k];
-        if (bKey) {
-            int32_t j = i + nKey;
-            while (j < nLineEnd && (p[j] == ' ' || p[j] == '\t')) ++j;
-            if (j == nLineEnd || p[j] != ':') return -1;
-            ++j;
-            while (j < nLineEnd && (p[j] == ' ' || p[j] == '\t')) ++j;
-            int32_t nDigits = 0;
-            nValue = 0;
-            for (; j < nLineEnd && isdigit(static_cast<unsigned char>(p[j])); ++j) {
-                if (++nDigits > kMaxContentDigits) return -1;
-                nValue = nValue * 10 + (p[j] - '0');
-            }
-            if (nDigits == 0) return -1;
-            while (j < nLineEnd && (p[j] == ' ' || p[j] == '\t' || p[j] == '\r')) ++j;
-            if (j != nLineEnd) return -1;
-        }
-        i = nLineEnd + 1;
+    for (const CCallFrame* p = t_Calls; p != nullptr; p = p->m_Outer) {
+        if (p->m_Client == pClient) return p;
     }
-    return nValue;
+    return nullptr;
 }
+
+bool IsInPass(const CRTSPClient* pClient)
+{
+    const CCallFrame* pFrame = FindCall(pClient);
+    return pFrame != nullptr && pFrame->m_Pass;
+}
+
+// A detach on the worker's own thread leaves the end of the worker to the
+// end of the pass (the pass is still running on it).
+thread_local bool t_RetireAfterPass = false;
 
 int32_t MapReportedError(int32_t nError)
 {
@@ -174,6 +160,7 @@ int32_t MapReportedError(int32_t nError)
 
 std::shared_ptr<CJXThreadPool> CRTSPSocket::s_RTSPThread;
 int32_t CRTSPSocket::s_RTSPCount = 0;
+int32_t CRTSPSocket::s_Detaching = 0;
 CJXMutex CRTSPSocket::s_RTSPMutex;
 
 CRTSPSocket::CRTSPSocket() : m_Reconnect(0) {}
@@ -191,7 +178,7 @@ int32_t CRTSPSocket::AttachWorker()
     }
     const int32_t nRet = s_RTSPThread->Attach(static_cast<CJXObject*>(this), WorkFunc());
     if (nRet < 0) {
-        if (s_RTSPCount < 1) s_RTSPThread.reset();
+        if (s_RTSPCount < 1 && s_Detaching < 1) s_RTSPThread.reset();
         return nRet;
     }
     m_Attached = true;
@@ -208,19 +195,62 @@ int32_t CRTSPSocket::DetachWorker()
         m_Attached = false;
         if (s_RTSPCount < 1 || !s_RTSPThread) return JX_ERR_STATE;
         --s_RTSPCount;
+        ++s_Detaching;
         pPool = s_RTSPThread;
-        if (s_RTSPCount < 1) s_RTSPThread.reset();
     }
     // Outside the lock: waiting here for a running pass must not keep a
     // subscriber of that pass from starting or stopping other streams.
     const int32_t nRet = pPool->Detach(static_cast<CJXObject*>(this), WorkFunc());
-    pPool.reset();   // the last holder ends the pool (on its own thread it does not wait)
+    const bool bOwnThread = pPool->IsPoolThread();
+    pPool.reset();
+    {
+        CJXAutoLock lock(s_RTSPMutex);
+        --s_Detaching;
+    }
+    if (bOwnThread) {
+        t_RetireAfterPass = true;
+    } else {
+        RetireWorker();
+    }
     return nRet == 1 ? 1 : JX_OK;
+}
+
+void CRTSPSocket::RetireWorker()
+{
+    CJXAutoLock lock(s_RTSPMutex);
+    if (s_RTSPCount > 0 || s_Detaching > 0 || !s_RTSPThread) return;
+    // Under the lock, so that a Start cannot make a second worker while this
+    // one ends; with no member left its thread needs nothing of the lock. On
+    // the worker's own thread the pool does not wait for itself.
+    s_RTSPThread.reset();
 }
 
 int CRTSPSocket::OnWork(CJXMessageT*, unsigned int, unsigned int&)
 {
     return 0;
+}
+
+// ---------------------------------------------------------------------------
+// CRTSPServerRequest
+
+int32_t CRTSPServerRequest::Reset()
+{
+    m_CSeqText[0] = '\0';
+    return CJXHTTPCommand::Reset();
+}
+
+int32_t CRTSPServerRequest::ParseHeadLine(const char* pLine)
+{
+    char* pValue = nullptr;
+    if (ParseLine(pValue, pLine, "CSeq: ")) {
+        // Digits only, and only as many as fit: the value goes back on the wire.
+        const size_t nDigits = strspn(pValue, "0123456789");
+        if (nDigits > 0 && nDigits <= size_t(kMaxCSeqChars) && pValue[nDigits] == '\0') {
+            memcpy(m_CSeqText, pValue, nDigits + 1);
+        }
+        free(pValue);
+    }
+    return CJXHTTPCommand::ParseHeadLine(pLine);
 }
 
 // ---------------------------------------------------------------------------
@@ -236,27 +266,20 @@ CRTSPClient::~CRTSPClient()
     DetachWorker();
     m_WorkMutex.Enter();
     m_WorkMutex.Leave();
-    delete m_Audio;
-    delete m_Video;
-    m_Audio = m_Video = nullptr;
-    ReleaseMediaData();
-    free(m_Control);
-    free(m_Connect);
-    free(m_Session);
+    ResetConnection();
     free(m_RequestUrl);
     free(m_LogUrl);
 }
 
 int CRTSPClient::Release()
 {
-    if (t_Pass == this) {
-        // From inside this stream's own pass: the pass deletes the object
-        // once it has unwound.
-        Stop();
+    Stop();
+    if (FindCall(this) != nullptr) {
+        // From inside a callback of this stream: the object goes once the
+        // call that is still walking its subscribers has returned.
         m_DeletePending = true;
         return 0;
     }
-    Stop();
     delete this;
     return 0;
 }
@@ -273,19 +296,24 @@ int CRTSPClient::Open(CJXUrl const& url)
         OnState(kMsgState, JX_ERR_STATE);
         return JX_ERR_STATE;
     }
-    m_Url = url;
+    {
+        // A pass that ends a stop asked for in its callback may still read it.
+        CJXAutoLock lock(m_WorkMutex);
+        m_Url = url;
+    }
     return Start();
 }
 
 int CRTSPClient::Open(char const* pUrl)
 {
     if (IsAttached()) return JX_ERR_STATE;
+    CJXAutoLock lock(m_WorkMutex);
     return IJXStream::Open(pUrl);
 }
 
 int CRTSPClient::Start()
 {
-    if (t_Pass == this && m_StopPending) {
+    if (m_StopPending && IsInPass(this)) {
         JXPrintf("RTSP Client(%s): Start refused inside its own callback after Stop.\n", GetLogUrl());
         return JX_ERR_STATE;
     }
@@ -305,10 +333,10 @@ int CRTSPClient::Start()
 
 int CRTSPClient::Stop()
 {
-    if (t_Pass == this) {
-        // A subscriber of this stream stops it from inside its callback: no
-        // further pass follows, and the session ends when this one unwinds,
-        // so nothing the running call uses is freed under it.
+    if (IsInPass(this)) {
+        // A subscriber of this stream stops it from inside its callback on
+        // the worker: no further pass follows, and the session ends when this
+        // one unwinds, so nothing the running call uses is freed under it.
         DetachWorker();
         m_StopPending = true;
         return 0;
@@ -316,12 +344,15 @@ int CRTSPClient::Stop()
     if (!IsAttached()) return 0;
     DetachWorker();
     CJXAutoLock lock(m_WorkMutex);
-    free(m_Session);   // so the host's stop sends no TEARDOWN
+    EndSessionQuietly();
+    return 0;
+}
+
+void CRTSPClient::EndSessionQuietly()
+{
+    free(m_Session);   // a stop asked for by the host sends no TEARDOWN
     m_Session = nullptr;
     OnStop();
-    m_StartTime = 0;
-    m_FirstFrameTime = 0;
-    return 0;
 }
 
 bool CRTSPClient::IsAttached()
@@ -397,7 +428,14 @@ int CRTSPClient::OnState(unsigned int nCode, int nError)
     CJXMsg msg;
     msg.m_Url = m_Url;
     msg.SetError(nCode == kMsgState ? MapReportedError(nError) : 0);
-    m_Signal.Commit(static_cast<IJXStream*>(this), nCode, &msg, nullptr);
+    {
+        CCallScope scope(this, false);
+        m_Signal.Commit(static_cast<IJXStream*>(this), nCode, &msg, nullptr);
+    }
+    // Released by a subscriber of a report sent outside any pass (from Start
+    // or Open on the host's thread): the walk over the subscribers is over,
+    // so the object goes now; those callers touch nothing after the report.
+    if (m_DeletePending && FindCall(this) == nullptr) delete this;
     return 0;
 }
 
@@ -411,14 +449,20 @@ int CRTSPClient::OnHead(CJXMediaHead*)
 
 int CRTSPClient::OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
 {
-    m_WorkMutex.Enter();
-    CRTSPClient* pOuter = t_Pass;
-    t_Pass = this;
-    RunPass(nWait);
-    const bool bDelete = FinishDeferred();
-    t_Pass = pOuter;
-    m_WorkMutex.Leave();
+    bool bDelete = false;
+    {
+        CJXAutoLock lock(m_WorkMutex);
+        {
+            CCallScope scope(this, true);
+            RunPass(nWait);
+        }
+        bDelete = FinishDeferred();
+    }
     if (bDelete) delete this;
+    if (t_RetireAfterPass) {
+        t_RetireAfterPass = false;
+        RetireWorker();
+    }
     return 0;
 }
 
@@ -463,15 +507,7 @@ void CRTSPClient::RunPass(unsigned int& nWait)
 // to be deleted now.
 bool CRTSPClient::FinishDeferred()
 {
-    if (!m_StopPending && !m_DeletePending) return false;
-    if (m_StopPending) {
-        m_StopPending = false;
-        free(m_Session);   // a stop asked for by the host side sends no TEARDOWN
-        m_Session = nullptr;
-        OnStop();
-        m_StartTime = 0;
-        m_FirstFrameTime = 0;
-    }
+    if (m_StopPending.exchange(false)) EndSessionQuietly();
     return m_DeletePending;
 }
 
@@ -520,21 +556,46 @@ int CRTSPClient::OnPolling()
 
 int32_t CRTSPClient::OnStart()
 {
+    ResetConnection();
+    m_Authen.SetUser(m_Url.m_User, m_Url.m_Password);
+    return BeginConnect();
+}
+
+void CRTSPClient::ResetConnection()
+{
+    CJXSocketTCP::Close();
+    m_Connecting = false;
+    m_ConnectTimeout.Setup(0);
     m_Pending = kPendingNone;
+    m_PendingCSeq = 0;
     m_CSeq = 1;
     m_KeepAlive.Setup(0);
+    m_KeepAliveOptions = false;
     GetSendBuf().Empty();
     GetRecvBuf().Empty();
     m_Command.Reset();
     m_Authen.Reset();
-    m_Authen.SetUser(m_Url.m_User, m_Url.m_Password);
-    m_SkipBytes = 0;
+    m_ServerRequest.Reset();
+    m_InServerRequest = false;
     m_StrayBytes = 0;
     m_ServerRequests = 0;
     m_UnsolicitedResponses = 0;
     m_StrayLogged = false;
     m_RequestLogged = false;
-    return BeginConnect();
+    m_UnsolicitedLogged = false;
+    free(m_Control);
+    free(m_Connect);
+    free(m_Session);
+    m_Control = m_Connect = m_Session = nullptr;
+    m_SessionTimeout = 0;
+    m_MediaMutex.Enter();
+    delete m_Audio;
+    delete m_Video;
+    m_Audio = m_Video = nullptr;
+    ReleaseMediaData();
+    m_MediaMutex.Leave();
+    m_StartTime = 0;
+    m_FirstFrameTime = 0;
 }
 
 int32_t CRTSPClient::BeginConnect()
@@ -599,7 +660,7 @@ int32_t CRTSPClient::PollConnect()
 
 int32_t CRTSPClient::FinishConnect()
 {
-    if (m_Transport == 2) JXSocketSetOptInt(m_Socket, SOL_SOCKET, SO_RCVBUF, kRecvBufferBytes);
+    if (m_Transport == CRTPSocket::kTransportInterleaved) JXSocketSetOptInt(m_Socket, SOL_SOCKET, SO_RCVBUF, kRecvBufferBytes);
     m_DataTimeout.Setup(kStartDataTimeoutMs);
     m_StartTime = CJXTime::GetTimeMS();
     JXPrintf("RTSP Client(%s): OnStart.\n", GetLogUrl());
@@ -619,83 +680,70 @@ void CRTSPClient::FailConnect()
 int32_t CRTSPClient::OnStop()
 {
     SendTeardown();
-    CJXSocketTCP::Close();
-    m_Connecting = false;
-    m_Pending = kPendingNone;
-    m_CSeq = 1;
-    GetSendBuf().Empty();
-    GetRecvBuf().Empty();
-    m_Command.Reset();
-    m_Authen.Reset();
-    m_SkipBytes = 0;
-    free(m_Control);
-    free(m_Connect);
-    free(m_Session);
-    m_Control = m_Connect = m_Session = nullptr;
-    m_MediaMutex.Enter();
-    delete m_Audio;
-    delete m_Video;
-    m_Audio = m_Video = nullptr;
-    ReleaseMediaData();
-    m_MediaMutex.Leave();
+    ResetConnection();
     if (m_Url.m_Text != nullptr) JXPrintf("RTSP Client(%s): OnStop.\n", GetLogUrl());
-    m_StartTime = 0;
-    m_FirstFrameTime = 0;
     return 0;
 }
 
 // ---------------------------------------------------------------------------
 // CRTSPClient: requests
 
-void CRTSPClient::AppendCSeq(CJXString& out)
+void CRTSPClient::BeginRequest(CJXString& out, const char* pMethod, const char* pUrl, ESession eSession)
 {
+    out.Append("%s %s RTSP/1.0\r\n", pMethod, pUrl);
+    m_PendingCSeq = m_CSeq;
     out.Append("CSeq: %u\r\n", static_cast<unsigned>(m_CSeq));
     ++m_CSeq;   // 16 bits: 65535 is followed by 0
+    if (eSession == kSessionAlways || !CJXString::IsEmpty(m_Session)) out.Append("Session: %s\r\n", m_Session);
 }
 
-void CRTSPClient::AppendTail(CJXString& out, const char* pMethod, const char* pUri)
+void CRTSPClient::EndRequest(CJXString& out, const char* pMethod, const char* pUrl)
 {
     CJXString authorization;
-    m_Authen.BuildRequest(authorization, pMethod, pUri);
+    m_Authen.BuildRequest(authorization, pMethod, pUrl);
     if (authorization.m_Data != nullptr && authorization.m_Length != 0) {
         out.Append("Authorization: %s\r\n", authorization.m_Data);
     }
     out.Append("User-Agent: %s\r\n\r\n", kUserAgent);
 }
 
+// Requests are appended: bytes still waiting in the send buffer (the rest of
+// an answer to a server's request) go out first, whole.
 int32_t CRTSPClient::SendDescribe()
 {
     if (m_RequestUrl == nullptr) return JX_ERR_STATE;
     CJXString& out = GetSendBuf();
-    out.Empty();
     m_Pending = kPendingDescribe;
-    out.Append("DESCRIBE %s RTSP/1.0\r\n", m_RequestUrl);
-    AppendCSeq(out);
-    if (!CJXString::IsEmpty(m_Session)) out.Append("Session: %s\r\n", m_Session);
+    BeginRequest(out, "DESCRIBE", m_RequestUrl, kSessionIfHeld);
     out += "Accept: application/sdp\r\n";
-    AppendTail(out, "DESCRIBE", m_RequestUrl);
+    EndRequest(out, "DESCRIBE", m_RequestUrl);
     return JX_OK;
 }
 
 int32_t CRTSPClient::SendSetup(CRTPSocket* pStream)
 {
     if (pStream == nullptr) return JX_ERR_ARG;
-    if (pStream->m_State == 3 || pStream->m_ControlUrl == nullptr) return JX_ERR_STATE;
+    if (pStream->m_State == CRTPSocket::kStateSetupSent || pStream->m_ControlUrl == nullptr) return JX_ERR_STATE;
     // The control URL comes from the server's description: it goes into the
     // request line only if it cannot break it.
     if (!IsLineSafe(pStream->m_ControlUrl, true)) return JX_ERR_CONTENT;
     CJXString& out = GetSendBuf();
-    out.Empty();
-    m_Pending = kPendingSetup;
-    out.Append("SETUP %s RTSP/1.0\r\n", pStream->m_ControlUrl);
-    AppendCSeq(out);
-    if (!CJXString::IsEmpty(m_Session)) out.Append("Session: %s\r\n", m_Session);
-    if (m_Connect != nullptr && IsMulticastV4(m_Connect)) m_Transport = 4;
+    const int32_t nBefore = out.m_Length;
+    const uint16_t nCSeq = m_CSeq;
+    BeginRequest(out, "SETUP", pStream->m_ControlUrl, kSessionIfHeld);
+    if (m_Connect != nullptr && IsMulticastV4(m_Connect)) m_Transport = CRTPSocket::kTransportMulticast;
     // A stream that cannot write its Transport line would be set up again
-    // after every answer: that ends the attempt instead.
+    // after every answer: that ends the attempt instead, and the half-written
+    // request is taken back so that it never goes out (not even in front of
+    // the TEARDOWN that follows).
     const int32_t nRet = pStream->Setup(out, m_Transport);
-    if (nRet != JX_OK) return nRet;
-    AppendTail(out, "SETUP", pStream->m_ControlUrl);
+    if (nRet != JX_OK) {
+        RestoreLength(out, nBefore);
+        m_CSeq = nCSeq;
+        return nRet;
+    }
+    m_Pending = kPendingSetup;
+    EndRequest(out, "SETUP", pStream->m_ControlUrl);
     return JX_OK;
 }
 
@@ -704,12 +752,9 @@ int32_t CRTSPClient::SendPlay()
     if (m_RequestUrl == nullptr) return JX_ERR_STATE;
     if (CJXString::IsEmpty(m_Session)) return JX_OK;
     CJXString& out = GetSendBuf();
-    out.Empty();
     m_Pending = kPendingPlay;
-    out.Append("PLAY %s RTSP/1.0\r\n", m_RequestUrl);
-    AppendCSeq(out);
-    out.Append("Session: %s\r\n", m_Session);
-    AppendTail(out, "PLAY", m_RequestUrl);
+    BeginRequest(out, "PLAY", m_RequestUrl, kSessionAlways);
+    EndRequest(out, "PLAY", m_RequestUrl);
     return JX_OK;
 }
 
@@ -717,30 +762,42 @@ int32_t CRTSPClient::SendKeepAlive()
 {
     if (CJXString::IsEmpty(m_Session)) return JX_OK;
     if (IsSending()) return JX_OK;   // still due; tried again next pass
-    m_KeepAlive.Setup(0);
     if (m_RequestUrl == nullptr) return JX_ERR_STATE;
-    CJXString& out = GetSendBuf();
-    out.Empty();
-    m_Pending = kPendingKeepAlive;
-    out.Append("SET_PARAMETER %s RTSP/1.0\r\n", m_RequestUrl);
-    AppendCSeq(out);
-    out.Append("Session: %s\r\n", m_Session);
-    AppendTail(out, "SET_PARAMETER", m_RequestUrl);
+    WriteKeepAlive();
     return JX_OK;
+}
+
+void CRTSPClient::WriteKeepAlive()
+{
+    // Armed again at once: a camera that never answers keep-alives still
+    // gets one every period, and its session is not lost at its time-out.
+    m_KeepAlive.Setup(KeepAlivePeriodMs());
+    const char* pMethod = m_KeepAliveOptions ? "OPTIONS" : "SET_PARAMETER";
+    CJXString& out = GetSendBuf();
+    m_Pending = kPendingKeepAlive;
+    BeginRequest(out, pMethod, m_RequestUrl, kSessionAlways);
+    EndRequest(out, pMethod, m_RequestUrl);
+}
+
+uint32_t CRTSPClient::KeepAlivePeriodMs() const
+{
+    // Half the session time-out; a server that named none gets the floor's half.
+    const uint32_t nTimeout = m_SessionTimeout != 0 ? m_SessionTimeout : kMinSessionTimeout;
+    const uint32_t nPeriod = nTimeout * kKeepAliveMsPerSecond;
+    return nPeriod < kMinKeepAliveMs ? kMinKeepAliveMs : nPeriod;
 }
 
 int32_t CRTSPClient::SendTeardown()
 {
     if (CJXString::IsEmpty(m_Session) || m_RequestUrl == nullptr) return JX_OK;
-    // Appended behind whatever request is still waiting, and sent at once:
-    // the connection is closed right after, and the answer is never read.
+    // Appended behind whatever is still waiting, and handed to the socket
+    // once, without waiting: the connection is closed right after, and the
+    // answer is never read. What the socket does not take is dropped.
     CJXString& out = GetSendBuf();
     m_Pending = kPendingTeardown;
-    out.Append("TEARDOWN %s RTSP/1.0\r\n", m_RequestUrl);
-    AppendCSeq(out);
-    out.Append("Session: %s\r\n", m_Session);
-    AppendTail(out, "TEARDOWN", m_RequestUrl);
-    if (IsValid() && !m_Connecting) Send(out.m_Data, out.m_Length, 2000);
+    BeginRequest(out, "TEARDOWN", m_RequestUrl, kSessionAlways);
+    EndRequest(out, "TEARDOWN", m_RequestUrl);
+    if (IsValid() && !m_Connecting) CJXSocketTCP::OnSend(nullptr, out.m_Data, out.m_Length);
     out.Empty();
     return JX_OK;
 }
@@ -750,10 +807,15 @@ int32_t CRTSPClient::SendTeardown()
 
 int CRTSPClient::OnRecvCommand(const char* pText, int nLen)
 {
-    if (m_Pending == kPendingNone) return TakeUnsolicited(pText, nLen);
     const int32_t nTaken = m_Command.ParseResponse(pText, nLen);
     if (nTaken < 0) return nTaken;
-    if (!m_Command.IsCompleted()) return nTaken;
+    if (m_Command.m_StatusCode == 0 || !m_Command.IsCompleted()) return nTaken;
+    if (!IsAnswerToPending()) {
+        // Read to its end and dropped, so that it holds up nothing behind it.
+        LogUnsolicited();
+        m_Command.Reset();
+        return nTaken;
+    }
 
     int32_t nResult = JX_OK;
     switch (m_Pending) {
@@ -761,25 +823,27 @@ int CRTSPClient::OnRecvCommand(const char* pText, int nLen)
     case kPendingSetup: nResult = OnRecvSetup(); break;
     case kPendingPlay: nResult = OnRecvPlay(); break;
     case kPendingKeepAlive: nResult = OnRecvKeepAlive(); break;
-    default: break;   // the answer to TEARDOWN: nothing to do
+    default: m_Pending = kPendingNone; break;   // the answer to TEARDOWN: nothing to do
     }
     m_Command.Reset();
     return nResult != JX_OK ? nResult : nTaken;
 }
 
-// A response while no request is pending: reported once in the log, then
-// read to its end and dropped, so that it does not block what follows.
-int32_t CRTSPClient::TakeUnsolicited(const char* pText, int32_t nLen)
+// A response answers the pending request when its CSeq is that request's. A
+// response without CSeq is taken as the answer (cameras that leave it out
+// answer one request at a time anyway).
+bool CRTSPClient::IsAnswerToPending() const
 {
-    const bool bHadHead = m_Command.m_StatusCode != 0;
-    const int32_t nTaken = m_Command.ParseResponse(pText, nLen);
-    if (nTaken < 0) return nTaken;
-    if (!bHadHead && m_Command.m_StatusCode != 0) {
-        JXPrintf("RTSP Client(%s): State Error\n", GetLogUrl());
-        ++m_UnsolicitedResponses;
-    }
-    if (m_Command.m_StatusCode != 0 && m_Command.IsCompleted()) m_Command.Reset();
-    return nTaken;
+    if (m_Pending == kPendingNone) return false;
+    return m_Command.m_CSeq == 0 || m_Command.m_CSeq == m_PendingCSeq;
+}
+
+void CRTSPClient::LogUnsolicited()
+{
+    ++m_UnsolicitedResponses;
+    if (m_UnsolicitedLogged) return;
+    m_UnsolicitedLogged = true;
+    JXPrintf("RTSP Client(%s): State Error\n", GetLogUrl());
 }
 
 int32_t CRTSPClient::OnRecvDescribe()
@@ -814,9 +878,9 @@ int32_t CRTSPClient::OnRecvDescribe()
         }
         // Open reads the whole section and leaves the parser on the next one.
         const int32_t nOpen = pStream->Open(this, parser);
-        if (nOpen == JX_OK && pStream->m_MediaType == 1 && m_Video == nullptr) {
+        if (nOpen == JX_OK && pStream->m_MediaType == CRTPSocket::kMediaVideo && m_Video == nullptr) {
             m_Video = pStream;
-        } else if (nOpen == JX_OK && pStream->m_MediaType == 2 && m_Audio == nullptr) {
+        } else if (nOpen == JX_OK && pStream->m_MediaType == CRTPSocket::kMediaAudio && m_Audio == nullptr) {
             m_Audio = pStream;
         } else {
             delete pStream;
@@ -858,12 +922,12 @@ int32_t CRTSPClient::OnRecvSetup()
         m_Session = CJXString::Clone(m_Command.m_SessionID);
         m_SessionTimeout = m_Command.m_SessionTimeout;
     }
-    if (m_Video != nullptr && m_Video->m_State == 3) {
+    if (m_Video != nullptr && m_Video->m_State == CRTPSocket::kStateSetupSent) {
         m_Video->OnSetup(m_Command);
-    } else if (m_Audio != nullptr && m_Audio->m_State == 3) {
+    } else if (m_Audio != nullptr && m_Audio->m_State == CRTPSocket::kStateSetupSent) {
         m_Audio->OnSetup(m_Command);
     }
-    if (m_Audio != nullptr && m_Audio->m_State < 3) return SendSetup(m_Audio);
+    if (m_Audio != nullptr && m_Audio->m_State < CRTPSocket::kStateSetupSent) return SendSetup(m_Audio);
     return SendPlay();
 }
 
@@ -873,18 +937,23 @@ int32_t CRTSPClient::OnRecvPlay()
     if (m_Command.m_StatusCode != kStatusOK) return JX_ERR_FAIL;
     if (m_Video != nullptr) m_Video->OnPlay(m_Command);
     if (m_Audio != nullptr) m_Audio->OnPlay(m_Command);
-    if (m_SessionTimeout < kMinSessionTimeout) m_SessionTimeout = kMinSessionTimeout;
     m_DataTimeout.Setup(kStartDataTimeoutMs);
-    m_KeepAlive.Setup(m_SessionTimeout * kKeepAliveMsPerSecond);
+    m_KeepAlive.Setup(KeepAlivePeriodMs());
     OnState(kMsgState, JX_OK);
     return JX_OK;
 }
 
 int32_t CRTSPClient::OnRecvKeepAlive()
 {
-    // Whatever the status: the server has seen the session in use.
+    // Whatever the status, the server has seen the session in use; the next
+    // keep-alive was armed when this one went out. A server that does not
+    // take SET_PARAMETER gets OPTIONS from now on.
     m_Pending = kPendingNone;
-    m_KeepAlive.Setup(m_SessionTimeout * kKeepAliveMsPerSecond);
+    const int32_t nStatus = m_Command.m_StatusCode;
+    if (nStatus == kStatusMethodNotAllowed || nStatus == kStatusParameterNotUnderstood ||
+        nStatus == kStatusNotImplemented) {
+        m_KeepAliveOptions = true;
+    }
     return JX_OK;
 }
 
@@ -948,69 +1017,96 @@ int32_t CRTSPClient::WalkRecvBuffer()
 // One unit from the front of the unconsumed bytes: >0 taken, 0 wait, <0 fail.
 int32_t CRTSPClient::TakeUnit(const char* p, int32_t n)
 {
-    if (m_SkipBytes > 0) {
-        const int32_t nSkip = n < m_SkipBytes ? n : m_SkipBytes;
-        m_SkipBytes -= nSkip;
-        return nSkip;
-    }
-    // A response whose head has been read owns everything up to the end of
-    // its body, '$' included (an SDP body may contain one).
+    // A response or request whose head has been read owns everything up to
+    // the end of its body, '$' included (an SDP body may contain one).
     if (m_Command.m_StatusCode != 0) return OnRecvCommand(p, n);
+    if (m_InServerRequest) return OnRecvServerRequest(p, n);
     if (p[0] == '$') return OnRecvData(p, n);
     int32_t nLen = 0;
     switch (ClassifyText(p, n, nLen)) {
     case kUnitResponse:
         return OnRecvCommand(p, n);
     case kUnitRequest:
-        return SkipRequest(p, n, nLen);
+        m_InServerRequest = true;
+        return OnRecvServerRequest(p, n);
     case kUnitStray:
-        // Cameras put CR LF or padding between interleaved frames.
-        m_StrayBytes += static_cast<uint32_t>(nLen);
-        if (!m_StrayLogged) {
-            m_StrayLogged = true;
-            JXPrintf("RTSP Client(%s): Skipping stray bytes on the connection.\n", GetLogUrl());
-        }
-        return nLen;
+        return SkipStray(nLen);
     default:
         return 0;
     }
 }
 
-// What the bytes at a unit boundary (no response half read) begin.
+// Cameras put CR LF or padding between interleaved frames.
+int32_t CRTSPClient::SkipStray(int32_t nLen)
+{
+    m_StrayBytes += static_cast<uint32_t>(nLen);
+    if (!m_StrayLogged) {
+        m_StrayLogged = true;
+        JXPrintf("RTSP Client(%s): Skipping stray bytes on the connection.\n", GetLogUrl());
+    }
+    return nLen;
+}
+
+// What the bytes at a unit boundary (nothing half read) begin. Only the
+// first bytes are looked at: the heads themselves are read by the message
+// reader, which resumes where it stopped.
 CRTSPClient::EUnit CRTSPClient::ClassifyText(const char* p, int32_t n, int32_t& nLen)
 {
     // Never decide on fewer bytes than "RTSP/" while they still match it.
     int32_t k = 0;
     while (k < n && k < kResponsePrefixLen && p[k] == kResponsePrefix[k]) ++k;
+    m_ClassifiedBytes += static_cast<uint64_t>(k < n ? k + 1 : k);
     if (k == kResponsePrefixLen) return kUnitResponse;
     if (k == n) return kUnitWait;
     if (p[0] >= 'A' && p[0] <= 'Z') {
-        const int32_t nMatch = MatchRequestLine(p, n, nLen);
+        const int32_t nMatch = MatchMethod(p, n);
+        m_ClassifiedBytes += static_cast<uint64_t>(n < kMaxMethodChars ? n : kMaxMethodChars);
         if (nMatch > 0) return kUnitRequest;
         if (nMatch == 0) return kUnitWait;
     }
     int32_t i = 1;
     while (i < n && !CanBeginUnit(p[i])) ++i;
+    m_ClassifiedBytes += static_cast<uint64_t>(i);
     nLen = i;
     return kUnitStray;
 }
 
-// A request from the server (a GET_PARAMETER or OPTIONS ping): its head and
-// any body are skipped; the client does not answer requests.
-int32_t CRTSPClient::SkipRequest(const char* p, int32_t n, int32_t nLineLen)
+// A request from the server: read with the message reader (head, then any
+// body), then answered: 200 for OPTIONS and GET_PARAMETER (keep-alive pings
+// that some cameras send and wait for), 501 for anything else. Text that
+// turns out not to be a request is skipped as stray bytes, its first word
+// at a time.
+int32_t CRTSPClient::OnRecvServerRequest(const char* p, int32_t n)
 {
-    const int32_t nEnd = FindHeadEnd(p, n, nLineLen - 1);
-    if (nEnd == 0) return n >= kMaxRequestHead ? JX_ERR_CONTENT : 0;
-    const int32_t nBody = ReadContentLength(p, nEnd);
-    if (nBody < 0 || nBody > CJXHTTPCommand::kMaxContent) return JX_ERR_CONTENT;
-    m_SkipBytes = nBody;
+    const int32_t nTaken = m_ServerRequest.RecvRequest(p, n, nullptr);
+    if (nTaken < 0) {
+        m_ServerRequest.Reset();
+        m_InServerRequest = false;
+        const char* pBlank = static_cast<const char*>(memchr(p, ' ', static_cast<size_t>(n)));
+        return SkipStray(pBlank != nullptr ? static_cast<int32_t>(pBlank - p) + 1 : n);
+    }
+    if (!m_ServerRequest.IsCompleted()) return nTaken;
     ++m_ServerRequests;
     if (!m_RequestLogged) {
         m_RequestLogged = true;
-        const int32_t nMethod = static_cast<int32_t>(strcspn(p, " "));
-        JXPrintf("RTSP Client(%s): Skipping a request from the server (%.*s).\n", GetLogUrl(), nMethod, p);
+        JXPrintf("RTSP Client(%s): Answering a request from the server (%s).\n", GetLogUrl(),
+                 m_ServerRequest.m_Method ? m_ServerRequest.m_Method : "");
     }
-    return nEnd;
+    AnswerServerRequest();
+    m_ServerRequest.Reset();
+    m_InServerRequest = false;
+    return nTaken;
+}
+
+void CRTSPClient::AnswerServerRequest()
+{
+    const char* pMethod = m_ServerRequest.m_Method ? m_ServerRequest.m_Method : "";
+    const bool bKnown = strcmp(pMethod, "OPTIONS") == 0 || strcmp(pMethod, "GET_PARAMETER") == 0;
+    CJXString& out = GetSendBuf();
+    out.Append("RTSP/1.0 %s\r\n", bKnown ? "200 OK" : "501 Not Implemented");
+    if (m_ServerRequest.m_CSeqText[0] != '\0') out.Append("CSeq: %s\r\n", m_ServerRequest.m_CSeqText);
+    if (!CJXString::IsEmpty(m_Session)) out.Append("Session: %s\r\n", m_Session);
+    out.Append("User-Agent: %s\r\n\r\n", kUserAgent);
 }
 
 int CRTSPClient::OnRecvData(const char* pData, int nLen)

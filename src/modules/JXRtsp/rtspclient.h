@@ -5,6 +5,7 @@
 #include "JXStream.h"
 #include "rtspcommand.h"
 
+#include <atomic>
 #include <memory>
 
 class CRTPSocket;
@@ -21,12 +22,19 @@ public:
     // Join the worker (creating it for the first stream). 0 when already
     // attached, else the pool's result.
     int32_t AttachWorker();
-    // Leave the worker (ending it with the last stream). 0; 1 when called
-    // from inside this stream's own pass (the pass runs to its end, and no
-    // other follows); JX_ERR_STATE when the worker is already gone. No lock
-    // is held while it waits for a running pass, so a subscriber may start
-    // and stop other streams from inside its callback.
+    // Leave the worker. 0; 1 when called from inside this stream's own pass
+    // (the pass runs to its end, and no other follows); JX_ERR_STATE when the
+    // worker is already gone. No lock is held while it waits for a running
+    // pass, so a subscriber may start and stop other streams from inside its
+    // callback. The worker ends with the last stream's detach, once no other
+    // detach is still under way, so a Start in between joins the same worker
+    // and two workers never run passes at once. On the worker's own thread
+    // the end waits for the pass: RetireWorker finishes it.
     int32_t DetachWorker();
+    // Ends the worker when no stream is attached and no detach is under way.
+    // Called by DetachWorker and at the end of a pass in which the last
+    // stream left.
+    static void RetireWorker();
     // One pass of work; the base does nothing.
     virtual int OnWork(CJXMessageT* pMsg, unsigned int nValue, unsigned int& nWait);
 
@@ -38,9 +46,25 @@ public:
     static std::shared_ptr<CJXThreadPool> s_RTSPThread;
     static int32_t s_RTSPCount;
     static CJXMutex s_RTSPMutex;
+    // Detaches that wait for a pass outside the lock: the worker stays while
+    // one is under way.
+    static int32_t s_Detaching;
 
     static constexpr int32_t kWorkerThreads = 1;
     static constexpr int32_t kWorkerMaxWait = 24;
+};
+
+// A request from the server (OPTIONS or GET_PARAMETER pings, ANNOUNCE...),
+// read with the base reader. The CSeq text is kept as sent, so the answer
+// echoes it exactly (the base keeps 16 bits of it).
+class JXRTSP_API CRTSPServerRequest : public CJXHTTPCommand {
+public:
+    static constexpr int32_t kMaxCSeqChars = 10;
+
+    int32_t Reset() override;
+    int32_t ParseHeadLine(const char* pLine) override;
+
+    char m_CSeqText[kMaxCSeqChars + 1] = {};
 };
 
 // One RTSP session with one server for one URL, with at most one video and one
@@ -74,7 +98,8 @@ public:
     static constexpr uint32_t kStartDataTimeoutMs = 20000;
     static constexpr uint32_t kFrameDataTimeoutMs = 10000;
     static constexpr uint32_t kConnectTimeoutMs = CJXSocketTCP::kConnectTimeoutMs;
-    static constexpr uint32_t kMinSessionTimeout = 20;   // seconds
+    static constexpr uint32_t kMinSessionTimeout = 20;   // seconds, when the server names none
+    static constexpr uint32_t kMinKeepAliveMs = 1000;
     static constexpr uint32_t kIdleWaitMs = 5;
 
     CRTSPClient();
@@ -115,6 +140,7 @@ public:
     int32_t SendPlay();
     int32_t SendKeepAlive();
     int32_t SendTeardown();
+    // A request the send buffer could not take whole leaves it as it was.
     // Handlers of a complete response held in m_Command.
     int32_t OnRecvDescribe();
     int32_t OnRecvSetup();
@@ -152,7 +178,7 @@ public:
     CRTSPCommand m_Command;
     uint16_t m_Pending = kPendingNone;
     uint16_t m_CSeq = 1;
-    int32_t m_Transport = 2;
+    int32_t m_Transport = 2;   // CRTPSocket::kTransportInterleaved
     CRTPSocket* m_Video = nullptr;
     CRTPSocket* m_Audio = nullptr;
     char* m_Control = nullptr;
@@ -173,14 +199,31 @@ public:
     uint32_t m_StrayBytes = 0;
     uint32_t m_ServerRequests = 0;
     uint32_t m_UnsolicitedResponses = 0;
+    // Bytes the receive walk looked at to tell units apart (tests: the cost
+    // of a head that arrives byte by byte stays linear).
+    uint64_t m_ClassifiedBytes = 0;
+    // All bytes the connection's readers looked at to find units and heads.
+    uint64_t ExaminedBytes() const
+    {
+        return m_ClassifiedBytes + m_Command.m_ScannedBytes + m_ServerRequest.m_ScannedBytes;
+    }
+    // CSeq of the request whose answer is awaited.
+    uint16_t m_PendingCSeq = 0;
+    // The server refused SET_PARAMETER: keep-alives go as OPTIONS.
+    bool m_KeepAliveOptions = false;
 
 private:
     enum EUnit { kUnitWait, kUnitResponse, kUnitRequest, kUnitStray };
+    // Which session header a request carries.
+    enum ESession { kSessionIfHeld, kSessionAlways };
 
     int32_t TakeUnit(const char* p, int32_t n);
     EUnit ClassifyText(const char* p, int32_t n, int32_t& nLen);
-    int32_t SkipRequest(const char* p, int32_t n, int32_t nLineLen);
-    int32_t TakeUnsolicited(const char* p, int32_t n);
+    int32_t SkipStray(int32_t nLen);
+    bool IsAnswerToPending() const;
+    void LogUnsolicited();
+    int32_t OnRecvServerRequest(const char* p, int32_t n);
+    void AnswerServerRequest();
 
     // The connection is made across passes so that a camera that does not
     // answer costs the other streams nothing.
@@ -191,23 +234,41 @@ private:
     void RunPass(unsigned int& nWait);
     bool FinishDeferred();
     bool IsAttached();
+    // Clears everything that belongs to one connection (buffers, pending
+    // request, readers, session texts, media streams). Every path that
+    // starts or ends a connection goes through here.
+    void ResetConnection();
+    // The host's stop: the session ends without TEARDOWN.
+    void EndSessionQuietly();
+    // True while this stream's subscribers are being called on this thread
+    // (a report from Start, or the worker's pass).
+    bool IsInCallback() const;
 
-    void AppendCSeq(CJXString& out);
-    void AppendTail(CJXString& out, const char* pMethod, const char* pUri);
+    // Request line, CSeq and Session; Authorization, User-Agent and the blank
+    // line. Between the two a request adds its own lines.
+    void BeginRequest(CJXString& out, const char* pMethod, const char* pUrl, ESession eSession);
+    void EndRequest(CJXString& out, const char* pMethod, const char* pUrl);
+    // Writes a keep-alive (SET_PARAMETER, or OPTIONS for a server that refused
+    // it) and arms the next one.
+    void WriteKeepAlive();
+    uint32_t KeepAlivePeriodMs() const;
 
     char* m_RequestUrl = nullptr;   // stream URL without credentials
     char* m_LogUrl = nullptr;       // stream URL with the password masked
     bool m_Connecting = false;      // a connect is under way on m_Socket
     CJXTimeout m_ConnectTimeout;
-    int32_t m_SkipBytes = 0;        // body bytes of a server request still to skip
     bool m_StrayLogged = false;
     bool m_RequestLogged = false;
+    bool m_UnsolicitedLogged = false;
+    bool m_InServerRequest = false;   // m_ServerRequest holds a request's head or body in part
+    CRTSPServerRequest m_ServerRequest;
 
-    // Stop or Release asked for from inside this stream's own pass: done
-    // when the pass ends.
-    bool m_StopPending = false;
-    bool m_DeletePending = false;
-    // Held for each pass and by Stop's clean-up on the host thread, so the
-    // two never overlap.
+    // Stop or Release asked for from inside a callback of this stream: done
+    // when the callback has returned. Written on the thread of the callback,
+    // read by the host's thread too.
+    std::atomic<bool> m_StopPending{false};
+    std::atomic<bool> m_DeletePending{false};
+    // Held for each pass, by Stop's clean-up on the host thread and while the
+    // URL changes, so none of them overlap.
     CJXMutex m_WorkMutex;
 };
