@@ -131,71 +131,34 @@ void ExpectFields(const CJXHTTPCommand& cmd, const SGoodResponse& c)
     EXPECT_TRUE(cmd.IsCompleted());
 }
 
-TEST(HTTPCommand, GoodResponsesInOneRead)
-{
-    for (const SGoodResponse& c : GoodResponses()) {
-        SCOPED_TRACE(c.m_Name);
-        CJXHTTPCommand cmd;
-        SFeedResult r = Feed(cmd, {c.m_Text});
-        EXPECT_EQ(r.m_Error, 0);
-        EXPECT_EQ(r.m_HeadLength, c.m_HeadLength);
-        EXPECT_EQ(r.m_Left, "");
-        ExpectFields(cmd, c);
-    }
-}
-
-// Two reads, split at every offset: the head is found once it is all there,
-// never earlier, and the body is assembled byte-exact.
-TEST(HTTPCommand, GoodResponsesAtEverySplit)
+// Two reads, split at every offset, and one byte at a time: the head is found
+// once it is all there, never earlier, and the body is assembled byte-exact.
+TEST(HTTPCommand, GoodResponsesAtEverySplitAndByteByByte)
 {
     for (const SGoodResponse& c : GoodResponses()) {
         for (size_t cut = 0; cut <= c.m_Text.size(); ++cut) {
             SCOPED_TRACE(std::string(c.m_Name) + " cut " + std::to_string(cut));
+            CJXHTTPCommand partial;
+            EXPECT_EQ(Feed(partial, {c.m_Text.substr(0, cut)}).m_Error, 0);
+            EXPECT_EQ(partial.IsCompleted(), cut == c.m_Text.size());
+            EXPECT_EQ(partial.m_StatusCode != 0, cut >= size_t(c.m_HeadLength));
             CJXHTTPCommand cmd;
-            std::string first = c.m_Text.substr(0, cut);
-            if (cut < size_t(c.m_HeadLength)) {
-                EXPECT_EQ(CallParse(cmd, first, false), 0);
-                EXPECT_FALSE(cmd.IsCompleted());
-                EXPECT_EQ(cmd.m_StatusCode, 0);
-            }
-            CJXHTTPCommand fresh;
-            SFeedResult r = Feed(fresh, {first, c.m_Text.substr(cut)});
+            SFeedResult r = Feed(cmd, {c.m_Text.substr(0, cut), c.m_Text.substr(cut)});
             EXPECT_EQ(r.m_Error, 0);
             EXPECT_EQ(r.m_HeadLength, c.m_HeadLength);
             EXPECT_EQ(r.m_Left, "");
-            ExpectFields(fresh, c);
+            ExpectFields(cmd, c);
         }
-    }
-}
-
-TEST(HTTPCommand, GoodResponsesByteByByte)
-{
-    for (const SGoodResponse& c : GoodResponses()) {
-        SCOPED_TRACE(c.m_Name);
+        SCOPED_TRACE(std::string(c.m_Name) + " byte by byte");
         std::vector<std::string> pieces;
-        for (char ch : c.m_Text) pieces.emplace_back(1, ch);
+        for (char ch : c.m_Text)
+            pieces.emplace_back(1, ch);
         CJXHTTPCommand cmd;
         SFeedResult r = Feed(cmd, pieces);
         EXPECT_EQ(r.m_Error, 0);
         EXPECT_EQ(r.m_HeadLength, c.m_HeadLength);
         ExpectFields(cmd, c);
     }
-}
-
-TEST(HTTPCommand, BodyOverThreeReadsCompletesOnlyAtTheEnd)
-{
-    const std::string text = "RTSP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nabcdefghi";
-    const int32_t nHead = int32_t(text.size()) - 9;
-    CJXHTTPCommand cmd;
-    EXPECT_EQ(cmd.ParseResponse(text.data(), nHead + 2), nHead);
-    EXPECT_EQ(cmd.ParseContent(text.data() + nHead, 2, &cmd.m_Body), 2);
-    EXPECT_FALSE(cmd.IsCompleted());
-    EXPECT_EQ(cmd.ParseContent(text.data() + nHead + 2, 4, &cmd.m_Body), 4);
-    EXPECT_FALSE(cmd.IsCompleted());
-    EXPECT_EQ(cmd.ParseContent(text.data() + nHead + 6, 3, &cmd.m_Body), 3);
-    EXPECT_TRUE(cmd.IsCompleted());
-    EXPECT_STREQ(cmd.m_Body.c_str(), "abcdefghi");
-    EXPECT_EQ(cmd.ParseContent("more", 4, &cmd.m_Body), 0);   // nothing beyond the announced length
 }
 
 TEST(HTTPCommand, TwoResponsesInOneBufferConsumeOnlyTheFirst)
@@ -209,52 +172,30 @@ TEST(HTTPCommand, TwoResponsesInOneBufferConsumeOnlyTheFirst)
     EXPECT_TRUE(cmd.IsCompleted());
     EXPECT_EQ(cmd.m_CSeq, 1);
     EXPECT_EQ(r.m_Left, interleaved + second);
-
-    cmd.Reset();
-    r = Feed(cmd, {second});
-    EXPECT_EQ(r.m_Error, 0);
-    EXPECT_EQ(cmd.m_CSeq, 2);
-    EXPECT_TRUE(cmd.IsCompleted());
+    EXPECT_EQ(cmd.ParseContent("more", 4, &cmd.m_Body), 0);   // nothing beyond the announced length
 }
 
-TEST(HTTPCommand, HeadIsReportedAgainUntilReset)
+// A head is reported again until Reset; after it, nothing of the old message is
+// left in the next one.
+TEST(HTTPCommand, ResetLeavesNothingBehind)
 {
-    const std::string text = "RTSP/1.0 200 OK\r\nCSeq: 3\r\n\r\n";
-    CJXHTTPCommand cmd;
-    EXPECT_EQ(cmd.ParseResponse(text.data(), int32_t(text.size())), int32_t(text.size()));
-    EXPECT_EQ(cmd.ParseResponse(text.data(), int32_t(text.size())), int32_t(text.size()));
-    EXPECT_EQ(cmd.Reset(), 0);
-    EXPECT_EQ(cmd.m_StatusCode, 0);
-    EXPECT_EQ(cmd.m_CSeq, 0);
-    EXPECT_FALSE(cmd.IsCompleted());
-    const std::string other = "RTSP/1.0 401 Unauthorized\nCSeq: 4\n\n";
-    EXPECT_EQ(cmd.ParseResponse(other.data(), int32_t(other.size())), int32_t(other.size()));
-    EXPECT_EQ(cmd.m_StatusCode, 401);
-    EXPECT_EQ(cmd.m_CSeq, 4);
-}
-
-TEST(HTTPCommand, ResetClearsEveryValueAndKeepsWorking)
-{
-    const std::string text =
+    const std::string full =
         "RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 77;timeout=5\r\nTransport: t\r\nContent-Type: c\r\n"
         "WWW-Authenticate: Basic realm=\"r\"\r\nConnection: close\r\nContent-Length: 2\r\n\r\nxy";
+    const SGoodResponse bare = {"bare", "RTSP/1.0 401\r\n\r\n", 16, 401, nullptr, 0, nullptr, 0,
+                                nullptr, nullptr, nullptr, ""};
     CJXHTTPCommand cmd;
-    SFeedResult r = Feed(cmd, {text});
-    ASSERT_EQ(r.m_Error, 0);
+    ASSERT_EQ(Feed(cmd, {full}).m_Error, 0);
     EXPECT_TRUE(cmd.m_Close);
-    cmd.Reset();
-    EXPECT_EQ(cmd.m_StatusCode, 0);
-    EXPECT_EQ(cmd.m_SessionID, nullptr);
-    EXPECT_EQ(cmd.m_SessionTimeout, 0);
-    EXPECT_EQ(cmd.m_Transport, nullptr);
-    EXPECT_EQ(cmd.m_ContentType, nullptr);
-    EXPECT_EQ(cmd.m_WWWAuthenticate, nullptr);
-    EXPECT_EQ(cmd.m_Reason, nullptr);
-    EXPECT_EQ(cmd.m_ContentLength, 0);
-    EXPECT_EQ(cmd.m_Body.m_Length, 0);
-    EXPECT_FALSE(cmd.m_Close);
-    r = Feed(cmd, {text});
+    EXPECT_EQ(cmd.ParseResponse(full.data(), int32_t(full.size())), int32_t(full.size()) - 2);
+    EXPECT_EQ(cmd.Reset(), 0);
+    EXPECT_FALSE(cmd.IsCompleted());
+    SFeedResult r = Feed(cmd, {bare.m_Text});
     EXPECT_EQ(r.m_Error, 0);
+    ExpectFields(cmd, bare);
+    EXPECT_FALSE(cmd.m_Close);
+    cmd.Reset();
+    ASSERT_EQ(Feed(cmd, {full}).m_Error, 0);
     EXPECT_STREQ(cmd.m_Body.c_str(), "xy");
 }
 
@@ -310,6 +251,55 @@ TEST(HTTPCommand, MalformedHeadsAreRefused)
     }
 }
 
+// The bounds on lines, line count and head size, each just inside and just
+// past; a bad status line is refused as soon as its first bytes show it, not
+// after a blank line that may never come. A result of 1 stands for "the whole text".
+TEST(HTTPCommand, BoundsAndEarlyRefusal)
+{
+    const std::string status = "RTSP/1.0 200 OK\r\n";
+    const std::string key = "X-Long: ";
+    const std::string atLimit = key + Repeat('a', size_t(CJXHTTPCommand::kMaxLineBytes) - key.size());
+    std::string lines;
+    for (int32_t i = 0; i < CJXHTTPCommand::kMaxHeadLines; ++i)
+        lines += "X-N: " + std::to_string(i) + "\r\n";
+    std::string longLines = status;               // few lines, each long, no blank line
+    while (longLines.size() < size_t(CJXHTTPCommand::kMaxHeadBytes))
+        longLines += "X-Pad: " + Repeat('p', 8000) + "\r\n";
+    const int32_t kWhole = 1;
+    const struct {
+        const char* name;
+        std::string text;
+        int32_t result;
+    } rows[] = {
+        {"longest line", status + atLimit + "\r\n\r\n", kWhole},
+        {"line too long, unterminated", status + atLimit + "aa", JX_ERR_CONTENT},
+        {"line too long", status + atLimit + "a\r\n\r\n", JX_ERR_CONTENT},
+        {"status line too long", "RTSP/1.0 200 " + Repeat('r', size_t(CJXHTTPCommand::kMaxLineBytes)), JX_ERR_CONTENT},
+        {"most header lines", status + lines + "\r\n", kWhole},
+        {"one header line more", status + lines + "X-N: one more\r\n", JX_ERR_CONTENT},
+        {"head too long", longLines, JX_ERR_CONTENT},
+        {"endless empty lines", Repeat('\n', size_t(CJXHTTPCommand::kMaxHeadBytes)), JX_ERR_CONTENT},
+        {"X", "X", JX_ERR_CONTENT},
+        {"RTSX", "RTSX", JX_ERR_CONTENT},
+        {"GET request", "GET / HTTP/1.1", JX_ERR_CONTENT},
+        {"bad status, line not whole yet", "HTTP/1.1 2x", 0},
+        {"bad status, line whole", "HTTP/1.1 2x\r\n", JX_ERR_CONTENT},
+        {"good status, bad bytes after it", "RTSP/1.0 200 OK\r\n\x01\x02", 0},
+        {"empty", "", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CJXHTTPCommand cmd;
+        EXPECT_EQ(CallParse(cmd, row.text, false), row.result == kWhole ? int32_t(row.text.size()) : row.result);
+    }
+    CJXHTTPCommand cmd;
+    EXPECT_EQ(cmd.ParseResponse(nullptr, 0), 0);
+    EXPECT_EQ(cmd.ParseResponse("RTSP", -5), 0);
+    EXPECT_EQ(cmd.ParseResponse(nullptr, 10), JX_ERR_ARG);
+    EXPECT_EQ(cmd.ParseContent("x", 1, nullptr), 0);        // no head yet: nothing is body
+    EXPECT_EQ(cmd.RecvResponse(nullptr, 0, nullptr), 0);
+}
+
 TEST(HTTPCommand, LargestContentLengthIsAccepted)
 {
     const std::string head = "RTSP/1.0 200 OK\r\nContent-Length: 262144\r\n\r\n";
@@ -321,123 +311,39 @@ TEST(HTTPCommand, LargestContentLengthIsAccepted)
     EXPECT_EQ(cmd.m_Body.m_Length, CJXHTTPCommand::kMaxContent);
 }
 
-// A bad status line is refused as soon as its first bytes show it, not after
-// a blank line that may never come.
-TEST(HTTPCommand, GarbageIsRefusedWithoutWaitingForTheBlankLine)
-{
-    const std::vector<std::string> cases = {"X", "RTSX", "HTTP/1.1 2x", "RTSP/1.0 200 OK\r\n\x01\x02", "GET / HTTP/1.1"};
-    const std::vector<int32_t> expected = {JX_ERR_CONTENT, JX_ERR_CONTENT, 0, 0, JX_ERR_CONTENT};
-    for (size_t i = 0; i < cases.size(); ++i) {
-        CJXHTTPCommand cmd;
-        EXPECT_EQ(CallParse(cmd, cases[i], false), expected[i]) << cases[i];
-    }
-    CJXHTTPCommand cmd;
-    EXPECT_EQ(CallParse(cmd, "HTTP/1.1 2x\r\n", false), JX_ERR_CONTENT);   // refused when its line is whole
-}
-
-TEST(HTTPCommand, LineLengthLimit)
-{
-    const std::string status = "RTSP/1.0 200 OK\r\n";
-    const std::string key = "X-Long: ";
-    std::string atLimit = key + Repeat('a', size_t(CJXHTTPCommand::kMaxLineBytes) - key.size());
-    std::string overLimit = atLimit + "a";
-    {
-        CJXHTTPCommand cmd;
-        std::string text = status + atLimit + "\r\n\r\n";
-        EXPECT_EQ(CallParse(cmd, text, false), int32_t(text.size()));
-    }
-    {
-        // Refused before the line (or the head) ends.
-        CJXHTTPCommand cmd;
-        EXPECT_EQ(CallParse(cmd, status + overLimit + "a", false), JX_ERR_CONTENT);
-    }
-    {
-        CJXHTTPCommand cmd;
-        EXPECT_EQ(CallParse(cmd, status + overLimit + "\r\n\r\n", false), JX_ERR_CONTENT);
-    }
-    {
-        CJXHTTPCommand cmd;
-        EXPECT_EQ(CallParse(cmd, "RTSP/1.0 200 " + Repeat('r', size_t(CJXHTTPCommand::kMaxLineBytes)), false),
-                  JX_ERR_CONTENT);
-    }
-}
-
-TEST(HTTPCommand, HeaderLineCountLimit)
-{
-    std::string lines;
-    for (int32_t i = 0; i < CJXHTTPCommand::kMaxHeadLines; ++i) lines += "X-N: " + std::to_string(i) + "\r\n";
-    const std::string status = "RTSP/1.0 200 OK\r\n";
-    {
-        CJXHTTPCommand cmd;
-        std::string text = status + lines + "\r\n";
-        EXPECT_EQ(CallParse(cmd, text, false), int32_t(text.size()));
-    }
-    {
-        CJXHTTPCommand cmd;
-        EXPECT_EQ(CallParse(cmd, status + lines + "X-N: one more\r\n", false), JX_ERR_CONTENT);
-    }
-}
-
-TEST(HTTPCommand, HeadLengthLimit)
-{
-    // Few lines, each long: the head passes kMaxHeadBytes without a blank line.
-    std::string text = "RTSP/1.0 200 OK\r\n";
-    while (text.size() < size_t(CJXHTTPCommand::kMaxHeadBytes)) text += "X-Pad: " + Repeat('p', 8000) + "\r\n";
-    CJXHTTPCommand cmd;
-    EXPECT_EQ(CallParse(cmd, text, false), JX_ERR_CONTENT);
-
-    // Endless empty lines are no head either.
-    CJXHTTPCommand blank;
-    EXPECT_EQ(CallParse(blank, Repeat('\n', size_t(CJXHTTPCommand::kMaxHeadBytes)), false), JX_ERR_CONTENT);
-}
-
 // A head just under the limit, fed one byte more at each call (the search
-// resumes between calls): found exactly when its last byte arrives.
-TEST(HTTPCommand, ByteByByteLargeHead)
+// resumes between calls): found exactly when its last byte arrives. A caller
+// that passes other, shorter bytes than before must not get a stale result.
+TEST(HTTPCommand, SearchResumesAndRestarts)
 {
     std::string text = "RTSP/1.0 200 OK\r\n";
     std::string line = "X-Pad: " + Repeat('p', 300) + "\r\n";   // about 210 lines
-    while (text.size() + line.size() + 2 < size_t(CJXHTTPCommand::kMaxHeadBytes)) text += line;
+    while (text.size() + line.size() + 2 < size_t(CJXHTTPCommand::kMaxHeadBytes))
+        text += line;
     text += "\r\n";
     CJXHTTPCommand cmd;
     int32_t nRet = 0;
     size_t n = 0;
-    while (nRet == 0 && n < text.size()) nRet = cmd.ParseResponse(text.data(), int32_t(++n));
+    while (nRet == 0 && n < text.size())
+        nRet = cmd.ParseResponse(text.data(), int32_t(++n));
     EXPECT_EQ(n, text.size());
     EXPECT_EQ(nRet, int32_t(text.size()));
-}
 
-TEST(HTTPCommand, ShorterBufferRestartsTheSearch)
-{
-    // A caller that passes other bytes than before must not get a stale result.
-    CJXHTTPCommand cmd;
+    CJXHTTPCommand again;
     const std::string a = "RTSP/1.0 200 OK\r\nCSeq: 1\r\n";
-    EXPECT_EQ(cmd.ParseResponse(a.data(), int32_t(a.size())), 0);
+    EXPECT_EQ(again.ParseResponse(a.data(), int32_t(a.size())), 0);
     const std::string b = "RTSP/1.0 200 OK\n\n";
-    EXPECT_EQ(cmd.ParseResponse(b.data(), int32_t(b.size())), int32_t(b.size()));
+    EXPECT_EQ(again.ParseResponse(b.data(), int32_t(b.size())), int32_t(b.size()));
 }
-
-TEST(HTTPCommand, NullAndEmptyInput)
-{
-    CJXHTTPCommand cmd;
-    EXPECT_EQ(cmd.ParseResponse(nullptr, 0), 0);
-    EXPECT_EQ(cmd.ParseResponse("RTSP", 0), 0);
-    EXPECT_EQ(cmd.ParseResponse("RTSP", -5), 0);
-    EXPECT_EQ(cmd.ParseResponse(nullptr, 10), JX_ERR_ARG);
-    EXPECT_EQ(cmd.ParseContent("x", 1, nullptr), 0);        // no head yet: nothing is body
-    EXPECT_EQ(cmd.RecvResponse(nullptr, 0, nullptr), 0);
-}
-
-struct SLineCase {
-    const char* m_Line;
-    const char* m_Key;
-    bool m_Match;
-    const char* m_Value;
-};
 
 TEST(HTTPCommand, ParseLineMatchesKeysAndCutsValues)
 {
-    const std::vector<SLineCase> cases = {
+    const struct {
+        const char* m_Line;
+        const char* m_Key;
+        bool m_Match;
+        const char* m_Value;
+    } cases[] = {
         {"Transport: RTP/AVP", "Transport: ", true, "RTP/AVP"},
         {"transport:RTP/AVP", "Transport: ", true, "RTP/AVP"},
         {"TRANSPORT: \t x y \t\r", "Transport: ", true, "x y"},
@@ -451,64 +357,58 @@ TEST(HTTPCommand, ParseLineMatchesKeysAndCutsValues)
         {"", "Transport: ", false, nullptr},
         {"X-Transport: x", "Transport: ", false, nullptr},
         {"Transport: a: b", "Transport", true, "a: b"},
+        {nullptr, "Key:", false, nullptr},
+        {"Key: v", nullptr, false, nullptr},
     };
-    for (const SLineCase& c : cases) {
-        SCOPED_TRACE(c.m_Line);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Str(c.m_Line));
         char* pField = CJXString::Clone("old");
-        bool bMatch = CJXHTTPCommand::ParseLine(pField, c.m_Line, c.m_Key);
-        EXPECT_EQ(bMatch, c.m_Match);
+        EXPECT_EQ(CJXHTTPCommand::ParseLine(pField, c.m_Line, c.m_Key), c.m_Match);
         EXPECT_STREQ(pField, c.m_Match ? c.m_Value : "old");
         free(pField);
     }
     char* pField = nullptr;
-    EXPECT_FALSE(CJXHTTPCommand::ParseLine(pField, nullptr, "Key:"));
-    EXPECT_FALSE(CJXHTTPCommand::ParseLine(pField, "Key: v", nullptr));
     EXPECT_TRUE(CJXHTTPCommand::ParseLine(pField, "Key: v", "key:"));
     EXPECT_STREQ(pField, "v");
     free(pField);
 }
 
-struct SSessionCase {
-    const char* m_Line;
-    const char* m_Id;
-    uint16_t m_Timeout;
-};
-
-TEST(HTTPCommand, SessionValues)
+TEST(HTTPCommand, SessionAndCSeqValues)
 {
-    const std::vector<SSessionCase> cases = {
-        {"Session: 12345678;timeout=60", "12345678", 60},
-        {"Session: 12345678", "12345678", 0},
-        {"session:ABCDEF ; timeout = 75 ", "ABCDEF", 75},
-        {"Session: id;other=1;timeout=30", "id", 30},
-        {"Session: id;timeout=", "id", 0},
-        {"Session: id;timeout=abc", "id", 0},
-        {"Session: id;timeout=12abc", "id", 0},
-        {"Session: id;timeout=70000", "id", 65535},
-        {"Session: id;timeouts=5", "id", 0},
-        {"Session: id;TIMEOUT=5", "id", 5},
-        {"Session: ;timeout=5", nullptr, 5},
-        {"Session:", nullptr, 0},
+    const struct {
+        const char* m_Line;
+        const char* m_Id;
+        uint16_t m_Timeout;
+        uint16_t m_CSeq;
+    } cases[] = {
+        {"Session: 12345678;timeout=60", "12345678", 60, 0},
+        {"Session: 12345678", "12345678", 0, 0},
+        {"session:ABCDEF ; timeout = 75 ", "ABCDEF", 75, 0},
+        {"Session: id;other=1;timeout=30", "id", 30, 0},
+        {"Session: id;timeout=", "id", 0, 0},
+        {"Session: id;timeout=abc", "id", 0, 0},
+        {"Session: id;timeout=12abc", "id", 0, 0},
+        {"Session: id;timeout=70000", "id", 65535, 0},
+        {"Session: id;timeouts=5", "id", 0, 0},
+        {"Session: id;TIMEOUT=5", "id", 5, 0},
+        {"Session: ;timeout=5", nullptr, 5, 0},
+        {"Session:", nullptr, 0, 0},
+        {"CSeq: 7", nullptr, 0, 7},
+        {"cseq:65535", nullptr, 0, 65535},
+        {"CSeq: 65536", nullptr, 0, 0},
+        {"CSeq: 65537", nullptr, 0, 1},
+        {"CSeq: abc", nullptr, 0, 0},
+        {"CSeq: 99999999999", nullptr, 0, 0},
+        {"CSeq: -3", nullptr, 0, 0},
+        {"CSeq:", nullptr, 0, 0},
     };
-    for (const SSessionCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.m_Line);
         CJXHTTPCommand cmd;
         EXPECT_EQ(cmd.ParseHeadLine(c.m_Line), 1);
         EXPECT_STREQ(Str(cmd.m_SessionID), Str(c.m_Id));
         EXPECT_EQ(cmd.m_SessionTimeout, c.m_Timeout);
-    }
-}
-
-TEST(HTTPCommand, CSeqValues)
-{
-    const std::vector<std::pair<const char*, uint16_t>> cases = {
-        {"CSeq: 7", 7}, {"cseq:65535", 65535}, {"CSeq: 65536", 0}, {"CSeq: 65537", 1},
-        {"CSeq: abc", 0}, {"CSeq: 99999999999", 0}, {"CSeq: -3", 0}, {"CSeq:", 0},
-    };
-    for (const auto& c : cases) {
-        CJXHTTPCommand cmd;
-        EXPECT_EQ(cmd.ParseHeadLine(c.first), 1) << c.first;
-        EXPECT_EQ(cmd.m_CSeq, c.second) << c.first;
+        EXPECT_EQ(cmd.m_CSeq, c.m_CSeq);
     }
 }
 
@@ -518,7 +418,8 @@ public:
     ~CRecordingCommand() override { free(m_RtpInfo); }
     int32_t ParseHeadLine(const char* pLine) override
     {
-        if (ParseLine(m_RtpInfo, pLine, "RTP-info: ")) return 1;
+        if (ParseLine(m_RtpInfo, pLine, "RTP-info: "))
+            return 1;
         return CJXHTTPCommand::ParseHeadLine(pLine);
     }
     int32_t ParseOther(const char* pLine) override
@@ -552,6 +453,7 @@ TEST(HTTPCommand, RequestsAreReadForTestServers)
     CJXHTTPCommand cmd;
     // Split everywhere: consume what is taken, keep the rest, as a server does.
     for (size_t cut = 0; cut <= setup.size(); ++cut) {
+        SCOPED_TRACE(cut);
         cmd.Reset();
         std::string buf = stream.substr(0, cut);
         int32_t nRet = cmd.RecvRequest(buf.data(), int32_t(buf.size()), &cmd.m_Body);
@@ -559,9 +461,9 @@ TEST(HTTPCommand, RequestsAreReadForTestServers)
         buf.erase(0, size_t(nRet));
         buf += stream.substr(cut);
         nRet = cmd.RecvRequest(buf.data(), int32_t(buf.size()), &cmd.m_Body);
-        ASSERT_GE(nRet, 0) << cut;
+        ASSERT_GE(nRet, 0);
         buf.erase(0, size_t(nRet));
-        ASSERT_TRUE(cmd.IsCompleted()) << cut;
+        ASSERT_TRUE(cmd.IsCompleted());
         EXPECT_STREQ(cmd.m_Method, "SETUP");
         EXPECT_STREQ(cmd.m_Uri, "rtsp://127.0.0.1:8554/cam/trackID=1");
         EXPECT_EQ(cmd.m_CSeq, 3);
@@ -575,22 +477,19 @@ TEST(HTTPCommand, RequestsAreReadForTestServers)
     EXPECT_STREQ(cmd.m_SessionID, "99");
     EXPECT_EQ(cmd.m_StatusCode, 0);
     EXPECT_TRUE(cmd.IsCompleted());
-}
 
-TEST(HTTPCommand, MalformedRequestsAreRefused)
-{
-    const std::vector<std::string> cases = {
+    const std::vector<std::string> bad = {
         "DESCRIBE\r\n\r\n", "DESCRIBE rtsp://x\r\n\r\n", "DESCRIBE rtsp://x RTSP/1.0 extra\r\n\r\n",
         "DESCRIBE  RTSP/1.0\r\n\r\n", "RTSP/1.0 200 OK\r\n\r\n", " DESCRIBE rtsp://x RTSP/1.0\r\n\r\n",
         "DESCRIBE rtsp://x SIP/2.0\r\n\r\n", "DE\"SCRIBE rtsp://x RTSP/1.0\r\n\r\n",
     };
-    for (const std::string& c : cases) {
-        CJXHTTPCommand cmd;
-        EXPECT_EQ(CallParse(cmd, c, false, true), JX_ERR_CONTENT) << c;
+    for (const std::string& b : bad) {
+        CJXHTTPCommand refused;
+        EXPECT_EQ(CallParse(refused, b, false, true), JX_ERR_CONTENT) << b;
     }
 }
 
-TEST(HTTPCommand, BuildRequestAndReadItBack)
+TEST(HTTPCommand, BuiltMessagesAreByteExact)
 {
     CJXHTTPCommand out;
     out.m_Method = CJXString::Clone("ANNOUNCE");
@@ -604,45 +503,35 @@ TEST(HTTPCommand, BuildRequestAndReadItBack)
     EXPECT_STREQ(head.c_str(),
                  "ANNOUNCE rtsp://h/x RTSP/1.0\r\nSession: 42;timeout=60\r\nContent-Type: application/sdp\r\n"
                  "Content-Length: 5\r\n\r\nv=0\r\n");
-
     CJXHTTPCommand in;
     EXPECT_EQ(in.RecvRequest(head.m_Data, head.m_Length, nullptr), head.m_Length);
     EXPECT_TRUE(in.IsCompleted());
     EXPECT_STREQ(in.m_SessionID, "42");
     EXPECT_EQ(in.m_SessionTimeout, 60);
     EXPECT_STREQ(in.m_Body.c_str(), "v=0\r\n");
-
     // A URI that would smuggle header lines is refused.
     free(out.m_Uri);
     out.m_Uri = CJXString::Clone("rtsp://h/x RTSP/1.0\r\nX-Evil: 1");
     CJXString bad;
     EXPECT_EQ(out.BuildRequest(&bad, nullptr), JX_ERR_ARG);
     EXPECT_EQ(out.BuildRequest(nullptr, nullptr), JX_ERR_ARG);
-}
 
-TEST(HTTPCommand, BuildResponseIsByteExact)
-{
-    CJXHTTPCommand out;
-    out.m_StatusCode = 401;
-    out.m_WWWAuthenticate = CJXString::Clone("Digest realm=\"r\", nonce=\"n\"");
-    CJXString head;
-    ASSERT_EQ(out.BuildResponse(&head, nullptr), 0);
-    ASSERT_EQ(CJXHTTPCommand::BuildLine(head, "CSeq: ", 9), 9);   // "CSeq: 9\r\n" behind the blank line
-    EXPECT_STREQ(head.c_str(),
+    CJXHTTPCommand reply;
+    reply.m_StatusCode = 401;
+    reply.m_WWWAuthenticate = CJXString::Clone("Digest realm=\"r\", nonce=\"n\"");
+    CJXString text;
+    ASSERT_EQ(reply.BuildResponse(&text, nullptr), 0);
+    ASSERT_EQ(CJXHTTPCommand::BuildLine(text, "CSeq: ", 9), 9);   // "CSeq: 9\r\n" behind the blank line
+    EXPECT_STREQ(text.c_str(),
                  "RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n\r\nCSeq: 9\r\n");
-    out.m_StatusCode = 99;
-    EXPECT_EQ(out.BuildResponse(&head, nullptr), JX_ERR_ARG);
-}
+    reply.m_StatusCode = 99;
+    EXPECT_EQ(reply.BuildResponse(&text, nullptr), JX_ERR_ARG);
 
-TEST(HTTPCommand, BuildContent)
-{
-    CJXHTTPCommand cmd;
-    CJXString out;
-    EXPECT_EQ(cmd.BuildContent(out, "ab\0c", 4), 4);
-    EXPECT_EQ(out.m_Length, 4);
-    EXPECT_EQ(memcmp(out.m_Data, "ab\0c", 4), 0);
-    EXPECT_EQ(cmd.BuildContent(out, nullptr, 3), JX_ERR_ARG);
-    EXPECT_EQ(cmd.BuildContent(out, "x", 0), 0);
+    CJXString raw;
+    EXPECT_EQ(reply.BuildContent(raw, "ab\0c", 4), 4);
+    EXPECT_EQ(std::string(raw.m_Data, size_t(raw.m_Length)), std::string("ab\0c", 4));
+    EXPECT_EQ(reply.BuildContent(raw, nullptr, 3), JX_ERR_ARG);
+    EXPECT_EQ(reply.BuildContent(raw, "x", 0), 0);
 }
 
 TEST(HTTPCommand, ChunkedBodyRoundTripAtEverySplit)
@@ -669,27 +558,29 @@ TEST(HTTPCommand, ChunkedBodyRoundTripAtEverySplit)
 TEST(HTTPCommand, ChunkedExtensionsTrailersAndErrors)
 {
     const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n";
-    {
-        CJXHTTPCommand cmd;
-        SFeedResult r = Feed(cmd, {head + "3;name=v\nabc\n0\nX-Trailer: 1\n\n"});
-        EXPECT_EQ(r.m_Error, 0);
-        EXPECT_TRUE(cmd.IsCompleted());
-        EXPECT_STREQ(cmd.m_Body.c_str(), "abc");
-    }
-    const std::vector<std::string> bad = {
-        "zz\r\n",                     // not a size
-        "40001\r\n",                  // 262145 bytes: more than the body may hold
-        "FFFFFFFFFFFFFFFF\r\n",       // would overflow
-        "3\r\nabcX\r\n",              // data longer than announced
-        "3 x\r\nabc\r\n",             // junk behind the size
-        "5\r\n" + Repeat('a', 2000),  // not a line end behind the data
-        Repeat('1', 2000),            // a size line without end
+    const struct {
+        const char* name;
+        std::string body;
+        int32_t error;
+    } rows[] = {
+        {"extension and trailer", "3;name=v\nabc\n0\nX-Trailer: 1\n\n", 0},
+        {"not a size", "zz\r\n", JX_ERR_CONTENT},
+        {"more than the body may hold", "40001\r\n", JX_ERR_CONTENT},
+        {"size that would overflow", "FFFFFFFFFFFFFFFF\r\n", JX_ERR_CONTENT},
+        {"data longer than announced", "3\r\nabcX\r\n", JX_ERR_CONTENT},
+        {"junk behind the size", "3 x\r\nabc\r\n", JX_ERR_CONTENT},
+        {"no line end behind the data", "5\r\n" + Repeat('a', 2000), JX_ERR_CONTENT},
+        {"size line without end", Repeat('1', 2000), JX_ERR_CONTENT},
     };
-    for (const std::string& b : bad) {
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         CJXHTTPCommand cmd;
-        SFeedResult r = Feed(cmd, {head, b});
-        EXPECT_EQ(r.m_Error, JX_ERR_CONTENT) << b.substr(0, 20);
-        EXPECT_FALSE(cmd.IsCompleted());
+        SFeedResult r = Feed(cmd, {head, row.body});
+        EXPECT_EQ(r.m_Error, row.error);
+        EXPECT_EQ(cmd.IsCompleted(), row.error == 0);
+        if (row.error == 0) {
+            EXPECT_STREQ(cmd.m_Body.c_str(), "abc");
+        }
     }
 }
 
