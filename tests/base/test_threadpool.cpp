@@ -14,26 +14,21 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-int64_t MsSince(Clock::time_point t0)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-}
+constexpr int32_t kBoundMs = 3000;   // for what must happen: far more than it takes
+constexpr int32_t kQuietMs = 50;     // for what must not happen: a window to see it
 
 template <typename Pred>
-bool WaitFor(Pred pred, int32_t nMs = 2000)
+bool WaitFor(Pred pred, int32_t nMs = kBoundMs)
 {
-    Clock::time_point t0 = Clock::now();
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(nMs);
     while (!pred()) {
-        if (MsSince(t0) > nMs) return false;
+        if (Clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
 
-void SleepMs(int32_t nMs)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
-}
+void SleepMs(int32_t nMs) { std::this_thread::sleep_for(std::chrono::milliseconds(nMs)); }
 
 // A member that counts its calls and checks it never runs twice at once.
 // Settings are made before Attach; the pool's lock publishes them.
@@ -51,17 +46,14 @@ public:
         m_LastHintIn = nWait;
         m_Thread = std::this_thread::get_id();
         if (m_Pool) m_OnPoolThread = m_Pool->IsPoolThread();
-
         int32_t nCall = ++m_Calls;
         if (m_SleepMs > 0) SleepMs(m_SleepMs);
         if (m_SetHint != kKeepHint) nWait = m_SetHint;
         if (nCall == m_ActOnCall) Act();
-
         --s_Running;
         --m_Inside;
         return 0;
     }
-
     virtual void Act() {}
 
     CJXThreadPool* m_Pool = nullptr;
@@ -86,37 +78,28 @@ std::atomic<int32_t> CMember::s_MaxRunning{0};
 
 const JXWorkFunc kWork = JX_WORK_FUNC(&CMember::OnWork);
 
-TEST(ThreadPool, CallsMembersOnItsThreadWithTheMaxWaitAsHint)
-{
-    CMember m;
-    CJXThreadPool pool(1, "PoolTest", 0, 24);
-    EXPECT_FALSE(pool.IsPoolThread());
-    m.m_Pool = &pool;
-    m.m_SetHint = 1;
-    ASSERT_EQ(pool.Attach(&m, kWork), JX_OK);
-    EXPECT_EQ(pool.GetCount(), 1);
-    ASSERT_TRUE(WaitFor([&] { return m.m_Calls >= 3; }));
-    EXPECT_EQ(m.m_LastHintIn, 24u);
-    EXPECT_FALSE(m.m_BadArgs);
-    EXPECT_TRUE(m.m_OnPoolThread);
-    EXPECT_NE(m.m_Thread.load(), std::this_thread::get_id());
-    EXPECT_EQ(pool.Detach(&m, kWork), 0);
-}
-
-TEST(ThreadPool, AttachAndDetachBookkeeping)
+TEST(ThreadPool, AttachDetachAndTheCalls)
 {
     CMember a, b;
-    CJXThreadPool pool(1, "PoolTest");
+    CJXThreadPool pool(1, "PoolTest", 0, 24);
+    EXPECT_FALSE(pool.IsPoolThread());
     EXPECT_EQ(pool.Attach(nullptr, kWork), JX_ERR_ARG);
     EXPECT_EQ(pool.Attach(&a, nullptr), JX_ERR_ARG);
     EXPECT_EQ(pool.Detach(nullptr, kWork), JX_ERR_ARG);
+    EXPECT_EQ(pool.Detach(&a, nullptr), JX_ERR_ARG);
     EXPECT_EQ(pool.Detach(&a, kWork), JX_ERR_STATE);
 
+    a.m_Pool = &pool;
+    a.m_SetHint = 1;
     ASSERT_EQ(pool.Attach(&a, kWork), JX_OK);
     ASSERT_EQ(pool.Attach(&a, kWork), JX_OK);   // the same pair is kept once
     ASSERT_EQ(pool.Attach(&b, kWork), JX_OK);
     EXPECT_EQ(pool.GetCount(), 2);
-    ASSERT_TRUE(WaitFor([&] { return a.m_Calls >= 2 && b.m_Calls >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return a.m_Calls >= 3 && b.m_Calls >= 2; }));
+    EXPECT_EQ(a.m_LastHintIn, 24u);             // every call starts from the pool's maximum
+    EXPECT_FALSE(a.m_BadArgs);
+    EXPECT_TRUE(a.m_OnPoolThread);
+    EXPECT_NE(a.m_Thread.load(), std::this_thread::get_id());
 
     EXPECT_EQ(pool.Detach(&a, kWork), 0);
     EXPECT_EQ(pool.Detach(&a, kWork), JX_ERR_STATE);   // once is enough
@@ -125,32 +108,35 @@ TEST(ThreadPool, AttachAndDetachBookkeeping)
     int32_t nB = b.m_Calls;
     ASSERT_TRUE(WaitFor([&] { return b.m_Calls >= nB + 3; }));
     EXPECT_EQ(a.m_Calls, nFrozen);
-
     // A detached member may come back.
     ASSERT_EQ(pool.Attach(&a, kWork), JX_OK);
     ASSERT_TRUE(WaitFor([&] { return a.m_Calls > nFrozen; }));
     EXPECT_EQ(pool.GetCount(), 2);
 }
 
-TEST(ThreadPool, DetachWaitsForTheRunningCall)
+// Detach from another thread and the destructor both return only once the
+// running call has ended, and nothing is called after them.
+TEST(ThreadPool, DetachAndDestructorWaitForTheRunningCall)
 {
-    CMember m;
-    CJXThreadPool pool(1, "PoolTest");
-    m.m_SleepMs = 50;
-    ASSERT_EQ(pool.Attach(&m, kWork), JX_OK);
-    ASSERT_TRUE(WaitFor([&] { return m.m_Inside == 1; }));
-
-    Clock::time_point t0 = Clock::now();
-    EXPECT_EQ(pool.Detach(&m, kWork), 0);
-    int64_t nWaited = MsSince(t0);
-    EXPECT_EQ(m.m_Inside, 0);   // the call had ended when Detach returned
-    EXPECT_GE(nWaited, 20);
-    int32_t nCalls = m.m_Calls;
-    SleepMs(80);
-    EXPECT_EQ(m.m_Calls, nCalls);
+    for (bool bDestroy : {false, true}) {
+        SCOPED_TRACE(bDestroy ? "destructor" : "detach");
+        CMember m;
+        m.m_SleepMs = 40;
+        auto pool = std::make_unique<CJXThreadPool>(1, "PoolTest");
+        ASSERT_EQ(pool->Attach(&m, kWork), JX_OK);
+        ASSERT_TRUE(WaitFor([&] { return m.m_Inside == 1; }));
+        if (bDestroy)
+            pool.reset();
+        else
+            EXPECT_EQ(pool->Detach(&m, kWork), 0);
+        EXPECT_EQ(m.m_Inside, 0);
+        int32_t nCalls = m.m_Calls;
+        SleepMs(kQuietMs + m.m_SleepMs);
+        EXPECT_EQ(m.m_Calls, nCalls);
+    }
 }
 
-// Detaches itself (or another member) on a given call.
+// Detaches itself or another member on a given call.
 class CDetacher : public CMember {
 public:
     void Act() override { m_Result = m_Pool->Detach(m_Target, kWork); }
@@ -158,38 +144,31 @@ public:
     std::atomic<int32_t> m_Result{-100};
 };
 
-TEST(ThreadPool, DetachFromInsideTheOwnCall)
+TEST(ThreadPool, DetachFromInsideACall)
 {
-    CDetacher m;
-    CJXThreadPool pool(1, "PoolTest", 0, 1);
-    m.m_Pool = &pool;
-    m.m_Target = &m;
-    m.m_ActOnCall = 3;
-    ASSERT_EQ(pool.Attach(&m, kWork), JX_OK);
-    ASSERT_TRUE(WaitFor([&] { return m.m_Result != -100; }));
-    EXPECT_EQ(m.m_Result, 1);
-    SleepMs(30);
-    EXPECT_EQ(m.m_Calls, 3);
-    EXPECT_EQ(pool.GetCount(), 0);
-    EXPECT_EQ(pool.Detach(&m, kWork), JX_ERR_STATE);
-}
-
-TEST(ThreadPool, DetachOfAnotherMemberFromInsideACall)
-{
-    CMember other;
-    CDetacher m;
-    CJXThreadPool pool(1, "PoolTest", 0, 1);
-    m.m_Pool = &pool;
-    m.m_Target = &other;
-    m.m_ActOnCall = 5;
-    ASSERT_EQ(pool.Attach(&other, kWork), JX_OK);
-    ASSERT_EQ(pool.Attach(&m, kWork), JX_OK);
-    ASSERT_TRUE(WaitFor([&] { return m.m_Result != -100; }));
-    EXPECT_EQ(m.m_Result, 0);   // not running (one thread): detached at once
-    int32_t nFrozen = other.m_Calls;
-    int32_t nCalls = m.m_Calls;
-    ASSERT_TRUE(WaitFor([&] { return m.m_Calls >= nCalls + 5; }));
-    EXPECT_EQ(other.m_Calls, nFrozen);
+    for (bool bSelf : {true, false}) {
+        SCOPED_TRACE(bSelf ? "itself" : "another member");
+        CMember other;
+        CDetacher m;
+        CJXThreadPool pool(1, "PoolTest", 0, 1);
+        m.m_Pool = &pool;
+        m.m_Target = bSelf ? &m : &other;
+        m.m_ActOnCall = 3;
+        ASSERT_EQ(pool.Attach(&other, kWork), JX_OK);
+        ASSERT_EQ(pool.Attach(&m, kWork), JX_OK);
+        ASSERT_TRUE(WaitFor([&] { return m.m_Result != -100 && m.m_Inside == 0; }));
+        // 1: from inside its own call; 0: the other was not running (one thread).
+        EXPECT_EQ(m.m_Result, bSelf ? 1 : 0);
+        EXPECT_EQ(pool.GetCount(), 1);
+        CMember& gone = *m.m_Target;
+        CMember& left = bSelf ? other : static_cast<CMember&>(m);
+        int32_t nFrozen = gone.m_Calls;
+        int32_t nLeft = left.m_Calls;
+        ASSERT_TRUE(WaitFor([&] { return left.m_Calls >= nLeft + 5; }));
+        EXPECT_EQ(gone.m_Calls, nFrozen);
+        EXPECT_TRUE(!bSelf || nFrozen == m.m_ActOnCall) << nFrozen;
+        EXPECT_EQ(pool.Detach(&gone, kWork), JX_ERR_STATE);
+    }
 }
 
 // Ends the pool from inside its call, as a host does that releases the last
@@ -217,88 +196,60 @@ TEST(ThreadPool, DestroyFromInsideAMember)
     // Wait for the killing call to return too: the objects live on this stack.
     ASSERT_TRUE(WaitFor([&] { return killer.m_Done && killer.m_Inside == 0; }));
     int32_t nBystander = bystander.m_Calls;
-    SleepMs(50);
+    SleepMs(kQuietMs);
     // Nobody is called after the pool ended; the sanitizer builds check that
     // the thread did not touch the freed pool on its way out.
     EXPECT_EQ(killer.m_Calls, 2);
     EXPECT_EQ(bystander.m_Calls, nBystander);
 }
 
-TEST(ThreadPool, DestructorWaitsForTheRunningCall)
+// The pause after a round: the smallest hint of the round, never more than the
+// pool's maximum, and cut short by an Attach. Each row waits for a number of
+// calls that a wrong pause would take far longer than the bound to reach.
+TEST(ThreadPool, WaitHints)
 {
+    constexpr uint32_t kLong = 60000;
+    const struct {
+        const char* name;
+        int32_t maxWait;
+        uint32_t hints[2];
+        int32_t calls;
+    } rows[] = {
+        {"hint above the maximum is cut to it", 10, {kLong, kLong}, 20},
+        {"smallest hint of the round wins", 100000, {kLong, 5}, 20},
+        {"hint 0: straight on, not even a millisecond", 1000, {0, 0}, 5000},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CMember members[2];
+        CJXThreadPool pool(1, "PoolTest", 0, row.maxWait);
+        for (int32_t i = 0; i < 2; ++i) {
+            members[i].m_SetHint = row.hints[i];
+            ASSERT_EQ(pool.Attach(&members[i], kWork), JX_OK);
+        }
+        EXPECT_TRUE(WaitFor([&] { return members[0].m_Calls >= row.calls && members[1].m_Calls >= row.calls; }));
+    }
+    // Not a busy loop either: 5 ms between rounds is at most 200 calls a second.
     CMember m;
-    auto pool = std::make_unique<CJXThreadPool>(1, "PoolTest");
-    m.m_SleepMs = 40;
-    ASSERT_EQ(pool->Attach(&m, kWork), JX_OK);
-    ASSERT_TRUE(WaitFor([&] { return m.m_Inside == 1; }));
-    pool.reset();
-    EXPECT_EQ(m.m_Inside, 0);
-    int32_t nCalls = m.m_Calls;
-    SleepMs(60);
-    EXPECT_EQ(m.m_Calls, nCalls);
-}
+    m.m_SetHint = 5;
+    CJXThreadPool pool(1, "PoolTest", 0, 24);
+    ASSERT_EQ(pool.Attach(&m, kWork), JX_OK);
+    ASSERT_TRUE(WaitFor([&] { return m.m_Calls >= 1; }));
+    const Clock::time_point t0 = Clock::now();
+    const int32_t nStart = m.m_Calls;
+    SleepMs(200);
+    const int32_t nCalls = m.m_Calls - nStart;
+    const double fSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    EXPECT_LE(nCalls, fSeconds * 200.0 + 2.0);
 
-// Calls per second of a member that leaves nHint, on a pool with nMaxWait,
-// measured over about nMs.
-double CallRate(uint32_t nHint, int32_t nMaxWait, int32_t nMs)
-{
-    CMember m;
-    m.m_SetHint = nHint;
-    CJXThreadPool pool(1, "PoolTest", 0, nMaxWait);
-    if (pool.Attach(&m, kWork) != JX_OK) return -1.0;
-    if (!WaitFor([&] { return m.m_Calls >= 1; })) return -1.0;
-    int32_t nStart = m.m_Calls;
-    Clock::time_point t0 = Clock::now();
-    SleepMs(nMs);
-    int32_t nCalls = m.m_Calls - nStart;
-    double nSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    pool.Detach(&m, kWork);
-    return nCalls / nSeconds;
-}
-
-TEST(ThreadPool, WaitHintSetsThePace)
-{
-    // 5 ms between rounds: about 200 calls a second, not a busy loop.
-    double nRate = CallRate(5, 24, 400);
-    EXPECT_GE(nRate, 50.0);
-    EXPECT_LE(nRate, 205.0);
-    // A hint above the pool's maximum is cut to it (10 ms here).
-    nRate = CallRate(100000, 10, 300);
-    EXPECT_GE(nRate, 25.0);
-    EXPECT_LE(nRate, 105.0);
-    // 0: straight on to the next round.
-    nRate = CallRate(0, 24, 200);
-    EXPECT_GE(nRate, 1500.0);
-}
-
-TEST(ThreadPool, TheSmallestHintOfARoundWins)
-{
-    CMember slow, fast;
-    CJXThreadPool pool(1, "PoolTest", 0, 1000);
-    slow.m_SetHint = 1000;
-    fast.m_SetHint = 5;
-    ASSERT_EQ(pool.Attach(&slow, kWork), JX_OK);
-    ASSERT_EQ(pool.Attach(&fast, kWork), JX_OK);
-    SleepMs(300);
-    EXPECT_GE(slow.m_Calls, 15);   // called every round, at the fast member's pace
-    EXPECT_GE(fast.m_Calls, 15);
-}
-
-TEST(ThreadPool, AttachWakesAPausingThread)
-{
-    CMember first, second;
-    CJXThreadPool pool(1, "PoolTest", 0, 1000);
-    first.m_SetHint = 1000;   // the thread then pauses for a second
-    Clock::time_point t0 = Clock::now();
-    ASSERT_EQ(pool.Attach(&first, kWork), JX_OK);
-    ASSERT_TRUE(WaitFor([&] { return first.m_Calls >= 1; }));
-    EXPECT_LT(MsSince(t0), 300);   // an empty pool wakes for its first member
-
-    SleepMs(20);
-    t0 = Clock::now();
-    ASSERT_EQ(pool.Attach(&second, kWork), JX_OK);
-    ASSERT_TRUE(WaitFor([&] { return second.m_Calls >= 1; }));
-    EXPECT_LT(MsSince(t0), 300);
+    // A thread pausing for a minute wakes for a new member at once.
+    CMember sleeper, newcomer;
+    CJXThreadPool slow(1, "PoolTest", 0, kLong);
+    sleeper.m_SetHint = kLong;
+    ASSERT_EQ(slow.Attach(&sleeper, kWork), JX_OK);
+    ASSERT_TRUE(WaitFor([&] { return sleeper.m_Calls >= 1; }));
+    ASSERT_EQ(slow.Attach(&newcomer, kWork), JX_OK);
+    EXPECT_TRUE(WaitFor([&] { return newcomer.m_Calls >= 1; }));
 }
 
 TEST(ThreadPool, ThreeHundredMembersOnOneThread)
@@ -312,24 +263,12 @@ TEST(ThreadPool, ThreeHundredMembersOnOneThread)
         ASSERT_EQ(pool.Attach(members.back().get(), kWork), JX_OK);
     }
     EXPECT_EQ(pool.GetCount(), kMembers);
-    ASSERT_TRUE(WaitFor([&] {
-        for (auto& m : members) {
-            if (m->m_Calls < 5) return false;
-        }
-        return true;
-    }, 3000));
-    std::thread::id worker = members[0]->m_Thread;
+    ASSERT_TRUE(WaitFor([&] { return members.front()->m_Calls >= 5 && members.back()->m_Calls >= 5; }));
     for (auto& m : members) {
-        EXPECT_EQ(m->m_Thread.load(), worker);
+        EXPECT_GE(m->m_Calls, 4);               // every round calls everyone
+        EXPECT_EQ(m->m_Thread.load(), members[0]->m_Thread.load());
         EXPECT_EQ(m->m_MaxInside, 1);
     }
-    // Detach every other one; the rest go on, the detached stay still.
-    for (int32_t i = 0; i < kMembers; i += 2) ASSERT_EQ(pool.Detach(members[i].get(), kWork), 0);
-    EXPECT_EQ(pool.GetCount(), kMembers / 2);
-    std::vector<int32_t> frozen;
-    for (auto& m : members) frozen.push_back(m->m_Calls);
-    ASSERT_TRUE(WaitFor([&] { return members[kMembers - 1]->m_Calls >= frozen[kMembers - 1] + 3; }));
-    for (int32_t i = 0; i < kMembers; i += 2) EXPECT_EQ(members[i]->m_Calls, frozen[i]);
 }
 
 TEST(ThreadPool, SeveralThreadsNeverRunOneMemberTwiceAtOnce)
@@ -342,14 +281,15 @@ TEST(ThreadPool, SeveralThreadsNeverRunOneMemberTwiceAtOnce)
         m.m_SetHint = 0;
         ASSERT_EQ(pool.Attach(&m, kWork), JX_OK);
     }
-    SleepMs(300);
+    EXPECT_TRUE(WaitFor([&] {
+        return CMember::s_MaxRunning >= 2 && members[0].m_Calls >= 10 && members[1].m_Calls >= 10 &&
+               members[2].m_Calls >= 10;
+    }));
     for (CMember& m : members) {
         EXPECT_EQ(pool.Detach(&m, kWork), 0);
         EXPECT_EQ(m.m_Inside, 0);
         EXPECT_EQ(m.m_MaxInside, 1);
-        EXPECT_GE(m.m_Calls, 10);
     }
-    EXPECT_GE(CMember::s_MaxRunning, 2);   // the threads did share the work
 }
 
 TEST(ThreadPool, AttachAndDetachFromSeveralThreads)
@@ -391,7 +331,7 @@ TEST(ThreadPool, AttachAndDetachFromSeveralThreads)
         EXPECT_LE(m->m_MaxInside, 1);   // 0 for a member detached before its first call
     }
     EXPECT_GT(nTotal, 0);
-    SleepMs(30);
+    SleepMs(kQuietMs);
     for (size_t i = 0; i < members.size(); ++i) EXPECT_EQ(members[i]->m_Calls, frozen[i]);
 }
 

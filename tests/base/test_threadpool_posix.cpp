@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -16,46 +15,30 @@ namespace {
 
 class CNameReader : public CJXObject {
 public:
-    int OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
+    int OnWork(CJXMessageT*, unsigned int, unsigned int&)
     {
-        char name[64] = {0};
-        pthread_getname_np(pthread_self(), name, sizeof(name));
-        {
-            std::lock_guard<std::mutex> lock(m_Mutex);
-            m_Name = name;
-        }
-        m_Done = true;
-        nWait = 5;
+        if (!m_Done)
+            pthread_getname_np(pthread_self(), m_Name, sizeof(m_Name));
+        m_Done = true;                           // publishes m_Name
         return 0;
     }
-    std::string Name()
-    {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        return m_Name;
-    }
-
+    char m_Name[64] = {0};
     std::atomic<bool> m_Done{false};
-    std::mutex m_Mutex;
-    std::string m_Name;
 };
-
-std::string NameSeenBy(const char* pPoolName)
-{
-    CJXThreadPool pool(1, pPoolName);
-    CNameReader reader;
-    if (pool.Attach(&reader, JX_WORK_FUNC(&CNameReader::OnWork)) != JX_OK) return "(attach failed)";
-    auto t0 = std::chrono::steady_clock::now();
-    while (!reader.m_Done && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(2)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    pool.Detach(&reader, JX_WORK_FUNC(&CNameReader::OnWork));
-    return reader.Name();
-}
 
 TEST(ThreadPoolPosix, ThreadsAreNamed)
 {
-    EXPECT_EQ(NameSeenBy("RTSPSocket"), "RTSPSocket");
-    EXPECT_EQ(NameSeenBy("AVeryLongPoolNameIndeed"), "AVeryLongPoolNa");
+    for (const char* pName : {"RTSPSocket", "AVeryLongPoolNameIndeed"}) {
+        CJXThreadPool pool(1, pName);
+        CNameReader reader;
+        ASSERT_EQ(pool.Attach(&reader, JX_WORK_FUNC(&CNameReader::OnWork)), JX_OK);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (!reader.m_Done && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        pool.Detach(&reader, JX_WORK_FUNC(&CNameReader::OnWork));
+        ASSERT_TRUE(reader.m_Done);
+        EXPECT_EQ(std::string(reader.m_Name), std::string(pName).substr(0, 15));
+    }
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -20,9 +19,8 @@ typedef HRESULT(WINAPI* GetThreadDescriptionFunc)(HANDLE, PWSTR*);
 // thread descriptions.
 std::string CurrentThreadName()
 {
-    HMODULE hKernel = GetModuleHandleW(L"kernel32.dll");
     auto pGet = reinterpret_cast<GetThreadDescriptionFunc>(
-        reinterpret_cast<void*>(GetProcAddress(hKernel, "GetThreadDescription")));
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
     if (pGet == nullptr)
         return "(none)";
     PWSTR pWide = nullptr;
@@ -36,47 +34,32 @@ std::string CurrentThreadName()
 
 class CNameReader : public CJXObject {
 public:
-    int OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
+    int OnWork(CJXMessageT*, unsigned int, unsigned int&)
     {
-        std::string name = CurrentThreadName();
-        {
-            std::lock_guard<std::mutex> lock(m_Mutex);
-            m_Name = name;
-        }
-        m_Done = true;
-        nWait = 5;
+        if (!m_Done)
+            m_Name = CurrentThreadName();
+        m_Done = true;                           // publishes m_Name
         return 0;
     }
-    std::string Name()
-    {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        return m_Name;
-    }
-
-    std::atomic<bool> m_Done{false};
-    std::mutex m_Mutex;
     std::string m_Name;
+    std::atomic<bool> m_Done{false};
 };
-
-std::string NameSeenBy(const char* pPoolName)
-{
-    CJXThreadPool pool(1, pPoolName);
-    CNameReader reader;
-    if (pool.Attach(&reader, JX_WORK_FUNC(&CNameReader::OnWork)) != JX_OK)
-        return "(attach failed)";
-    auto t0 = std::chrono::steady_clock::now();
-    while (!reader.m_Done && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(2))
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    pool.Detach(&reader, JX_WORK_FUNC(&CNameReader::OnWork));
-    return reader.Name();
-}
 
 TEST(ThreadPoolWindows, ThreadsAreNamed)
 {
     if (CurrentThreadName() == "(none)")
         GTEST_SKIP() << "this system has no thread descriptions";
-    EXPECT_EQ(NameSeenBy("RTSPSocket"), "RTSPSocket");
-    EXPECT_EQ(NameSeenBy("AVeryLongPoolNameIndeed"), "AVeryLongPoolNa");
+    for (const char* pName : {"RTSPSocket", "AVeryLongPoolNameIndeed"}) {
+        CJXThreadPool pool(1, pName);
+        CNameReader reader;
+        ASSERT_EQ(pool.Attach(&reader, JX_WORK_FUNC(&CNameReader::OnWork)), JX_OK);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (!reader.m_Done && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        pool.Detach(&reader, JX_WORK_FUNC(&CNameReader::OnWork));
+        ASSERT_TRUE(reader.m_Done);
+        EXPECT_EQ(reader.m_Name, std::string(pName).substr(0, 15));
+    }
 }
 
 } // namespace
