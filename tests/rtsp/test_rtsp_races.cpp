@@ -4,8 +4,12 @@
 // the same stream. These run under ThreadSanitizer in CI as well.
 #include "rtsp_test_util.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -129,7 +133,7 @@ TEST(RtspRaces, StopOnTheWorkerWhileTheHostOpensAndStarts)
     });
     ASSERT_EQ(pClient->Start(), 0);
     // Until the stop has happened, Open is refused and Start reports that
-    // the stream runs; afterwards either takes the stream up again.
+    // the stream runs; afterwards Open takes the URL (or Start starts anew).
     bool bRestarted = false;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
     while (!bRestarted && std::chrono::steady_clock::now() < end) {
@@ -139,4 +143,110 @@ TEST(RtspRaces, StopOnTheWorkerWhileTheHostOpensAndStarts)
     EXPECT_GE(nStops.load(), 1);
     recorder.SetAction(nullptr);
     pClient->Release();
+}
+
+namespace {
+
+// A name service that takes its time: every lookup of a name under
+// ".slow" sleeps, then finds nothing. Counts the lookups still running.
+std::atomic<int> g_SlowRunning{0};
+std::atomic<int> g_SlowStarted{0};
+constexpr int kSlowLookupMs = 1500;
+
+int SlowResolve(const char* pHost, const char* pPort, const addrinfo* pHints, addrinfo** ppResult)
+{
+    const size_t nLen = strlen(pHost);
+    if (nLen < 5 || strcmp(pHost + nLen - 5, ".slow") != 0) return getaddrinfo(pHost, pPort, pHints, ppResult);
+    ++g_SlowRunning;
+    ++g_SlowStarted;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSlowLookupMs));
+    --g_SlowRunning;
+    return EAI_NONAME;
+}
+
+class CSlowNames {
+public:
+    CSlowNames() { JXNetSetResolver(&SlowResolve); }
+    ~CSlowNames() { JXNetSetResolver(nullptr); }
+};
+
+} // namespace
+
+// Cameras whose names take long to look up cost the worker nothing: a live
+// camera beside ten of them gets its frames without a gap.
+TEST(RtspRaces, SlowNameLookupsDoNotHoldUpALiveCamera)
+{
+    CTestClock clock;
+    CSlowNames names;
+    CScriptedServer srv;
+    CTestRTP rtp;
+    srv.Script()
+        .Accept()
+        .Expect("DESCRIBE")
+        .Reply(SdpReply(kSdpVideoOnly))
+        .Expect("SETUP")
+        .Reply(SetupReply("5", "RTP/AVP/TCP;unicast;interleaved=0-1"))
+        .Expect("PLAY")
+        .Reply(OkReply())
+        .Stream(InterleavedFrame(0, rtp.Next("Kframe")), 5);
+    CRTSPClient* pLive = new CRTSPClient();
+    CStateRecorder recorder;
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    recorder.SetAction([&](const CReport& r) {
+        if (r.m_Code == 4101 && r.m_Error == 0 && pLive->m_Video && !pLive->m_Video->m_Media) {
+            pLive->m_Video->m_Media = new CStubMedia(pLive->m_Video);
+        }
+        if (r.m_Code == 2106) {
+            std::lock_guard<std::mutex> lock(mutex);
+            arrivals.push_back(std::chrono::steady_clock::now());
+        }
+    });
+    recorder.Subscribe(pLive);
+    ASSERT_EQ(pLive->Open(srv.Url("/cam").c_str()), 0);
+    ASSERT_EQ(pLive->Start(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Frames() > 0; }, kWaitMs)) << srv.Errors();
+
+    std::vector<CRTSPClient*> slow;
+    for (int i = 0; i < 10; ++i) {
+        slow.push_back(new CRTSPClient());
+        ASSERT_EQ(slow.back()->Open(("rtsp://camera" + std::to_string(i) + ".slow/live").c_str()), 0);
+        ASSERT_EQ(slow.back()->Start(), 0);
+    }
+    ASSERT_TRUE(WaitUntil([] { return g_SlowStarted.load() >= 4; }, kWaitMs));
+    const size_t nFirst = [&] { std::lock_guard<std::mutex> lock(mutex); return arrivals.size(); }();
+    // Long enough for the ten lookups to hold a blocking worker many times over.
+    ASSERT_TRUE(WaitUntil([&] { std::lock_guard<std::mutex> lock(mutex); return arrivals.size() >= nFirst + 100; },
+                          kWaitMs));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto nMost = std::chrono::milliseconds(0);
+        for (size_t i = nFirst; i < arrivals.size(); ++i) {
+            nMost = std::max(nMost, std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[i] - arrivals[i - 1]));
+        }
+        EXPECT_LT(nMost.count(), 100);
+    }
+    for (CRTSPClient* p : slow) p->Release();
+    recorder.SetAction(nullptr);
+    pLive->Release();
+    // The last stream gone, no lookup thread of ours runs any more.
+    EXPECT_EQ(g_SlowRunning.load(), 0);
+}
+
+// A stream released while its name is still being looked up: once the last
+// stream is released and the module's entry point to end it has returned,
+// no thread of ours is left running.
+TEST(RtspRaces, ReleaseDuringASlowLookupLeavesNoThreadBehind)
+{
+    CSlowNames names;
+    const int nStarted = g_SlowStarted.load();
+    CRTSPClient* pClient = new CRTSPClient();
+    ASSERT_EQ(pClient->Open("rtsp://gone.slow/live"), 0);
+    ASSERT_EQ(pClient->Start(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return g_SlowStarted.load() > nStarted; }, kWaitMs));
+    EXPECT_EQ(g_SlowRunning.load(), 1);
+    pClient->Release();
+    EXPECT_EQ(g_SlowRunning.load(), 0);
+    EXPECT_FALSE(CRTSPSocket::s_RTSPThread);
+    EXPECT_FALSE(CRTSPSocket::s_Resolver);
 }

@@ -161,6 +161,7 @@ int32_t MapReportedError(int32_t nError)
 std::shared_ptr<CJXThreadPool> CRTSPSocket::s_RTSPThread;
 int32_t CRTSPSocket::s_RTSPCount = 0;
 int32_t CRTSPSocket::s_Detaching = 0;
+std::shared_ptr<CJXResolver> CRTSPSocket::s_Resolver;
 CJXMutex CRTSPSocket::s_RTSPMutex;
 
 CRTSPSocket::CRTSPSocket() : m_Reconnect(0) {}
@@ -176,6 +177,12 @@ int32_t CRTSPSocket::AttachWorker()
         if (pPool == nullptr) return JX_ERR_NOMEM;
         s_RTSPThread.reset(pPool);
     }
+    if (!s_Resolver) {
+        CJXResolver* pResolver = new (std::nothrow) CJXResolver();
+        if (pResolver == nullptr) return JX_ERR_NOMEM;
+        s_Resolver.reset(pResolver);
+    }
+    m_Resolver = s_Resolver;
     const int32_t nRet = s_RTSPThread->Attach(static_cast<CJXObject*>(this), WorkFunc());
     if (nRet < 0) {
         if (s_RTSPCount < 1 && s_Detaching < 1) s_RTSPThread.reset();
@@ -217,12 +224,19 @@ int32_t CRTSPSocket::DetachWorker()
 
 void CRTSPSocket::RetireWorker()
 {
-    CJXAutoLock lock(s_RTSPMutex);
-    if (s_RTSPCount > 0 || s_Detaching > 0 || !s_RTSPThread) return;
-    // Under the lock, so that a Start cannot make a second worker while this
-    // one ends; with no member left its thread needs nothing of the lock. On
-    // the worker's own thread the pool does not wait for itself.
-    s_RTSPThread.reset();
+    std::shared_ptr<CJXResolver> pResolver;
+    {
+        CJXAutoLock lock(s_RTSPMutex);
+        if (s_RTSPCount > 0 || s_Detaching > 0 || !s_RTSPThread) return;
+        // Under the lock, so that a Start cannot make a second worker while
+        // this one ends; with no member left its thread needs nothing of the
+        // lock. On the worker's own thread the pool does not wait for itself.
+        s_RTSPThread.reset();
+        pResolver = std::move(s_Resolver);
+    }
+    // Outside the lock: if this is the last holder, a lookup still running
+    // is waited for, and other hosts' starts and stops must not wait on it.
+    pResolver.reset();
 }
 
 int CRTSPSocket::OnWork(CJXMessageT*, unsigned int, unsigned int&)
@@ -256,7 +270,7 @@ int32_t CRTSPServerRequest::ParseHeadLine(const char* pLine)
 // ---------------------------------------------------------------------------
 // CRTSPClient: lifecycle
 
-CRTSPClient::CRTSPClient() : m_KeepAlive(0), m_DataTimeout(0), m_ConnectTimeout(0) {}
+CRTSPClient::CRTSPClient() : m_KeepAlive(0), m_DataTimeout(0) {}
 
 CRTSPClient::~CRTSPClient()
 {
@@ -267,6 +281,7 @@ CRTSPClient::~CRTSPClient()
     m_WorkMutex.Enter();
     m_WorkMutex.Leave();
     ResetConnection();
+    m_Resolver.reset();
     free(m_RequestUrl);
     free(m_LogUrl);
 }
@@ -353,6 +368,8 @@ void CRTSPClient::EndSessionQuietly()
     free(m_Session);   // a stop asked for by the host sends no TEARDOWN
     m_Session = nullptr;
     OnStop();
+    // Off the worker with the connection closed: the resolver may go.
+    m_Resolver.reset();
 }
 
 bool CRTSPClient::IsAttached()
@@ -469,19 +486,19 @@ int CRTSPClient::OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
 void CRTSPClient::RunPass(unsigned int& nWait)
 {
     if (m_Reconnect.m_Period != 0 && !m_Reconnect.Check(0, false)) return;
-    if (!IsValid()) {
+    if (!IsValid() && !IsConnecting()) {
         m_Reconnect.Setup(0);
         if (OnStart() != JX_OK) {
             FailConnect();
             return;
         }
     }
-    if (m_Connecting) {
+    if (IsConnecting()) {
         if (PollConnect() != JX_OK) {
             FailConnect();
             return;
         }
-        if (m_Connecting) {
+        if (IsConnecting()) {
             if (nWait > kIdleWaitMs) nWait = kIdleWaitMs;
             return;
         }
@@ -564,8 +581,6 @@ int32_t CRTSPClient::OnStart()
 void CRTSPClient::ResetConnection()
 {
     CJXSocketTCP::Close();
-    m_Connecting = false;
-    m_ConnectTimeout.Setup(0);
     m_Pending = kPendingNone;
     m_PendingCSeq = 0;
     m_CSeq = 1;
@@ -598,63 +613,20 @@ void CRTSPClient::ResetConnection()
     m_FirstFrameTime = 0;
 }
 
+// The connection is started here and finished by later passes: a host name
+// is looked up on the resolver's threads, and a camera that does not answer
+// holds up no other stream.
 int32_t CRTSPClient::BeginConnect()
 {
-    CJXSocketTCP::Close();
-    m_Connecting = false;
     if (m_Url.m_Host == nullptr || m_Url.m_Port == 0) return JX_ERR_ARG;
-
-    char port[8];
-    snprintf(port, sizeof(port), "%u", static_cast<unsigned>(m_Url.m_Port));
-    addrinfo hints;
-    memset(&hints, 0, sizeof(hints));
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    addrinfo* pList = nullptr;
-    if (JXNetGetResolver()(m_Url.m_Host, port, &hints, &pList) != 0 || pList == nullptr) {
-        // A host name: the base library resolves it on a helper thread and
-        // connects, holding this pass at most its connect time-out.
-        const int32_t nRet = CJXSocketTCP::Open(m_Url.m_Host, m_Url.m_Port, kConnectTimeoutMs);
-        if (nRet != JX_OK) return nRet;
-        return FinishConnect();
-    }
-
-    // A numeric address: the connect is started here and finished by later
-    // passes, so a camera that does not answer holds up no other stream.
-    JXSOCKET s = JXSocketCreate(pList->ai_family, SOCK_STREAM, IPPROTO_TCP);
-    int32_t nRet = JX_ERR_FAIL;
-    int32_t nNetError = JX_NET_ERR_OTHER;
-    if (s != JX_INVALID_SOCKET && JXSocketSetBlocking(s, 0) == JX_OK) {
-        JXSocketSetOptInt(s, IPPROTO_TCP, TCP_NODELAY, 1);
-        nRet = JXSocketConnect(s, pList->ai_addr, static_cast<int32_t>(pList->ai_addrlen));
-        nNetError = JXSocketLastError();
-    }
-    freeaddrinfo(pList);
-    if (s == JX_INVALID_SOCKET) return JX_ERR_FAIL;
-    m_Socket = s;
-    if (nRet == JX_OK) return FinishConnect();
-    if (nNetError != JX_NET_ERR_WOULDBLOCK) {
-        CJXSocketTCP::Close();
-        return JX_ERR_FAIL;
-    }
-    m_Connecting = true;
-    m_ConnectTimeout.Setup(kConnectTimeoutMs);
-    return JX_OK;
+    return StartConnect(m_Url.m_Host, m_Url.m_Port, m_Resolver.get(), kConnectTimeoutMs);
 }
 
 int32_t CRTSPClient::PollConnect()
 {
-    CJXFdSet writeSet;
-    writeSet.Add(m_Socket);
-    const int32_t nReady = JXSelect(nullptr, &writeSet, 0);
-    if (nReady < 0) return JX_ERR_FAIL;
-    if (nReady == 0) return m_ConnectTimeout.Check(0, false) ? JX_ERR_TIMEOUT : JX_OK;
-    int32_t nSoError = -1;
-    if (JXSocketGetOptInt(m_Socket, SOL_SOCKET, SO_ERROR, &nSoError) != JX_OK || nSoError != 0) return JX_ERR_FAIL;
-    m_Connecting = false;
-    m_ConnectTimeout.Setup(0);
+    const int32_t nRet = ContinueConnect();
+    if (nRet < 0) return nRet;
+    if (nRet > 0) return JX_OK;   // still under way
     return FinishConnect();
 }
 
@@ -671,8 +643,6 @@ void CRTSPClient::FailConnect()
 {
     JXPrintf("RTSP Client(%s): Connect failed.\n", GetLogUrl());
     CJXSocketTCP::Close();
-    m_Connecting = false;
-    m_ConnectTimeout.Setup(0);
     m_Reconnect.Setup(kReconnectMs);
     OnState(kMsgState, JX_ERR_FAIL);
 }
@@ -797,7 +767,7 @@ int32_t CRTSPClient::SendTeardown()
     m_Pending = kPendingTeardown;
     BeginRequest(out, "TEARDOWN", m_RequestUrl, kSessionAlways);
     EndRequest(out, "TEARDOWN", m_RequestUrl);
-    if (IsValid() && !m_Connecting) CJXSocketTCP::OnSend(nullptr, out.m_Data, out.m_Length);
+    if (IsValid() && !IsConnecting()) CJXSocketTCP::OnSend(nullptr, out.m_Data, out.m_Length);
     out.Empty();
     return JX_OK;
 }

@@ -40,6 +40,10 @@ public:
 
     bool m_Attached = false;      // guarded by s_RTSPMutex
     CJXTimeout m_Reconnect;       // delay before the next connection attempt
+    // The resolver this stream looks host names up with, taken when it joins
+    // the worker and let go once its connection is closed after it left: the
+    // last holder ends the resolver and waits for its threads.
+    std::shared_ptr<CJXResolver> m_Resolver;
 
     // Shared by all streams, guarded by s_RTSPMutex. The pool is held by
     // shared pointer so that a detach can wait for it outside the lock.
@@ -49,6 +53,10 @@ public:
     // Detaches that wait for a pass outside the lock: the worker stays while
     // one is under way.
     static int32_t s_Detaching;
+    // Host names are looked up here, never on the worker; made with the
+    // worker, and ended when the worker has ended and the last stream has
+    // let go of it.
+    static std::shared_ptr<CJXResolver> s_Resolver;
 
     static constexpr int32_t kWorkerThreads = 1;
     static constexpr int32_t kWorkerMaxWait = 24;
@@ -255,8 +263,6 @@ private:
 
     char* m_RequestUrl = nullptr;   // stream URL without credentials
     char* m_LogUrl = nullptr;       // stream URL with the password masked
-    bool m_Connecting = false;      // a connect is under way on m_Socket
-    CJXTimeout m_ConnectTimeout;
     bool m_StrayLogged = false;
     bool m_RequestLogged = false;
     bool m_UnsolicitedLogged = false;
