@@ -7,7 +7,6 @@
 
 #include <sys/time.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -20,70 +19,35 @@ namespace {
 
 constexpr int32_t kMaxPacket = 64 << 20;
 
-TEST(CorePacket, AcquireRefusesBadSizes)
+TEST(CorePacket, AcquireSizes)
 {
-    const int32_t bad[] = {-1, 0, CPacket::kFrameHead - 1, kMaxPacket + 1, INT32_MIN, INT32_MAX};
-    for (int32_t n : bad) {
-        EXPECT_EQ(CPacket::Acquire(n), nullptr) << n;
-    }
-    const int32_t good[] = {CPacket::kFrameHead, CPacket::kFrameHead + 1, 1500, 65536, 65537};
-    for (int32_t n : good) {
-        CPacket* p = CPacket::Acquire(n);
-        ASSERT_NE(p, nullptr) << n;
+    const struct {
+        int32_t size;
+        bool bOk;
+    } rows[] = {
+        {-1, false}, {0, false}, {CPacket::kFrameHead - 1, false}, {kMaxPacket + 1, false}, {INT32_MIN, false},
+        {INT32_MAX, false}, {CPacket::kFrameHead, true}, {CPacket::kFrameHead + 1, true}, {1500, true},
+        {65536, true}, {65537, true}, {kMaxPacket, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.size);
+        CPacket* p = CPacket::Acquire(row.size);
+        ASSERT_EQ(p != nullptr, row.bOk);
+        if (p == nullptr)
+            continue;
         EXPECT_EQ(p->GetRefCount(), 1);
-        EXPECT_GE(p->FrameGetCapacity(), n - CPacket::kFrameHead);
+        EXPECT_GE(p->FrameGetCapacity(), row.size - CPacket::kFrameHead);
+        EXPECT_LE(p->FrameGetCapacity(), kMaxPacket - CPacket::kFrameHead);
         // The whole payload area is writable (ASan checks the bounds).
         memset(p->FrameGetData(), 0xAB, static_cast<size_t>(p->FrameGetCapacity()));
+        // The length is clamped to the payload area.
+        const uint32_t nCap = static_cast<uint32_t>(p->FrameGetCapacity());
+        for (uint32_t nSet : {nCap, nCap + 1, 0xFFFFFFFFu}) {
+            p->FrameSetLength(nSet);
+            EXPECT_EQ(p->FrameGetLength(), nCap) << nSet;
+        }
         EXPECT_EQ(p->Release(), 0);
     }
-}
-
-TEST(CorePacket, LargestSizeIsAccepted)
-{
-    CPacket* p = CPacket::Acquire(kMaxPacket);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->FrameGetCapacity(), kMaxPacket - CPacket::kFrameHead);
-    p->FrameGetData()[p->FrameGetCapacity() - 1] = 1;
-    EXPECT_EQ(p->Release(), 0);
-}
-
-TEST(CorePacket, FrameFieldsAndInit)
-{
-    CPacket* p = CPacket::Acquire(1000);
-    ASSERT_NE(p, nullptr);
-    p->FrameSetType(JX_FRAME_VIDEO_KEY);
-    p->FrameSetCodec(JX_CODEC_H265);
-    p->FrameSetFPS(25.0f);
-    p->FrameSetFreq(90000);
-    p->FrameSetWidth(1920);
-    p->FrameSetHeight(1080);
-    p->FrameSetLength(500);
-    YRTIME t{2026, 12, 7, 2, 3, 4, 0};
-    p->FrameSetTime(t, 123);
-    EXPECT_EQ(p->FrameGetType(), JX_FRAME_VIDEO_KEY);
-    EXPECT_EQ(p->FrameGetCodec(), JX_CODEC_H265);
-    EXPECT_EQ(p->FrameGetFPS(), 25.0f);
-    EXPECT_EQ(p->FrameGetFreq(), 90000u);
-    EXPECT_EQ(p->FrameGetWidth(), 1920);
-    EXPECT_EQ(p->FrameGetHeight(), 1080);
-    EXPECT_EQ(p->FrameGetLength(), 500u);
-    EXPECT_EQ(p->FrameGetTime().wYear, 2026);
-    EXPECT_EQ(p->FrameGetTime().wMilliseconds, 123);
-
-    // The length is clamped to the payload area.
-    p->FrameSetLength(0xFFFFFFFFu);
-    EXPECT_EQ(p->FrameGetLength(), static_cast<uint32_t>(p->FrameGetCapacity()));
-    p->FrameSetLength(static_cast<uint32_t>(p->FrameGetCapacity()) + 1);
-    EXPECT_EQ(p->FrameGetLength(), static_cast<uint32_t>(p->FrameGetCapacity()));
-
-    p->FrameInit();
-    EXPECT_EQ(p->FrameGetType(), 0);
-    EXPECT_EQ(p->FrameGetCodec(), 0);
-    EXPECT_EQ(p->FrameGetLength(), 0u);
-    EXPECT_EQ(p->FrameGetWidth(), 0);
-    EXPECT_EQ(p->FrameGetFreq(), 0u);
-    EXPECT_EQ(p->FrameGetTime().wYear, 0);
-    p->Release();
 }
 
 TEST(CorePacket, RecycledPacketComesBackClean)
@@ -93,12 +57,16 @@ TEST(CorePacket, RecycledPacketComesBackClean)
     p->FrameSetType(JX_FRAME_AUDIO);
     p->FrameSetLength(600);
     p->FrameSetWidth(640);
-    p->Release();
+    p->FrameSetTime(YRTIME{2026, 12, 7, 2, 3, 4, 0}, 123);
+    p->AddRef();
+    EXPECT_EQ(p->Release(), 1);
+    EXPECT_EQ(p->Release(), 0);
     CPacket* q = CPacket::Acquire(700);
     ASSERT_NE(q, nullptr);
     EXPECT_EQ(q->FrameGetType(), 0);
     EXPECT_EQ(q->FrameGetLength(), 0u);
     EXPECT_EQ(q->FrameGetWidth(), 0);
+    EXPECT_EQ(q->FrameGetTime().wYear, 0);
     EXPECT_EQ(q->GetRefCount(), 1);
     q->Release();
 }
@@ -120,13 +88,12 @@ TEST(CorePacket, TypePredicates)
 
 TEST(CorePacket, TimeFromTimeval)
 {
-    struct Case {
+    const struct {
         int64_t nSec;
         int64_t nUsec;
         uint32_t nExpectSec;
         uint16_t nExpectMS;
-    };
-    const Case cases[] = {
+    } rows[] = {
         {1700000000, 456789, 1700000000, 456},
         {1700000000, 0, 1700000000, 0},
         {1700000000, 1500000, 1700000001, 500},   // microseconds over a second
@@ -135,81 +102,65 @@ TEST(CorePacket, TimeFromTimeval)
     };
     CPacket* p = CPacket::Acquire(100);
     ASSERT_NE(p, nullptr);
-    for (const Case& c : cases) {
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.nSec) + " s " + std::to_string(row.nUsec) + " us");
         struct timeval tv {};
-        tv.tv_sec = static_cast<decltype(tv.tv_sec)>(c.nSec);
-        tv.tv_usec = static_cast<decltype(tv.tv_usec)>(c.nUsec);
+        tv.tv_sec = static_cast<decltype(tv.tv_sec)>(row.nSec);
+        tv.tv_usec = static_cast<decltype(tv.tv_usec)>(row.nUsec);
         p->FrameSetTime(tv);
         CJXTime want;
-        want.m_Time = c.nExpectSec;
-        want.m_MS = c.nExpectMS;
+        want.m_Time = row.nExpectSec;
         YRTIME w{};
         want.GetTime(w);
-        const YRTIME& got = p->FrameGetTime();
-        EXPECT_EQ(got.wYear, w.wYear) << c.nSec << " " << c.nUsec;
-        EXPECT_EQ(got.wMonth, w.wMonth);
-        EXPECT_EQ(got.wDay, w.wDay);
-        EXPECT_EQ(got.wHour, w.wHour);
-        EXPECT_EQ(got.wMinute, w.wMinute);
-        EXPECT_EQ(got.wSecond, w.wSecond);
-        EXPECT_EQ(got.wMilliseconds, c.nExpectMS) << c.nSec << " " << c.nUsec;
+        w.wMilliseconds = row.nExpectMS;
+        EXPECT_EQ(memcmp(&p->FrameGetTime(), &w, sizeof(w)), 0);
+        EXPECT_EQ(p->FrameGetTime().wMilliseconds, row.nExpectMS);
     }
     p->Release();
 }
 
-TEST(CorePacket, SteadyDeliveryReusesBuffers)
+// Frames of similar sizes, up to 8 in flight at once: at most one buffer per
+// frame in flight, however many frames passed. Held in bulk, the free list
+// keeps only a bounded number.
+TEST(CorePacket, BuffersAreReusedAndTheFreeListIsBounded)
 {
-    // Frames of similar sizes, up to 8 in flight at once.
     std::mt19937 rng(1234);
     std::uniform_int_distribution<int32_t> size(1100, 1900);
-    std::vector<CPacket*> inFlight;
-    const uint64_t nBefore = CPacket::GetAllocCount();
-    for (int32_t i = 0; i < 10000; ++i) {
-        CPacket* p = CPacket::Acquire(size(rng));
-        ASSERT_NE(p, nullptr);
-        p->FrameSetLength(100);
-        inFlight.push_back(p);
-        if (inFlight.size() == 8) {
-            for (CPacket* q : inFlight) {
-                q->Release();
-            }
-            inFlight.clear();
-        }
-    }
-    for (CPacket* q : inFlight) {
-        q->Release();
-    }
-    // At most one buffer per frame in flight, however many frames passed.
-    EXPECT_LE(CPacket::GetAllocCount() - nBefore, 8u);
-}
-
-TEST(CorePacket, FreeListIsBounded)
-{
-    // 300 packets held at once, all released: the free list keeps only a
-    // bounded number, so taking 300 again needs fresh buffers.
-    constexpr int32_t kHeld = 300;
     std::vector<CPacket*> held;
-    for (int32_t i = 0; i < kHeld; ++i) {
-        held.push_back(CPacket::Acquire(3000));
+    uint64_t nBefore = CPacket::GetAllocCount();
+    for (int32_t i = 0; i < 2000; ++i) {
+        held.push_back(CPacket::Acquire(size(rng)));
         ASSERT_NE(held.back(), nullptr);
+        if (held.size() < 8)
+            continue;
+        for (CPacket* q : held)
+            q->Release();
+        held.clear();
     }
-    for (CPacket* p : held) {
-        p->Release();
-    }
+    for (CPacket* q : held)
+        q->Release();
+    EXPECT_LE(CPacket::GetAllocCount() - nBefore, 8u);
+
+    constexpr int32_t kHeld = 300;
     held.clear();
-    const uint64_t nBefore = CPacket::GetAllocCount();
-    for (int32_t i = 0; i < kHeld; ++i) {
+    for (int32_t i = 0; i < kHeld; ++i)
         held.push_back(CPacket::Acquire(3000));
-    }
+    for (CPacket* p : held)
+        p->Release();
+    held.clear();
+    nBefore = CPacket::GetAllocCount();
+    for (int32_t i = 0; i < kHeld; ++i)
+        held.push_back(CPacket::Acquire(3000));
     const uint64_t nFresh = CPacket::GetAllocCount() - nBefore;
     EXPECT_GE(nFresh, 200u);
     EXPECT_LT(nFresh, static_cast<uint64_t>(kHeld));
-    for (CPacket* p : held) {
+    for (CPacket* p : held)
         p->Release();
-    }
 }
 
-TEST(CorePacket, ReferencesAcrossThreads)
+// References taken and dropped on four threads at once; then frames filled on
+// one thread and checked and dropped on another, while buffers recycle.
+TEST(CorePacket, ReferencesAndHandOverAcrossThreads)
 {
     CPacket* p = CPacket::Acquire(256);
     ASSERT_NE(p, nullptr);
@@ -222,72 +173,53 @@ TEST(CorePacket, ReferencesAcrossThreads)
             }
         });
     }
-    for (std::thread& t : threads) {
+    for (std::thread& t : threads)
         t.join();
-    }
     EXPECT_EQ(p->GetRefCount(), 1);
     EXPECT_EQ(p->Release(), 0);
-}
 
-TEST(CorePacket, HandOverToAnotherThread)
-{
-    // The worker fills frames and hands them over; the consumer checks the
-    // bytes and drops the last reference on its own thread.
+    constexpr int32_t kFrames = 2000;
     std::mutex mutex;
     std::condition_variable ready;
     std::deque<CPacket*> queue;
-    bool bDone = false;
-    std::atomic<int32_t> nBad{0};
-    std::atomic<int32_t> nSeen{0};
-
+    int32_t nBad = 0;
+    int32_t nSeen = 0;
     std::thread consumer([&] {
-        for (;;) {
-            CPacket* p = nullptr;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                ready.wait(lock, [&] { return !queue.empty() || bDone; });
-                if (queue.empty()) {
-                    return;
-                }
-                p = queue.front();
-                queue.pop_front();
-            }
-            const uint8_t* pData = p->FrameGetData();
-            const uint32_t n = p->FrameGetLength();
-            for (uint32_t i = 0; i < n; ++i) {
-                if (pData[i] != static_cast<uint8_t>(n + i)) {
+        for (int32_t i = 0; i < kFrames; ++i) {
+            std::unique_lock<std::mutex> lock(mutex);
+            ready.wait(lock, [&] { return !queue.empty(); });
+            CPacket* q = queue.front();
+            queue.pop_front();
+            lock.unlock();
+            const uint32_t n = q->FrameGetLength();
+            for (uint32_t k = 0; k < n; ++k) {
+                if (q->FrameGetData()[k] != static_cast<uint8_t>(n + k)) {
                     ++nBad;
                     break;
                 }
             }
             ++nSeen;
-            p->Release();
+            q->Release();
         }
     });
-    for (int32_t i = 0; i < 3000; ++i) {
+    for (int32_t i = 0; i < kFrames; ++i) {
         const uint32_t n = 500 + static_cast<uint32_t>(i % 700);
-        CPacket* p = CPacket::Acquire(static_cast<int32_t>(n) + CPacket::kFrameHead);
-        ASSERT_NE(p, nullptr);
-        for (uint32_t k = 0; k < n; ++k) {
-            p->FrameGetData()[k] = static_cast<uint8_t>(n + k);
-        }
-        p->FrameSetLength(n);
-        p->AddRef();   // the queue's reference
+        CPacket* q = CPacket::Acquire(static_cast<int32_t>(n) + CPacket::kFrameHead);
+        ASSERT_NE(q, nullptr);
+        for (uint32_t k = 0; k < n; ++k)
+            q->FrameGetData()[k] = static_cast<uint8_t>(n + k);
+        q->FrameSetLength(n);
+        q->AddRef();   // the queue's reference
         {
             std::lock_guard<std::mutex> lock(mutex);
-            queue.push_back(p);
+            queue.push_back(q);
         }
         ready.notify_one();
-        p->Release();  // ours
+        q->Release();  // ours
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        bDone = true;
-    }
-    ready.notify_one();
     consumer.join();
-    EXPECT_EQ(nSeen.load(), 3000);
-    EXPECT_EQ(nBad.load(), 0);
+    EXPECT_EQ(nSeen, kFrames);
+    EXPECT_EQ(nBad, 0);
 }
 
 }  // namespace
