@@ -24,18 +24,18 @@ protected:
     {
         ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &m_Saved), 0);
         rlimit raised = m_Saved;
-        if (raised.rlim_cur < kHighFd + 16) {
-            if (raised.rlim_max != RLIM_INFINITY && raised.rlim_max < kHighFd + 16) {
-                GTEST_SKIP() << "RLIMIT_NOFILE hard limit " << raised.rlim_max << " is below " << kHighFd;
-            }
-            raised.rlim_cur = kHighFd + 16;
-            ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
-            m_Restore = true;
-        }
+        raised.rlim_cur = kHighFd + 16;
+        if (m_Saved.rlim_cur >= raised.rlim_cur)
+            return;
+        if (m_Saved.rlim_max != RLIM_INFINITY && m_Saved.rlim_max < raised.rlim_cur)
+            GTEST_SKIP() << "RLIMIT_NOFILE hard limit " << m_Saved.rlim_max << " is below " << kHighFd;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+        m_Restore = true;
     }
     void TearDown() override
     {
-        if (m_Restore) setrlimit(RLIMIT_NOFILE, &m_Saved);
+        if (m_Restore)
+            setrlimit(RLIMIT_NOFILE, &m_Saved);
     }
 
     rlimit m_Saved{};
@@ -66,16 +66,14 @@ TEST_F(NetHighDescriptor, ReadinessAndReceiveAboveFdSetSize)
     // Not readable yet, but writable.
     CJXFdSet readSet;
     readSet.Add(client.m_Socket);
-    CJXFdSet writeSet;
-    writeSet.Add(client.m_Socket);
+    CJXFdSet writeSet = readSet;
     EXPECT_EQ(JXSelect(&readSet, &writeSet, 0), 1);
     EXPECT_FALSE(readSet.IsSet(client.m_Socket));
     EXPECT_TRUE(writeSet.IsSet(client.m_Socket));
 
     // Data arrives: readable, and the pass reads it through the set.
     ASSERT_EQ(JXSocketSend(peer, "high", 4), 4);
-    readSet.Zero();
-    readSet.Add(client.m_Socket);
+    readSet = writeSet;
     ASSERT_EQ(JXSelect(&readSet, nullptr, 1000), 1);
     ASSERT_TRUE(readSet.IsSet(client.m_Socket));
     char buf[16];
@@ -92,8 +90,7 @@ TEST_F(NetHighDescriptor, ReadinessAndReceiveAboveFdSetSize)
 
     // The peer closes: the high descriptor is readable and the read reports it.
     JXSocketClose(peer);
-    readSet.Zero();
-    readSet.Add(client.m_Socket);
+    readSet = writeSet;
     ASSERT_EQ(JXSelect(&readSet, nullptr, 1000), 1);
     EXPECT_EQ(client.OnRecv(&readSet, buf, sizeof(buf)), JX_ERR_FAIL);
 

@@ -24,7 +24,7 @@ struct SUrlCase {
 
 void ExpectParts(const CJXUrl& url, const SUrlCase& c)
 {
-    EXPECT_STREQ(Str(url.m_Text), c.m_Text);
+    EXPECT_STREQ(Str(url.m_Text), Str(c.m_Text));
     EXPECT_STREQ(Str(url.m_Scheme), Str(c.m_Scheme));
     EXPECT_STREQ(Str(url.m_User), Str(c.m_User));
     EXPECT_STREQ(Str(url.m_Password), Str(c.m_Password));
@@ -33,6 +33,8 @@ void ExpectParts(const CJXUrl& url, const SUrlCase& c)
     EXPECT_STREQ(Str(url.m_Path), Str(c.m_Path));
     EXPECT_STREQ(Str(url.m_Query), Str(c.m_Query));
 }
+
+const SUrlCase kEmpty = {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr};
 
 const std::vector<SUrlCase>& GoodUrls()
 {
@@ -93,24 +95,15 @@ TEST(Url, MalformedUrlsLeaveTheObjectEmpty)
         CJXUrl url("rtsp://before/x");
         ASSERT_NE(url.m_Host, nullptr);
         EXPECT_EQ(url.Setup(pText), JX_ERR_ARG);
-        EXPECT_EQ(url.m_Text, nullptr);
-        EXPECT_EQ(url.m_Scheme, nullptr);
-        EXPECT_EQ(url.m_Host, nullptr);
-        EXPECT_EQ(url.m_User, nullptr);
-        EXPECT_EQ(url.m_Password, nullptr);
-        EXPECT_EQ(url.m_Path, nullptr);
-        EXPECT_EQ(url.m_Port, 0);
+        ExpectParts(url, kEmpty);
         EXPECT_EQ(url.CloneForLog(), nullptr);
     }
-    CJXUrl url;
+    CJXUrl url("rtsp://before/x");
     EXPECT_EQ(url.Setup(nullptr), JX_ERR_ARG);
-}
-
-TEST(Url, LengthLimit)
-{
+    ExpectParts(url, kEmpty);
+    // The longest text taken, and one byte more.
     std::string text = "rtsp://h/";
     text += std::string(size_t(CJXUrl::kMaxTextBytes) - text.size(), 'p');
-    CJXUrl url;
     EXPECT_EQ(url.Setup(text.c_str()), 0);
     EXPECT_EQ(url.Setup((text + "p").c_str()), JX_ERR_ARG);
 }
@@ -159,24 +152,19 @@ TEST(Url, CopiesAreDeepAndIndependent)
     c = c.m_Text;                           // own text, freed only after it was copied
     ExpectParts(c, expected);
     c = CJXUrl();                           // an empty URL empties the copy
-    EXPECT_EQ(c.m_Text, nullptr);
-    EXPECT_EQ(c.m_Port, 0);
-    CJXUrl d(c);
-    EXPECT_EQ(d.m_Host, nullptr);
+    ExpectParts(c, kEmpty);
+    ExpectParts(CJXUrl(c), kEmpty);
 }
 
 TEST(Url, IsAbsolute)
 {
-    EXPECT_TRUE(CJXUrl::IsAbsolute("rtsp://h/"));
-    EXPECT_TRUE(CJXUrl::IsAbsolute("RTSP://h"));
-    EXPECT_TRUE(CJXUrl::IsAbsolute("a+b.c-d://x"));
-    EXPECT_FALSE(CJXUrl::IsAbsolute("rtsp:/h/"));
-    EXPECT_FALSE(CJXUrl::IsAbsolute("rtsp:"));
-    EXPECT_FALSE(CJXUrl::IsAbsolute("host:554/x"));
-    EXPECT_FALSE(CJXUrl::IsAbsolute("1rtsp://x"));
-    EXPECT_FALSE(CJXUrl::IsAbsolute("trackID=1"));
-    EXPECT_FALSE(CJXUrl::IsAbsolute(""));
-    EXPECT_FALSE(CJXUrl::IsAbsolute(nullptr));
+    const std::vector<std::pair<const char*, bool>> cases = {
+        {"rtsp://h/", true},   {"RTSP://h", true}, {"a+b.c-d://x", true}, {"rtsp:/h/", false},
+        {"rtsp:", false},      {"host:554/x", false}, {"1rtsp://x", false}, {"trackID=1", false},
+        {"", false},           {nullptr, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CJXUrl::IsAbsolute(c.first), c.second) << Str(c.first);
 }
 
 } // namespace
