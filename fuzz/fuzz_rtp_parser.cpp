@@ -2,8 +2,9 @@
 // Input: the whole input is first parsed as one packet; then it is read as
 // records [2-byte big-endian length][bytes], each one packet fed through the
 // parser into both depacketizer bases. After every packet the parser's
-// payload must lie inside the packet and the bases' state must be sound;
-// every delivered frame must be whole and end in 32 zero bytes.
+// payload must lie inside the packet and both bases must pass their
+// CheckInvariants (the video one extended by this target's own rules); every
+// delivered frame must be whole and end in 32 zero bytes.
 #include "rtpmedia.h"
 #include "rtpparser.h"
 #include "rtpsocket.h"
@@ -31,8 +32,19 @@ public:
     uint32_t m_Expect = 0;
 };
 
+// Takes each payload through one of the ways a payload format fills a frame,
+// chosen by bits 5 and 6 of its first byte: appended as it is, as a NAL unit
+// that opens a fragment, appended closing the fragment, or a cleared frame
+// (bit 7: as after a loss). A header extension marks the frame.
 class CFuzzVideo : public CRTPMediaVideo {
 public:
+    static constexpr uint8_t kActionShift = 5;
+    static constexpr uint8_t kActionMask = 3;
+    static constexpr uint8_t kNalType = 0x1F;
+    static constexpr uint8_t kKeyNal = 5;
+    static constexpr uint8_t kLostBit = 0x80;
+    enum { kAppend, kOpenFragment, kCloseFragment, kClear };
+
     explicit CFuzzVideo(CFuzzSink* pSink) : CRTPMediaVideo(pSink), m_Sink(pSink) { m_PayloadType = 96; }
     int OnRecvRTP(CRTPParser& rtp) override
     {
@@ -40,10 +52,36 @@ public:
         if (nResult != 0) {
             return nResult;
         }
+        const uint8_t* p = rtp.Payload();
+        const int32_t nLen = rtp.PayloadLength();
         if (m_FrameType == kNoType) {
-            m_FrameType = (rtp.Payload()[0] & 0x1F) == 5 ? 1 : 0;
+            m_FrameType = (p[0] & kNalType) == kKeyNal ? 1 : 0;
         }
-        return AppendFrame(rtp.Payload(), rtp.PayloadLength());
+        if (rtp.m_Extension) {
+            m_FrameMark = (rtp.m_ExtProfile & 1) ? kMarkPB : kMarkVI;
+        }
+        switch ((p[0] >> kActionShift) & kActionMask) {
+        case kOpenFragment:
+            nResult = AppendNAL(p, 1, p + 1, nLen - 1);
+            if (nResult == JX_OK) {
+                m_Stored += static_cast<int64_t>(sizeof(uint32_t)) + nLen;   // start code, header, rest
+                m_NalFlags |= kNalFragmentOpen;
+            }
+            return nResult;
+        case kClear:
+            ClearBuffer(p[0] & kLostBit);
+            return JX_OK;
+        default:
+            break;
+        }
+        nResult = AppendFrame(p, nLen);
+        if (nResult == JX_OK) {
+            m_Stored += nLen;
+            if (((p[0] >> kActionShift) & kActionMask) == kCloseFragment) {
+                m_NalFlags &= static_cast<uint16_t>(~kNalFragmentOpen);
+            }
+        }
+        return nResult;
     }
     int PackFrame() override
     {
@@ -53,23 +91,27 @@ public:
         m_Sink->m_Expect = static_cast<uint32_t>(m_Buffer.m_Length);
         return DeliverFrame(static_cast<uint8_t>(m_FrameType), 1, 0, 0);
     }
-    void CheckInvariants() const
+    // The base's rules and two of this class: whatever is buffered was taken
+    // by it, which typed the frame first, and every byte it stored is there
+    // until a reset (which must reach OnFrameReset).
+    int32_t CheckInvariants() const override
     {
-        if (m_Buffer.m_Length < 0 || m_Buffer.m_Length > kMaxFrameBytes) {
-            abort();
+        int32_t nResult = CRTPMediaVideo::CheckInvariants();
+        if (nResult != JX_OK) {
+            return nResult;
         }
-        if (m_FrameType != 0 && m_FrameType != 1 && m_FrameType != kNoType) {
-            abort();
-        }
-        // Whatever is buffered was taken by this class, which typed the frame.
         if (m_Buffer.m_Length > 0 && m_FrameType == kNoType) {
-            abort();
+            return JX_ERR_STATE;
         }
-        if (m_WaitKey > 1) {
-            abort();
-        }
+        return m_Stored == m_Buffer.m_Length ? JX_OK : JX_ERR_STATE;
     }
     CFuzzSink* m_Sink;
+
+protected:
+    void OnFrameReset(bool /*bLost*/) override { m_Stored = 0; }
+
+private:
+    int64_t m_Stored = 0;
 };
 
 class CFuzzAudio : public CRTPMediaAudio {
@@ -107,11 +149,13 @@ void FeedOne(const uint8_t* pData, size_t nLen, CFuzzVideo& video, CFuzzAudio& a
         }
         video.OnRecvRTP(rtp);
         audio.OnRecvRTP(rtp);
-        video.CheckInvariants();
     } else if (rtp.IsSetup()) {
         abort();
     }
     free(pCopy);
+    if (video.CheckInvariants() != JX_OK || audio.CheckInvariants() != JX_OK) {
+        abort();
+    }
 }
 
 }  // namespace

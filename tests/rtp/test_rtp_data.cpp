@@ -1,203 +1,43 @@
-// RTP packet builder: byte-exact packets, the refusals, buffer reuse, and a
-// round trip through the parser and the video base.
-#include "rtp_video_standin.h"
+// RTP packet builder: one table of frames. Each frame is cut into packets by
+// one builder; every packet is checked for its interleaved framing, read back
+// by the parser, its header compared with what was given, and the frame put
+// together again from the payloads and compared byte for byte. The leading
+// bytes of the first packet are given exactly, which pins the bit layout.
 #include "rtpdata.h"
+#include "rtpparser.h"
 #include "test_rtp.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
-tag_RTPHDR Header(uint16_t nSeq = 1, uint32_t nTS = 2, uint32_t nSSRC = 3)
-{
-    tag_RTPHDR h{};
-    h.nVersion = 2;
-    h.nPayloadType = 96;
-    h.nSeqNo = nSeq;
-    h.nTimeStamp = nTS;
-    h.nSSRC = nSSRC;
-    return h;
-}
+enum EKind { kH264, kH264Fu, kH265, kH265Fu, kPCM };
 
-Bytes Built(const CRTPData& d)
-{
-    return Bytes(d.m_Packet, d.m_Packet + d.m_Length);
-}
+constexpr size_t kHeadBytes = CRTPData::kFrameBytes + CRTPData::kRTPHeadBytes;
+constexpr uint8_t kFuA = 28;
+constexpr uint8_t kH265FuType = 49;
+constexpr unsigned short kMissingPart = 40;   // the length given with a missing audio part
 
-const uint8_t* U8(const char* p)
-{
-    return reinterpret_cast<const uint8_t*>(p);
-}
+struct PackCase {
+    const char* pName;
+    EKind nKind;
+    Bytes frame;         // FU: one NAL unit; otherwise the packets' payloads one after the other
+    size_t nPiece;       // payload bytes per packet (FU: of the unit after its header); 0: one packet
+    int32_t nResult;     // of every build
+    std::string pHead;   // leading bytes of the first packet
+    int nFlagsExtra = 0;      // FU: flag bits given besides S and E, never written
+    bool bHexOnly = false;    // bits the parser reads otherwise: only the bytes are compared
+    // V, P, X, CC, M (not read: each operation sets the marker itself), PT, SN, TS, SSRC.
+    tag_RTPHDR hdr = {2, 0, 0, 0, 1, 96, 1, 2, 3};
+};
 
-TEST(RTPData, H265SingleNalUnit)
-{
-    CRTPData d;
-    tag_RTPHDR h = Header();
-    ASSERT_EQ(d.BuildH265RTP(&h, U8("\x40\x01" "v"), 3), 0);
-    EXPECT_EQ(ToHex(Built(d)), "24 00 00 0f 80 e0 00 01 00 00 00 02 00 00 00 03 40 01 76");
-    EXPECT_EQ(d.m_Length, 19);
-}
-
-TEST(RTPData, H264SingleNalUnit)
-{
-    CRTPData d;
-    tag_RTPHDR h = Header(0xABCD, 0x01020304, 0xDEADBEEF);
-    h.nMarker = 0;   // not read: single units always carry the marker
-    ASSERT_EQ(d.BuildH264RTP(&h, 0x65, U8("idr"), 3), 0);
-    EXPECT_EQ(ToHex(Built(d)), "24 00 00 10 80 e0 ab cd 01 02 03 04 de ad be ef 65 69 64 72");
-}
-
-// FU indicator and header of an IDR unit (0x65) for each fragment position.
-TEST(RTPData, H264Fragments)
-{
-    struct { int nFlags; const char* pHex; } cases[] = {
-        {4, "24 00 00 0f 80 60 00 01 00 00 00 02 00 00 00 03 7c 85 61"},   // start, no marker
-        {0, "24 00 00 0f 80 60 00 01 00 00 00 02 00 00 00 03 7c 05 61"},   // middle
-        {2, "24 00 00 0f 80 e0 00 01 00 00 00 02 00 00 00 03 7c 45 61"},   // end, marker
-        {6, "24 00 00 0f 80 e0 00 01 00 00 00 02 00 00 00 03 7c c5 61"},   // whole unit in one
-        {1, "24 00 00 0f 80 60 00 01 00 00 00 02 00 00 00 03 7c 05 61"},   // R never set
-        {0x7F, "24 00 00 0f 80 e0 00 01 00 00 00 02 00 00 00 03 7c c5 61"},
-    };
-    for (const auto& c : cases) {
-        CRTPData d;
-        tag_RTPHDR h = Header();
-        ASSERT_EQ(d.BuildH264RTPFu(&h, 0x65, U8("a"), 1, c.nFlags), 0);
-        EXPECT_EQ(ToHex(Built(d)), c.pHex) << c.nFlags;
-        EXPECT_EQ(d.m_Length, 19);
-    }
-    CRTPData d;
-    tag_RTPHDR h = Header();
-    ASSERT_EQ(d.BuildH264RTPFu(&h, 0x41, U8("xy"), 2, 4), 0);   // NRI 2, type 1
-    EXPECT_EQ(ToHex(Built(d).data() + 16, 4), "5c 81 78 79");
-}
-
-TEST(RTPData, H265Fragments)
-{
-    CRTPData d;
-    tag_RTPHDR h = Header();
-    uint16_t nPayloadHdr = 0;
-    memcpy(&nPayloadHdr, "\x62\x01", 2);   // type 49, as the two bytes lie in memory
-    ASSERT_EQ(d.BuildH265RTPFu(&h, nPayloadHdr, 19, U8("ab"), 2, 4), 0);
-    EXPECT_EQ(ToHex(Built(d)), "24 00 00 11 80 60 00 01 00 00 00 02 00 00 00 03 62 01 93 61 62");
-    ASSERT_EQ(d.BuildH265RTPFu(&h, nPayloadHdr, 19, U8("ab"), 2, 2), 0);
-    EXPECT_EQ(ToHex(Built(d).data() + 4, 2), "80 e0");
-    EXPECT_EQ(Built(d)[18], 0x53);
-    ASSERT_EQ(d.BuildH265RTPFu(&h, nPayloadHdr, 19, U8("ab"), 2, 0), 0);
-    EXPECT_EQ(Built(d)[18], 0x13);
-    EXPECT_EQ(d.m_Length, 21);
-    EXPECT_EQ(d.BuildH265RTPFu(&h, nPayloadHdr, 19, U8("a"), 1, 4), JX_ERR_ARG);
-}
-
-TEST(RTPData, AudioPackets)
-{
-    CRTPData d;
-    tag_RTPHDR h = Header(7, 160, 9);
-    h.nPayloadType = 8;
-    ASSERT_EQ(d.BuildPCMRTP(&h, nullptr, 0, nullptr, 0), 0);
-    EXPECT_EQ(ToHex(Built(d)), "24 02 00 0c 80 88 00 07 00 00 00 a0 00 00 00 09");
-    ASSERT_EQ(d.BuildPCMRTP(&h, U8("ab"), 2, U8("cde"), 3), 0);
-    EXPECT_EQ(ToHex(Built(d).data() + 16, 5), "61 62 63 64 65");
-    EXPECT_EQ(d.m_Length, 21);
-    ASSERT_EQ(d.BuildPCMRTP(&h, nullptr, 40, U8("z"), 1), 0);   // a missing part is skipped
-    EXPECT_EQ(d.m_Length, 17);
-    EXPECT_EQ(Built(d)[16], 'z');
-    EXPECT_EQ(d.BuildPCMRTP(nullptr, U8("z"), 1, nullptr, 0), JX_ERR_ARG);
-}
-
-TEST(RTPData, HeaderByteTakesTheLowBitsOfEachField)
-{
-    struct { uint8_t v, p, x, cc; const char* pHex; } cases[] = {
-        {2, 0, 0, 0, "80"}, {2, 1, 1, 3, "b3"}, {3, 1, 0, 15, "ef"}, {6, 2, 3, 0x1F, "9f"}, {0, 0, 0, 0, "00"},
-    };
-    for (const auto& c : cases) {
-        CRTPData d;
-        tag_RTPHDR h = Header();
-        h.nVersion = c.v;
-        h.nPadding = c.p;
-        h.nExtension = c.x;
-        h.nCSRCCount = c.cc;
-        h.nPayloadType = 0xFF;   // bit 7 belongs to the marker
-        ASSERT_EQ(d.BuildH265RTP(&h, U8("x"), 1), 0);
-        EXPECT_EQ(ToHex(Built(d).data() + 4, 1), c.pHex);
-        EXPECT_EQ(Built(d)[5], 0xFF);
-        EXPECT_EQ(d.m_Length, 17);   // no CSRC list or extension written
-    }
-}
-
-TEST(RTPData, RefusedArguments)
-{
-    CRTPData d;
-    tag_RTPHDR h = Header();
-    EXPECT_EQ(d.BuildH264RTP(nullptr, 0x65, U8("a"), 1), JX_ERR_ARG);
-    EXPECT_EQ(d.BuildH264RTP(&h, 0x65, nullptr, 1), JX_ERR_ARG);
-    EXPECT_EQ(d.BuildH264RTP(&h, 0x65, U8("a"), 0), JX_ERR_ARG);
-    EXPECT_EQ(d.BuildH264RTPFu(&h, 0x65, U8("a"), 0, 4), JX_ERR_ARG);
-    EXPECT_EQ(d.BuildH265RTP(&h, U8("a"), 0), JX_ERR_ARG);
-    EXPECT_EQ(d.BuildH265RTPFu(&h, 0, 1, nullptr, 2, 4), JX_ERR_ARG);
-    EXPECT_EQ(d.m_Length, 0);
-    EXPECT_EQ(d.m_Packet, nullptr);
-}
-
-// The total is held in 16 bits: the largest payload of each operation is
-// built, one byte more is refused and builds nothing.
-TEST(RTPData, PacketsBeyond65535BytesAreRefused)
-{
-    std::vector<uint8_t> big(70000, 0x5A);
-    CRTPData d;
-    tag_RTPHDR h = Header();
-    ASSERT_EQ(d.BuildH265RTP(&h, U8("ab"), 2), 0);
-    const Bytes before = Built(d);
-
-    EXPECT_EQ(d.BuildH264RTP(&h, 0x65, big.data(), 65535 - 17 + 1), JX_ERR_ARG);
-    EXPECT_EQ(d.BuildH264RTPFu(&h, 0x65, big.data(), 65535 - 18 + 1, 4), JX_ERR_ARG);
-    EXPECT_EQ(d.BuildH265RTP(&h, big.data(), 65535 - 16 + 1), JX_ERR_ARG);
-    EXPECT_EQ(d.BuildH265RTPFu(&h, 0, 1, big.data(), 65535 - 19 + 1, 4), JX_ERR_ARG);
-    EXPECT_EQ(d.BuildPCMRTP(&h, big.data(), 40000, big.data(), 65535 - 16 - 40000 + 1), JX_ERR_ARG);
-    EXPECT_EQ(Built(d), before);   // the last packet is untouched
-
-    struct { int nResult; } ok[] = {
-        {d.BuildH264RTP(&h, 0x65, big.data(), 65535 - 17)},
-        {d.BuildH264RTPFu(&h, 0x65, big.data(), 65535 - 18, 4)},
-        {d.BuildH265RTP(&h, big.data(), 65535 - 16)},
-        {d.BuildH265RTPFu(&h, 0, 1, big.data(), 65535 - 19, 4)},
-        {d.BuildPCMRTP(&h, big.data(), 40000, big.data(), 65535 - 16 - 40000)},
-    };
-    for (const auto& r : ok) {
-        EXPECT_EQ(r.nResult, 0);
-    }
-    EXPECT_EQ(d.m_Length, 65535);
-    EXPECT_EQ(ToHex(d.m_Packet, 4), "24 02 ff fb");
-}
-
-TEST(RTPData, BufferOnlyGrows)
-{
-    CRTPData d;
-    tag_RTPHDR h = Header();
-    std::vector<uint8_t> data(1000, 1);
-    ASSERT_EQ(d.BuildH265RTP(&h, data.data(), 1000), 0);
-    EXPECT_EQ(d.m_Capacity, 1016);
-    const uint8_t* pFirst = d.m_Packet;
-    ASSERT_EQ(d.BuildH265RTP(&h, data.data(), 10), 0);   // smaller: same buffer
-    EXPECT_EQ(d.m_Packet, pFirst);
-    EXPECT_EQ(d.m_Capacity, 1016);
-    EXPECT_EQ(d.m_Length, 26);
-    ASSERT_EQ(d.BuildPCMRTP(&h, data.data(), 1000, data.data(), 500), 0);   // larger: replaced
-    EXPECT_EQ(d.m_Capacity, 1516);
-    EXPECT_EQ(d.AllocBuffer(100), 0);
-    EXPECT_EQ(d.m_Capacity, 1516);
-    CRTPData empty;
-    EXPECT_EQ(empty.AllocBuffer(0), 0);
-    EXPECT_EQ(empty.m_Packet, nullptr);
-}
-
-// ---------------------------------------------------------------------------
-// Round trip: frames cut into packets by the builder, read back by the
-// parser, reassembled by the video base, compared byte for byte.
-
-Bytes Frame(size_t n, uint8_t nLead, uint32_t nSeed)
+Bytes Frame(size_t n, uint8_t nLead)
 {
     Bytes b(n);
-    uint32_t x = nSeed;
+    uint32_t x = static_cast<uint32_t>(n);
     for (auto& c : b) {
         x = x * 1664525u + 1013904223u;
         c = static_cast<uint8_t>(x >> 24);
@@ -206,77 +46,167 @@ Bytes Frame(size_t n, uint8_t nLead, uint32_t nSeed)
     return b;
 }
 
-// The RTP packet inside the interleaved frame, after checking the framing.
-Bytes Unframe(const CRTPData& d, uint8_t nChannel)
+std::vector<PackCase> Cases()
 {
-    EXPECT_GE(d.m_Length, 17);
-    EXPECT_EQ(d.m_Packet[0], '$');
-    EXPECT_EQ(d.m_Packet[1], nChannel);
-    EXPECT_EQ((d.m_Packet[2] << 8) | d.m_Packet[3], d.m_Length - 4);
-    return Bytes(d.m_Packet + 4, d.m_Packet + d.m_Length);
-}
-
-TEST(RTPData, RoundTripThroughParserAndVideoBase)
-{
-    const size_t sizes[] = {1, 1399, 1400, 1401, 5000, 2 << 20, 70000, 3};
-    std::vector<Bytes> frames;
-    for (size_t i = 0; i < sizeof(sizes) / sizeof(sizes[0]); ++i) {
-        frames.push_back(Frame(sizes[i], i == 0 || i == 5 ? 0x65 : 0x41, static_cast<uint32_t>(i + 1)));
-    }
-    CTestFrameSink sink;
-    auto* pVideo = new CTestVideo(&sink);
-    sink.m_Media = pVideo;
-    CRTPData d;
-    tag_RTPHDR h = Header(65000, 0xFFFFE000u, 0x0BADCAFE);   // sequence and timestamp wrap on the way
-    auto Send = [&]() {
-        const Bytes pkt = Unframe(d, 0);
-        ASSERT_EQ(sink.Feed(pkt), 0);
-        ++h.nSeqNo;
+    const int OK = JX_OK, ARG = JX_ERR_ARG;
+    // Framing and first two header bytes, SN 1, TS 2, SSRC 3, then the payload.
+    auto H = [](const char* pLead, const char* pTail) {
+        return std::string(pLead) + " 00 01 00 00 00 02 00 00 00 03 " + pTail;
     };
-    for (const Bytes& f : frames) {
-        for (size_t nPos = 0; nPos < f.size(); nPos += 1400) {
-            const size_t n = std::min<size_t>(1400, f.size() - nPos);
-            ASSERT_EQ(d.BuildH265RTP(&h, f.data() + nPos, static_cast<unsigned short>(n)), 0);
-            Send();
-        }
-        h.nTimeStamp += 3600;
-    }
-    ASSERT_EQ(d.BuildH265RTP(&h, U8("\x41"), 1), 0);   // closes the last frame
-    Send();
-    ASSERT_EQ(sink.Count(), frames.size());
-    for (size_t i = 0; i < frames.size(); ++i) {
-        EXPECT_TRUE(sink.Payload(i) == frames[i]) << "frame " << i;
-        EXPECT_EQ(sink.Tail(i), Bytes(32, 0));
-    }
+    return {
+        {"H.264 single unit", kH264, ToBytes("\x65idr"), 0, OK,
+         "24 00 00 10 80 e0 ab cd 01 02 03 04 de ad be ef 65 69 64 72", 0, false,
+         {2, 0, 0, 0, 0, 96, 0xABCD, 0x01020304, 0xDEADBEEF}},
+        {"H.264 units of 1400 bytes, sequence wrapping", kH264, Frame(7000, 0x41), 1400, OK,
+         "24 00 05 84 80 e0 ff fe", 0, false, {2, 0, 0, 0, 0, 96, 0xFFFE, 2, 3}},
+        {"H.264 largest unit", kH264, Frame(65519, 0x65), 0, OK, "24 00 ff fb"},
+        {"H.264 unit one byte too long", kH264, Frame(65520, 0x65), 0, ARG, ""},
+        {"H.264 unit of its header alone", kH264, ToBytes("\x65"), 0, ARG, ""},
+        {"FU-A in one fragment: S and E, marker", kH264Fu, ToBytes("\x65" "a"), 1, OK,
+         H("24 00 00 0f 80 e0", "7c c5 61")},
+        {"FU-A in three, other flag bits not written", kH264Fu, ToBytes("\x65" "abc"), 1, OK,
+         H("24 00 00 0f 80 60", "7c 85 61"), 0x79},
+        {"FU-A of NRI 2, type 1, in 1000-byte fragments", kH264Fu, Frame(10000, 0x41), 1000, OK,
+         H("24 00 03 f6 80 60", "5c 81")},
+        {"FU-A largest fragment", kH264Fu, Frame(1 + 65517, 0x65), 0, OK, "24 00 ff fb"},
+        {"FU-A fragment one byte too long", kH264Fu, Frame(1 + 65518, 0x65), 0, ARG, ""},
+        {"FU-A fragment of nothing", kH264Fu, ToBytes("\x65"), 0, ARG, ""},
+        {"H.265 single unit", kH265, ToBytes("\x40\x01v"), 0, OK, H("24 00 00 0f 80 e0", "40 01 76")},
+        {"H.265 units of 1400 bytes, sequence and timestamp near the wrap", kH265, Frame(70000, 0x26), 1400, OK,
+         "24 00 05 84 80 e0 ff fa ff ff e0 00 0b ad ca fe", 0, false,
+         {2, 0, 0, 0, 0, 96, 65530, 0xFFFFE000u, 0x0BADCAFE}},
+        {"H.265 largest unit", kH265, Frame(65519, 0x26), 0, OK, "24 00 ff fb"},
+        {"H.265 unit one byte too long", kH265, Frame(65520, 0x26), 0, ARG, ""},
+        {"H.265 unit of nothing", kH265, Bytes(), 0, ARG, ""},
+        {"H.265 FU in one fragment", kH265Fu, ToBytes("\x26\x01" "ab"), 2, OK,
+         H("24 00 00 11 80 e0", "62 01 d3 61 62")},
+        {"H.265 FU in three, other flag bits not written", kH265Fu, ToBytes("\x26\x01" "abcdef"), 2, OK,
+         H("24 00 00 11 80 60", "62 01 93 61 62"), 0x79},
+        {"H.265 FU of a 1-byte fragment", kH265Fu, ToBytes("\x26\x01" "a"), 0, ARG, ""},
+        {"H.265 FU largest fragment", kH265Fu, Frame(2 + 65516, 0xA6), 0, OK, "24 00 ff fb"},
+        {"H.265 FU fragment one byte too long", kH265Fu, Frame(2 + 65517, 0x26), 0, ARG, ""},
+        {"audio, header alone", kPCM, Bytes(), 0, OK, "24 02 00 0c 80 88 00 07 00 00 00 a0 00 00 00 09", 0,
+         false, {2, 0, 0, 0, 0, 8, 7, 160, 9}},
+        {"audio in two parts", kPCM, ToBytes("abcde"), 0, OK, H("24 02 00 11 80 e0", "61 62 63 64 65")},
+        {"audio with the first part missing", kPCM, ToBytes("z"), 0, OK, H("24 02 00 0d 80 e0", "7a")},
+        {"audio largest", kPCM, Frame(65519, 0), 0, OK, "24 02 ff fb"},
+        {"audio one byte too long", kPCM, Frame(65520, 0), 0, ARG, ""},
+        {"header byte takes the low bits of each field", kH265, ToBytes("x"), 0, OK, "24 00 00 0d ff ff", 0, true,
+         {3, 1, 1, 15, 0, 0xFF, 1, 2, 3}},
+        {"wider values are cut to their bits", kH265, ToBytes("x"), 0, OK, "24 00 00 0d 80 80", 0, false,
+         {6, 2, 2, 0x10, 0, 0x80, 1, 2, 3}},
+        {"version 0 is written as given", kH265, ToBytes("x"), 0, OK, "24 00 00 0d 00 e0", 0, false,
+         {0, 0, 0, 0, 0, 96, 1, 2, 3}},
+    };
 }
 
-// NAL units cut into FU-A fragments; the parser's payloads rebuild each unit.
-TEST(RTPData, FuARoundTrip)
+// One packet of a case: p, n is the piece of payload it carries.
+int BuildOne(CRTPData& d, const PackCase& c, tag_RTPHDR& h, const uint8_t* p, size_t n, int nFlags)
 {
-    const Bytes nal = Frame(10000, 0x65, 99);
-    CRTPData d;
-    tag_RTPHDR h = Header();
-    Bytes rebuilt;
-    int nMarkers = 0;
-    for (size_t nPos = 1; nPos < nal.size(); nPos += 1000) {
-        const size_t n = std::min<size_t>(1000, nal.size() - nPos);
-        const int nFlags = (nPos == 1 ? CRTPData::kFlagStart : 0) | (nPos + n == nal.size() ? CRTPData::kFlagEnd : 0);
-        ASSERT_EQ(d.BuildH264RTPFu(&h, nal[0], nal.data() + nPos, static_cast<unsigned short>(n), nFlags), 0);
-        const Bytes pkt = Unframe(d, 0);
-        CRTPParser rtp;
-        ASSERT_EQ(rtp.Setup(pkt.data(), static_cast<uint32_t>(pkt.size())), 0);
-        nMarkers += rtp.m_Marker;
-        const uint8_t* p = rtp.Payload();
-        ASSERT_EQ(p[0] & 0x1F, 28);
-        if (p[1] & 0x80) {
-            rebuilt.push_back(static_cast<uint8_t>((p[0] & 0xE0) | (p[1] & 0x1F)));
-        }
-        rebuilt.insert(rebuilt.end(), p + 2, p + rtp.PayloadLength());
-        EXPECT_EQ((p[1] & 0x40) != 0, nPos + n == nal.size());
-        ++h.nSeqNo;
+    auto U16 = [](size_t v) { return static_cast<unsigned short>(v); };
+    switch (c.nKind) {
+    case kH264:
+        return d.BuildH264RTP(&h, n > 0 ? p[0] : 0, n > 1 ? p + 1 : nullptr, U16(n > 0 ? n - 1 : 0));
+    case kH264Fu:
+        return d.BuildH264RTPFu(&h, c.frame[0], p, U16(n), nFlags);
+    case kH265:
+        return d.BuildH265RTP(&h, p, U16(n));
+    case kH265Fu: {
+        const uint8_t head[2] = {static_cast<uint8_t>((c.frame[0] & 0x81) | (kH265FuType << 1)), c.frame[1]};
+        uint16_t nPayloadHdr = 0;
+        memcpy(&nPayloadHdr, head, 2);   // the two bytes as they lie in memory
+        return d.BuildH265RTPFu(&h, nPayloadHdr, (c.frame[0] >> 1) & 0x3F, p, U16(n), nFlags);
     }
-    EXPECT_EQ(nMarkers, 1);
-    EXPECT_TRUE(rebuilt == nal);
+    case kPCM: {
+        const size_t n1 = n / 2, n2 = n - n1;   // an empty part goes as missing, with a length
+        return d.BuildPCMRTP(&h, n1 ? p : nullptr, n1 ? U16(n1) : kMissingPart, n2 ? p + n1 : nullptr,
+                             n2 ? U16(n2) : kMissingPart);
+    }
+    }
+    return JX_ERR_FAIL;
+}
+
+// The payload read back, added to the frame being put together; its marker.
+void Unpack(const PackCase& c, const CRTPParser& rtp, bool bStart, bool bEnd, Bytes& frame)
+{
+    const uint8_t* q = rtp.Payload();
+    const uint8_t* pEnd = q + rtp.PayloadLength();
+    bool bMarker = true;
+    if (c.nKind == kH264Fu || c.nKind == kH265Fu) {
+        const size_t nAt = c.nKind == kH264Fu ? 1 : 2;   // the FU header, after the indicator or payload header
+        const uint8_t nFu = q[nAt];
+        EXPECT_EQ((nFu & 0x80) != 0, bStart);
+        EXPECT_EQ((nFu & 0x40) != 0, bEnd);
+        bMarker = bEnd;
+        if (c.nKind == kH264Fu) {
+            EXPECT_EQ(q[0] & 0x1F, kFuA);
+            EXPECT_EQ(nFu & 0x20, 0);   // R
+            if (bStart) frame.push_back(static_cast<uint8_t>((q[0] & 0xE0) | (nFu & 0x1F)));
+        } else {
+            EXPECT_EQ((q[0] >> 1) & 0x3F, kH265FuType);
+            if (bStart) frame.insert(frame.end(), {static_cast<uint8_t>((q[0] & 0x81) | ((nFu & 0x3F) << 1)), q[1]});
+        }
+        q += nAt + 1;
+    }
+    EXPECT_EQ(rtp.m_Marker, bMarker ? 1 : 0);
+    frame.insert(frame.end(), q, pEnd);
+}
+
+TEST(RTPData, PackAndParseBack)
+{
+    for (const PackCase& c : Cases()) {
+        SCOPED_TRACE(c.pName);
+        CRTPData d;
+        tag_RTPHDR h = c.hdr;
+        ASSERT_EQ(d.BuildH265RTP(&h, reinterpret_cast<const uint8_t*>("ab"), 2), JX_OK);
+        const Bytes before(d.m_Packet, d.m_Packet + d.m_Length);   // a refusal leaves it as it is
+        const size_t nHead = c.nKind == kH264Fu ? 1 : c.nKind == kH265Fu ? 2 : 0;
+        const uint8_t* pRest = c.frame.data() + nHead;
+        const size_t nRest = c.frame.size() - nHead;
+        const size_t nPiece = c.nPiece != 0 ? c.nPiece : std::max<size_t>(nRest, 1);
+        const uint8_t* pBuffer = nullptr;
+        Bytes rebuilt;
+        for (size_t nPos = 0, i = 0; nPos < nRest || i == 0; nPos += nPiece, ++i, ++h.nSeqNo) {
+            SCOPED_TRACE(testing::Message() << "packet " << i);
+            const size_t n = std::min(nPiece, nRest - nPos);
+            const bool bStart = nPos == 0, bEnd = nPos + n == nRest;
+            const int nFlags = (bStart ? CRTPData::kFlagStart : 0) | (bEnd ? CRTPData::kFlagEnd : 0) | c.nFlagsExtra;
+            const int nResult = BuildOne(d, c, h, n > 0 ? pRest + nPos : nullptr, n, nFlags);
+            ASSERT_EQ(nResult, c.nResult);
+            if (nResult != JX_OK) {
+                EXPECT_TRUE(Bytes(d.m_Packet, d.m_Packet + d.m_Length) == before);
+                break;
+            }
+            const Bytes pkt(d.m_Packet, d.m_Packet + d.m_Length);
+            const Bytes lead = HexBytes(c.pHead);
+            ASSERT_FALSE(lead.empty());
+            if (i == 0) {
+                EXPECT_EQ(ToHex(pkt.data(), std::min(lead.size(), pkt.size())), ToHex(lead));
+            }
+            // The buffer is had once, for the first and largest packet.
+            EXPECT_TRUE(i == 0 || d.m_Packet == pBuffer);
+            pBuffer = d.m_Packet;
+            ASSERT_GE(pkt.size(), kHeadBytes);
+            EXPECT_EQ(pkt[0], '$');
+            EXPECT_EQ(pkt[1], c.nKind == kPCM ? CRTPData::kAudioChannel : CRTPData::kVideoChannel);
+            EXPECT_EQ(size_t((pkt[2] << 8) | pkt[3]), pkt.size() - CRTPData::kFrameBytes);
+            if (c.bHexOnly) break;
+            CRTPParser rtp;
+            const int32_t nParsed = rtp.Setup(pkt.data() + CRTPData::kFrameBytes,
+                                              static_cast<uint32_t>(pkt.size() - CRTPData::kFrameBytes));
+            ASSERT_EQ(nParsed, pkt.size() == kHeadBytes ? JX_ERR_ARG : JX_OK);   // no payload: refused
+            if (nParsed != JX_OK) continue;
+            EXPECT_EQ(rtp.m_Version, h.nVersion & 3);
+            EXPECT_EQ(rtp.m_PayloadType, h.nPayloadType & 0x7F);
+            EXPECT_EQ(rtp.m_SeqNo, h.nSeqNo);
+            EXPECT_EQ(rtp.m_TimeStamp, h.nTimeStamp);
+            EXPECT_EQ(rtp.m_SSRC, h.nSSRC);
+            Unpack(c, rtp, bStart, bEnd, rebuilt);
+        }
+        if (c.nResult == JX_OK && !c.bHexOnly) {
+            EXPECT_TRUE(rebuilt == c.frame) << rebuilt.size() << " bytes of " << c.frame.size();
+        }
+    }
 }
 
 }  // namespace

@@ -1,213 +1,144 @@
-// RTP header parser: accepted layouts, the refusals, and hostile lengths.
+// RTP header parser: one table of byte rows (valid, each malformed form, CSRC
+// lists, extensions, padding, short cuts), each handed over as an exact heap
+// copy so that any read past the end is caught by the address sanitizer.
 #include "rtpparser.h"
 #include "test_rtp.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <random>
+#include <memory>
 
 namespace {
 
-// One packet and what Setup must make of it.
+// V2, PT 96, SN 1000, TS 90000, SSRC 0x11223344, behind the first byte.
+#define FIX "60 03 e8 00 01 5f 90 11 22 33 44 "
+constexpr int kNull = -1;
+
 struct ParseCase {
     const char* pName;
-    Bytes packet;
+    const char* pHead;     // hex
+    int nFill;             // then this many 'p' bytes (kNull: a null pointer instead of the packet)
+    const char* pTail;     // then these, hex
     int32_t nResult;
-    uint32_t nHeadLen;   // checked when nResult is 0
-    uint32_t nSize;      // checked when nResult is 0
+    uint32_t nHeadLen, nSize;   // when accepted
+    const char* pFields;        // when given and accepted: every decoded field, as Fields writes them
 };
 
-CTestRTP Plain()
+std::string Fields(const CRTPParser& r)
 {
-    return CTestRTP();
+    char sz[128];
+    snprintf(sz, sizeof(sz), "V%u P%u X%u CC%u M%u PT%u SN%04x TS%08x SSRC%08x EXT%04x/%u", r.m_Version, r.m_Padding,
+             r.m_Extension, r.m_CSRCCount, r.m_Marker, r.m_PayloadType, r.m_SeqNo, r.m_TimeStamp, r.m_SSRC,
+             r.m_ExtProfile, r.m_ExtLength);
+    return sz;
 }
 
-CTestRTP WithCC(int nCC, bool bList)
-{
-    CTestRTP b;
-    if (bList) {
-        b.m_CSRC.assign(static_cast<size_t>(nCC), 0xCAFEF00Du);
-    } else {
-        b.m_CCField = nCC;
-    }
-    return b;
-}
-
-CTestRTP WithExt(size_t nBodyBytes, int nWordsField = -1)
-{
-    CTestRTP b;
-    b.m_Ext = true;
-    b.m_ExtProfile = 0xBEDE;
-    b.m_ExtBody.assign(nBodyBytes, 0xE0);
-    b.m_ExtWordsField = nWordsField;
-    return b;
-}
-
-CTestRTP WithPad(uint8_t nPadBytes, int nCountField = -1)
-{
-    CTestRTP b;
-    b.m_PadBytes = nPadBytes;
-    b.m_PadCountField = nCountField;
-    return b;
-}
-
-std::string Payload(size_t n)
-{
-    return std::string(n, 'p');
-}
-
-std::vector<ParseCase> Cases()
-{
-    std::vector<ParseCase> v;
-    // Header only, and one payload byte.
-    v.push_back({"header only", Plain().Build(""), JX_ERR_ARG, 0, 0});
-    v.push_back({"one payload byte", Plain().Build("p"), JX_OK, 12, 13});
+const int32_t OK = JX_OK, ARG = JX_ERR_ARG, BAD = JX_ERR_CONTENT;
+const ParseCase kCases[] = {
+    {"header only", "80 " FIX, 0, "", ARG, 0, 0, nullptr},
+    {"one payload byte", "80 " FIX, 1, "", OK, 12, 13, "V2 P0 X0 CC0 M0 PT96 SN03e8 TS00015f90 SSRC11223344 EXT0000/0"},
+    {"null pointer", "80 " FIX, kNull, "", ARG, 0, 0, nullptr},
+    {"every field", "b2 ef fe dc 89 ab cd ef 01 02 03 04 00 00 00 01 00 00 00 02 12 34 00 02", 8,
+     "65 70 61 79 6c 6f 61 64 00 00 03", OK, 32, 40,
+     "V2 P1 X1 CC2 M1 PT111 SNfedc TS89abcdef SSRC01020304 EXT1234/12"},
+    {"version 0, zero fields", "00 00 00 00 00 00 00 00 00 00 00 00", 1, "", OK, 12, 13,
+     "V0 P0 X0 CC0 M0 PT0 SN0000 TS00000000 SSRC00000000 EXT0000/0"},
+    {"version 1, top values", "40 ff ff ff ff ff ff ff ff ff ff ff", 1, "", OK, 12, 13,
+     "V1 P0 X0 CC0 M1 PT127 SNffff TSffffffff SSRCffffffff EXT0000/0"},
+    {"version 3", "c0 " FIX, 1, "", OK, 12, 13, "V3 P0 X0 CC0 M0 PT96 SN03e8 TS00015f90 SSRC11223344 EXT0000/0"},
     // CSRC lists: CC = 15 needs 73 bytes.
-    v.push_back({"cc15 72 bytes", WithCC(15, true).Build(""), JX_ERR_ARG, 0, 0});
-    v.push_back({"cc15 73 bytes", WithCC(15, true).Build("p"), JX_OK, 72, 73});
-    v.push_back({"cc15 field, short packet", WithCC(15, false).Build(Payload(20)), JX_ERR_ARG, 0, 0});
-    v.push_back({"cc15 field, 60 bytes after", WithCC(15, false).Build(Payload(60)), JX_ERR_ARG, 0, 0});
-    v.push_back({"cc2 list", WithCC(2, true).Build("abc"), JX_OK, 20, 23});
+    {"cc15 in 72 bytes", "8f " FIX, 60, "", ARG, 0, 0, nullptr},
+    {"cc15 in 73 bytes", "8f " FIX, 61, "", OK, 72, 73, nullptr},
+    {"cc15, short packet", "8f " FIX, 20, "", ARG, 0, 0, nullptr},
+    {"cc2 list", "82 " FIX "ca fe f0 0d ca fe f0 0d", 0, "61 62 63", OK, 20, 23, nullptr},
     // Extensions.
-    v.push_back({"ext length 0, 1 byte payload", WithExt(0).Build("p"), JX_OK, 16, 17});
-    v.push_back({"ext 2 words", WithExt(8).Build("pp"), JX_OK, 24, 26});
-    v.push_back({"ext head only (4 bytes after csrc)", WithExt(0).Build(""), JX_ERR_CONTENT, 0, 0});
-    v.push_back({"ext ends at packet end", WithExt(8).Build(""), JX_ERR_CONTENT, 0, 0});
-    v.push_back({"ext length past the end", WithExt(0, 100).Build(Payload(50)), JX_ERR_CONTENT, 0, 0});
-    v.push_back({"ext length 0xffff", WithExt(0, 0xFFFF).Build(Payload(50)), JX_ERR_CONTENT, 0, 0});
-    // 4 * 0x3FFF + 4 = 65536: cut to 16 bits it would be 0, and the extension
-    // head would be taken as payload.
-    v.push_back({"ext length wrapping 16 bits", WithExt(0, 0x3FFF).Build(Payload(50)), JX_ERR_CONTENT, 0, 0});
-    {
-        // An extension of 65536 bytes cannot come in one datagram or frame,
-        // even when the buffer holds that many.
-        CTestRTP b = WithExt(4 * 0x3FFF, 0x3FFF);
-        v.push_back({"ext of 65536 bytes", b.Build(Payload(10)), JX_ERR_CONTENT, 0, 0});
-        b = WithExt(4 * 0x3FFE, 0x3FFE);
-        v.push_back({"ext of 65532 bytes", b.Build(Payload(10)), JX_OK, 12 + 65532, 12 + 65532 + 10});
+    {"ext of length 0, 1-byte payload", "90 " FIX "be de 00 00", 1, "", OK, 16, 17,
+     "V2 P0 X1 CC0 M0 PT96 SN03e8 TS00015f90 SSRC11223344 EXTbede/4"},
+    {"ext of 2 words", "90 " FIX "be de 00 02", 10, "", OK, 24, 26, nullptr},
+    {"ext head alone", "90 " FIX "be de 00 00", 0, "", BAD, 0, 0, nullptr},
+    {"ext ending at the packet's end", "90 " FIX "be de 00 02", 8, "", BAD, 0, 0, nullptr},
+    {"ext length past the end", "90 " FIX "be de 00 64", 50, "", BAD, 0, 0, nullptr},
+    {"ext length 0xffff", "90 " FIX "be de ff ff", 50, "", BAD, 0, 0, nullptr},
+    // 4 * 0x3FFF + 4 = 65536: cut to 16 bits it would be 0, and the
+    // extension head would be taken as payload.
+    {"ext length wrapping 16 bits", "90 " FIX "be de 3f ff", 50, "", BAD, 0, 0, nullptr},
+    // No datagram or interleaved frame holds an extension of 65536 bytes, even
+    // when the buffer does.
+    {"ext of 65536 bytes", "90 " FIX "be de 3f ff", 65532 + 10, "", BAD, 0, 0, nullptr},
+    {"ext of 65532 bytes", "90 " FIX "be de 3f fe", 65528 + 10, "", OK, 12 + 65532, 12 + 65532 + 10, nullptr},
+    // Padding: the last byte counts the padding bytes, itself included.
+    {"padding count 0", "a0 " FIX, 3, "00", OK, 12, 16, nullptr},
+    {"padding 1", "a0 " FIX, 3, "01", OK, 12, 15, "V2 P1 X0 CC0 M0 PT96 SN03e8 TS00015f90 SSRC11223344 EXT0000/0"},
+    {"padding 4", "a0 " FIX, 3, "00 00 00 04", OK, 12, 15, nullptr},
+    {"padding leaves no payload", "a0 " FIX, 0, "00 00 00 04", ARG, 0, 0, nullptr},
+    {"padding 255, short packet", "a0 " FIX, 3, "ff", ARG, 0, 0, nullptr},
+    {"padding 255, long enough", "a0 " FIX, 255, "ff", OK, 12, 13, nullptr},
+    {"padding count covering a payload byte", "a0 " FIX, 2, "00 00 04", OK, 12, 13, nullptr},
+    {"padding count reaching into the header", "a0 " FIX, 2, "00 00 06", ARG, 0, 0, nullptr},
+    {"P set: the last payload byte 'c' = 99 is the count", "a0 " FIX, 0, "61 62 63", ARG, 0, 0, nullptr},
+    {"padding into the extension", "b0 " FIX "be de 00 00", 1, "00 00 04", BAD, 0, 0, nullptr},
+    {"padding and extension, 2 bytes left", "b0 " FIX "be de 00 00", 2, "00 02", OK, 16, 18, nullptr},
+};
+
+void RunCase(const ParseCase& c, const Bytes& packet, int32_t nResult)
+{
+    std::unique_ptr<uint8_t[]> pExact(new uint8_t[packet.size() + 1]);
+    memcpy(pExact.get(), packet.data(), packet.size());
+    // Set up with another packet first: a refusal must not leave that one in view.
+    const Bytes good = HexBytes("80 " FIX "70");
+    CRTPParser rtp;
+    ASSERT_EQ(rtp.Setup(good.data(), static_cast<uint32_t>(good.size())), JX_OK);
+    EXPECT_EQ(rtp.Setup(c.nFill == kNull ? nullptr : pExact.get(), static_cast<uint32_t>(packet.size())), nResult);
+    EXPECT_EQ(rtp.IsSetup(), nResult == JX_OK);
+    if (nResult != JX_OK) {
+        return;
     }
-    // Padding.
-    v.push_back({"padding count 0", WithPad(1, 0).Build("abc"), JX_OK, 12, 16});
-    v.push_back({"padding 1", WithPad(1).Build("abc"), JX_OK, 12, 15});
-    v.push_back({"padding 4", WithPad(4).Build("abc"), JX_OK, 12, 15});
-    v.push_back({"padding leaves no payload", WithPad(4).Build(""), JX_ERR_ARG, 0, 0});
-    v.push_back({"padding 255, short packet", WithPad(1, 255).Build("abc"), JX_ERR_ARG, 0, 0});
-    v.push_back({"padding 255, long enough", WithPad(255).Build("p"), JX_OK, 12, 13});
-    v.push_back({"padding count covering a payload byte", WithPad(3, 4).Build("ab"), JX_OK, 12, 13});
-    v.push_back({"padding count reaching into header", WithPad(3, 6).Build("ab"), JX_ERR_ARG, 0, 0});
-    {
-        CTestRTP b = WithPad(1, 0);
-        b.m_PadBytes = 0;
-        b.m_PBit = true;   // P set: the payload's last byte is read as the count
-        v.push_back({"P bit, last payload byte 'c' = 99", b.Build("abc"), JX_ERR_ARG, 0, 0});
+    EXPECT_EQ(rtp.m_HeadLen, c.nHeadLen);
+    EXPECT_EQ(rtp.m_Size, c.nSize);
+    EXPECT_EQ(rtp.Payload(), pExact.get() + c.nHeadLen);
+    EXPECT_EQ(rtp.PayloadLength(), static_cast<int32_t>(c.nSize - c.nHeadLen));
+    if (c.pFields != nullptr) {
+        EXPECT_EQ(Fields(rtp), c.pFields);
     }
-    {
-        CTestRTP b = WithExt(0);
-        b.m_PadBytes = 3;
-        b.m_PadCountField = 4;   // eats the one payload byte: the extension leaves none
-        v.push_back({"padding into extension", b.Build("p"), JX_ERR_CONTENT, 0, 0});
-        b.m_PadBytes = 2;
-        b.m_PadCountField = -1;
-        v.push_back({"padding and extension, 2 bytes left", b.Build("pp"), JX_OK, 16, 18});
-    }
-    return v;
 }
 
 TEST(RTPParser, Table)
 {
-    for (const ParseCase& c : Cases()) {
+    for (const ParseCase& c : kCases) {
         SCOPED_TRACE(c.pName);
-        // A heap copy of exactly the packet's size, so any read past the end
-        // is caught by the address sanitizer.
-        std::unique_ptr<uint8_t[]> pExact(new uint8_t[c.packet.size()]);
-        memcpy(pExact.get(), c.packet.data(), c.packet.size());
-        CRTPParser rtp;
-        EXPECT_EQ(rtp.Setup(pExact.get(), static_cast<uint32_t>(c.packet.size())), c.nResult);
-        if (c.nResult == JX_OK) {
-            EXPECT_TRUE(rtp.IsSetup());
-            EXPECT_EQ(rtp.m_HeadLen, c.nHeadLen);
-            EXPECT_EQ(rtp.m_Size, c.nSize);
-            EXPECT_EQ(rtp.Payload(), pExact.get() + c.nHeadLen);
-        } else {
-            EXPECT_FALSE(rtp.IsSetup());
+        Bytes packet = HexBytes(c.pHead);
+        packet.insert(packet.end(), c.nFill > 0 ? static_cast<size_t>(c.nFill) : 0, 'p');
+        const Bytes tail = HexBytes(c.pTail);
+        packet.insert(packet.end(), tail.begin(), tail.end());
+        RunCase(c, packet, c.nResult);
+        // Every shorter cut of an accepted packet up to its fixed header is refused.
+        for (size_t n = 0; c.nResult == JX_OK && n <= CRTPParser::kFixedHead; ++n) {
+            SCOPED_TRACE(testing::Message() << "cut to " << n);
+            RunCase(c, Bytes(packet.begin(), packet.begin() + static_cast<long>(n)), JX_ERR_ARG);
         }
     }
 }
 
-TEST(RTPParser, ShortPacketsAreRefused)
+// Every cut of a packet with CSRCs, extension and padding: an accepted one
+// always leaves its payload inside what was handed over.
+TEST(RTPParser, EveryCutStaysInside)
 {
-    const Bytes full = CTestRTP().Build("payload");
-    for (uint32_t n = 0; n <= 12; ++n) {
+    Bytes full = HexBytes("b3 " FIX "00 00 00 07 00 00 00 08 00 00 00 09 be de 00 03");
+    full.insert(full.end(), 52, 'p');
+    full.insert(full.end(), {0, 0, 0, 0, 5});
+    int nAccepted = 0;
+    for (size_t n = 0; n <= full.size(); ++n) {
         std::unique_ptr<uint8_t[]> pExact(new uint8_t[n + 1]);
         memcpy(pExact.get(), full.data(), n);
         CRTPParser rtp;
-        EXPECT_EQ(rtp.Setup(pExact.get(), n), JX_ERR_ARG) << n;
-        EXPECT_FALSE(rtp.IsSetup()) << n;
+        if (rtp.Setup(pExact.get(), static_cast<uint32_t>(n)) == JX_OK) {
+            ++nAccepted;
+            ASSERT_LT(rtp.m_HeadLen, rtp.m_Size) << n;
+            ASSERT_LE(rtp.m_Size, n) << n;
+        }
     }
-    CRTPParser rtp;
-    EXPECT_EQ(rtp.Setup(nullptr, 100), JX_ERR_ARG);
-}
-
-TEST(RTPParser, DecodesEveryField)
-{
-    CTestRTP b;
-    b.m_PT = 111;
-    b.m_Seq = 0xFEDC;
-    b.m_TS = 0x89ABCDEF;
-    b.m_SSRC = 0x01020304;
-    b.m_CSRC = {1, 2};
-    b.m_Ext = true;
-    b.m_ExtProfile = 0x1234;
-    b.m_ExtBody = ToBytes("abcdefgh");
-    b.m_PadBytes = 3;
-    const Bytes pkt = b.Build("\x65" "payload", true);
-
-    CRTPParser rtp;
-    ASSERT_EQ(rtp.Setup(pkt.data(), static_cast<uint32_t>(pkt.size())), JX_OK);
-    EXPECT_EQ(rtp.m_Version, 2);
-    EXPECT_EQ(rtp.m_Padding, 1);
-    EXPECT_EQ(rtp.m_Extension, 1);
-    EXPECT_EQ(rtp.m_CSRCCount, 2);
-    EXPECT_EQ(rtp.m_Marker, 1);
-    EXPECT_EQ(rtp.m_PayloadType, 111);
-    EXPECT_EQ(rtp.m_SeqNo, 0xFEDC);
-    EXPECT_EQ(rtp.m_TimeStamp, 0x89ABCDEFu);
-    EXPECT_EQ(rtp.m_SSRC, 0x01020304u);
-    EXPECT_EQ(rtp.m_ExtProfile, 0x1234);
-    EXPECT_EQ(rtp.m_ExtLength, 12);
-    EXPECT_EQ(rtp.m_HeadLen, 12u + 8u + 12u);
-    EXPECT_EQ(rtp.m_Size, pkt.size() - 3);
-    EXPECT_EQ(Bytes(rtp.Payload(), rtp.Payload() + rtp.PayloadLength()), ToBytes("\x65" "payload"));
-}
-
-TEST(RTPParser, OtherVersionsAreParsedLikeTwo)
-{
-    for (uint8_t nVersion : {0, 1, 3}) {
-        CTestRTP b;
-        b.m_Version = nVersion;
-        const Bytes pkt = b.Build("x");
-        CRTPParser rtp;
-        EXPECT_EQ(rtp.Setup(pkt.data(), static_cast<uint32_t>(pkt.size())), JX_OK);
-        EXPECT_EQ(rtp.m_Version, nVersion);
-    }
-}
-
-TEST(RTPParser, FailureAfterSuccessLeavesItNotSetUp)
-{
-    const Bytes good = CTestRTP().Build("good");
-    Bytes bad = WithExt(0).Build("");   // -15
-    CRTPParser rtp;
-    ASSERT_EQ(rtp.Setup(good.data(), static_cast<uint32_t>(good.size())), JX_OK);
-    // A call refused before anything is read changes nothing.
-    EXPECT_EQ(rtp.Setup(good.data(), 5), JX_ERR_ARG);
-    EXPECT_TRUE(rtp.IsSetup());
-    EXPECT_EQ(rtp.Setup(bad.data(), static_cast<uint32_t>(bad.size())), JX_ERR_CONTENT);
-    EXPECT_FALSE(rtp.IsSetup());
-    EXPECT_EQ(rtp.m_Extension, 1);   // the decoded fields keep the failed packet's values
-    rtp.Reset();
-    EXPECT_EQ(rtp.m_HeadLen, 0u);
-    EXPECT_EQ(rtp.m_Size, 0u);
+    EXPECT_GT(nAccepted, 0);
 }
 
 TEST(RTPParser, DumpLines)
@@ -218,11 +149,7 @@ TEST(RTPParser, DumpLines)
     char szExpect[128];
     snprintf(szExpect, sizeof(szExpect), "CRTPParser(%p)--------->Not setup!!!!\n", static_cast<void*>(&rtp));
     EXPECT_EQ(log.Count(szExpect), 1);
-
-    CTestRTP b;
-    b.m_Seq = 1000;
-    b.m_TS = 90000;
-    const Bytes pkt = b.Build("hello", true);
+    const Bytes pkt = HexBytes("80 e0 03 e8 00 01 5f 90 11 22 33 44 68 65 6c 6c 6f");
     ASSERT_EQ(rtp.Setup(pkt.data(), static_cast<uint32_t>(pkt.size())), JX_OK);
     rtp.Dump();
     EXPECT_EQ(log.Count("RTP: V=2, P=0, X=0, CC=0, M=1, PT=96, SN=1000, SSRC=0x11223344, STMP=0x00015f90, "
@@ -230,40 +157,6 @@ TEST(RTPParser, DumpLines)
               1);
 }
 
-// Every cut of packets with CSRCs, extension and padding, and random bytes:
-// an accepted packet always leaves its payload inside the packet.
-TEST(RTPParser, NeverReadsPastTheEnd)
-{
-    CTestRTP b;
-    b.m_CSRC = {7, 8, 9};
-    b.m_Ext = true;
-    b.m_ExtBody.assign(12, 0x55);
-    b.m_PadBytes = 5;
-    const Bytes full = b.Build(Payload(40));
-    std::mt19937 rng(12345);
-    std::vector<Bytes> inputs;
-    for (size_t n = 0; n <= full.size(); ++n) {
-        inputs.emplace_back(full.begin(), full.begin() + static_cast<long>(n));
-    }
-    for (int i = 0; i < 20000; ++i) {
-        Bytes r(rng() % 96);
-        for (auto& c : r) {
-            c = static_cast<uint8_t>(rng());
-        }
-        inputs.push_back(std::move(r));
-    }
-    for (const Bytes& in : inputs) {
-        std::unique_ptr<uint8_t[]> pExact(new uint8_t[in.size() + (in.empty() ? 1 : 0)]);
-        if (!in.empty()) {
-            memcpy(pExact.get(), in.data(), in.size());
-        }
-        CRTPParser rtp;
-        if (rtp.Setup(pExact.get(), static_cast<uint32_t>(in.size())) == JX_OK) {
-            ASSERT_LT(rtp.m_HeadLen, rtp.m_Size);
-            ASSERT_LE(rtp.m_Size, in.size());
-            ASSERT_GE(rtp.PayloadLength(), 1);
-        }
-    }
-}
+#undef FIX
 
 }  // namespace

@@ -12,9 +12,18 @@ namespace {
 const char kSourcePath[] = "src/modules/JXRtsp/rtpmedia";
 constexpr double kDefaultFrameRate = 25.0;
 constexpr double kMinFrameRate = 0.01;
+constexpr uint16_t kNonKeyFrame = 0;
 constexpr uint16_t kKeyFrame = 1;
+constexpr uint32_t kWaitingForKey = 1;
 constexpr uint16_t kMaxRefCount = 0xFFFF;
 const uint8_t kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
+
+// One log line naming the broken rule; the code CheckInvariants returns.
+int32_t Broken(const char* pWho, const char* pRule)
+{
+    JXPrintf("%s: invariant broken: %s\n", pWho, pRule);
+    return JX_ERR_STATE;
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -52,14 +61,36 @@ int CRTPMedia::GetFrameRate(double& /*fRate*/)
     return JX_ERR_UNSUPPORTED;
 }
 
+int32_t CRTPMedia::CheckInvariants() const
+{
+    if (m_Socket == nullptr) {
+        return Broken("media", "no owning stream");
+    }
+    return JX_OK;
+}
+
+int32_t CRTPMedia::CheckBuffer(const CJXString& buffer, int32_t nMax, const char* pWho)
+{
+    if (buffer.m_Length < 0 || buffer.m_Length > nMax) {
+        return Broken(pWho, "frame length outside 0 to the frame cap");
+    }
+    if (buffer.m_Length > buffer.m_Size || (buffer.m_Length > 0 && buffer.m_Data == nullptr)) {
+        return Broken(pWho, "frame length beyond the buffer's storage");
+    }
+    return JX_OK;
+}
+
 CRTPMedia::EPacketOrder CRTPMedia::TrackPacket(const CRTPParser& rtp, uint16_t& nPrevSeq)
 {
     nPrevSeq = m_SeqNo;
     if (rtp.m_PayloadType != m_PayloadType) {
         return kOrderForeign;
     }
-    if (m_SSRC == 0) {
-        m_SSRC = rtp.m_SSRC;   // learned from the first packet unless SETUP named it
+    if (m_SSRC == 0 && !m_ZeroSSRCLearned) {
+        // Learned from the first packet unless SETUP named it. Learned once:
+        // a stream whose SSRC is 0 must not take the next stray one for its own.
+        m_SSRC = rtp.m_SSRC;
+        m_ZeroSSRCLearned = m_SSRC == 0;
     }
     if (m_SSRC != rtp.m_SSRC) {
         return kOrderBadSSRC;
@@ -114,11 +145,9 @@ int CRTPMediaVideo::OnRecvRTP(CRTPParser& rtp)
     case kOrderNewFrame:
         if (!IsBufferEmpty()) {
             PackFrame();   // its failures stay with that frame
-            ClearBuffer(0);
-        } else if (m_FrameType != kNoType || m_NalFlags != 0 || m_FrameMark != kNoType) {
-            ClearBuffer(0);   // state of a frame that stored nothing must not pass to the next
         }
-        m_SkipFrame = false;
+        // Also a frame that stored nothing: its type or flags must not pass to the next.
+        ResetFrame(kResetNewFrame);
         return JX_OK;
     case kOrderGap:
         if (!IsBufferEmpty()) {
@@ -152,13 +181,58 @@ int CRTPMediaVideo::GetHead(CJXMediaDesc* pDesc)
 
 void CRTPMediaVideo::ClearBuffer(int bLost)
 {
-    if (bLost != 0) {
-        m_WaitKey = 1;
-    }
+    ResetFrame(bLost != 0 ? kResetLost : kResetCleared);
+}
+
+void CRTPMediaVideo::ResetFrame(EFrameReset nWhy)
+{
+    m_Buffer.Empty(false);
     m_NalFlags = 0;
     m_FrameType = kNoType;
     m_FrameMark = kNoType;
-    m_Buffer.Empty(false);
+    if (nWhy >= kResetLost) {
+        m_WaitKey = kWaitingForKey;
+    }
+    if (nWhy == kResetDropped) {
+        m_SkipFrame = true;   // until the next timestamp
+    } else if (nWhy == kResetNewFrame) {
+        m_SkipFrame = false;
+    }
+    OnFrameReset(nWhy >= kResetLost);
+}
+
+int32_t CRTPMediaVideo::CheckInvariants() const
+{
+    const char kWho[] = "video";
+    int32_t nResult = CRTPMedia::CheckInvariants();
+    if (nResult == JX_OK) {
+        nResult = CheckBuffer(m_Buffer, kMaxFrameBytes, kWho);
+    }
+    if (nResult != JX_OK) {
+        return nResult;
+    }
+    if (m_WaitKey > kWaitingForKey) {
+        return Broken(kWho, "wait-for-key flag neither 0 nor 1");
+    }
+    if (m_FrameType != kNonKeyFrame && m_FrameType != kKeyFrame && m_FrameType != kNoType) {
+        return Broken(kWho, "unknown frame type");
+    }
+    if (m_FrameMark != kNoType && m_FrameMark != kMarkVI && m_FrameMark != kMarkPB) {
+        return Broken(kWho, "unknown frame mark");
+    }
+    if ((m_NalFlags & ~kNalFlagsKnown) != 0) {
+        return Broken(kWho, "unknown NAL flags");
+    }
+    if ((m_NalFlags & kNalFragmentOpen) != 0 && IsBufferEmpty()) {
+        return Broken(kWho, "a fragment is open in an empty frame");
+    }
+    if (m_SkipFrame && (!IsBufferEmpty() || m_WaitKey != kWaitingForKey)) {
+        return Broken(kWho, "a dropped frame holds data or does not wait for a key frame");
+    }
+    if (!(m_FrameRate >= 0.0) || (m_FrameCount != 0 && !(m_FrameRate > 0.0))) {
+        return Broken(kWho, "frames counted without a frame rate");
+    }
+    return JX_OK;
 }
 
 int CRTPMediaVideo::UpdateFrameRate()
@@ -223,8 +297,7 @@ void CRTPMediaVideo::DropOversized()
 
 void CRTPMediaVideo::DropFrame()
 {
-    ClearBuffer(1);
-    m_SkipFrame = true;   // until the next timestamp
+    ResetFrame(kResetDropped);
 }
 
 int32_t CRTPMediaVideo::AppendFrame(const void* pData, int32_t nLen)
@@ -265,7 +338,7 @@ int32_t CRTPMediaVideo::AppendNAL(const uint8_t* pHead, int32_t nHead, const uin
 bool CRTPMediaVideo::CheckWaitKey()
 {
     if (m_FrameType != kKeyFrame && m_WaitKey != 0) {
-        ClearBuffer(1);
+        ResetFrame(kResetLost);
         return false;
     }
     m_WaitKey = 0;
@@ -364,6 +437,12 @@ int CRTPMediaAudio::OnRecvRTP(CRTPParser& rtp)
 void CRTPMediaAudio::ClearBuffer()
 {
     m_Buffer.Empty(false);
+}
+
+int32_t CRTPMediaAudio::CheckInvariants() const
+{
+    int32_t nResult = CRTPMedia::CheckInvariants();
+    return nResult != JX_OK ? nResult : CheckBuffer(m_Buffer, kMaxFrameBytes, "audio");
 }
 
 int32_t CRTPMediaAudio::AppendFrame(const void* pData, int32_t nLen)

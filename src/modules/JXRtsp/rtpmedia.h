@@ -27,9 +27,13 @@ public:
     virtual int PackFrame();
     // JX_ERR_UNSUPPORTED; fRate is not written.
     virtual int GetFrameRate(double& fRate);
+    // What must hold between two packets. JX_OK, or JX_ERR_STATE with one log
+    // line naming the rule that is broken. Subclasses extend it: their own
+    // rules after the base's.
+    virtual int32_t CheckInvariants() const;
 
     CRTPSocket* m_Socket;              // the owning stream; never null
-    uint32_t m_SSRC = 0;               // SSRC the stream accepts; 0 until known
+    uint32_t m_SSRC = 0;               // SSRC the stream accepts; 0 until known (or learned as 0)
     uint16_t m_PayloadType = 0;
     uint16_t m_SeqNo = 0;              // of the last accepted packet
     uint32_t m_TimeStamp = 0;          // of the last accepted packet
@@ -50,6 +54,13 @@ protected:
     // Appends to a frame buffer unless it would pass nMax bytes. JX_OK, or
     // JX_ERR_CONTENT when it would (nothing appended).
     static int32_t AppendBounded(CJXString& buffer, const void* pData, int32_t nLen, int32_t nMax);
+    // JX_OK when the buffer holds at most nMax bytes inside its storage; else
+    // logs pWho's broken rule and returns JX_ERR_STATE.
+    static int32_t CheckBuffer(const CJXString& buffer, int32_t nMax, const char* pWho);
+
+private:
+    // The first packet carried SSRC 0: it is the stream's, learned once like any other.
+    bool m_ZeroSSRCLearned = false;
 };
 
 class JXRTSP_API CRTPMediaVideo : public CRTPMedia {
@@ -63,6 +74,11 @@ public:
     static constexpr int32_t kZeroTail = 32;
     static constexpr uint16_t kNoType = 0xFF;
     static constexpr uint16_t kNalFragmentOpen = 0x0001;
+    // Every flag m_NalFlags may hold: the open fragment and the in-band SPS, PPS, VPS.
+    static constexpr uint16_t kNalFlagsKnown = kNalFragmentOpen | JX_NAL_FLAG_SPS | JX_NAL_FLAG_PPS | JX_NAL_FLAG_VPS;
+    // Frame types a header extension may mark (m_FrameMark).
+    static constexpr uint16_t kMarkVI = 9;
+    static constexpr uint16_t kMarkPB = 10;
     static constexpr uint32_t kClockRate = 90000;
 
     explicit CRTPMediaVideo(CRTPSocket* pSocket);
@@ -75,7 +91,11 @@ public:
     CJXMediaHead* GetHead() override;
     int GetHead(CJXMediaDesc* pDesc) override;
     // Empties the frame; bLost (data was lost) also makes the stream wait for a key frame.
-    virtual void ClearBuffer(int bLost);
+    // Subclass state goes with it through OnFrameReset.
+    void ClearBuffer(int bLost);
+    // The frame buffer, flags, frame type and mark, drop state and frame-rate
+    // estimate are sound (see CRTPMedia::CheckInvariants).
+    int32_t CheckInvariants() const override;
 
     // From PackFrame, before the frame is stamped: renews the frame-rate estimate.
     int UpdateFrameRate();
@@ -114,11 +134,26 @@ protected:
     // zero bytes, handed to the stream and released. 0 or a negative code.
     int32_t DeliverFrame(uint8_t nType, uint8_t nCodec, uint16_t nWidth, uint16_t nHeight,
                          CJXMediaHead* pPrefix = nullptr, uint16_t nPrefixFlags = 0);
-    // Drops the frame being gathered (ClearBuffer(1)) and refuses the rest of
-    // its packets until the timestamp changes.
+    // Drops the frame being gathered (as ClearBuffer(1)) and refuses the rest
+    // of its packets until the timestamp changes.
     void DropFrame();
+    // Called at the end of every reset of the frame (a new timestamp,
+    // ClearBuffer, a drop, a non-key frame refused while waiting), after the
+    // base's own frame state is reset: a subclass resets what it keeps per
+    // frame here, so that no path can leave it behind. bLost: data was lost.
+    virtual void OnFrameReset(bool /*bLost*/) {}
 
 private:
+    // Why the frame is reset. Each empties the frame and forgets its type,
+    // flags and mark; what else it does is noted.
+    enum EFrameReset {
+        kResetNewFrame,   // the timestamp changed: also ends the refusal of a dropped frame's rest
+        kResetCleared,    // ClearBuffer(0)
+        kResetLost,       // ClearBuffer(1), a non-key frame while waiting: wait for a key frame
+        kResetDropped,    // DropFrame: also refuse the frame's remaining packets
+    };
+    // The one place that resets the frame state.
+    void ResetFrame(EFrameReset nWhy);
     // JX_OK when nLen more bytes fit the frame; otherwise the frame is dropped.
     int32_t MakeRoom(int32_t nLen);
     void DropOversized();
@@ -139,6 +174,7 @@ public:
     // Order and SSRC checks; closes the previous frame when the timestamp changes.
     int OnRecvRTP(CRTPParser& rtp) override;
     virtual void ClearBuffer();
+    int32_t CheckInvariants() const override;
 
     CJXString m_Buffer;
 

@@ -53,10 +53,12 @@ void CRTPParser::Reset()
 // +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
 int32_t CRTPParser::Setup(const uint8_t* pData, uint32_t nLen)
 {
-    if (pData == nullptr || nLen < kFixedHead) {
-        return JX_ERR_ARG;   // nothing changed: a parser never set up stays so
-    }
+    // Every refusal leaves the parser not set up: a packet refused after an
+    // accepted one must not leave the earlier packet's bytes in view.
     m_Data = nullptr;
+    if (pData == nullptr || nLen < kFixedHead) {
+        return JX_ERR_ARG;
+    }
     m_Version = static_cast<uint8_t>(pData[0] >> 6);
     m_Padding = static_cast<uint8_t>((pData[0] >> 5) & 1);
     m_Extension = static_cast<uint8_t>((pData[0] >> 4) & 1);

@@ -16,7 +16,8 @@ public:
     // Back to "not set up"; the decoded header fields keep their values.
     void Reset();
     // Decode the packet. 0: the payload holds at least one byte and may be
-    // handed on; JX_ERR_ARG or JX_ERR_CONTENT: drop the packet.
+    // handed on; JX_ERR_ARG or JX_ERR_CONTENT: drop the packet (the parser is
+    // then not set up, whatever it held before).
     int32_t Setup(const uint8_t* pData, uint32_t nLen);
     // One log line with the decoded header (or that the parser is not set up).
     virtual void Dump();
