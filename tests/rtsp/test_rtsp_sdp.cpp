@@ -1,208 +1,195 @@
-// Reading the DESCRIBE body: the SDP line reader, the session level (connection
-// address, session control), and each media section (kind, payload type,
-// control URL, encoding, private frame marks), then the Transport answer.
+// Reading the DESCRIBE answer: which streams a description gives, their
+// control URLs and encodings, the first SETUP it leads to; then the Transport
+// answer of a SETUP.
 #include "rtsp_test_util.h"
-#include "sdpparser.h"
 
+#include <functional>
 #include <string>
 
 namespace {
 
 const char kUrl[] = "rtsp://127.0.0.1:554/cam";
+const char kH264[] = "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n";
 
-// A command holding a complete 200 answer with the body.
-void Answer(CRTSPCommand& cmd, const std::string& body, const std::string& contentType = "application/sdp")
-{
-    std::string text = "RTSP/1.0 200 OK\r\nCSeq: 1\r\n";
-    if (!contentType.empty()) text += "Content-Type: " + contentType + "\r\n";
-    text += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    ASSERT_EQ(cmd.ParseResponse(text.data(), int32_t(text.size())), int32_t(text.size()));
-    ASSERT_TRUE(cmd.IsCompleted());
-}
-
-// The client after reading the description (DESCRIBE answered with it).
+// The client after DESCRIBE was answered with the description.
 struct CDescribed {
     COfflineClient m_Client;
     int32_t m_Result = 0;
-    explicit CDescribed(const std::string& sdp, const char* pUrl = kUrl) : m_Client(pUrl)
+    CDescribed(const std::string& sdp, const char* pUrl, const char* pContentType)
+        : m_Client(pUrl)
     {
         m_Client->SendDescribe();
-        m_Result = m_Client.Feed(SdpReply(sdp));
+        std::string reply = "RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\n";
+        if (*pContentType != '\0') reply += std::string("Content-Type: ") + pContentType + "\r\n";
+        m_Result = m_Client.Feed(reply + "Content-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp);
     }
 };
 
-} // namespace
+struct CStreamWant {
+    const char* m_Url;   // null: no such stream
+    uint8_t m_Encoding;
+    uint16_t m_PayloadType;
+};
+const CStreamWant kNone = {nullptr, 0, 0};
 
-TEST(RtspSdp, ContentTypeAndBody)
+void ExpectStream(const CRTPSocket* pStream, const CStreamWant& want, const char* pKind)
 {
-    struct Case {
-        const char* m_Type;
-        const char* m_Body;
-        int32_t m_Result;
-    };
-    const Case cases[] = {
-        {"application/sdp", "v=0\r\n", 0},
-        {"APPLICATION/SDP", "v=0\r\n", 0},
-        {"", "v=0\r\n", 0},                                   // no Content-Type: accepted
-        {"application/sdp; charset=utf-8", "v=0\r\n", 0},     // parameters do not change the type
-        {"text/plain", "v=0\r\n", JX_ERR_CONTENT},
-        {"application/sdpx", "v=0\r\n", JX_ERR_CONTENT},
-        {"application/sdp", "", JX_ERR_ARG},                  // no body
-    };
-    for (const Case& c : cases) {
-        CRTSPCommand cmd;
-        Answer(cmd, c.m_Body, c.m_Type);
-        CSDPParser parser;
-        EXPECT_EQ(parser.Setup(cmd), c.m_Result) << c.m_Type;
-        if (c.m_Result == 0) {
-            EXPECT_EQ(parser.m_Text, cmd.m_Body.m_Data);   // read in place, not copied
-            EXPECT_STREQ(parser.ParseNext(), "v=0");
-        }
+    SCOPED_TRACE(pKind);
+    if (want.m_Url == nullptr) {
+        EXPECT_EQ(pStream, nullptr);
+        return;
     }
+    ASSERT_NE(pStream, nullptr);
+    EXPECT_STREQ(pStream->m_ControlUrl, want.m_Url);
+    EXPECT_EQ(pStream->m_Encoding, want.m_Encoding);
+    EXPECT_EQ(pStream->m_PayloadType, want.m_PayloadType);
 }
 
-TEST(RtspSdp, SessionLevelConnectionAndControl)
+} // namespace
+
+TEST(RtspSdp, DescriptionsToStreamsAndFirstSetup)
 {
-    struct Case {
+    const CStreamWant kVideoTrack = {"rtsp://127.0.0.1:554/cam/track", JX_CODEC_H264, 96};
+    const std::string kTcp = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
+    const struct {
         const char* m_Name;
         std::string m_Sdp;
         int32_t m_Result;
-        const char* m_Connect;   // null: none
-        const char* m_Control;
-    };
-    const Case cases[] = {
-        {"multicast ttl dropped", "v=0\r\nc=IN IP4 239.1.2.3/16\r\nm=video 0 RTP/AVP 96\r\n", 0, "239.1.2.3", nullptr},
-        {"plain", "v=0\nc=IN IP4 10.0.0.5\nm=video 0 RTP/AVP 96\n", 0, "10.0.0.5", nullptr},
-        {"media level replaces", "c=IN IP4 10.0.0.5\r\nm=video 0 RTP/AVP 96\r\nc=IN IP4 10.0.0.6\r\n", 0, "10.0.0.6", nullptr},
-        {"ipv6 and two spaces ignored", "c=IN IP6 ::1\r\nc=IN  IP4 1.2.3.4\r\nm=audio 0 RTP/AVP 0\r\n", 0, nullptr, nullptr},
-        {"control star", "a=control:*\r\nm=video 0 RTP/AVP 96\r\n", 0, nullptr, "*"},
-        {"control kept as is", "a=control:rtsp://h/s/ \r\nm=video 0 RTP/AVP 96\r\n", 0, nullptr, "rtsp://h/s/ "},
-        {"media control is not session control", "m=video 0 RTP/AVP 96\r\na=control:trackID=1\r\n", 0, nullptr, nullptr},
-        {"capital A skipped", "A=control:x\r\nm=video 0 RTP/AVP 96\r\n", 0, nullptr, nullptr},
-        {"no media line", "v=0\r\na=control:*\r\n", JX_ERR_CONTENT, nullptr, "*"},
-        {"data section only", "v=0\r\nm=application 0 RTP/AVP 107\r\n", 0, nullptr, nullptr},
-    };
-    for (const Case& c : cases) {
-        CRTSPCommand cmd;
-        Answer(cmd, c.m_Sdp);
-        CSDPParser parser;
-        ASSERT_EQ(parser.Setup(cmd), 0);
-        CRTSPClient client;
-        EXPECT_EQ(client.ParseSDPHead(parser), c.m_Result) << c.m_Name;
-        if (c.m_Result == 0) {
-            EXPECT_EQ(std::string(parser.m_Line).substr(0, 2), "m=") << c.m_Name;
-        }
-        if (c.m_Connect) {
-            EXPECT_STREQ(client.m_Connect, c.m_Connect) << c.m_Name;
-        } else {
-            EXPECT_EQ(client.m_Connect, nullptr) << c.m_Name;
-        }
-        if (c.m_Control) {
-            EXPECT_STREQ(client.m_Control, c.m_Control) << c.m_Name;
-        } else {
-            EXPECT_EQ(client.m_Control, nullptr) << c.m_Name;
-        }
-    }
-}
-
-TEST(RtspSdp, ControlUrlsOfMediaSections)
-{
-    struct Case {
+        CStreamWant m_Video;
+        CStreamWant m_Audio;
+        std::string m_Sent;                  // in the SETUP that follows
         const char* m_Url;
-        const char* m_SessionControl;   // null: none
-        const char* m_MediaControl;
-        const char* m_Expected;
-    };
-    const Case cases[] = {
-        {"rtsp://h/s", nullptr, "trackID=1", "rtsp://h/s/trackID=1"},
-        {"rtsp://h/s", nullptr, "/t1", "rtsp://h/s/t1"},
-        {"rtsp://h/s", nullptr, "rtsp://h/s/t2", "rtsp://h/s/t2"},
-        {"rtsp://h/s", "rtsp://h/s/", "t3", "rtsp://h/s/t3"},
-        {"rtsp://h/s", "*", "t4", "rtsp://h/s/t4"},
-        {"rtsp://h/s", nullptr, "", "rtsp://h/s/"},
-        {"rtsp://h/s/", nullptr, "t5", "rtsp://h/s/t5"},
-        {"rtsp://u:p@h/s", nullptr, "t6", "rtsp://h/s/t6"},   // no credentials in the joined URL
+        const char* m_ContentType;
+        std::function<void(CRTSPClient&)> m_Check;
+    } kRows[] = {
+        // The answer's type and body.
+        {"upper-case type", "v=0\r\n" + std::string(kH264), 0, {kUrl, JX_CODEC_H264, 96}, kNone, kTcp, kUrl,
+         "APPLICATION/SDP", nullptr},
+        {"no type", "v=0\r\n" + std::string(kH264), 0, {kUrl, JX_CODEC_H264, 96}, kNone, kTcp, kUrl, "", nullptr},
+        {"type with parameters", "v=0\r\n" + std::string(kH264), 0, {kUrl, JX_CODEC_H264, 96}, kNone, kTcp, kUrl,
+         "application/sdp; charset=utf-8", nullptr},
+        {"text type", "v=0\r\n" + std::string(kH264), JX_ERR_CONTENT, kNone, kNone, "", kUrl, "text/plain", nullptr},
+        {"longer type", "v=0\r\n" + std::string(kH264), JX_ERR_CONTENT, kNone, kNone, "", kUrl, "application/sdpx",
+         nullptr},
+        {"no body", "", JX_ERR_ARG, kNone, kNone, "", kUrl, "application/sdp", nullptr},
+        {"no media line", "v=0\r\na=control:*\r\n", JX_ERR_CONTENT, kNone, kNone, "", kUrl, "application/sdp", nullptr},
+        // Control URLs: relative ones joined to the session's or the request's URL.
+        {"relative", std::string(kH264) + "a=control:trackID=1\r\n", 0, {"rtsp://h/s/trackID=1", JX_CODEC_H264, 96},
+         kNone, kTcp, "rtsp://h/s", "application/sdp", nullptr},
+        {"leading slash", std::string(kH264) + "a=control:/t1\r\n", 0, {"rtsp://h/s/t1", JX_CODEC_H264, 96}, kNone,
+         kTcp, "rtsp://h/s", "application/sdp", nullptr},
+        {"absolute", std::string(kH264) + "a=control:rtsp://h/s/t2\r\n", 0, {"rtsp://h/s/t2", JX_CODEC_H264, 96},
+         kNone, kTcp, "rtsp://h/s", "application/sdp", nullptr},
+        {"session control", "a=control:rtsp://h/s/\r\n" + std::string(kH264) + "a=control:t3\r\n", 0,
+         {"rtsp://h/s/t3", JX_CODEC_H264, 96}, kNone, kTcp, "rtsp://h/s", "application/sdp", nullptr},
+        {"session control star", "a=control:*\r\n" + std::string(kH264) + "a=control:t4\r\n", 0,
+         {"rtsp://h/s/t4", JX_CODEC_H264, 96}, kNone, kTcp, "rtsp://h/s", "application/sdp", nullptr},
+        {"empty control", std::string(kH264) + "a=control:\r\n", 0, {"rtsp://h/s/", JX_CODEC_H264, 96}, kNone, kTcp,
+         "rtsp://h/s", "application/sdp", nullptr},
+        {"request URL ends in slash", std::string(kH264) + "a=control:t5\r\n", 0, {"rtsp://h/s/t5", JX_CODEC_H264, 96},
+         kNone, kTcp, "rtsp://h/s/", "application/sdp", nullptr},
+        {"no credentials joined", std::string(kH264) + "a=control:t6\r\n", 0, {"rtsp://h/s/t6", JX_CODEC_H264, 96},
+         kNone, kTcp, "rtsp://u:p@h/s", "application/sdp", nullptr},
         // No control attribute: the aggregate URL (RFC 2326 C.1.1).
-        {"rtsp://h/s", nullptr, nullptr, "rtsp://h/s"},
-        {"rtsp://h/s", "rtsp://h/agg", nullptr, "rtsp://h/agg"},
-        {"rtsp://h/s", "*", nullptr, "rtsp://h/s"},
+        {"no control", kH264, 0, {"rtsp://h/s", JX_CODEC_H264, 96}, kNone, kTcp, "rtsp://h/s", "application/sdp",
+         nullptr},
+        {"aggregate control", "a=control:rtsp://h/agg\r\n" + std::string(kH264), 0, {"rtsp://h/agg", JX_CODEC_H264, 96},
+         kNone, kTcp, "rtsp://h/s", "application/sdp", nullptr},
+        {"star aggregate", "a=control:*\r\n" + std::string(kH264), 0, {"rtsp://h/s", JX_CODEC_H264, 96}, kNone, kTcp,
+         "rtsp://h/s", "application/sdp", nullptr},
+        {"capital A is no attribute", "A=control:x\r\n" + std::string(kH264), 0, {kUrl, JX_CODEC_H264, 96}, kNone, kTcp,
+         kUrl, "application/sdp", nullptr},
+        // A control URL with a blank would break the request line.
+        {"blank in control", std::string(kH264) + "a=control:track 1\r\n", JX_ERR_CONTENT, kNone, kNone, "", kUrl,
+         "application/sdp", nullptr},
+        {"blank behind session control", "a=control:rtsp://h/s/ \r\n" + std::string(kH264), JX_ERR_CONTENT, kNone,
+         kNone, "", kUrl, "application/sdp", nullptr},
+        // Media sections and encodings.
+        {"h264", "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=fmtp:96 packetization-mode=1\r\n"
+         "a=control:track\r\n", 0, kVideoTrack, kNone, kTcp, kUrl, "application/sdp", nullptr},
+        {"h265", "m=video 0 RTP/AVP 98\r\na=rtpmap:98 H265/90000\r\na=control:track\r\n", 0,
+         {kVideoTrack.m_Url, JX_CODEC_H265, 98}, kNone, kTcp, kUrl, "application/sdp", nullptr},
+        {"jpeg", "m=video 0 RTP/AVP 26\r\na=rtpmap:26 JPEG/90000\r\na=control:track\r\n", 0,
+         {kVideoTrack.m_Url, JX_CODEC_JPEG, 26}, kNone, kTcp, kUrl, "application/sdp", nullptr},
+        {"pcma", "m=audio 0 RTP/AVP 8\r\na=rtpmap:8 PCMA/8000\r\na=control:track\r\n", 0, kNone,
+         {kVideoTrack.m_Url, JX_CODEC_PCMA, 8}, "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n", kUrl,
+         "application/sdp", nullptr},
+        {"pcmu with channels", "m=audio 0 RTP/AVP 0\r\na=rtpmap:0 PCMU/8000/1\r\na=control:rtsp://127.0.0.1:554/cam/audio\r\n",
+         0, kNone, {"rtsp://127.0.0.1:554/cam/audio", JX_CODEC_PCMU, 0},
+         "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n", kUrl, "application/sdp", nullptr},
+        {"first of two types", "m=video 0 RTP/AVP 96 97\r\na=rtpmap:97 H265/90000\r\na=rtpmap:96 H264/90000\r\n", 0,
+         {kUrl, JX_CODEC_H264, 96}, kNone, kTcp, kUrl, "application/sdp", nullptr},
+        {"two video sections: the first", "v=0\r\nm=application 0 RTP/AVP 107\r\na=control:trackID=0\r\n"
+         "m=audio 0 RTP/AVP 8\r\na=rtpmap:8 PCMA/8000\r\na=control:trackID=1\r\n"
+         "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:trackID=2\r\n"
+         "m=video 0 RTP/AVP 97\r\na=rtpmap:97 H265/90000\r\na=control:trackID=3\r\n", 0,
+         {"rtsp://127.0.0.1:554/cam/trackID=2", JX_CODEC_H264, 96}, {"rtsp://127.0.0.1:554/cam/trackID=1", JX_CODEC_PCMA, 8},
+         kTcp, kUrl, "application/sdp", nullptr},
+        // Sections that give no stream.
+        {"static type without rtpmap", "m=audio 0 RTP/AVP 0\r\n", 0, kNone, kNone, "", kUrl, "application/sdp", nullptr},
+        {"lower-case encoding", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 h264/90000\r\n", 0, kNone, kNone, "", kUrl,
+         "application/sdp", nullptr},
+        {"rtpmap of another type", "m=video 0 RTP/AVP 96\r\na=rtpmap:97 H264/90000\r\n", 0, kNone, kNone, "", kUrl,
+         "application/sdp", nullptr},
+        {"secure profile", "m=video 0 RTP/SAVP 96\r\na=rtpmap:96 H264/90000\r\n", 0, kNone, kNone, "", kUrl,
+         "application/sdp", nullptr},
+        {"tcp profile", "m=video 0 RTP/AVP/TCP 96\r\na=rtpmap:96 H264/90000\r\n", 0, kNone, kNone, "", kUrl,
+         "application/sdp", nullptr},
+        {"unknown encoding", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\n", 0, kNone, kNone, "", kUrl,
+         "application/sdp", nullptr},
+        {"data section only", "v=0\r\nm=application 0 RTP/AVP 107\r\n", 0, kNone, kNone, "", kUrl, "application/sdp",
+         nullptr},
+        // Connection addresses: multicast asks for multicast; the media level's wins.
+        {"multicast", "v=0\r\nc=IN IP4 239.0.0.1/16\r\nm=video 5000 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n", 0,
+         {kUrl, JX_CODEC_H264, 96}, kNone, "Transport: RTP/AVP;multicast\r\n", kUrl, "application/sdp",
+         [](CRTSPClient& c) { EXPECT_STREQ(c.m_Connect, "239.0.0.1"); }},
+        {"unicast address", "v=0\nc=IN IP4 10.0.0.5\nm=video 0 RTP/AVP 96\na=rtpmap:96 H264/90000\n", 0,
+         {kUrl, JX_CODEC_H264, 96}, kNone, kTcp, kUrl, "application/sdp",
+         [](CRTSPClient& c) { EXPECT_STREQ(c.m_Connect, "10.0.0.5"); }},
+        {"media level replaces", "c=IN IP4 239.0.0.5\r\n" + std::string(kH264) + "c=IN IP4 10.0.0.6\r\n", 0,
+         {kUrl, JX_CODEC_H264, 96}, kNone, kTcp, kUrl, "application/sdp",
+         [](CRTSPClient& c) { EXPECT_STREQ(c.m_Connect, "10.0.0.6"); }},
+        {"ipv6 and two spaces ignored", "c=IN IP6 ::1\r\nc=IN  IP4 1.2.3.4\r\n" + std::string(kH264), 0,
+         {kUrl, JX_CODEC_H264, 96}, kNone, kTcp, kUrl, "application/sdp",
+         [](CRTSPClient& c) { EXPECT_EQ(c.m_Connect, nullptr); }},
+        // Private frame marks.
+        {"frame marks", std::string(kH264) + "a=JXFrame:VI=5;PB=6;codec=18\r\n", 0, {kUrl, JX_CODEC_H264, 96}, kNone,
+         kTcp, kUrl, "application/sdp",
+         [](CRTSPClient& c) {
+             EXPECT_EQ(c.m_Video->m_VI, 5);
+             EXPECT_EQ(c.m_Video->m_PB, 6);
+             EXPECT_EQ(c.m_Video->m_Codec, 18);
+             EXPECT_EQ(c.m_Video->m_MarkEnabled, 1);
+         }},
+        {"codec mark only", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H265/90000\r\na=jxframe:codec=33\r\n", 0,
+         {kUrl, JX_CODEC_H265, 96}, kNone, kTcp, kUrl, "application/sdp",
+         [](CRTSPClient& c) {
+             EXPECT_EQ(c.m_Video->m_Codec, 33);
+             EXPECT_EQ(c.m_Video->m_MarkEnabled, 0);
+         }},
     };
-    for (const Case& c : cases) {
-        std::string sdp = "v=0\r\n";
-        if (c.m_SessionControl) sdp += std::string("a=control:") + c.m_SessionControl + "\r\n";
-        sdp += "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n";
-        if (c.m_MediaControl) sdp += "a=control:" + std::string(c.m_MediaControl) + "\r\n";
-        CDescribed d(sdp, c.m_Url);
-        ASSERT_NE(d.m_Client->m_Video, nullptr) << c.m_Expected;
-        EXPECT_STREQ(d.m_Client->m_Video->m_ControlUrl, c.m_Expected) << c.m_Expected;
-        EXPECT_EQ(d.m_Client.Sent().rfind(std::string("SETUP ") + c.m_Expected + " RTSP/1.0\r\n", 0), 0u) << d.m_Client.Sent();
-    }
-}
-
-TEST(RtspSdp, MediaSectionsAndEncodings)
-{
-    struct Case {
-        const char* m_Name;
-        const char* m_Section;
-        bool m_Video;            // becomes the video stream
-        bool m_Audio;
-        uint8_t m_Encoding;
-        uint16_t m_PayloadType;
-    };
-    const Case cases[] = {
-        {"h264", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=fmtp:96 packetization-mode=1\r\n", true, false, JX_CODEC_H264, 96},
-        {"h265", "m=video 0 RTP/AVP 98\r\na=rtpmap:98 H265/90000\r\n", true, false, JX_CODEC_H265, 98},
-        {"jpeg", "m=video 0 RTP/AVP 26\r\na=rtpmap:26 JPEG/90000\r\n", true, false, JX_CODEC_JPEG, 26},
-        {"pcma", "m=audio 0 RTP/AVP 8\r\na=rtpmap:8 PCMA/8000\r\n", false, true, JX_CODEC_PCMA, 8},
-        {"pcmu", "m=audio 0 RTP/AVP 0\r\na=rtpmap:0 PCMU/8000/1\r\n", false, true, JX_CODEC_PCMU, 0},
-        {"static type without rtpmap", "m=audio 0 RTP/AVP 0\r\n", false, false, 0, 0},
-        {"lower-case encoding", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 h264/90000\r\n", false, false, 0, 0},
-        {"rtpmap of another type", "m=video 0 RTP/AVP 96\r\na=rtpmap:97 H264/90000\r\n", false, false, 0, 0},
-        {"first of two types", "m=video 0 RTP/AVP 96 97\r\na=rtpmap:97 H265/90000\r\na=rtpmap:96 H264/90000\r\n", true, false, JX_CODEC_H264, 96},
-        {"secure profile", "m=video 0 RTP/SAVP 96\r\na=rtpmap:96 H264/90000\r\n", false, false, 0, 0},
-        {"tcp profile", "m=video 0 RTP/AVP/TCP 96\r\na=rtpmap:96 H264/90000\r\n", false, false, 0, 0},
-        {"unknown encoding", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\n", false, false, 0, 0},
-    };
-    for (const Case& c : cases) {
-        CDescribed d(std::string("v=0\r\n") + c.m_Section + "a=control:track\r\n");
-        EXPECT_EQ(d.m_Result, 0) << c.m_Name;
-        CRTPSocket* pStream = c.m_Video ? d.m_Client->m_Video : d.m_Client->m_Audio;
-        EXPECT_EQ(d.m_Client->m_Video != nullptr, c.m_Video) << c.m_Name;
-        EXPECT_EQ(d.m_Client->m_Audio != nullptr, c.m_Audio) << c.m_Name;
-        if (c.m_Video || c.m_Audio) {
-            ASSERT_NE(pStream, nullptr);
-            EXPECT_EQ(pStream->m_Encoding, c.m_Encoding) << c.m_Name;
-            EXPECT_EQ(pStream->m_PayloadType, c.m_PayloadType) << c.m_Name;
-            EXPECT_EQ(d.m_Client->m_Pending, CRTSPClient::kPendingSetup) << c.m_Name;
-        } else {
-            EXPECT_EQ(d.m_Client->m_Pending, CRTSPClient::kPendingNone) << c.m_Name;   // nothing to set up
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.m_Name);
+        CDescribed d(row.m_Sdp, row.m_Url, row.m_ContentType);
+        EXPECT_EQ(d.m_Result, row.m_Result);
+        const std::string sent = d.m_Client.Sent();
+        if (row.m_Result != 0) {
+            EXPECT_EQ(sent, "");   // no request from a description refused
+            continue;
         }
+        ExpectStream(d.m_Client->m_Video, row.m_Video, "video");
+        ExpectStream(d.m_Client->m_Audio, row.m_Audio, "audio");
+        const CStreamWant& first = row.m_Video.m_Url ? row.m_Video : row.m_Audio;
+        if (first.m_Url == nullptr) {
+            EXPECT_EQ(d.m_Client->m_Pending, CRTSPClient::kPendingNone);
+            EXPECT_EQ(sent, "");   // nothing to set up
+            continue;
+        }
+        EXPECT_EQ(d.m_Client->m_Pending, CRTSPClient::kPendingSetup);
+        EXPECT_EQ(sent.rfind(std::string("SETUP ") + first.m_Url + " RTSP/1.0\r\nCSeq: 2\r\n", 0), 0u) << sent;
+        EXPECT_NE(sent.find(row.m_Sent), std::string::npos) << sent;
+        if (row.m_Check) row.m_Check(*d.m_Client);
     }
-}
-
-TEST(RtspSdp, PrivateFrameMarks)
-{
-    CDescribed d("v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=JXFrame:VI=5;PB=6;codec=18\r\n");
-    ASSERT_NE(d.m_Client->m_Video, nullptr);
-    CRTPSocket& v = *d.m_Client->m_Video;
-    EXPECT_EQ(v.m_VI, 5);
-    EXPECT_EQ(v.m_PB, 6);
-    EXPECT_EQ(v.m_Codec, 18);
-    EXPECT_EQ(v.m_MarkEnabled, 1);
-
-    CDescribed e("v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H265/90000\r\na=jxframe:codec=33\r\n");
-    ASSERT_NE(e.m_Client->m_Video, nullptr);
-    EXPECT_EQ(e.m_Client->m_Video->m_Codec, 33);
-    EXPECT_EQ(e.m_Client->m_Video->m_MarkEnabled, 0);
-}
-
-TEST(RtspSdp, MulticastConnectionAsksForMulticast)
-{
-    CDescribed d("v=0\r\nc=IN IP4 239.0.0.1/16\r\nm=video 5000 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n");
-    EXPECT_EQ(d.m_Client->m_Transport, 4);
-    EXPECT_NE(d.m_Client.Sent().find("Transport: RTP/AVP;multicast\r\n"), std::string::npos) << d.m_Client.Sent();
-    CDescribed u("v=0\r\nc=IN IP4 10.0.0.1\r\nm=video 5000 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n");
-    EXPECT_EQ(u.m_Client->m_Transport, 2);
 }
 
 TEST(RtspSdp, TransportAnswers)
@@ -227,17 +214,17 @@ TEST(RtspSdp, TransportAnswers)
         {nullptr, 0, 0, 1, ""},
     };
     for (const Case& c : cases) {
-        CDescribed d(kSdpVideoOnly);
+        SCOPED_TRACE(c.m_Transport ? c.m_Transport : "(none)");
+        CDescribed d(kSdpVideoOnly, kUrl, "application/sdp");
         ASSERT_NE(d.m_Client->m_Video, nullptr);
         std::string reply = "RTSP/1.0 200 OK\r\nCSeq: 2\r\nSession: 1\r\n";
         if (c.m_Transport) reply += std::string("Transport: ") + c.m_Transport + "\r\n";
         ASSERT_EQ(d.m_Client.Feed(reply + "\r\n"), 0);
         const CRTPSocket& v = *d.m_Client->m_Video;
-        const char* pName = c.m_Transport ? c.m_Transport : "(none)";
-        EXPECT_EQ(v.m_State, 4u) << pName;
-        EXPECT_EQ(v.m_Transport, c.m_Mode) << pName;
-        EXPECT_EQ(v.m_PeerRtpPort, c.m_Rtp) << pName;
-        EXPECT_EQ(v.m_PeerRtcpPort, c.m_Rtcp) << pName;
-        EXPECT_STREQ(v.m_Address, c.m_Address) << pName;
+        EXPECT_EQ(v.m_State, 4u);
+        EXPECT_EQ(v.m_Transport, c.m_Mode);
+        EXPECT_EQ(v.m_PeerRtpPort, c.m_Rtp);
+        EXPECT_EQ(v.m_PeerRtcpPort, c.m_Rtcp);
+        EXPECT_STREQ(v.m_Address, c.m_Address);
     }
 }
