@@ -22,8 +22,7 @@ constexpr int32_t kMaxPacket = 64 << 20;
 TEST(CorePacket, AcquireSizes)
 {
     const struct {
-        int32_t size;
-        bool bOk;
+        int32_t size; bool bOk;
     } rows[] = {
         {-1, false}, {0, false}, {CPacket::kFrameHead - 1, false}, {kMaxPacket + 1, false}, {INT32_MIN, false},
         {INT32_MAX, false}, {CPacket::kFrameHead, true}, {CPacket::kFrameHead + 1, true}, {1500, true},
@@ -89,10 +88,7 @@ TEST(CorePacket, TypePredicates)
 TEST(CorePacket, TimeFromTimeval)
 {
     const struct {
-        int64_t nSec;
-        int64_t nUsec;
-        uint32_t nExpectSec;
-        uint16_t nExpectMS;
+        int64_t nSec; int64_t nUsec; uint32_t nExpectSec; uint16_t nExpectMS;
     } rows[] = {
         {1700000000, 456789, 1700000000, 456},
         {1700000000, 0, 1700000000, 0},

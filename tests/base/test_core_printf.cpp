@@ -19,8 +19,7 @@ namespace {
 
 // Collects the lines handed to the sink.
 struct CLines {
-    std::mutex m_Mutex;
-    std::vector<std::string> m_Lines;
+    std::mutex m_Mutex; std::vector<std::string> m_Lines;
 };
 
 void CollectSink(const char* pLine, void* pUser)

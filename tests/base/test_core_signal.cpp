@@ -112,13 +112,7 @@ TEST(CoreSignal, ChangesInsideACall)
         };
     };
     const struct {
-        const char* name;
-        int32_t actor;
-        Action action;
-        int32_t firstCount;
-        Log first;
-        int32_t live;
-        Log second;
+        const char* name; int32_t actor; Action action; int32_t firstCount; Log first; int32_t live; Log second;
     } rows[] = {
         {"detach itself", 1, detach({1}), 3, {0, 1, 2}, 2, {0, 2}},
         {"detach an earlier one", 1, detach({0}), 3, {0, 1, 2}, 2, {1, 2}},

@@ -25,11 +25,7 @@ protected:
 TEST_F(CoreTestClock, TimeoutSteps)
 {
     struct Step {
-        uint64_t advance;
-        uint32_t period;
-        bool bRearm;
-        bool bExpired;
-        uint32_t remaining;
+        uint64_t advance; uint32_t period; bool bRearm; bool bExpired; uint32_t remaining;
     };
     constexpr uint32_t kAny = 0xFFFFFFFFu;      // the remaining time is not looked at
     const struct {

@@ -23,59 +23,42 @@ struct SFeedResult {
 // Each call sees an exact-size heap copy, so ASan flags any read past the end.
 int32_t CallParse(CJXHTTPCommand& cmd, const std::string& buf, bool bContent, bool bRequest = false)
 {
-    char* p = static_cast<char*>(malloc(buf.size() ? buf.size() : 1));
-    memcpy(p, buf.data(), buf.size());
-    int32_t nRet = bContent ? cmd.ParseContent(p, int32_t(buf.size()), &cmd.m_Body)
-                            : (bRequest ? cmd.ParseRequest(p, int32_t(buf.size()))
-                                        : cmd.ParseResponse(p, int32_t(buf.size())));
-    free(p);
-    return nRet;
+    const std::vector<char> copy(buf.begin(), buf.end());
+    const int32_t n = int32_t(copy.size());
+    if (bContent)
+        return cmd.ParseContent(copy.data(), n, &cmd.m_Body);
+    return bRequest ? cmd.ParseRequest(copy.data(), n) : cmd.ParseResponse(copy.data(), n);
 }
 
 SFeedResult Feed(CJXHTTPCommand& cmd, const std::vector<std::string>& pieces)
 {
     SFeedResult r;
-    std::string buf;
-    bool bHead = false;
     for (const std::string& piece : pieces) {
-        buf += piece;
-        if (!bHead) {
-            int32_t nRet = CallParse(cmd, buf, false);
-            if (nRet < 0) {
-                r.m_Error = nRet;
-                break;
-            }
-            if (nRet == 0) continue;
-            r.m_HeadLength = nRet;
-            buf.erase(0, size_t(nRet));
-            bHead = true;
+        r.m_Left += piece;
+        int32_t nRet = 0;
+        if (r.m_HeadLength == 0) {
+            nRet = CallParse(cmd, r.m_Left, false);
+            r.m_HeadLength = nRet > 0 ? nRet : 0;
         }
-        int32_t nTaken = CallParse(cmd, buf, true);
-        if (nTaken < 0) {
-            r.m_Error = nTaken;
+        if (nRet >= 0 && r.m_HeadLength > 0) {
+            r.m_Left.erase(0, size_t(nRet));
+            nRet = CallParse(cmd, r.m_Left, true);
+            r.m_Left.erase(0, size_t(nRet > 0 ? nRet : 0));
+        }
+        if (nRet < 0) {
+            r.m_Error = nRet;
             break;
         }
-        buf.erase(0, size_t(nTaken));
     }
-    r.m_Left = buf;
     return r;
 }
 
 const char* Str(const char* p) { return p ? p : "(null)"; }
 
 struct SGoodResponse {
-    const char* m_Name;
-    std::string m_Text;
-    int32_t m_HeadLength;
-    int32_t m_Status;
-    const char* m_Reason;
-    uint16_t m_CSeq;
-    const char* m_Session;
-    uint16_t m_Timeout;
-    const char* m_ContentType;
-    const char* m_Transport;
-    const char* m_WWWAuthenticate;
-    std::string m_Body;
+    const char* m_Name; std::string m_Text; int32_t m_HeadLength; int32_t m_Status; const char* m_Reason;
+    uint16_t m_CSeq; const char* m_Session; uint16_t m_Timeout; const char* m_ContentType; const char* m_Transport;
+    const char* m_WWWAuthenticate; std::string m_Body;
 };
 
 const std::vector<SGoodResponse>& GoodResponses()
@@ -200,9 +183,7 @@ TEST(HTTPCommand, ResetLeavesNothingBehind)
 }
 
 struct SBadResponse {
-    const char* m_Name;
-    std::string m_Text;
-    int32_t m_Error;
+    const char* m_Name; std::string m_Text; int32_t m_Error;
 };
 
 std::string Repeat(char c, size_t n) { return std::string(n, c); }
@@ -267,9 +248,7 @@ TEST(HTTPCommand, BoundsAndEarlyRefusal)
         longLines += "X-Pad: " + Repeat('p', 8000) + "\r\n";
     const int32_t kWhole = 1;
     const struct {
-        const char* name;
-        std::string text;
-        int32_t result;
+        const char* name; std::string text; int32_t result;
     } rows[] = {
         {"longest line", status + atLimit + "\r\n\r\n", kWhole},
         {"line too long, unterminated", status + atLimit + "aa", JX_ERR_CONTENT},
@@ -339,10 +318,7 @@ TEST(HTTPCommand, SearchResumesAndRestarts)
 TEST(HTTPCommand, ParseLineMatchesKeysAndCutsValues)
 {
     const struct {
-        const char* m_Line;
-        const char* m_Key;
-        bool m_Match;
-        const char* m_Value;
+        const char* m_Line; const char* m_Key; bool m_Match; const char* m_Value;
     } cases[] = {
         {"Transport: RTP/AVP", "Transport: ", true, "RTP/AVP"},
         {"transport:RTP/AVP", "Transport: ", true, "RTP/AVP"},
@@ -376,10 +352,7 @@ TEST(HTTPCommand, ParseLineMatchesKeysAndCutsValues)
 TEST(HTTPCommand, SessionAndCSeqValues)
 {
     const struct {
-        const char* m_Line;
-        const char* m_Id;
-        uint16_t m_Timeout;
-        uint16_t m_CSeq;
+        const char* m_Line; const char* m_Id; uint16_t m_Timeout; uint16_t m_CSeq;
     } cases[] = {
         {"Session: 12345678;timeout=60", "12345678", 60, 0},
         {"Session: 12345678", "12345678", 0, 0},
@@ -559,9 +532,7 @@ TEST(HTTPCommand, ChunkedExtensionsTrailersAndErrors)
 {
     const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n";
     const struct {
-        const char* name;
-        std::string body;
-        int32_t error;
+        const char* name; std::string body; int32_t error;
     } rows[] = {
         {"extension and trailer", "3;name=v\nabc\n0\nX-Trailer: 1\n\n", 0},
         {"not a size", "zz\r\n", JX_ERR_CONTENT},

@@ -49,10 +49,7 @@ TEST(MediaBitReader, ExpGolombCodes)
 TEST(MediaBitReader, OverlongAndTruncatedCodes)
 {
     struct Row {
-        const char* name;
-        Bytes data;
-        uint32_t value;
-        bool bError;
+        const char* name; Bytes data; uint32_t value; bool bError;
     } rows[] = {
         {"31 leading zeros: the longest code", HexBytes("0000030001FFFFFFFF"), 0xFFFFFFFEu, false},
         {"32 leading zeros then a one", {0, 0, 0, 0, 0x80, 0, 0, 0, 0}, 0, true},
@@ -77,9 +74,7 @@ TEST(MediaBitReader, OverlongAndTruncatedCodes)
 TEST(MediaBitReader, EmulationPreventionIsRemoved)
 {
     struct Row {
-        const char* name;
-        Bytes in;
-        Bytes out;
+        const char* name; Bytes in; Bytes out;
     } rows[] = {
         {"middle", {0x11, 0x00, 0x00, 0x03, 0x01, 0x22}, {0x11, 0x00, 0x00, 0x01, 0x22}},
         {"at the end", {0x11, 0x00, 0x00, 0x03}, {0x11, 0x00, 0x00}},

@@ -75,10 +75,7 @@ std::vector<SetupRow> SetupRows()
 {
     std::vector<SetupRow> rows;
     const struct {
-        const char* file;
-        bool bH265;
-        uint16_t width;
-        uint16_t height;
+        const char* file; bool bH265; uint16_t width; uint16_t height;
     } streams[] = {
         {"h264_high_1920x1080.h264", false, 1920, 1080}, {"h264_high_2592x1944.h264", false, 2592, 1944},
         {"h264_high_1280x720.h264", false, 1280, 720},   {"h264_baseline_352x288.h264", false, 352, 288},
@@ -313,9 +310,7 @@ Bytes Sof(uint16_t nHeight, uint16_t nWidth)
 TEST(MediaJpeg, RecordedPicturesAtEveryLength)
 {
     const struct {
-        const char* file;
-        uint16_t width;
-        uint16_t height;
+        const char* file; uint16_t width; uint16_t height;
     } pictures[] = {{"jpeg_640x480.jpg", 640, 480}, {"jpeg_1920x1080.jpg", 1920, 1080}};
     for (const auto& pic : pictures) {
         SCOPED_TRACE(pic.file);
@@ -347,11 +342,7 @@ TEST(MediaJpeg, SegmentsAndMarkers)
     Bytes sos = {0xFF, 0xDA, 0x00, 0x08, 1, 1, 0, 0, 0x3F, 0, 0x12, 0x34};
     const int32_t kBad = JX_ERR_CONTENT;
     struct Row {
-        const char* name;
-        Bytes data;
-        int32_t result;
-        uint16_t width;
-        uint16_t height;
+        const char* name; Bytes data; int32_t result; uint16_t width; uint16_t height;
     } rows[] = {
         {"SOF0 after APP0 and DQT", Jpeg({app0, dqt, sof0, sos}), JX_OK, 640, 480},
         {"SOF1", Jpeg({Segment(0xC1, Sof(1080, 1920))}), JX_OK, 1920, 1080},

@@ -128,12 +128,7 @@ TEST(MediaHead, RefusesWhatItCannotKeep)
     Bytes zeros(8, 0x00);                        // no H.264 SPS
     Bytes ones(8, 0xFF);                         // seven sub-layers plus one: no H.265 SPS
     struct Row {
-        const char* name;
-        bool bH265;
-        uint16_t header;
-        const uint8_t* data;
-        int32_t len;
-        int32_t result;
+        const char* name; bool bH265; uint16_t header; const uint8_t* data; int32_t len; int32_t result;
     } rows[] = {
         {"unreadable SPS", false, 0x67, zeros.data(), 8, JX_ERR_CONTENT},
         {"slice", false, 0x65, big.data(), 4, JX_ERR_UNSUPPORTED},

@@ -20,8 +20,7 @@ constexpr int32_t kWaitMs = 2000;
 constexpr int32_t kSetMax = CJXFdSet::kMax;
 
 struct Endpoint {
-    int32_t nFamily;
-    const char* pHost;
+    int32_t nFamily; const char* pHost;
 };
 
 // A loopback address of the family with the given port.

@@ -210,10 +210,7 @@ TEST(ThreadPool, WaitHints)
 {
     constexpr uint32_t kLong = 60000;
     const struct {
-        const char* name;
-        int32_t maxWait;
-        uint32_t hints[2];
-        int32_t calls;
+        const char* name; int32_t maxWait; uint32_t hints[2]; int32_t calls;
     } rows[] = {
         {"hint above the maximum is cut to it", 10, {kLong, kLong}, 20},
         {"smallest hint of the round wins", 100000, {kLong, 5}, 20},

@@ -12,14 +12,8 @@ namespace {
 const char* Str(const char* p) { return p ? p : "(null)"; }
 
 struct SUrlCase {
-    const char* m_Text;
-    const char* m_Scheme;
-    const char* m_User;
-    const char* m_Password;
-    const char* m_Host;
-    uint16_t m_Port;
-    const char* m_Path;
-    const char* m_Query;
+    const char* m_Text; const char* m_Scheme; const char* m_User; const char* m_Password; const char* m_Host;
+    uint16_t m_Port; const char* m_Path; const char* m_Query;
 };
 
 void ExpectParts(const CJXUrl& url, const SUrlCase& c)
