@@ -271,3 +271,34 @@ const char* CJXString::TrimL(const char* pText)
     }
     return pText;
 }
+
+bool CJXString::EqualNoCase(const char* p, int32_t n, const char* pWord)
+{
+    int32_t i = 0;
+    for (; i < n && pWord[i] != '\0'; ++i) {
+        if (LowerAscii(p[i]) != LowerAscii(pWord[i])) {
+            return false;
+        }
+    }
+    return i == n && pWord[i] == '\0';
+}
+
+bool CJXString::StartsWithNoCase(const char* pText, const char* pPrefix)
+{
+    for (; *pPrefix != '\0'; ++pText, ++pPrefix) {
+        if (LowerAscii(*pText) != LowerAscii(*pPrefix)) {
+            return false;   // also where the text ends first
+        }
+    }
+    return true;
+}
+
+bool CJXString::StartsWithNoCase(const char* pText, const char* pPrefix, int32_t nPrefix)
+{
+    for (int32_t i = 0; i < nPrefix; ++i) {
+        if (pText[i] == '\0' || LowerAscii(pText[i]) != LowerAscii(pPrefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -51,6 +51,17 @@ public:
     // First character that is neither a space nor a tab.
     static const char* TrimL(const char* pText);
 
+    // Letter case aside, ASCII only: bytes above 0x7F are never folded, and the
+    // result does not depend on the process locale.
+    static char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+    // The n bytes at p (which need no NUL) are the whole NUL-ended word.
+    static bool EqualNoCase(const char* p, int32_t n, const char* pWord);
+    // The NUL-ended text begins with the NUL-ended prefix.
+    static bool StartsWithNoCase(const char* pText, const char* pPrefix);
+    // The NUL-ended text begins with the first nPrefix bytes of pPrefix; never
+    // reads the text past its NUL.
+    static bool StartsWithNoCase(const char* pText, const char* pPrefix, int32_t nPrefix);
+
 private:
     int32_t Reserve(int32_t nNeeded);
     int32_t m_Grow;

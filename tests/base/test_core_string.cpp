@@ -262,4 +262,46 @@ TEST(CoreString, CloneIsEmptyTrimL)
     EXPECT_EQ(CJXString::TrimL(nullptr), nullptr);
 }
 
+// The one case-insensitive compare: ASCII letters only, no locale, never a
+// byte past the given length or the text's NUL (the text is an exact-size
+// heap copy, so ASan sees any such read).
+TEST(CoreString, CompareNoCase)
+{
+    enum { kEqual, kStarts, kStartsN };
+    const struct {
+        int32_t m_Kind;
+        const char* m_Text;
+        int32_t m_N;   // kEqual: bytes of the text; kStartsN: bytes of the prefix
+        const char* m_Word;
+        bool m_Expect;
+    } cases[] = {
+        {kEqual, "", 0, "", true},          {kEqual, "x", 0, "", true},
+        {kEqual, "x", 1, "", false},        {kEqual, "", 0, "a", false},
+        {kEqual, "dIgEsT", 6, "DIGEST", true},
+        {kEqual, "Digests", 6, "digest", true},   // only n bytes count
+        {kEqual, "Diges", 5, "digest", false},    {kEqual, "Digest", 6, "dig", false},
+        {kEqual, "[", 1, "{", false},       {kEqual, "@", 1, "`", false},   // 0x20 apart, not letters
+        {kEqual, "\xC4", 1, "\xE4", false}, {kEqual, "\xE4", 1, "\xE4", true},
+        {kEqual, "a\0b", 3, "a", false},    {kEqual, "a\0", 2, "a", false},
+        {kStarts, "a=Control:x", 0, "a=control:", true},
+        {kStarts, "a=cont", 0, "a=control:", false},
+        {kStarts, "", 0, "", true},         {kStarts, "\xC4" "b", 0, "\xE4", false},
+        {kStartsN, "CSeq : 1", 4, "cseq:", true},
+        {kStartsN, "CS", 4, "cseq:", false},
+        {kStartsN, "c", 3, "c\0x", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.m_Text) + " / " + c.m_Word);
+        const size_t nCopy = c.m_Kind == kEqual ? size_t(c.m_N) : strlen(c.m_Text) + 1;
+        char* pText = static_cast<char*>(malloc(nCopy > 0 ? nCopy : 1));
+        memcpy(pText, c.m_Text, nCopy);
+        bool bResult = false;
+        if (c.m_Kind == kEqual) bResult = CJXString::EqualNoCase(pText, c.m_N, c.m_Word);
+        if (c.m_Kind == kStarts) bResult = CJXString::StartsWithNoCase(pText, c.m_Word);
+        if (c.m_Kind == kStartsN) bResult = CJXString::StartsWithNoCase(pText, c.m_Word, c.m_N);
+        EXPECT_EQ(bResult, c.m_Expect);
+        free(pText);
+    }
+}
+
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include "rtspclient.h"
 
-#include <cctype>
 #include <cstring>
 
 namespace {
@@ -11,21 +10,10 @@ namespace {
 const char kInterfaceName[] = "IJXStream";
 const char* const kSchemes[] = {"rtsp", "rtspu", "rtspm"};
 
-bool EqualsNoCase(const char* pText, size_t nLen, const char* pWord)
-{
-    if (strlen(pWord) != nLen)
-        return false;
-    for (size_t i = 0; i < nLen; ++i) {
-        if (tolower(static_cast<unsigned char>(pText[i])) != pWord[i])
-            return false;
-    }
-    return true;
-}
-
 bool IsAcceptedScheme(const char* pScheme, size_t nLen)
 {
     for (const char* pAccepted : kSchemes) {
-        if (EqualsNoCase(pScheme, nLen, pAccepted))
+        if (CJXString::EqualNoCase(pScheme, int32_t(nLen), pAccepted))
             return true;
     }
     return false;

@@ -4,7 +4,6 @@
 
 #include "rtspclient.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,11 +25,7 @@ bool IsSdpType(const char* pValue)
     const char* p = CJXString::TrimL(pValue);
     size_t nLen = strcspn(p, ";");
     while (nLen > 0 && (p[nLen - 1] == ' ' || p[nLen - 1] == '\t')) --nLen;
-    if (nLen != sizeof(kSdpType) - 1) return false;
-    for (size_t i = 0; i < nLen; ++i) {
-        if (tolower(static_cast<unsigned char>(p[i])) != kSdpType[i]) return false;
-    }
-    return true;
+    return CJXString::EqualNoCase(p, int32_t(nLen), kSdpType);
 }
 
 } // namespace
