@@ -71,7 +71,10 @@ public:
     // the shared resolver and joins its threads (that wait lasts as long as
     // the slowest lookup still running, bounded by the system's own lookup
     // time-outs). No thread is ever left detached, and none runs once every
-    // socket is gone. 0, JX_ERR_ARG, JX_ERR_TIMEOUT or JX_ERR_FAIL.
+    // socket is gone. A name service that hangs ties up at most
+    // CJXResolver::kDefaultThreads threads; later Opens by name queue behind
+    // them and end at their time-out. 0, JX_ERR_ARG, JX_ERR_TIMEOUT or
+    // JX_ERR_FAIL.
     int32_t Open(const char* pHost, uint16_t nPort, uint32_t nTimeoutMs = kConnectTimeoutMs);
     // Close the handle and end an attempt under way (its lookup is
     // cancelled and its resolver forgotten); the send and receive buffers
