@@ -1,7 +1,9 @@
 // Arbitrary challenge text for the authentication reader, alone and as the
-// joined WWW-Authenticate value of a response head.
+// joined WWW-Authenticate value of a response head; every challenge taken
+// yields an Authorization value that stays on one header line.
 #include "JXHTTPAuthen.h"
 #include "JXHTTPCommand.h"
+#include "rtspcommand.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,7 +22,7 @@ void CheckValue(const char* p)
     if (p != nullptr) Check(strlen(p) <= size_t(CJXHTTPAuthen::kMaxValueBytes));
 }
 
-void ParseOne(CJXHTTPAuthen& auth, const char* pText)
+void ParseOne(CRTSPAuthen& auth, const char* pText)
 {
     int32_t nRet = auth.ParseResponse(pText);
     Check(nRet == 0 || nRet == JX_ERR_CONTENT);
@@ -35,6 +37,9 @@ void ParseOne(CJXHTTPAuthen& auth, const char* pText)
     CheckValue(auth.m_Opaque);
     CheckValue(auth.m_Qop);
     CheckValue(auth.m_Algorithm);
+    CJXString value;
+    Check(auth.BuildRequest(value, "DESCRIBE", "rtsp://h/s") == JX_OK);
+    Check(strpbrk(value.c_str(), "\r\n") == nullptr);
 }
 
 } // namespace
@@ -45,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     char* pText = static_cast<char*>(malloc(nSize + 1));
     memcpy(pText, pData, nSize);
     pText[nSize] = '\0';
-    CJXHTTPAuthen auth;
+    CRTSPAuthen auth;
     auth.SetUser("user", "password");
     ParseOne(auth, pText);
     ParseOne(auth, pText);          // a second challenge replaces the first

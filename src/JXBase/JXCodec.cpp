@@ -1,4 +1,5 @@
-// Base64 (RFC 4648, standard alphabet with padding) and MD5 (RFC 1321).
+// Base64 (RFC 4648, standard alphabet with padding), MD5 (RFC 1321) and
+// SHA-256 (FIPS 180-4).
 #include "JXCodec.h"
 
 #include <cstdlib>
@@ -119,6 +120,55 @@ void MD5Block(MD5State& s, const uint8_t* p)
     s.b += b;
     s.c += c;
     s.d += d;
+}
+
+constexpr int32_t kBlockBytes = 64;         // MD5 and SHA-256 alike
+constexpr int32_t kLengthBytes = 8;         // the message length in bits closes the last block
+constexpr int32_t kSHA256Words = 8;
+const char kHexDigits[] = "0123456789abcdef";
+
+inline uint32_t RotateRight(uint32_t x, int32_t n)
+{
+    return (x >> n) | (x << (32 - n));
+}
+
+void SHA256Block(uint32_t* h, const uint8_t* p)
+{
+    static const uint32_t K[64] = {
+        0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+        0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+        0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+        0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+        0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+        0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+        0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+        0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+    uint32_t w[64];
+    for (int32_t i = 0; i < 16; ++i) {
+        w[i] = (uint32_t(p[i * 4]) << 24) | (uint32_t(p[i * 4 + 1]) << 16) | (uint32_t(p[i * 4 + 2]) << 8) |
+               uint32_t(p[i * 4 + 3]);
+    }
+    for (int32_t i = 16; i < 64; ++i) {
+        const uint32_t s0 = RotateRight(w[i - 15], 7) ^ RotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        const uint32_t s1 = RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    uint32_t v[kSHA256Words];
+    memcpy(v, h, sizeof(v));
+    for (int32_t i = 0; i < 64; ++i) {
+        const uint32_t e = v[4];
+        const uint32_t a = v[0];
+        const uint32_t t1 = v[7] + (RotateRight(e, 6) ^ RotateRight(e, 11) ^ RotateRight(e, 25)) +
+                            ((e & v[5]) ^ (~e & v[6])) + K[i] + w[i];
+        const uint32_t t2 = (RotateRight(a, 2) ^ RotateRight(a, 13) ^ RotateRight(a, 22)) +
+                            ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
+        memmove(v + 1, v, sizeof(uint32_t) * (kSHA256Words - 1));
+        v[4] += t1;
+        v[0] = t1 + t2;
+    }
+    for (int32_t i = 0; i < kSHA256Words; ++i) {
+        h[i] += v[i];
+    }
 }
 }  // namespace
 
@@ -241,5 +291,41 @@ extern "C" JXBASE_API int32_t JXMD5Data(const void* pData, int32_t n, char* pOut
         }
     }
     pOut[32] = '\0';
+    return JX_OK;
+}
+
+extern "C" JXBASE_API int32_t JXSHA256Data(const void* pData, int32_t n, char* pOut)
+{
+    if (pOut == nullptr || n < 0 || (pData == nullptr && n > 0)) {
+        return JX_ERR_ARG;
+    }
+    uint32_t h[kSHA256Words] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    const uint8_t* p = static_cast<const uint8_t*>(pData);
+    int32_t nLeft = n;
+    for (; nLeft >= kBlockBytes; nLeft -= kBlockBytes, p += kBlockBytes) {
+        SHA256Block(h, p);
+    }
+    // Last block(s): the rest, 0x80, zeros, and the bit length big-endian.
+    uint8_t tail[2 * kBlockBytes] = {};
+    if (nLeft > 0) {
+        memcpy(tail, p, static_cast<size_t>(nLeft));
+    }
+    tail[nLeft] = 0x80;
+    const int32_t nTail = nLeft < kBlockBytes - kLengthBytes ? kBlockBytes : 2 * kBlockBytes;
+    const uint64_t nBits = static_cast<uint64_t>(n) * 8;
+    for (int32_t i = 0; i < kLengthBytes; ++i) {
+        tail[nTail - 1 - i] = static_cast<uint8_t>(nBits >> (8 * i));
+    }
+    SHA256Block(h, tail);
+    if (nTail == 2 * kBlockBytes) {
+        SHA256Block(h, tail + kBlockBytes);
+    }
+    for (int32_t i = 0; i < kSHA256Words * 4; ++i) {
+        const uint8_t byte = static_cast<uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
+        pOut[i * 2] = kHexDigits[byte >> 4];
+        pOut[i * 2 + 1] = kHexDigits[byte & 15];
+    }
+    pOut[JX_SHA256_HEX_SIZE - 1] = '\0';
     return JX_OK;
 }

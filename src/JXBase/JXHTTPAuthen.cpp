@@ -11,32 +11,28 @@ namespace {
 
 // What a challenge offers, best last.
 enum : int32_t {
-    kRankNone = 0,          // unknown scheme, or Digest without any parameter
+    kRankNone = 0,          // unknown scheme, Digest without any parameter or with
+                            // an algorithm not computed here (SHA-512-256, ...)
     kRankDigestNoNonce,     // Digest without a nonce: tried only when nothing better
     kRankBasic,
-    kRankDigestOther,       // Digest with a nonce and an algorithm other than MD5
-    kRankDigestMD5,         // Digest with a nonce, algorithm MD5 or none
+    kRankDigestMD5,         // Digest with a nonce, algorithm MD5, MD5-sess or none
+    kRankDigestSHA256,      // Digest with a nonce, algorithm SHA-256 or SHA-256-sess
 };
+
+// The algorithm tokens computed here, by their kDigest value.
+const char* const kAlgorithmNames[] = {"MD5", "MD5-sess", "SHA-256", "SHA-256-sess"};
+static_assert(sizeof(kAlgorithmNames) / sizeof(kAlgorithmNames[0]) == CJXHTTPAuthen::kDigestUnknown,
+              "one name per computed algorithm");
 
 enum : int32_t { kKindOther = 0, kKindBasic, kKindDigest };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
 // RFC 7230 tchar.
 bool IsTokenChar(char c)
 {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
     return c != '\0' && strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-}
-
-bool EqualNoCase(const char* p, int32_t n, const char* pWord)
-{
-    int32_t i = 0;
-    for (; i < n && pWord[i] != '\0'; ++i) {
-        if (Lower(p[i]) != Lower(pWord[i])) return false;
-    }
-    return i == n && pWord[i] == '\0';
 }
 
 // A parameter value inside the challenge text: raw bytes (without the quotes of
@@ -79,16 +75,31 @@ bool ValueIs(const SSpan& v, const char* pWord)
     char szValue[16];
     if (v.m_Text == nullptr || v.m_Decoded >= int32_t(sizeof(szValue))) return false;
     DecodeInto(v, szValue, v.m_Decoded);
-    return EqualNoCase(szValue, v.m_Decoded, pWord);
+    return CJXString::EqualNoCase(szValue, v.m_Decoded, pWord);
+}
+
+// The Digest algorithm a challenge asks for; no algorithm parameter means MD5.
+uint32_t AlgorithmOf(const SChallenge& c)
+{
+    if (c.m_Algorithm.m_Text == nullptr) return CJXHTTPAuthen::kDigestMD5;
+    for (uint32_t i = 0; i < CJXHTTPAuthen::kDigestUnknown; ++i) {
+        if (ValueIs(c.m_Algorithm, kAlgorithmNames[i])) return i;
+    }
+    return CJXHTTPAuthen::kDigestUnknown;
 }
 
 int32_t RankOf(const SChallenge& c)
 {
     if (c.m_Kind == kKindBasic) return kRankBasic;
     if (c.m_Kind != kKindDigest || c.m_Params == 0) return kRankNone;
+    const uint32_t nAlgorithm = AlgorithmOf(c);
+    // An answer we cannot compute is refused on every attempt: never take it.
+    if (nAlgorithm == CJXHTTPAuthen::kDigestUnknown) return kRankNone;
     if (c.m_Nonce.m_Text == nullptr) return kRankDigestNoNonce;
-    if (c.m_Algorithm.m_Text == nullptr || ValueIs(c.m_Algorithm, "MD5")) return kRankDigestMD5;
-    return kRankDigestOther;
+    if (nAlgorithm == CJXHTTPAuthen::kDigestSHA256 || nAlgorithm == CJXHTTPAuthen::kDigestSHA256Sess) {
+        return kRankDigestSHA256;
+    }
+    return kRankDigestMD5;
 }
 
 // A quoted string or a bare value at p[i]; i moves behind it.
@@ -125,12 +136,14 @@ int32_t ReadValue(const char* p, int32_t n, int32_t& i, SSpan& out)
 void Assign(SChallenge& c, const char* pName, int32_t nName, const SSpan& v)
 {
     ++c.m_Params;
-    if (EqualNoCase(pName, nName, "realm")) c.m_Realm = v;
-    else if (EqualNoCase(pName, nName, "nonce")) c.m_Nonce = v;
-    else if (EqualNoCase(pName, nName, "opaque")) c.m_Opaque = v;
-    else if (EqualNoCase(pName, nName, "qop")) c.m_Qop = v;
-    else if (EqualNoCase(pName, nName, "algorithm")) c.m_Algorithm = v;
-    else if (EqualNoCase(pName, nName, "stale")) c.m_Stale = v;
+    if (CJXString::EqualNoCase(pName, nName, "realm")) c.m_Realm = v;
+    else if (CJXString::EqualNoCase(pName, nName, "nonce")) c.m_Nonce = v;
+    else if (CJXString::EqualNoCase(pName, nName, "opaque")) c.m_Opaque = v;
+    else if (CJXString::EqualNoCase(pName, nName, "qop")) c.m_Qop = v;
+    else if (CJXString::EqualNoCase(pName, nName, "algorithm")) c.m_Algorithm = v;
+    else if (CJXString::EqualNoCase(pName, nName, "stale")) c.m_Stale = v;
+    // userhash and charset are not read: the user name is always sent as
+    // given, and user name and password are hashed as the bytes we hold.
 }
 
 } // namespace
@@ -155,6 +168,7 @@ void CJXHTTPAuthen::ClearChallenge()
     free(m_Algorithm);
     m_Algorithm = nullptr;
     m_Stale = false;
+    m_DigestAlgorithm = kDigestMD5;
     m_Scheme = kSchemeBasic;
     m_NonceCount = 0;
 }
@@ -226,8 +240,8 @@ int32_t CJXHTTPAuthen::ParseResponse(const char* pChallenge)
         }
         cur = SChallenge();
         bHave = true;
-        if (EqualNoCase(p + nName, nNameLen, "Basic")) cur.m_Kind = kKindBasic;
-        else if (EqualNoCase(p + nName, nNameLen, "Digest")) cur.m_Kind = kKindDigest;
+        if (CJXString::EqualNoCase(p + nName, nNameLen, "Basic")) cur.m_Kind = kKindBasic;
+        else if (CJXString::EqualNoCase(p + nName, nNameLen, "Digest")) cur.m_Kind = kKindDigest;
     }
     if (bHave && RankOf(cur) > nBestRank) {
         nBestRank = RankOf(cur);
@@ -242,6 +256,7 @@ int32_t CJXHTTPAuthen::ParseResponse(const char* pChallenge)
         m_Opaque = CloneValue(best.m_Opaque);
         m_Qop = CloneValue(best.m_Qop);
         m_Algorithm = CloneValue(best.m_Algorithm);
+        m_DigestAlgorithm = AlgorithmOf(best);
         m_Stale = ValueIs(best.m_Stale, "true");
     }
     bool bLost = (best.m_Realm.m_Text && !m_Realm) || (best.m_Nonce.m_Text && !m_Nonce && m_Scheme == kSchemeDigest);

@@ -9,6 +9,12 @@ public:
     static constexpr uint32_t kSchemeDigest = 1;
     static constexpr int32_t kMaxChallengeBytes = 8192;   // a longer challenge text is refused
     static constexpr int32_t kMaxValueBytes = 1024;       // a longer parameter value is refused
+    // Digest algorithms computed here (the algorithm parameter, any letter case).
+    static constexpr uint32_t kDigestMD5 = 0;             // also when the challenge names none
+    static constexpr uint32_t kDigestMD5Sess = 1;
+    static constexpr uint32_t kDigestSHA256 = 2;
+    static constexpr uint32_t kDigestSHA256Sess = 3;
+    static constexpr uint32_t kDigestUnknown = 4;         // never chosen
 
     CJXHTTPAuthen();
     ~CJXHTTPAuthen() override;
@@ -21,11 +27,13 @@ public:
     int32_t SetUser(const char* pUser, const char* pPassword);
     // Read a WWW-Authenticate value: one or more challenges, Basic and/or Digest,
     // parameters in any order, quoted strings with commas and escaped quotes,
-    // unknown parameters and schemes ignored, names in any letter case. Digest
-    // is preferred when offered (a Digest with a nonce and algorithm MD5 or none
-    // first, then another Digest with a nonce, then Basic, then a Digest without
-    // nonce). 0 when understood (scheme, realm, nonce and the Digest extras
-    // kept), JX_ERR_ARG for null text, JX_ERR_CONTENT when the text is malformed
+    // unknown parameters and schemes ignored, names in any letter case. The
+    // best offer is kept: a Digest with a nonce and algorithm SHA-256 or
+    // SHA-256-sess, then one with MD5, MD5-sess or no algorithm, then Basic,
+    // then a computable Digest without nonce; among equals the first. A Digest
+    // whose algorithm is not computed here is never taken. 0 when understood
+    // (scheme, realm, nonce, the Digest extras and m_DigestAlgorithm kept),
+    // JX_ERR_ARG for null text, JX_ERR_CONTENT when the text is malformed
     // (unterminated quote, missing value, overlong) or offers no usable
     // challenge; the previous challenge is forgotten in every case.
     int32_t ParseResponse(const char* pChallenge);
@@ -37,7 +45,8 @@ public:
     char* m_Nonce = nullptr;
     char* m_Opaque = nullptr;
     char* m_Qop = nullptr;           // the server's qop list as offered, e.g. "auth,auth-int"
-    char* m_Algorithm = nullptr;
+    char* m_Algorithm = nullptr;     // as the server wrote it, null when it named none
+    uint32_t m_DigestAlgorithm = kDigestMD5;
     bool m_Stale = false;
     uint32_t m_NonceCount = 0;       // nc of the last Digest answer with qop
 

@@ -1,7 +1,6 @@
 // RTSP response reader and Authorization values.
 #include "rtspcommand.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -11,7 +10,7 @@ namespace {
 const char kRtpInfoKey[] = "RTP-info: ";
 const char kCSeqKey[] = "CSeq: ";
 const char kQopAuth[] = "auth";
-constexpr int32_t kMD5Chars = 33;   // 32 hex digits and the NUL
+constexpr int32_t kHashChars = JX_SHA256_HEX_SIZE;   // room for either digest in hex
 
 // Append pText as the inside of a quoted-string (RFC 2616 section 2.2): quote
 // and backslash are escaped, control characters are left out so that no value
@@ -28,35 +27,29 @@ void AppendQuoted(CJXString& out, const char* pText)
     out += "\"";
 }
 
-// The first n characters of a and b are equal, letter case aside.
-bool EqualNoCase(const char* a, const char* b, size_t n)
-{
-    for (size_t i = 0; i < n; ++i) {
-        if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i]))) return false;
-    }
-    return true;
-}
-
 // True when the comma-separated qop list offers the token "auth" itself
 // (not only "auth-int").
 bool OffersQopAuth(const char* pList)
 {
     if (pList == nullptr) return false;
-    const size_t nWord = sizeof(kQopAuth) - 1;
     const char* p = pList;
     while (*p != '\0') {
         while (*p == ',' || *p == ' ' || *p == '\t') ++p;
         const char* pStart = p;
         while (*p != '\0' && *p != ',' && *p != ' ' && *p != '\t') ++p;
-        if (size_t(p - pStart) == nWord && EqualNoCase(pStart, kQopAuth, nWord)) return true;
+        if (CJXString::EqualNoCase(pStart, int32_t(p - pStart), kQopAuth)) return true;
     }
     return false;
 }
 
-// MD5 of the text in the scratch string, as lower-case hex.
-void HashText(const CJXString& text, char* pOut)
+// The digest of the text in the scratch string, as lower-case hex.
+void HashText(const CJXString& text, bool bSHA256, char* pOut)
 {
-    JXMD5Data(text.c_str(), text.m_Length, pOut);
+    if (bSHA256) {
+        JXSHA256Data(text.c_str(), text.m_Length, pOut);
+    } else {
+        JXMD5Data(text.c_str(), text.m_Length, pOut);
+    }
 }
 
 } // namespace
@@ -138,31 +131,40 @@ int32_t CRTSPAuthen::BuildBasic(CJXString& out)
 int32_t CRTSPAuthen::BuildDigest(CJXString& out, const char* pMethod, const char* pUri)
 {
     if (CJXString::IsEmpty(m_User) || CJXString::IsEmpty(pMethod) || CJXString::IsEmpty(pUri)) return JX_ERR_ARG;
+    if (m_DigestAlgorithm >= kDigestUnknown) return JX_ERR_UNSUPPORTED;
     const char* pRealm = m_Realm ? m_Realm : "";
     const char* pNonce = m_Nonce ? m_Nonce : "";
+    const bool bSHA256 = m_DigestAlgorithm == kDigestSHA256 || m_DigestAlgorithm == kDigestSHA256Sess;
+    const bool bSess = m_DigestAlgorithm == kDigestMD5Sess || m_DigestAlgorithm == kDigestSHA256Sess;
+    const bool bQop = OffersQopAuth(m_Qop);
+    char cnonce[kMaxCNonceChars + 1] = {};
+    if (bQop || bSess) MakeCNonce(cnonce);
 
-    char ha1[kMD5Chars];
-    char ha2[kMD5Chars];
-    char response[kMD5Chars];
+    char ha1[kHashChars];
+    char ha2[kHashChars];
+    char response[kHashChars];
     CJXString text;
     text.Append("%s:%s:%s", m_User, pRealm, m_Password ? m_Password : "");
-    HashText(text, ha1);
+    HashText(text, bSHA256, ha1);
+    if (bSess) {
+        // The session key: the password's hash bound to both nonces.
+        text.Empty();
+        text.Append("%s:%s:%s", ha1, pNonce, cnonce);
+        HashText(text, bSHA256, ha1);
+    }
     text.Empty();
     text.Append("%s:%s", pMethod, pUri);
-    HashText(text, ha2);
+    HashText(text, bSHA256, ha2);
 
-    // RFC 2617 3.2.2.1: with qop, the digest also covers nc, cnonce and qop.
-    const bool bQop = OffersQopAuth(m_Qop);
-    char cnonce[kCNonceChars + 1] = {};
+    // With qop, the digest also covers nc, cnonce and qop.
     text.Empty();
     if (bQop) {
         ++m_NonceCount;
-        MakeCNonce(cnonce);
         text.Append("%s:%s:%08x:%s:%s:%s", ha1, pNonce, m_NonceCount, cnonce, kQopAuth, ha2);
     } else {
         text.Append("%s:%s:%s", ha1, pNonce, ha2);
     }
-    HashText(text, response);
+    HashText(text, bSHA256, response);
 
     out += "Digest username=";
     AppendQuoted(out, m_User);
@@ -177,7 +179,11 @@ int32_t CRTSPAuthen::BuildDigest(CJXString& out, const char* pMethod, const char
         out += ", opaque=";
         AppendQuoted(out, m_Opaque);
     }
-    if (bQop) out.Append(", qop=%s, nc=%08x, cnonce=\"%s\"", kQopAuth, m_NonceCount, cnonce);
+    // Only a name the challenge parsed as computable gets here: a token, sent
+    // back as the server wrote it.
+    if (m_Algorithm != nullptr) out.Append(", algorithm=%s", m_Algorithm);
+    if (bQop) out.Append(", qop=%s, nc=%08x", kQopAuth, m_NonceCount);
+    if (bQop || bSess) out.Append(", cnonce=\"%s\"", cnonce);
     return JX_OK;
 }
 
@@ -185,7 +191,7 @@ void CRTSPAuthen::SetNextCNonce(const char* pCNonce)
 {
     m_NextCNonce[0] = '\0';
     if (pCNonce == nullptr) return;
-    strncat(m_NextCNonce, pCNonce, kCNonceChars);
+    strncat(m_NextCNonce, pCNonce, kMaxCNonceChars);
 }
 
 void CRTSPAuthen::MakeCNonce(char* pOut)

@@ -31,7 +31,8 @@ public:
 // server's challenge are kept by the base; this class writes the values.
 class JXRTSP_API CRTSPAuthen : public CJXHTTPAuthen {
 public:
-    static constexpr int32_t kCNonceChars = 16;
+    static constexpr int32_t kCNonceChars = 16;       // a client nonce of our own making
+    static constexpr int32_t kMaxCNonceChars = 64;    // one given by SetNextCNonce
 
     CRTSPAuthen();
     ~CRTSPAuthen() override;
@@ -42,19 +43,23 @@ public:
     int32_t BuildRequest(CJXString& out, const char* pMethod, const char* pUri);
     // "Basic " and Base64 of user:password (RFC 2617 section 2).
     int32_t BuildBasic(CJXString& out);
-    // Digest credentials for one request (RFC 2617 section 3.2.2). Without
+    // Digest credentials for one request (RFC 7616 section 3.4) with the
+    // challenge's algorithm: MD5, MD5-sess, SHA-256 or SHA-256-sess. Without
     // qop in the challenge the RFC 2069 form; with qop "auth" offered, the
-    // answer carries qop=auth, the next nc and a fresh cnonce. The opaque
-    // value of the challenge is sent back whenever there was one.
+    // answer carries qop=auth, the next nc and a fresh cnonce. A -sess
+    // algorithm always sends its cnonce, which the session key covers. The
+    // opaque and algorithm values of the challenge are sent back whenever
+    // there were some. JX_ERR_UNSUPPORTED (nothing appended) for any other
+    // algorithm.
     int32_t BuildDigest(CJXString& out, const char* pMethod, const char* pUri);
 
-    // Use this cnonce (at most kCNonceChars characters) for the next Digest
-    // answer with qop instead of a random one; for checks against the RFC's
-    // worked example.
+    // Use this cnonce (at most kMaxCNonceChars characters) for the next Digest
+    // answer that sends one instead of a random one; for checks against the
+    // RFC's worked examples.
     void SetNextCNonce(const char* pCNonce);
 
 private:
     void MakeCNonce(char* pOut);
 
-    char m_NextCNonce[kCNonceChars + 1] = {};
+    char m_NextCNonce[kMaxCNonceChars + 1] = {};
 };
