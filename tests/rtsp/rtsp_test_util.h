@@ -135,13 +135,6 @@ public:
     int GetHead(CJXMediaDesc*) override { return JX_ERR_STATE; }
 };
 
-// An RTP packet with the payload, as bytes in a string.
-inline std::string RtpText(CTestRTP& builder, const std::string& payload, bool bMark = false)
-{
-    Bytes packet = builder.Next(payload, bMark);
-    return std::string(packet.begin(), packet.end());
-}
-
 // A client driven without a network: its receive walk is fed directly and its
 // requests are read from the send buffer.
 class COfflineClient {
@@ -167,7 +160,6 @@ public:
 
     CRTSPClient m_Client;
     CStateRecorder m_Recorder;
-    std::string m_Wire;   // what went out before each Feed
 };
 
 // Descriptions and answers used by many tests.
@@ -208,7 +200,6 @@ inline std::string OkReply(const std::string& extra = "")
 inline int32_t COfflineClient::Feed(const std::string& bytes, size_t nPiece)
 {
     // What waits in the send buffer has gone out before the answer comes.
-    m_Wire += Sent();
     m_Client.GetSendBuf().Empty();
     // {CSeq}: the CSeq of the request last written.
     std::string text = bytes;

@@ -74,7 +74,6 @@ void ParseHead(const std::string& head, CScriptRequest& out)
     out.m_Method = first.substr(0, sp1);
     if (sp2 != std::string::npos) {
         out.m_Url = first.substr(sp1 + 1, sp2 - sp1 - 1);
-        out.m_Version = first.substr(sp2 + 1);
     }
     for (size_t i = 1; i < lines.size(); ++i) {
         if (lines[i].empty()) break;
@@ -107,7 +106,6 @@ const char* KindName(CServerScript::Step::EKind kind)
     case CServerScript::Step::kExpect: return "Expect";
     case CServerScript::Step::kExpectExact: return "ExpectExact";
     case CServerScript::Step::kSend: return "Send";
-    case CServerScript::Step::kPause: return "Pause";
     case CServerScript::Step::kClose: return "Close";
     case CServerScript::Step::kExpectClosed: return "ExpectClosed";
     case CServerScript::Step::kDrain: return "Drain";
@@ -123,20 +121,18 @@ const char* KindName(CServerScript::Step::EKind kind)
 // ---------------------------------------------------------------------------
 // Requests and checks
 
-std::string CScriptRequest::Header(const std::string& name) const
+const std::string* CScriptRequest::Find(const std::string& name) const
 {
     for (const auto& h : m_Headers) {
-        if (EqualNoCase(h.first, name)) return h.second;
+        if (EqualNoCase(h.first, name)) return &h.second;
     }
-    return std::string();
+    return nullptr;
 }
 
-bool CScriptRequest::HasHeader(const std::string& name) const
+std::string CScriptRequest::Header(const std::string& name) const
 {
-    for (const auto& h : m_Headers) {
-        if (EqualNoCase(h.first, name)) return true;
-    }
-    return false;
+    const std::string* pValue = Find(name);
+    return pValue ? *pValue : std::string();
 }
 
 ScriptCheck ExpectCSeq(int32_t nCSeq)
@@ -157,16 +153,17 @@ ScriptCheck ExpectUrl(const std::string& url)
 ScriptCheck ExpectHeader(const std::string& name, const std::string& value)
 {
     return [name, value](const CScriptRequest& r) {
-        if (!r.HasHeader(name)) return "no " + name + " header";
-        std::string got = r.Header(name);
-        return got == value ? std::string() : name + ": " + got + ", expected " + value;
+        const std::string* pGot = r.Find(name);
+        if (pGot == nullptr) return "no " + name + " header";
+        return *pGot == value ? std::string() : name + ": " + *pGot + ", expected " + value;
     };
 }
 
 ScriptCheck ExpectNoHeader(const std::string& name)
 {
     return [name](const CScriptRequest& r) {
-        return r.HasHeader(name) ? "unexpected " + name + " header: " + r.Header(name) : std::string();
+        const std::string* pGot = r.Find(name);
+        return pGot ? "unexpected " + name + " header: " + *pGot : std::string();
     };
 }
 
@@ -254,13 +251,11 @@ CServerScript& CServerScript::ExpectExact(const std::string& text)
     return Add(std::move(s));
 }
 
-CServerScript& CServerScript::Reply(const std::string& text, size_t nPiece, int32_t nPauseMs)
+CServerScript& CServerScript::Reply(const std::string& text)
 {
     Step s;
     s.m_Kind = Step::kSend;
     s.m_Text = text;
-    s.m_Piece = nPiece;
-    s.m_PauseMs = nPauseMs;
     s.m_Substitute = true;
     return Add(std::move(s));
 }
@@ -272,24 +267,6 @@ CServerScript& CServerScript::Send(const std::string& bytes, size_t nPiece, int3
     s.m_Text = bytes;
     s.m_Piece = nPiece;
     s.m_PauseMs = nPauseMs;
-    return Add(std::move(s));
-}
-
-CServerScript& CServerScript::SendCut(const std::string& bytes, const std::vector<size_t>& cuts, int32_t nPauseMs)
-{
-    Step s;
-    s.m_Kind = Step::kSend;
-    s.m_Text = bytes;
-    s.m_Cuts = cuts;
-    s.m_PauseMs = nPauseMs;
-    return Add(std::move(s));
-}
-
-CServerScript& CServerScript::Pause(int32_t nMs)
-{
-    Step s;
-    s.m_Kind = Step::kPause;
-    s.m_PauseMs = nMs;
     return Add(std::move(s));
 }
 
@@ -521,7 +498,6 @@ void CScriptedServer::RunSession(JXSOCKET s)
             return;
         }
     }
-    if (!Stopping()) ++m_SessionsPassed;
 }
 
 std::string CScriptedServer::RunStep(const CServerScript::Step& step, CConn& conn, bool bAcceptAllowed)
@@ -551,11 +527,6 @@ std::string CScriptedServer::RunStep(const CServerScript::Step& step, CConn& con
     }
     case CServerScript::Step::kSend:
         return SendStep(step, conn);
-    case CServerScript::Step::kPause:
-        for (auto end = Clock::now() + std::chrono::milliseconds(step.m_PauseMs); Clock::now() < end && !Stopping();) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return std::string();
     case CServerScript::Step::kClose:
         conn.Reset();
         return std::string();
@@ -632,7 +603,6 @@ std::string CScriptedServer::ReadRequest(CConn& conn, CScriptRequest& out)
             if (nBody > kMaxRequestBytes) return "body too long";
             if (conn.m_In.size() >= nHead + nBody) {
                 request.m_Raw = conn.m_In.substr(0, nHead + nBody);
-                request.m_Body = conn.m_In.substr(nHead, nBody);
                 conn.m_In.erase(0, nHead + nBody);
                 conn.m_LastCSeq = request.m_CSeq;
                 {
@@ -678,19 +648,11 @@ std::string CScriptedServer::SendBytes(CConn& conn, const std::string& bytes)
 std::string CScriptedServer::SendStep(const CServerScript::Step& step, CConn& conn)
 {
     const std::string bytes = step.m_Substitute ? Substitute(step.m_Text, conn.m_LastCSeq) : step.m_Text;
-    std::vector<size_t> cuts = step.m_Cuts;
-    if (cuts.empty() && step.m_Piece > 0) {
-        for (size_t pos = step.m_Piece; pos < bytes.size(); pos += step.m_Piece) cuts.push_back(pos);
-    }
-    size_t nFrom = 0;
-    for (size_t i = 0; i <= cuts.size(); ++i) {
-        size_t nTo = i < cuts.size() ? cuts[i] : bytes.size();
-        if (nTo > bytes.size()) nTo = bytes.size();
-        if (nTo < nFrom) continue;
-        std::string err = SendBytes(conn, bytes.substr(nFrom, nTo - nFrom));
+    const size_t nPiece = step.m_Piece > 0 ? step.m_Piece : bytes.size();
+    for (size_t nFrom = 0; nFrom < bytes.size(); nFrom += nPiece) {
+        if (nFrom > 0 && step.m_PauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.m_PauseMs));
+        std::string err = SendBytes(conn, bytes.substr(nFrom, nPiece));
         if (!err.empty()) return err;
-        nFrom = nTo;
-        if (i < cuts.size() && step.m_PauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.m_PauseMs));
     }
     return std::string();
 }

@@ -33,14 +33,13 @@ struct CScriptRequest {
     std::string m_Raw;        // head and body, byte for byte
     std::string m_Method;
     std::string m_Url;
-    std::string m_Version;
     int32_t m_CSeq = -1;      // -1 when absent or not a number
     std::vector<std::pair<std::string, std::string>> m_Headers;   // in order, names as sent
-    std::string m_Body;
 
-    // The value of the first header of that name (letter case aside), "" when absent.
+    // The first header of that name (letter case aside), null when absent.
+    const std::string* Find(const std::string& name) const;
+    // Its value, "" when absent.
     std::string Header(const std::string& name) const;
-    bool HasHeader(const std::string& name) const;
 };
 
 // Checks one request: "" when it passes, else what is wrong.
@@ -68,15 +67,13 @@ class CServerScript {
 public:
     struct Step {
         enum EKind {
-            kAccept, kExpect, kExpectExact, kSend, kPause, kClose, kExpectClosed, kDrain,
-            kStream, kMark, kGate,
+            kAccept, kExpect, kExpectExact, kSend, kClose, kExpectClosed, kDrain, kStream, kMark, kGate,
         };
-        EKind m_Kind = kPause;
+        EKind m_Kind = kAccept;
         std::string m_Text;             // method, exact text, bytes, mark or gate name
         ScriptCheck m_Check;
-        std::vector<size_t> m_Cuts;     // send: piece boundaries (offsets into m_Text)
         size_t m_Piece = 0;             // send: fixed piece size (0: whole)
-        int32_t m_PauseMs = 0;          // send: pause between pieces; pause; stream period
+        int32_t m_PauseMs = 0;          // send: pause between pieces; stream period
         bool m_Substitute = false;      // send: replace {CSeq}
     };
 
@@ -88,13 +85,10 @@ public:
     CServerScript& Expect(const std::string& method, ScriptCheck check = nullptr);
     // Read one request and compare it with the text byte for byte.
     CServerScript& ExpectExact(const std::string& text);
-    // Send an answer ({CSeq} replaced), whole or in pieces of nPiece bytes.
-    CServerScript& Reply(const std::string& text, size_t nPiece = 0, int32_t nPauseMs = 0);
+    // Send an answer, {CSeq} replaced.
+    CServerScript& Reply(const std::string& text);
     // Send bytes as they are, whole or in pieces of nPiece bytes.
     CServerScript& Send(const std::string& bytes, size_t nPiece = 0, int32_t nPauseMs = 0);
-    // Send bytes cut at the given offsets, pausing between the pieces.
-    CServerScript& SendCut(const std::string& bytes, const std::vector<size_t>& cuts, int32_t nPauseMs);
-    CServerScript& Pause(int32_t nMs);
     // Close the connection.
     CServerScript& Close();
     // The client closes the connection and sends nothing more before it does.
@@ -125,7 +119,6 @@ public:
     CScriptedServer(const CScriptedServer&) = delete;
     CScriptedServer& operator=(const CScriptedServer&) = delete;
 
-    bool IsListening() const { return m_Listen != JX_INVALID_SOCKET; }
     uint16_t GetPort() const { return m_Port; }
     std::string Url(const std::string& path = "/cam") const;
     std::string UrlWithUser(const std::string& user, const std::string& password, const std::string& path = "/cam") const;
@@ -147,8 +140,6 @@ public:
     size_t StepsDone() const;
     int32_t Connections() const { return m_Connections.load(); }
     int32_t ClosedByClient() const { return m_ClosedByClient.load(); }
-    // Sessions of ServeEach that got through their steps.
-    int32_t SessionsPassed() const { return m_SessionsPassed.load(); }
     // Stop every thread and close every socket (the destructor does it too).
     void Stop();
 
@@ -201,7 +192,6 @@ private:
     std::atomic<bool> m_Stop{false};
     std::atomic<int32_t> m_Connections{0};
     std::atomic<int32_t> m_ClosedByClient{0};
-    std::atomic<int32_t> m_SessionsPassed{0};
     std::thread m_MainThread;
     std::thread m_AcceptThread;
     std::vector<std::thread> m_SessionThreads;
