@@ -99,6 +99,7 @@ public:
         int nResult = CRTPMediaAudio::OnRecvRTP(rtp);
         return nResult != 0 ? nResult : AppendFrame(rtp.Payload(), rtp.PayloadLength());
     }
+    int32_t Append(const void* pData, int32_t nLen) { return AppendFrame(pData, nLen); }
     int PackFrame() override { m_Frames.emplace_back(m_Buffer.m_Data, m_Buffer.m_Data + m_Buffer.m_Length); return 0; }
     int GetHead(CJXMediaDesc*) override { return 0; }
     std::vector<Bytes> m_Frames;
@@ -171,8 +172,8 @@ Bytes Blob(const std::string& text)
 // One row: a packet script and what must come of it. Script tokens, apart by
 // blanks: "|" the next frame (timestamp + 3600, or "|3000"); "-" one packet
 // lost; "seq=", "ssrc=", "pt=" the builder's fields; "mark=", "flags=" the
-// frame's, as a payload format sets them; "nal1:" / "nal2:" a NAL unit with a
-// 1- or 2-byte header through AppendNAL; "null=n" AppendFrame(nullptr, n);
+// frame's, as a payload format sets them; "clear=" ClearBuffer; "nalN:" a NAL
+// unit with an N-byte header through AppendNAL; "null=n" AppendFrame(nullptr, n);
 // anything else a packet (a payload as Blob reads it; "^" marker set, "*n" n
 // times, "/n" in pieces of n bytes). A trailing "!" expects JX_ERR_CONTENT,
 // "?" JX_ERR_ARG, of the packet or call.
@@ -222,11 +223,13 @@ const Scenario kScenarios[] = {
     {"a frame over the cap is dropped, logged once, and a key frame awaited",
      "Kk | @chunk*139 @chunk*4! | @chunk*139 @chunk*4! | Nwaiting | Kafter | N", "Kk Kafter",
      {"Frame over 8388608 bytes dropped"}},
-    {"a NAL unit goes in whole: start code, 1- or 2-byte header, the rest", "Kk nal1:hex:656162 nal2:hex:260163 | N",
+    {"a NAL unit goes in whole: start code, 1- or 2-byte header, the rest", "Kk nal1:hex:656162 nal2:hex:260163 nal3:hex:65616263? nal0:hex:61? | N",
      "hex:656b0000000165616200000001260163"},
     {"a NAL unit that would pass the cap is not stored in part; the frame is dropped",
      "Kk | Ka nal1:@over! b! | N", "Kk", {"Frame over"}},
     {"a missing payload is refused without harm to the frame", "Ka null=1? null=0 b | N", "Kab"},
+    {"ClearBuffer empties the frame; after a loss it also waits for a key frame",
+     "Kk | Na clear=0 b | Nc clear=1 d | Ne | Kf | N", "Kk b Kf", {}, "1 0 1"},
     // 3600 ticks give 25 from the first frame on; the key frame renews the
     // estimate over the frames since the reference: 4 in 12000 ticks, 30.
     // Non-key frames are stamped with their share of frame intervals.
@@ -241,7 +244,7 @@ const Scenario kScenarios[] = {
      {"SN Error: cur-sn = 3, prev-sn = 1\n", "audio SSRC Error: curr-ssrc = 0x01010101, prev-ssrc = 0x11223344\n"},
      "", "", "", true},
     {"an audio frame over the cap is dropped; the packets after it start a new one",
-     "@a60k*17 @a60k! @a60k*2 |160 x", "@a120k", {}, "", "", "", true},
+     "@a60k*17 @a60k! @a60k*2 null=0 null=1? |160 x", "@a120k", {}, "", "", "", true},
 };
 
 std::vector<std::string> Words(const std::string& text)
@@ -278,8 +281,11 @@ void RunToken(std::string tok, CTestRTP& b, CRTPMedia& media, CTestVideo* pVideo
         pVideo->m_FrameMark = static_cast<uint16_t>(n);
     } else if (key == "flags") {
         pVideo->m_NalFlags = static_cast<uint16_t>(n);
+    } else if (key == "clear") {
+        pVideo->ClearBuffer(static_cast<int>(n));
     } else if (key == "null") {
-        EXPECT_EQ(pVideo->Append(nullptr, static_cast<int32_t>(n)), nExpect);
+        auto* pAudio = dynamic_cast<CTestAudio*>(&media);
+        EXPECT_EQ(pAudio ? pAudio->Append(nullptr, int32_t(n)) : pVideo->Append(nullptr, int32_t(n)), nExpect);
     } else if (tok.rfind("nal", 0) == 0) {
         EXPECT_EQ(pVideo->Nal(Blob(tok.substr(5)), tok[3] - '0'), nExpect);
     } else {
@@ -449,6 +455,26 @@ TEST(RTPMedia, SteadyStreamAllocatesNothingPerPacketOrFrame)
     EXPECT_EQ(CPacket::GetAllocCount(), nAllocAfterWarmUp);
     EXPECT_EQ(pVideo->m_Buffer.m_Data, pStorage);
     EXPECT_EQ(pVideo->m_Buffer.m_Size, CRTPMediaVideo::kInitialBuffer);
+}
+
+// The media description's video part comes from the parameter-set head, once
+// a payload format has one.
+TEST(RTPMedia, GetHeadFillsTheDescription)
+{
+    CRTPSocket stream;
+    auto* pVideo = new CTestVideo(&stream);
+    stream.m_Media = pVideo;
+    CJXMediaDesc* pDesc = CJXMediaDesc::Create();
+    ASSERT_NE(pDesc, nullptr);
+    EXPECT_EQ(pVideo->GetHead(pDesc), JX_ERR_STATE);
+    CTestHead head;
+    head.m_Width = 1280;
+    pVideo->m_Head = &head;
+    EXPECT_EQ(pVideo->GetHead(nullptr), JX_ERR_ARG);
+    EXPECT_EQ(pVideo->GetHead(pDesc), JX_OK);
+    EXPECT_EQ(pDesc->m_Video != nullptr ? pDesc->m_Video->nWidth : 0, 1280);
+    pVideo->m_Head = nullptr;
+    pDesc->Release();
 }
 
 // Each row breaks one rule from outside, as a faulty payload format could:
