@@ -101,19 +101,9 @@ std::string Substitute(const std::string& text, int32_t nCSeq)
 
 const char* KindName(CServerScript::Step::EKind kind)
 {
-    switch (kind) {
-    case CServerScript::Step::kAccept: return "Accept";
-    case CServerScript::Step::kExpect: return "Expect";
-    case CServerScript::Step::kExpectExact: return "ExpectExact";
-    case CServerScript::Step::kSend: return "Send";
-    case CServerScript::Step::kClose: return "Close";
-    case CServerScript::Step::kExpectClosed: return "ExpectClosed";
-    case CServerScript::Step::kDrain: return "Drain";
-    case CServerScript::Step::kStream: return "Stream";
-    case CServerScript::Step::kMark: return "Mark";
-    case CServerScript::Step::kGate: return "Gate";
-    }
-    return "?";
+    static const char* const kNames[] = {"Accept", "Expect", "ExpectExact", "Send", "Close",
+                                         "ExpectClosed", "Drain", "Stream", "Mark", "Gate"};
+    return kNames[kind];
 }
 
 } // namespace
@@ -227,92 +217,52 @@ CServerScript& CServerScript::Add(Step step)
     return *this;
 }
 
-CServerScript& CServerScript::Accept()
+namespace {
+
+CServerScript::Step MakeStep(CServerScript::Step::EKind kind, const std::string& text = std::string())
 {
-    Step s;
-    s.m_Kind = Step::kAccept;
-    return Add(std::move(s));
+    CServerScript::Step s;
+    s.m_Kind = kind;
+    s.m_Text = text;
+    return s;
 }
+
+} // namespace
+
+CServerScript& CServerScript::Accept() { return Add(MakeStep(Step::kAccept)); }
+CServerScript& CServerScript::ExpectExact(const std::string& text) { return Add(MakeStep(Step::kExpectExact, text)); }
+CServerScript& CServerScript::Close() { return Add(MakeStep(Step::kClose)); }
+CServerScript& CServerScript::ExpectClosed() { return Add(MakeStep(Step::kExpectClosed)); }
+CServerScript& CServerScript::Drain() { return Add(MakeStep(Step::kDrain)); }
+CServerScript& CServerScript::Mark(const std::string& name) { return Add(MakeStep(Step::kMark, name)); }
+CServerScript& CServerScript::Gate(const std::string& name) { return Add(MakeStep(Step::kGate, name)); }
 
 CServerScript& CServerScript::Expect(const std::string& method, ScriptCheck check)
 {
-    Step s;
-    s.m_Kind = Step::kExpect;
-    s.m_Text = method;
+    Step s = MakeStep(Step::kExpect, method);
     s.m_Check = std::move(check);
-    return Add(std::move(s));
-}
-
-CServerScript& CServerScript::ExpectExact(const std::string& text)
-{
-    Step s;
-    s.m_Kind = Step::kExpectExact;
-    s.m_Text = text;
     return Add(std::move(s));
 }
 
 CServerScript& CServerScript::Reply(const std::string& text)
 {
-    Step s;
-    s.m_Kind = Step::kSend;
-    s.m_Text = text;
+    Step s = MakeStep(Step::kSend, text);
     s.m_Substitute = true;
     return Add(std::move(s));
 }
 
 CServerScript& CServerScript::Send(const std::string& bytes, size_t nPiece, int32_t nPauseMs)
 {
-    Step s;
-    s.m_Kind = Step::kSend;
-    s.m_Text = bytes;
+    Step s = MakeStep(Step::kSend, bytes);
     s.m_Piece = nPiece;
     s.m_PauseMs = nPauseMs;
     return Add(std::move(s));
 }
 
-CServerScript& CServerScript::Close()
-{
-    Step s;
-    s.m_Kind = Step::kClose;
-    return Add(std::move(s));
-}
-
-CServerScript& CServerScript::ExpectClosed()
-{
-    Step s;
-    s.m_Kind = Step::kExpectClosed;
-    return Add(std::move(s));
-}
-
-CServerScript& CServerScript::Drain()
-{
-    Step s;
-    s.m_Kind = Step::kDrain;
-    return Add(std::move(s));
-}
-
 CServerScript& CServerScript::Stream(const std::string& bytes, int32_t nPeriodMs)
 {
-    Step s;
-    s.m_Kind = Step::kStream;
-    s.m_Text = bytes;
+    Step s = MakeStep(Step::kStream, bytes);
     s.m_PauseMs = nPeriodMs;
-    return Add(std::move(s));
-}
-
-CServerScript& CServerScript::Mark(const std::string& name)
-{
-    Step s;
-    s.m_Kind = Step::kMark;
-    s.m_Text = name;
-    return Add(std::move(s));
-}
-
-CServerScript& CServerScript::Gate(const std::string& name)
-{
-    Step s;
-    s.m_Kind = Step::kGate;
-    s.m_Text = name;
     return Add(std::move(s));
 }
 
