@@ -2,7 +2,8 @@
 // the RTP-Info line kept until Reset, the CSeq line written, a head taken
 // whole and a body taken as it comes, and only its own bytes taken. Digest
 // values were computed independently with md5sum; the qop row is the worked
-// example of RFC 2617 section 3.5.
+// example of RFC 2617 section 3.5. Digest per algorithm and the choice among
+// challenges are the base library's tests (HTTPAuthen).
 #include "rtspcommand.h"
 #include "scripted_server.h"
 
@@ -86,22 +87,14 @@ TEST(RtspAuthen, AuthorizationValues)
          "rtsp://127.0.0.1:554/cam", 0,
          "Digest username=\"admin\", realm=\"IP Camera(21388)\", nonce=\"a1b2c3d4\", "
          "uri=\"rtsp://127.0.0.1:554/cam\", response=\"096a4aaaee94e3773bf909153e5e10ac\"", {}, {}},
-        // The uri is the request's own: SETUP names the track, and the digest changes.
-        {"digest uri of the track", "admin", "12345", "Digest realm=\"IP Camera(21388)\", nonce=\"a1b2c3d4\"", nullptr,
-         "SETUP", "rtsp://127.0.0.1:554/cam/trackID=1", 0, nullptr,
-         {"response=\"43a5423d0d691ed5ca19306888c23a7b\""}, {}},
         {"digest qop auth", "Mufasa", "Circle Of Life",
          "Digest realm=\"testrealm@host.com\", qop=\"auth,auth-int\", nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", "
          "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"", "0a4f113b", "GET", "/dir/index.html", 0,
          "Digest username=\"Mufasa\", realm=\"testrealm@host.com\", nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", "
          "uri=\"/dir/index.html\", response=\"6629fae49393a05397450978507c4ef1\", "
          "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\", qop=auth, nc=00000001, cnonce=\"0a4f113b\"", {}, {}},
-        {"opaque without qop sent back", "admin", "12345", "Digest realm=\"r\", nonce=\"n\", opaque=\"op\"", nullptr,
-         "PLAY", "rtsp://h/s", 0, nullptr, {"\", opaque=\"op\""}, {"qop", "cnonce"}},
         {"only auth-int offered", "admin", "12345", "Digest realm=\"r\", nonce=\"n\", qop=\"auth-int\"", nullptr, "PLAY",
          "rtsp://h/s", 0, nullptr, {"Digest "}, {"qop"}},
-        {"basic and digest offered", "admin", "12345", "Basic realm=\"r\", Digest realm=\"r\", nonce=\"n\"", nullptr,
-         "DESCRIBE", "rtsp://h/s", 0, nullptr, {"Digest username="}, {"Basic"}},
         {"digest no user", nullptr, nullptr, "Digest realm=\"r\", nonce=\"n\"", nullptr, "PLAY", "rtsp://h/s",
          JX_ERR_ARG, "", {}, {}},
         {"digest no method", "admin", "pw", "Digest realm=\"r\", nonce=\"n\"", nullptr, "", "rtsp://h/s", JX_ERR_ARG,
