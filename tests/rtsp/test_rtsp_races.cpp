@@ -72,7 +72,7 @@ TEST(RtspRaces, ReleaseInsideTheReportOfStartOnTheHostThread)
     EXPECT_EQ(pClient->Start(), JX_ERR_STATE);
     EXPECT_EQ(nDeleted.load(), 1);
     EXPECT_EQ(recorder.Reports(), (std::vector<CReport>{{4101, -28}}));
-    EXPECT_TRUE(WaitUntil([] { return !CRTSPSocket::s_RTSPThread; }, kWaitMs));
+    EXPECT_TRUE(WaitUntil([] { return !CRTSPSocket::HasWorker(); }, kWaitMs));
 }
 
 // The last stream leaving while another starts: the start joins the worker
@@ -99,7 +99,7 @@ TEST(RtspRaces, StopOfTheLastStreamRacingAStartNeverRunsTwoPasses)
         ASSERT_EQ(b.Stop(), 0);
     }
     EXPECT_EQ(g_MostAtOnce.load(), 1);
-    EXPECT_TRUE(WaitUntil([] { return !CRTSPSocket::s_RTSPThread; }, kWaitMs));
+    EXPECT_TRUE(WaitUntil([] { return !CRTSPSocket::HasWorker(); }, kWaitMs));
 }
 
 // A subscriber stops the stream from its frame callback on the worker while
@@ -247,6 +247,6 @@ TEST(RtspRaces, ReleaseDuringASlowLookupLeavesNoThreadBehind)
     EXPECT_EQ(g_SlowRunning.load(), 1);
     pClient->Release();
     EXPECT_EQ(g_SlowRunning.load(), 0);
-    EXPECT_FALSE(CRTSPSocket::s_RTSPThread);
-    EXPECT_FALSE(CRTSPSocket::s_Resolver);
+    EXPECT_FALSE(CRTSPSocket::HasWorker());
+    EXPECT_FALSE(CRTSPSocket::HasResolver());
 }

@@ -2,6 +2,7 @@
 // byte for byte, the failures with their reports, keep-alive, data time-out,
 // retry, and stopping or releasing a stream from the host and from inside a
 // subscriber's callback. Timers run on the test clock.
+#include "jxrtsp.h"
 #include "rtsp_test_util.h"
 
 #include <atomic>
@@ -357,23 +358,23 @@ TEST(RtspSession, WorkerExistsWhileStreamsAreStarted)
     srv.Script().Accept().Expect("DESCRIBE").Drain();
     CHostStream idle(srv.Url("/idle"));
     EXPECT_EQ(idle->Stop(), 0);                    // never started: the worker is not touched
-    EXPECT_FALSE(CRTSPSocket::s_RTSPThread);
+    EXPECT_FALSE(CRTSPSocket::HasWorker());
     {
         CHostStream a(srv.Url("/a"));
         CHostStream b("rtsp://127.0.0.1:1/b");
         ASSERT_EQ(a->Start(), 0);
-        EXPECT_TRUE(CRTSPSocket::s_RTSPThread);
+        EXPECT_TRUE(CRTSPSocket::HasWorker());
         ASSERT_EQ(b->Start(), 0);
         EXPECT_EQ(CRTSPSocket::s_RTSPCount, 2);
         EXPECT_EQ(a->Stop(), 0);
-        EXPECT_TRUE(CRTSPSocket::s_RTSPThread);
+        EXPECT_TRUE(CRTSPSocket::HasWorker());
         EXPECT_EQ(b->Stop(), 0);
-        EXPECT_FALSE(CRTSPSocket::s_RTSPThread);
+        EXPECT_FALSE(CRTSPSocket::HasWorker());
         EXPECT_EQ(CRTSPSocket::s_RTSPCount, 0);
         ASSERT_EQ(a->Start(), 0);                  // a new worker for a new start
-        EXPECT_TRUE(CRTSPSocket::s_RTSPThread);
+        EXPECT_TRUE(CRTSPSocket::HasWorker());
     }
-    EXPECT_FALSE(CRTSPSocket::s_RTSPThread);       // Release stopped it
+    EXPECT_FALSE(CRTSPSocket::HasWorker());       // Release stopped it
 }
 
 TEST(RtspSession, WaitHintIsCappedOnIdlePasses)
@@ -471,7 +472,10 @@ TEST(RtspSession, StopFromTheStateReportCallback)
     ASSERT_TRUE(srv.WaitDone(kWaitMs)) << srv.Errors();
     EXPECT_EQ(srv.Errors(), "");
     EXPECT_EQ(nStops.load(), 1);
-    EXPECT_TRUE(WaitUntil([] { return !CRTSPSocket::s_RTSPThread; }, kWaitMs));
+    // The worker's own thread does not end the worker; the host's next Stop does.
+    EXPECT_TRUE(CRTSPSocket::HasWorker());
+    EXPECT_EQ(stream->Stop(), 0);
+    EXPECT_FALSE(CRTSPSocket::HasWorker());
     EXPECT_EQ(stream.m_Recorder.Reports(), (Reports{{4101, 0}}));
     // Stopped for good: time passing brings no retry.
     clock.Advance(30000);
@@ -535,7 +539,9 @@ TEST(RtspSession, ReleaseFromAFrameCallbackDeletesAfterThePass)
     ASSERT_TRUE(srv.WaitDone(kWaitMs)) << srv.Errors();
     EXPECT_EQ(srv.Errors(), "");
     EXPECT_EQ(nFrames.load(), 1);
-    EXPECT_TRUE(WaitUntil([] { return !CRTSPSocket::s_RTSPThread; }, kWaitMs));
+    // The module's end takes down the worker the released stream left.
+    EXPECT_EQ(JXRTSPInvalidate(), 0);
+    EXPECT_FALSE(CRTSPSocket::HasWorker());
 }
 
 TEST(RtspSession, CallbackStopsAndReleasesAnotherStream)

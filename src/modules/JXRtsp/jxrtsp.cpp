@@ -51,6 +51,9 @@ extern "C" JXRTSP_API int JXRTSPInitialize()
 
 extern "C" JXRTSP_API int JXRTSPInvalidate()
 {
+    // A worker left by a stream that stopped itself from its callback, and
+    // the name resolver, end here: no thread of the module outlives this.
+    CRTSPSocket::RetireWorker();
     return JX_OK;
 }
 

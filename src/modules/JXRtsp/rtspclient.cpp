@@ -136,15 +136,15 @@ const CCallFrame* FindCall(const CRTSPClient* pClient)
     return nullptr;
 }
 
+// A report inside a pass adds a frame of its own: the pass is looked for
+// over all of them.
 bool IsInPass(const CRTSPClient* pClient)
 {
-    const CCallFrame* pFrame = FindCall(pClient);
-    return pFrame != nullptr && pFrame->m_Pass;
+    for (const CCallFrame* p = t_Calls; p != nullptr; p = p->m_Outer) {
+        if (p->m_Client == pClient && p->m_Pass) return true;
+    }
+    return false;
 }
-
-// A detach on the worker's own thread leaves the end of the worker to the
-// end of the pass (the pass is still running on it).
-thread_local bool t_RetireAfterPass = false;
 
 int32_t MapReportedError(int32_t nError)
 {
@@ -208,17 +208,12 @@ int32_t CRTSPSocket::DetachWorker()
     // Outside the lock: waiting here for a running pass must not keep a
     // subscriber of that pass from starting or stopping other streams.
     const int32_t nRet = pPool->Detach(static_cast<CJXObject*>(this), WorkFunc());
-    const bool bOwnThread = pPool->IsPoolThread();
     pPool.reset();
     {
         CJXAutoLock lock(s_RTSPMutex);
         --s_Detaching;
     }
-    if (bOwnThread) {
-        t_RetireAfterPass = true;
-    } else {
-        RetireWorker();
-    }
+    RetireWorker();
     return nRet == 1 ? 1 : JX_OK;
 }
 
@@ -228,15 +223,31 @@ void CRTSPSocket::RetireWorker()
     {
         CJXAutoLock lock(s_RTSPMutex);
         if (s_RTSPCount > 0 || s_Detaching > 0 || !s_RTSPThread) return;
+        // The worker's own thread (a stream stopped from its callback) leaves
+        // the end to the host's thread, which waits for the worker's thread:
+        // none is left running behind the host's back.
+        if (s_RTSPThread->IsPoolThread()) return;
         // Under the lock, so that a Start cannot make a second worker while
         // this one ends; with no member left its thread needs nothing of the
-        // lock. On the worker's own thread the pool does not wait for itself.
+        // lock.
         s_RTSPThread.reset();
         pResolver = std::move(s_Resolver);
     }
     // Outside the lock: if this is the last holder, a lookup still running
     // is waited for, and other hosts' starts and stops must not wait on it.
     pResolver.reset();
+}
+
+bool CRTSPSocket::HasWorker()
+{
+    CJXAutoLock lock(s_RTSPMutex);
+    return s_RTSPThread != nullptr;
+}
+
+bool CRTSPSocket::HasResolver()
+{
+    CJXAutoLock lock(s_RTSPMutex);
+    return s_Resolver != nullptr;
 }
 
 int CRTSPSocket::OnWork(CJXMessageT*, unsigned int, unsigned int&)
@@ -282,6 +293,7 @@ CRTSPClient::~CRTSPClient()
     m_WorkMutex.Leave();
     ResetConnection();
     m_Resolver.reset();
+    RetireWorker();
     free(m_RequestUrl);
     free(m_LogUrl);
 }
@@ -356,10 +368,14 @@ int CRTSPClient::Stop()
         m_StopPending = true;
         return 0;
     }
-    if (!IsAttached()) return 0;
-    DetachWorker();
-    CJXAutoLock lock(m_WorkMutex);
-    EndSessionQuietly();
+    if (IsAttached()) {
+        DetachWorker();
+        CJXAutoLock lock(m_WorkMutex);
+        EndSessionQuietly();
+    }
+    // A worker left by a stream that stopped itself from its callback ends
+    // here, on the host's thread.
+    RetireWorker();
     return 0;
 }
 
@@ -476,10 +492,6 @@ int CRTSPClient::OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
         bDelete = FinishDeferred();
     }
     if (bDelete) delete this;
-    if (t_RetireAfterPass) {
-        t_RetireAfterPass = false;
-        RetireWorker();
-    }
     return 0;
 }
 

@@ -28,13 +28,16 @@ public:
     // pass, so a subscriber may start and stop other streams from inside its
     // callback. The worker ends with the last stream's detach, once no other
     // detach is still under way, so a Start in between joins the same worker
-    // and two workers never run passes at once. On the worker's own thread
-    // the end waits for the pass: RetireWorker finishes it.
+    // and two workers never run passes at once.
     int32_t DetachWorker();
-    // Ends the worker when no stream is attached and no detach is under way.
-    // Called by DetachWorker and at the end of a pass in which the last
-    // stream left.
+    // Ends the worker and the resolver when no stream is attached and no
+    // detach is under way, waiting for the worker's thread. Does nothing on
+    // that thread itself: a stream stopped from its own callback leaves the
+    // end to the host's next Stop, Release or JXRTSPInvalidate.
     static void RetireWorker();
+    // Whether the worker and its resolver exist now (read under the lock).
+    static bool HasWorker();
+    static bool HasResolver();
     // One pass of work; the base does nothing.
     virtual int OnWork(CJXMessageT* pMsg, unsigned int nValue, unsigned int& nWait);
 
