@@ -58,31 +58,16 @@ void PutBE32(Bytes& out, uint32_t n)
 
 Bytes CTestRTP::Build(const uint8_t* pPayload, size_t nPayload, bool bMark) const
 {
+    constexpr uint8_t kVersion2 = 0x80;
     Bytes out;
-    out.reserve(12 + 4 * m_CSRC.size() + 4 + m_ExtBody.size() + nPayload + m_PadBytes);
-    const uint8_t nCC = static_cast<uint8_t>(m_CCField >= 0 ? m_CCField : static_cast<int>(m_CSRC.size()));
-    const bool bPadding = m_PadBytes > 0 || m_PBit;
-    out.push_back(static_cast<uint8_t>(((m_Version & 3) << 6) | (bPadding ? 0x20 : 0) | (m_Ext ? 0x10 : 0) |
-                                       (nCC & 0x0F)));
+    out.reserve(12 + nPayload);
+    out.push_back(kVersion2);
     out.push_back(static_cast<uint8_t>((bMark ? 0x80 : 0) | (m_PT & 0x7F)));
     PutBE16(out, m_Seq);
     PutBE32(out, m_TS);
     PutBE32(out, m_SSRC);
-    for (uint32_t nCSRC : m_CSRC) {
-        PutBE32(out, nCSRC);
-    }
-    if (m_Ext) {
-        PutBE16(out, m_ExtProfile);
-        PutBE16(out, m_ExtWordsField >= 0 ? static_cast<uint32_t>(m_ExtWordsField)
-                                          : static_cast<uint32_t>(m_ExtBody.size() / 4));
-        out.insert(out.end(), m_ExtBody.begin(), m_ExtBody.end());
-    }
     if (nPayload > 0) {
         out.insert(out.end(), pPayload, pPayload + nPayload);
-    }
-    if (m_PadBytes > 0) {
-        out.insert(out.end(), m_PadBytes - 1, 0);
-        out.push_back(static_cast<uint8_t>(m_PadCountField >= 0 ? m_PadCountField : m_PadBytes));
     }
     return out;
 }
@@ -92,43 +77,6 @@ Bytes CTestRTP::Next(const uint8_t* pPayload, size_t nPayload, bool bMark)
     Bytes out = Build(pPayload, nPayload, bMark);
     ++m_Seq;
     return out;
-}
-
-// ---------------------------------------------------------------------------
-
-CTestFrameSink::~CTestFrameSink()
-{
-    Clear();
-}
-
-int CTestFrameSink::OnRecvFrame(CPacket* pFrame)
-{
-    if (pFrame != nullptr) {
-        pFrame->AddRef();
-        m_Frames.push_back(pFrame);
-    }
-    return m_Result;
-}
-
-Bytes CTestFrameSink::Payload(size_t i) const
-{
-    const CPacket* p = Frame(i);
-    return Bytes(p->FrameGetData(), p->FrameGetData() + p->FrameGetLength());
-}
-
-Bytes CTestFrameSink::Tail(size_t i, size_t n) const
-{
-    const CPacket* p = Frame(i);
-    const uint8_t* pEnd = p->FrameGetData() + p->FrameGetLength();
-    return Bytes(pEnd, pEnd + n);
-}
-
-void CTestFrameSink::Clear()
-{
-    for (CPacket* p : m_Frames) {
-        p->Release();
-    }
-    m_Frames.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -177,20 +125,8 @@ int CRTPLogCapture::CountContaining(std::string_view piece) const
     return n;
 }
 
-size_t CRTPLogCapture::Size() const
-{
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_Lines.size();
-}
-
 std::vector<std::string> CRTPLogCapture::Lines() const
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
     return m_Lines;
-}
-
-void CRTPLogCapture::Clear()
-{
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    m_Lines.clear();
 }
