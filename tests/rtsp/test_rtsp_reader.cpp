@@ -197,6 +197,7 @@ TEST(RtspReader, ByteStreamsCutAtEveryPosition)
             EXPECT_EQ(VideoPackets(c), row.m_Video);
             EXPECT_EQ(c->m_Video->m_RecvRTCP, row.m_Rtcp);
             EXPECT_EQ(c->m_Audio ? c->m_Audio->m_RecvRTP : 0, row.m_Audio);
+            EXPECT_EQ(c->m_Audio ? c->m_Audio->m_RecvRTCP : 0, 0u);   // no row sends audio RTCP: channel 9 is nobody's
             EXPECT_EQ(c->m_ServerRequests, row.m_Requests);
             EXPECT_EQ(c->m_UnsolicitedResponses, row.m_Unsolicited);
             EXPECT_EQ(c->m_StrayBytes > 0, row.m_Stray);
