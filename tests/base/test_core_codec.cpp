@@ -64,65 +64,53 @@ TEST(CoreBase64, RoundTripAllByteValues)
     }
 }
 
-TEST(CoreBase64, StrictRefusesBadInput)
+// One row a text, decoded strict and lenient; null: refused in that mode.
+TEST(CoreBase64, DecodeStrictAndLenient)
 {
-    const char* bad[] = {
-        "Z",          // length not a multiple of 4
-        "Zg",         // padding missing
-        "Zg=",        // padding incomplete
-        "Zm9vY",      // one digit left over
-        "Zm9v!A==",   // outside the alphabet
-        "Zm9v-_==",   // the URL-safe alphabet is not ours
-        "Zg==Zg==",   // data after padding
-        "Z=g=",       // padding in the middle
-        "=Zg=",       // padding first
-        "Z===",       // too much padding
-        "====",
-        "Zm9v\r\nYmFy",   // no blanks in strict mode
-        " Zg==",
-        "Zg== ",
-        "Zm\xc3\xa9v",    // non-ASCII bytes
+    const struct {
+        const char* m_Text;
+        const char* m_Strict;
+        const char* m_Lenient;
+    } rows[] = {
+        {"Z", nullptr, nullptr},                      // length not a multiple of 4
+        {"Zm9vY", nullptr, nullptr},                  // one digit left over
+        {"Zg", nullptr, "f"},                         // padding missing
+        {"Zm8", nullptr, "fo"},
+        {"Zm9vYg", nullptr, "foob"},
+        {"Zg=", nullptr, "f"},                        // padding incomplete
+        {"Zm9v!A==", nullptr, nullptr},               // outside the alphabet
+        {"Zm9v-_==", nullptr, nullptr},               // the URL-safe alphabet is not ours
+        {"Zm9v,YmFy", nullptr, nullptr},
+        {"Zg==Zg==", nullptr, nullptr},               // data after padding
+        {"Zg==Zg", nullptr, nullptr},
+        {"Z=g=", nullptr, nullptr},                   // padding in the middle
+        {"=Zg=", nullptr, nullptr},                   // padding first
+        {"Z===", nullptr, nullptr},                   // too much padding
+        {"====", nullptr, nullptr},
+        {"Zm9v\r\nYmFy", nullptr, "foobar"},          // blanks only when lenient
+        {" Zm9v\tYmE= ", nullptr, "fooba"},
+        {"Zg== ", nullptr, "f"},
+        {"Zm\xc3\xa9v", nullptr, nullptr},            // non-ASCII bytes
+        {"Z0LAHtk", nullptr, "\x67\x42\xc0\x1e\xd9"},  // unpadded parameter set
     };
-    for (const char* p : bad) {
-        std::string out;
-        EXPECT_EQ(Decode(p, 1, out), JX_ERR_CONTENT) << p;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.m_Text);
+        for (int32_t bStrict = 0; bStrict <= 1; ++bStrict) {
+            const char* pExpect = bStrict ? r.m_Strict : r.m_Lenient;
+            std::string out;
+            const int32_t nRet = Decode(r.m_Text, bStrict, out);
+            EXPECT_EQ(nRet, pExpect != nullptr ? JX_OK : JX_ERR_CONTENT) << "strict " << bStrict;
+            if (pExpect != nullptr) {
+                EXPECT_EQ(out, pExpect) << "strict " << bStrict;
+            }
+        }
     }
 }
 
-TEST(CoreBase64, LenientAcceptsBlanksAndMissingPadding)
-{
-    const std::pair<const char*, std::string> good[] = {
-        {"Zg", "f"},
-        {"Zm8", "fo"},
-        {"Zm9vYg", "foob"},
-        {"Zg=", "f"},
-        {"Zm9v\r\nYmFy", "foobar"},
-        {" Zm9v\tYmE= ", "fooba"},
-        {"Z0LAHtk", std::string("\x67\x42\xc0\x1e\xd9", 5)},   // unpadded parameter set
-    };
-    for (const auto& g : good) {
-        std::string out;
-        ASSERT_EQ(Decode(g.first, 0, out), JX_OK) << g.first;
-        EXPECT_EQ(out, g.second) << g.first;
-    }
-    const char* bad[] = {"Z", "Zm9vY", "Zm9v!A==", "Zg==Zg", "Z===", "Zm9v,YmFy"};
-    for (const char* p : bad) {
-        std::string out;
-        EXPECT_EQ(Decode(p, 0, out), JX_ERR_CONTENT) << p;
-    }
-}
-
-// A length whose encoding would not fit in 32 bits is refused before any
+// Large inputs: a bad byte deep inside a long text is found in both modes, and
+// a length whose encoding would not fit in 32 bits is refused before any
 // allocation or write.
-TEST(CoreBase64, OutputOverflowIsRefused)
-{
-    char* p = nullptr;
-    int32_t n = 0;
-    EXPECT_EQ(JXBASE64Encode(&p, &n, "x", 0x7FFFFFFF), JX_ERR_NOMEM);
-    EXPECT_EQ(p, nullptr);
-}
-
-TEST(CoreBase64, LongGarbageIsRefusedQuickly)
+TEST(CoreBase64, LongInputs)
 {
     std::string garbage(1 << 20, 'A');
     garbage[garbage.size() / 2] = '*';
@@ -132,6 +120,11 @@ TEST(CoreBase64, LongGarbageIsRefusedQuickly)
     garbage[garbage.size() / 2] = 'A';
     ASSERT_EQ(Decode(garbage.c_str(), 1, out), JX_OK);
     EXPECT_EQ(out.size(), (garbage.size() / 4) * 3);
+
+    char* p = nullptr;
+    int32_t n = 0;
+    EXPECT_EQ(JXBASE64Encode(&p, &n, "x", 0x7FFFFFFF), JX_ERR_NOMEM);
+    EXPECT_EQ(p, nullptr);
 }
 
 using HashFunc = int32_t (*)(const void*, int32_t, char*);
@@ -165,14 +158,7 @@ TEST(CoreDigest, KnownVectors)
         const char* m_SHA256;
     } cases[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {"a", "0cc175b9c0f1b6a831c399e269772661", "ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0",
-         "f7846f55cf23e14eebeab5b4e1550cad5b509e3348fbc4efa3a1413d393cb650"},
-        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b",
-         "71c480df93d6ae2f1efad1447c66c9525e316218cf51fc8d9ed832f2daf18b73"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f",
-         "db4bfcbd4da0cd85a60c3c37d3fbd8805c77f15fc6b1fdfe614ee0a7c8fdb4c0"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a", "f371bc4a311f2b009eef952dd83ca80e2b60026c8e935592d0f9c308453c813e"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "8215ef0796a20bcaaae116d3876c664a",
@@ -189,12 +175,8 @@ TEST(CoreDigest, KnownVectors)
          "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
         {std::string(65, 'a'), "c743a45e0d2e6a95cb859adae0248435",
          "635361c48bb9eab14198e76ea8ab7f1a41685d6ad62aa9146d301d4f17eb0ae0"},
-        {std::string(119, 'a'), "8a7bd0732ed6a28ce75f6dabc90e1613",
-         "31eba51c313a5c08226adf18d4a359cfdfd8d2e816b13f4af952f7ea6584dcfb"},
         {std::string(120, 'a'), "5f61c0ccad4cac44c75ff505e1f1e537",
          "2f3d335432c70b580af0e8e1b3674a7c020d683aa5f73aaaedfdc55af904c21c"},
-        {std::string(128, 'a'), "e510683b3f5ffe4093d021808bc6ff70",
-         "6836cf13bac400e9105071cd6af47084dfacad4e5e302c94bfed24e013afb73e"},
         {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21",
          "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
         {Pattern(1 << 20), "d8a469bb35fb5fad7156842ba2242434",
