@@ -27,239 +27,149 @@ std::string Text(const CJXString& s)
     return std::string(s.c_str(), static_cast<size_t>(s.m_Length));
 }
 
-TEST(CoreString, ConstructAndAssign)
+// Assignments whose source lies inside the target's own buffer, and null.
+TEST(CoreString, AssignAndAppendOwnContent)
 {
-    CJXString empty;
-    EXPECT_EQ(empty.m_Data, nullptr);
-    EXPECT_STREQ(empty.c_str(), "");
-    ExpectSound(empty);
-
     CJXString s("RTSP/1.0", 5);
-    EXPECT_EQ(Text(s), "RTSP/1.0");
-    ExpectSound(s);
-
     CJXString copy(s);
-    EXPECT_EQ(Text(copy), "RTSP/1.0");
     EXPECT_NE(copy.m_Data, s.m_Data);
-
-    copy = "other";
-    EXPECT_EQ(Text(copy), "other");
     const CJXString& alias = copy;
     copy = alias;   // self-assignment keeps the content
-    EXPECT_EQ(Text(copy), "other");
+    EXPECT_EQ(Text(copy), "RTSP/1.0");
     copy = static_cast<const char*>(nullptr);
     EXPECT_EQ(copy.m_Length, 0);
     ExpectSound(copy);
-
     s += " 200";
     s += nullptr;
-    EXPECT_EQ(Text(s), "RTSP/1.0 200");
-    // Assigning a tail of its own content.
-    s = s.m_Data + 5;
+    s = s.m_Data + 5;   // a tail of its own content
     EXPECT_EQ(Text(s), "1.0 200");
     ExpectSound(s);
+
+    // The source moves when the buffer grows; doubling repeatedly forces that.
+    CJXString d("0123456789");
+    for (int32_t i = 0; i < 10; ++i) ASSERT_EQ(d.AppendDAT(d.m_Data, d.m_Length), 10 << i);
+    ASSERT_EQ(d.m_Length, 10 << 10);
+    for (int32_t i = 0; i < d.m_Length; ++i) ASSERT_EQ(d.m_Data[i], '0' + i % 10);
+    ExpectSound(d);
 }
 
-TEST(CoreString, InitReservesAndKeepsContent)
+// Sizes that cannot be had are refused and leave the content alone; a text
+// ending exactly at the reserved size, one short and one past it; a formatted
+// text far larger than the buffer; binary bytes with NULs.
+TEST(CoreString, AppendBounds)
 {
     CJXString s("abc");
     EXPECT_EQ(s.Init(-1), JX_ERR_ARG);
     EXPECT_EQ(s.Init(INT_MAX), JX_ERR_NOMEM);
-    EXPECT_EQ(Text(s), "abc");
-    ASSERT_EQ(s.Init(4096), JX_OK);
-    EXPECT_GE(s.m_Size, 4096);
-    EXPECT_GE(s.GetSpace(), 4096 - 3);
-    EXPECT_EQ(Text(s), "abc");
-    ExpectSound(s);
-
-    CJXString fresh;
-    ASSERT_EQ(fresh.Init(0), JX_OK);
-    EXPECT_NE(fresh.m_Data, nullptr);
-    ExpectSound(fresh);
-}
-
-TEST(CoreString, AppendFormats)
-{
-    CJXString s;
-    EXPECT_EQ(s.Append("CSeq: %d\r\n", 7), 9);
-    EXPECT_EQ(s.Append("%s", ""), 0);
-    EXPECT_EQ(s.Append("%s %u %c", "x", 42u, 'z'), 6);
-    EXPECT_EQ(Text(s), "CSeq: 7\r\nx 42 z");
-    EXPECT_EQ(s.Append(nullptr), JX_ERR_ARG);
-    ExpectSound(s);
-}
-
-TEST(CoreString, AppendHugeText)
-{
-    // A formatted text much larger than the buffer grows it in one step.
-    std::string big(1 << 20, 'q');
-    big[12345] = 'X';
-    CJXString s("head:");
-    EXPECT_EQ(s.Append("%s", big.c_str()), 1 << 20);
-    EXPECT_EQ(s.m_Length, 5 + (1 << 20));
-    EXPECT_EQ(Text(s), "head:" + big);
-    ExpectSound(s);
-
-    // A text beyond the printf limit is refused and leaves the content alone.
-    CJXString small("keep");
-    ASSERT_EQ(small.Init(64), JX_OK);
-    const std::string huge((16 << 20) + 1, 'z');
-    EXPECT_EQ(small.Append("%s", huge.c_str()), JX_ERR_NOMEM);
-    EXPECT_EQ(Text(small), "keep");
-    ExpectSound(small);
-}
-
-TEST(CoreString, AppendExactFitAndOneOver)
-{
-    // Texts ending exactly at the reserved size and one byte past it.
-    for (int32_t nExtra = -1; nExtra <= 1; ++nExtra) {
-        CJXString s;
-        ASSERT_EQ(s.Init(32), JX_OK);
-        const int32_t nSize = s.m_Size;
-        std::string text(static_cast<size_t>(nSize + nExtra), 'a');
-        EXPECT_EQ(s.Append("%s", text.c_str()), nSize + nExtra);
-        EXPECT_EQ(Text(s), text);
-        ExpectSound(s);
-    }
-}
-
-TEST(CoreString, AppendDATHostileArguments)
-{
-    CJXString s("ab");
-    EXPECT_EQ(s.AppendDAT(nullptr, 3), JX_ERR_ARG);
     EXPECT_EQ(s.AppendDAT("xyz", -1), JX_ERR_ARG);
     EXPECT_EQ(s.AppendDAT("xyz", INT_MIN), JX_ERR_ARG);
     EXPECT_EQ(s.AppendDAT("xyz", INT_MAX), JX_ERR_NOMEM);
-    EXPECT_EQ(s.AppendDAT(nullptr, 0), 0);
-    EXPECT_EQ(Text(s), "ab");
+    const std::string huge((16 << 20) + 1, 'z');   // beyond the printf limit
+    EXPECT_EQ(s.Append("%s", huge.c_str()), JX_ERR_NOMEM);
+    EXPECT_EQ(Text(s), "abc");
+    ExpectSound(s);
 
+    for (int32_t nExtra = -1; nExtra <= 1; ++nExtra) {
+        CJXString fit;
+        ASSERT_EQ(fit.Init(32), JX_OK);
+        const std::string text(static_cast<size_t>(fit.m_Size + nExtra), 'a');
+        EXPECT_EQ(fit.Append("%s", text.c_str()), static_cast<int32_t>(text.size()));
+        EXPECT_EQ(Text(fit), text);
+        ExpectSound(fit);
+    }
+
+    std::string big(1 << 20, 'q');
+    big[12345] = 'X';
+    CJXString head("head:");
+    const std::string formatted = "CSeq: 7 " + big + " 42 z";
+    EXPECT_EQ(head.Append("CSeq: %d %s %u %c", 7, big.c_str(), 42u, 'z'), static_cast<int32_t>(formatted.size()));
+    EXPECT_EQ(Text(head), "head:" + formatted);
     const char bin[4] = {'\0', '\x01', '\xff', '\0'};
-    EXPECT_EQ(s.AppendDAT(bin, 4), 4);
-    EXPECT_EQ(s.m_Length, 6);
-    EXPECT_EQ(memcmp(s.m_Data + 2, bin, 4), 0);
-    ExpectSound(s);
-}
-
-TEST(CoreString, AppendDATFromOwnContent)
-{
-    // The source moves when the buffer grows; doubling repeatedly forces that.
-    CJXString s("0123456789");
-    for (int32_t i = 0; i < 10; ++i) {
-        ASSERT_EQ(s.AppendDAT(s.m_Data, s.m_Length), 10 << i);
-    }
-    ASSERT_EQ(s.m_Length, 10 << 10);
-    for (int32_t i = 0; i < s.m_Length; ++i) {
-        ASSERT_EQ(s.m_Data[i], '0' + i % 10);
-    }
-    ExpectSound(s);
+    EXPECT_EQ(head.AppendDAT(bin, 4), 4);
+    EXPECT_EQ(Text(head).substr(head.m_Length - 4), std::string(bin, 4));
+    ExpectSound(head);
 }
 
 TEST(CoreString, GrowthIsGeometric)
 {
     // 100000 one-byte appends must not reallocate for each step.
+    constexpr int32_t kAppends = 100000;
+    constexpr int32_t kMaxGrowths = 30;
     CJXString s(nullptr, 1);
     int32_t nGrowths = 0;
     int32_t nLastSize = s.m_Size;
-    for (int32_t i = 0; i < 100000; ++i) {
+    for (int32_t i = 0; i < kAppends; ++i) {
         ASSERT_EQ(s.AppendDAT("z", 1), 1);
-        if (s.m_Size != nLastSize) {
-            ++nGrowths;
-            nLastSize = s.m_Size;
-        }
+        nGrowths += s.m_Size != nLastSize ? 1 : 0;
+        nLastSize = s.m_Size;
     }
-    EXPECT_EQ(s.m_Length, 100000);
-    EXPECT_LT(nGrowths, 30);
+    EXPECT_EQ(s.m_Length, kAppends);
+    EXPECT_LT(nGrowths, kMaxGrowths);
     ExpectSound(s);
 }
 
-TEST(CoreString, TailAddFlush)
+// Add and Flush clamp what the caller claims to the buffer; a freed buffer
+// takes appends again.
+TEST(CoreString, TailAddFlushEmpty)
 {
     CJXString s;
     ASSERT_EQ(s.Init(16), JX_OK);
-    const int32_t nSpace = s.GetSpace();
     memcpy(s.GetTail(), "hello", 5);
     s.Add(5);
-    EXPECT_EQ(Text(s), "hello");
-    EXPECT_EQ(s.GetSpace(), nSpace - 5);
-
     s.Add(-3);   // ignored
-    s.Add(0);
-    EXPECT_EQ(s.m_Length, 5);
-    s.Add(INT_MAX);   // clamped to the space
+    EXPECT_EQ(Text(s), "hello");
+    s.Add(INT_MAX);
     EXPECT_EQ(s.m_Length, s.m_Size);
     EXPECT_EQ(s.GetSpace(), 0);
     ExpectSound(s);
 
-    s = "abcdefgh";
-    s.Flush(-1);
-    s.Flush(0);
-    EXPECT_EQ(Text(s), "abcdefgh");
-    s.Flush(3);
-    EXPECT_EQ(Text(s), "defgh");
-    s.Flush(5);
-    EXPECT_EQ(s.m_Length, 0);
-    s = "xyz";
-    s.Flush(INT_MAX);
-    EXPECT_EQ(s.m_Length, 0);
-    ExpectSound(s);
+    const struct {
+        int32_t m_Flush;
+        const char* m_Expect;
+    } flushes[] = {{-1, "abcdefgh"}, {0, "abcdefgh"}, {3, "defgh"}, {8, ""}, {INT_MAX, ""}};
+    for (const auto& f : flushes) {
+        s = "abcdefgh";
+        s.Flush(f.m_Flush);
+        EXPECT_EQ(Text(s), f.m_Expect) << f.m_Flush;
+        ExpectSound(s);
+    }
 
-    CJXString none;
-    none.Add(5);
-    none.Flush(5);
-    EXPECT_EQ(none.GetTail(), nullptr);
-    ExpectSound(none);
-}
-
-TEST(CoreString, EmptyKeepsOrFreesStorage)
-{
-    CJXString s("some text");
-    char* pOld = s.m_Data;
-    s.Empty();
-    EXPECT_EQ(s.m_Data, pOld);
-    EXPECT_EQ(s.m_Length, 0);
-    ExpectSound(s);
+    const char* pKept = s.m_Data;
+    s.Empty();   // the buffer stays for the next message
+    EXPECT_EQ(s.m_Data, pKept);
     s.Empty(true);
-    EXPECT_EQ(s.m_Data, nullptr);
-    EXPECT_EQ(s.m_Size, 0);
+    EXPECT_STREQ(s.c_str(), "");
+    s.Add(5);
+    s.Flush(5);
+    EXPECT_EQ(s.GetTail(), nullptr);
     EXPECT_EQ(s.Append("%d", 5), 1);
     EXPECT_EQ(Text(s), "5");
 }
 
-TEST(CoreString, CloneIsEmptyTrimL)
+TEST(CoreString, CloneAndTrimL)
 {
-    struct Case {
-        const char* pText;
-        int32_t n;
-        const char* pExpect;   // null: no copy
+    const struct {
+        const char* m_Text;
+        int32_t m_N;
+        const char* m_Clone;   // null: no copy
+        const char* m_TrimL;
+    } rows[] = {
+        {"rtsp://cam/x", 0, "rtsp://cam/x", "rtsp://cam/x"},
+        {"rtsp://cam/x", 4, "rtsp", "rtsp://cam/x"},
+        {"abc", 100, "abc", "abc"},   // stops at the text's NUL
+        {"", 0, "", ""},
+        {" \t \tvalue ", -1, nullptr, "value "},
+        {"   ", 0, "   ", ""},
+        {"\r\nx", 0, "\r\nx", "\r\nx"},
+        {nullptr, 0, nullptr, nullptr},
     };
-    const Case cases[] = {
-        {"rtsp://cam/x", 0, "rtsp://cam/x"},
-        {"rtsp://cam/x", 4, "rtsp"},
-        {"abc", 100, "abc"},   // stops at the text's NUL
-        {"", 0, ""},
-        {"abc", -1, nullptr},
-        {nullptr, 0, nullptr},
-    };
-    for (const Case& c : cases) {
-        char* p = CJXString::Clone(c.pText, c.n);
-        if (c.pExpect == nullptr) {
-            EXPECT_EQ(p, nullptr);
-        } else {
-            ASSERT_NE(p, nullptr);
-            EXPECT_STREQ(p, c.pExpect);
-        }
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.m_Text != nullptr ? r.m_Text : "(null)");
+        char* p = CJXString::Clone(r.m_Text, r.m_N);
+        EXPECT_STREQ(p, r.m_Clone);
         free(p);
+        EXPECT_STREQ(CJXString::TrimL(r.m_Text), r.m_TrimL);
     }
-
-    EXPECT_TRUE(CJXString::IsEmpty(nullptr));
-    EXPECT_TRUE(CJXString::IsEmpty(""));
-    EXPECT_FALSE(CJXString::IsEmpty(" "));
-
-    EXPECT_STREQ(CJXString::TrimL(" \t \tvalue "), "value ");
-    EXPECT_STREQ(CJXString::TrimL("value"), "value");
-    EXPECT_STREQ(CJXString::TrimL("   "), "");
-    EXPECT_STREQ(CJXString::TrimL("\r\nx"), "\r\nx");
-    EXPECT_EQ(CJXString::TrimL(nullptr), nullptr);
 }
 
 // The one case-insensitive compare: ASCII letters only, no locale, never a
