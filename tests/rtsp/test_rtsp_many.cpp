@@ -94,7 +94,7 @@ TEST(RtspMany, TwoHundredStreamsFromSeveralHostThreads)
         s.m_Client->Release();
         s.m_Client = nullptr;
     });
-    EXPECT_FALSE(CRTSPSocket::s_RTSPThread);
+    EXPECT_FALSE(CRTSPSocket::HasWorker());
     EXPECT_EQ(CRTSPSocket::s_RTSPCount, 0);
     EXPECT_TRUE(WaitUntil([&] { return srv.ClosedByClient() == kStreams; }, kWaitMs)) << srv.ClosedByClient();
     srv.Stop();
