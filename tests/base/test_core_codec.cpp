@@ -37,28 +37,24 @@ std::string Encode(const std::string& in)
     return out;
 }
 
-TEST(CoreBase64, RfcVectors)
+// The published vectors both ways, then every length up to 300 of bytes of
+// every value round trip.
+TEST(CoreBase64, VectorsAndRoundTrip)
 {
     const std::pair<const char*, const char*> vectors[] = {
         {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
         {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
     };
+    std::string out;
     for (const auto& v : vectors) {
         EXPECT_EQ(Encode(v.first), v.second);
-        std::string out;
         EXPECT_EQ(Decode(v.second, 1, out), JX_OK) << v.second;
         EXPECT_EQ(out, v.first);
-        EXPECT_EQ(Decode(v.second, 0, out), JX_OK) << v.second;
-        EXPECT_EQ(out, v.first);
     }
-}
-
-TEST(CoreBase64, RoundTripAllByteValues)
-{
+    constexpr int32_t kLongest = 300;
     std::string data;
-    for (int32_t i = 0; i < 300; ++i) {
+    for (int32_t i = 0; i < kLongest; ++i) {
         data.push_back(static_cast<char>((i * 37 + 11) & 0xFF));
-        std::string out;
         ASSERT_EQ(Decode(Encode(data).c_str(), 1, out), JX_OK);
         ASSERT_EQ(out, data);
     }
