@@ -163,6 +163,11 @@ TEST(RtspReader, ByteStreamsCutAtEveryPosition)
          0, 0, true, CRTSPClient::kPendingNone, kPlaying, "Skipping stray bytes", 1},
         {"requests from the server", true, requests, 0, 3, 0, 0, 2, 0, false, CRTSPClient::kPendingNone, kPlaying,
          nullptr, 0},
+        // A request may begin with any capital, the first and last included.
+        {"stray bytes then ANNOUNCE", true, "\r\nANNOUNCE rtsp://a/b RTSP/1.0\r\nCSeq: 3\r\n\r\n" + Frame(0, rtp, "x"),
+         0, 1, 0, 0, 1, 0, true, CRTSPClient::kPendingNone, kPlaying, "from the server (ANNOUNCE)", 1},
+        {"stray bytes then ZAP", true, "\r\nZAP * RTSP/1.0\r\nCSeq: 4\r\n\r\n" + Frame(0, rtp, "x"), 0, 1, 0, 0, 1,
+         0, true, CRTSPClient::kPendingNone, kPlaying, "from the server (ZAP)", 1},
         // Text that starts like a request but is none is skipped a word at a
         // time: the frame right behind the first word still arrives.
         {"broken request then a frame", true, "OPTIONS " + Frame(0, rtp, "k") + "\r\n\r\n", 0, 1, 0, 0, 0, 0, true,
