@@ -168,15 +168,15 @@ public:
         if (w == m_Times.end() || c == m_Times.end() || c->second <= 0.0) {
             return;
         }
-        printf("%-8s %.3f x memcpy  (%.2f ns vs %.2f ns per %s)\n", pLabel, w->second / c->second,
-               w->second / fUnits, c->second / fUnits, pUnit);
+        printf("%-8s %.3f x memcpy  (%.2f ns vs %.2f ns per %s)\n", pLabel, w->second / c->second, w->second / fUnits,
+               c->second / fUnits, pUnit);
     }
 
 private:
     std::map<std::string, double> m_Times;
 };
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

@@ -42,7 +42,7 @@ void ParseOne(CRTSPAuthen& auth, const char* pText)
     Check(strpbrk(value.c_str(), "\r\n") == nullptr);
 }
 
-} // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     CRTSPAuthen auth;
     auth.SetUser("user", "password");
     ParseOne(auth, pText);
-    ParseOne(auth, pText);          // a second challenge replaces the first
+    ParseOne(auth, pText);   // a second challenge replaces the first
 
     // The same text as two WWW-Authenticate lines of a 401.
     std::string head = "RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: ";

@@ -23,8 +23,8 @@ int32_t Call(CJXHTTPCommand& cmd, const std::string& buf, bool bHead, bool bRequ
     char* p = static_cast<char*>(malloc(buf.size() ? buf.size() : 1));
     memcpy(p, buf.data(), buf.size());
     int32_t n = int32_t(buf.size());
-    int32_t nRet = bHead ? (bRequest ? cmd.ParseRequest(p, n) : cmd.ParseResponse(p, n))
-                         : cmd.ParseContent(p, n, &cmd.m_Body);
+    int32_t nRet =
+        bHead ? (bRequest ? cmd.ParseRequest(p, n) : cmd.ParseResponse(p, n)) : cmd.ParseContent(p, n, &cmd.m_Body);
     free(p);
     return nRet;
 }
@@ -60,7 +60,7 @@ void Run(const uint8_t* pData, size_t nSize, bool bRequest)
         for (;;) {
             if (!bHead) {
                 int32_t nRet = Call(cmd, buf, true, bRequest);
-                if (nRet < 0) return;                         // the connection would be closed
+                if (nRet < 0) return;   // the connection would be closed
                 if (nRet == 0) break;
                 Check(size_t(nRet) <= buf.size());
                 Check(bRequest ? cmd.m_Method != nullptr : (cmd.m_StatusCode >= 100 && cmd.m_StatusCode <= 999));
@@ -83,7 +83,7 @@ void Run(const uint8_t* pData, size_t nSize, bool bRequest)
     }
 }
 
-} // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {

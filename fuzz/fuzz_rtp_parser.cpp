@@ -158,7 +158,7 @@ void FeedOne(const uint8_t* pData, size_t nLen, CFuzzVideo& video, CFuzzAudio& a
     }
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {

@@ -17,7 +17,7 @@ void Check(bool bCondition)
 
 void DropLog(const char*, void*) {}
 
-} // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
                 if (authen.ParseResponse(cmd.m_WWWAuthenticate) == 0) {
                     CJXString out;
                     Check(authen.BuildRequest(out, "DESCRIBE", "rtsp://h/s") == 0);
-                    for (int32_t i = 0; i < out.m_Length; ++i) Check(out.m_Data[i] != '\r' && out.m_Data[i] != '\n');
+                    for (int32_t i = 0; i < out.m_Length; ++i)
+                        Check(out.m_Data[i] != '\r' && out.m_Data[i] != '\n');
                 }
             }
             cmd.Reset();

@@ -25,7 +25,7 @@ void StartSession(CRTSPClient& client)
     Check(client.SendDescribe() == 0);
 }
 
-} // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

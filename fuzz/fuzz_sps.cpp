@@ -13,15 +13,13 @@ namespace {
 
 void Check(bool bOk)
 {
-    if (!bOk)
-        abort();
+    if (!bOk) abort();
 }
 
 void CheckSps(int32_t nRet, const JXSpsInfo& info)
 {
     Check(nRet == JX_OK || nRet == JX_ERR_CONTENT);
-    if (nRet == JX_OK)
-        Check(info.nWidth != 0 && info.nHeight != 0 && info.fFPS >= 0.0f && info.fFPS <= 1000.0f);
+    if (nRet == JX_OK) Check(info.nWidth != 0 && info.nHeight != 0 && info.fFPS >= 0.0f && info.fFPS <= 1000.0f);
 }
 
 // Feed one set to a head and check that WriteHead writes what GetHeadSize says.
@@ -41,12 +39,11 @@ void CheckHead(CJXMediaHead& head, uint16_t nHeader, const uint8_t* p, int32_t n
 
 const uint8_t kFrameTypes[] = {JX_FRAME_VIDEO_KEY, JX_FRAME_JPEG, JX_FRAME_AUDIO, JX_FRAME_VIDEO, JX_FRAME_MARK_VI};
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
-    if (nSize > 1 << 16)
-        return 0;
+    if (nSize > 1 << 16) return 0;
     int32_t n = static_cast<int32_t>(nSize);
 
     JXSpsInfo info;
@@ -59,8 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     Check(nRet == JX_OK || nRet == JX_ERR_CONTENT);
     Check(nRet != JX_OK || (nWidth != 0 && nHeight != 0));
 
-    if (nSize < 3)
-        return 0;
+    if (nSize < 3) return 0;
     // Heads: the first two bytes as the header, the rest as the set.
     static CJXH264Head s_Head264;
     static CJXH265Head s_Head265;
@@ -70,8 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 
     // A frame: type and codec from the first two bytes, the rest as payload.
     CPacket* pPacket = CPacket::Acquire(n - 2 + CPacket::kFrameHead);
-    if (pPacket == nullptr)
-        return 0;
+    if (pPacket == nullptr) return 0;
     pPacket->FrameSetType(kFrameTypes[pData[0] % sizeof(kFrameTypes)]);
     pPacket->FrameSetCodec(pData[1]);
     memcpy(pPacket->FrameGetData(), pData + 2, nSize - 2);
@@ -83,8 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         if (nRet == JX_OK && pDesc->m_Video != nullptr)
             Check(pDesc->m_Video->nWidth != 0 && pDesc->m_Video->nHeight != 0);
         CJXMediaDesc* pCopy = pDesc->Clone();
-        if (pCopy != nullptr)
-            pCopy->Release();
+        if (pCopy != nullptr) pCopy->Release();
         pDesc->Release();
     }
     pPacket->Release();

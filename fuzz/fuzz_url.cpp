@@ -17,7 +17,7 @@ bool Same(const char* a, const char* b)
     return (a == nullptr && b == nullptr) || (a != nullptr && b != nullptr && strcmp(a, b) == 0);
 }
 
-} // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
@@ -42,13 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 
     CJXUrl copy(url);
     Check(Same(copy.m_Text, url.m_Text) && Same(copy.m_Host, url.m_Host) && Same(copy.m_User, url.m_User) &&
-          Same(copy.m_Password, url.m_Password) && Same(copy.m_Path, url.m_Path) &&
-          Same(copy.m_Query, url.m_Query) && copy.m_Port == url.m_Port);
+          Same(copy.m_Password, url.m_Password) && Same(copy.m_Path, url.m_Path) && Same(copy.m_Query, url.m_Query) &&
+          copy.m_Port == url.m_Port);
 
     char* pLog = url.CloneForLog();
     Check(pLog != nullptr);
-    if (url.m_Password == nullptr) Check(strcmp(pLog, url.m_Text) == 0);
-    else Check(strstr(pLog, ":***@") != nullptr);
+    if (url.m_Password == nullptr)
+        Check(strcmp(pLog, url.m_Text) == 0);
+    else
+        Check(strstr(pLog, ":***@") != nullptr);
     // The masked text is itself a URL with the same host, port and user.
     if (strlen(pLog) <= size_t(CJXUrl::kMaxTextBytes)) {
         CJXUrl masked(pLog);
@@ -56,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     }
     free(pLog);
 
-    url = url.m_Text;               // own text: copied before the old one is freed
+    url = url.m_Text;   // own text: copied before the old one is freed
     Check(Same(copy.m_Host, url.m_Host));
     free(pText);
     return 0;

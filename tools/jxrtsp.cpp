@@ -67,8 +67,7 @@ std::string DefaultModulePath()
     char dir[1024];
     char name[64];
     JXModuleFileName("JXRtsp", name, sizeof(name));
-    if (JXModuleProgramDir(dir, sizeof(dir)) != JX_OK)
-        return name;
+    if (JXModuleProgramDir(dir, sizeof(dir)) != JX_OK) return name;
     return std::string(dir) + "/" + name;
 }
 
@@ -83,8 +82,7 @@ public:
         }
         if (nCode == kMsgState || nCode == kMsgStopped) {
             int32_t nError = pParam1 != nullptr ? static_cast<CJXMsg*>(pParam1)->GetError() : 0;
-            if (nCode == kMsgState && nError == 0)
-                m_Playing = true;
+            if (nCode == kMsgState && nError == 0) m_Playing = true;
             printf("state %u error %d\n", nCode, nError);
             fflush(stdout);
         }
@@ -106,8 +104,7 @@ private:
             return;
         }
         ++m_Video;
-        if (packet.FrameIsKey())
-            ++m_KeyFrames;
+        if (packet.FrameIsKey()) ++m_KeyFrames;
     }
 };
 
@@ -132,8 +129,7 @@ int Play(IJXStream* pStream, const Options& opt)
     CSubscriber subscriber;
     pStream->Attach(&subscriber, JX_SIGNAL_FUNC(&CSubscriber::OnMessage));
     int nRet = pStream->Open(opt.sUrl.c_str());
-    if (nRet == JX_OK)
-        nRet = pStream->Start();
+    if (nRet == JX_OK) nRet = pStream->Start();
     if (nRet != JX_OK) {
         printf("start failed: %d\n", nRet);
         pStream->Detach(&subscriber, JX_SIGNAL_FUNC(&CSubscriber::OnMessage));
@@ -146,7 +142,7 @@ int Play(IJXStream* pStream, const Options& opt)
                (unsigned long long)subscriber.m_Audio.load(), (unsigned long long)subscriber.m_Bytes.load());
         fflush(stdout);
     }
-    ReportDescription(pStream);     // the description ends with the session
+    ReportDescription(pStream);   // the description ends with the session
     pStream->Stop();
     pStream->Detach(&subscriber, JX_SIGNAL_FUNC(&CSubscriber::OnMessage));
     bool bGotFrames = subscriber.m_Video + subscriber.m_Audio > 0;
@@ -164,7 +160,7 @@ int Report(IJXStream* pStream)
     return 0;
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {
@@ -173,8 +169,7 @@ int main(int argc, char** argv)
         PrintUsage();
         return 2;
     }
-    if (opt.sModule.empty())
-        opt.sModule = DefaultModulePath();
+    if (opt.sModule.empty()) opt.sModule = DefaultModulePath();
 
     char error[512];
     void* pModule = JXModuleLoad(opt.sModule.c_str(), error, sizeof(error));
@@ -197,7 +192,7 @@ int main(int argc, char** argv)
     IJXStream* pStream = pGetInterface("IJXStream", pUrl);
     if (pStream == nullptr) {
         CJXUrl url(pUrl);
-        char* pShown = url.CloneForLog();     // never print the password
+        char* pShown = url.CloneForLog();   // never print the password
         fprintf(stderr, "jxrtsp: the module refused the URL %s\n", pShown != nullptr ? pShown : "(unreadable)");
         free(pShown);
         JXModuleUnload(pModule);

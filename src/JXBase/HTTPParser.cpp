@@ -3,9 +3,7 @@
 
 #include <cstring>
 
-CHTTPParser::CHTTPParser() : m_LineBuf(nullptr, 5)
-{
-}
+CHTTPParser::CHTTPParser() : m_LineBuf(nullptr, 5) {}
 
 CHTTPParser::~CHTTPParser() = default;
 
@@ -35,14 +33,15 @@ void CHTTPParser::Reset(bool bAll)
 const char* CHTTPParser::ParseNext()
 {
     m_Line = nullptr;
-    if (m_Pos < 0) m_Pos = 0;                 // the fields are public: never trust them
+    if (m_Pos < 0) m_Pos = 0;   // the fields are public: never trust them
     if (m_Text == nullptr || m_Pos >= m_Length) return nullptr;
     if (m_LineBuf.m_Size < kMaxLineBytes && m_LineBuf.Init(kMaxLineBytes) < 0) return nullptr;
 
     const char* pStart = m_Text + m_Pos;
     int32_t nLeft = m_Length - m_Pos;
     int32_t nLine = 0;
-    while (nLine < nLeft && pStart[nLine] != '\n' && pStart[nLine] != '\r') ++nLine;
+    while (nLine < nLeft && pStart[nLine] != '\n' && pStart[nLine] != '\r')
+        ++nLine;
     int32_t nNext = nLine;
     if (nNext < nLeft) {
         // CR LF is one line end; a bare CR or LF is one too.
@@ -53,6 +52,6 @@ const char* CHTTPParser::ParseNext()
     int32_t nCopy = nLine < kMaxLineBytes ? nLine : kMaxLineBytes;
     m_LineBuf.Empty(false);
     if (nCopy > 0 && m_LineBuf.AppendDAT(pStart, nCopy) < 0) return nullptr;
-    m_Line = m_LineBuf.m_Data;              // NUL kept behind the content
+    m_Line = m_LineBuf.m_Data;   // NUL kept behind the content
     return m_Line;
 }

@@ -27,7 +27,7 @@ public:
     const char* m_Text = nullptr;
     int32_t m_Length = 0;
     int32_t m_Pos = 0;
-    const char* m_Line = nullptr;    // the current line, or null
+    const char* m_Line = nullptr;   // the current line, or null
 
 private:
     CJXString m_LineBuf;

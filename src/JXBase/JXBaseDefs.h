@@ -35,21 +35,21 @@ struct tagPOINT {
 // where an operation says so.
 enum : int32_t {
     JX_OK = 0,
-    JX_ERR_FAIL = -1,        // error status, failed socket call, malformed data
-    JX_ERR_TIMEOUT = -2,     // no data in time
-    JX_ERR_ARG = -4,         // invalid or missing argument or text
-    JX_ERR_NOMEM = -6,       // allocation failed
-    JX_ERR_STATE = -7,       // wrong state or nothing available
+    JX_ERR_FAIL = -1,      // error status, failed socket call, malformed data
+    JX_ERR_TIMEOUT = -2,   // no data in time
+    JX_ERR_ARG = -4,       // invalid or missing argument or text
+    JX_ERR_NOMEM = -6,     // allocation failed
+    JX_ERR_STATE = -7,     // wrong state or nothing available
     JX_ERR_UNSUPPORTED = -10,
-    JX_ERR_CONTENT = -15,    // malformed or unexpected content
-    JX_ERR_AUTH = -16,       // authentication refused
+    JX_ERR_CONTENT = -15,   // malformed or unexpected content
+    JX_ERR_AUTH = -16,      // authentication refused
 };
 
 // Calendar time of a frame, local time of the machine.
 struct YRTIME {
     uint16_t wYear;
-    uint16_t wMonth;         // 1..12
-    uint16_t wDay;           // 1..31
+    uint16_t wMonth;   // 1..12
+    uint16_t wDay;     // 1..31
     uint16_t wHour;
     uint16_t wMinute;
     uint16_t wSecond;

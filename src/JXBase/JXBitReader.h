@@ -39,7 +39,7 @@ public:
 
 private:
     uint8_t m_Data[kMaxBytes];
-    int32_t m_Bits = 0;       // bits held
-    int32_t m_Pos = 0;        // next bit to read
+    int32_t m_Bits = 0;   // bits held
+    int32_t m_Pos = 0;    // next bit to read
     bool m_Error = false;
 };

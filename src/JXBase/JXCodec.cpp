@@ -122,8 +122,8 @@ void MD5Block(MD5State& s, const uint8_t* p)
     s.d += d;
 }
 
-constexpr int32_t kBlockBytes = 64;         // MD5 and SHA-256 alike
-constexpr int32_t kLengthBytes = 8;         // the message length in bits closes the last block
+constexpr int32_t kBlockBytes = 64;   // MD5 and SHA-256 alike
+constexpr int32_t kLengthBytes = 8;   // the message length in bits closes the last block
 constexpr int32_t kSHA256Words = 8;
 const char kHexDigits[] = "0123456789abcdef";
 
@@ -160,8 +160,8 @@ void SHA256Block(uint32_t* h, const uint8_t* p)
         const uint32_t a = v[0];
         const uint32_t t1 = v[7] + (RotateRight(e, 6) ^ RotateRight(e, 11) ^ RotateRight(e, 25)) +
                             ((e & v[5]) ^ (~e & v[6])) + K[i] + w[i];
-        const uint32_t t2 = (RotateRight(a, 2) ^ RotateRight(a, 13) ^ RotateRight(a, 22)) +
-                            ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
+        const uint32_t t2 =
+            (RotateRight(a, 2) ^ RotateRight(a, 13) ^ RotateRight(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
         memmove(v + 1, v, sizeof(uint32_t) * (kSHA256Words - 1));
         v[4] += t1;
         v[0] = t1 + t2;
@@ -170,7 +170,7 @@ void SHA256Block(uint32_t* h, const uint8_t* p)
         h[i] += v[i];
     }
 }
-}  // namespace
+}   // namespace
 
 extern "C" JXBASE_API int32_t JXBASE64Encode(char** ppOut, int32_t* pOutLen, const void* pData, int32_t n)
 {

@@ -4,9 +4,9 @@
 #include "JXMediaHead.h"
 
 struct JXSpsInfo {
-    uint16_t nWidth = 0;      // after frame cropping / conformance window
+    uint16_t nWidth = 0;   // after frame cropping / conformance window
     uint16_t nHeight = 0;
-    float fFPS = 0.0f;        // from VUI timing, 0 when absent
+    float fFPS = 0.0f;   // from VUI timing, 0 when absent
     uint8_t nProfile = 0;
     uint8_t nLevel = 0;
 };

@@ -11,12 +11,12 @@ namespace {
 
 // What a challenge offers, best last.
 enum : int32_t {
-    kRankNone = 0,          // unknown scheme, Digest without any parameter or with
-                            // an algorithm not computed here (SHA-512-256, ...)
-    kRankDigestNoNonce,     // Digest without a nonce: tried only when nothing better
+    kRankNone = 0,        // unknown scheme, Digest without any parameter or with
+                          // an algorithm not computed here (SHA-512-256, ...)
+    kRankDigestNoNonce,   // Digest without a nonce: tried only when nothing better
     kRankBasic,
-    kRankDigestMD5,         // Digest with a nonce, algorithm MD5, MD5-sess or none
-    kRankDigestSHA256,      // Digest with a nonce, algorithm SHA-256 or SHA-256-sess
+    kRankDigestMD5,      // Digest with a nonce, algorithm MD5, MD5-sess or none
+    kRankDigestSHA256,   // Digest with a nonce, algorithm SHA-256 or SHA-256-sess
 };
 
 // The algorithm tokens computed here, by their kDigest value.
@@ -26,7 +26,10 @@ static_assert(sizeof(kAlgorithmNames) / sizeof(kAlgorithmNames[0]) == CJXHTTPAut
 
 enum : int32_t { kKindOther = 0, kKindBasic, kKindDigest };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // RFC 7230 tchar.
 bool IsTokenChar(char c)
@@ -109,11 +112,11 @@ int32_t ReadValue(const char* p, int32_t n, int32_t& i, SSpan& out)
         int32_t nStart = ++i;
         int32_t nDecoded = 0;
         while (i < n && p[i] != '"') {
-            if (p[i] == '\\' && ++i >= n) return JX_ERR_CONTENT;     // escape at the very end
+            if (p[i] == '\\' && ++i >= n) return JX_ERR_CONTENT;   // escape at the very end
             ++i;
             if (++nDecoded > CJXHTTPAuthen::kMaxValueBytes) return JX_ERR_CONTENT;
         }
-        if (i >= n) return JX_ERR_CONTENT;                           // unterminated quote
+        if (i >= n) return JX_ERR_CONTENT;   // unterminated quote
         out.m_Text = p + nStart;
         out.m_Raw = i - nStart;
         out.m_Decoded = nDecoded;
@@ -123,7 +126,8 @@ int32_t ReadValue(const char* p, int32_t n, int32_t& i, SSpan& out)
     }
     // A token, or a token68-like value (nonce=abc/+==) some servers send unquoted.
     int32_t nStart = i;
-    while (i < n && !IsBlank(p[i]) && p[i] != ',' && p[i] != '"') ++i;
+    while (i < n && !IsBlank(p[i]) && p[i] != ',' && p[i] != '"')
+        ++i;
     if (i == nStart || (i < n && p[i] == '"')) return JX_ERR_CONTENT;   // "realm=" or realm=a"b
     if (i - nStart > CJXHTTPAuthen::kMaxValueBytes) return JX_ERR_CONTENT;
     out.m_Text = p + nStart;
@@ -136,17 +140,23 @@ int32_t ReadValue(const char* p, int32_t n, int32_t& i, SSpan& out)
 void Assign(SChallenge& c, const char* pName, int32_t nName, const SSpan& v)
 {
     ++c.m_Params;
-    if (CJXString::EqualNoCase(pName, nName, "realm")) c.m_Realm = v;
-    else if (CJXString::EqualNoCase(pName, nName, "nonce")) c.m_Nonce = v;
-    else if (CJXString::EqualNoCase(pName, nName, "opaque")) c.m_Opaque = v;
-    else if (CJXString::EqualNoCase(pName, nName, "qop")) c.m_Qop = v;
-    else if (CJXString::EqualNoCase(pName, nName, "algorithm")) c.m_Algorithm = v;
-    else if (CJXString::EqualNoCase(pName, nName, "stale")) c.m_Stale = v;
+    if (CJXString::EqualNoCase(pName, nName, "realm"))
+        c.m_Realm = v;
+    else if (CJXString::EqualNoCase(pName, nName, "nonce"))
+        c.m_Nonce = v;
+    else if (CJXString::EqualNoCase(pName, nName, "opaque"))
+        c.m_Opaque = v;
+    else if (CJXString::EqualNoCase(pName, nName, "qop"))
+        c.m_Qop = v;
+    else if (CJXString::EqualNoCase(pName, nName, "algorithm"))
+        c.m_Algorithm = v;
+    else if (CJXString::EqualNoCase(pName, nName, "stale"))
+        c.m_Stale = v;
     // userhash and charset are not read: the user name is always sent as
     // given, and user name and password are hashed as the bytes we hold.
 }
 
-} // namespace
+}   // namespace
 
 CJXHTTPAuthen::CJXHTTPAuthen() = default;
 
@@ -205,7 +215,8 @@ int32_t CJXHTTPAuthen::ParseResponse(const char* pChallenge)
     // Bounded length: never reads more than one byte past the limit.
     const char* p = pChallenge;
     int32_t n = 0;
-    while (n <= kMaxChallengeBytes && p[n] != '\0') ++n;
+    while (n <= kMaxChallengeBytes && p[n] != '\0')
+        ++n;
     if (n > kMaxChallengeBytes) return JX_ERR_CONTENT;
 
     SChallenge cur;
@@ -214,19 +225,23 @@ int32_t CJXHTTPAuthen::ParseResponse(const char* pChallenge)
     int32_t nBestRank = kRankNone;
     int32_t i = 0;
     for (;;) {
-        while (i < n && (IsBlank(p[i]) || p[i] == ',')) ++i;
+        while (i < n && (IsBlank(p[i]) || p[i] == ','))
+            ++i;
         if (i >= n) break;
         int32_t nName = i;
-        while (i < n && IsTokenChar(p[i])) ++i;
-        if (i == nName) return JX_ERR_CONTENT;          // a quote, '=' or junk where a name belongs
+        while (i < n && IsTokenChar(p[i]))
+            ++i;
+        if (i == nName) return JX_ERR_CONTENT;   // a quote, '=' or junk where a name belongs
         int32_t nNameLen = i - nName;
         int32_t j = i;
-        while (j < n && IsBlank(p[j])) ++j;
+        while (j < n && IsBlank(p[j]))
+            ++j;
         if (j < n && p[j] == '=') {
             // name=value of the current challenge
             if (!bHave) return JX_ERR_CONTENT;
             i = j + 1;
-            while (i < n && IsBlank(p[i])) ++i;
+            while (i < n && IsBlank(p[i]))
+                ++i;
             SSpan value;
             int32_t nRet = ReadValue(p, n, i, value);
             if (nRet < 0) return nRet;
@@ -240,8 +255,10 @@ int32_t CJXHTTPAuthen::ParseResponse(const char* pChallenge)
         }
         cur = SChallenge();
         bHave = true;
-        if (CJXString::EqualNoCase(p + nName, nNameLen, "Basic")) cur.m_Kind = kKindBasic;
-        else if (CJXString::EqualNoCase(p + nName, nNameLen, "Digest")) cur.m_Kind = kKindDigest;
+        if (CJXString::EqualNoCase(p + nName, nNameLen, "Basic"))
+            cur.m_Kind = kKindBasic;
+        else if (CJXString::EqualNoCase(p + nName, nNameLen, "Digest"))
+            cur.m_Kind = kKindDigest;
     }
     if (bHave && RankOf(cur) > nBestRank) {
         nBestRank = RankOf(cur);

@@ -10,11 +10,11 @@ public:
     static constexpr int32_t kMaxChallengeBytes = 8192;   // a longer challenge text is refused
     static constexpr int32_t kMaxValueBytes = 1024;       // a longer parameter value is refused
     // Digest algorithms computed here (the algorithm parameter, any letter case).
-    static constexpr uint32_t kDigestMD5 = 0;             // also when the challenge names none
+    static constexpr uint32_t kDigestMD5 = 0;   // also when the challenge names none
     static constexpr uint32_t kDigestMD5Sess = 1;
     static constexpr uint32_t kDigestSHA256 = 2;
     static constexpr uint32_t kDigestSHA256Sess = 3;
-    static constexpr uint32_t kDigestUnknown = 4;         // never chosen
+    static constexpr uint32_t kDigestUnknown = 4;   // never chosen
 
     CJXHTTPAuthen();
     ~CJXHTTPAuthen() override;
@@ -44,11 +44,11 @@ public:
     char* m_Realm = nullptr;
     char* m_Nonce = nullptr;
     char* m_Opaque = nullptr;
-    char* m_Qop = nullptr;           // the server's qop list as offered, e.g. "auth,auth-int"
-    char* m_Algorithm = nullptr;     // as the server wrote it, null when it named none
+    char* m_Qop = nullptr;         // the server's qop list as offered, e.g. "auth,auth-int"
+    char* m_Algorithm = nullptr;   // as the server wrote it, null when it named none
     uint32_t m_DigestAlgorithm = kDigestMD5;
     bool m_Stale = false;
-    uint32_t m_NonceCount = 0;       // nc of the last Digest answer with qop
+    uint32_t m_NonceCount = 0;   // nc of the last Digest answer with qop
 
 private:
     void ClearChallenge();

@@ -8,23 +8,29 @@
 
 namespace {
 
-constexpr int32_t kMaxChunkLine = 1024;     // a chunk-size line with its extensions
+constexpr int32_t kMaxChunkLine = 1024;   // a chunk-size line with its extensions
 constexpr int32_t kMaxMethodBytes = 32;
-constexpr int32_t kMaxVersionDigits = 3;    // "1.0": at most three digits each side
-constexpr uint32_t kMaxTimeout = 65535;     // the session timeout is kept in 16 bits
+constexpr int32_t kMaxVersionDigits = 3;   // "1.0": at most three digits each side
+constexpr uint32_t kMaxTimeout = 65535;    // the session timeout is kept in 16 bits
 constexpr uint32_t kMaxCSeqDigits = 10;
 
 // States of the chunked body decoder.
 enum : int32_t {
-    kChunkSize = 0,     // waiting for a chunk-size line
-    kChunkData,         // chunk data bytes
-    kChunkDataEnd,      // the line end behind the chunk data
-    kChunkTrailer,      // trailer lines up to the empty line
+    kChunkSize = 0,   // waiting for a chunk-size line
+    kChunkData,       // chunk data bytes
+    kChunkDataEnd,    // the line end behind the chunk data
+    kChunkTrailer,    // trailer lines up to the empty line
     kChunkDone,
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // RFC 7230 tchar: the letters of a method or a token.
 bool IsTokenChar(char c)
@@ -35,7 +41,8 @@ bool IsTokenChar(char c)
 
 const char* SkipBlanks(const char* p)
 {
-    while (IsBlank(*p)) ++p;
+    while (IsBlank(*p))
+        ++p;
     return p;
 }
 
@@ -43,7 +50,8 @@ const char* SkipBlanks(const char* p)
 int32_t ValueLength(const char* pValue)
 {
     size_t n = strlen(pValue);
-    while (n > 0 && (IsBlank(pValue[n - 1]) || pValue[n - 1] == '\r' || pValue[n - 1] == '\n')) --n;
+    while (n > 0 && (IsBlank(pValue[n - 1]) || pValue[n - 1] == '\r' || pValue[n - 1] == '\n'))
+        --n;
     return int32_t(n);
 }
 
@@ -71,11 +79,17 @@ int32_t MatchProtocol(const char* p, int32_t n)
     if (n < 5 || (memcmp(p, "RTSP/", 5) != 0 && memcmp(p, "HTTP/", 5) != 0)) return 0;
     int32_t i = 5;
     int32_t nDigits = 0;
-    while (i < n && IsDigit(p[i]) && nDigits < kMaxVersionDigits) { ++i; ++nDigits; }
+    while (i < n && IsDigit(p[i]) && nDigits < kMaxVersionDigits) {
+        ++i;
+        ++nDigits;
+    }
     if (nDigits == 0 || i >= n || p[i] != '.') return 0;
     ++i;
     nDigits = 0;
-    while (i < n && IsDigit(p[i]) && nDigits < kMaxVersionDigits) { ++i; ++nDigits; }
+    while (i < n && IsDigit(p[i]) && nDigits < kMaxVersionDigits) {
+        ++i;
+        ++nDigits;
+    }
     if (nDigits == 0) return 0;
     return i;
 }
@@ -91,15 +105,18 @@ bool ReadStatusLine(const char* p, int32_t n, SStatusLine& out)
 {
     int32_t i = MatchProtocol(p, n);
     if (i == 0 || i >= n || !IsBlank(p[i])) return false;
-    while (i < n && IsBlank(p[i])) ++i;
+    while (i < n && IsBlank(p[i]))
+        ++i;
     if (n - i < 3 || !IsDigit(p[i]) || !IsDigit(p[i + 1]) || !IsDigit(p[i + 2])) return false;
     out.m_Code = (p[i] - '0') * 100 + (p[i + 1] - '0') * 10 + (p[i + 2] - '0');
     if (out.m_Code < 100) return false;
     i += 3;
-    if (i < n && !IsBlank(p[i])) return false;        // "2000", "200OK"
-    while (i < n && IsBlank(p[i])) ++i;
+    if (i < n && !IsBlank(p[i])) return false;   // "2000", "200OK"
+    while (i < n && IsBlank(p[i]))
+        ++i;
     int32_t nEnd = n;
-    while (nEnd > i && IsBlank(p[nEnd - 1])) --nEnd;
+    while (nEnd > i && IsBlank(p[nEnd - 1]))
+        --nEnd;
     out.m_Reason = p + i;
     out.m_ReasonLen = nEnd - i;
     return true;
@@ -116,21 +133,26 @@ struct SRequestLine {
 bool ReadRequestLine(const char* p, int32_t n, SRequestLine& out)
 {
     int32_t i = 0;
-    while (i < n && IsTokenChar(p[i])) ++i;
+    while (i < n && IsTokenChar(p[i]))
+        ++i;
     if (i == 0 || i > kMaxMethodBytes || i >= n || !IsBlank(p[i])) return false;
     out.m_Method = p;
     out.m_MethodLen = i;
-    while (i < n && IsBlank(p[i])) ++i;
+    while (i < n && IsBlank(p[i]))
+        ++i;
     int32_t nUri = i;
-    while (i < n && !IsBlank(p[i]) && p[i] != '\r') ++i;
+    while (i < n && !IsBlank(p[i]) && p[i] != '\r')
+        ++i;
     if (i == nUri || i >= n) return false;
     out.m_Uri = p + nUri;
     out.m_UriLen = i - nUri;
-    while (i < n && IsBlank(p[i])) ++i;
+    while (i < n && IsBlank(p[i]))
+        ++i;
     int32_t nProto = MatchProtocol(p + i, n - i);
     if (nProto == 0) return false;
     i += nProto;
-    while (i < n && IsBlank(p[i])) ++i;
+    while (i < n && IsBlank(p[i]))
+        ++i;
     return i == n;
 }
 
@@ -154,7 +176,8 @@ bool StatusPrefixOk(const char* p, int32_t n)
 int32_t SkipEmptyLines(const char* pText, int32_t nLen)
 {
     int32_t i = 0;
-    while (i < nLen && (pText[i] == '\r' || pText[i] == '\n')) ++i;
+    while (i < nLen && (pText[i] == '\r' || pText[i] == '\n'))
+        ++i;
     return i;
 }
 
@@ -164,11 +187,14 @@ void ForEachToken(const char* p, int32_t n, F fn)
 {
     int32_t i = 0;
     while (i < n) {
-        while (i < n && (IsBlank(p[i]) || p[i] == ',')) ++i;
+        while (i < n && (IsBlank(p[i]) || p[i] == ','))
+            ++i;
         int32_t nStart = i;
-        while (i < n && p[i] != ',') ++i;
+        while (i < n && p[i] != ',')
+            ++i;
         int32_t nEnd = i;
-        while (nEnd > nStart && IsBlank(p[nEnd - 1])) --nEnd;
+        while (nEnd > nStart && IsBlank(p[nEnd - 1]))
+            --nEnd;
         if (nEnd > nStart) fn(p + nStart, nEnd - nStart);
     }
 }
@@ -176,19 +202,32 @@ void ForEachToken(const char* p, int32_t n, F fn)
 const char* DefaultReason(int32_t nCode)
 {
     switch (nCode) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 454: return "Session Not Found";
-    case 455: return "Method Not Valid in This State";
-    case 461: return "Unsupported Transport";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 454:
+        return "Session Not Found";
+    case 455:
+        return "Method Not Valid in This State";
+    case 461:
+        return "Unsupported Transport";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -201,11 +240,9 @@ bool IsLineSafe(const char* p, bool bBlanksAllowed)
     return true;
 }
 
-} // namespace
+}   // namespace
 
-CJXHTTPCommand::CJXHTTPCommand() : m_Body(nullptr, 5)
-{
-}
+CJXHTTPCommand::CJXHTTPCommand() : m_Body(nullptr, 5) {}
 
 CJXHTTPCommand::~CJXHTTPCommand()
 {
@@ -246,7 +283,7 @@ int32_t CJXHTTPCommand::Reset()
     m_ContentLength = 0;
     m_Close = false;
     m_Chunked = false;
-    m_Body.Empty(false);     // the storage is kept for the next message
+    m_Body.Empty(false);   // the storage is kept for the next message
     m_HeadLength = 0;
     m_HeadDone = false;
     m_BodyTaken = 0;
@@ -263,8 +300,7 @@ void CJXHTTPCommand::Dump()
     if (m_Method != nullptr) {
         JXPrintf("HTTPCommand: request %s %s, CSeq %u\n", m_Method, m_Uri ? m_Uri : "", unsigned(m_CSeq));
     } else {
-        JXPrintf("HTTPCommand: status %d %s, CSeq %u\n", int(m_StatusCode), m_Reason ? m_Reason : "",
-                 unsigned(m_CSeq));
+        JXPrintf("HTTPCommand: status %d %s, CSeq %u\n", int(m_StatusCode), m_Reason ? m_Reason : "", unsigned(m_CSeq));
     }
     JXPrintf("HTTPCommand: session %s timeout %u, transport %s, content %s length %d (%d read)\n",
              m_SessionID ? m_SessionID : "-", unsigned(m_SessionTimeout), m_Transport ? m_Transport : "-",
@@ -276,12 +312,13 @@ void CJXHTTPCommand::Dump()
 // refused as soon as it shows. End of the head, 0 while incomplete, negative.
 int32_t CJXHTTPCommand::FindHeadEnd(const char* pText, int32_t nLen, bool bRequest)
 {
-    if (nLen < m_ScanPos) RestartScan();      // not the bytes of the previous call
+    if (nLen < m_ScanPos) RestartScan();   // not the bytes of the previous call
     int32_t nLimit = nLen < kMaxHeadBytes ? nLen : kMaxHeadBytes;
     if (nLimit > m_ScanPos) m_ScannedBytes += uint64_t(nLimit - m_ScanPos);
     if (m_LineCount == 0 && m_ScanPos == m_LineStart) {
         // Empty lines before the first line (left over behind a previous body).
-        while (m_ScanPos < nLimit && (pText[m_ScanPos] == '\r' || pText[m_ScanPos] == '\n')) ++m_ScanPos;
+        while (m_ScanPos < nLimit && (pText[m_ScanPos] == '\r' || pText[m_ScanPos] == '\n'))
+            ++m_ScanPos;
         m_LineStart = m_ScanPos;
     }
     while (m_ScanPos < nLimit) {
@@ -297,7 +334,7 @@ int32_t CJXHTTPCommand::FindHeadEnd(const char* pText, int32_t nLen, bool bReque
         if (nLine > 0 && pText[nEnd - 1] == '\r') --nLine;
         if (nLine > kMaxLineBytes) return JX_ERR_CONTENT;
         m_ScanPos = nEnd + 1;
-        if (nLine == 0) return m_ScanPos;     // the blank line: end of the head
+        if (nLine == 0) return m_ScanPos;   // the blank line: end of the head
         if (m_LineCount == 0 && !CheckFirstLine(pText + m_LineStart, nLine, bRequest)) return JX_ERR_CONTENT;
         if (++m_LineCount > kMaxHeadLines + 1) return JX_ERR_CONTENT;
         m_LineStart = m_ScanPos;
@@ -349,10 +386,10 @@ int32_t CJXHTTPCommand::ParseHead(const char* pText, int32_t nLen, bool bRequest
     int32_t nRet = JX_OK;
     while (nPos < nEnd && nRet >= 0) {
         const char* pLF = static_cast<const char*>(memchr(pText + nPos, '\n', size_t(nEnd - nPos)));
-        if (pLF == nullptr) break;                     // cannot happen: the head ends in LF
+        if (pLF == nullptr) break;   // cannot happen: the head ends in LF
         int32_t nLine = int32_t(pLF - (pText + nPos));
         if (nLine > 0 && pLF[-1] == '\r') --nLine;
-        if (nLine == 0) break;                         // the blank line
+        if (nLine == 0) break;                              // the blank line
         if (nLine > kMaxLineBytes) nLine = kMaxLineBytes;   // already refused by the scan
         memcpy(szLine, pText + nPos, size_t(nLine));
         szLine[nLine] = '\0';
@@ -439,8 +476,9 @@ int32_t CJXHTTPCommand::TakeChunkLine(const char* pLine, int32_t nLen)
             ++i;
         }
         if (i == 0) return JX_ERR_CONTENT;
-        while (i < nLen && IsBlank(pLine[i])) ++i;
-        if (i < nLen && pLine[i] != ';') return JX_ERR_CONTENT;    // only extensions may follow
+        while (i < nLen && IsBlank(pLine[i]))
+            ++i;
+        if (i < nLen && pLine[i] != ';') return JX_ERR_CONTENT;   // only extensions may follow
         if (nSize == 0) {
             m_ChunkState = kChunkTrailer;
             return JX_OK;
@@ -484,7 +522,7 @@ int32_t CJXHTTPCommand::ParseChunked(const char* pData, int32_t nLen, CJXString*
         const char* pLF = static_cast<const char*>(memchr(pData + nPos, '\n', size_t(nLen - nPos)));
         if (pLF == nullptr) {
             if (nLen - nPos > kMaxChunkLine + 1) return JX_ERR_CONTENT;
-            break;                                  // the rest of the line comes later
+            break;   // the rest of the line comes later
         }
         int32_t nLine = int32_t(pLF - (pData + nPos));
         int32_t nText = (nLine > 0 && pLF[-1] == '\r') ? nLine - 1 : nLine;
@@ -586,9 +624,9 @@ int32_t CJXHTTPCommand::ParseLineContentLength(const char* pLine)
     if (n == 0) return JX_ERR_CONTENT;
     int32_t nValue = 0;
     for (int32_t i = 0; i < n; ++i) {
-        if (!IsDigit(pValue[i])) return JX_ERR_CONTENT;       // sign, blank, letters
+        if (!IsDigit(pValue[i])) return JX_ERR_CONTENT;   // sign, blank, letters
         nValue = nValue * 10 + (pValue[i] - '0');
-        if (nValue > kMaxContent) return JX_ERR_CONTENT;      // checked before it can overflow
+        if (nValue > kMaxContent) return JX_ERR_CONTENT;   // checked before it can overflow
     }
     if (m_LengthSeen && nValue != m_ContentLength) return JX_ERR_CONTENT;   // two lengths: which one?
     m_ContentLength = nValue;
@@ -602,19 +640,24 @@ int32_t CJXHTTPCommand::ParseLineSessionID(const char* pLine)
     if (pValue == nullptr) return 0;
     int32_t n = ValueLength(pValue);
     int32_t i = 0;
-    while (i < n && pValue[i] != ';' && !IsBlank(pValue[i])) ++i;
+    while (i < n && pValue[i] != ';' && !IsBlank(pValue[i]))
+        ++i;
     free(m_SessionID);
     m_SessionID = i > 0 ? CloneN(pValue, i) : nullptr;
     // Parameters: ";timeout=60", blanks tolerated around ';' and '='.
     while (i < n) {
-        while (i < n && (IsBlank(pValue[i]) || pValue[i] == ';')) ++i;
+        while (i < n && (IsBlank(pValue[i]) || pValue[i] == ';'))
+            ++i;
         int32_t nName = i;
-        while (i < n && pValue[i] != '=' && pValue[i] != ';' && !IsBlank(pValue[i])) ++i;
+        while (i < n && pValue[i] != '=' && pValue[i] != ';' && !IsBlank(pValue[i]))
+            ++i;
         int32_t nNameLen = i - nName;
-        while (i < n && IsBlank(pValue[i])) ++i;
+        while (i < n && IsBlank(pValue[i]))
+            ++i;
         if (i >= n || pValue[i] != '=') continue;
         ++i;
-        while (i < n && IsBlank(pValue[i])) ++i;
+        while (i < n && IsBlank(pValue[i]))
+            ++i;
         int32_t nDigits = i;
         uint32_t nTimeout = 0;
         while (i < n && IsDigit(pValue[i])) {
@@ -623,7 +666,8 @@ int32_t CJXHTTPCommand::ParseLineSessionID(const char* pLine)
             ++i;
         }
         bool bNumber = i > nDigits && (i >= n || pValue[i] == ';' || IsBlank(pValue[i]));
-        while (i < n && pValue[i] != ';') ++i;     // the rest of this parameter
+        while (i < n && pValue[i] != ';')
+            ++i;   // the rest of this parameter
         if (bNumber && CJXString::EqualNoCase(pValue + nName, nNameLen, "timeout")) {
             m_SessionTimeout = uint16_t(nTimeout);
         }
@@ -636,14 +680,14 @@ int32_t CJXHTTPCommand::ParseLineCSeq(const char* pLine)
     const char* pValue = MatchKey(pLine, "CSeq:");
     if (pValue == nullptr) return 0;
     int32_t n = ValueLength(pValue);
-    if (n == 0 || n > int32_t(kMaxCSeqDigits)) return 1;     // unusable: the line is known, the value ignored
+    if (n == 0 || n > int32_t(kMaxCSeqDigits)) return 1;   // unusable: the line is known, the value ignored
     uint64_t nValue = 0;
     for (int32_t i = 0; i < n; ++i) {
         if (!IsDigit(pValue[i])) return 1;
         nValue = nValue * 10 + uint64_t(pValue[i] - '0');
     }
     if (nValue > UINT32_MAX) return 1;
-    m_CSeq = uint16_t(nValue & 0xFFFF);    // our own CSeq counts in 16 bits and wraps
+    m_CSeq = uint16_t(nValue & 0xFFFF);   // our own CSeq counts in 16 bits and wraps
     return 1;
 }
 

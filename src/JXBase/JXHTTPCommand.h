@@ -92,27 +92,27 @@ public:
     static int32_t BuildLine(CJXString& out, const char* pKey, uint32_t nValue);
 
     // Fields read directly.
-    int32_t m_StatusCode = 0;          // 0 until a status line was read
+    int32_t m_StatusCode = 0;   // 0 until a status line was read
     uint16_t m_CSeq = 0;
-    char* m_SessionID = nullptr;       // "Session: id;timeout=n" -> "id"
-    uint16_t m_SessionTimeout = 0;     // seconds; 0 when not given
-    char* m_WWWAuthenticate = nullptr; // several lines are joined with ", "
+    char* m_SessionID = nullptr;         // "Session: id;timeout=n" -> "id"
+    uint16_t m_SessionTimeout = 0;       // seconds; 0 when not given
+    char* m_WWWAuthenticate = nullptr;   // several lines are joined with ", "
     char* m_Transport = nullptr;
     char* m_ContentType = nullptr;
-    int32_t m_ContentLength = 0;       // 0 when absent
+    int32_t m_ContentLength = 0;   // 0 when absent
     CJXString m_Body;
     // Requests (server side).
     char* m_Method = nullptr;
     char* m_Uri = nullptr;
-    char* m_Reason = nullptr;          // reason phrase of a response; may be null
-    bool m_Close = false;              // "Connection: close" was read
-    bool m_Chunked = false;            // "Transfer-Encoding: chunked" was read
+    char* m_Reason = nullptr;   // reason phrase of a response; may be null
+    bool m_Close = false;       // "Connection: close" was read
+    bool m_Chunked = false;     // "Transfer-Encoding: chunked" was read
     // Bytes the search for the end of heads has looked at, over all messages
     // (never reset): a head that arrives byte by byte costs its length, once.
     uint64_t m_ScannedBytes = 0;
 
 protected:
-    int32_t m_HeadLength = 0;          // bytes of the head once read
+    int32_t m_HeadLength = 0;   // bytes of the head once read
 
 private:
     int32_t ParseHead(const char* pText, int32_t nLen, bool bRequest);
@@ -125,15 +125,15 @@ private:
     void ClearFields();
     void RestartScan();
 
-    bool m_HeadDone = false;           // head read (response or request)
-    int32_t m_BodyTaken = 0;           // body bytes moved by ParseContent/ParseChunked
-    bool m_LengthSeen = false;         // a Content-Length line was read
+    bool m_HeadDone = false;     // head read (response or request)
+    int32_t m_BodyTaken = 0;     // body bytes moved by ParseContent/ParseChunked
+    bool m_LengthSeen = false;   // a Content-Length line was read
     // Search for the blank line, resumed between calls.
-    int32_t m_ScanPos = 0;             // next byte to look at
-    int32_t m_LineStart = 0;           // start of the line being scanned
-    int32_t m_LineCount = 0;           // complete lines seen, the first line included
+    int32_t m_ScanPos = 0;     // next byte to look at
+    int32_t m_LineStart = 0;   // start of the line being scanned
+    int32_t m_LineCount = 0;   // complete lines seen, the first line included
     // Chunked body decoding.
     int32_t m_ChunkState = 0;
-    int32_t m_ChunkLeft = 0;           // data bytes left in the current chunk
+    int32_t m_ChunkLeft = 0;   // data bytes left in the current chunk
     int32_t m_TrailerLines = 0;
 };

@@ -14,10 +14,10 @@ constexpr uint16_t kAudioChannels = 1;
 constexpr float kMaxFPS = 1000.0f;
 
 constexpr uint8_t kH264NalSPS = 7;
-constexpr uint8_t kH264FirstSlice = 1;          // types 1..5 are slices
+constexpr uint8_t kH264FirstSlice = 1;   // types 1..5 are slices
 constexpr uint8_t kH264LastSlice = 5;
 constexpr uint8_t kH265NalSPS = 33;
-constexpr uint8_t kH265FirstNonVcl = 32;        // types 0..31 are slices (VCL)
+constexpr uint8_t kH265FirstNonVcl = 32;   // types 0..31 are slices (VCL)
 
 // JPEG markers (ITU-T T.81 Table B.1).
 constexpr uint8_t kMarkSOI = 0xD8;
@@ -26,7 +26,7 @@ constexpr uint8_t kMarkSOS = 0xDA;
 constexpr uint8_t kMarkTEM = 0x01;
 constexpr uint8_t kMarkRST0 = 0xD0;
 constexpr uint8_t kMarkRST7 = 0xD7;
-constexpr int32_t kSofMinLength = 8;            // Lf, P, Y, X, Nf
+constexpr int32_t kSofMinLength = 8;   // Lf, P, Y, X, Nf
 
 bool IsH264(uint8_t nCodec)
 {
@@ -49,11 +49,10 @@ int32_t FindStartCode(const uint8_t* p, int32_t n, int32_t nFrom)
 {
     for (int32_t i = nFrom; i + 3 <= n; ++i) {
         if (p[i + 2] > 1) {
-            i += 2;                              // no start code can begin at i, i+1 or i+2
+            i += 2;   // no start code can begin at i, i+1 or i+2
             continue;
         }
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1)
-            return i + 3;
+        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) return i + 3;
     }
     return -1;
 }
@@ -67,21 +66,17 @@ int32_t ReadSpsSize(bool bH265, const uint8_t* p, int32_t n, JXSpsInfo* pInfo)
         int32_t nNext = FindStartCode(p, n, nStart);
         int32_t nEnd = (nNext < 0) ? n : nNext - 3;
         while (nEnd > nStart && p[nEnd - 1] == 0)
-            --nEnd;                              // the zero byte of a four-byte start code
+            --nEnd;   // the zero byte of a four-byte start code
         const uint8_t* pNal = p + nStart;
         int32_t nLen = nEnd - nStart;
         if (!bH265 && nLen >= 1) {
             uint8_t nType = pNal[0] & 0x1F;
-            if (nType == kH264NalSPS && JXParseH264SPS(pNal + 1, nLen - 1, pInfo) == JX_OK)
-                return JX_OK;
-            if (nType >= kH264FirstSlice && nType <= kH264LastSlice)
-                break;
+            if (nType == kH264NalSPS && JXParseH264SPS(pNal + 1, nLen - 1, pInfo) == JX_OK) return JX_OK;
+            if (nType >= kH264FirstSlice && nType <= kH264LastSlice) break;
         } else if (bH265 && nLen >= 2) {
             uint8_t nType = (pNal[0] >> 1) & 0x3F;
-            if (nType == kH265NalSPS && JXParseH265SPS(pNal + 2, nLen - 2, pInfo) == JX_OK)
-                return JX_OK;
-            if (nType < kH265FirstNonVcl)
-                break;
+            if (nType == kH265NalSPS && JXParseH265SPS(pNal + 2, nLen - 2, pInfo) == JX_OK) return JX_OK;
+            if (nType < kH265FirstNonVcl) break;
         }
         nStart = nNext;
     }
@@ -93,42 +88,34 @@ bool IsUsableFPS(float f)
     return std::isfinite(f) && f > 0.0f && f <= kMaxFPS;
 }
 
-}  // namespace
+}   // namespace
 
 int32_t JXParseJpegSize(const uint8_t* pData, int32_t nLen, uint16_t* pWidth, uint16_t* pHeight)
 {
-    if (pWidth == nullptr || pHeight == nullptr || (pData == nullptr && nLen > 0))
-        return JX_ERR_ARG;
-    if (nLen < 4 || pData[0] != 0xFF || pData[1] != kMarkSOI)
-        return JX_ERR_CONTENT;
+    if (pWidth == nullptr || pHeight == nullptr || (pData == nullptr && nLen > 0)) return JX_ERR_ARG;
+    if (nLen < 4 || pData[0] != 0xFF || pData[1] != kMarkSOI) return JX_ERR_CONTENT;
     int32_t i = 2;
     while (i < nLen) {
         // Segments follow each other directly; a marker may be padded with
         // any number of FF fill bytes (T.81 B.1.1.2).
-        if (pData[i] != 0xFF)
-            return JX_ERR_CONTENT;
+        if (pData[i] != 0xFF) return JX_ERR_CONTENT;
         while (i < nLen && pData[i] == 0xFF)
             ++i;
-        if (i >= nLen)
-            break;
+        if (i >= nLen) break;
         uint8_t nMarker = pData[i++];
         if (nMarker == kMarkSOI || nMarker == kMarkTEM || (nMarker >= kMarkRST0 && nMarker <= kMarkRST7))
-            continue;                            // markers without a segment
+            continue;   // markers without a segment
         if (nMarker == 0x00 || nMarker == kMarkEOI || nMarker == kMarkSOS)
-            return JX_ERR_CONTENT;               // scan data or the end before any frame header
-        if (nLen - i < 2)
-            break;
+            return JX_ERR_CONTENT;   // scan data or the end before any frame header
+        if (nLen - i < 2) break;
         int32_t nSeg = (pData[i] << 8) | pData[i + 1];
-        if (nSeg < 2 || nSeg > nLen - i)
-            return JX_ERR_CONTENT;               // segment length runs past the data
+        if (nSeg < 2 || nSeg > nLen - i) return JX_ERR_CONTENT;   // segment length runs past the data
         if (IsFrameHeader(nMarker)) {
-            if (nSeg < kSofMinLength)
-                return JX_ERR_CONTENT;
+            if (nSeg < kSofMinLength) return JX_ERR_CONTENT;
             uint16_t nHeight = static_cast<uint16_t>((pData[i + 3] << 8) | pData[i + 4]);
             uint16_t nWidth = static_cast<uint16_t>((pData[i + 5] << 8) | pData[i + 6]);
             // A height of 0 is given later by a DNL segment; we do not go that far.
-            if (nWidth == 0 || nHeight == 0)
-                return JX_ERR_CONTENT;
+            if (nWidth == 0 || nHeight == 0) return JX_ERR_CONTENT;
             *pWidth = nWidth;
             *pHeight = nHeight;
             return JX_OK;
@@ -157,8 +144,7 @@ void CJXMediaDesc::Release()
 CJXMediaDesc* CJXMediaDesc::Clone() const
 {
     CJXMediaDesc* pCopy = new (std::nothrow) CJXMediaDesc();
-    if (pCopy == nullptr)
-        return nullptr;
+    if (pCopy == nullptr) return nullptr;
     if (m_Video != nullptr) {
         pCopy->m_Video = new (std::nothrow) JXVideoDesc(*m_Video);
         if (pCopy->m_Video == nullptr) {
@@ -178,12 +164,10 @@ CJXMediaDesc* CJXMediaDesc::Clone() const
 
 int32_t CJXMediaDesc::SetupAudio(uint16_t nCodec, uint16_t nChannels, uint32_t nRate)
 {
-    if (nChannels == 0 || nRate == 0)
-        return JX_ERR_ARG;
+    if (nChannels == 0 || nRate == 0) return JX_ERR_ARG;
     if (m_Audio == nullptr) {
         m_Audio = new (std::nothrow) JXAudioDesc();
-        if (m_Audio == nullptr)
-            return JX_ERR_NOMEM;
+        if (m_Audio == nullptr) return JX_ERR_NOMEM;
     }
     m_Audio->nCodec = nCodec;
     m_Audio->nChannels = nChannels;
@@ -193,14 +177,12 @@ int32_t CJXMediaDesc::SetupAudio(uint16_t nCodec, uint16_t nChannels, uint32_t n
 
 int32_t CJXMediaDesc::Setup(const CPacket* pPacket)
 {
-    if (pPacket == nullptr)
-        return JX_ERR_ARG;
+    if (pPacket == nullptr) return JX_ERR_ARG;
     if (pPacket->FrameIsAudio()) {
         uint32_t nRate = pPacket->FrameGetFreq();
         return SetupAudio(pPacket->FrameGetCodec(), kAudioChannels, nRate != 0 ? nRate : kDefaultAudioRate);
     }
-    if (!pPacket->FrameIsVideo())
-        return JX_ERR_ARG;
+    if (!pPacket->FrameIsVideo()) return JX_ERR_ARG;
 
     // Only the bytes the frame counts, and never more than its payload area.
     int64_t nAvail = pPacket->FrameGetCapacity();
@@ -227,19 +209,16 @@ int32_t CJXMediaDesc::Setup(const CPacket* pPacket)
     if (nRet != JX_OK) {
         // The depacketizer stamps the size it knows on the frame; use it when the
         // bytes themselves tell none.
-        if (pPacket->FrameGetWidth() == 0 || pPacket->FrameGetHeight() == 0)
-            return JX_ERR_CONTENT;
+        if (pPacket->FrameGetWidth() == 0 || pPacket->FrameGetHeight() == 0) return JX_ERR_CONTENT;
         desc.nWidth = pPacket->FrameGetWidth();
         desc.nHeight = pPacket->FrameGetHeight();
     }
     // Without timing in the stream, the rate estimated from the RTP timestamps.
-    if (desc.fFPS == 0.0f && IsUsableFPS(pPacket->FrameGetFPS()))
-        desc.fFPS = pPacket->FrameGetFPS();
+    if (desc.fFPS == 0.0f && IsUsableFPS(pPacket->FrameGetFPS())) desc.fFPS = pPacket->FrameGetFPS();
 
     if (m_Video == nullptr) {
         m_Video = new (std::nothrow) JXVideoDesc();
-        if (m_Video == nullptr)
-            return JX_ERR_NOMEM;
+        if (m_Video == nullptr) return JX_ERR_NOMEM;
     }
     *m_Video = desc;
     return JX_OK;
@@ -248,14 +227,11 @@ int32_t CJXMediaDesc::Setup(const CPacket* pPacket)
 int32_t CJXMediaDesc::SetVideoHead(CJXMediaHead* pHead)
 {
     CJXVideoHead* pVideo = dynamic_cast<CJXVideoHead*>(pHead);
-    if (pVideo == nullptr)
-        return JX_ERR_ARG;
-    if (!pVideo->IsReady())
-        return JX_ERR_STATE;
+    if (pVideo == nullptr) return JX_ERR_ARG;
+    if (!pVideo->IsReady()) return JX_ERR_STATE;
     if (m_Video == nullptr) {
         m_Video = new (std::nothrow) JXVideoDesc();
-        if (m_Video == nullptr)
-            return JX_ERR_NOMEM;
+        if (m_Video == nullptr) return JX_ERR_NOMEM;
     }
     m_Video->nCodec = static_cast<uint16_t>(pVideo->GetCodec());
     m_Video->nWidth = pVideo->m_Width;

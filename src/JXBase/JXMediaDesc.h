@@ -7,7 +7,7 @@
 class CPacket;
 
 struct JXVideoDesc {
-    uint16_t nCodec = 0;      // JX_CODEC_*, or a stream's private code (16..47)
+    uint16_t nCodec = 0;   // JX_CODEC_*, or a stream's private code (16..47)
     uint16_t nWidth = 0;
     uint16_t nHeight = 0;
     float fFPS = 0.0f;
@@ -16,7 +16,7 @@ struct JXVideoDesc {
 struct JXAudioDesc {
     uint16_t nCodec = 0;
     uint16_t nChannels = 0;
-    uint32_t nRate = 0;       // samples per second
+    uint32_t nRate = 0;   // samples per second
 };
 
 class JXBASE_API CJXMediaDesc : public CJXObject {

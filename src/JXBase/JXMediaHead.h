@@ -41,7 +41,7 @@ class JXBASE_API CJXVideoHead : public CJXMediaHead {
 public:
     uint16_t m_Width = 0;
     uint16_t m_Height = 0;
-    float m_FPS = 0.0f;          // from the stream's timing information, 0 when absent
+    float m_FPS = 0.0f;   // from the stream's timing information, 0 when absent
 };
 
 // In-band NAL flag bits of a frame, shared with the depacketizers.

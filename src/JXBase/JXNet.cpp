@@ -89,7 +89,7 @@ bool StripBrackets(const char* pHost, char* pOut, size_t nCap)
     return true;
 }
 
-} // namespace
+}   // namespace
 
 void CJXFdSet::Zero()
 {
@@ -128,7 +128,7 @@ std::mutex& StartupMutex()
     return s_Mutex;
 }
 int32_t s_StartupCount = 0;
-} // namespace
+}   // namespace
 
 int32_t JXNetStartup()
 {
@@ -163,7 +163,8 @@ int32_t JXSelect(CJXFdSet* pRead, CJXFdSet* pWrite, int32_t nTimeoutMs)
     FD_ZERO(&readSet);
     FD_ZERO(&writeSet);
     FD_ZERO(&errorSet);
-    for (int32_t i = 0; i < nRead; ++i) FD_SET(Native(pRead->m_Sockets[i]), &readSet);
+    for (int32_t i = 0; i < nRead; ++i)
+        FD_SET(Native(pRead->m_Sockets[i]), &readSet);
     // A failed non-blocking connect shows in the error set, not the write set.
     for (int32_t i = 0; i < nWrite; ++i) {
         FD_SET(Native(pWrite->m_Sockets[i]), &writeSet);
@@ -177,8 +178,7 @@ int32_t JXSelect(CJXFdSet* pRead, CJXFdSet* pWrite, int32_t nTimeoutMs)
         tv.tv_usec = (nTimeoutMs % 1000) * 1000;
         pTv = &tv;
     }
-    int rc = select(0, nRead ? &readSet : nullptr, nWrite ? &writeSet : nullptr,
-                    nWrite ? &errorSet : nullptr, pTv);
+    int rc = select(0, nRead ? &readSet : nullptr, nWrite ? &writeSet : nullptr, nWrite ? &errorSet : nullptr, pTv);
     if (rc == SOCKET_ERROR) {
         RecordError();
         return JX_ERR_FAIL;
@@ -301,16 +301,14 @@ int32_t JXSocketRecvFrom(JXSOCKET s, void* pBuf, int32_t n, sockaddr* pFrom, int
     return rc;
 }
 
-#else // Linux and other POSIX systems
+#else   // Linux and other POSIX systems
 
 int32_t JXNetStartup()
 {
     return JX_OK;
 }
 
-void JXNetCleanup()
-{
-}
+void JXNetCleanup() {}
 
 int32_t JXSelect(CJXFdSet* pRead, CJXFdSet* pWrite, int32_t nTimeoutMs)
 {
@@ -452,8 +450,8 @@ int32_t JXSocketRecv(JXSOCKET s, void* pBuf, int32_t n)
 
 int32_t JXSocketSendTo(JXSOCKET s, const void* pData, int32_t n, const sockaddr* pTo, int32_t nToLen)
 {
-    ssize_t rc = sendto(Native(s), pData, n > 0 ? static_cast<size_t>(n) : 0, MSG_NOSIGNAL, pTo,
-                        static_cast<JXSockLen>(nToLen));
+    ssize_t rc =
+        sendto(Native(s), pData, n > 0 ? static_cast<size_t>(n) : 0, MSG_NOSIGNAL, pTo, static_cast<JXSockLen>(nToLen));
     if (rc < 0) {
         RecordError();
         return -1;
@@ -578,7 +576,7 @@ bool SetupListener(JXSOCKET s, const addrinfo* pAddr, int32_t nBacklog, uint16_t
     }
     return true;
 }
-} // namespace
+}   // namespace
 
 JXSOCKET JXSocketListenTCP(const char* pHost, uint16_t nPort, int32_t nBacklog, uint16_t* pPort)
 {

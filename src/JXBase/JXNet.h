@@ -26,7 +26,7 @@ enum : int32_t {
     JX_NET_ERR_NONE = 0,
     JX_NET_ERR_WOULDBLOCK = 1,   // try again later (also "connect in progress")
     JX_NET_ERR_REFUSED = 2,
-    JX_NET_ERR_RESET = 3,        // connection reset or aborted
+    JX_NET_ERR_RESET = 3,   // connection reset or aborted
     JX_NET_ERR_UNREACHABLE = 4,
     JX_NET_ERR_OTHER = 5,
 };

@@ -15,8 +15,8 @@
 #include <new>
 
 namespace {
-constexpr int32_t kMinShift = 6;                    // smallest class: 64 bytes
-constexpr int32_t kMaxShift = 26;                   // largest class: 64 MiB
+constexpr int32_t kMinShift = 6;    // smallest class: 64 bytes
+constexpr int32_t kMaxShift = 26;   // largest class: 64 MiB
 constexpr int32_t kMaxPacket = 1 << kMaxShift;
 constexpr int32_t kClassCount = kMaxShift - kMinShift + 1;
 constexpr int64_t kCacheBytesPerClass = 16 << 20;   // cached bytes kept per class
@@ -42,7 +42,7 @@ int32_t CacheLimitOf(int32_t nClass)
     }
     return nLimit > kMaxCachedPerClass ? kMaxCachedPerClass : static_cast<int32_t>(nLimit);
 }
-}  // namespace
+}   // namespace
 
 class CPacketPool {
 public:

@@ -11,12 +11,12 @@
 struct timeval;
 
 enum : uint8_t {
-    JX_FRAME_VIDEO = 0,       // video, not a key frame
+    JX_FRAME_VIDEO = 0,   // video, not a key frame
     JX_FRAME_VIDEO_KEY = 1,
     JX_FRAME_AUDIO = 3,
-    JX_FRAME_JPEG = 4,        // one JPEG picture (decodable on its own)
-    JX_FRAME_MARK_VI = 9,     // video frame marked as VI through the RTP header extension
-    JX_FRAME_MARK_PB = 10,    // video frame marked as PB through the RTP header extension
+    JX_FRAME_JPEG = 4,       // one JPEG picture (decodable on its own)
+    JX_FRAME_MARK_VI = 9,    // video frame marked as VI through the RTP header extension
+    JX_FRAME_MARK_PB = 10,   // video frame marked as PB through the RTP header extension
 };
 enum : uint8_t {
     JX_CODEC_H264 = 1,

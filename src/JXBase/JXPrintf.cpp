@@ -71,7 +71,7 @@ void WriteStdErr(const char* pLine, size_t n)
     }
 #endif
 }
-}  // namespace
+}   // namespace
 
 extern "C" JXBASE_API void JXVPrintf(const char* pFormat, va_list args)
 {
@@ -83,8 +83,8 @@ extern "C" JXBASE_API void JXVPrintf(const char* pFormat, va_list args)
     now.SetTime();
     YRTIME t{};
     now.GetTime(t);
-    int nHead = snprintf(szLine, sizeof(szLine), "%04u-%02u-%02u %02u:%02u:%02u.%03u ", t.wYear, t.wMonth,
-                         t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    int nHead = snprintf(szLine, sizeof(szLine), "%04u-%02u-%02u %02u:%02u:%02u.%03u ", t.wYear, t.wMonth, t.wDay,
+                         t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
     if (nHead < 0 || static_cast<size_t>(nHead) >= sizeof(szLine)) {
         nHead = 0;
     }

@@ -21,11 +21,11 @@ JXBASE_API void JXSetLogSink(JXLogSink pSink, void* pUser);
 }
 
 // A null pointer that valid input cannot produce: log where, then abort.
-#define JX_ASSERT_PTR(p, file, func)                                                   \
-    do {                                                                                \
-        if ((p) == nullptr) {                                                           \
-            JXPrintf("%s====>(Func = %s, line = %d)\n", (file), (func), __LINE__);       \
-            JXAbort();                                                                  \
-        }                                                                               \
-    } while (0)
+#define JX_ASSERT_PTR(p, file, func)                                                                                   \
+  do {                                                                                                                 \
+    if ((p) == nullptr) {                                                                                              \
+      JXPrintf("%s====>(Func = %s, line = %d)\n", (file), (func), __LINE__);                                           \
+      JXAbort();                                                                                                       \
+    }                                                                                                                  \
+  } while (0)
 extern "C" JXBASE_API void JXAbort();

@@ -34,7 +34,7 @@ struct CJob {
     addrinfo* m_List = nullptr;
 };
 
-} // namespace
+}   // namespace
 
 struct CJXResolver::CImpl {
     std::mutex m_Mutex;
@@ -43,7 +43,7 @@ struct CJXResolver::CImpl {
     std::deque<int32_t> m_Queue;      // handles not yet taken by a thread
     std::vector<std::thread> m_Threads;
     int32_t m_MaxThreads = 1;
-    int32_t m_Idle = 0;               // threads waiting for work
+    int32_t m_Idle = 0;   // threads waiting for work
     int32_t m_NextHandle = 1;
     bool m_Stopping = false;
 
@@ -118,12 +118,14 @@ CJXResolver::~CJXResolver()
         {
             std::lock_guard<std::mutex> lock(m_pImpl->m_Mutex);
             m_pImpl->m_Stopping = true;
-            for (int32_t nHandle : m_pImpl->m_Queue) m_pImpl->m_Jobs.erase(nHandle);
+            for (int32_t nHandle : m_pImpl->m_Queue)
+                m_pImpl->m_Jobs.erase(nHandle);
             m_pImpl->m_Queue.clear();
         }
         m_pImpl->m_Work.notify_all();
         // Each thread returns once its running lookup has returned.
-        for (std::thread& t : m_pImpl->m_Threads) t.join();
+        for (std::thread& t : m_pImpl->m_Threads)
+            t.join();
         for (auto& entry : m_pImpl->m_Jobs) {
             if (entry.second.m_List != nullptr) freeaddrinfo(entry.second.m_List);
         }

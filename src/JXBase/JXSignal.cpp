@@ -10,7 +10,7 @@
 namespace {
 constexpr int32_t kFirstCapacity = 4;
 constexpr int32_t kMaxEntries = 0x100000;
-}  // namespace
+}   // namespace
 
 IJXSignal::IJXSignal(int32_t /*nFlags*/) {}
 

@@ -33,6 +33,6 @@ private:
     Entry* m_Entries = nullptr;
     int32_t m_Count = 0;
     int32_t m_Capacity = 0;
-    int32_t m_Depth = 0;         // Commit calls running on the owning thread
-    bool m_Removed = false;      // entries blanked during a Commit, compacted after
+    int32_t m_Depth = 0;      // Commit calls running on the owning thread
+    bool m_Removed = false;   // entries blanked during a Commit, compacted after
 };

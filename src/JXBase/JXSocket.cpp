@@ -138,7 +138,7 @@ int32_t CheckOne(JXSOCKET s)
     return JX_ERR_FAIL;
 }
 
-} // namespace
+}   // namespace
 
 CJXSocket::CJXSocket()
 {
@@ -166,9 +166,7 @@ int32_t CJXSocket::EnableBlock(JXSOCKET s, bool bBlock)
     return JXSocketSetBlocking(s, bBlock ? 1 : 0);
 }
 
-CJXSocketTCP::CJXSocketTCP() : m_SendBuf(nullptr, 5), m_RecvBuf(nullptr, 5)
-{
-}
+CJXSocketTCP::CJXSocketTCP() : m_SendBuf(nullptr, 5), m_RecvBuf(nullptr, 5) {}
 
 CJXSocketTCP::~CJXSocketTCP()
 {

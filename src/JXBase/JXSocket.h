@@ -107,8 +107,7 @@ protected:
     CJXString m_RecvBuf;
 
 private:
-    int32_t BeginAttempt(const char* pHost, uint16_t nPort, CJXResolver* pResolver, bool bShared,
-                         uint32_t nTimeoutMs);
+    int32_t BeginAttempt(const char* pHost, uint16_t nPort, CJXResolver* pResolver, bool bShared, uint32_t nTimeoutMs);
     bool StartNextAddress();
     int32_t EndAttempt(int32_t nResult);
 

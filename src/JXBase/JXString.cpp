@@ -13,7 +13,7 @@ constexpr int64_t kMaxContent = 0x7FFFFFFE;
 constexpr int32_t kMinReserve = 16;
 // Longest text one printf-style Append may add; a longer one is refused.
 constexpr int32_t kMaxAppendText = 16 << 20;
-}  // namespace
+}   // namespace
 
 CJXString::CJXString(const char* pText, int32_t nGrow) : m_Grow(nGrow > 0 ? nGrow : 1)
 {

@@ -49,7 +49,7 @@ void SetThreadName(const char* pName)
 
 #endif
 
-} // namespace
+}   // namespace
 
 // The pool's state. The threads hold it as well as the pool object, so a pool
 // destroyed from inside one of its own calls leaves it alive for the thread
@@ -63,18 +63,18 @@ struct CJXThreadPool::Core {
         bool m_Attached = false;   // called in rounds
         bool m_Running = false;    // a thread is inside the call
         std::thread::id m_Runner;
-        uint64_t m_Ended = 0;      // calls finished, for Detach to wait on
+        uint64_t m_Ended = 0;   // calls finished, for Detach to wait on
     };
 
     std::mutex m_Mutex;
-    std::condition_variable m_Wake;       // a thread pausing between rounds
-    std::condition_variable m_CallEnded;  // Detach waiting for a running call
+    std::condition_variable m_Wake;        // a thread pausing between rounds
+    std::condition_variable m_CallEnded;   // Detach waiting for a running call
     std::vector<Entry> m_Entries;
     std::vector<std::thread> m_Threads;
     std::vector<std::thread::id> m_ThreadIds;
     std::string m_Name;
     uint32_t m_MaxWait = 0;
-    uint64_t m_Changes = 0;               // counts attaches and detaches
+    uint64_t m_Changes = 0;   // counts attaches and detaches
     int32_t m_Count = 0;
     int32_t m_Waiters = 0;
     bool m_Stop = false;
@@ -209,8 +209,7 @@ int32_t CJXThreadPool::Attach(CJXObject* pObject, JXWorkFunc pFunc)
 
     // A free slot is one neither attached nor still inside a call.
     size_t nSlot = 0;
-    while (nSlot < core.m_Entries.size() &&
-           (core.m_Entries[nSlot].m_Attached || core.m_Entries[nSlot].m_Running)) {
+    while (nSlot < core.m_Entries.size() && (core.m_Entries[nSlot].m_Attached || core.m_Entries[nSlot].m_Running)) {
         ++nSlot;
     }
     if (nSlot == core.m_Entries.size()) {
@@ -251,9 +250,8 @@ int32_t CJXThreadPool::Detach(CJXObject* pObject, JXWorkFunc pFunc)
     // so the count of ended calls tells when it did.
     const uint64_t nEnded = e.m_Ended;
     ++core.m_Waiters;
-    core.m_CallEnded.wait(lock, [&core, nSlot, nEnded] {
-        return core.m_Entries[static_cast<size_t>(nSlot)].m_Ended != nEnded;
-    });
+    core.m_CallEnded.wait(
+        lock, [&core, nSlot, nEnded] { return core.m_Entries[static_cast<size_t>(nSlot)].m_Ended != nEnded; });
     --core.m_Waiters;
     return 0;
 }

@@ -20,7 +20,7 @@ bool LocalTime(time_t t, struct tm& out)
     return localtime_r(&t, &out) != nullptr;
 #endif
 }
-}  // namespace
+}   // namespace
 
 CJXTime::CJXTime(const CJXTime* pTime, int32_t /*nFlags*/)
 {

@@ -10,8 +10,8 @@ public:
     CJXTime(const CJXTime& other) = default;
     CJXTime& operator=(const CJXTime& other) = default;
 
-    uint32_t m_Time = 0;     // seconds since 1970-01-01 UTC
-    uint32_t m_MS = 0;       // milliseconds within the second, 0..999
+    uint32_t m_Time = 0;   // seconds since 1970-01-01 UTC
+    uint32_t m_MS = 0;     // milliseconds within the second, 0..999
 
     // Set to now (wall clock).
     void SetTime();

@@ -10,8 +10,14 @@ namespace {
 
 constexpr int32_t kMaxPortDigits = 5;
 
-bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAlpha(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 int32_t HexValue(char c)
 {
@@ -27,7 +33,8 @@ int32_t SchemeLength(const char* p)
 {
     if (!IsAlpha(p[0])) return 0;
     int32_t i = 1;
-    while (IsAlpha(p[i]) || IsDigit(p[i]) || p[i] == '+' || p[i] == '-' || p[i] == '.') ++i;
+    while (IsAlpha(p[i]) || IsDigit(p[i]) || p[i] == '+' || p[i] == '-' || p[i] == '.')
+        ++i;
     return (p[i] == ':' && p[i + 1] == '/' && p[i + 2] == '/') ? i : 0;
 }
 
@@ -73,8 +80,7 @@ bool IsHostChar(char c)
 // Inside the brackets of an IPv6 literal, a zone ("%25eth0") included.
 bool IsIPv6Char(char c)
 {
-    return HexValue(c) >= 0 || c == ':' || c == '.' || c == '%' || IsAlpha(c) || IsDigit(c) || c == '_' ||
-           c == '-';
+    return HexValue(c) >= 0 || c == ':' || c == '.' || c == '%' || IsAlpha(c) || IsDigit(c) || c == '_' || c == '-';
 }
 
 // "554" -> 554; JX_ERR_ARG outside 1..65535 or for anything but digits.
@@ -91,7 +97,7 @@ int32_t ReadPort(const char* p, int32_t n, uint16_t& nPort)
     return JX_OK;
 }
 
-} // namespace
+}   // namespace
 
 CJXUrl::CJXUrl() = default;
 
@@ -153,7 +159,7 @@ int32_t CJXUrl::Setup(const char* pText)
     int32_t n = 0;
     while (n <= kMaxTextBytes && pText[n] != '\0') {
         unsigned char c = static_cast<unsigned char>(pText[n]);
-        if (c <= 0x20 || c == 0x7F) break;      // blanks and control characters
+        if (c <= 0x20 || c == 0x7F) break;   // blanks and control characters
         ++n;
     }
     if (n > kMaxTextBytes || pText[n] != '\0') {
@@ -178,11 +184,12 @@ int32_t CJXUrl::Parse()
     if (nPos > 0) {
         m_Scheme = CloneN(p, nPos);
         if (m_Scheme == nullptr) return JX_ERR_NOMEM;
-        nPos += 3;                                 // "://"
+        nPos += 3;   // "://"
     }
     // The authority ends at the path or the query.
     int32_t nAuthEnd = nPos;
-    while (nAuthEnd < n && p[nAuthEnd] != '/' && p[nAuthEnd] != '?') ++nAuthEnd;
+    while (nAuthEnd < n && p[nAuthEnd] != '/' && p[nAuthEnd] != '?')
+        ++nAuthEnd;
 
     // User information: everything before the last '@' of the authority.
     int32_t nAt = -1;
@@ -192,7 +199,8 @@ int32_t CJXUrl::Parse()
     int32_t nHost = nPos;
     if (nAt >= 0) {
         int32_t nColon = nPos;
-        while (nColon < nAt && p[nColon] != ':') ++nColon;
+        while (nColon < nAt && p[nColon] != ':')
+            ++nColon;
         int32_t nRet = Decode(p + nPos, nColon - nPos, m_User);
         if (nRet < 0) return nRet;
         if (nColon < nAt) {
@@ -206,10 +214,11 @@ int32_t CJXUrl::Parse()
 
     // Host, "[IPv6]" or a name or IPv4 address, then an optional ":port".
     int32_t nHostEnd = nHost;
-    int32_t nPortAt = -1;                          // the ':' before the port
+    int32_t nPortAt = -1;   // the ':' before the port
     if (nHost < nAuthEnd && p[nHost] == '[') {
         int32_t nClose = nHost + 1;
-        while (nClose < nAuthEnd && p[nClose] != ']') ++nClose;
+        while (nClose < nAuthEnd && p[nClose] != ']')
+            ++nClose;
         if (nClose >= nAuthEnd || nClose == nHost + 1) return JX_ERR_ARG;
         bool bColon = false;
         for (int32_t i = nHost + 1; i < nClose; ++i) {
@@ -227,7 +236,7 @@ int32_t CJXUrl::Parse()
             if (!IsHostChar(p[nHostEnd])) return JX_ERR_ARG;
             ++nHostEnd;
         }
-        if (nHostEnd == nHost) return JX_ERR_ARG;          // no host
+        if (nHostEnd == nHost) return JX_ERR_ARG;   // no host
         if (nHostEnd < nAuthEnd) nPortAt = nHostEnd;
         m_Host = CloneN(p + nHost, nHostEnd - nHost);
     }
@@ -241,7 +250,8 @@ int32_t CJXUrl::Parse()
 
     // Path up to the query, then the query.
     int32_t nQuery = nAuthEnd;
-    while (nQuery < n && p[nQuery] != '?') ++nQuery;
+    while (nQuery < n && p[nQuery] != '?')
+        ++nQuery;
     if (nAuthEnd < n && p[nAuthEnd] == '/') {
         m_Path = CloneN(p + nAuthEnd, nQuery - nAuthEnd);
         if (m_Path == nullptr) return JX_ERR_NOMEM;

@@ -29,14 +29,14 @@ public:
     static bool IsAbsolute(const char* pText);
 
     // Fields read directly. Heap texts (null when absent), owned by the object.
-    char* m_Text = nullptr;       // the whole text as given
-    char* m_Scheme = nullptr;     // as written (compare without regard to case)
+    char* m_Text = nullptr;     // the whole text as given
+    char* m_Scheme = nullptr;   // as written (compare without regard to case)
     char* m_Host = nullptr;
     uint16_t m_Port = 0;
     char* m_User = nullptr;
     char* m_Password = nullptr;
-    char* m_Path = nullptr;       // from the first '/' after the authority, without the query
-    char* m_Query = nullptr;      // after '?', without it
+    char* m_Path = nullptr;    // from the first '/' after the authority, without the query
+    char* m_Query = nullptr;   // after '?', without it
 
     // The URL text with the password replaced by "***", for logs. Heap text for
     // free(); null for an empty URL.
@@ -45,6 +45,6 @@ public:
 private:
     int32_t Parse();
 
-    int32_t m_PassFrom = -1;      // the password's bytes in m_Text, -1 when none
+    int32_t m_PassFrom = -1;   // the password's bytes in m_Text, -1 when none
     int32_t m_PassTo = -1;
 };

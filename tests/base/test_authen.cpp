@@ -12,7 +12,10 @@
 
 namespace {
 
-const char* Str(const char* p) { return p ? p : "(null)"; }
+const char* Str(const char* p)
+{
+    return p ? p : "(null)";
+}
 
 // The challenge as an exact-size heap text, so ASan flags any read past its NUL.
 int32_t ParseExact(CJXHTTPAuthen& auth, const std::string& text)
@@ -32,8 +35,10 @@ const uint32_t kDigest = CJXHTTPAuthen::kSchemeDigest;
 std::string Describe(const CJXHTTPAuthen& auth)
 {
     std::string out = auth.m_Scheme == kDigest ? "Digest" : auth.m_Scheme == kBasic ? "Basic" : "?";
-    const std::pair<const char*, const char*> fields[] = {{"realm", auth.m_Realm},    {"nonce", auth.m_Nonce},
-                                                          {"opaque", auth.m_Opaque},  {"qop", auth.m_Qop},
+    const std::pair<const char*, const char*> fields[] = {{"realm", auth.m_Realm},
+                                                          {"nonce", auth.m_Nonce},
+                                                          {"opaque", auth.m_Opaque},
+                                                          {"qop", auth.m_Qop},
                                                           {"algorithm", auth.m_Algorithm}};
     for (const auto& f : fields) {
         if (f.second != nullptr) out += std::string(" ") + f.first + "[" + f.second + "]";
@@ -140,7 +145,8 @@ TEST(HTTPAuthen, ValueAndTextLimits)
 {
     const std::string atLimit(size_t(CJXHTTPAuthen::kMaxValueBytes), 'r');
     std::string escaped;   // escapes count once: decodes to kMaxValueBytes quotes
-    for (int32_t i = 0; i < CJXHTTPAuthen::kMaxValueBytes; ++i) escaped += "\\\"";
+    for (int32_t i = 0; i < CJXHTTPAuthen::kMaxValueBytes; ++i)
+        escaped += "\\\"";
     std::string longest = R"(Digest realm="r", nonce="n")";
     longest += std::string(size_t(CJXHTTPAuthen::kMaxChallengeBytes) - longest.size(), ' ');
     const struct {
@@ -185,7 +191,7 @@ TEST(HTTPAuthen, NewChallengeReplacesTheOldOne)
     ASSERT_EQ(ParseExact(auth, R"(Digest realm="r2", nonce="n2")"), 0);
     EXPECT_EQ(auth.m_DigestAlgorithm, CJXHTTPAuthen::kDigestMD5);   // no algorithm named: MD5 again
     EXPECT_EQ(ParseExact(auth, R"(Digest realm="broken)"), JX_ERR_CONTENT);
-    EXPECT_EQ(auth.m_Scheme, kBasic);      // the old challenge is gone, not half-kept
+    EXPECT_EQ(auth.m_Scheme, kBasic);   // the old challenge is gone, not half-kept
     EXPECT_EQ(auth.m_Realm, nullptr);
     EXPECT_STREQ(auth.m_User, "admin");
     EXPECT_STREQ(auth.m_Password, "p@ss:word");
@@ -207,29 +213,52 @@ TEST(HTTPAuthen, ChoiceAmongChallengeLines)
         const char* m_Realm;
         uint32_t m_Algorithm;
     } cases[] = {
-        {"basic_then_digest_lines", {R"(Basic realm="b")", R"(Digest realm="d", nonce="5c4d3e", stale="FALSE")"},
-         kDigest, "d", CJXHTTPAuthen::kDigestMD5},
-        {"sha256_over_basic", {R"(Basic realm="b")", R"(Digest realm="d", nonce="n", algorithm=SHA-256)"}, kDigest,
-         "d", CJXHTTPAuthen::kDigestSHA256},
-        {"sha256_over_md5_any_case",
-         {R"(Digest realm="m", nonce="n")", R"(Digest realm="s", nonce="n", algorithm=sha-256)"}, kDigest, "s",
-         CJXHTTPAuthen::kDigestSHA256},
-        {"md5_sess_over_basic", {R"(Digest realm="d", nonce="n", algorithm="MD5-SESS", Basic realm="b")"}, kDigest, "d",
-         CJXHTTPAuthen::kDigestMD5Sess},
-        {"sha256_sess", {R"(Digest realm="d", nonce="n", algorithm=SHA-256-sess)"}, kDigest, "d",
-         CJXHTTPAuthen::kDigestSHA256Sess},
-        {"uncomputable_below_basic", {R"(Digest realm="x", nonce="n", algorithm=SHA-512-256)", R"(Basic realm="b")"},
-         kBasic, "b", CJXHTTPAuthen::kDigestMD5},
-        {"unknown_token_skipped",
-         {R"(Digest realm="x", nonce="1", algorithm=SHA-256-s)", R"(Digest realm="d", nonce="2")"}, kDigest, "d",
+        {"basic_then_digest_lines",
+         {R"(Basic realm="b")", R"(Digest realm="d", nonce="5c4d3e", stale="FALSE")"},
+         kDigest,
+         "d",
          CJXHTTPAuthen::kDigestMD5},
-        {"prefix_of_a_name_is_unknown", {R"(Digest realm="x", nonce="1", algorithm=MD, Basic realm="b")"}, kBasic, "b",
+        {"sha256_over_basic",
+         {R"(Basic realm="b")", R"(Digest realm="d", nonce="n", algorithm=SHA-256)"},
+         kDigest,
+         "d",
+         CJXHTTPAuthen::kDigestSHA256},
+        {"sha256_over_md5_any_case",
+         {R"(Digest realm="m", nonce="n")", R"(Digest realm="s", nonce="n", algorithm=sha-256)"},
+         kDigest,
+         "s",
+         CJXHTTPAuthen::kDigestSHA256},
+        {"md5_sess_over_basic",
+         {R"(Digest realm="d", nonce="n", algorithm="MD5-SESS", Basic realm="b")"},
+         kDigest,
+         "d",
+         CJXHTTPAuthen::kDigestMD5Sess},
+        {"sha256_sess",
+         {R"(Digest realm="d", nonce="n", algorithm=SHA-256-sess)"},
+         kDigest,
+         "d",
+         CJXHTTPAuthen::kDigestSHA256Sess},
+        {"uncomputable_below_basic",
+         {R"(Digest realm="x", nonce="n", algorithm=SHA-512-256)", R"(Basic realm="b")"},
+         kBasic,
+         "b",
+         CJXHTTPAuthen::kDigestMD5},
+        {"unknown_token_skipped",
+         {R"(Digest realm="x", nonce="1", algorithm=SHA-256-s)", R"(Digest realm="d", nonce="2")"},
+         kDigest,
+         "d",
+         CJXHTTPAuthen::kDigestMD5},
+        {"prefix_of_a_name_is_unknown",
+         {R"(Digest realm="x", nonce="1", algorithm=MD, Basic realm="b")"},
+         kBasic,
+         "b",
          CJXHTTPAuthen::kDigestMD5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_Name);
         std::string text = "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n";
-        for (const std::string& line : c.m_Lines) text += "WWW-Authenticate: " + line + "\r\n";
+        for (const std::string& line : c.m_Lines)
+            text += "WWW-Authenticate: " + line + "\r\n";
         text += "\r\n";
         CJXHTTPCommand cmd;
         ASSERT_EQ(cmd.ParseResponse(text.data(), int32_t(text.size())), int32_t(text.size()));
@@ -252,7 +281,7 @@ TEST(HTTPAuthen, DigestAnswersPerAlgorithm)
     const struct {
         const char* m_Algorithm;   // as the challenge names it, null: not named
         bool m_Qop;
-        bool m_Sess;               // the cnonce is sent even without qop
+        bool m_Sess;   // the cnonce is sent even without qop
         const char* m_Response;
     } cases[] = {
         {"MD5", true, false, "8ca523f5e9506fed4657c9700eebdbec"},
@@ -286,4 +315,4 @@ TEST(HTTPAuthen, DigestAnswersPerAlgorithm)
     }
 }
 
-} // namespace
+}   // namespace

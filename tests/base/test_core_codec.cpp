@@ -42,8 +42,13 @@ std::string Encode(const std::string& in)
 TEST(CoreBase64, VectorsAndRoundTrip)
 {
     const std::pair<const char*, const char*> vectors[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
     };
     std::string out;
     for (const auto& v : vectors) {
@@ -68,26 +73,26 @@ TEST(CoreBase64, DecodeStrictAndLenient)
         const char* m_Strict;
         const char* m_Lenient;
     } rows[] = {
-        {"Z", nullptr, nullptr},                      // length not a multiple of 4
-        {"Zm9vY", nullptr, nullptr},                  // one digit left over
-        {"Zg", nullptr, "f"},                         // padding missing
+        {"Z", nullptr, nullptr},       // length not a multiple of 4
+        {"Zm9vY", nullptr, nullptr},   // one digit left over
+        {"Zg", nullptr, "f"},          // padding missing
         {"Zm8", nullptr, "fo"},
         {"Zm9vYg", nullptr, "foob"},
-        {"Zg=", nullptr, "f"},                        // padding incomplete
-        {"Zm9v!A==", nullptr, nullptr},               // outside the alphabet
-        {"Zm9v-_==", nullptr, nullptr},               // the URL-safe alphabet is not ours
+        {"Zg=", nullptr, "f"},            // padding incomplete
+        {"Zm9v!A==", nullptr, nullptr},   // outside the alphabet
+        {"Zm9v-_==", nullptr, nullptr},   // the URL-safe alphabet is not ours
         {"Zm9v,YmFy", nullptr, nullptr},
-        {"Zg==Zg==", nullptr, nullptr},               // data after padding
+        {"Zg==Zg==", nullptr, nullptr},   // data after padding
         {"Zg==Zg", nullptr, nullptr},
-        {"Z=g=", nullptr, nullptr},                   // padding in the middle
-        {"=Zg=", nullptr, nullptr},                   // padding first
-        {"Z===", nullptr, nullptr},                   // too much padding
+        {"Z=g=", nullptr, nullptr},   // padding in the middle
+        {"=Zg=", nullptr, nullptr},   // padding first
+        {"Z===", nullptr, nullptr},   // too much padding
         {"====", nullptr, nullptr},
-        {"Zm9v\r\nYmFy", nullptr, "foobar"},          // blanks only when lenient
+        {"Zm9v\r\nYmFy", nullptr, "foobar"},   // blanks only when lenient
         {" Zm9v\tYmE= ", nullptr, "fooba"},
         {"Zg== ", nullptr, "f"},
-        {"Zm\xc3\xa9v", nullptr, nullptr},            // non-ASCII bytes
-        {"Z0LAHtk", nullptr, "\x67\x42\xc0\x1e\xd9"},  // unpadded parameter set
+        {"Zm\xc3\xa9v", nullptr, nullptr},              // non-ASCII bytes
+        {"Z0LAHtk", nullptr, "\x67\x42\xc0\x1e\xd9"},   // unpadded parameter set
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.m_Text);
@@ -140,7 +145,8 @@ std::string Hex(HashFunc f, int32_t nSize, const std::string& data)
 std::string Pattern(size_t n)
 {
     std::string data(n, '\0');
-    for (size_t i = 0; i < n; ++i) data[i] = static_cast<char>((i * 7 + 3) & 0xFF);
+    for (size_t i = 0; i < n; ++i)
+        data[i] = static_cast<char>((i * 7 + 3) & 0xFF);
     return data;
 }
 
@@ -185,4 +191,4 @@ TEST(CoreDigest, KnownVectors)
     }
 }
 
-}  // namespace
+}   // namespace

@@ -22,18 +22,27 @@ constexpr int32_t kMaxPacket = 64 << 20;
 TEST(CorePacket, AcquireSizes)
 {
     const struct {
-        int32_t size; bool bOk;
+        int32_t size;
+        bool bOk;
     } rows[] = {
-        {-1, false}, {0, false}, {CPacket::kFrameHead - 1, false}, {kMaxPacket + 1, false}, {INT32_MIN, false},
-        {INT32_MAX, false}, {CPacket::kFrameHead, true}, {CPacket::kFrameHead + 1, true}, {1500, true},
-        {65536, true}, {65537, true}, {kMaxPacket, true},
+        {-1, false},
+        {0, false},
+        {CPacket::kFrameHead - 1, false},
+        {kMaxPacket + 1, false},
+        {INT32_MIN, false},
+        {INT32_MAX, false},
+        {CPacket::kFrameHead, true},
+        {CPacket::kFrameHead + 1, true},
+        {1500, true},
+        {65536, true},
+        {65537, true},
+        {kMaxPacket, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.size);
         CPacket* p = CPacket::Acquire(row.size);
         ASSERT_EQ(p != nullptr, row.bOk);
-        if (p == nullptr)
-            continue;
+        if (p == nullptr) continue;
         EXPECT_EQ(p->GetRefCount(), 1);
         EXPECT_GE(p->FrameGetCapacity(), row.size - CPacket::kFrameHead);
         EXPECT_LE(p->FrameGetCapacity(), kMaxPacket - CPacket::kFrameHead);
@@ -88,7 +97,10 @@ TEST(CorePacket, TypePredicates)
 TEST(CorePacket, TimeFromTimeval)
 {
     const struct {
-        int64_t nSec; int64_t nUsec; uint32_t nExpectSec; uint16_t nExpectMS;
+        int64_t nSec;
+        int64_t nUsec;
+        uint32_t nExpectSec;
+        uint16_t nExpectMS;
     } rows[] = {
         {1700000000, 456789, 1700000000, 456},
         {1700000000, 0, 1700000000, 0},
@@ -127,8 +139,7 @@ TEST(CorePacket, BuffersAreReusedAndTheFreeListIsBounded)
     for (int32_t i = 0; i < 2000; ++i) {
         held.push_back(CPacket::Acquire(size(rng)));
         ASSERT_NE(held.back(), nullptr);
-        if (held.size() < 8)
-            continue;
+        if (held.size() < 8) continue;
         for (CPacket* q : held)
             q->Release();
         held.clear();
@@ -211,11 +222,11 @@ TEST(CorePacket, ReferencesAndHandOverAcrossThreads)
             queue.push_back(q);
         }
         ready.notify_one();
-        q->Release();  // ours
+        q->Release();   // ours
     }
     consumer.join();
     EXPECT_EQ(nSeen, kFrames);
     EXPECT_EQ(nBad, 0);
 }
 
-}  // namespace
+}   // namespace

@@ -19,7 +19,8 @@ namespace {
 
 // Collects the lines handed to the sink.
 struct CLines {
-    std::mutex m_Mutex; std::vector<std::string> m_Lines;
+    std::mutex m_Mutex;
+    std::vector<std::string> m_Lines;
 };
 
 void CollectSink(const char* pLine, void* pUser)
@@ -53,7 +54,7 @@ TEST_F(CorePrintf, OneStampedBoundedLinePerCall)
     JXPrintf("RTSP Client(%s): OnStart.\n", "rtsp://10.0.0.1/live");
     JXPrintf("no line feed %d", 42);
     JXPrintf("%s", "");
-    JXPrintf(nullptr);                           // ignored
+    JXPrintf(nullptr);   // ignored
     ASSERT_EQ(m_Lines.m_Lines.size(), 3u);
     EXPECT_EQ(Body(m_Lines.m_Lines[0]), "RTSP Client(rtsp://10.0.0.1/live): OnStart.\n");
     EXPECT_EQ(Body(m_Lines.m_Lines[1]), "no line feed 42\n");
@@ -94,8 +95,7 @@ struct CSwapWatch {
 void WatchSink(const char*, void* pUser)
 {
     CSwapWatch* pWatch = static_cast<CSwapWatch*>(pUser);
-    if (pWatch->m_Replaced.load())
-        ++pWatch->m_Late;
+    if (pWatch->m_Replaced.load()) ++pWatch->m_Late;
 }
 
 TEST_F(CorePrintf, SinkSwapUnderLoad)
@@ -179,4 +179,4 @@ TEST(CorePrintfDeathTest, AssertPtrLogsAndAborts)
     EXPECT_DEATH(JX_ASSERT_PTR(pNull, "src/x.cpp", "Parse"), R"(src/x\.cpp====>\(Func = Parse, line = .+\))");
 }
 
-}  // namespace
+}   // namespace

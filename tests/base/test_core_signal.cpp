@@ -26,10 +26,8 @@ public:
         m_Code = nCode;
         m_Param1 = pParam1;
         m_Param2 = pParam2;
-        if (m_Log != nullptr)
-            m_Log->push_back(m_Id);
-        if (m_Action && m_Calls == 1)
-            m_Action();
+        if (m_Log != nullptr) m_Log->push_back(m_Id);
+        if (m_Action && m_Calls == 1) m_Action();
         return 0;
     }
     int OnOther(CJXObject*, uint32_t, void*, void*)
@@ -92,8 +90,7 @@ TEST(CoreSignal, AttachDetachCommit)
     for (int32_t i = 0; i < 20; ++i) {
         subs.emplace_back(i, &log);
         ASSERT_EQ(many.Attach(&subs.back(), kOnSignal), JX_OK);
-        if (i != 5)
-            want.push_back(i);
+        if (i != 5) want.push_back(i);
     }
     ASSERT_EQ(many.Detach(&subs[5], kOnSignal), JX_OK);
     EXPECT_EQ(many.Commit(nullptr, 0, nullptr, nullptr), 19);
@@ -112,26 +109,40 @@ TEST(CoreSignal, ChangesInsideACall)
         };
     };
     const struct {
-        const char* name; int32_t actor; Action action; int32_t firstCount; Log first; int32_t live; Log second;
+        const char* name;
+        int32_t actor;
+        Action action;
+        int32_t firstCount;
+        Log first;
+        int32_t live;
+        Log second;
     } rows[] = {
         {"detach itself", 1, detach({1}), 3, {0, 1, 2}, 2, {0, 2}},
         {"detach an earlier one", 1, detach({0}), 3, {0, 1, 2}, 2, {1, 2}},
         // Takes effect for the rest of this Commit.
         {"detach a later one", 1, detach({2}), 2, {0, 1}, 2, {0, 1}},
-        {"detach and attach again: to the end, called from the next Commit", 1,
+        {"detach and attach again: to the end, called from the next Commit",
+         1,
          [](IJXSignal& sig, CSubscriber* s, std::vector<int32_t>& results) {
              results.push_back(sig.Detach(&s[1], kOnSignal));
              results.push_back(sig.Attach(&s[1], kOnSignal));
          },
-         3, {0, 1, 2}, 3, {0, 2, 1}},
+         3,
+         {0, 1, 2},
+         3,
+         {0, 2, 1}},
         // A nested Commit (a subscriber that signals again) in which 1 detaches
         // everyone: the outer Commit skips 1 and 2.
-        {"nested Commit detaches all", 0,
+        {"nested Commit detaches all",
+         0,
          [detach](IJXSignal& sig, CSubscriber* s, std::vector<int32_t>& results) {
              s[1].m_Action = [&sig, s, &results, detach] { detach({0, 1, 2})(sig, s, results); };
              results.push_back(sig.Commit(nullptr, 1, nullptr, nullptr) == 2 ? JX_OK : JX_ERR_FAIL);
          },
-         1, {0, 0, 1}, 0, {}},
+         1,
+         {0, 0, 1},
+         0,
+         {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -179,14 +190,12 @@ class CGuarded : public CJXObject {
 public:
     int OnSignal(CJXObject*, uint32_t, void*, void*)
     {
-        if (m_Detached.load())
-            ++m_Violations;
+        if (m_Detached.load()) ++m_Violations;
         ++m_Calls;   // tells the host a call is running now
         // A Detach that returned while this call still runs would be seen here.
         for (int32_t i = 0; i < 20 && !m_Detached.load(); ++i)
             std::this_thread::yield();
-        if (m_Detached.load())
-            ++m_Violations;
+        if (m_Detached.load()) ++m_Violations;
         return 0;
     }
     std::atomic<bool> m_Detached{true};
@@ -273,8 +282,7 @@ TEST(CoreList, GrowsAndFreesEveryItem)
     EXPECT_EQ(list.GetCount(), 0);
     Log want;
     for (int32_t i = 0; i < 50; ++i) {
-        if (i != 10)
-            want.push_back(i);
+        if (i != 10) want.push_back(i);
     }
     EXPECT_EQ(list.m_Freed, want);
     // Usable again after RemoveAll; the destructor frees what is left.
@@ -290,4 +298,4 @@ TEST(CoreList, GrowsAndFreesEveryItem)
     EXPECT_EQ(items[2], 3);
 }
 
-}  // namespace
+}   // namespace

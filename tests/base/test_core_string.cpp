@@ -47,9 +47,11 @@ TEST(CoreString, AssignAndAppendOwnContent)
 
     // The source moves when the buffer grows; doubling repeatedly forces that.
     CJXString d("0123456789");
-    for (int32_t i = 0; i < 10; ++i) ASSERT_EQ(d.AppendDAT(d.m_Data, d.m_Length), 10 << i);
+    for (int32_t i = 0; i < 10; ++i)
+        ASSERT_EQ(d.AppendDAT(d.m_Data, d.m_Length), 10 << i);
     ASSERT_EQ(d.m_Length, 10 << 10);
-    for (int32_t i = 0; i < d.m_Length; ++i) ASSERT_EQ(d.m_Data[i], '0' + i % 10);
+    for (int32_t i = 0; i < d.m_Length; ++i)
+        ASSERT_EQ(d.m_Data[i], '0' + i % 10);
     ExpectSound(d);
 }
 
@@ -185,17 +187,27 @@ TEST(CoreString, CompareNoCase)
         const char* m_Word;
         bool m_Expect;
     } cases[] = {
-        {kEqual, "", 0, "", true},          {kEqual, "x", 0, "", true},
-        {kEqual, "x", 1, "", false},        {kEqual, "", 0, "a", false},
+        {kEqual, "", 0, "", true},
+        {kEqual, "x", 0, "", true},
+        {kEqual, "x", 1, "", false},
+        {kEqual, "", 0, "a", false},
         {kEqual, "dIgEsT", 6, "DIGEST", true},
         {kEqual, "Digests", 6, "digest", true},   // only n bytes count
-        {kEqual, "Diges", 5, "digest", false},    {kEqual, "Digest", 6, "dig", false},
-        {kEqual, "[", 1, "{", false},       {kEqual, "@", 1, "`", false},   // 0x20 apart, not letters
-        {kEqual, "\xC4", 1, "\xE4", false}, {kEqual, "\xE4", 1, "\xE4", true},
-        {kEqual, "a\0b", 3, "a", false},    {kEqual, "a\0", 2, "a", false},
+        {kEqual, "Diges", 5, "digest", false},
+        {kEqual, "Digest", 6, "dig", false},
+        {kEqual, "[", 1, "{", false},
+        {kEqual, "@", 1, "`", false},   // 0x20 apart, not letters
+        {kEqual, "\xC4", 1, "\xE4", false},
+        {kEqual, "\xE4", 1, "\xE4", true},
+        {kEqual, "a\0b", 3, "a", false},
+        {kEqual, "a\0", 2, "a", false},
         {kStarts, "a=Control:x", 0, "a=control:", true},
         {kStarts, "a=cont", 0, "a=control:", false},
-        {kStarts, "", 0, "", true},         {kStarts, "\xC4" "b", 0, "\xE4", false},
+        {kStarts, "", 0, "", true},
+        {kStarts,
+         "\xC4"
+         "b",
+         0, "\xE4", false},
         {kStartsN, "CSeq : 1", 4, "cseq:", true},
         {kStartsN, "CS", 4, "cseq:", false},
         {kStartsN, "c", 3, "c\0x", false},
@@ -214,4 +226,4 @@ TEST(CoreString, CompareNoCase)
     }
 }
 
-}  // namespace
+}   // namespace

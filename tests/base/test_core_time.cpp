@@ -25,22 +25,37 @@ protected:
 TEST_F(CoreTestClock, TimeoutSteps)
 {
     struct Step {
-        uint64_t advance; uint32_t period; bool bRearm; bool bExpired; uint32_t remaining;
+        uint64_t advance;
+        uint32_t period;
+        bool bRearm;
+        bool bExpired;
+        uint32_t remaining;
     };
-    constexpr uint32_t kAny = 0xFFFFFFFFu;      // the remaining time is not looked at
+    constexpr uint32_t kAny = 0xFFFFFFFFu;   // the remaining time is not looked at
     const struct {
         const char* name;
         uint64_t start;
-        uint32_t period;                         // armed with Setup
+        uint32_t period;   // armed with Setup
         std::vector<Step> steps;
     } rows[] = {
-        {"expires exactly on time, and stays expired", kStart, 10000,
+        {"expires exactly on time, and stays expired",
+         kStart,
+         10000,
          {{0, 0, false, false, 10000}, {9999, 0, false, false, 1}, {1, 0, false, true, 0}, {50000, 0, false, true, 0}}},
-        {"rearm with the same period, then a new one", kStart, 20000,
-         {{20000, 0, true, true, kAny}, {0, 0, false, false, 20000}, {19999, 0, false, false, 1},
-          {1, 500, true, true, kAny}, {0, 0, false, false, 500}, {499, 0, false, false, 1}, {1, 0, false, true, 0}}},
+        {"rearm with the same period, then a new one",
+         kStart,
+         20000,
+         {{20000, 0, true, true, kAny},
+          {0, 0, false, false, 20000},
+          {19999, 0, false, false, 1},
+          {1, 500, true, true, kAny},
+          {0, 0, false, false, 500},
+          {499, 0, false, false, 1},
+          {1, 0, false, true, 0}}},
         {"disarmed never fires", kStart, 0, {{1ull << 40, 0, false, false, 0}, {0, 0, true, false, 0}}},
-        {"a long period does not wrap", 0xFFFFFFF0ull, 0xFFFFFFFFu,
+        {"a long period does not wrap",
+         0xFFFFFFF0ull,
+         0xFFFFFFFFu,
          {{0xFFFFFFFEull, 0, false, false, 1}, {1, 0, false, true, 0}}},
     };
     for (const auto& row : rows) {
@@ -71,8 +86,7 @@ TEST_F(CoreTestClock, ConcurrentAdvanceIsSeenInOrder)
         uint64_t nLast = CJXTime::GetTimeMS();
         while (!bDone.load()) {
             const uint64_t nNow = CJXTime::GetTimeMS();
-            if (nNow < nLast)
-                ++nBackwards;
+            if (nNow < nLast) ++nBackwards;
             nLast = nNow;
         }
     });
@@ -110,11 +124,8 @@ TEST(CoreTime, AddCarriesMilliseconds)
     const struct {
         uint32_t nTime, nMS, nAdd, nExpectTime, nExpectMS;
     } rows[] = {
-        {100, 0, 0, 100, 0},
-        {100, 900, 250, 101, 150},
-        {100, 999, 1, 101, 0},
-        {100, 0, 10000, 110, 0},
-        {0, 500, 0xFFFFFFFFu, 4294967, 795},
+        {100, 0, 0, 100, 0},     {100, 900, 250, 101, 150},           {100, 999, 1, 101, 0},
+        {100, 0, 10000, 110, 0}, {0, 500, 0xFFFFFFFFu, 4294967, 795},
     };
     for (const auto& row : rows) {
         CJXTime t;
@@ -160,8 +171,7 @@ TEST(CoreMutex, RecursiveTimedAndExclusive)
         const bool bGot = m.Enter(30);
         const auto waited = std::chrono::steady_clock::now() - start;
         nResult = bGot ? 1 : (waited >= std::chrono::milliseconds(25) ? 0 : 2);
-        if (bGot)
-            m.Leave();
+        if (bGot) m.Leave();
     });
     other.join();
     EXPECT_EQ(nResult.load(), 0);   // timed out after waiting
@@ -169,8 +179,7 @@ TEST(CoreMutex, RecursiveTimedAndExclusive)
     m.Leave();
     std::thread again([&] {
         nResult = m.Enter(0) ? 1 : 0;
-        if (nResult == 1)
-            m.Leave();
+        if (nResult == 1) m.Leave();
     });
     again.join();
     EXPECT_EQ(nResult.load(), 1);
@@ -190,4 +199,4 @@ TEST(CoreMutex, RecursiveTimedAndExclusive)
     EXPECT_EQ(nCounter, 80000);
 }
 
-}  // namespace
+}   // namespace

@@ -15,9 +15,9 @@ namespace {
 // after each arrival the head is read (all bytes from the message start), then
 // the body is taken, and consumed bytes are dropped from the buffer.
 struct SFeedResult {
-    int32_t m_Error = 0;          // first negative result, 0 when none
-    int32_t m_HeadLength = 0;     // head length reported
-    std::string m_Left;           // bytes not consumed
+    int32_t m_Error = 0;        // first negative result, 0 when none
+    int32_t m_HeadLength = 0;   // head length reported
+    std::string m_Left;         // bytes not consumed
 };
 
 // Each call sees an exact-size heap copy, so ASan flags any read past the end.
@@ -25,8 +25,7 @@ int32_t CallParse(CJXHTTPCommand& cmd, const std::string& buf, bool bContent, bo
 {
     const std::vector<char> copy(buf.begin(), buf.end());
     const int32_t n = int32_t(copy.size());
-    if (bContent)
-        return cmd.ParseContent(copy.data(), n, &cmd.m_Body);
+    if (bContent) return cmd.ParseContent(copy.data(), n, &cmd.m_Body);
     return bRequest ? cmd.ParseRequest(copy.data(), n) : cmd.ParseResponse(copy.data(), n);
 }
 
@@ -53,20 +52,32 @@ SFeedResult Feed(CJXHTTPCommand& cmd, const std::vector<std::string>& pieces)
     return r;
 }
 
-const char* Str(const char* p) { return p ? p : "(null)"; }
+const char* Str(const char* p)
+{
+    return p ? p : "(null)";
+}
 
 struct SGoodResponse {
-    const char* m_Name; std::string m_Text; int32_t m_HeadLength; int32_t m_Status; const char* m_Reason;
-    uint16_t m_CSeq; const char* m_Session; uint16_t m_Timeout; const char* m_ContentType; const char* m_Transport;
-    const char* m_WWWAuthenticate; std::string m_Body;
+    const char* m_Name;
+    std::string m_Text;
+    int32_t m_HeadLength;
+    int32_t m_Status;
+    const char* m_Reason;
+    uint16_t m_CSeq;
+    const char* m_Session;
+    uint16_t m_Timeout;
+    const char* m_ContentType;
+    const char* m_Transport;
+    const char* m_WWWAuthenticate;
+    std::string m_Body;
 };
 
 const std::vector<SGoodResponse>& GoodResponses()
 {
     static const std::vector<SGoodResponse> cases = {
         {"describe_crlf",
-         "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Type: application/sdp\r\nContent-Length: 10\r\n\r\n0123456789",
-         79, 200, "OK", 2, nullptr, 0, "application/sdp", nullptr, nullptr, "0123456789"},
+         "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Type: application/sdp\r\nContent-Length: 10\r\n\r\n0123456789", 79, 200,
+         "OK", 2, nullptr, 0, "application/sdp", nullptr, nullptr, "0123456789"},
         {"lf_only", "RTSP/1.0 200 OK\nCSeq: 3\nSession: 12345678;timeout=60\n\n", 54, 200, "OK", 3, "12345678", 60,
          nullptr, nullptr, nullptr, ""},
         {"mixed_ends_and_case", "RTSP/1.0 200 OK\r\ncseq: 4\nSESSION:  abc ; TimeOut = 30 \r\n\n", 57, 200, "OK", 4,
@@ -77,13 +88,13 @@ const std::vector<SGoodResponse>& GoodResponses()
          nullptr, nullptr, ""},
         {"http_status", "HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nabc", 45, 404, "Not Found", 0, nullptr, 0,
          nullptr, nullptr, nullptr, "abc"},
-        {"tabs_and_blanks", "RTSP/1.0 200 OK\r\nCSeq:\t7\t\r\nTransport :  RTP/AVP/TCP;interleaved=0-1 \t\r\n\r\n",
-         73, 200, "OK", 7, nullptr, 0, nullptr, "RTP/AVP/TCP;interleaved=0-1", nullptr, ""},
+        {"tabs_and_blanks", "RTSP/1.0 200 OK\r\nCSeq:\t7\t\r\nTransport :  RTP/AVP/TCP;interleaved=0-1 \t\r\n\r\n", 73,
+         200, "OK", 7, nullptr, 0, nullptr, "RTP/AVP/TCP;interleaved=0-1", nullptr, ""},
         {"two_challenges_joined",
          "RTSP/1.0 401 Unauthorized\r\nCSeq: 8\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
          "www-authenticate: Digest realm=\"y\", nonce=\"z\"\r\n\r\n",
-         120, 401, "Unauthorized", 8, nullptr, 0, nullptr, nullptr, "Basic realm=\"x\", Digest realm=\"y\", nonce=\"z\"",
-         ""},
+         120, 401, "Unauthorized", 8, nullptr, 0, nullptr, nullptr,
+         "Basic realm=\"x\", Digest realm=\"y\", nonce=\"z\"", ""},
         {"timeout_capped", "RTSP/1.0 200 OK\r\nSession: s1;timeout=999999999999\r\n\r\n", 53, 200, "OK", 0, "s1", 65535,
          nullptr, nullptr, nullptr, ""},
         {"leading_empty_lines", "\r\n\r\nRTSP/1.0 200 OK\r\nCSeq: 9\r\n\r\n", 32, 200, "OK", 9, nullptr, 0, nullptr,
@@ -91,8 +102,8 @@ const std::vector<SGoodResponse>& GoodResponses()
         {"reason_with_blanks", "RTSP/1.0 454 Session Not Found\r\nCSeq: 10\r\n\r\n", 44, 454, "Session Not Found", 10,
          nullptr, 0, nullptr, nullptr, nullptr, ""},
         {"body_with_crlf_and_dollar",
-         std::string("RTSP/1.0 200 OK\r\nContent-Length: 12\r\n\r\n$\x00\x01\r\n\r\nv=0\r\n", 51),
-         39, 200, "OK", 0, nullptr, 0, nullptr, nullptr, nullptr, std::string("$\x00\x01\r\n\r\nv=0\r\n", 12)},
+         std::string("RTSP/1.0 200 OK\r\nContent-Length: 12\r\n\r\n$\x00\x01\r\n\r\nv=0\r\n", 51), 39, 200, "OK", 0,
+         nullptr, 0, nullptr, nullptr, nullptr, std::string("$\x00\x01\r\n\r\nv=0\r\n", 12)},
         {"max_content_length_header", "RTSP/1.0 200 OK\r\nContent-Length: 0000\r\n\r\n", 41, 200, "OK", 0, nullptr, 0,
          nullptr, nullptr, nullptr, ""},
     };
@@ -165,8 +176,8 @@ TEST(HTTPCommand, ResetLeavesNothingBehind)
     const std::string full =
         "RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 77;timeout=5\r\nTransport: t\r\nContent-Type: c\r\n"
         "WWW-Authenticate: Basic realm=\"r\"\r\nConnection: close\r\nContent-Length: 2\r\n\r\nxy";
-    const SGoodResponse bare = {"bare", "RTSP/1.0 401\r\n\r\n", 16, 401, nullptr, 0, nullptr, 0,
-                                nullptr, nullptr, nullptr, ""};
+    const SGoodResponse bare = {
+        "bare", "RTSP/1.0 401\r\n\r\n", 16, 401, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, ""};
     CJXHTTPCommand cmd;
     ASSERT_EQ(Feed(cmd, {full}).m_Error, 0);
     EXPECT_TRUE(cmd.m_Close);
@@ -183,10 +194,15 @@ TEST(HTTPCommand, ResetLeavesNothingBehind)
 }
 
 struct SBadResponse {
-    const char* m_Name; std::string m_Text; int32_t m_Error;
+    const char* m_Name;
+    std::string m_Text;
+    int32_t m_Error;
 };
 
-std::string Repeat(char c, size_t n) { return std::string(n, c); }
+std::string Repeat(char c, size_t n)
+{
+    return std::string(n, c);
+}
 
 TEST(HTTPCommand, MalformedHeadsAreRefused)
 {
@@ -243,12 +259,14 @@ TEST(HTTPCommand, BoundsAndEarlyRefusal)
     std::string lines;
     for (int32_t i = 0; i < CJXHTTPCommand::kMaxHeadLines; ++i)
         lines += "X-N: " + std::to_string(i) + "\r\n";
-    std::string longLines = status;               // few lines, each long, no blank line
+    std::string longLines = status;   // few lines, each long, no blank line
     while (longLines.size() < size_t(CJXHTTPCommand::kMaxHeadBytes))
         longLines += "X-Pad: " + Repeat('p', 8000) + "\r\n";
     const int32_t kWhole = 1;
     const struct {
-        const char* name; std::string text; int32_t result;
+        const char* name;
+        std::string text;
+        int32_t result;
     } rows[] = {
         {"longest line", status + atLimit + "\r\n\r\n", kWhole},
         {"line too long, unterminated", status + atLimit + "aa", JX_ERR_CONTENT},
@@ -275,7 +293,7 @@ TEST(HTTPCommand, BoundsAndEarlyRefusal)
     EXPECT_EQ(cmd.ParseResponse(nullptr, 0), 0);
     EXPECT_EQ(cmd.ParseResponse("RTSP", -5), 0);
     EXPECT_EQ(cmd.ParseResponse(nullptr, 10), JX_ERR_ARG);
-    EXPECT_EQ(cmd.ParseContent("x", 1, nullptr), 0);        // no head yet: nothing is body
+    EXPECT_EQ(cmd.ParseContent("x", 1, nullptr), 0);   // no head yet: nothing is body
     EXPECT_EQ(cmd.RecvResponse(nullptr, 0, nullptr), 0);
 }
 
@@ -318,7 +336,10 @@ TEST(HTTPCommand, SearchResumesAndRestarts)
 TEST(HTTPCommand, ParseLineMatchesKeysAndCutsValues)
 {
     const struct {
-        const char* m_Line; const char* m_Key; bool m_Match; const char* m_Value;
+        const char* m_Line;
+        const char* m_Key;
+        bool m_Match;
+        const char* m_Value;
     } cases[] = {
         {"Transport: RTP/AVP", "Transport: ", true, "RTP/AVP"},
         {"transport:RTP/AVP", "Transport: ", true, "RTP/AVP"},
@@ -352,7 +373,10 @@ TEST(HTTPCommand, ParseLineMatchesKeysAndCutsValues)
 TEST(HTTPCommand, SessionAndCSeqValues)
 {
     const struct {
-        const char* m_Line; const char* m_Id; uint16_t m_Timeout; uint16_t m_CSeq;
+        const char* m_Line;
+        const char* m_Id;
+        uint16_t m_Timeout;
+        uint16_t m_CSeq;
     } cases[] = {
         {"Session: 12345678;timeout=60", "12345678", 60, 0},
         {"Session: 12345678", "12345678", 0, 0},
@@ -391,8 +415,7 @@ public:
     ~CRecordingCommand() override { free(m_RtpInfo); }
     int32_t ParseHeadLine(const char* pLine) override
     {
-        if (ParseLine(m_RtpInfo, pLine, "RTP-info: "))
-            return 1;
+        if (ParseLine(m_RtpInfo, pLine, "RTP-info: ")) return 1;
         return CJXHTTPCommand::ParseHeadLine(pLine);
     }
     int32_t ParseOther(const char* pLine) override
@@ -418,9 +441,8 @@ TEST(HTTPCommand, DerivedReaderGetsEveryLineWithoutLineEnd)
 
 TEST(HTTPCommand, RequestsAreReadForTestServers)
 {
-    const std::string setup =
-        "SETUP rtsp://127.0.0.1:8554/cam/trackID=1 RTSP/1.0\r\nCSeq: 3\r\n"
-        "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nContent-Length: 4\r\n\r\nbody";
+    const std::string setup = "SETUP rtsp://127.0.0.1:8554/cam/trackID=1 RTSP/1.0\r\nCSeq: 3\r\n"
+                              "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nContent-Length: 4\r\n\r\nbody";
     const std::string play = "PLAY rtsp://127.0.0.1/cam RTSP/1.0\nCSeq: 4\nSession: 99\n\n";
     std::string stream = setup + play;
     CJXHTTPCommand cmd;
@@ -452,9 +474,14 @@ TEST(HTTPCommand, RequestsAreReadForTestServers)
     EXPECT_TRUE(cmd.IsCompleted());
 
     const std::vector<std::string> bad = {
-        "DESCRIBE\r\n\r\n", "DESCRIBE rtsp://x\r\n\r\n", "DESCRIBE rtsp://x RTSP/1.0 extra\r\n\r\n",
-        "DESCRIBE  RTSP/1.0\r\n\r\n", "RTSP/1.0 200 OK\r\n\r\n", " DESCRIBE rtsp://x RTSP/1.0\r\n\r\n",
-        "DESCRIBE rtsp://x SIP/2.0\r\n\r\n", "DE\"SCRIBE rtsp://x RTSP/1.0\r\n\r\n",
+        "DESCRIBE\r\n\r\n",
+        "DESCRIBE rtsp://x\r\n\r\n",
+        "DESCRIBE rtsp://x RTSP/1.0 extra\r\n\r\n",
+        "DESCRIBE  RTSP/1.0\r\n\r\n",
+        "RTSP/1.0 200 OK\r\n\r\n",
+        " DESCRIBE rtsp://x RTSP/1.0\r\n\r\n",
+        "DESCRIBE rtsp://x SIP/2.0\r\n\r\n",
+        "DE\"SCRIBE rtsp://x RTSP/1.0\r\n\r\n",
     };
     for (const std::string& b : bad) {
         CJXHTTPCommand refused;
@@ -516,8 +543,8 @@ TEST(HTTPCommand, ChunkedBodyRoundTripAtEverySplit)
     EXPECT_EQ(builder.BuildChunked(chunks, nullptr, 0), 5);
     EXPECT_STREQ(chunks.c_str(), "5\r\nhello\r\ne\r\n chunked world\r\n0\r\n\r\n");
 
-    const std::string text = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(chunks.c_str()) +
-                             "RTSP/1.0 200 OK\r\n";
+    const std::string text =
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(chunks.c_str()) + "RTSP/1.0 200 OK\r\n";
     for (size_t cut = 0; cut <= text.size(); ++cut) {
         CJXHTTPCommand cmd;
         SFeedResult r = Feed(cmd, {text.substr(0, cut), text.substr(cut)});
@@ -532,7 +559,9 @@ TEST(HTTPCommand, ChunkedExtensionsTrailersAndErrors)
 {
     const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n";
     const struct {
-        const char* name; std::string body; int32_t error;
+        const char* name;
+        std::string body;
+        int32_t error;
     } rows[] = {
         {"extension and trailer", "3;name=v\nabc\n0\nX-Trailer: 1\n\n", 0},
         {"not a size", "zz\r\n", JX_ERR_CONTENT},
@@ -566,7 +595,7 @@ TEST(HTTPCommand, RecvResponseTakesHeadAndBodyInPieces)
     EXPECT_EQ(cmd.RecvResponse(text.data() + 40, int32_t(text.size()) - 40, &body), 4);
     EXPECT_TRUE(cmd.IsCompleted());
     EXPECT_STREQ(body.c_str(), "abcdef");
-    EXPECT_EQ(cmd.m_Body.m_Length, 0);      // the caller's body, not the member
+    EXPECT_EQ(cmd.m_Body.m_Length, 0);   // the caller's body, not the member
 }
 
-} // namespace
+}   // namespace

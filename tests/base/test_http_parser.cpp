@@ -22,7 +22,7 @@ std::vector<std::string> ReadAll(const std::string& text)
     while (const char* pLine = parser.ParseNext()) {
         EXPECT_EQ(pLine, parser.m_Line);
         lines.emplace_back(pLine);
-        if (lines.size() > text.size() + 1) break;    // a reader that does not advance
+        if (lines.size() > text.size() + 1) break;   // a reader that does not advance
     }
     EXPECT_EQ(parser.m_Line, nullptr);
     EXPECT_EQ(memcmp(p, text.data(), text.size()), 0);   // the text is not modified
@@ -50,7 +50,7 @@ TEST(HTTPParser, LineEnds)
         {"\r\n", {""}},
         {"", {}},
         {"  blanks kept  \r\n", {"  blanks kept  "}},
-        {std::string("a=b\0c\r\nd", 8), {"a=b", "d"}},                  // a NUL ends the line's text
+        {std::string("a=b\0c\r\nd", 8), {"a=b", "d"}},   // a NUL ends the line's text
         // An overlong line is cut and its rest skipped.
         {"v=0\r\n" + longLine + "\r\nm=audio\r\n", {"v=0", longLine.substr(0, nMax), "m=audio"}},
         {exact + "\n" + exact, {exact, exact}},
@@ -83,7 +83,7 @@ TEST(HTTPParser, ResetRewindsOrForgets)
     parser.m_Pos = 0;
     EXPECT_STREQ(parser.ParseNext(), "m=video 0 RTP/AVP 96");
     EXPECT_EQ(parser.ParseNext(), nullptr);
-    parser.m_Pos = -7;                         // nonsense position: read from the start
+    parser.m_Pos = -7;   // nonsense position: read from the start
     EXPECT_STREQ(parser.ParseNext(), "m=video 0 RTP/AVP 96");
     parser.m_Pos = 1000;
     EXPECT_EQ(parser.ParseNext(), nullptr);
@@ -102,4 +102,4 @@ TEST(HTTPParser, ResetRewindsOrForgets)
     EXPECT_EQ(parser.ParseNext(), nullptr);
 }
 
-} // namespace
+}   // namespace

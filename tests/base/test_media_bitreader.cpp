@@ -43,13 +43,16 @@ TEST(MediaBitReader, ExpGolombCodes)
     for (int64_t v : se)
         EXPECT_EQ(br.ReadSE(), v);
     EXPECT_FALSE(br.HasError());
-    EXPECT_EQ(br.ReadBit(), 1u);                 // the stop bit
+    EXPECT_EQ(br.ReadBit(), 1u);   // the stop bit
 }
 
 TEST(MediaBitReader, OverlongAndTruncatedCodes)
 {
     struct Row {
-        const char* name; Bytes data; uint32_t value; bool bError;
+        const char* name;
+        Bytes data;
+        uint32_t value;
+        bool bError;
     } rows[] = {
         {"31 leading zeros: the longest code", HexBytes("0000030001FFFFFFFF"), 0xFFFFFFFEu, false},
         {"32 leading zeros then a one", {0, 0, 0, 0, 0x80, 0, 0, 0, 0}, 0, true},
@@ -63,8 +66,7 @@ TEST(MediaBitReader, OverlongAndTruncatedCodes)
         CJXBitReader br = Reader(row.data);
         EXPECT_EQ(br.ReadUE(), row.value);
         EXPECT_EQ(br.HasError(), row.bError);
-        if (!row.bError)
-            continue;
+        if (!row.bError) continue;
         // Sticky: nothing reads after an error.
         EXPECT_EQ(br.ReadBits(1), 0u);
         EXPECT_EQ(br.GetBitsLeft(), 0);
@@ -74,7 +76,9 @@ TEST(MediaBitReader, OverlongAndTruncatedCodes)
 TEST(MediaBitReader, EmulationPreventionIsRemoved)
 {
     struct Row {
-        const char* name; Bytes in; Bytes out;
+        const char* name;
+        Bytes in;
+        Bytes out;
     } rows[] = {
         {"middle", {0x11, 0x00, 0x00, 0x03, 0x01, 0x22}, {0x11, 0x00, 0x00, 0x01, 0x22}},
         {"at the end", {0x11, 0x00, 0x00, 0x03}, {0x11, 0x00, 0x00}},
@@ -118,4 +122,4 @@ TEST(MediaBitReader, BoundsAndBadArguments)
     EXPECT_TRUE(skipPast.HasError());
 }
 
-}  // namespace
+}   // namespace

@@ -32,12 +32,10 @@ using DescPtr = std::unique_ptr<CJXMediaDesc, DescFree>;
 PacketPtr Frame(uint8_t nType, uint8_t nCodec, const Bytes& data)
 {
     PacketPtr p(CPacket::Acquire(static_cast<int32_t>(data.size()) + CPacket::kFrameHead + 32));
-    if (!p)
-        return p;
+    if (!p) return p;
     p->FrameSetType(nType);
     p->FrameSetCodec(nCodec);
-    if (!data.empty())
-        memcpy(p->FrameGetData(), data.data(), data.size());
+    if (!data.empty()) memcpy(p->FrameGetData(), data.data(), data.size());
     p->FrameSetLength(static_cast<uint32_t>(data.size()));
     return p;
 }
@@ -75,14 +73,17 @@ std::vector<SetupRow> SetupRows()
 {
     std::vector<SetupRow> rows;
     const struct {
-        const char* file; bool bH265; uint16_t width; uint16_t height;
+        const char* file;
+        bool bH265;
+        uint16_t width;
+        uint16_t height;
     } streams[] = {
-        {"h264_high_1920x1080.h264", false, 1920, 1080}, {"h264_high_2592x1944.h264", false, 2592, 1944},
-        {"h264_high_1280x720.h264", false, 1280, 720},   {"h264_baseline_352x288.h264", false, 352, 288},
-        {"h264_baseline_640x360.h264", false, 640, 360}, {"h264_high_1366x768.h264", false, 1366, 768},
+        {"h264_high_1920x1080.h264", false, 1920, 1080},  {"h264_high_2592x1944.h264", false, 2592, 1944},
+        {"h264_high_1280x720.h264", false, 1280, 720},    {"h264_baseline_352x288.h264", false, 352, 288},
+        {"h264_baseline_640x360.h264", false, 640, 360},  {"h264_high_1366x768.h264", false, 1366, 768},
         {"h264_high444_1365x767.h264", false, 1365, 767}, {"h264_interlaced_1920x1080.h264", false, 1920, 1080},
-        {"h265_main_1920x1080.h265", true, 1920, 1080},  {"h265_main_2592x1944.h265", true, 2592, 1944},
-        {"h265_main_1366x766.h265", true, 1366, 766},    {"h265_sublayers_1280x720.h265", true, 1280, 720},
+        {"h265_main_1920x1080.h265", true, 1920, 1080},   {"h265_main_2592x1944.h265", true, 2592, 1944},
+        {"h265_main_1366x766.h265", true, 1366, 766},     {"h265_sublayers_1280x720.h265", true, 1280, 720},
     };
     // The stream's codec, or a private code of its range, is kept as it came.
     for (const auto& s : streams) {
@@ -98,21 +99,21 @@ std::vector<SetupRow> SetupRows()
     const Bytes jpeg = LoadMedia("jpeg_640x480.jpg");
     const Bytes slice = {0, 0, 0, 1, 0x65, 0x88};
     // Access unit delimiter and SEI before the SPS, all behind three-byte start codes.
-    const Bytes shortCodes = Cat(Cat({0, 0, 1, 0x09, 0xF0, 0, 0, 1, 0x06, 0x05, 0x01, 0x00, 0x80, 0, 0, 1}, sps720),
-                                 {0, 0, 1, 0x65, 0x88});
+    const Bytes shortCodes =
+        Cat(Cat({0, 0, 1, 0x09, 0xF0, 0, 0, 1, 0x06, 0x05, 0x01, 0x00, 0x80, 0, 0, 1}, sps720), {0, 0, 1, 0x65, 0x88});
     const uint8_t kKey = JX_FRAME_VIDEO_KEY;
     const uint8_t kJpeg = JX_FRAME_JPEG;
     const uint16_t kJ = JX_CODEC_JPEG;
     const int32_t kBad = JX_ERR_CONTENT;
     std::vector<SetupRow> more = {
-        {"three-byte start codes, units before the SPS", kKey, JX_CODEC_H264, shortCodes, JX_OK, JX_CODEC_H264,
-         1280, 720, kRecordedRate},
+        {"three-byte start codes, units before the SPS", kKey, JX_CODEC_H264, shortCodes, JX_OK, JX_CODEC_H264, 1280,
+         720, kRecordedRate},
         {"jpeg_640x480.jpg", kJpeg, JX_CODEC_JPEG, jpeg, JX_OK, kJ, 640, 480, kNoRate},
         {"frame type JPEG, codec 0", kJpeg, 0, LoadMedia("jpeg_1920x1080.jpg"), JX_OK, kJ, 1920, 1080, kNoRate},
         // The depacketizer's size when the frame has no SPS; the SPS wins when it has one.
         {"stamped size and rate", kKey, JX_CODEC_H264, slice, JX_OK, JX_CODEC_H264, 704, 576, 12.5f, 704, 576, 12.5f},
-        {"SPS over the stamps", kKey, JX_CODEC_H264, key720, JX_OK, JX_CODEC_H264, 1280, 720, kRecordedRate, 704,
-         576, 12.5f},
+        {"SPS over the stamps", kKey, JX_CODEC_H264, key720, JX_OK, JX_CODEC_H264, 1280, 720, kRecordedRate, 704, 576,
+         12.5f},
         // JPEG has no timing of its own; a rate that is no rate is not taken.
         {"JPEG stamped 30", kJpeg, JX_CODEC_JPEG, jpeg, JX_OK, kJ, 640, 480, 30.0f, 0, 0, 30.0f},
         {"JPEG stamped -5", kJpeg, JX_CODEC_JPEG, jpeg, JX_OK, kJ, 640, 480, kNoRate, 0, 0, -5.0f},
@@ -126,8 +127,8 @@ std::vector<SetupRow> SetupRows()
         {"SPS header byte alone", kKey, JX_CODEC_H264, {0, 0, 0, 1, 0x67}, kBad, 0, 0, 0, kNoRate},
         {"H.265 header byte alone", kKey, JX_CODEC_H265, {0, 0, 0, 1, 0x42}, kBad, 0, 0, 0, kNoRate},
         {"slice before the SPS", kKey, JX_CODEC_H264, Cat(slice, key264), kBad, 0, 0, 0, kNoRate},
-        {"H.265 slice before the SPS", kKey, JX_CODEC_H265, Cat({0, 0, 0, 1, 0x26, 0x01, 0xAF}, key265), kBad, 0, 0,
-         0, kNoRate},
+        {"H.265 slice before the SPS", kKey, JX_CODEC_H265, Cat({0, 0, 0, 1, 0x26, 0x01, 0xAF}, key265), kBad, 0, 0, 0,
+         kNoRate},
         {"H.264 sets read as H.265", kKey, JX_CODEC_H265, key264, kBad, 0, 0, 0, kNoRate},
         {"all 0xFF", kKey, JX_CODEC_H264, Bytes(100, 0xFF), kBad, 0, 0, 0, kNoRate},
         {"all zero", kKey, JX_CODEC_H265, Bytes(100, 0x00), kBad, 0, 0, 0, kNoRate},
@@ -181,9 +182,9 @@ TEST(MediaDesc, ReadsOnlyTheCountedBytes)
     ASSERT_TRUE(p);
     for (int32_t i = 0; i < p->FrameGetCapacity(); ++i)
         p->FrameGetData()[i] = (i % 4 == 3) ? 0x67 : (i % 4 == 2 ? 1 : 0);
-    p->FrameSetLength(0xFFFFFFFFu);              // clamped to the payload area
-    const uint8_t kinds[][2] = {{JX_FRAME_VIDEO_KEY, JX_CODEC_H264}, {JX_FRAME_VIDEO_KEY, JX_CODEC_H265},
-                                {JX_FRAME_JPEG, JX_CODEC_JPEG}};
+    p->FrameSetLength(0xFFFFFFFFu);   // clamped to the payload area
+    const uint8_t kinds[][2] = {
+        {JX_FRAME_VIDEO_KEY, JX_CODEC_H264}, {JX_FRAME_VIDEO_KEY, JX_CODEC_H265}, {JX_FRAME_JPEG, JX_CODEC_JPEG}};
     for (const auto& kind : kinds) {
         p->FrameSetType(kind[0]);
         p->FrameSetCodec(kind[1]);
@@ -206,7 +207,7 @@ TEST(MediaDesc, AudioFramesAndClones)
     ASSERT_NE(desc->m_Audio, nullptr);
     EXPECT_EQ(desc->m_Audio->nCodec, JX_CODEC_PCMA);
     EXPECT_EQ(desc->m_Audio->nChannels, 1);
-    EXPECT_EQ(desc->m_Audio->nRate, 8000u);       // no rate on the frame: G.711's
+    EXPECT_EQ(desc->m_Audio->nRate, 8000u);   // no rate on the frame: G.711's
     EXPECT_EQ(desc->m_Video, nullptr);
     PacketPtr ulaw = Frame(JX_FRAME_AUDIO, JX_CODEC_PCMU, Bytes(320, 0xFF));
     ulaw->FrameSetFreq(16000);
@@ -310,7 +311,9 @@ Bytes Sof(uint16_t nHeight, uint16_t nWidth)
 TEST(MediaJpeg, RecordedPicturesAtEveryLength)
 {
     const struct {
-        const char* file; uint16_t width; uint16_t height;
+        const char* file;
+        uint16_t width;
+        uint16_t height;
     } pictures[] = {{"jpeg_640x480.jpg", 640, 480}, {"jpeg_1920x1080.jpg", 1920, 1080}};
     for (const auto& pic : pictures) {
         SCOPED_TRACE(pic.file);
@@ -342,7 +345,11 @@ TEST(MediaJpeg, SegmentsAndMarkers)
     Bytes sos = {0xFF, 0xDA, 0x00, 0x08, 1, 1, 0, 0, 0x3F, 0, 0x12, 0x34};
     const int32_t kBad = JX_ERR_CONTENT;
     struct Row {
-        const char* name; Bytes data; int32_t result; uint16_t width; uint16_t height;
+        const char* name;
+        Bytes data;
+        int32_t result;
+        uint16_t width;
+        uint16_t height;
     } rows[] = {
         {"SOF0 after APP0 and DQT", Jpeg({app0, dqt, sof0, sos}), JX_OK, 640, 480},
         {"SOF1", Jpeg({Segment(0xC1, Sof(1080, 1920))}), JX_OK, 1920, 1080},
@@ -390,4 +397,4 @@ TEST(MediaJpeg, SegmentsAndMarkers)
     EXPECT_EQ(JXParseJpegSize(ok.data(), -1, &w, &w), JX_ERR_CONTENT);
 }
 
-}  // namespace
+}   // namespace

@@ -40,8 +40,7 @@ int32_t Feed(CJXMediaHead& head, const Bytes& nal, bool bH265)
 
 std::unique_ptr<CJXVideoHead> NewHead(bool bH265)
 {
-    if (bH265)
-        return std::make_unique<CJXH265Head>();
+    if (bH265) return std::make_unique<CJXH265Head>();
     return std::make_unique<CJXH264Head>();
 }
 
@@ -59,12 +58,18 @@ TEST(MediaHead, CollectsAndWritesTheSets)
         uint16_t height;
         struct {
             uint16_t flags;
-            const char* sets;                    // the sets written, in order
+            const char* sets;   // the sets written, in order
         } writes[6];
     } rows[] = {
-        {"h264_high_1920x1080.h264", false, 1920, 1080,
+        {"h264_high_1920x1080.h264",
+         false,
+         1920,
+         1080,
          {{0, "SP"}, {kS, "P"}, {kP, "S"}, {kS | kP, ""}, {kV, "SP"}, {0x0001, "SP"}}},   // 1: open fragment
-        {"h265_main_1366x766.h265", true, 1366, 766,
+        {"h265_main_1366x766.h265",
+         true,
+         1366,
+         766,
          {{0, "VSP"}, {kV, "SP"}, {kS, "VP"}, {kP, "VS"}, {kV | kP, "S"}, {kV | kS | kP, ""}}},
     };
     for (const auto& row : rows) {
@@ -77,12 +82,11 @@ TEST(MediaHead, CollectsAndWritesTheSets)
         EXPECT_FALSE(head->IsReady());
         const struct {
             char name;
-            int type;                            // 0: none in this codec
+            int type;   // 0: none in this codec
         } kinds[] = {{'P', row.bH265 ? 34 : 8}, {'V', row.bH265 ? 32 : 0}, {'S', row.bH265 ? 33 : 7}};
         std::map<char, Bytes> sets;
         for (const auto& kind : kinds) {
-            if (kind.type == 0)
-                continue;
+            if (kind.type == 0) continue;
             Bytes nal = FindNal(file, row.bH265, kind.type);
             ASSERT_FALSE(nal.empty()) << kind.name;
             EXPECT_FALSE(head->IsReady()) << "ready before its SPS";
@@ -94,7 +98,7 @@ TEST(MediaHead, CollectsAndWritesTheSets)
         EXPECT_EQ(head->m_Width, row.width);
         EXPECT_EQ(head->m_Height, row.height);
         EXPECT_EQ(head->m_FPS, 25.0f);
-        EXPECT_EQ(Written(*head, 0), file);      // the file is exactly its sets
+        EXPECT_EQ(Written(*head, 0), file);   // the file is exactly its sets
         for (const auto& w : row.writes) {
             Bytes expected;
             for (const char* p = w.sets; *p != '\0'; ++p)
@@ -125,10 +129,15 @@ TEST(MediaHead, RefusesWhatItCannotKeep)
     const int32_t kMax = CJXH264Head::kMaxSetBytes;
     static_assert(CJXH265Head::kMaxSetBytes == CJXH264Head::kMaxSetBytes, "one bound for both rows");
     Bytes big(static_cast<size_t>(kMax), 0x11);
-    Bytes zeros(8, 0x00);                        // no H.264 SPS
-    Bytes ones(8, 0xFF);                         // seven sub-layers plus one: no H.265 SPS
+    Bytes zeros(8, 0x00);   // no H.264 SPS
+    Bytes ones(8, 0xFF);    // seven sub-layers plus one: no H.265 SPS
     struct Row {
-        const char* name; bool bH265; uint16_t header; const uint8_t* data; int32_t len; int32_t result;
+        const char* name;
+        bool bH265;
+        uint16_t header;
+        const uint8_t* data;
+        int32_t len;
+        int32_t result;
     } rows[] = {
         {"unreadable SPS", false, 0x67, zeros.data(), 8, JX_ERR_CONTENT},
         {"slice", false, 0x65, big.data(), 4, JX_ERR_UNSUPPORTED},
@@ -168,11 +177,10 @@ TEST(MediaHead, RefusesWhatItCannotKeep)
         Bytes pps = FindNal(file, row.bH265, row.bH265 ? 34 : 8);
         Bytes expected(file.begin(), file.end() - static_cast<long>(pps.size()));
         expected.push_back(static_cast<uint8_t>(row.bH265 ? row.header >> 8 : row.header));
-        if (row.bH265)
-            expected.push_back(static_cast<uint8_t>(row.header & 0xFF));
+        if (row.bH265) expected.push_back(static_cast<uint8_t>(row.header & 0xFF));
         expected.insert(expected.end(), big.begin(), big.begin() + row.len);
         EXPECT_EQ(Written(*head, 0), expected);
     }
 }
 
-}  // namespace
+}   // namespace

@@ -18,8 +18,7 @@ inline Bytes LoadMedia(const std::string& name)
     Bytes out;
     std::string path = std::string(JX_TEST_DATA_DIR) + "/media/" + name;
     FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return out;
+    if (f == nullptr) return out;
     uint8_t buf[4096];
     size_t n;
     while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
@@ -33,8 +32,7 @@ inline std::vector<Bytes> SplitNals(const Bytes& data)
 {
     std::vector<size_t> starts;
     for (size_t i = 0; i + 3 <= data.size(); ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1)
-            starts.push_back(i + 3);
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) starts.push_back(i + 3);
     }
     std::vector<Bytes> nals;
     for (size_t k = 0; k < starts.size(); ++k) {
@@ -51,11 +49,9 @@ inline std::vector<Bytes> SplitNals(const Bytes& data)
 inline Bytes FindNal(const Bytes& stream, bool bH265, int nType)
 {
     for (const Bytes& nal : SplitNals(stream)) {
-        if (nal.empty())
-            continue;
+        if (nal.empty()) continue;
         int t = bH265 ? (nal[0] >> 1) & 0x3F : nal[0] & 0x1F;
-        if (t == nType)
-            return nal;
+        if (t == nType) return nal;
     }
     return Bytes();
 }

@@ -25,8 +25,7 @@ protected:
         ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &m_Saved), 0);
         rlimit raised = m_Saved;
         raised.rlim_cur = kHighFd + 16;
-        if (m_Saved.rlim_cur >= raised.rlim_cur)
-            return;
+        if (m_Saved.rlim_cur >= raised.rlim_cur) return;
         if (m_Saved.rlim_max != RLIM_INFINITY && m_Saved.rlim_max < raised.rlim_cur)
             GTEST_SKIP() << "RLIMIT_NOFILE hard limit " << m_Saved.rlim_max << " is below " << kHighFd;
         ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
@@ -34,8 +33,7 @@ protected:
     }
     void TearDown() override
     {
-        if (m_Restore)
-            setrlimit(RLIMIT_NOFILE, &m_Saved);
+        if (m_Restore) setrlimit(RLIMIT_NOFILE, &m_Saved);
     }
 
     rlimit m_Saved{};
@@ -108,4 +106,4 @@ TEST(NetPosix, SocketsAreNotInheritedByChildProcesses)
     JXSocketClose(s);
 }
 
-} // namespace
+}   // namespace

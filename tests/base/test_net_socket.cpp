@@ -118,7 +118,8 @@ std::string ReadUpTo(JXSOCKET s, size_t n, CJXSocketTCP* pClient = nullptr)
 std::string Pattern(size_t n)
 {
     std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
     return s;
 }
 
@@ -145,9 +146,9 @@ struct CNameService {
     int32_t m_Calls = 0;
     int32_t m_Active = 0;
     int32_t m_MaxActive = 0;
-    int32_t m_Permits = 0;            // waiting lookups that may return
-    bool m_Open = false;              // every waiting lookup may return
-    bool m_Destroyed = false;         // set by a test once a resolver is gone
+    int32_t m_Permits = 0;      // waiting lookups that may return
+    bool m_Open = false;        // every waiting lookup may return
+    bool m_Destroyed = false;   // set by a test once a resolver is gone
     bool m_ExitAfterDestroyed = false;
 
     void Reset()
@@ -178,8 +179,14 @@ struct CNameService {
     {
         return WaitFor([&] { return Read([&] { return m_Active == n; }); });
     }
-    int32_t Calls() { return Read([&] { return m_Calls; }); }
-    int32_t Active() { return Read([&] { return m_Active; }); }
+    int32_t Calls()
+    {
+        return Read([&] { return m_Calls; });
+    }
+    int32_t Active()
+    {
+        return Read([&] { return m_Active; });
+    }
 };
 CNameService s_Names;
 
@@ -204,7 +211,8 @@ int StandInResolve(const char* pHost, const char* pPort, const addrinfo* pHints,
         if (nRet == 0 && host == "dual.test" && NumericLookup("::1", pPort, &pV6) == 0) {
             // freeaddrinfo releases node by node, so the chain goes whole.
             addrinfo* pLast = pV6;
-            while (pLast->ai_next) pLast = pLast->ai_next;
+            while (pLast->ai_next)
+                pLast = pLast->ai_next;
             pLast->ai_next = *ppList;
             *ppList = pV6;
         }
@@ -245,7 +253,7 @@ enum class EPeer { V4, V6, Dead };
 struct ConnectCase {
     const char* pName;
     const char* pHost;
-    EPeer ePeer;        // whose port is given
+    EPeer ePeer;   // whose port is given
     int32_t nExpect;
     int32_t nFamily;    // of the connected socket
     int32_t nLookups;   // calls to the name service
@@ -264,7 +272,10 @@ const ConnectCase kConnectCases[] = {
 };
 
 // Rows print as their names in test output.
-void PrintTo(const ConnectCase& c, std::ostream* pOut) { *pOut << c.pName; }
+void PrintTo(const ConnectCase& c, std::ostream* pOut)
+{
+    *pOut << c.pName;
+}
 
 class NetConnect : public ::testing::TestWithParam<ConnectCase> {
 protected:
@@ -458,8 +469,10 @@ TEST(NetResolver, RunsAtMostItsThreadsAtOnce)
     CNameGuard guard;
     CNameService& names = guard.m_Names;
     std::vector<int32_t> handles;
-    for (int32_t i = 0; i < kLookups; ++i) handles.push_back(resolver.Submit("hang.test", 554));
-    for (int32_t h : handles) ASSERT_GT(h, 0);
+    for (int32_t i = 0; i < kLookups; ++i)
+        handles.push_back(resolver.Submit("hang.test", 554));
+    for (int32_t h : handles)
+        ASSERT_GT(h, 0);
     ASSERT_TRUE(names.WaitActive(kThreads));
 
     // One lookup let go at a time: a queued one takes its thread, never more.
@@ -511,7 +524,10 @@ struct GiveUpCase {
     EGiveUp eWhen;
     int32_t nCalls;
 };
-void PrintTo(const GiveUpCase& c, std::ostream* pOut) { *pOut << c.pName; }
+void PrintTo(const GiveUpCase& c, std::ostream* pOut)
+{
+    *pOut << c.pName;
+}
 class NetResolverGiveUp : public ::testing::TestWithParam<GiveUpCase> {};
 
 TEST_P(NetResolverGiveUp, ResultIsFreed)
@@ -563,7 +579,8 @@ TEST(NetResolver, QueueIsBounded)
     ASSERT_GT(resolver.Submit("hang.test", 554), 0);
     ASSERT_TRUE(guard.m_Names.WaitActive(1));
     std::set<int32_t> handles;
-    for (int32_t i = 0; i < kMaxQueued; ++i) handles.insert(resolver.Submit("camera.test", 554));
+    for (int32_t i = 0; i < kMaxQueued; ++i)
+        handles.insert(resolver.Submit("camera.test", 554));
     EXPECT_EQ(handles.size(), static_cast<size_t>(kMaxQueued));
     EXPECT_GT(*handles.begin(), 0);
     EXPECT_EQ(resolver.Submit("camera.test", 554), JX_ERR_STATE);
@@ -720,10 +737,11 @@ TEST(NetFdSet, AddIsDeduplicated)
     const int32_t kMax = CJXFdSet::kMax;   // a copy: class constants are not exported from the Windows DLL
     const JXSOCKET kFirst = 100;
     CJXFdSet set;
-    for (int32_t i = 0; i < kMax; ++i) ASSERT_TRUE(set.Add(kFirst + i));
+    for (int32_t i = 0; i < kMax; ++i)
+        ASSERT_TRUE(set.Add(kFirst + i));
     EXPECT_TRUE(set.Add(kFirst));
     EXPECT_EQ(set.GetCount(), kMax);
     EXPECT_FALSE(set.Add(JX_INVALID_SOCKET));
 }
 
-} // namespace
+}   // namespace

@@ -20,7 +20,8 @@ constexpr int32_t kWaitMs = 2000;
 constexpr int32_t kSetMax = CJXFdSet::kMax;
 
 struct Endpoint {
-    int32_t nFamily; const char* pHost;
+    int32_t nFamily;
+    const char* pHost;
 };
 
 // A loopback address of the family with the given port.
@@ -40,8 +41,7 @@ sockaddr_storage MakeAddr(const Endpoint& ep, uint16_t nPort, int32_t& nLen)
 
 uint16_t PortOf(const sockaddr_storage& addr)
 {
-    if (addr.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_port);
+    if (addr.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_port);
     return ntohs(reinterpret_cast<const sockaddr_in*>(&addr)->sin_port);
 }
 
@@ -68,8 +68,7 @@ public:
 
     void Close()
     {
-        if (m_Socket != JX_INVALID_SOCKET)
-            JXSocketClose(m_Socket);
+        if (m_Socket != JX_INVALID_SOCKET) JXSocketClose(m_Socket);
         m_Socket = JX_INVALID_SOCKET;
     }
     bool IsValid() const { return m_Socket != JX_INVALID_SOCKET && m_Port != 0; }
@@ -93,10 +92,8 @@ public:
         int32_t nFrom = static_cast<int32_t>(sizeof(from));
         int32_t n = JXSocketRecvFrom(m_Socket, &data[0], nMax, reinterpret_cast<sockaddr*>(&from), &nFrom);
         data.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        if (pPort != nullptr)
-            *pPort = PortOf(from);
-        if (pFamily != nullptr)
-            *pFamily = from.ss_family;
+        if (pPort != nullptr) *pPort = PortOf(from);
+        if (pFamily != nullptr) *pFamily = from.ss_family;
         return n;
     }
     int32_t Connect(uint16_t nPort) const
@@ -133,13 +130,11 @@ protected:
     {
         ASSERT_EQ(JXNetStartup(), JX_OK);
         m_Started = true;
-        if (!CUdpSocket(GetParam()).IsValid())
-            GTEST_SKIP() << GetParam().pHost << " is not configured here";
+        if (!CUdpSocket(GetParam()).IsValid()) GTEST_SKIP() << GetParam().pHost << " is not configured here";
     }
     void TearDown() override
     {
-        if (m_Started)
-            JXNetCleanup();
+        if (m_Started) JXNetCleanup();
     }
 
 private:
@@ -263,10 +258,9 @@ TEST_P(NetUdp, SelectOverAFullSetReportsOnlyTheReadySocket)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Loopback, NetUdp,
-                         ::testing::Values(Endpoint{AF_INET, "127.0.0.1"}, Endpoint{AF_INET6, "::1"}),
+INSTANTIATE_TEST_SUITE_P(Loopback, NetUdp, ::testing::Values(Endpoint{AF_INET, "127.0.0.1"}, Endpoint{AF_INET6, "::1"}),
                          [](const ::testing::TestParamInfo<Endpoint>& info) {
                              return std::string(info.param.nFamily == AF_INET6 ? "IPv6" : "IPv4");
                          });
 
-} // namespace
+}   // namespace

@@ -84,4 +84,4 @@ TEST_F(NetWindows, LayerCodesStandForTheWsaCodes)
     JXSocketClose(s);
 }
 
-} // namespace
+}   // namespace

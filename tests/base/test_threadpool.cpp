@@ -28,7 +28,10 @@ bool WaitFor(Pred pred, int32_t nMs = kBoundMs)
     return true;
 }
 
-void SleepMs(int32_t nMs) { std::this_thread::sleep_for(std::chrono::milliseconds(nMs)); }
+void SleepMs(int32_t nMs)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
+}
 
 // A member that counts its calls and checks it never runs twice at once.
 // Settings are made before Attach; the pool's lock publishes them.
@@ -96,7 +99,7 @@ TEST(ThreadPool, AttachDetachAndTheCalls)
     ASSERT_EQ(pool.Attach(&b, kWork), JX_OK);
     EXPECT_EQ(pool.GetCount(), 2);
     ASSERT_TRUE(WaitFor([&] { return a.m_Calls >= 3 && b.m_Calls >= 2; }));
-    EXPECT_EQ(a.m_LastHintIn, 24u);             // every call starts from the pool's maximum
+    EXPECT_EQ(a.m_LastHintIn, 24u);   // every call starts from the pool's maximum
     EXPECT_FALSE(a.m_BadArgs);
     EXPECT_TRUE(a.m_OnPoolThread);
     EXPECT_NE(a.m_Thread.load(), std::this_thread::get_id());
@@ -210,7 +213,10 @@ TEST(ThreadPool, WaitHints)
 {
     constexpr uint32_t kLong = 60000;
     const struct {
-        const char* name; int32_t maxWait; uint32_t hints[2]; int32_t calls;
+        const char* name;
+        int32_t maxWait;
+        uint32_t hints[2];
+        int32_t calls;
     } rows[] = {
         {"hint above the maximum is cut to it", 10, {kLong, kLong}, 20},
         {"smallest hint of the round wins", 100000, {kLong, 5}, 20},
@@ -262,7 +268,7 @@ TEST(ThreadPool, ThreeHundredMembersOnOneThread)
     EXPECT_EQ(pool.GetCount(), kMembers);
     ASSERT_TRUE(WaitFor([&] { return members.front()->m_Calls >= 5 && members.back()->m_Calls >= 5; }));
     for (auto& m : members) {
-        EXPECT_GE(m->m_Calls, 4);               // every round calls everyone
+        EXPECT_GE(m->m_Calls, 4);   // every round calls everyone
         EXPECT_EQ(m->m_Thread.load(), members[0]->m_Thread.load());
         EXPECT_EQ(m->m_MaxInside, 1);
     }
@@ -317,7 +323,8 @@ TEST(ThreadPool, AttachAndDetachFromSeveralThreads)
             }
         });
     }
-    for (std::thread& t : threads) t.join();
+    for (std::thread& t : threads)
+        t.join();
     EXPECT_EQ(nBad, 0);
     EXPECT_EQ(pool.GetCount(), 0);
     std::vector<int32_t> frozen;
@@ -329,7 +336,8 @@ TEST(ThreadPool, AttachAndDetachFromSeveralThreads)
     }
     EXPECT_GT(nTotal, 0);
     SleepMs(kQuietMs);
-    for (size_t i = 0; i < members.size(); ++i) EXPECT_EQ(members[i]->m_Calls, frozen[i]);
+    for (size_t i = 0; i < members.size(); ++i)
+        EXPECT_EQ(members[i]->m_Calls, frozen[i]);
 }
 
-} // namespace
+}   // namespace

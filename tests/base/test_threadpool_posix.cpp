@@ -17,9 +17,8 @@ class CNameReader : public CJXObject {
 public:
     int OnWork(CJXMessageT*, unsigned int, unsigned int&)
     {
-        if (!m_Done)
-            pthread_getname_np(pthread_self(), m_Name, sizeof(m_Name));
-        m_Done = true;                           // publishes m_Name
+        if (!m_Done) pthread_getname_np(pthread_self(), m_Name, sizeof(m_Name));
+        m_Done = true;   // publishes m_Name
         return 0;
     }
     char m_Name[64] = {0};
@@ -41,4 +40,4 @@ TEST(ThreadPoolPosix, ThreadsAreNamed)
     }
 }
 
-} // namespace
+}   // namespace

@@ -21,11 +21,9 @@ std::string CurrentThreadName()
 {
     auto pGet = reinterpret_cast<GetThreadDescriptionFunc>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
-    if (pGet == nullptr)
-        return "(none)";
+    if (pGet == nullptr) return "(none)";
     PWSTR pWide = nullptr;
-    if (FAILED(pGet(GetCurrentThread(), &pWide)) || pWide == nullptr)
-        return "(failed)";
+    if (FAILED(pGet(GetCurrentThread(), &pWide)) || pWide == nullptr) return "(failed)";
     char name[64] = {0};
     WideCharToMultiByte(CP_UTF8, 0, pWide, -1, name, sizeof(name) - 1, nullptr, nullptr);
     LocalFree(pWide);
@@ -36,9 +34,8 @@ class CNameReader : public CJXObject {
 public:
     int OnWork(CJXMessageT*, unsigned int, unsigned int&)
     {
-        if (!m_Done)
-            m_Name = CurrentThreadName();
-        m_Done = true;                           // publishes m_Name
+        if (!m_Done) m_Name = CurrentThreadName();
+        m_Done = true;   // publishes m_Name
         return 0;
     }
     std::string m_Name;
@@ -47,8 +44,7 @@ public:
 
 TEST(ThreadPoolWindows, ThreadsAreNamed)
 {
-    if (CurrentThreadName() == "(none)")
-        GTEST_SKIP() << "this system has no thread descriptions";
+    if (CurrentThreadName() == "(none)") GTEST_SKIP() << "this system has no thread descriptions";
     for (const char* pName : {"RTSPSocket", "AVeryLongPoolNameIndeed"}) {
         CJXThreadPool pool(1, pName);
         CNameReader reader;
@@ -62,4 +58,4 @@ TEST(ThreadPoolWindows, ThreadsAreNamed)
     }
 }
 
-} // namespace
+}   // namespace

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
-#include <dlfcn.h>
+#  include <dlfcn.h>
 #endif
 
 #include <string>
@@ -19,19 +19,23 @@ public:
     {
 #if !defined(_WIN32)
         m_Handle = dlopen(JX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (m_Handle != nullptr)
-            m_GetAPI = reinterpret_cast<JXRTSPGetAPIFunc>(dlsym(m_Handle, "JXRTSPGetAPI"));
+        if (m_Handle != nullptr) m_GetAPI = reinterpret_cast<JXRTSPGetAPIFunc>(dlsym(m_Handle, "JXRTSPGetAPI"));
 #endif
     }
     ~CLoadedModule()
     {
 #if !defined(_WIN32)
-        if (m_Handle != nullptr)
-            dlclose(m_Handle);
+        if (m_Handle != nullptr) dlclose(m_Handle);
 #endif
     }
-    bool IsLoaded() const { return m_GetAPI != nullptr; }
-    int FillTable(void** pTable) { return m_GetAPI(pTable); }
+    bool IsLoaded() const
+    {
+        return m_GetAPI != nullptr;
+    }
+    int FillTable(void** pTable)
+    {
+        return m_GetAPI(pTable);
+    }
 
 private:
     void* m_Handle = nullptr;
@@ -40,7 +44,7 @@ private:
 
 void* const kSentinel = reinterpret_cast<void*>(uintptr_t(0x5A5A5A5A));
 
-} // namespace
+}   // namespace
 
 #if !defined(_WIN32)
 TEST(ModuleLoading, TableIsFilledExceptTheReservedEntry)
@@ -83,11 +87,11 @@ TEST(StreamFactory, NamesAndSchemes)
         {"IJXStream", "RTSP://cam/live", true},
         {"IJXStream", "rtspu://cam/live", true},
         {"IJXStream", "RtspM://cam:8554/x", true},
-        {"IJXStream", "cam.local/live", true},         // no scheme: the check does not apply
+        {"IJXStream", "cam.local/live", true},   // no scheme: the check does not apply
         {"IJXStream", "192.168.1.10:554/ch1", true},
         {"IJXStream", "http://cam/live", false},
         {"IJXStream", "rtsps://cam/live", false},
-        {"IJXStream", "http://cam:99999/live", false},  // unreadable port: the scheme still counts
+        {"IJXStream", "http://cam:99999/live", false},   // unreadable port: the scheme still counts
         {"ijxstream", "rtsp://cam/live", false},
         {"IJXStreamX", "rtsp://cam/live", false},
         {"IJXStrea", "rtsp://cam/live", false},

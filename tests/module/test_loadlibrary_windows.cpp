@@ -23,8 +23,7 @@ std::string ProgramDir()
 {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        return std::string();
+    if (n == 0 || n >= MAX_PATH) return std::string();
     std::string dir(path, n);
     size_t slash = dir.find_last_of("\\/");
     return slash == std::string::npos ? std::string() : dir.substr(0, slash + 1);
@@ -40,8 +39,7 @@ public:
     }
     ~CLoadedModule()
     {
-        if (m_Module != nullptr)
-            FreeLibrary(m_Module);
+        if (m_Module != nullptr) FreeLibrary(m_Module);
     }
     CLoadedModule(const CLoadedModule&) = delete;
     CLoadedModule& operator=(const CLoadedModule&) = delete;
@@ -65,16 +63,13 @@ std::vector<std::string> ImportedDlls(HMODULE hModule)
     std::vector<std::string> names;
     const BYTE* pBase = reinterpret_cast<const BYTE*>(hModule);
     const IMAGE_DOS_HEADER* pDos = reinterpret_cast<const IMAGE_DOS_HEADER*>(pBase);
-    if (pDos->e_magic != IMAGE_DOS_SIGNATURE)
-        return names;
+    if (pDos->e_magic != IMAGE_DOS_SIGNATURE) return names;
     const IMAGE_NT_HEADERS64* pNt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(pBase + pDos->e_lfanew);
     if (pNt->Signature != IMAGE_NT_SIGNATURE || pNt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
         return names;
     const IMAGE_DATA_DIRECTORY& dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (dir.VirtualAddress == 0)
-        return names;
-    const IMAGE_IMPORT_DESCRIPTOR* pDesc =
-        reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(pBase + dir.VirtualAddress);
+    if (dir.VirtualAddress == 0) return names;
+    const IMAGE_IMPORT_DESCRIPTOR* pDesc = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(pBase + dir.VirtualAddress);
     for (; pDesc->Name != 0; ++pDesc) {
         std::string name(reinterpret_cast<const char*>(pBase + pDesc->Name));
         for (char& c : name)
@@ -88,8 +83,7 @@ bool IsCompilerRuntime(const std::string& name)
 {
     static const char* const kRuntimes[] = {"libgcc", "libstdc++", "libwinpthread"};
     for (const char* pPrefix : kRuntimes) {
-        if (name.compare(0, strlen(pPrefix), pPrefix) == 0)
-            return true;
+        if (name.compare(0, strlen(pPrefix), pPrefix) == 0) return true;
     }
     return false;
 }
@@ -104,12 +98,10 @@ std::string ReadRequestHead(JXSOCKET s)
     while (!timeout.Check() && text.find("\r\n\r\n") == std::string::npos && text.size() < 4096) {
         CJXFdSet read;
         read.Add(s);
-        if (JXSelect(&read, nullptr, 50) <= 0)
-            continue;
+        if (JXSelect(&read, nullptr, 50) <= 0) continue;
         char buf[512];
         int32_t n = JXSocketRecv(s, buf, sizeof(buf));
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         text.append(buf, size_t(n));
     }
     return text;
@@ -124,8 +116,7 @@ JXSOCKET AcceptWithin(JXSOCKET listener, uint32_t nMs)
         read.Add(listener);
         if (JXSelect(&read, nullptr, 50) > 0) {
             JXSOCKET s = JXSocketAccept(listener);
-            if (s != JX_INVALID_SOCKET)
-                return s;
+            if (s != JX_INVALID_SOCKET) return s;
         }
     }
     return JX_INVALID_SOCKET;
@@ -219,4 +210,4 @@ TEST_F(WindowsHost, DllsNeedNoCompilerRuntimeDll)
     }
 }
 
-} // namespace
+}   // namespace

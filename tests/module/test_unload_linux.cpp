@@ -41,7 +41,7 @@ int CountThreads()
     return n;
 }
 
-} // namespace
+}   // namespace
 
 TEST(ModuleUnload, NoThreadOutlivesTheModuleDuringASlowLookup)
 {

@@ -100,7 +100,11 @@ public:
         return nResult != 0 ? nResult : AppendFrame(rtp.Payload(), rtp.PayloadLength());
     }
     int32_t Append(const void* pData, int32_t nLen) { return AppendFrame(pData, nLen); }
-    int PackFrame() override { m_Frames.emplace_back(m_Buffer.m_Data, m_Buffer.m_Data + m_Buffer.m_Length); return 0; }
+    int PackFrame() override
+    {
+        m_Frames.emplace_back(m_Buffer.m_Data, m_Buffer.m_Data + m_Buffer.m_Length);
+        return 0;
+    }
     int GetHead(CJXMediaDesc*) override { return 0; }
     std::vector<Bytes> m_Frames;
 };
@@ -152,8 +156,8 @@ Bytes Blob(const std::string& text)
     static const std::map<std::string, Bytes> blobs = {
         {"chunk", Pattern(60000, 3, 0x41)},
         {"2M", Pattern(2 << 20, 7, 0x65)},
-        {"ee", ToBytes("\x65" + std::string(1499, '\xEE'))},   // goes back to the pool dirty
-        {"aa", ToBytes("\x41" + std::string(999, 'a'))},        // the next frame, of that size class
+        {"ee", ToBytes("\x65" + std::string(1499, '\xEE'))},         // goes back to the pool dirty
+        {"aa", ToBytes("\x41" + std::string(999, 'a'))},             // the next frame, of that size class
         {"over", Bytes(CRTPMediaVideo::kMaxFrameBytes - 4, 0x11)},   // with its start code, 2 bytes over behind 2
         {"a60k", Bytes(60000, 'a')},
         {"a120k", Bytes(120000, 'a')},
@@ -180,71 +184,131 @@ Bytes Blob(const std::string& text)
 struct Scenario {
     const char* pName;
     const char* pScript;
-    const char* pFrames;                 // every frame handed on, as Blob reads it
-    std::vector<std::string> logs = {};  // a piece of every log line, in order
-    const char* pTypes = "";             // when given: each frame's type
-    const char* pFPS = "";               // when given: each frame's rate
-    const char* pOffsets = "";           // when given: ms after the reference time, "-" unchecked
+    const char* pFrames;                  // every frame handed on, as Blob reads it
+    std::vector<std::string> logs = {};   // a piece of every log line, in order
+    const char* pTypes = "";              // when given: each frame's type
+    const char* pFPS = "";                // when given: each frame's rate
+    const char* pOffsets = "";            // when given: ms after the reference time, "-" unchecked
     bool bAudio = false;
-    uint32_t nPresetSSRC = 0;            // as named by SETUP
-    int nHead = 0;                       // 1: parameter sets in front of key frames; 2: a head that breaks its size
+    uint32_t nPresetSSRC = 0;   // as named by SETUP
+    int nHead = 0;              // 1: parameter sets in front of key frames; 2: a head that breaks its size
 };
 
 const Scenario kScenarios[] = {
-    {"a new timestamp closes the frame; the marker plays no part", "Kone,^ two, three | Nnext", "Kone,two,three",
-     {}, "1", "25"},
+    {"a new timestamp closes the frame; the marker plays no part",
+     "Kone,^ two, three | Nnext",
+     "Kone,two,three",
+     {},
+     "1",
+     "25"},
     {"nothing is handed on before the first key frame", "Np1 | Np2 | Ki1 | Np3 | Np4", "Ki1 Np3", {}, "1 0"},
     {"the sequence number wraps inside a frame", "seq=65534 Ka b c d | N", "Kabcd"},
-    {"a gap inside a frame drops it and waits for a key frame", "Kk | seq=10 Na - c! | Nlost | Kback | N",
-     "Kk Kback", {"SN Error: cur-sn = 12, prev-sn = 10\n"}},
+    {"a gap inside a frame drops it and waits for a key frame",
+     "Kk | seq=10 Na - c! | Nlost | Kback | N",
+     "Kk Kback",
+     {"SN Error: cur-sn = 12, prev-sn = 10\n"}},
     {"the rest of a frame dropped on a loss is refused, key-frame slices too",
-     "Kk | Kslice1, - Kslice3,! Kslice4! | Kwhole | N", "Kk Kwhole", {"SN Error"}},
-    {"a frame that stored nothing passes no type on", "Kk | Na - c! pt=100 Kfec! null=0! pt=96 | Np | N", "Kk",
+     "Kk | Kslice1, - Kslice3,! Kslice4! | Kwhole | N",
+     "Kk Kwhole",
      {"SN Error"}},
-    {"a gap while the buffer is empty is not reported", "Kk | seq=10 Na seq=12 c! seq=20 x!", "Kk",
+    {"a frame that stored nothing passes no type on",
+     "Kk | Na - c! pt=100 Kfec! null=0! pt=96 | Np | N",
+     "Kk",
+     {"SN Error"}},
+    {"a gap while the buffer is empty is not reported",
+     "Kk | seq=10 Na seq=12 c! seq=20 x!",
+     "Kk",
      {"SN Error: cur-sn = 12, prev-sn = 10\n"}},
     {"a gap between frames is not looked for", "seq=1 Ka b | seq=5 Nc | N", "Kab Nc"},
-    {"the SSRC is learned and another is refused", "Ka ssrc=0x55667788 x! | Ky! ssrc=0x11223344 | Kb | N", "Kb",
+    {"the SSRC is learned and another is refused",
+     "Ka ssrc=0x55667788 x! | Ky! ssrc=0x11223344 | Kb | N",
+     "Kb",
      {"video SSRC Error: curr-ssrc = 0x55667788, prev-ssrc = 0x11223344\n", "video SSRC Error"}},
-    {"a preset SSRC refuses the first packet of another", "Ka! ssrc=0xAABBCCDD | Kb | N", "Kb",
-     {"video SSRC Error: curr-ssrc = 0x11223344, prev-ssrc = 0xaabbccdd\n"}, "", "", "", false, 0xAABBCCDD},
-    {"SSRC 0 is learned once like any other", "ssrc=0 Ka | ssrc=0x55667788 Kx! ssrc=0 | Kb | N", "Kb",
+    {"a preset SSRC refuses the first packet of another",
+     "Ka! ssrc=0xAABBCCDD | Kb | N",
+     "Kb",
+     {"video SSRC Error: curr-ssrc = 0x11223344, prev-ssrc = 0xaabbccdd\n"},
+     "",
+     "",
+     "",
+     false,
+     0xAABBCCDD},
+    {"SSRC 0 is learned once like any other",
+     "ssrc=0 Ka | ssrc=0x55667788 Kx! ssrc=0 | Kb | N",
+     "Kb",
      {"video SSRC Error: curr-ssrc = 0x55667788, prev-ssrc = 0x00000000\n"}},
     {"a foreign payload type is neither checked nor recorded, but taken",
      "Ka pt=97 ssrc=0x99999999 |12345 seq=1050 F pt=96 ssrc=0x11223344 |-12345 seq=1001 b | N", "KaFb"},
     {"key frames get the parameter sets in front, less those the frame brought",
      "Kidr | Np | Kidr2 flags=0x100 | N",
-     "hex:0000000167aa0000000168bb65696472 Np hex:0000000168bb6569647232", {}, "1 0 1", "", "", false, 0, 1},
-    {"a head that writes another size than it promised hands nothing on", "Kx | N", "",
-     {"CRTPMediaVideo::DeliverFrame("}, "", "", "", false, 0, 2},
+     "hex:0000000167aa0000000168bb65696472 Np hex:0000000168bb6569647232",
+     {},
+     "1 0 1",
+     "",
+     "",
+     false,
+     0,
+     1},
+    {"a head that writes another size than it promised hands nothing on",
+     "Kx | N",
+     "",
+     {"CRTPMediaVideo::DeliverFrame("},
+     "",
+     "",
+     "",
+     false,
+     0,
+     2},
     {"a marked frame carries the mark; a recycled packet still ends in zeros",
-     "@ee | @aa mark=9 | N", "@ee @aa", {}, "1 9"},
+     "@ee | @aa mark=9 | N",
+     "@ee @aa",
+     {},
+     "1 9"},
     {"a key frame of two megabytes", "@2M/1400 | N", "@2M"},
     {"a frame over the cap is dropped, logged once, and a key frame awaited",
-     "Kk | @chunk*139 @chunk*4! | @chunk*139 @chunk*4! | Nwaiting | Kafter | N", "Kk Kafter",
+     "Kk | @chunk*139 @chunk*4! | @chunk*139 @chunk*4! | Nwaiting | Kafter | N",
+     "Kk Kafter",
      {"Frame over 8388608 bytes dropped"}},
-    {"a NAL unit goes in whole: start code, 1- or 2-byte header, the rest", "Kk nal1:hex:656162 nal2:hex:260163 nal3:hex:65616263? nal0:hex:61? | N",
-     "hex:656b0000000165616200000001260163"},
+    {"a NAL unit goes in whole: start code, 1- or 2-byte header, the rest",
+     "Kk nal1:hex:656162 nal2:hex:260163 nal3:hex:65616263? nal0:hex:61? | N", "hex:656b0000000165616200000001260163"},
     {"a NAL unit that would pass the cap is not stored in part; the frame is dropped",
-     "Kk | Ka nal1:@over! b! | N", "Kk", {"Frame over"}},
+     "Kk | Ka nal1:@over! b! | N",
+     "Kk",
+     {"Frame over"}},
     {"a missing payload is refused without harm to the frame", "Ka null=1? null=0 b | N", "Kab"},
     {"ClearBuffer empties the frame; after a loss it also waits for a key frame",
-     "Kk | Na clear=0 b | Nc clear=1 d | Ne | Kf | N", "Kk b Kf", {}, "1 0 1"},
+     "Kk | Na clear=0 b | Nc clear=1 d | Ne | Kf | N",
+     "Kk b Kf",
+     {},
+     "1 0 1"},
     // 3600 ticks give 25 from the first frame on; the key frame renews the
     // estimate over the frames since the reference: 4 in 12000 ticks, 30.
     // Non-key frames are stamped with their share of frame intervals.
     {"the frame rate comes from the stream and is renewed at key frames",
-     "K0 |3600 N1 |3000 N2 |3000 N3 |3000 K4 |3000 N5 |3000 N", "K0 N1 N2 N3 K4 N5", {}, "1 0 0 0 1 0",
-     "25 25 25 25 30 30", "- 40 80 120 - 33"},
+     "K0 |3600 N1 |3000 N2 |3000 N3 |3000 K4 |3000 N5 |3000 N",
+     "K0 N1 N2 N3 K4 N5",
+     {},
+     "1 0 0 0 1 0",
+     "25 25 25 25 30 30",
+     "- 40 80 120 - 33"},
     // Audio: a gap clears the frame and the packet starts it afresh; a stray
     // SSRC clears it; a foreign payload type is taken unchecked.
     {"audio order checks",
      "seq=65535 aa bb |160 cc - dd ssrc=0x01010101 zz! ssrc=0x11223344 ee |160 ff pt=0 |99 gg pt=96 |-99 |160 hh",
      "aabb ee ffgg",
      {"SN Error: cur-sn = 3, prev-sn = 1\n", "audio SSRC Error: curr-ssrc = 0x01010101, prev-ssrc = 0x11223344\n"},
-     "", "", "", true},
+     "",
+     "",
+     "",
+     true},
     {"an audio frame over the cap is dropped; the packets after it start a new one",
-     "@a60k*17 @a60k! @a60k*2 null=0 null=1? |160 x", "@a120k", {}, "", "", "", true},
+     "@a60k*17 @a60k! @a60k*2 null=0 null=1? |160 x",
+     "@a120k",
+     {},
+     "",
+     "",
+     "",
+     true},
 };
 
 std::vector<std::string> Words(const std::string& text)
@@ -336,7 +400,8 @@ void RunScenario(const Scenario& s)
                                    offsets = Words(s.pOffsets);
     ASSERT_EQ(got.size(), frames.size());
     for (size_t i = 0; i < got.size(); ++i) {
-        EXPECT_TRUE(got[i] == Blob(frames[i])) << i << ": " << ToHex(got[i].data(), std::min<size_t>(got[i].size(), 24));
+        EXPECT_TRUE(got[i] == Blob(frames[i]))
+            << i << ": " << ToHex(got[i].data(), std::min<size_t>(got[i].size(), 24));
         if (i < types.size()) {
             EXPECT_EQ(sink.m_Frames[i].nType, std::stoi(types[i])) << i;
         }
@@ -408,8 +473,13 @@ TEST(RTPMedia, UpdateFrameRateTable)
 TEST(RTPMedia, FrameTimeTable)
 {
     const int64_t kKept = -1;
-    struct { uint16_t nType; uint32_t nCount; double fRate; int64_t nOffsetMS; } cases[] = {
-        {0, 1, 25.0, 0}, {0, 4, 0.01, 300000}, {1, 4, 25.0, kKept},
+    struct {
+        uint16_t nType;
+        uint32_t nCount;
+        double fRate;
+        int64_t nOffsetMS;
+    } cases[] = {
+        {0, 1, 25.0, 0},     {0, 4, 0.01, 300000}, {1, 4, 25.0, kKept},
         {0, 0, 25.0, kKept}, {0, 4, 0.009, kKept}, {0, 50000000, 0.01, kKept},
     };
     CRTPSocket stream;
@@ -486,10 +556,13 @@ TEST(RTPMedia, CheckInvariantsSeesBrokenState)
         [](CTestVideo& v) { v.m_FrameMark = 11; },
         [](CTestVideo& v) { v.m_NalFlags = 0x0800; },
         [](CTestVideo& v) { v.m_NalFlags = CRTPMediaVideo::kNalFragmentOpen; },   // on an empty frame
-        [](CTestVideo& v) { v.m_FrameCount = 1; },                                 // no rate
+        [](CTestVideo& v) { v.m_FrameCount = 1; },                                // no rate
         [](CTestVideo& v) { v.m_FrameRate = std::nan(""); },
-        [](CTestVideo& v) { v.m_Buffer.m_Length = v.m_Buffer.m_Size + 1; v.m_Stored = v.m_Buffer.m_Length; },
-        [](CTestVideo& v) { v.m_Stored = 1; },                                     // the stand-in's own rule
+        [](CTestVideo& v) {
+            v.m_Buffer.m_Length = v.m_Buffer.m_Size + 1;
+            v.m_Stored = v.m_Buffer.m_Length;
+        },
+        [](CTestVideo& v) { v.m_Stored = 1; },   // the stand-in's own rule
     };
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
         CRTPLogCapture log;
@@ -551,7 +624,11 @@ class CCountingMedia : public CRTPMedia {
 public:
     CCountingMedia(CRTPSocket* pSocket, bool* pDeleted) : CRTPMedia(pSocket), m_Deleted(pDeleted) {}
     ~CCountingMedia() override { *m_Deleted = true; }
-    int OnRecvRTP(CRTPParser& rtp) override { m_Lengths.push_back(rtp.PayloadLength()); return JX_ERR_CONTENT; }
+    int OnRecvRTP(CRTPParser& rtp) override
+    {
+        m_Lengths.push_back(rtp.PayloadLength());
+        return JX_ERR_CONTENT;
+    }
     int GetHead(CJXMediaDesc*) override { return 0; }
     std::vector<int> m_Lengths;
     bool* m_Deleted;
@@ -572,4 +649,4 @@ TEST(RTPSocket, ParsesIntoTheDepacketizerAndOwnsIt)
     EXPECT_TRUE(bDeleted);
 }
 
-}  // namespace
+}   // namespace

@@ -17,9 +17,9 @@ constexpr int kNull = -1;
 
 struct ParseCase {
     const char* pName;
-    const char* pHead;     // hex
-    int nFill;             // then this many 'p' bytes (kNull: a null pointer instead of the packet)
-    const char* pTail;     // then these, hex
+    const char* pHead;   // hex
+    int nFill;           // then this many 'p' bytes (kNull: a null pointer instead of the packet)
+    const char* pTail;   // then these, hex
     int32_t nResult;
     uint32_t nHeadLen, nSize;   // when accepted
     const char* pFields;        // when given and accepted: every decoded field, as Fields writes them
@@ -40,8 +40,7 @@ const ParseCase kCases[] = {
     {"one payload byte", "80 " FIX, 1, "", OK, 12, 13, "V2 P0 X0 CC0 M0 PT96 SN03e8 TS00015f90 SSRC11223344 EXT0000/0"},
     {"null pointer", "80 " FIX, kNull, "", ARG, 0, 0, nullptr},
     {"every field", "b2 ef fe dc 89 ab cd ef 01 02 03 04 00 00 00 01 00 00 00 02 12 34 00 02", 8,
-     "65 70 61 79 6c 6f 61 64 00 00 03", OK, 32, 40,
-     "V2 P1 X1 CC2 M1 PT111 SNfedc TS89abcdef SSRC01020304 EXT1234/12"},
+     "65 70 61 79 6c 6f 61 64 00 00 03", OK, 32, 40, "V2 P1 X1 CC2 M1 PT111 SNfedc TS89abcdef SSRC01020304 EXT1234/12"},
     {"version 0, zero fields", "00 00 00 00 00 00 00 00 00 00 00 00", 1, "", OK, 12, 13,
      "V0 P0 X0 CC0 M0 PT0 SN0000 TS00000000 SSRC00000000 EXT0000/0"},
     {"version 1, top values", "40 ff ff ff ff ff ff ff ff ff ff ff", 1, "", OK, 12, 13,
@@ -159,4 +158,4 @@ TEST(RTPParser, DumpLines)
 
 #undef FIX
 
-}  // namespace
+}   // namespace

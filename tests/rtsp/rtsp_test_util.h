@@ -39,7 +39,8 @@ public:
     {
         CReport report;
         report.m_Code = nCode;
-        if (nCode != CRTSPClient::kMsgFrame && pParam1 != nullptr) report.m_Error = static_cast<CJXMsg*>(pParam1)->GetError();
+        if (nCode != CRTSPClient::kMsgFrame && pParam1 != nullptr)
+            report.m_Error = static_cast<CJXMsg*>(pParam1)->GetError();
         std::function<void(const CReport&)> action;
         {
             std::lock_guard<std::mutex> lock(m_Mutex);
@@ -163,29 +164,27 @@ public:
 };
 
 // Descriptions and answers used by many tests.
-inline const char kSdpVideoAudio[] =
-    "v=0\r\n"
-    "o=- 1 1 IN IP4 127.0.0.1\r\n"
-    "s=Test\r\n"
-    "c=IN IP4 0.0.0.0\r\n"
-    "t=0 0\r\n"
-    "a=control:*\r\n"
-    "m=video 0 RTP/AVP 96\r\n"
-    "a=rtpmap:96 H264/90000\r\n"
-    "a=fmtp:96 packetization-mode=1\r\n"
-    "a=control:trackID=1\r\n"
-    "m=audio 0 RTP/AVP 8\r\n"
-    "a=rtpmap:8 PCMA/8000\r\n"
-    "a=control:trackID=2\r\n";
+inline const char kSdpVideoAudio[] = "v=0\r\n"
+                                     "o=- 1 1 IN IP4 127.0.0.1\r\n"
+                                     "s=Test\r\n"
+                                     "c=IN IP4 0.0.0.0\r\n"
+                                     "t=0 0\r\n"
+                                     "a=control:*\r\n"
+                                     "m=video 0 RTP/AVP 96\r\n"
+                                     "a=rtpmap:96 H264/90000\r\n"
+                                     "a=fmtp:96 packetization-mode=1\r\n"
+                                     "a=control:trackID=1\r\n"
+                                     "m=audio 0 RTP/AVP 8\r\n"
+                                     "a=rtpmap:8 PCMA/8000\r\n"
+                                     "a=control:trackID=2\r\n";
 
-inline const char kSdpVideoOnly[] =
-    "v=0\r\n"
-    "o=- 1 1 IN IP4 127.0.0.1\r\n"
-    "s=Test\r\n"
-    "t=0 0\r\n"
-    "m=video 0 RTP/AVP 96\r\n"
-    "a=rtpmap:96 H264/90000\r\n"
-    "a=control:trackID=1\r\n";
+inline const char kSdpVideoOnly[] = "v=0\r\n"
+                                    "o=- 1 1 IN IP4 127.0.0.1\r\n"
+                                    "s=Test\r\n"
+                                    "t=0 0\r\n"
+                                    "m=video 0 RTP/AVP 96\r\n"
+                                    "a=rtpmap:96 H264/90000\r\n"
+                                    "a=control:trackID=1\r\n";
 
 inline std::string SetupReply(const std::string& session, const std::string& transport)
 {

@@ -23,7 +23,8 @@ CServerScript PlayingSession(int32_t nPeriodMs)
         .Reply(SetupReply("1;timeout=60", "RTP/AVP/TCP;unicast;interleaved=0-1"))
         .Expect("PLAY")
         .Reply(OkReply())
-        .Stream(InterleavedFrame(0, rtp.Next("Kframe")) + "\r\n" + InterleavedFrame(1, std::string(8, '\x80')), nPeriodMs);
+        .Stream(InterleavedFrame(0, rtp.Next("Kframe")) + "\r\n" + InterleavedFrame(1, std::string(8, '\x80')),
+                nPeriodMs);
     return s;
 }
 
@@ -46,7 +47,7 @@ struct CManyStream {
     }
 };
 
-} // namespace
+}   // namespace
 
 TEST(RtspMany, TwoHundredStreamsFromSeveralHostThreads)
 {
@@ -57,17 +58,20 @@ TEST(RtspMany, TwoHundredStreamsFromSeveralHostThreads)
     srv.ServeEach(PlayingSession(20));
 
     std::vector<std::unique_ptr<CManyStream>> streams;
-    for (int i = 0; i < kStreams; ++i) streams.emplace_back(new CManyStream(srv.Url("/cam" + std::to_string(i))));
+    for (int i = 0; i < kStreams; ++i)
+        streams.emplace_back(new CManyStream(srv.Url("/cam" + std::to_string(i))));
 
     // Each host thread starts its share, and later stops and releases it.
     auto forShare = [&](const std::function<void(CManyStream&, int)>& action) {
         std::vector<std::thread> threads;
         for (int t = 0; t < kHostThreads; ++t) {
             threads.emplace_back([&, t] {
-                for (int i = t; i < kStreams; i += kHostThreads) action(*streams[size_t(i)], i);
+                for (int i = t; i < kStreams; i += kHostThreads)
+                    action(*streams[size_t(i)], i);
             });
         }
-        for (auto& thread : threads) thread.join();
+        for (auto& thread : threads)
+            thread.join();
     };
     std::atomic<int> nStartErrors{0};
     forShare([&](CManyStream& s, int) { nStartErrors += s.m_Client->Start() != 0 ? 1 : 0; });
@@ -75,13 +79,17 @@ TEST(RtspMany, TwoHundredStreamsFromSeveralHostThreads)
     EXPECT_EQ(CRTSPSocket::s_RTSPCount, kStreams);
 
     // Every stream plays and keeps receiving frames.
-    ASSERT_TRUE(WaitUntil([&] {
-        for (auto& s : streams) {
-            if (s->m_Recorder.Frames() < 3) return false;
-        }
-        return true;
-    }, kWaitMs)) << srv.Errors();
-    for (auto& s : streams) EXPECT_EQ(s->m_Recorder.Reports(), (std::vector<CReport>{{4101, 0}}));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (auto& s : streams) {
+                if (s->m_Recorder.Frames() < 3) return false;
+            }
+            return true;
+        },
+        kWaitMs))
+        << srv.Errors();
+    for (auto& s : streams)
+        EXPECT_EQ(s->m_Recorder.Reports(), (std::vector<CReport>{{4101, 0}}));
     EXPECT_EQ(srv.Connections(), kStreams);
 
     // Half are stopped while the rest go on; then the rest, all released.
@@ -113,14 +121,19 @@ TEST(RtspMany, RefusedCameraDoesNotHoldUpTheOthers)
     }
     std::vector<std::unique_ptr<CManyStream>> streams;
     streams.emplace_back(new CManyStream("rtsp://127.0.0.1:" + std::to_string(nClosedPort) + "/dead"));
-    for (int i = 0; i < 9; ++i) streams.emplace_back(new CManyStream(srv.Url("/cam")));
-    for (auto& s : streams) ASSERT_EQ(s->m_Client->Start(), 0);
-    ASSERT_TRUE(WaitUntil([&] {
-        for (size_t i = 1; i < streams.size(); ++i) {
-            if (streams[i]->m_Recorder.Frames() < 10) return false;
-        }
-        return true;
-    }, kWaitMs));
+    for (int i = 0; i < 9; ++i)
+        streams.emplace_back(new CManyStream(srv.Url("/cam")));
+    for (auto& s : streams)
+        ASSERT_EQ(s->m_Client->Start(), 0);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (size_t i = 1; i < streams.size(); ++i) {
+                if (streams[i]->m_Recorder.Frames() < 10) return false;
+            }
+            return true;
+        },
+        kWaitMs));
     EXPECT_EQ(streams[0]->m_Recorder.Reports(), (std::vector<CReport>{{4101, -28}}));
-    for (auto& s : streams) s->m_Client->Release();
+    for (auto& s : streams)
+        s->m_Client->Release();
 }

@@ -45,7 +45,7 @@ public:
     }
 };
 
-} // namespace
+}   // namespace
 
 // Start on a started stream reports 4101 on the host's thread; a subscriber
 // that releases the stream there must not pull the object from under the
@@ -170,7 +170,7 @@ public:
     ~CSlowNames() { JXNetSetResolver(nullptr); }
 };
 
-} // namespace
+}   // namespace
 
 // Cameras whose names take long to look up cost the worker nothing: a live
 // camera beside ten of them gets its frames without a gap.
@@ -214,19 +214,28 @@ TEST(RtspRaces, SlowNameLookupsDoNotHoldUpALiveCamera)
         ASSERT_EQ(slow.back()->Start(), 0);
     }
     ASSERT_TRUE(WaitUntil([] { return g_SlowStarted.load() >= 4; }, kWaitMs));
-    const size_t nFirst = [&] { std::lock_guard<std::mutex> lock(mutex); return arrivals.size(); }();
+    const size_t nFirst = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return arrivals.size();
+    }();
     // Long enough for the ten lookups to hold a blocking worker many times over.
-    ASSERT_TRUE(WaitUntil([&] { std::lock_guard<std::mutex> lock(mutex); return arrivals.size() >= nFirst + 100; },
-                          kWaitMs));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return arrivals.size() >= nFirst + 100;
+        },
+        kWaitMs));
     {
         std::lock_guard<std::mutex> lock(mutex);
         auto nMost = std::chrono::milliseconds(0);
         for (size_t i = nFirst; i < arrivals.size(); ++i) {
-            nMost = std::max(nMost, std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[i] - arrivals[i - 1]));
+            nMost =
+                std::max(nMost, std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[i] - arrivals[i - 1]));
         }
         EXPECT_LT(nMost.count(), 100);
     }
-    for (CRTSPClient* p : slow) p->Release();
+    for (CRTSPClient* p : slow)
+        p->Release();
     recorder.SetAction(nullptr);
     pLive->Release();
     // The last stream gone, no lookup thread of ours runs any more.

@@ -19,7 +19,7 @@ uint32_t VideoPackets(COfflineClient& c)
     return c->m_Video ? c->m_Video->m_RecvRTP : 0;
 }
 
-} // namespace
+}   // namespace
 
 // A server that refuses SET_PARAMETER (405, 451 or 501) gets OPTIONS with the
 // session from then on; any other status keeps SET_PARAMETER.
@@ -29,8 +29,8 @@ TEST(RtspRequests, RefusedSetParameterSwitchesKeepAliveToOptions)
         const char* m_Status;
         const char* m_NextMethod;
     } kRows[] = {
-        {"405 Method Not Allowed", "OPTIONS"},   {"451 Parameter Not Understood", "OPTIONS"},
-        {"501 Not Implemented", "OPTIONS"},      {"200 OK", "SET_PARAMETER"},
+        {"405 Method Not Allowed", "OPTIONS"},      {"451 Parameter Not Understood", "OPTIONS"},
+        {"501 Not Implemented", "OPTIONS"},         {"200 OK", "SET_PARAMETER"},
         {"454 Session Not Found", "SET_PARAMETER"}, {"400 Bad Request", "SET_PARAMETER"},
     };
     for (const auto& row : kRows) {
@@ -41,8 +41,9 @@ TEST(RtspRequests, RefusedSetParameterSwitchesKeepAliveToOptions)
         ASSERT_EQ(c.Feed(std::string("RTSP/1.0 ") + row.m_Status + "\r\nCSeq: {CSeq}\r\n\r\n"), 0);
         EXPECT_EQ(c->m_Pending, CRTSPClient::kPendingNone);
         ASSERT_EQ(c->SendKeepAlive(), 0);
-        EXPECT_EQ(c.Sent(), std::string(row.m_NextMethod) + " rtsp://127.0.0.1:554/cam RTSP/1.0\r\nCSeq: " +
-                                std::to_string(c->m_CSeq - 1) + "\r\nSession: A1B2\r\nUser-Agent: RTSPClient/1.0\r\n\r\n");
+        EXPECT_EQ(c.Sent(), std::string(row.m_NextMethod) +
+                                " rtsp://127.0.0.1:554/cam RTSP/1.0\r\nCSeq: " + std::to_string(c->m_CSeq - 1) +
+                                "\r\nSession: A1B2\r\nUser-Agent: RTSPClient/1.0\r\n\r\n");
     }
 }
 
@@ -52,7 +53,7 @@ TEST(RtspRequests, KeepAliveWaitsForUnsentBytesAndSessionTimeoutHasAFloor)
     c.PlayTo(kSdpVideoOnly, "S1;timeout=5");
     c->GetSendBuf() = "unsent";
     EXPECT_EQ(c->SendKeepAlive(), 0);
-    EXPECT_EQ(c.Sent(), "unsent");                // the keep-alive stays due
+    EXPECT_EQ(c.Sent(), "unsent");   // the keep-alive stays due
 }
 
 // Keep-alives go at half the time-out the server named, at least 1 s apart;
@@ -63,7 +64,7 @@ TEST(RtspRequests, KeepAlivePeriodIsHalfTheNamedSessionTimeout)
         const char* m_Session;
         uint32_t m_PeriodMs;
     } kRows[] = {{"S1;timeout=60", 30000}, {"S1;timeout=5", 2500}, {"S1;timeout=1", 1000},
-                 {"S1;timeout=2", 1000},   {"S1;x=1", 10000},       {"S1;timeout=0", 10000}};
+                 {"S1;timeout=2", 1000},   {"S1;x=1", 10000},      {"S1;timeout=0", 10000}};
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.m_Session);
         COfflineClient c(kUrl);
@@ -112,48 +113,63 @@ int32_t FeedCut(COfflineClient& c, const std::string& bytes, size_t cut)
     return 0;
 }
 
-} // namespace
+}   // namespace
 
 TEST(RtspReader, ByteStreamsCutAtEveryPosition)
 {
     CTestRTP rtp;
-    const std::string dialogue =
-        WithCSeq(SdpReply(kSdpVideoAudio), 1) + WithCSeq(SetupReply("A1;timeout=60", "RTP/AVP/TCP;unicast;interleaved=0-1"), 2) +
-        WithCSeq(SetupReply("A1", "RTP/AVP/TCP;unicast;interleaved=2-3"), 3) + Frame(0, rtp, "v") + Frame(2, rtp, "a") +
-        Frame(9, rtp, "nobody") + "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: A1\r\n\r\n" + Frame(0, rtp, "one") +
-        Frame(1, rtp, "rtcp") + Frame(2, rtp, "audio") + Frame(0, rtp, "two");
-    const std::string dollarBody = WithCSeq(SdpReply(std::string(kSdpVideoOnly) + "a=x-price:$5\r\n"), 1) + Frame(0, rtp, "early");
+    const std::string dialogue = WithCSeq(SdpReply(kSdpVideoAudio), 1) +
+                                 WithCSeq(SetupReply("A1;timeout=60", "RTP/AVP/TCP;unicast;interleaved=0-1"), 2) +
+                                 WithCSeq(SetupReply("A1", "RTP/AVP/TCP;unicast;interleaved=2-3"), 3) +
+                                 Frame(0, rtp, "v") + Frame(2, rtp, "a") + Frame(9, rtp, "nobody") +
+                                 "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: A1\r\n\r\n" + Frame(0, rtp, "one") +
+                                 Frame(1, rtp, "rtcp") + Frame(2, rtp, "audio") + Frame(0, rtp, "two");
+    const std::string dollarBody =
+        WithCSeq(SdpReply(std::string(kSdpVideoOnly) + "a=x-price:$5\r\n"), 1) + Frame(0, rtp, "early");
     const std::string empty("$\x00\x00\x00", 4);
     const std::string stray = std::string("\r\n\x00\xff junk ", 10) + "\r\n";
     // The bodies hold a '$' and "RTSP/": neither may be taken for a unit.
-    const std::string requests = Frame(0, rtp, "a") +
+    const std::string requests =
+        Frame(0, rtp, "a") +
         "GET_PARAMETER rtsp://127.0.0.1:554/cam RTSP/1.0\r\nCSeq: 9\r\ncontent-length: 12\r\n\r\n$RTSP/1.0 x\n" +
         Frame(0, rtp, "b") + "OPTIONS * RTSP/1.0\nCSeq: 10\n\n" + Frame(0, rtp, "c");
-    const std::string unsolicited =
-        "RTSP/1.0 200 OK\r\nCSeq: 99\r\nContent-Length: 6\r\n\r\n" + std::string("$\x00\x00\x01zz", 6) + Frame(0, rtp, "after");
+    const std::string unsolicited = "RTSP/1.0 200 OK\r\nCSeq: 99\r\nContent-Length: 6\r\n\r\n" +
+                                    std::string("$\x00\x00\x01zz", 6) + Frame(0, rtp, "after");
     static const char kNul[] = "RTSP/1.0 200 OK\r\nBad\0Line\r\n\r\n";
     const std::vector<CReport> kPlaying = {{4101, 0}};
     const struct {
         const char* m_Name;
-        bool m_Played;        // false: only DESCRIBE sent
+        bool m_Played;   // false: only DESCRIBE sent
         std::string m_Bytes;
-        int32_t m_Result;     // the first error, else 0
-        uint32_t m_Video;     // RTP packets on each stream
+        int32_t m_Result;   // the first error, else 0
+        uint32_t m_Video;   // RTP packets on each stream
         uint32_t m_Rtcp;
         uint32_t m_Audio;
-        uint32_t m_Requests;  // from the server
+        uint32_t m_Requests;   // from the server
         uint32_t m_Unsolicited;
         bool m_Stray;
         uint16_t m_Pending;
         std::vector<CReport> m_Reports;
-        const char* m_Log;    // a log line expected m_LogCount times
+        const char* m_Log;   // a log line expected m_LogCount times
         int m_LogCount;
     } kRows[] = {
         // Frames before the PLAY answer count; one on a channel nobody has is dropped.
         {"whole dialogue", false, dialogue, 0, 3, 1, 2, 0, 0, false, CRTSPClient::kPendingNone, kPlaying, nullptr, 0},
         // The stream before SETUP is answered takes the m= port (0) as its channel.
-        {"answer with a $ in its body", false, dollarBody, 0, 1, 0, 0, 0, 0, false, CRTSPClient::kPendingSetup, {},
-         nullptr, 0},
+        {"answer with a $ in its body",
+         false,
+         dollarBody,
+         0,
+         1,
+         0,
+         0,
+         0,
+         0,
+         false,
+         CRTSPClient::kPendingSetup,
+         {},
+         nullptr,
+         0},
         {"one frame", true, Frame(0, rtp, "split frame payload"), 0, 1, 0, 0, 0, 0, false, CRTSPClient::kPendingNone,
          kPlaying, nullptr, 0},
         // A zero-length frame takes four bytes; the parser refuses the empty packet.
@@ -166,8 +182,8 @@ TEST(RtspReader, ByteStreamsCutAtEveryPosition)
         // A request may begin with any capital, the first and last included.
         {"stray bytes then ANNOUNCE", true, "\r\nANNOUNCE rtsp://a/b RTSP/1.0\r\nCSeq: 3\r\n\r\n" + Frame(0, rtp, "x"),
          0, 1, 0, 0, 1, 0, true, CRTSPClient::kPendingNone, kPlaying, "from the server (ANNOUNCE)", 1},
-        {"stray bytes then ZAP", true, "\r\nZAP * RTSP/1.0\r\nCSeq: 4\r\n\r\n" + Frame(0, rtp, "x"), 0, 1, 0, 0, 1,
-         0, true, CRTSPClient::kPendingNone, kPlaying, "from the server (ZAP)", 1},
+        {"stray bytes then ZAP", true, "\r\nZAP * RTSP/1.0\r\nCSeq: 4\r\n\r\n" + Frame(0, rtp, "x"), 0, 1, 0, 0, 1, 0,
+         true, CRTSPClient::kPendingNone, kPlaying, "from the server (ZAP)", 1},
         // Text that starts like a request but is none is skipped a word at a
         // time: the frame right behind the first word still arrives.
         {"broken request then a frame", true, "OPTIONS " + Frame(0, rtp, "k") + "\r\n\r\n", 0, 1, 0, 0, 0, 0, true,
@@ -176,16 +192,52 @@ TEST(RtspReader, ByteStreamsCutAtEveryPosition)
         {"unsolicited answer", true, unsolicited, 0, 1, 0, 0, 0, 1, false, CRTSPClient::kPendingNone, kPlaying,
          "RTSP Client(rtsp://127.0.0.1:554/cam): State Error", 1},
         // Errors: whatever the cut, fewer bytes than "RTSP/" are awaited, not dropped.
-        {"refused DESCRIBE", false, "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n", JX_ERR_FAIL, 0, 0, 0, 0, 0, false, 0,
-         {}, nullptr, 0},
+        {"refused DESCRIBE",
+         false,
+         "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n",
+         JX_ERR_FAIL,
+         0,
+         0,
+         0,
+         0,
+         0,
+         false,
+         0,
+         {},
+         nullptr,
+         0},
         {"no status code", false, "RTSP/1.0 OK\r\n\r\n", JX_ERR_CONTENT, 0, 0, 0, 0, 0, false, 0, {}, nullptr, 0},
         {"no version", false, "RTSP/x\r\n\r\n", JX_ERR_CONTENT, 0, 0, 0, 0, 0, false, 0, {}, nullptr, 0},
-        {"NUL in the head", false, std::string(kNul, sizeof(kNul) - 1), JX_ERR_CONTENT, 0, 0, 0, 0, 0, false, 0, {},
-         nullptr, 0},
+        {"NUL in the head",
+         false,
+         std::string(kNul, sizeof(kNul) - 1),
+         JX_ERR_CONTENT,
+         0,
+         0,
+         0,
+         0,
+         0,
+         false,
+         0,
+         {},
+         nullptr,
+         0},
         // A session identifier that would break a request line ends the attempt.
-        {"control character in the session", false,
-         WithCSeq(SdpReply(kSdpVideoOnly), 1) + "RTSP/1.0 200 OK\r\nCSeq: 2\r\nSession: ab\x01" "cd\r\n\r\n",
-         JX_ERR_CONTENT, 0, 0, 0, 0, 0, false, 0, {}, nullptr, 0},
+        {"control character in the session",
+         false,
+         WithCSeq(SdpReply(kSdpVideoOnly), 1) + "RTSP/1.0 200 OK\r\nCSeq: 2\r\nSession: ab\x01"
+                                                "cd\r\n\r\n",
+         JX_ERR_CONTENT,
+         0,
+         0,
+         0,
+         0,
+         0,
+         false,
+         0,
+         {},
+         nullptr,
+         0},
     };
     for (const auto& row : kRows) {
         for (size_t cut = 0; cut <= row.m_Bytes.size(); ++cut) {
@@ -232,9 +284,9 @@ TEST(RtspReader, RequestsFromTheServerAreAnswered)
         {"ANNOUNCE rtsp://a/b RTSP/1.0\r\nCSeq: 1234567\r\nContent-Length: 3\r\n\r\nabc",
          "RTSP/1.0 501 Not Implemented\r\nCSeq: 1234567\r\n" + kTail},
         {"SET_PARAMETER rtsp://a/b RTSP/1.0\r\nCSeq: 2\r\n\r\n", "RTSP/1.0 501 Not Implemented\r\nCSeq: 2\r\n" + kTail},
-        {"OPTIONS * RTSP/1.0\r\n\r\n", "RTSP/1.0 200 OK\r\n" + kTail},                    // no CSeq to echo
-        {"OPTIONS * RTSP/1.0\r\nCSeq: 3x\r\n\r\n", "RTSP/1.0 200 OK\r\n" + kTail},       // not a number
-        {"OPTIONS * RTSP/1.0\r\nCSeq: 12345678901\r\n\r\n", "RTSP/1.0 200 OK\r\n" + kTail}, // too long
+        {"OPTIONS * RTSP/1.0\r\n\r\n", "RTSP/1.0 200 OK\r\n" + kTail},                        // no CSeq to echo
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 3x\r\n\r\n", "RTSP/1.0 200 OK\r\n" + kTail},            // not a number
+        {"OPTIONS * RTSP/1.0\r\nCSeq: 12345678901\r\n\r\n", "RTSP/1.0 200 OK\r\n" + kTail},   // too long
     };
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.m_Request);
@@ -260,7 +312,7 @@ TEST(RtspReader, ResponseWithAnotherCSeqIsSkipped)
     } kRows[] = {
         {"RTSP/1.0 200 OK\r\nCSeq: 99\r\nContent-Length: 4\r\n\r\n$abc", false},
         {"RTSP/1.0 200 OK\r\nCSeq: 1\r\n\r\n", false},   // an answer to an older request
-        {"RTSP/1.0 200 OK\r\n\r\n", true},                 // no CSeq: taken as the answer
+        {"RTSP/1.0 200 OK\r\n\r\n", true},               // no CSeq: taken as the answer
     };
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.m_First);
@@ -299,7 +351,8 @@ TEST(RtspRequests, FailedSetupLeavesTheSendBufferAsItWas)
 TEST(RtspReader, HeadsArrivingByteByByteCostLinearTime)
 {
     std::string pad;
-    for (int i = 0; i < 200; ++i) pad += "X-Pad-" + std::to_string(i) + ": " + std::string(290, 'a') + "\r\n";
+    for (int i = 0; i < 200; ++i)
+        pad += "X-Pad-" + std::to_string(i) + ": " + std::string(290, 'a') + "\r\n";
     const struct {
         const char* m_Name;
         std::string m_Bytes;
@@ -333,7 +386,8 @@ TEST(RtspReader, FullBufferThatCannotBeUsedFails)
     ASSERT_EQ(client.PrepareSession(), 0);
     ASSERT_EQ(client.SendDescribe(), 0);
     std::string head = "RTSP/1.0 200 OK\r\nCSeq: 1\r\n";
-    while (head.size() < 4096) head += "X-Filler: 0123456789abcdef\r\n";
+    while (head.size() < 4096)
+        head += "X-Filler: 0123456789abcdef\r\n";
     int32_t nRet = 0;
     for (size_t pos = 0; pos < head.size() && nRet >= 0; pos += size_t(nRet)) {
         nRet = client.OnRecvBytes(head.data() + pos, int32_t(head.size() - pos));

@@ -59,13 +59,14 @@ struct CDeadListener {
     }
     ~CDeadListener()
     {
-        for (JXSOCKET s : m_Fillers) JXSocketClose(s);
+        for (JXSOCKET s : m_Fillers)
+            JXSocketClose(s);
         if (m_Listen != JX_INVALID_SOCKET) JXSocketClose(m_Listen);
     }
     bool IsDead() const { return m_Listen != JX_INVALID_SOCKET && m_Port != 0; }
 };
 
-} // namespace
+}   // namespace
 
 TEST(RtspWorker, OneNamedThreadAndAConnectThatHangsCostsTheOthersNothing)
 {
@@ -76,8 +77,12 @@ TEST(RtspWorker, OneNamedThreadAndAConnectThatHangsCostsTheOthersNothing)
     CScriptedServer srv;
     CTestRTP rtp;
     CServerScript session;
-    session.Expect("DESCRIBE").Reply(SdpReply(kSdpVideoOnly)).Expect("SETUP")
-        .Reply(SetupReply("1", "RTP/AVP/TCP;unicast;interleaved=0-1")).Expect("PLAY").Reply(OkReply())
+    session.Expect("DESCRIBE")
+        .Reply(SdpReply(kSdpVideoOnly))
+        .Expect("SETUP")
+        .Reply(SetupReply("1", "RTP/AVP/TCP;unicast;interleaved=0-1"))
+        .Expect("PLAY")
+        .Reply(OkReply())
         .Stream(InterleavedFrame(0, rtp.Next("Kframe")), 10);
     srv.ServeEach(session);
 
@@ -100,15 +105,18 @@ TEST(RtspWorker, OneNamedThreadAndAConnectThatHangsCostsTheOthersNothing)
         pClient->Open(i == 0 ? ("rtsp://127.0.0.1:" + std::to_string(dead.m_Port) + "/dead").c_str()
                              : srv.Url("/cam").c_str());
     }
-    for (auto& s : streams) ASSERT_EQ(s->m_Client->Start(), 0);
+    for (auto& s : streams)
+        ASSERT_EQ(s->m_Client->Start(), 0);
     // The nine others play and receive while the first is still connecting: a
     // connect that held the worker would have ended, and been reported, first.
-    ASSERT_TRUE(WaitUntil([&] {
-        for (size_t i = 1; i < streams.size(); ++i) {
-            if (streams[i]->m_Recorder.Frames() < 10) return false;
-        }
-        return true;
-    }, kWaitMs));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (size_t i = 1; i < streams.size(); ++i) {
+                if (streams[i]->m_Recorder.Frames() < 10) return false;
+            }
+            return true;
+        },
+        kWaitMs));
     EXPECT_EQ(streams[0]->m_Recorder.Count(), 0u);
     EXPECT_EQ(CountThreadsNamed("RTSPSocket"), 1);
 
@@ -118,6 +126,7 @@ TEST(RtspWorker, OneNamedThreadAndAConnectThatHangsCostsTheOthersNothing)
     EXPECT_EQ(streams[0]->m_Recorder.Reports(), (std::vector<CReport>{{4101, -28}}));
     const int32_t nFrames = streams[1]->m_Recorder.Frames();
     EXPECT_TRUE(WaitUntil([&] { return streams[1]->m_Recorder.Frames() > nFrames + 5; }, kWaitMs));
-    for (auto& s : streams) s->m_Client->Release();
+    for (auto& s : streams)
+        s->m_Client->Release();
     EXPECT_EQ(CountThreadsNamed("RTSPSocket"), 0);   // the last stop ended it
 }

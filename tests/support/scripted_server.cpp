@@ -10,7 +10,7 @@
 namespace {
 
 typedef std::chrono::steady_clock Clock;
-constexpr int32_t kSliceMs = 10;          // longest single wait, so Stop is seen at once
+constexpr int32_t kSliceMs = 10;   // longest single wait, so Stop is seen at once
 constexpr size_t kMaxRequestBytes = 1 << 20;
 
 int32_t MsLeft(Clock::time_point deadline)
@@ -32,8 +32,10 @@ std::string Trim(const std::string& s)
 {
     size_t b = 0;
     size_t e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+    while (b < e && (s[b] == ' ' || s[b] == '\t'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r'))
+        --e;
     return s.substr(b, e - b);
 }
 
@@ -101,12 +103,12 @@ std::string Substitute(const std::string& text, int32_t nCSeq)
 
 const char* KindName(CServerScript::Step::EKind kind)
 {
-    static const char* const kNames[] = {"Accept", "Expect", "ExpectExact", "Send", "Close",
-                                         "ExpectClosed", "Drain", "Stream", "Mark", "Gate"};
+    static const char* const kNames[] = {"Accept",       "Expect", "ExpectExact", "Send", "Close",
+                                         "ExpectClosed", "Drain",  "Stream",      "Mark", "Gate"};
     return kNames[kind];
 }
 
-} // namespace
+}   // namespace
 
 // ---------------------------------------------------------------------------
 // Requests and checks
@@ -227,15 +229,36 @@ CServerScript::Step MakeStep(CServerScript::Step::EKind kind, const std::string&
     return s;
 }
 
-} // namespace
+}   // namespace
 
-CServerScript& CServerScript::Accept() { return Add(MakeStep(Step::kAccept)); }
-CServerScript& CServerScript::ExpectExact(const std::string& text) { return Add(MakeStep(Step::kExpectExact, text)); }
-CServerScript& CServerScript::Close() { return Add(MakeStep(Step::kClose)); }
-CServerScript& CServerScript::ExpectClosed() { return Add(MakeStep(Step::kExpectClosed)); }
-CServerScript& CServerScript::Drain() { return Add(MakeStep(Step::kDrain)); }
-CServerScript& CServerScript::Mark(const std::string& name) { return Add(MakeStep(Step::kMark, name)); }
-CServerScript& CServerScript::Gate(const std::string& name) { return Add(MakeStep(Step::kGate, name)); }
+CServerScript& CServerScript::Accept()
+{
+    return Add(MakeStep(Step::kAccept));
+}
+CServerScript& CServerScript::ExpectExact(const std::string& text)
+{
+    return Add(MakeStep(Step::kExpectExact, text));
+}
+CServerScript& CServerScript::Close()
+{
+    return Add(MakeStep(Step::kClose));
+}
+CServerScript& CServerScript::ExpectClosed()
+{
+    return Add(MakeStep(Step::kExpectClosed));
+}
+CServerScript& CServerScript::Drain()
+{
+    return Add(MakeStep(Step::kDrain));
+}
+CServerScript& CServerScript::Mark(const std::string& name)
+{
+    return Add(MakeStep(Step::kMark, name));
+}
+CServerScript& CServerScript::Gate(const std::string& name)
+{
+    return Add(MakeStep(Step::kGate, name));
+}
 
 CServerScript& CServerScript::Expect(const std::string& method, ScriptCheck check)
 {
@@ -355,9 +378,9 @@ bool CScriptedServer::WaitDone(int32_t nMs)
 bool CScriptedServer::WaitMark(const std::string& name, int32_t nMs)
 {
     std::unique_lock<std::mutex> lock(m_Mutex);
-    return m_Changed.wait_for(lock, std::chrono::milliseconds(nMs),
-                              [&] { return m_Failed || m_Marks.count(name) > 0; }) &&
-           m_Marks.count(name) > 0;
+    return m_Changed.wait_for(lock, std::chrono::milliseconds(nMs), [&] {
+        return m_Failed || m_Marks.count(name) > 0;
+    }) && m_Marks.count(name) > 0;
 }
 
 void CScriptedServer::OpenGate(const std::string& name)
@@ -373,7 +396,8 @@ std::string CScriptedServer::Errors() const
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
     std::string out;
-    for (const auto& e : m_Errors) out += e + "\n";
+    for (const auto& e : m_Errors)
+        out += e + "\n";
     return out;
 }
 

@@ -30,10 +30,10 @@
 
 // One request as the server received it.
 struct CScriptRequest {
-    std::string m_Raw;        // head and body, byte for byte
+    std::string m_Raw;   // head and body, byte for byte
     std::string m_Method;
     std::string m_Url;
-    int32_t m_CSeq = -1;      // -1 when absent or not a number
+    int32_t m_CSeq = -1;                                          // -1 when absent or not a number
     std::vector<std::pair<std::string, std::string>> m_Headers;   // in order, names as sent
 
     // The first header of that name (letter case aside), null when absent.
@@ -67,14 +67,23 @@ class CServerScript {
 public:
     struct Step {
         enum EKind {
-            kAccept, kExpect, kExpectExact, kSend, kClose, kExpectClosed, kDrain, kStream, kMark, kGate,
+            kAccept,
+            kExpect,
+            kExpectExact,
+            kSend,
+            kClose,
+            kExpectClosed,
+            kDrain,
+            kStream,
+            kMark,
+            kGate,
         };
         EKind m_Kind = kAccept;
-        std::string m_Text;             // method, exact text, bytes, mark or gate name
+        std::string m_Text;   // method, exact text, bytes, mark or gate name
         ScriptCheck m_Check;
-        size_t m_Piece = 0;             // send: fixed piece size (0: whole)
-        int32_t m_PauseMs = 0;          // send: pause between pieces; stream period
-        bool m_Substitute = false;      // send: replace {CSeq}
+        size_t m_Piece = 0;          // send: fixed piece size (0: whole)
+        int32_t m_PauseMs = 0;       // send: pause between pieces; stream period
+        bool m_Substitute = false;   // send: replace {CSeq}
     };
 
     virtual ~CServerScript() = default;
@@ -121,7 +130,8 @@ public:
 
     uint16_t GetPort() const { return m_Port; }
     std::string Url(const std::string& path = "/cam") const;
-    std::string UrlWithUser(const std::string& user, const std::string& password, const std::string& path = "/cam") const;
+    std::string UrlWithUser(const std::string& user, const std::string& password,
+                            const std::string& path = "/cam") const;
 
     // The main script: one timeline over successive connections, run on the
     // server's thread. Steps may be added while it runs.
@@ -182,7 +192,7 @@ private:
 
     mutable std::mutex m_Mutex;
     std::condition_variable m_Changed;
-    size_t m_Done = 0;                 // main steps run
+    size_t m_Done = 0;   // main steps run
     bool m_Failed = false;
     std::vector<std::string> m_Errors;
     std::vector<CScriptRequest> m_Requests;

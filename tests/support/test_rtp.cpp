@@ -54,7 +54,7 @@ void PutBE32(Bytes& out, uint32_t n)
     PutBE16(out, n >> 16);
     PutBE16(out, n & 0xFFFF);
 }
-}  // namespace
+}   // namespace
 
 Bytes CTestRTP::Build(const uint8_t* pPayload, size_t nPayload, bool bMark) const
 {

@@ -18,7 +18,10 @@ Bytes ToBytes(std::string_view text);
 Bytes HexBytes(std::string_view hex);
 // Lower-case hex, bytes separated by spaces, for readable failures.
 std::string ToHex(const uint8_t* p, size_t n);
-inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
+inline std::string ToHex(const Bytes& b)
+{
+    return ToHex(b.data(), b.size());
+}
 
 // Builds version-2 RTP packets without CSRC, extension or padding. Next()
 // writes one packet with the current fields, then advances the sequence number.

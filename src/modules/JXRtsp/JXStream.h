@@ -69,6 +69,6 @@ public:
 protected:
     CJXUrl m_Url;
     IJXSignal m_Signal;
-    CJXMutex m_Mutex2;       // unused by this module, kept for the layout hosts know
-    int64_t m_Reserved = 0;  // likewise
+    CJXMutex m_Mutex2;        // unused by this module, kept for the layout hosts know
+    int64_t m_Reserved = 0;   // likewise
 };

@@ -13,8 +13,7 @@ const char* const kSchemes[] = {"rtsp", "rtspu", "rtspm"};
 bool IsAcceptedScheme(const char* pScheme, size_t nLen)
 {
     for (const char* pAccepted : kSchemes) {
-        if (CJXString::EqualNoCase(pScheme, int32_t(nLen), pAccepted))
-            return true;
+        if (CJXString::EqualNoCase(pScheme, int32_t(nLen), pAccepted)) return true;
     }
     return false;
 }
@@ -23,20 +22,17 @@ bool IsAcceptedScheme(const char* pScheme, size_t nLen)
 // text in front of "://", so a malformed http URL is still refused.
 bool HasAcceptedScheme(const CJXUrl& url, const char* pText)
 {
-    if (url.m_Scheme != nullptr)
-        return IsAcceptedScheme(url.m_Scheme, strlen(url.m_Scheme));
+    if (url.m_Scheme != nullptr) return IsAcceptedScheme(url.m_Scheme, strlen(url.m_Scheme));
     const char* pSep = strstr(pText, "://");
-    if (pSep == nullptr || !CJXUrl::IsAbsolute(pText))
-        return true;    // no scheme at all: the check does not apply
+    if (pSep == nullptr || !CJXUrl::IsAbsolute(pText)) return true;   // no scheme at all: the check does not apply
     return IsAcceptedScheme(pText, size_t(pSep - pText));
 }
 
-} // namespace
+}   // namespace
 
 extern "C" JXRTSP_API int JXRTSPGetAPI(void** pTable)
 {
-    if (pTable == nullptr)
-        return JX_ERR_ARG;
+    if (pTable == nullptr) return JX_ERR_ARG;
     pTable[JXRTSP_API_INITIALIZE] = reinterpret_cast<void*>(&JXRTSPInitialize);
     pTable[JXRTSP_API_INVALIDATE] = reinterpret_cast<void*>(&JXRTSPInvalidate);
     pTable[JXRTSP_API_GETINTERFACE] = reinterpret_cast<void*>(&JXRTSPGetInterface);
@@ -59,14 +55,11 @@ extern "C" JXRTSP_API int JXRTSPInvalidate()
 
 extern "C" JXRTSP_API IJXStream* JXRTSPGetInterface(const char* pName, const char* pUrl)
 {
-    if (CJXString::IsEmpty(pName) || CJXString::IsEmpty(pUrl))
-        return nullptr;
+    if (CJXString::IsEmpty(pName) || CJXString::IsEmpty(pUrl)) return nullptr;
     CJXUrl url;
     url.Setup(pUrl);
-    if (!HasAcceptedScheme(url, pUrl))
-        return nullptr;
-    if (strcmp(pName, kInterfaceName) != 0)
-        return nullptr;
+    if (!HasAcceptedScheme(url, pUrl)) return nullptr;
+    if (strcmp(pName, kInterfaceName) != 0) return nullptr;
     // The URL is not kept: the host gives it again with Open.
     return new CRTSPClient();
 }

@@ -9,7 +9,7 @@
 enum : int32_t {
     JXRTSP_API_INITIALIZE = 0,
     JXRTSP_API_INVALIDATE = 1,
-    JXRTSP_API_RESERVED = 2,      // not written: the caller's value stays
+    JXRTSP_API_RESERVED = 2,   // not written: the caller's value stays
     JXRTSP_API_GETINTERFACE = 3,
     JXRTSP_API_COUNT = 4,
 };

@@ -30,7 +30,7 @@ uint8_t FragmentBits(int nFlags)
     return static_cast<uint8_t>(((nFlags & CRTPData::kFlagStart) ? 0x80 : 0) |
                                 ((nFlags & CRTPData::kFlagEnd) ? 0x40 : 0));
 }
-}  // namespace
+}   // namespace
 
 CRTPData::CRTPData() = default;
 
@@ -64,8 +64,7 @@ int CRTPData::AllocBuffer(unsigned short nSize)
 // +--------+--------+--------+--------+
 // |               SSRC                |
 // +--------+--------+--------+--------+
-uint8_t* CRTPData::BeginPacket(const tag_RTPHDR& hdr, uint8_t nChannel, bool bMarker, uint32_t nTotal,
-                               int& nResult)
+uint8_t* CRTPData::BeginPacket(const tag_RTPHDR& hdr, uint8_t nChannel, bool bMarker, uint32_t nTotal, int& nResult)
 {
     if (nTotal > kMaxPacket) {
         nResult = JX_ERR_ARG;   // the length fields would not hold it
@@ -79,8 +78,8 @@ uint8_t* CRTPData::BeginPacket(const tag_RTPHDR& hdr, uint8_t nChannel, bool bMa
     p[0] = kInterleavedMagic;
     p[1] = nChannel;
     PutBE16(p + 2, nTotal - kFrameBytes);
-    p[4] = static_cast<uint8_t>(((hdr.nVersion & 0x03) << 6) | ((hdr.nPadding & 1) << 5) |
-                                ((hdr.nExtension & 1) << 4) | (hdr.nCSRCCount & 0x0F));
+    p[4] = static_cast<uint8_t>(((hdr.nVersion & 0x03) << 6) | ((hdr.nPadding & 1) << 5) | ((hdr.nExtension & 1) << 4) |
+                                (hdr.nCSRCCount & 0x0F));
     p[5] = static_cast<uint8_t>((bMarker ? 0x80 : 0) | (hdr.nPayloadType & 0x7F));
     PutBE16(p + 6, hdr.nSeqNo);
     PutBE32(p + 8, hdr.nTimeStamp);
@@ -110,8 +109,8 @@ int CRTPData::BuildH264RTP(tag_RTPHDR* pHdr, unsigned char nNal, unsigned char c
 // +-+-+-+-+-+-+-+-+     +-+-+-+-+-+-+-+-+
 // |F|NRI|  Type=28|     |S|E|R|  Type   |
 // +-+-+-+-+-+-+-+-+     +-+-+-+-+-+-+-+-+
-int CRTPData::BuildH264RTPFu(tag_RTPHDR* pHdr, unsigned char nNal, unsigned char const* pData,
-                             unsigned short nLen, int nFlags)
+int CRTPData::BuildH264RTPFu(tag_RTPHDR* pHdr, unsigned char nNal, unsigned char const* pData, unsigned short nLen,
+                             int nFlags)
 {
     if (pHdr == nullptr || pData == nullptr || nLen == 0) {
         return JX_ERR_ARG;

@@ -9,10 +9,10 @@
 // Header values of one packet, multi-byte fields in host order.
 struct tag_RTPHDR {
     uint8_t nVersion;
-    uint8_t nPadding;        // lowest bit used
-    uint8_t nExtension;      // lowest bit used; no extension is written
-    uint8_t nCSRCCount;      // low 4 bits used; no CSRC list is written
-    uint8_t nMarker;         // not read: each build operation sets the marker itself
+    uint8_t nPadding;     // lowest bit used
+    uint8_t nExtension;   // lowest bit used; no extension is written
+    uint8_t nCSRCCount;   // low 4 bits used; no CSRC list is written
+    uint8_t nMarker;      // not read: each build operation sets the marker itself
     uint8_t nPayloadType;
     uint16_t nSeqNo;
     uint32_t nTimeStamp;
@@ -54,12 +54,12 @@ public:
     int BuildH265RTP(tag_RTPHDR* pHdr, unsigned char const* pData, unsigned short nLen);
     // One fragmentation unit: the payload header (the two bytes as they lie in
     // memory), the FU header (nFuType with S and E from nFlags), nLen bytes.
-    int BuildH265RTPFu(tag_RTPHDR* pHdr, unsigned short nPayloadHdr, unsigned char nFuType,
-                       unsigned char const* pData, unsigned short nLen, int nFlags);
+    int BuildH265RTPFu(tag_RTPHDR* pHdr, unsigned short nPayloadHdr, unsigned char nFuType, unsigned char const* pData,
+                       unsigned short nLen, int nFlags);
     // Audio on channel 2: the first part then the second; a missing or empty
     // part is skipped. Marker set.
-    int BuildPCMRTP(tag_RTPHDR* pHdr, unsigned char const* pData1, unsigned short nLen1,
-                    unsigned char const* pData2, unsigned short nLen2);
+    int BuildPCMRTP(tag_RTPHDR* pHdr, unsigned char const* pData1, unsigned short nLen1, unsigned char const* pData2,
+                    unsigned short nLen2);
 
     uint16_t m_Capacity = 0;       // bytes of m_Packet
     uint16_t m_Length = 0;         // bytes of the packet last built

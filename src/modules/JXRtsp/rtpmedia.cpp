@@ -24,7 +24,7 @@ int32_t Broken(const char* pWho, const char* pRule)
     JXPrintf("%s: invariant broken: %s\n", pWho, pRule);
     return JX_ERR_STATE;
 }
-}  // namespace
+}   // namespace
 
 // ---------------------------------------------------------------------------
 // CRTPMedia

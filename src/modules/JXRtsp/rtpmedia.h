@@ -32,21 +32,21 @@ public:
     // rules after the base's.
     virtual int32_t CheckInvariants() const;
 
-    CRTPSocket* m_Socket;              // the owning stream; never null
-    uint32_t m_SSRC = 0;               // SSRC the stream accepts; 0 until known (or learned as 0)
+    CRTPSocket* m_Socket;   // the owning stream; never null
+    uint32_t m_SSRC = 0;    // SSRC the stream accepts; 0 until known (or learned as 0)
     uint16_t m_PayloadType = 0;
-    uint16_t m_SeqNo = 0;              // of the last accepted packet
-    uint32_t m_TimeStamp = 0;          // of the last accepted packet
-    uint32_t m_PrevTimeStamp = 0;      // of the packet before it
+    uint16_t m_SeqNo = 0;           // of the last accepted packet
+    uint32_t m_TimeStamp = 0;       // of the last accepted packet
+    uint32_t m_PrevTimeStamp = 0;   // of the packet before it
 
 protected:
     // What the order checks found for one packet.
     enum EPacketOrder {
-        kOrderForeign,       // another payload type: nothing checked or recorded
-        kOrderBadSSRC,       // not the stream's SSRC
-        kOrderNewFrame,      // the timestamp changed: the previous frame is complete
-        kOrderInSequence,    // same timestamp, next sequence number
-        kOrderGap,           // same timestamp, sequence numbers missing
+        kOrderForeign,      // another payload type: nothing checked or recorded
+        kOrderBadSSRC,      // not the stream's SSRC
+        kOrderNewFrame,     // the timestamp changed: the previous frame is complete
+        kOrderInSequence,   // same timestamp, next sequence number
+        kOrderGap,          // same timestamp, sequence numbers missing
     };
     // Learns the SSRC, records sequence number and timestamps, and classifies
     // the packet. nPrevSeq receives the sequence number recorded before.
@@ -103,18 +103,18 @@ public:
     // frame or while there is no usable estimate.
     int GetFrameTime(CJXTime& t);
 
-    CJXVideoHead* m_Head = nullptr;    // created and owned by the H.264 and H.265 subclasses
-    uint16_t m_Width = 0;              // picture size, JPEG only
+    CJXVideoHead* m_Head = nullptr;   // created and owned by the H.264 and H.265 subclasses
+    uint16_t m_Width = 0;             // picture size, JPEG only
     uint16_t m_Height = 0;
-    uint32_t m_RefTimeStamp = 0;       // RTP timestamp at the frame-rate reference point
-    uint32_t m_FrameCount = 0;         // frames since the reference point; 0: no estimate yet
+    uint32_t m_RefTimeStamp = 0;   // RTP timestamp at the frame-rate reference point
+    uint32_t m_FrameCount = 0;     // frames since the reference point; 0: no estimate yet
     double m_FrameRate = 0.0;
-    CJXTime m_RefTime;                 // wall clock at the reference point
-    CJXString m_Buffer;                // the frame being gathered
-    uint16_t m_NalFlags = 0;           // 0x0001 fragment open; 0x0100/0x0200/0x0400 SPS/PPS/VPS in-band
-    uint16_t m_FrameType = kNoType;    // 0xFF no slice yet, 0 non-key, 1 key
-    uint16_t m_FrameMark = kNoType;    // 0xFF none, else 9 or 10 from the header extension
-    uint32_t m_WaitKey = 1;            // 1: non-key frames are dropped until a key frame
+    CJXTime m_RefTime;                // wall clock at the reference point
+    CJXString m_Buffer;               // the frame being gathered
+    uint16_t m_NalFlags = 0;          // 0x0001 fragment open; 0x0100/0x0200/0x0400 SPS/PPS/VPS in-band
+    uint16_t m_FrameType = kNoType;   // 0xFF no slice yet, 0 non-key, 1 key
+    uint16_t m_FrameMark = kNoType;   // 0xFF none, else 9 or 10 from the header extension
+    uint32_t m_WaitKey = 1;           // 1: non-key frames are dropped until a key frame
 
 protected:
     // Subclasses put frame data in only through AppendFrame and AppendNAL, so
@@ -158,7 +158,7 @@ private:
     int32_t MakeRoom(int32_t nLen);
     void DropOversized();
 
-    bool m_SkipFrame = false;          // the current frame was dropped; its rest is refused
+    bool m_SkipFrame = false;   // the current frame was dropped; its rest is refused
     bool m_OverflowLogged = false;
 };
 

@@ -19,7 +19,7 @@ uint32_t GetBE32(const uint8_t* p)
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
            (static_cast<uint32_t>(p[2]) << 8) | p[3];
 }
-}  // namespace
+}   // namespace
 
 CRTPParser::CRTPParser() = default;
 
@@ -115,6 +115,6 @@ void CRTPParser::Dump()
         return;
     }
     JXPrintf("RTP: V=%d, P=%d, X=%d, CC=%d, M=%d, PT=%d, SN=%d, SSRC=0x%08x, STMP=0x%08x, size = %d, len = %d\n",
-             m_Version, m_Padding, m_Extension, m_CSRCCount, m_Marker, m_PayloadType, m_SeqNo, m_SSRC,
-             m_TimeStamp, static_cast<int>(m_Size), static_cast<int>(m_Size - m_HeadLen));
+             m_Version, m_Padding, m_Extension, m_CSRCCount, m_Marker, m_PayloadType, m_SeqNo, m_SSRC, m_TimeStamp,
+             static_cast<int>(m_Size), static_cast<int>(m_Size - m_HeadLen));
 }

@@ -39,6 +39,6 @@ public:
     uint16_t m_SeqNo = 0;
     uint32_t m_TimeStamp = 0;
     uint32_t m_SSRC = 0;
-    uint16_t m_ExtProfile = 0;         // profile-defined word of the extension, 0 without one
-    uint16_t m_ExtLength = 0;          // bytes of the extension, its 4-byte head included
+    uint16_t m_ExtProfile = 0;   // profile-defined word of the extension, 0 without one
+    uint16_t m_ExtLength = 0;    // bytes of the extension, its 4-byte head included
 };

@@ -56,7 +56,7 @@ void CopyAddress(char* pOut, const char* pText)
     if (pText != nullptr) snprintf(pOut, kAddressChars + 1, "%s", pText);
 }
 
-} // namespace
+}   // namespace
 
 int32_t CRTPSocket::Open(CRTSPClient* pClient, CSDPParser& parser)
 {
@@ -71,8 +71,7 @@ int32_t CRTPSocket::Open(CRTSPClient* pClient, CSDPParser& parser)
         m_MediaType = kMediaAudio;
     } else {
         // Another kind of section (data, application, another profile): skipped whole.
-        while ((pLine = parser.ParseNext()) != nullptr && !(pLine[0] == 'm' && pLine[1] == '=')) {
-        }
+        while ((pLine = parser.ParseNext()) != nullptr && !(pLine[0] == 'm' && pLine[1] == '=')) {}
         return JX_ERR_UNSUPPORTED;
     }
     m_PeerRtpPort = static_cast<uint16_t>(nPort);

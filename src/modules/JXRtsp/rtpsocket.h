@@ -67,30 +67,30 @@ public:
     // JX_ERR_STATE without a client, else the client's result.
     virtual int OnRecvFrame(CPacket* pFrame);
 
-    CRTSPClient* m_Client = nullptr;        // not owned
+    CRTSPClient* m_Client = nullptr;   // not owned
     uint32_t m_State = kStateIdle;
-    uint32_t m_MediaType = 0;               // kMediaVideo or kMediaAudio
+    uint32_t m_MediaType = 0;   // kMediaVideo or kMediaAudio
     uint16_t m_LocalRtpPort = 0;
-    uint16_t m_PeerRtpPort = 0;             // m= port; after SETUP the server's port or the RTP channel
+    uint16_t m_PeerRtpPort = 0;   // m= port; after SETUP the server's port or the RTP channel
     uint16_t m_LocalRtcpPort = 1;
-    uint16_t m_PeerRtcpPort = 1;            // after SETUP the server's RTCP port or channel
+    uint16_t m_PeerRtcpPort = 1;   // after SETUP the server's RTCP port or channel
     JXSOCKET m_RtpSocket = JX_INVALID_SOCKET;
     JXSOCKET m_RtcpSocket = JX_INVALID_SOCKET;
     CJXString m_RtpBuffer;
     CJXString m_RtcpBuffer;
-    uint16_t m_PayloadType = 0;             // payload type of the m= line
-    char* m_ControlUrl = nullptr;           // heap text, released with free
+    uint16_t m_PayloadType = 0;     // payload type of the m= line
+    char* m_ControlUrl = nullptr;   // heap text, released with free
     uint32_t m_Transport = kTransportNone;
-    uint32_t m_ServerIP = 0;                // first octet in the lowest byte
+    uint32_t m_ServerIP = 0;   // first octet in the lowest byte
     char m_Address[16] = {};
-    uint8_t m_MarkEnabled = 0;              // set when m_VI or m_PB is not 0
-    uint16_t m_VI = 0;                      // extension profile word marking a frame of type 9
-    uint16_t m_PB = 0;                      // extension profile word marking a frame of type 10
-    uint16_t m_Codec = 0;                   // private codec code of the stream's frames
-    CRTPMedia* m_Media = nullptr;           // the depacketizer; owned
+    uint8_t m_MarkEnabled = 0;      // set when m_VI or m_PB is not 0
+    uint16_t m_VI = 0;              // extension profile word marking a frame of type 9
+    uint16_t m_PB = 0;              // extension profile word marking a frame of type 10
+    uint16_t m_Codec = 0;           // private codec code of the stream's frames
+    CRTPMedia* m_Media = nullptr;   // the depacketizer; owned
     // Session side, kept until every encoding has its depacketizer.
-    uint8_t m_Encoding = 0;                 // JX_CODEC_* named by the stream's a=rtpmap:, 0 when none
-    uint32_t m_ClockRate = 0;               // clock rate of that a=rtpmap: line
-    uint32_t m_RecvRTP = 0;                 // packets the RTP parser accepted
-    uint32_t m_RecvRTCP = 0;                // RTCP packets received (and dropped)
+    uint8_t m_Encoding = 0;     // JX_CODEC_* named by the stream's a=rtpmap:, 0 when none
+    uint32_t m_ClockRate = 0;   // clock rate of that a=rtpmap: line
+    uint32_t m_RecvRTP = 0;     // packets the RTP parser accepted
+    uint32_t m_RecvRTCP = 0;    // RTCP packets received (and dropped)
 };

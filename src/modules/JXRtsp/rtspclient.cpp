@@ -18,7 +18,7 @@ const char kWorkerName[] = "RTSPSocket";
 const char kResponsePrefix[] = "RTSP/";
 constexpr int32_t kResponsePrefixLen = 5;
 constexpr int32_t kMaxMethodChars = 32;
-constexpr int32_t kFrameHeadBytes = 4;   // '$', channel, 16-bit length
+constexpr int32_t kFrameHeadBytes = 4;            // '$', channel, 16-bit length
 constexpr uint32_t kKeepAliveMsPerSecond = 500;   // half the session time-out
 constexpr int32_t kStatusOK = 200;
 constexpr int32_t kStatusUnauthorized = 401;
@@ -91,7 +91,8 @@ bool CanBeginUnit(char c)
 int32_t MatchMethod(const char* p, int32_t n)
 {
     int32_t i = 0;
-    while (i < n && i < kMaxMethodChars && IsMethodChar(p[i])) ++i;
+    while (i < n && i < kMaxMethodChars && IsMethodChar(p[i]))
+        ++i;
     if (i == n) return i < kMaxMethodChars ? 0 : -1;
     return i > 0 && p[i] == ' ' ? 1 : -1;
 }
@@ -153,7 +154,7 @@ int32_t MapReportedError(int32_t nError)
     return CRTSPClient::kReportFailure;
 }
 
-} // namespace
+}   // namespace
 
 // ---------------------------------------------------------------------------
 // CRTSPSocket: the shared worker
@@ -644,7 +645,8 @@ int32_t CRTSPClient::PollConnect()
 
 int32_t CRTSPClient::FinishConnect()
 {
-    if (m_Transport == CRTPSocket::kTransportInterleaved) JXSocketSetOptInt(m_Socket, SOL_SOCKET, SO_RCVBUF, kRecvBufferBytes);
+    if (m_Transport == CRTPSocket::kTransportInterleaved)
+        JXSocketSetOptInt(m_Socket, SOL_SOCKET, SO_RCVBUF, kRecvBufferBytes);
     m_DataTimeout.Setup(kStartDataTimeoutMs);
     m_StartTime = CJXTime::GetTimeMS();
     JXPrintf("RTSP Client(%s): OnStart.\n", GetLogUrl());
@@ -801,11 +803,21 @@ int CRTSPClient::OnRecvCommand(const char* pText, int nLen)
 
     int32_t nResult = JX_OK;
     switch (m_Pending) {
-    case kPendingDescribe: nResult = OnRecvDescribe(); break;
-    case kPendingSetup: nResult = OnRecvSetup(); break;
-    case kPendingPlay: nResult = OnRecvPlay(); break;
-    case kPendingKeepAlive: nResult = OnRecvKeepAlive(); break;
-    default: m_Pending = kPendingNone; break;   // the answer to TEARDOWN: nothing to do
+    case kPendingDescribe:
+        nResult = OnRecvDescribe();
+        break;
+    case kPendingSetup:
+        nResult = OnRecvSetup();
+        break;
+    case kPendingPlay:
+        nResult = OnRecvPlay();
+        break;
+    case kPendingKeepAlive:
+        nResult = OnRecvKeepAlive();
+        break;
+    default:
+        m_Pending = kPendingNone;
+        break;   // the answer to TEARDOWN: nothing to do
     }
     m_Command.Reset();
     return nResult != JX_OK ? nResult : nTaken;
@@ -1036,7 +1048,8 @@ CRTSPClient::EUnit CRTSPClient::ClassifyText(const char* p, int32_t n, int32_t& 
 {
     // Never decide on fewer bytes than "RTSP/" while they still match it.
     int32_t k = 0;
-    while (k < n && k < kResponsePrefixLen && p[k] == kResponsePrefix[k]) ++k;
+    while (k < n && k < kResponsePrefixLen && p[k] == kResponsePrefix[k])
+        ++k;
     m_ClassifiedBytes += static_cast<uint64_t>(k < n ? k + 1 : k);
     if (k == kResponsePrefixLen) return kUnitResponse;
     if (k == n) return kUnitWait;
@@ -1047,7 +1060,8 @@ CRTSPClient::EUnit CRTSPClient::ClassifyText(const char* p, int32_t n, int32_t& 
         if (nMatch == 0) return kUnitWait;
     }
     int32_t i = 1;
-    while (i < n && !CanBeginUnit(p[i])) ++i;
+    while (i < n && !CanBeginUnit(p[i]))
+        ++i;
     m_ClassifiedBytes += static_cast<uint64_t>(i);
     nLen = i;
     return kUnitStray;

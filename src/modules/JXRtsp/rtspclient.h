@@ -41,8 +41,8 @@ public:
     // One pass of work; the base does nothing.
     virtual int OnWork(CJXMessageT* pMsg, unsigned int nValue, unsigned int& nWait);
 
-    bool m_Attached = false;      // guarded by s_RTSPMutex
-    CJXTimeout m_Reconnect;       // delay before the next connection attempt
+    bool m_Attached = false;   // guarded by s_RTSPMutex
+    CJXTimeout m_Reconnect;    // delay before the next connection attempt
     // The resolver this stream looks host names up with, taken when it joins
     // the worker and let go once its connection is closed after it left: the
     // last holder ends the resolver and waits for its threads.
@@ -104,7 +104,7 @@ public:
         kReportFailure = -28,
     };
     static constexpr int32_t kRecvBufferBytes = 262144;
-    static constexpr int32_t kRecvKeepFree = 2;       // bytes of the receive buffer never filled
+    static constexpr int32_t kRecvKeepFree = 2;   // bytes of the receive buffer never filled
     static constexpr uint32_t kReconnectMs = 10000;
     static constexpr uint32_t kStartDataTimeoutMs = 20000;
     static constexpr uint32_t kFrameDataTimeoutMs = 10000;

@@ -34,9 +34,11 @@ bool OffersQopAuth(const char* pList)
     if (pList == nullptr) return false;
     const char* p = pList;
     while (*p != '\0') {
-        while (*p == ',' || *p == ' ' || *p == '\t') ++p;
+        while (*p == ',' || *p == ' ' || *p == '\t')
+            ++p;
         const char* pStart = p;
-        while (*p != '\0' && *p != ',' && *p != ' ' && *p != '\t') ++p;
+        while (*p != '\0' && *p != ',' && *p != ' ' && *p != '\t')
+            ++p;
         if (CJXString::EqualNoCase(pStart, int32_t(p - pStart), kQopAuth)) return true;
     }
     return false;
@@ -52,7 +54,7 @@ void HashText(const CJXString& text, bool bSHA256, char* pOut)
     }
 }
 
-} // namespace
+}   // namespace
 
 // ---------------------------------------------------------------------------
 // CRTSPCommand
@@ -206,6 +208,7 @@ void CRTSPAuthen::MakeCNonce(char* pOut)
     static thread_local std::mt19937_64 s_Random(std::random_device{}());
     static const char kHex[] = "0123456789abcdef";
     uint64_t nBits = s_Random();
-    for (int32_t i = 0; i < kCNonceChars; ++i, nBits >>= 4) pOut[i] = kHex[nBits & 0xF];
+    for (int32_t i = 0; i < kCNonceChars; ++i, nBits >>= 4)
+        pOut[i] = kHex[nBits & 0xF];
     pOut[kCNonceChars] = '\0';
 }

@@ -31,8 +31,8 @@ public:
 // server's challenge are kept by the base; this class writes the values.
 class JXRTSP_API CRTSPAuthen : public CJXHTTPAuthen {
 public:
-    static constexpr int32_t kCNonceChars = 16;       // a client nonce of our own making
-    static constexpr int32_t kMaxCNonceChars = 64;    // one given by SetNextCNonce
+    static constexpr int32_t kCNonceChars = 16;      // a client nonce of our own making
+    static constexpr int32_t kMaxCNonceChars = 64;   // one given by SetNextCNonce
 
     CRTSPAuthen();
     ~CRTSPAuthen() override;

@@ -24,11 +24,12 @@ bool IsSdpType(const char* pValue)
 {
     const char* p = CJXString::TrimL(pValue);
     size_t nLen = strcspn(p, ";");
-    while (nLen > 0 && (p[nLen - 1] == ' ' || p[nLen - 1] == '\t')) --nLen;
+    while (nLen > 0 && (p[nLen - 1] == ' ' || p[nLen - 1] == '\t'))
+        --nLen;
     return CJXString::EqualNoCase(p, int32_t(nLen), kSdpType);
 }
 
-} // namespace
+}   // namespace
 
 CSDPParser::CSDPParser() = default;
 
