@@ -45,6 +45,20 @@ public:
     }
 };
 
+// One connection that plays a video stream and sends a key frame every
+// nPeriodMs until the client goes.
+void PlayAndStream(CServerScript& s, CTestRTP& rtp, int32_t nPeriodMs)
+{
+    s.Accept()
+        .Expect("DESCRIBE")
+        .Reply(SdpReply(kSdpVideoOnly))
+        .Expect("SETUP")
+        .Reply(SetupReply("5", "RTP/AVP/TCP;unicast;interleaved=0-1"))
+        .Expect("PLAY")
+        .Reply(OkReply())
+        .Stream(InterleavedFrame(0, rtp.Next("Kframe")), nPeriodMs);
+}
+
 }   // namespace
 
 // Start on a started stream reports 4101 on the host's thread; a subscriber
@@ -110,15 +124,7 @@ TEST(RtspRaces, StopOnTheWorkerWhileTheHostOpensAndStarts)
     CTestClock clock;
     CScriptedServer srv;
     CTestRTP rtp;
-    srv.Script()
-        .Accept()
-        .Expect("DESCRIBE")
-        .Reply(SdpReply(kSdpVideoOnly))
-        .Expect("SETUP")
-        .Reply(SetupReply("5", "RTP/AVP/TCP;unicast;interleaved=0-1"))
-        .Expect("PLAY")
-        .Reply(OkReply())
-        .Stream(InterleavedFrame(0, rtp.Next("Kframe")), 2);
+    PlayAndStream(srv.Script(), rtp, 2);
     CRTSPClient* pClient = new CRTSPClient();
     CStateRecorder recorder;
     recorder.Subscribe(pClient);
@@ -180,15 +186,7 @@ TEST(RtspRaces, SlowNameLookupsDoNotHoldUpALiveCamera)
     CSlowNames names;
     CScriptedServer srv;
     CTestRTP rtp;
-    srv.Script()
-        .Accept()
-        .Expect("DESCRIBE")
-        .Reply(SdpReply(kSdpVideoOnly))
-        .Expect("SETUP")
-        .Reply(SetupReply("5", "RTP/AVP/TCP;unicast;interleaved=0-1"))
-        .Expect("PLAY")
-        .Reply(OkReply())
-        .Stream(InterleavedFrame(0, rtp.Next("Kframe")), 5);
+    PlayAndStream(srv.Script(), rtp, 5);
     CRTSPClient* pLive = new CRTSPClient();
     CStateRecorder recorder;
     std::mutex mutex;
