@@ -47,6 +47,7 @@ TEST(ModuleUnload, NoThreadOutlivesTheModuleDuringASlowLookup)
 {
     JXNetSetResolver(&SlowResolve);
     const int nBefore = CountThreads();
+    const int nStarted = g_Started.load();
     void* pModule = dlopen(JX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(pModule, nullptr) << dlerror();
     auto pGetAPI = reinterpret_cast<JXRTSPGetAPIFunc>(dlsym(pModule, "JXRTSPGetAPI"));
@@ -61,7 +62,7 @@ TEST(ModuleUnload, NoThreadOutlivesTheModuleDuringASlowLookup)
     ASSERT_EQ(pStream->Open("rtsp://camera.slow/live"), 0);
     ASSERT_EQ(pStream->Start(), 0);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (g_Started.load() == 0 && std::chrono::steady_clock::now() < end) {
+    while (g_Started.load() == nStarted && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_EQ(g_Running.load(), 1);
