@@ -83,7 +83,7 @@ const ParseCase kCases[] = {
 void RunCase(const ParseCase& c, const Bytes& packet, int32_t nResult)
 {
     std::unique_ptr<uint8_t[]> pExact(new uint8_t[packet.size() + 1]);
-    memcpy(pExact.get(), packet.data(), packet.size());
+    if (!packet.empty()) memcpy(pExact.get(), packet.data(), packet.size());
     // Set up with another packet first: a refusal must not leave that one in view.
     const Bytes good = HexBytes("80 " FIX "70");
     CRTPParser rtp;
