@@ -127,6 +127,26 @@ constexpr int32_t kLengthBytes = 8;   // the message length in bits closes the l
 constexpr int32_t kSHA256Words = 8;
 const char kHexDigits[] = "0123456789abcdef";
 
+// The last one or two blocks of MD5 and SHA-256 alike: the bytes left over,
+// 0x80, zeros, and the message length in bits, little-endian for MD5 and
+// big-endian for SHA-256. The number of bytes written to tail (64 or 128).
+int32_t PadLastBlocks(const uint8_t* pRest, int32_t nLeft, uint64_t nBytes, bool bBigEndian,
+                      uint8_t (&tail)[2 * kBlockBytes])
+{
+    memset(tail, 0, sizeof(tail));
+    if (nLeft > 0) {
+        memcpy(tail, pRest, static_cast<size_t>(nLeft));
+    }
+    tail[nLeft] = 0x80;
+    const int32_t nTail = nLeft < kBlockBytes - kLengthBytes ? kBlockBytes : 2 * kBlockBytes;
+    const uint64_t nBits = nBytes * 8;
+    for (int32_t i = 0; i < kLengthBytes; ++i) {
+        const int32_t nAt = bBigEndian ? nTail - 1 - i : nTail - kLengthBytes + i;
+        tail[nAt] = static_cast<uint8_t>(nBits >> (8 * i));
+    }
+    return nTail;
+}
+
 inline uint32_t RotateRight(uint32_t x, int32_t n)
 {
     return (x >> n) | (x << (32 - n));
@@ -263,31 +283,20 @@ extern "C" JXBASE_API int32_t JXMD5Data(const void* pData, int32_t n, char* pOut
     MD5State s{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
     const uint8_t* p = static_cast<const uint8_t*>(pData);
     int32_t nLeft = n;
-    for (; nLeft >= 64; nLeft -= 64, p += 64) {
+    for (; nLeft >= kBlockBytes; nLeft -= kBlockBytes, p += kBlockBytes) {
         MD5Block(s, p);
     }
-    // Last block(s): the rest, 0x80, zeros, and the bit length little-endian.
-    uint8_t tail[128] = {};
-    if (nLeft > 0) {
-        memcpy(tail, p, static_cast<size_t>(nLeft));
+    uint8_t tail[2 * kBlockBytes];
+    const int32_t nTail = PadLastBlocks(p, nLeft, static_cast<uint64_t>(n), false, tail);
+    for (int32_t nAt = 0; nAt < nTail; nAt += kBlockBytes) {
+        MD5Block(s, tail + nAt);
     }
-    tail[nLeft] = 0x80;
-    const int32_t nTail = nLeft < 56 ? 64 : 128;
-    const uint64_t nBits = static_cast<uint64_t>(n) * 8;
-    for (int32_t i = 0; i < 8; ++i) {
-        tail[nTail - 8 + i] = static_cast<uint8_t>(nBits >> (8 * i));
-    }
-    MD5Block(s, tail);
-    if (nTail == 128) {
-        MD5Block(s, tail + 64);
-    }
-    static const char kHex[] = "0123456789abcdef";
     const uint32_t words[4] = {s.a, s.b, s.c, s.d};
     for (int32_t w = 0; w < 4; ++w) {
         for (int32_t i = 0; i < 4; ++i) {
             const uint8_t byte = static_cast<uint8_t>(words[w] >> (8 * i));
-            pOut[(w * 4 + i) * 2] = kHex[byte >> 4];
-            pOut[(w * 4 + i) * 2 + 1] = kHex[byte & 15];
+            pOut[(w * 4 + i) * 2] = kHexDigits[byte >> 4];
+            pOut[(w * 4 + i) * 2 + 1] = kHexDigits[byte & 15];
         }
     }
     pOut[32] = '\0';
@@ -306,20 +315,10 @@ extern "C" JXBASE_API int32_t JXSHA256Data(const void* pData, int32_t n, char* p
     for (; nLeft >= kBlockBytes; nLeft -= kBlockBytes, p += kBlockBytes) {
         SHA256Block(h, p);
     }
-    // Last block(s): the rest, 0x80, zeros, and the bit length big-endian.
-    uint8_t tail[2 * kBlockBytes] = {};
-    if (nLeft > 0) {
-        memcpy(tail, p, static_cast<size_t>(nLeft));
-    }
-    tail[nLeft] = 0x80;
-    const int32_t nTail = nLeft < kBlockBytes - kLengthBytes ? kBlockBytes : 2 * kBlockBytes;
-    const uint64_t nBits = static_cast<uint64_t>(n) * 8;
-    for (int32_t i = 0; i < kLengthBytes; ++i) {
-        tail[nTail - 1 - i] = static_cast<uint8_t>(nBits >> (8 * i));
-    }
-    SHA256Block(h, tail);
-    if (nTail == 2 * kBlockBytes) {
-        SHA256Block(h, tail + kBlockBytes);
+    uint8_t tail[2 * kBlockBytes];
+    const int32_t nTail = PadLastBlocks(p, nLeft, static_cast<uint64_t>(n), true, tail);
+    for (int32_t nAt = 0; nAt < nTail; nAt += kBlockBytes) {
+        SHA256Block(h, tail + nAt);
     }
     for (int32_t i = 0; i < kSHA256Words * 4; ++i) {
         const uint8_t byte = static_cast<uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
