@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Makes the RTP captures that the payload-format tests replay. Run once in this
+# folder; the tests never call ffmpeg or GStreamer. Each clip is encoded by
+# ffmpeg, packetized by GStreamer's payloader and written by rtpstreampay: every
+# packet behind its length in two bytes, most significant first.
+# Needs Debian's ffmpeg, gstreamer1.0-tools and gstreamer1.0-plugins-good/-bad.
+set -euo pipefail
+ff() { ffmpeg -hide_banner -loglevel error -y "$@"; }
+gst() { gst-launch-1.0 -q "$@" >/dev/null; }
+# A moving test picture with grain, so frames are as large as a camera's.
+src() { echo "testsrc2=size=$1:rate=25"; }
+grain="noise=alls=8:allf=t"
+
+# H.264, 1080p at about 2 Mbit/s, a key frame every 6 frames: FU-A fragments,
+# parameter sets in-band before every key frame.
+ff -f lavfi -i "$(src 1920x1080)" -vf "$grain" -frames:v 12 -c:v libx264 -preset veryfast \
+   -b:v 2M -maxrate 2M -bufsize 400k -g 6 -bf 0 -bsf:v h264_mp4toannexb -f h264 h264_1080p.h264
+gst filesrc location=h264_1080p.h264 ! h264parse ! video/x-h264,stream-format=byte-stream,alignment=au \
+    ! rtph264pay pt=96 mtu=1400 config-interval=-1 ! rtpstreampay ! filesink location=h264_1080p.rtp
+
+# H.264, small pictures aggregated: STAP-A packets.
+ff -f lavfi -i "$(src 320x240)" -frames:v 25 -c:v libx264 -preset veryfast -profile:v main \
+   -g 10 -bf 0 -bsf:v h264_mp4toannexb -f h264 h264_stap.h264
+gst filesrc location=h264_stap.h264 ! h264parse ! video/x-h264,stream-format=byte-stream,alignment=au \
+    ! rtph264pay pt=96 mtu=1400 config-interval=-1 aggregate-mode=zero-latency ! rtpstreampay \
+    ! filesink location=h264_stap.rtp
+
+# H.265, 1080p: fragmentation units, VPS, SPS and PPS in-band.
+ff -f lavfi -i "$(src 1920x1080)" -vf "$grain" -frames:v 12 -c:v libx265 -preset veryfast \
+   -b:v 2M -x265-params "keyint=6:min-keyint=6:bframes=0:log-level=error" -f hevc h265_1080p.h265
+gst filesrc location=h265_1080p.h265 ! h265parse ! video/x-h265,stream-format=byte-stream,alignment=au \
+    ! rtph265pay pt=96 mtu=1400 config-interval=-1 ! rtpstreampay ! filesink location=h265_1080p.rtp
+
+# H.265, small pictures aggregated: aggregation packets.
+ff -f lavfi -i "$(src 320x240)" -frames:v 25 -c:v libx265 -preset veryfast \
+   -x265-params "keyint=10:min-keyint=10:bframes=0:log-level=error" -f hevc h265_ap.h265
+gst filesrc location=h265_ap.h265 ! h265parse ! video/x-h265,stream-format=byte-stream,alignment=au \
+    ! rtph265pay pt=96 mtu=1400 config-interval=-1 aggregate-mode=zero-latency ! rtpstreampay \
+    ! filesink location=h265_ap.rtp
+
+# JPEG, 4:2:0 and 4:2:2, and a picture wider than 2040 pixels.
+ff -f lavfi -i "$(src 640x480)" -frames:v 5 -c:v mjpeg -pix_fmt yuvj420p -q:v 4 -f mjpeg jpeg_420.mjpeg
+# GStreamer's payloader refuses ffmpeg's 4:2:2 pictures, so its own encoder makes those.
+gst videotestsrc num-buffers=3 pattern=smpte ! video/x-raw,format=Y42B,width=320,height=240 \
+    ! jpegenc quality=80 ! filesink location=jpeg_422.mjpeg
+ff -f lavfi -i "$(src 2064x48)" -frames:v 2 -c:v mjpeg -pix_fmt yuvj420p -q:v 4 -f mjpeg jpeg_wide.mjpeg
+for name in jpeg_420 jpeg_422 jpeg_wide; do
+  gst filesrc location=$name.mjpeg ! jpegparse ! rtpjpegpay pt=26 mtu=1400 ! rtpstreampay \
+      ! filesink location=$name.rtp
+done
+
+# G.711, one second of a 440 Hz tone at 8 kHz, in A-law and mu-law.
+for law in alaw mulaw; do
+  ff -f lavfi -i "sine=frequency=440:sample_rate=8000:duration=1" -c:a pcm_$law -f wav g711_$law.wav
+done
+gst filesrc location=g711_alaw.wav ! wavparse ! rtppcmapay ! rtpstreampay ! filesink location=g711_alaw.rtp
+gst filesrc location=g711_mulaw.wav ! wavparse ! rtppcmupay ! rtpstreampay ! filesink location=g711_mulaw.rtp
+ls -l
