@@ -530,16 +530,32 @@ int32_t JXSocketConnect(JXSOCKET s, const sockaddr* pAddr, int32_t nLen)
     return JX_OK;
 }
 
-int32_t JXSocketGetName(JXSOCKET s, sockaddr* pAddr, int32_t* pLen)
+namespace {
+
+// getsockname or getpeername, with the arguments checked and the error recorded.
+int32_t SocketAddress(JXSOCKET s, sockaddr* pAddr, int32_t* pLen, bool bPeer)
 {
     if (pAddr == nullptr || pLen == nullptr || *pLen <= 0) return JX_ERR_ARG;
     JXSockLen nLen = static_cast<JXSockLen>(*pLen);
-    if (getsockname(Native(s), pAddr, &nLen) != 0) {
+    const int nRet = bPeer ? getpeername(Native(s), pAddr, &nLen) : getsockname(Native(s), pAddr, &nLen);
+    if (nRet != 0) {
         RecordError();
         return JX_ERR_FAIL;
     }
     *pLen = static_cast<int32_t>(nLen);
     return JX_OK;
+}
+
+}   // namespace
+
+int32_t JXSocketGetName(JXSOCKET s, sockaddr* pAddr, int32_t* pLen)
+{
+    return SocketAddress(s, pAddr, pLen, false);
+}
+
+int32_t JXSocketGetPeer(JXSOCKET s, sockaddr* pAddr, int32_t* pLen)
+{
+    return SocketAddress(s, pAddr, pLen, true);
 }
 
 void JXNetSetResolver(JXResolveFunc pFunc)

@@ -93,6 +93,8 @@ JXBASE_API int32_t JXSocketGetOptInt(JXSOCKET s, int32_t nLevel, int32_t nName, 
 JXBASE_API int32_t JXSocketBind(JXSOCKET s, const sockaddr* pAddr, int32_t nLen);
 JXBASE_API int32_t JXSocketConnect(JXSOCKET s, const sockaddr* pAddr, int32_t nLen);
 JXBASE_API int32_t JXSocketGetName(JXSOCKET s, sockaddr* pAddr, int32_t* pLen);
+// getpeername: the address a connected socket talks to. As JXSocketGetName.
+JXBASE_API int32_t JXSocketGetPeer(JXSOCKET s, sockaddr* pAddr, int32_t* pLen);
 
 // Name resolution with the signature and result of getaddrinfo (the result is
 // released with freeaddrinfo). CJXSocketTCP::Open resolves host names through

@@ -5,20 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-// What a client does with its receive buffer: bytes arrive in the given pieces;
-// after each arrival the head is read (all bytes from the message start), then
-// the body is taken, and consumed bytes are dropped from the buffer.
-struct SFeedResult {
-    int32_t m_Error = 0;        // first negative result, 0 when none
-    int32_t m_HeadLength = 0;   // head length reported
-    std::string m_Left;         // bytes not consumed
-};
 
 // Each call sees an exact-size heap copy, so ASan flags any read past the end.
 int32_t CallParse(CJXHTTPCommand& cmd, const std::string& buf, bool bContent, bool bRequest = false)
@@ -28,6 +18,14 @@ int32_t CallParse(CJXHTTPCommand& cmd, const std::string& buf, bool bContent, bo
     if (bContent) return cmd.ParseContent(copy.data(), n, &cmd.m_Body);
     return bRequest ? cmd.ParseRequest(copy.data(), n) : cmd.ParseResponse(copy.data(), n);
 }
+
+// A client's receive buffer: the pieces arrive one by one; the head is read from
+// the message start, then the body is taken and consumed bytes are dropped.
+struct SFeedResult {
+    int32_t m_Error = 0;   // first negative result
+    int32_t m_HeadLength = 0;
+    std::string m_Left;   // bytes not consumed
+};
 
 SFeedResult Feed(CJXHTTPCommand& cmd, const std::vector<std::string>& pieces)
 {
@@ -52,269 +50,196 @@ SFeedResult Feed(CJXHTTPCommand& cmd, const std::vector<std::string>& pieces)
     return r;
 }
 
-const char* Str(const char* p)
+// The message read, as one line: status, then each value present in brackets.
+std::string Describe(const CJXHTTPCommand& c)
 {
-    return p ? p : "(null)";
+    std::string out = std::to_string(c.m_StatusCode);
+    const std::pair<const char*, const char*> texts[] = {{"reason", c.m_Reason},
+                                                         {"session", c.m_SessionID},
+                                                         {"type", c.m_ContentType},
+                                                         {"transport", c.m_Transport},
+                                                         {"auth", c.m_WWWAuthenticate}};
+    for (const auto& t : texts) {
+        if (t.second != nullptr) out += std::string(" ") + t.first + "[" + t.second + "]";
+    }
+    if (c.m_CSeq != 0) out += " cseq[" + std::to_string(c.m_CSeq) + "]";
+    if (c.m_SessionTimeout != 0) out += " timeout[" + std::to_string(c.m_SessionTimeout) + "]";
+    if (c.m_ContentLength != 0) out += " body[" + std::string(c.m_Body.c_str(), size_t(c.m_Body.m_Length)) + "]";
+    return c.IsCompleted() ? out : out + " incomplete";
 }
 
-struct SGoodResponse {
-    const char* m_Name;
-    std::string m_Text;
-    int32_t m_HeadLength;
-    int32_t m_Status;
-    const char* m_Reason;
-    uint16_t m_CSeq;
-    const char* m_Session;
-    uint16_t m_Timeout;
-    const char* m_ContentType;
-    const char* m_Transport;
-    const char* m_WWWAuthenticate;
-    std::string m_Body;
-};
-
-const std::vector<SGoodResponse>& GoodResponses()
-{
-    static const std::vector<SGoodResponse> cases = {
-        {"describe_crlf",
-         "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Type: application/sdp\r\nContent-Length: 10\r\n\r\n0123456789", 79, 200,
-         "OK", 2, nullptr, 0, "application/sdp", nullptr, nullptr, "0123456789"},
-        {"lf_only", "RTSP/1.0 200 OK\nCSeq: 3\nSession: 12345678;timeout=60\n\n", 54, 200, "OK", 3, "12345678", 60,
-         nullptr, nullptr, nullptr, ""},
-        {"mixed_ends_and_case", "RTSP/1.0 200 OK\r\ncseq: 4\nSESSION:  abc ; TimeOut = 30 \r\n\n", 57, 200, "OK", 4,
-         "abc", 30, nullptr, nullptr, nullptr, ""},
-        {"no_reason", "RTSP/1.0 200\r\nCSeq: 5\r\n\r\n", 25, 200, nullptr, 5, nullptr, 0, nullptr, nullptr, nullptr,
-         ""},
-        {"no_reason_trailing_blank", "RTSP/1.0 200 \r\nCSeq: 6\r\n\r\n", 26, 200, nullptr, 6, nullptr, 0, nullptr,
-         nullptr, nullptr, ""},
-        {"http_status", "HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nabc", 45, 404, "Not Found", 0, nullptr, 0,
-         nullptr, nullptr, nullptr, "abc"},
-        {"tabs_and_blanks", "RTSP/1.0 200 OK\r\nCSeq:\t7\t\r\nTransport :  RTP/AVP/TCP;interleaved=0-1 \t\r\n\r\n", 73,
-         200, "OK", 7, nullptr, 0, nullptr, "RTP/AVP/TCP;interleaved=0-1", nullptr, ""},
-        {"two_challenges_joined",
-         "RTSP/1.0 401 Unauthorized\r\nCSeq: 8\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
-         "www-authenticate: Digest realm=\"y\", nonce=\"z\"\r\n\r\n",
-         120, 401, "Unauthorized", 8, nullptr, 0, nullptr, nullptr,
-         "Basic realm=\"x\", Digest realm=\"y\", nonce=\"z\"", ""},
-        {"timeout_capped", "RTSP/1.0 200 OK\r\nSession: s1;timeout=999999999999\r\n\r\n", 53, 200, "OK", 0, "s1", 65535,
-         nullptr, nullptr, nullptr, ""},
-        {"leading_empty_lines", "\r\n\r\nRTSP/1.0 200 OK\r\nCSeq: 9\r\n\r\n", 32, 200, "OK", 9, nullptr, 0, nullptr,
-         nullptr, nullptr, ""},
-        {"reason_with_blanks", "RTSP/1.0 454 Session Not Found\r\nCSeq: 10\r\n\r\n", 44, 454, "Session Not Found", 10,
-         nullptr, 0, nullptr, nullptr, nullptr, ""},
-        {"body_with_crlf_and_dollar",
-         std::string("RTSP/1.0 200 OK\r\nContent-Length: 12\r\n\r\n$\x00\x01\r\n\r\nv=0\r\n", 51), 39, 200, "OK", 0,
-         nullptr, 0, nullptr, nullptr, nullptr, std::string("$\x00\x01\r\n\r\nv=0\r\n", 12)},
-        {"max_content_length_header", "RTSP/1.0 200 OK\r\nContent-Length: 0000\r\n\r\n", 41, 200, "OK", 0, nullptr, 0,
-         nullptr, nullptr, nullptr, ""},
-    };
-    return cases;
-}
-
-void ExpectFields(const CJXHTTPCommand& cmd, const SGoodResponse& c)
-{
-    EXPECT_EQ(cmd.m_StatusCode, c.m_Status);
-    EXPECT_STREQ(Str(cmd.m_Reason), Str(c.m_Reason));
-    EXPECT_EQ(cmd.m_CSeq, c.m_CSeq);
-    EXPECT_STREQ(Str(cmd.m_SessionID), Str(c.m_Session));
-    EXPECT_EQ(cmd.m_SessionTimeout, c.m_Timeout);
-    EXPECT_STREQ(Str(cmd.m_ContentType), Str(c.m_ContentType));
-    EXPECT_STREQ(Str(cmd.m_Transport), Str(c.m_Transport));
-    EXPECT_STREQ(Str(cmd.m_WWWAuthenticate), Str(c.m_WWWAuthenticate));
-    EXPECT_EQ(cmd.m_ContentLength, int32_t(c.m_Body.size()));
-    EXPECT_EQ(std::string(cmd.m_Body.c_str(), size_t(cmd.m_Body.m_Length)), c.m_Body);
-    EXPECT_TRUE(cmd.IsCompleted());
-}
-
-// Two reads, split at every offset, and one byte at a time: the head is found
+// Two reads split at every offset, and one byte at a time: the head is found
 // once it is all there, never earlier, and the body is assembled byte-exact.
 TEST(HTTPCommand, GoodResponsesAtEverySplitAndByteByByte)
 {
-    for (const SGoodResponse& c : GoodResponses()) {
-        for (size_t cut = 0; cut <= c.m_Text.size(); ++cut) {
-            SCOPED_TRACE(std::string(c.m_Name) + " cut " + std::to_string(cut));
+    const struct {
+        std::string m_Text;
+        int32_t m_HeadLength;
+        std::string m_Expect;
+    } rows[] = {
+        {"RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Type: application/sdp\r\nContent-Length: 10\r\n\r\n0123456789", 79,
+         "200 reason[OK] type[application/sdp] cseq[2] body[0123456789]"},
+        {"RTSP/1.0 200 OK\nCSeq: 3\nSession: 12345678;timeout=60\n\n", 54,
+         "200 reason[OK] session[12345678] cseq[3] timeout[60]"},
+        {"RTSP/1.0 200 OK\r\ncseq: 4\nSESSION:  abc ; TimeOut = 30 \r\n\n", 57,
+         "200 reason[OK] session[abc] cseq[4] timeout[30]"},
+        {"RTSP/1.0 200\r\nCSeq: 5\r\n\r\n", 25, "200 cseq[5]"},
+        {"RTSP/1.0 200 \r\nCSeq: 6\r\n\r\n", 26, "200 cseq[6]"},
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nabc", 45, "404 reason[Not Found] body[abc]"},
+        {"RTSP/1.0 200 OK\r\nCSeq:\t7\t\r\nTransport :  RTP/AVP/TCP;interleaved=0-1 \t\r\n\r\n", 73,
+         "200 reason[OK] transport[RTP/AVP/TCP;interleaved=0-1] cseq[7]"},
+        {"RTSP/1.0 401 Unauthorized\r\nCSeq: 8\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
+         "www-authenticate: Digest realm=\"y\", nonce=\"z\"\r\n\r\n",
+         120, "401 reason[Unauthorized] auth[Basic realm=\"x\", Digest realm=\"y\", nonce=\"z\"] cseq[8]"},
+        {"RTSP/1.0 200 OK\r\nSession: s1;timeout=999999999999\r\n\r\n", 53,
+         "200 reason[OK] session[s1] timeout[65535]"},
+        {"\r\n\r\nRTSP/1.0 200 OK\r\nCSeq: 9\r\n\r\n", 32, "200 reason[OK] cseq[9]"},
+        {"RTSP/1.0 454 Session Not Found\r\nCSeq: 10\r\n\r\n", 44, "454 reason[Session Not Found] cseq[10]"},
+        {std::string("RTSP/1.0 200 OK\r\nContent-Length: 12\r\n\r\n$\x00\x01\r\n\r\nv=0\r\n", 51), 39,
+         "200 reason[OK] body[" + std::string("$\x00\x01\r\n\r\nv=0\r\n", 12) + "]"},
+        {"RTSP/1.0 200 OK\r\nContent-Length: 0000\r\n\r\n", 41, "200 reason[OK]"},
+    };
+    for (const auto& c : rows) {
+        const std::string& t = c.m_Text;
+        for (size_t cut = 0; cut <= t.size(); ++cut) {
+            SCOPED_TRACE(t.substr(0, 20) + " cut " + std::to_string(cut));
             CJXHTTPCommand partial;
-            EXPECT_EQ(Feed(partial, {c.m_Text.substr(0, cut)}).m_Error, 0);
-            EXPECT_EQ(partial.IsCompleted(), cut == c.m_Text.size());
+            EXPECT_EQ(Feed(partial, {t.substr(0, cut)}).m_Error, 0);
+            EXPECT_EQ(partial.IsCompleted(), cut == t.size());
             EXPECT_EQ(partial.m_StatusCode != 0, cut >= size_t(c.m_HeadLength));
             CJXHTTPCommand cmd;
-            SFeedResult r = Feed(cmd, {c.m_Text.substr(0, cut), c.m_Text.substr(cut)});
+            SFeedResult r = Feed(cmd, {t.substr(0, cut), t.substr(cut)});
             EXPECT_EQ(r.m_Error, 0);
             EXPECT_EQ(r.m_HeadLength, c.m_HeadLength);
             EXPECT_EQ(r.m_Left, "");
-            ExpectFields(cmd, c);
+            EXPECT_EQ(Describe(cmd), c.m_Expect);
         }
-        SCOPED_TRACE(std::string(c.m_Name) + " byte by byte");
         std::vector<std::string> pieces;
-        for (char ch : c.m_Text)
+        for (char ch : t)
             pieces.emplace_back(1, ch);
         CJXHTTPCommand cmd;
         SFeedResult r = Feed(cmd, pieces);
-        EXPECT_EQ(r.m_Error, 0);
         EXPECT_EQ(r.m_HeadLength, c.m_HeadLength);
-        ExpectFields(cmd, c);
+        EXPECT_EQ(Describe(cmd), c.m_Expect) << "byte by byte";
     }
 }
 
-TEST(HTTPCommand, TwoResponsesInOneBufferConsumeOnlyTheFirst)
+// Only the first message is consumed; its head is reported again until Reset,
+// after which nothing of it is left in the next one.
+TEST(HTTPCommand, OneMessageAtATimeAndResetLeavesNothing)
 {
-    const std::string first = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 4\r\n\r\nbody";
-    const std::string second = "RTSP/1.0 200 OK\r\nCSeq: 2\r\n\r\n";
-    const std::string interleaved("$\x00\x00\x02hi", 6);
+    const std::string first =
+        "RTSP/1.0 200 OK\r\nCSeq: 1\r\nSession: 77;timeout=5\r\nTransport: t\r\nContent-Type: c\r\n"
+        "WWW-Authenticate: B\r\nConnection: close\r\nContent-Length: 4\r\n\r\nbody";
+    const std::string rest = std::string("$\x00\x00\x02hi", 6) + "RTSP/1.0 401\r\n\r\n";
     CJXHTTPCommand cmd;
-    SFeedResult r = Feed(cmd, {first + interleaved + second});
+    SFeedResult r = Feed(cmd, {first + rest});
     EXPECT_EQ(r.m_Error, 0);
-    EXPECT_TRUE(cmd.IsCompleted());
-    EXPECT_EQ(cmd.m_CSeq, 1);
-    EXPECT_EQ(r.m_Left, interleaved + second);
-    EXPECT_EQ(cmd.ParseContent("more", 4, &cmd.m_Body), 0);   // nothing beyond the announced length
-}
-
-// A head is reported again until Reset; after it, nothing of the old message is
-// left in the next one.
-TEST(HTTPCommand, ResetLeavesNothingBehind)
-{
-    const std::string full =
-        "RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 77;timeout=5\r\nTransport: t\r\nContent-Type: c\r\n"
-        "WWW-Authenticate: Basic realm=\"r\"\r\nConnection: close\r\nContent-Length: 2\r\n\r\nxy";
-    const SGoodResponse bare = {
-        "bare", "RTSP/1.0 401\r\n\r\n", 16, 401, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, ""};
-    CJXHTTPCommand cmd;
-    ASSERT_EQ(Feed(cmd, {full}).m_Error, 0);
+    EXPECT_EQ(r.m_Left, rest);
     EXPECT_TRUE(cmd.m_Close);
-    EXPECT_EQ(cmd.ParseResponse(full.data(), int32_t(full.size())), int32_t(full.size()) - 2);
+    EXPECT_EQ(cmd.ParseContent("more", 4, &cmd.m_Body), 0);   // nothing beyond the announced length
+    EXPECT_EQ(cmd.ParseResponse(first.data(), int32_t(first.size())), int32_t(first.size()) - 4);
     EXPECT_EQ(cmd.Reset(), 0);
-    EXPECT_FALSE(cmd.IsCompleted());
-    SFeedResult r = Feed(cmd, {bare.m_Text});
-    EXPECT_EQ(r.m_Error, 0);
-    ExpectFields(cmd, bare);
+    EXPECT_EQ(Describe(cmd), "0 incomplete");
+    ASSERT_EQ(Feed(cmd, {r.m_Left.substr(6)}).m_Error, 0);
+    EXPECT_EQ(Describe(cmd), "401");
     EXPECT_FALSE(cmd.m_Close);
-    cmd.Reset();
-    ASSERT_EQ(Feed(cmd, {full}).m_Error, 0);
-    EXPECT_STREQ(cmd.m_Body.c_str(), "xy");
 }
 
-struct SBadResponse {
-    const char* m_Name;
-    std::string m_Text;
-    int32_t m_Error;
-};
-
-std::string Repeat(char c, size_t n)
+// Refused heads, with the bounds on lines, line count, head and body size just
+// inside and just past; a bad status line is refused as soon as its first bytes
+// show it. kWhole: the whole text is the head. A refused text is never taken
+// as a head in any of its prefixes.
+TEST(HTTPCommand, MalformedHeadsAndBounds)
 {
-    return std::string(n, c);
-}
-
-TEST(HTTPCommand, MalformedHeadsAreRefused)
-{
-    const std::vector<SBadResponse> cases = {
-        {"length_too_big", "RTSP/1.0 200 OK\r\nContent-Length: 262145\r\n\r\n", JX_ERR_CONTENT},
-        {"length_huge", "RTSP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\n", JX_ERR_CONTENT},
-        {"length_overflowing", "RTSP/1.0 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n", JX_ERR_CONTENT},
-        {"length_negative", "RTSP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n", JX_ERR_CONTENT},
-        {"length_plus", "RTSP/1.0 200 OK\r\nContent-Length: +5\r\n\r\n", JX_ERR_CONTENT},
-        {"length_text", "RTSP/1.0 200 OK\r\nContent-Length: abc\r\n\r\n", JX_ERR_CONTENT},
-        {"length_hex", "RTSP/1.0 200 OK\r\nContent-Length: 0x10\r\n\r\n", JX_ERR_CONTENT},
-        {"length_two_numbers", "RTSP/1.0 200 OK\r\nContent-Length: 5 5\r\n\r\n", JX_ERR_CONTENT},
-        {"length_empty", "RTSP/1.0 200 OK\r\nContent-Length:\r\n\r\n", JX_ERR_CONTENT},
-        {"length_conflicting", "RTSP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n", JX_ERR_CONTENT},
-        {"status_two_digits", "RTSP/1.0 20 OK\r\n\r\n", JX_ERR_CONTENT},
-        {"status_four_digits", "RTSP/1.0 2000 OK\r\n\r\n", JX_ERR_CONTENT},
-        {"status_below_100", "RTSP/1.0 099 Odd\r\n\r\n", JX_ERR_CONTENT},
-        {"status_letters", "RTSP/1.0 abc\r\n\r\n", JX_ERR_CONTENT},
-        {"status_glued_reason", "RTSP/1.0 200OK\r\n\r\n", JX_ERR_CONTENT},
-        {"status_missing", "RTSP/1.0\r\n\r\n", JX_ERR_CONTENT},
-        {"status_missing_blank", "RTSP/1.0200 OK\r\n\r\n", JX_ERR_CONTENT},
-        {"version_missing", "RTSP/ 200 OK\r\n\r\n", JX_ERR_CONTENT},
-        {"version_no_minor", "RTSP/1 200 OK\r\n\r\n", JX_ERR_CONTENT},
-        {"lower_case_protocol", "rtsp/1.0 200 OK\r\n\r\n", JX_ERR_CONTENT},
-        {"other_protocol", "SIP/2.0 200 OK\r\n\r\n", JX_ERR_CONTENT},
-        {"binary_garbage", std::string("\x24\x00\x10\x00garbage\r\n\r\n", 15), JX_ERR_CONTENT},
-        {"request_not_response", "OPTIONS * RTSP/1.0\r\n\r\n", JX_ERR_CONTENT},
-        {"nul_in_header", std::string("RTSP/1.0 200 OK\r\nCSeq: 1\0\r\n\r\n", 29), JX_ERR_CONTENT},
-        {"nul_in_status", std::string("RTSP/1.0 200 O\0K\r\n\r\n", 20), JX_ERR_CONTENT},
-        {"unknown_transfer_coding", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n", JX_ERR_UNSUPPORTED},
-    };
-    for (const SBadResponse& c : cases) {
-        SCOPED_TRACE(c.m_Name);
-        CJXHTTPCommand cmd;
-        EXPECT_EQ(CallParse(cmd, c.m_Text, false), c.m_Error);
-        EXPECT_EQ(cmd.m_StatusCode, 0);
-        EXPECT_FALSE(cmd.IsCompleted());
-        // No prefix is ever taken for a head.
-        for (size_t cut = 0; cut < c.m_Text.size(); ++cut) {
-            CJXHTTPCommand part;
-            EXPECT_LE(CallParse(part, c.m_Text.substr(0, cut), false), 0) << cut;
-        }
-    }
-}
-
-// The bounds on lines, line count and head size, each just inside and just
-// past; a bad status line is refused as soon as its first bytes show it, not
-// after a blank line that may never come. A result of 1 stands for "the whole text".
-TEST(HTTPCommand, BoundsAndEarlyRefusal)
-{
-    const std::string status = "RTSP/1.0 200 OK\r\n";
+    const int32_t kWhole = 1;
+    const int32_t kBad = JX_ERR_CONTENT;
+    const std::string ok = "RTSP/1.0 200 OK\r\n";
     const std::string key = "X-Long: ";
-    const std::string atLimit = key + Repeat('a', size_t(CJXHTTPCommand::kMaxLineBytes) - key.size());
+    const std::string atLimit = key + std::string(size_t(CJXHTTPCommand::kMaxLineBytes) - key.size(), 'a');
     std::string lines;
     for (int32_t i = 0; i < CJXHTTPCommand::kMaxHeadLines; ++i)
         lines += "X-N: " + std::to_string(i) + "\r\n";
-    std::string longLines = status;   // few lines, each long, no blank line
+    std::string longLines = ok;   // few lines, each long, no blank line
     while (longLines.size() < size_t(CJXHTTPCommand::kMaxHeadBytes))
-        longLines += "X-Pad: " + Repeat('p', 8000) + "\r\n";
-    const int32_t kWhole = 1;
+        longLines += "X-Pad: " + std::string(8000, 'p') + "\r\n";
     const struct {
-        const char* name;
-        std::string text;
-        int32_t result;
+        std::string m_Text;
+        int32_t m_Result;
     } rows[] = {
-        {"longest line", status + atLimit + "\r\n\r\n", kWhole},
-        {"line too long, unterminated", status + atLimit + "aa", JX_ERR_CONTENT},
-        {"line too long", status + atLimit + "a\r\n\r\n", JX_ERR_CONTENT},
-        {"status line too long", "RTSP/1.0 200 " + Repeat('r', size_t(CJXHTTPCommand::kMaxLineBytes)), JX_ERR_CONTENT},
-        {"most header lines", status + lines + "\r\n", kWhole},
-        {"one header line more", status + lines + "X-N: one more\r\n", JX_ERR_CONTENT},
-        {"head too long", longLines, JX_ERR_CONTENT},
-        {"endless empty lines", Repeat('\n', size_t(CJXHTTPCommand::kMaxHeadBytes)), JX_ERR_CONTENT},
-        {"X", "X", JX_ERR_CONTENT},
-        {"RTSX", "RTSX", JX_ERR_CONTENT},
-        {"GET request", "GET / HTTP/1.1", JX_ERR_CONTENT},
-        {"bad status, line not whole yet", "HTTP/1.1 2x", 0},
-        {"bad status, line whole", "HTTP/1.1 2x\r\n", JX_ERR_CONTENT},
-        {"good status, bad bytes after it", "RTSP/1.0 200 OK\r\n\x01\x02", 0},
-        {"empty", "", 0},
+        {ok + "Content-Length: 262144\r\n\r\n", kWhole},
+        {ok + "Content-Length: 262145\r\n\r\n", kBad},
+        {ok + "Content-Length: 4294967296\r\n\r\n", kBad},
+        {ok + "Content-Length: 99999999999999999999999\r\n\r\n", kBad},
+        {ok + "Content-Length: -1\r\n\r\n", kBad},
+        {ok + "Content-Length: +5\r\n\r\n", kBad},
+        {ok + "Content-Length: 0x10\r\n\r\n", kBad},
+        {ok + "Content-Length: abc\r\n\r\n", kBad},
+        {ok + "Content-Length: 5 5\r\n\r\n", kBad},
+        {ok + "Content-Length:\r\n\r\n", kBad},
+        {ok + "Content-Length: 5\r\nContent-Length: 6\r\n\r\n", kBad},
+        {"RTSP/1.0 20 OK\r\n\r\n", kBad},
+        {"RTSP/1.0 2000 OK\r\n\r\n", kBad},
+        {"RTSP/1.0 099 Odd\r\n\r\n", kBad},
+        {"RTSP/1.0 100 Go\r\n\r\n", kWhole},
+        {"RTSP/1.0 999\r\n\r\n", kWhole},
+        {"RTSP/1.0 abc\r\n\r\n", kBad},
+        {"RTSP/1.0 200OK\r\n\r\n", kBad},
+        {"RTSP/1.0\r\n\r\n", kBad},
+        {"RTSP/1.0200 OK\r\n\r\n", kBad},
+        {"RTSP/ 200 OK\r\n\r\n", kBad},
+        {"RTSP/1 200 OK\r\n\r\n", kBad},
+        {"rtsp/1.0 200 OK\r\n\r\n", kBad},
+        {"SIP/2.0 200 OK\r\n\r\n", kBad},
+        {std::string("\x24\x00\x10\x00garbage\r\n\r\n", 15), kBad},
+        {"OPTIONS * RTSP/1.0\r\n\r\n", kBad},
+        {std::string("RTSP/1.0 200 OK\r\nCSeq: 1\0\r\n\r\n", 29), kBad},
+        {std::string("RTSP/1.0 200 O\0K\r\n\r\n", 20), kBad},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n", JX_ERR_UNSUPPORTED},
+        {ok + atLimit + "\r\n\r\n", kWhole},
+        {ok + atLimit + "aa", kBad},
+        {ok + atLimit + "a\r\n\r\n", kBad},
+        {"RTSP/1.0 200 " + std::string(size_t(CJXHTTPCommand::kMaxLineBytes), 'r'), kBad},
+        {ok + lines + "\r\n", kWhole},
+        {ok + lines + "X-N: one more\r\n", kBad},
+        {longLines, kBad},
+        {std::string(size_t(CJXHTTPCommand::kMaxHeadBytes), '\n'), kBad},
+        {"X", kBad},
+        {"RTSX", kBad},
+        {"GET / HTTP/1.1", kBad},
+        {"HTTP/1.1 2x", 0},   // the line is not whole yet
+        {"HTTP/1.1 2x\r\n", kBad},
+        {ok + "\x01\x02", 0},
+        {"", 0},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(row.m_Text.substr(0, 60));
         CJXHTTPCommand cmd;
-        EXPECT_EQ(CallParse(cmd, row.text, false), row.result == kWhole ? int32_t(row.text.size()) : row.result);
+        const int32_t nWant = row.m_Result == kWhole ? int32_t(row.m_Text.size()) : row.m_Result;
+        EXPECT_EQ(CallParse(cmd, row.m_Text, false), nWant);
+        if (nWant >= 0) continue;
+        EXPECT_EQ(cmd.m_StatusCode, 0);
+        for (size_t cut = 0; cut < row.m_Text.size() && row.m_Text.size() < 100; ++cut) {
+            CJXHTTPCommand part;
+            EXPECT_LE(CallParse(part, row.m_Text.substr(0, cut), false), 0) << cut;
+        }
     }
     CJXHTTPCommand cmd;
-    EXPECT_EQ(cmd.ParseResponse(nullptr, 0), 0);
     EXPECT_EQ(cmd.ParseResponse("RTSP", -5), 0);
     EXPECT_EQ(cmd.ParseResponse(nullptr, 10), JX_ERR_ARG);
     EXPECT_EQ(cmd.ParseContent("x", 1, nullptr), 0);   // no head yet: nothing is body
-    EXPECT_EQ(cmd.RecvResponse(nullptr, 0, nullptr), 0);
-}
-
-TEST(HTTPCommand, LargestContentLengthIsAccepted)
-{
-    const std::string head = "RTSP/1.0 200 OK\r\nContent-Length: 262144\r\n\r\n";
-    std::string text = head + std::string(size_t(CJXHTTPCommand::kMaxContent), 'b');
-    CJXHTTPCommand cmd;
-    SFeedResult r = Feed(cmd, {text.substr(0, 1000), text.substr(1000, 100000), text.substr(101000)});
+    const std::string largest = ok + "Content-Length: 262144\r\n\r\n" + std::string(262144, 'b');
+    SFeedResult r = Feed(cmd, {largest.substr(0, 1000), largest.substr(1000, 100000), largest.substr(101000)});
     EXPECT_EQ(r.m_Error, 0);
-    EXPECT_TRUE(cmd.IsCompleted());
     EXPECT_EQ(cmd.m_Body.m_Length, CJXHTTPCommand::kMaxContent);
 }
 
-// A head just under the limit, fed one byte more at each call (the search
-// resumes between calls): found exactly when its last byte arrives. A caller
-// that passes other, shorter bytes than before must not get a stale result.
+// A head just under the limit, one byte more at each call (the search resumes):
+// found exactly with its last byte. Other, shorter bytes than before get no stale result.
 TEST(HTTPCommand, SearchResumesAndRestarts)
 {
     std::string text = "RTSP/1.0 200 OK\r\n";
-    std::string line = "X-Pad: " + Repeat('p', 300) + "\r\n";   // about 210 lines
+    const std::string line = "X-Pad: " + std::string(300, 'p') + "\r\n";
     while (text.size() + line.size() + 2 < size_t(CJXHTTPCommand::kMaxHeadBytes))
         text += line;
     text += "\r\n";
@@ -325,11 +250,10 @@ TEST(HTTPCommand, SearchResumesAndRestarts)
         nRet = cmd.ParseResponse(text.data(), int32_t(++n));
     EXPECT_EQ(n, text.size());
     EXPECT_EQ(nRet, int32_t(text.size()));
-
     CJXHTTPCommand again;
     const std::string a = "RTSP/1.0 200 OK\r\nCSeq: 1\r\n";
-    EXPECT_EQ(again.ParseResponse(a.data(), int32_t(a.size())), 0);
     const std::string b = "RTSP/1.0 200 OK\n\n";
+    EXPECT_EQ(again.ParseResponse(a.data(), int32_t(a.size())), 0);
     EXPECT_EQ(again.ParseResponse(b.data(), int32_t(b.size())), int32_t(b.size()));
 }
 
@@ -338,154 +262,107 @@ TEST(HTTPCommand, ParseLineMatchesKeysAndCutsValues)
     const struct {
         const char* m_Line;
         const char* m_Key;
-        bool m_Match;
-        const char* m_Value;
+        const char* m_Value;   // null: no match
     } cases[] = {
-        {"Transport: RTP/AVP", "Transport: ", true, "RTP/AVP"},
-        {"transport:RTP/AVP", "Transport: ", true, "RTP/AVP"},
-        {"TRANSPORT: \t x y \t\r", "Transport: ", true, "x y"},
-        {"Transport :x", "Transport: ", true, "x"},
-        {"Transport:", "Transport: ", true, ""},
-        {"Transport:   \r", "Transport: ", true, ""},
-        {"RTP-Info: url=rtsp://h/t;seq=1", "RTP-info: ", true, "url=rtsp://h/t;seq=1"},
-        {"Transports: x", "Transport: ", false, nullptr},
-        {"Transport x", "Transport: ", false, nullptr},
-        {"Trans", "Transport: ", false, nullptr},
-        {"", "Transport: ", false, nullptr},
-        {"X-Transport: x", "Transport: ", false, nullptr},
-        {"Transport: a: b", "Transport", true, "a: b"},
-        {nullptr, "Key:", false, nullptr},
-        {"Key: v", nullptr, false, nullptr},
+        {"Transport: RTP/AVP", "Transport: ", "RTP/AVP"},
+        {"transport:RTP/AVP", "Transport: ", "RTP/AVP"},
+        {"TRANSPORT: \t x y \t\r", "Transport: ", "x y"},
+        {"Transport :x", "Transport: ", "x"},
+        {"Transport:", "Transport: ", ""},
+        {"Transport:   \r", "Transport: ", ""},
+        {"Transports: x", "Transport: ", nullptr},
+        {"Transport x", "Transport: ", nullptr},
+        {"Trans", "Transport: ", nullptr},
+        {"X-Transport: x", "Transport: ", nullptr},
+        {"Transport: a: b", "Transport", "a: b"},
+        {nullptr, "Key:", nullptr},
+        {"Key: v", nullptr, nullptr},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Str(c.m_Line));
+        SCOPED_TRACE(c.m_Line ? c.m_Line : "(null)");
         char* pField = CJXString::Clone("old");
-        EXPECT_EQ(CJXHTTPCommand::ParseLine(pField, c.m_Line, c.m_Key), c.m_Match);
-        EXPECT_STREQ(pField, c.m_Match ? c.m_Value : "old");
+        EXPECT_EQ(CJXHTTPCommand::ParseLine(pField, c.m_Line, c.m_Key), c.m_Value != nullptr);
+        EXPECT_STREQ(pField, c.m_Value ? c.m_Value : "old");
         free(pField);
     }
-    char* pField = nullptr;
-    EXPECT_TRUE(CJXHTTPCommand::ParseLine(pField, "Key: v", "key:"));
-    EXPECT_STREQ(pField, "v");
-    free(pField);
 }
 
 TEST(HTTPCommand, SessionAndCSeqValues)
 {
-    const struct {
-        const char* m_Line;
-        const char* m_Id;
-        uint16_t m_Timeout;
-        uint16_t m_CSeq;
-    } cases[] = {
-        {"Session: 12345678;timeout=60", "12345678", 60, 0},
-        {"Session: 12345678", "12345678", 0, 0},
-        {"session:ABCDEF ; timeout = 75 ", "ABCDEF", 75, 0},
-        {"Session: id;other=1;timeout=30", "id", 30, 0},
-        {"Session: id;timeout=", "id", 0, 0},
-        {"Session: id;timeout=abc", "id", 0, 0},
-        {"Session: id;timeout=12abc", "id", 0, 0},
-        {"Session: id;timeout=70000", "id", 65535, 0},
-        {"Session: id;timeouts=5", "id", 0, 0},
-        {"Session: id;TIMEOUT=5", "id", 5, 0},
-        {"Session: ;timeout=5", nullptr, 5, 0},
-        {"Session:", nullptr, 0, 0},
-        {"CSeq: 7", nullptr, 0, 7},
-        {"cseq:65535", nullptr, 0, 65535},
-        {"CSeq: 65536", nullptr, 0, 0},
-        {"CSeq: 65537", nullptr, 0, 1},
-        {"CSeq: abc", nullptr, 0, 0},
-        {"CSeq: 99999999999", nullptr, 0, 0},
-        {"CSeq: -3", nullptr, 0, 0},
-        {"CSeq:", nullptr, 0, 0},
+    const std::pair<const char*, const char*> cases[] = {
+        {"Session: 12345678", "0 session[12345678] incomplete"},
+        {"session:ABCDEF ; timeout = 75 ", "0 session[ABCDEF] timeout[75] incomplete"},
+        {"Session: id;other=1;timeout=30", "0 session[id] timeout[30] incomplete"},
+        {"Session: id;timeout=", "0 session[id] incomplete"},
+        {"Session: id;timeout=12abc", "0 session[id] incomplete"},
+        {"Session: id;timeout=70000", "0 session[id] timeout[65535] incomplete"},
+        {"Session: id;timeouts=5", "0 session[id] incomplete"},
+        {"Session: id;TIMEOUT=5", "0 session[id] timeout[5] incomplete"},
+        {"Session: ;timeout=5", "0 timeout[5] incomplete"},
+        {"Session:", "0 incomplete"},
+        {"cseq:65535", "0 cseq[65535] incomplete"},
+        {"CSeq: 65536", "0 incomplete"},
+        {"CSeq: 65537", "0 cseq[1] incomplete"},
+        {"CSeq: abc", "0 incomplete"},
+        {"CSeq: 99999999999", "0 incomplete"},
+        {"CSeq: -3", "0 incomplete"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.m_Line);
         CJXHTTPCommand cmd;
-        EXPECT_EQ(cmd.ParseHeadLine(c.m_Line), 1);
-        EXPECT_STREQ(Str(cmd.m_SessionID), Str(c.m_Id));
-        EXPECT_EQ(cmd.m_SessionTimeout, c.m_Timeout);
-        EXPECT_EQ(cmd.m_CSeq, c.m_CSeq);
+        EXPECT_EQ(cmd.ParseHeadLine(c.first), 1) << c.first;
+        EXPECT_EQ(Describe(cmd), c.second) << c.first;
     }
 }
 
-// What a derived reader sees: its own ParseHeadLine first, unknown lines in ParseOther.
+// A derived reader sees its own ParseHeadLine first, unknown lines in ParseOther.
 class CRecordingCommand : public CJXHTTPCommand {
 public:
-    ~CRecordingCommand() override { free(m_RtpInfo); }
-    int32_t ParseHeadLine(const char* pLine) override
-    {
-        if (ParseLine(m_RtpInfo, pLine, "RTP-info: ")) return 1;
-        return CJXHTTPCommand::ParseHeadLine(pLine);
-    }
     int32_t ParseOther(const char* pLine) override
     {
         m_Other.emplace_back(pLine);
         return 1;
     }
-    char* m_RtpInfo = nullptr;
     std::vector<std::string> m_Other;
 };
 
-TEST(HTTPCommand, DerivedReaderGetsEveryLineWithoutLineEnd)
+TEST(HTTPCommand, DerivedReaderGetsUnknownLinesWithoutLineEnd)
 {
-    const std::string text =
-        "RTSP/1.0 200 OK\r\nCSeq: 5\r\nRTP-Info: url=rtsp://h/v;seq=1\r\nServer: cam\r\nSet-Cookie: a=b\r\n"
-        "Date: x\n\r\n";
+    const std::string text = "RTSP/1.0 200 OK\r\nCSeq: 5\r\nServer: cam\r\nSet-Cookie: a=b\r\nDate: x\n\r\n";
     CRecordingCommand cmd;
     EXPECT_EQ(cmd.ParseResponse(text.data(), int32_t(text.size())), int32_t(text.size()));
-    EXPECT_STREQ(cmd.m_RtpInfo, "url=rtsp://h/v;seq=1");
     EXPECT_EQ(cmd.m_CSeq, 5);
     EXPECT_EQ(cmd.m_Other, (std::vector<std::string>{"Server: cam", "Date: x"}));
 }
 
-TEST(HTTPCommand, RequestsAreReadForTestServers)
+TEST(HTTPCommand, RequestsAtEverySplit)
 {
     const std::string setup = "SETUP rtsp://127.0.0.1:8554/cam/trackID=1 RTSP/1.0\r\nCSeq: 3\r\n"
                               "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nContent-Length: 4\r\n\r\nbody";
     const std::string play = "PLAY rtsp://127.0.0.1/cam RTSP/1.0\nCSeq: 4\nSession: 99\n\n";
-    std::string stream = setup + play;
+    const std::string stream = setup + play;
     CJXHTTPCommand cmd;
-    // Split everywhere: consume what is taken, keep the rest, as a server does.
     for (size_t cut = 0; cut <= setup.size(); ++cut) {
         SCOPED_TRACE(cut);
         cmd.Reset();
         std::string buf = stream.substr(0, cut);
-        int32_t nRet = cmd.RecvRequest(buf.data(), int32_t(buf.size()), &cmd.m_Body);
-        ASSERT_GE(nRet, 0);
-        buf.erase(0, size_t(nRet));
-        buf += stream.substr(cut);
-        nRet = cmd.RecvRequest(buf.data(), int32_t(buf.size()), &cmd.m_Body);
-        ASSERT_GE(nRet, 0);
-        buf.erase(0, size_t(nRet));
+        for (int32_t nCall = 0; nCall < 2; ++nCall) {
+            const int32_t nRet = cmd.RecvRequest(buf.data(), int32_t(buf.size()), &cmd.m_Body);
+            ASSERT_GE(nRet, 0);
+            buf.erase(0, size_t(nRet));
+            if (nCall == 0) buf += stream.substr(cut);
+        }
         ASSERT_TRUE(cmd.IsCompleted());
         EXPECT_STREQ(cmd.m_Method, "SETUP");
         EXPECT_STREQ(cmd.m_Uri, "rtsp://127.0.0.1:8554/cam/trackID=1");
-        EXPECT_EQ(cmd.m_CSeq, 3);
-        EXPECT_STREQ(cmd.m_Transport, "RTP/AVP/TCP;unicast;interleaved=0-1");
-        EXPECT_STREQ(cmd.m_Body.c_str(), "body");
+        EXPECT_EQ(Describe(cmd), "0 transport[RTP/AVP/TCP;unicast;interleaved=0-1] cseq[3] body[body]");
         EXPECT_EQ(buf, play);
     }
-    cmd.Reset();
-    EXPECT_EQ(cmd.RecvRequest(play.data(), int32_t(play.size()), nullptr), int32_t(play.size()));
-    EXPECT_STREQ(cmd.m_Method, "PLAY");
-    EXPECT_STREQ(cmd.m_SessionID, "99");
-    EXPECT_EQ(cmd.m_StatusCode, 0);
-    EXPECT_TRUE(cmd.IsCompleted());
-
-    const std::vector<std::string> bad = {
-        "DESCRIBE\r\n\r\n",
-        "DESCRIBE rtsp://x\r\n\r\n",
-        "DESCRIBE rtsp://x RTSP/1.0 extra\r\n\r\n",
-        "DESCRIBE  RTSP/1.0\r\n\r\n",
-        "RTSP/1.0 200 OK\r\n\r\n",
-        " DESCRIBE rtsp://x RTSP/1.0\r\n\r\n",
-        "DESCRIBE rtsp://x SIP/2.0\r\n\r\n",
-        "DE\"SCRIBE rtsp://x RTSP/1.0\r\n\r\n",
-    };
-    for (const std::string& b : bad) {
+    for (const char* pBad :
+         {"DESCRIBE\r\n\r\n", "DESCRIBE rtsp://x\r\n\r\n", "DESCRIBE rtsp://x RTSP/1.0 extra\r\n\r\n",
+          "DESCRIBE  RTSP/1.0\r\n\r\n", "RTSP/1.0 200 OK\r\n\r\n", " DESCRIBE rtsp://x RTSP/1.0\r\n\r\n",
+          "DESCRIBE rtsp://x SIP/2.0\r\n\r\n", "DE\"SCRIBE rtsp://x RTSP/1.0\r\n\r\n"}) {
         CJXHTTPCommand refused;
-        EXPECT_EQ(CallParse(refused, b, false, true), JX_ERR_CONTENT) << b;
+        EXPECT_EQ(CallParse(refused, pBad, false, true), JX_ERR_CONTENT) << pBad;
     }
 }
 
@@ -503,38 +380,26 @@ TEST(HTTPCommand, BuiltMessagesAreByteExact)
     EXPECT_STREQ(head.c_str(),
                  "ANNOUNCE rtsp://h/x RTSP/1.0\r\nSession: 42;timeout=60\r\nContent-Type: application/sdp\r\n"
                  "Content-Length: 5\r\n\r\nv=0\r\n");
-    CJXHTTPCommand in;
-    EXPECT_EQ(in.RecvRequest(head.m_Data, head.m_Length, nullptr), head.m_Length);
-    EXPECT_TRUE(in.IsCompleted());
-    EXPECT_STREQ(in.m_SessionID, "42");
-    EXPECT_EQ(in.m_SessionTimeout, 60);
-    EXPECT_STREQ(in.m_Body.c_str(), "v=0\r\n");
-    // A URI that would smuggle header lines is refused.
     free(out.m_Uri);
-    out.m_Uri = CJXString::Clone("rtsp://h/x RTSP/1.0\r\nX-Evil: 1");
-    CJXString bad;
-    EXPECT_EQ(out.BuildRequest(&bad, nullptr), JX_ERR_ARG);
-    EXPECT_EQ(out.BuildRequest(nullptr, nullptr), JX_ERR_ARG);
+    out.m_Uri = CJXString::Clone("rtsp://h/x RTSP/1.0\r\nX-Evil: 1");   // would smuggle header lines
+    EXPECT_EQ(out.BuildRequest(&head, nullptr), JX_ERR_ARG);
 
     CJXHTTPCommand reply;
     reply.m_StatusCode = 401;
-    reply.m_WWWAuthenticate = CJXString::Clone("Digest realm=\"r\", nonce=\"n\"");
+    reply.m_WWWAuthenticate = CJXString::Clone("Digest realm=\"r\"");
     CJXString text;
     ASSERT_EQ(reply.BuildResponse(&text, nullptr), 0);
-    ASSERT_EQ(CJXHTTPCommand::BuildLine(text, "CSeq: ", 9), 9);   // "CSeq: 9\r\n" behind the blank line
-    EXPECT_STREQ(text.c_str(),
-                 "RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n\r\nCSeq: 9\r\n");
+    ASSERT_EQ(CJXHTTPCommand::BuildLine(text, "CSeq: ", 9), 9);
+    EXPECT_STREQ(text.c_str(), "RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\"\r\n\r\nCSeq: 9\r\n");
     reply.m_StatusCode = 99;
     EXPECT_EQ(reply.BuildResponse(&text, nullptr), JX_ERR_ARG);
-
     CJXString raw;
     EXPECT_EQ(reply.BuildContent(raw, "ab\0c", 4), 4);
     EXPECT_EQ(std::string(raw.m_Data, size_t(raw.m_Length)), std::string("ab\0c", 4));
-    EXPECT_EQ(reply.BuildContent(raw, nullptr, 3), JX_ERR_ARG);
-    EXPECT_EQ(reply.BuildContent(raw, "x", 0), 0);
 }
 
-TEST(HTTPCommand, ChunkedBodyRoundTripAtEverySplit)
+// Chunks built and read back at every split, then extensions, trailers and bad chunks.
+TEST(HTTPCommand, ChunkedBodies)
 {
     CJXHTTPCommand builder;
     CJXString chunks;
@@ -542,43 +407,32 @@ TEST(HTTPCommand, ChunkedBodyRoundTripAtEverySplit)
     EXPECT_GT(builder.BuildChunked(chunks, " chunked world", 14), 0);
     EXPECT_EQ(builder.BuildChunked(chunks, nullptr, 0), 5);
     EXPECT_STREQ(chunks.c_str(), "5\r\nhello\r\ne\r\n chunked world\r\n0\r\n\r\n");
-
-    const std::string text =
-        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(chunks.c_str()) + "RTSP/1.0 200 OK\r\n";
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n";
+    const std::string text = head + chunks.c_str() + "RTSP/1.0 200 OK\r\n";
     for (size_t cut = 0; cut <= text.size(); ++cut) {
         CJXHTTPCommand cmd;
         SFeedResult r = Feed(cmd, {text.substr(0, cut), text.substr(cut)});
         ASSERT_EQ(r.m_Error, 0) << cut;
-        EXPECT_TRUE(cmd.IsCompleted()) << cut;
+        EXPECT_EQ(Describe(cmd), "200 reason[OK]") << cut;
         EXPECT_STREQ(cmd.m_Body.c_str(), "hello chunked world") << cut;
         EXPECT_EQ(r.m_Left, "RTSP/1.0 200 OK\r\n") << cut;
     }
-}
-
-TEST(HTTPCommand, ChunkedExtensionsTrailersAndErrors)
-{
-    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n";
-    const struct {
-        const char* name;
-        std::string body;
-        int32_t error;
-    } rows[] = {
-        {"extension and trailer", "3;name=v\nabc\n0\nX-Trailer: 1\n\n", 0},
-        {"not a size", "zz\r\n", JX_ERR_CONTENT},
-        {"more than the body may hold", "40001\r\n", JX_ERR_CONTENT},
-        {"size that would overflow", "FFFFFFFFFFFFFFFF\r\n", JX_ERR_CONTENT},
-        {"data longer than announced", "3\r\nabcX\r\n", JX_ERR_CONTENT},
-        {"junk behind the size", "3 x\r\nabc\r\n", JX_ERR_CONTENT},
-        {"no line end behind the data", "5\r\n" + Repeat('a', 2000), JX_ERR_CONTENT},
-        {"size line without end", Repeat('1', 2000), JX_ERR_CONTENT},
+    const std::pair<std::string, int32_t> rows[] = {
+        {"3;name=v\nabc\n0\nX-Trailer: 1\n\n", 0},
+        {"zz\r\n", JX_ERR_CONTENT},
+        {"40001\r\n", JX_ERR_CONTENT},
+        {"FFFFFFFFFFFFFFFF\r\n", JX_ERR_CONTENT},
+        {"3\r\nabcX\r\n", JX_ERR_CONTENT},
+        {"3 x\r\nabc\r\n", JX_ERR_CONTENT},
+        {"5\r\n" + std::string(2000, 'a'), JX_ERR_CONTENT},
+        {std::string(2000, '1'), JX_ERR_CONTENT},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(row.first.substr(0, 20));
         CJXHTTPCommand cmd;
-        SFeedResult r = Feed(cmd, {head, row.body});
-        EXPECT_EQ(r.m_Error, row.error);
-        EXPECT_EQ(cmd.IsCompleted(), row.error == 0);
-        if (row.error == 0) {
+        EXPECT_EQ(Feed(cmd, {head, row.first}).m_Error, row.second);
+        EXPECT_EQ(cmd.IsCompleted(), row.second == 0);
+        if (row.second == 0) {
             EXPECT_STREQ(cmd.m_Body.c_str(), "abc");
         }
     }

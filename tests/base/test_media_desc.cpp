@@ -72,24 +72,13 @@ struct SetupRow {
 std::vector<SetupRow> SetupRows()
 {
     std::vector<SetupRow> rows;
-    const struct {
-        const char* file;
-        bool bH265;
-        uint16_t width;
-        uint16_t height;
-    } streams[] = {
-        {"h264_high_1920x1080.h264", false, 1920, 1080},  {"h264_high_2592x1944.h264", false, 2592, 1944},
-        {"h264_high_1280x720.h264", false, 1280, 720},    {"h264_baseline_352x288.h264", false, 352, 288},
-        {"h264_baseline_640x360.h264", false, 640, 360},  {"h264_high_1366x768.h264", false, 1366, 768},
-        {"h264_high444_1365x767.h264", false, 1365, 767}, {"h264_interlaced_1920x1080.h264", false, 1920, 1080},
-        {"h265_main_1920x1080.h265", true, 1920, 1080},   {"h265_main_2592x1944.h265", true, 2592, 1944},
-        {"h265_main_1366x766.h265", true, 1366, 766},     {"h265_sublayers_1280x720.h265", true, 1280, 720},
-    };
-    // The stream's codec, or a private code of its range, is kept as it came.
-    for (const auto& s : streams) {
-        for (uint8_t nCodec : s.bH265 ? Bytes{JX_CODEC_H265, 32, 47} : Bytes{JX_CODEC_H264, 16, 31}) {
-            rows.push_back({std::string(s.file) + " codec " + std::to_string(nCodec), JX_FRAME_VIDEO_KEY, nCodec,
-                            KeyFrame(s.file, s.bH265), JX_OK, nCodec, s.width, s.height, kRecordedRate});
+    // The stream's codec, or a private code of its range, is kept as it came
+    // (the sizes of every recorded set are the SPS tests' concern).
+    for (bool bH265 : {false, true}) {
+        const char* pFile = bH265 ? "h265_main_2592x1944.h265" : "h264_high_2592x1944.h264";
+        for (uint8_t nCodec : bH265 ? Bytes{JX_CODEC_H265, 32, 47} : Bytes{JX_CODEC_H264, 16, 31}) {
+            rows.push_back({std::string(pFile) + " codec " + std::to_string(nCodec), JX_FRAME_VIDEO_KEY, nCodec,
+                            KeyFrame(pFile, bH265), JX_OK, nCodec, 2592, 1944, kRecordedRate});
         }
     }
     const Bytes key264 = KeyFrame("h264_high_1920x1080.h264", false);
@@ -165,24 +154,23 @@ TEST(MediaDesc, SetupFromVideoFrames)
     }
 }
 
+// Only the counted bytes are read: a frame cut inside its SPS, and a frame of
+// start codes filling the whole payload area up to its last byte (the length
+// clamped to it). A failed setup keeps the part filled before.
 TEST(MediaDesc, ReadsOnlyTheCountedBytes)
 {
     Bytes frame = KeyFrame("h264_high_1920x1080.h264", false);
     PacketPtr pkt = Frame(JX_FRAME_VIDEO_KEY, JX_CODEC_H264, frame);
-    // Count only the start code and the first bytes of the SPS: the rest is
-    // still in the buffer but is not part of the frame.
     pkt->FrameSetLength(9);
     DescPtr desc(CJXMediaDesc::Create(1));
     EXPECT_EQ(desc->Setup(pkt.get()), JX_ERR_CONTENT);
     pkt->FrameSetLength(static_cast<uint32_t>(frame.size()));
     EXPECT_EQ(desc->Setup(pkt.get()), JX_OK);
-
-    // A frame filling the whole payload area, start codes up to the last byte.
     PacketPtr p(CPacket::Acquire(4096));
     ASSERT_TRUE(p);
     for (int32_t i = 0; i < p->FrameGetCapacity(); ++i)
         p->FrameGetData()[i] = (i % 4 == 3) ? 0x67 : (i % 4 == 2 ? 1 : 0);
-    p->FrameSetLength(0xFFFFFFFFu);   // clamped to the payload area
+    p->FrameSetLength(0xFFFFFFFFu);
     const uint8_t kinds[][2] = {
         {JX_FRAME_VIDEO_KEY, JX_CODEC_H264}, {JX_FRAME_VIDEO_KEY, JX_CODEC_H265}, {JX_FRAME_JPEG, JX_CODEC_JPEG}};
     for (const auto& kind : kinds) {
@@ -190,48 +178,35 @@ TEST(MediaDesc, ReadsOnlyTheCountedBytes)
         p->FrameSetCodec(kind[1]);
         EXPECT_EQ(desc->Setup(p.get()), JX_ERR_CONTENT) << int(kind[1]);
     }
-    // The part filled before stays as it was.
     ASSERT_NE(desc->m_Video, nullptr);
     EXPECT_EQ(desc->m_Video->nWidth, 1920);
 }
 
+// Audio from frames (G.711's rate when the frame has none), refused audio
+// values, and a clone that keeps both parts apart from the original.
 TEST(MediaDesc, AudioFramesAndClones)
 {
     DescPtr desc(CJXMediaDesc::Create(1));
-    DescPtr empty(desc->Clone());
-    ASSERT_TRUE(empty);
-    EXPECT_EQ(empty->m_Video, nullptr);
-    EXPECT_EQ(empty->m_Audio, nullptr);
-
     ASSERT_EQ(desc->Setup(Frame(JX_FRAME_AUDIO, JX_CODEC_PCMA, Bytes(160, 0xD5)).get()), JX_OK);
     ASSERT_NE(desc->m_Audio, nullptr);
     EXPECT_EQ(desc->m_Audio->nCodec, JX_CODEC_PCMA);
     EXPECT_EQ(desc->m_Audio->nChannels, 1);
-    EXPECT_EQ(desc->m_Audio->nRate, 8000u);   // no rate on the frame: G.711's
-    EXPECT_EQ(desc->m_Video, nullptr);
+    EXPECT_EQ(desc->m_Audio->nRate, 8000u);
     PacketPtr ulaw = Frame(JX_FRAME_AUDIO, JX_CODEC_PCMU, Bytes(320, 0xFF));
     ulaw->FrameSetFreq(16000);
     ASSERT_EQ(desc->Setup(ulaw.get()), JX_OK);
-    EXPECT_EQ(desc->m_Audio->nCodec, JX_CODEC_PCMU);
-    EXPECT_EQ(desc->m_Audio->nRate, 16000u);
     EXPECT_EQ(desc->SetupAudio(JX_CODEC_PCMA, 0, 8000), JX_ERR_ARG);
     EXPECT_EQ(desc->SetupAudio(JX_CODEC_PCMA, 1, 0), JX_ERR_ARG);
-    EXPECT_EQ(desc->m_Audio->nRate, 16000u);
-    EXPECT_EQ(desc->Setup(nullptr), JX_ERR_ARG);
     EXPECT_EQ(desc->Setup(Frame(7, JX_CODEC_PCMA, Bytes(10, 0)).get()), JX_ERR_ARG);   // neither audio nor video
-
     ASSERT_EQ(desc->Setup(Frame(JX_FRAME_VIDEO_KEY, JX_CODEC_H265, KeyFrame("h265_main_2592x1944.h265", true)).get()),
               JX_OK);
     DescPtr copy(desc->Clone());
-    ASSERT_TRUE(copy);
-    ASSERT_NE(copy->m_Video, nullptr);
-    ASSERT_NE(copy->m_Audio, nullptr);
+    ASSERT_TRUE(copy && copy->m_Video && copy->m_Audio);
     desc->m_Video->nWidth = 1;
     desc->m_Audio->nRate = 1;
     EXPECT_EQ(copy->m_Video->nCodec, JX_CODEC_H265);
     EXPECT_EQ(copy->m_Video->nWidth, 2592);
     EXPECT_EQ(copy->m_Video->nHeight, 1944);
-    EXPECT_EQ(copy->m_Video->fFPS, kRecordedRate);
     EXPECT_EQ(copy->m_Audio->nCodec, JX_CODEC_PCMU);
     EXPECT_EQ(copy->m_Audio->nRate, 16000u);
 }
@@ -246,13 +221,12 @@ public:
     bool IsReady() override { return true; }
 };
 
+// A head that is not ready changes nothing; a ready one of either codec sets the part.
 TEST(MediaDesc, SetVideoHead)
 {
     DescPtr desc(CJXMediaDesc::Create(1));
-    EXPECT_EQ(desc->SetVideoHead(nullptr), JX_ERR_ARG);
     CNoVideoHead other;
     EXPECT_EQ(desc->SetVideoHead(&other), JX_ERR_ARG);
-
     CJXH264Head h264;
     EXPECT_EQ(desc->SetVideoHead(&h264), JX_ERR_STATE);
     EXPECT_EQ(desc->m_Video, nullptr);
@@ -260,26 +234,19 @@ TEST(MediaDesc, SetVideoHead)
     ASSERT_EQ(h264.SetNAL(sps[0], sps.data() + 1, static_cast<int32_t>(sps.size()) - 1), JX_OK);
     ASSERT_EQ(desc->SetVideoHead(&h264), JX_OK);
     ASSERT_NE(desc->m_Video, nullptr);
-    EXPECT_EQ(desc->m_Video->nCodec, JX_CODEC_H264);
     EXPECT_EQ(desc->m_Video->nWidth, 640);
-    EXPECT_EQ(desc->m_Video->nHeight, 360);
     EXPECT_EQ(desc->m_Video->fFPS, kRecordedRate);
-
     CJXH265Head h265;
     EXPECT_EQ(desc->SetVideoHead(&h265), JX_ERR_STATE);
-    EXPECT_EQ(desc->m_Video->nCodec, JX_CODEC_H264) << "a head that is not ready changes nothing";
+    EXPECT_EQ(desc->m_Video->nCodec, JX_CODEC_H264);
     Bytes sps265 = FindNal(LoadMedia("h265_main_1366x766.h265"), true, 33);
     ASSERT_EQ(h265.SetNAL(static_cast<uint16_t>((sps265[0] << 8) | sps265[1]), sps265.data() + 2,
                           static_cast<int32_t>(sps265.size()) - 2),
               JX_OK);
     ASSERT_EQ(desc->SetVideoHead(&h265), JX_OK);
     EXPECT_EQ(desc->m_Video->nCodec, JX_CODEC_H265);
-    EXPECT_EQ(desc->m_Video->nWidth, 1366);
     EXPECT_EQ(desc->m_Video->nHeight, 766);
 }
-
-// ---------------------------------------------------------------------------
-// JXParseJpegSize.
 
 int32_t JpegSize(const Bytes& b, uint16_t* pW, uint16_t* pH)
 {
@@ -352,7 +319,6 @@ TEST(MediaJpeg, SegmentsAndMarkers)
         uint16_t height;
     } rows[] = {
         {"SOF0 after APP0 and DQT", Jpeg({app0, dqt, sof0, sos}), JX_OK, 640, 480},
-        {"SOF1", Jpeg({Segment(0xC1, Sof(1080, 1920))}), JX_OK, 1920, 1080},
         {"SOF2 progressive", Jpeg({app0, Segment(0xC2, Sof(1944, 2592))}), JX_OK, 2592, 1944},
         {"SOF15", Jpeg({Segment(0xCF, Sof(1944, 2592))}), JX_OK, 2592, 1944},
         {"largest size", Jpeg({Segment(0xC0, Sof(65535, 65535))}), JX_OK, 65535, 65535},
@@ -370,7 +336,6 @@ TEST(MediaJpeg, SegmentsAndMarkers)
         {"end of image first", Jpeg({{0xFF, 0xD9}, sof0}), kBad, 0, 0},
         {"stuffed zero as a marker", Jpeg({{0xFF, 0x00}, sof0}), kBad, 0, 0},
         {"stray byte between segments", Jpeg({app0, {0x00}, sof0}), kBad, 0, 0},
-        {"segment length 0", Jpeg({{0xFF, 0xE0, 0x00, 0x00}, sof0}), kBad, 0, 0},
         {"segment length 1", Jpeg({{0xFF, 0xE0, 0x00, 0x01}, sof0}), kBad, 0, 0},
         {"APP0 length runs past the end", Jpeg({{0xFF, 0xE0, 0xFF, 0xF0, 0, 0, 0, 0}}), kBad, 0, 0},
         {"SOF length runs past the end", Jpeg({{0xFF, 0xC0, 0x00, 0x11, 8, 1, 0xE0, 2, 0x80, 3}}), kBad, 0, 0},
@@ -391,9 +356,6 @@ TEST(MediaJpeg, SegmentsAndMarkers)
     }
     uint16_t w = 0;
     Bytes ok = Jpeg({sof0});
-    EXPECT_EQ(JXParseJpegSize(ok.data(), static_cast<int32_t>(ok.size()), &w, nullptr), JX_ERR_ARG);
-    EXPECT_EQ(JXParseJpegSize(ok.data(), static_cast<int32_t>(ok.size()), nullptr, &w), JX_ERR_ARG);
-    EXPECT_EQ(JXParseJpegSize(nullptr, 10, &w, &w), JX_ERR_ARG);
     EXPECT_EQ(JXParseJpegSize(ok.data(), -1, &w, &w), JX_ERR_CONTENT);
 }
 

@@ -432,7 +432,9 @@ TEST(RtspFrames, KeyFramesAreKeptAndFramesGoToSubscribers)
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(pFrame->FrameGetData()), pFrame->FrameGetLength()), "Kfirst");
 
     // A later key frame replaces the kept one; the caller's packet stays valid.
-    ASSERT_EQ(c.Feed(Frame(0, rtp, "Ksecond") + Frame(2, rtp, "Aaudio")), 0);
+    CTestRTP audio;
+    audio.m_PT = 8;   // the audio stream takes only its own payload type
+    ASSERT_EQ(c.Feed(Frame(0, rtp, "Ksecond") + Frame(2, audio, "Aaudio")), 0);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(pFrame->FrameGetData()), pFrame->FrameGetLength()), "Kfirst");
     pFrame->Release();
     ASSERT_EQ(c->GetLastIFrame(pFrame), 0);

@@ -10,15 +10,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#if !defined(_WIN32)
+#  include <unistd.h>   // gethostname
+#endif
 
 CRTPSocket::CRTPSocket() : m_RtpBuffer(nullptr, 5), m_RtcpBuffer(nullptr, 5) {}
 
 CRTPSocket::~CRTPSocket()
 {
-    delete m_Media;
-    m_Media = nullptr;
-    free(m_ControlUrl);
-    m_ControlUrl = nullptr;
+    Close();
 }
 
 // ---------------------------------------------------------------------------
@@ -28,8 +28,118 @@ namespace {
 
 const char kControlKey[] = "a=control:";
 const char kJXFrameKey[] = "a=JXFrame:";
-constexpr size_t kMaxTransportToken = 256;
 constexpr size_t kAddressChars = 15;
+constexpr uint32_t kMaxPort = 65535;
+constexpr uint32_t kMaxChannel = 255;
+// Interleaved channels never carry this value: a stream set to it gets nothing.
+constexpr uint16_t kNoChannel = 0xFFFF;
+constexpr uint32_t kFirstMulticastOctet = 224;
+constexpr uint32_t kLastMulticastOctet = 239;
+constexpr uint32_t kOctetMask = 0xFF;
+// Room for a destination value; a longer one is cut to it, and is then
+// refused because it cannot read as an IPv4 address.
+constexpr size_t kMaxDestinationChars = 63;
+
+// What a SETUP answer's Transport value says.
+struct CTransportReply {
+    uint32_t m_Mode = CRTPSocket::kTransportNone;
+    uint32_t m_First = 0;    // RTP port or channel
+    uint32_t m_Second = 1;   // RTCP port or channel
+    uint32_t m_SSRC = 0;
+    bool m_Usable = true;    // no port, channel or group that cannot be used
+    char m_Destination[kMaxDestinationChars + 1] = {};
+};
+
+sockaddr_in MakeAddress(uint32_t nAddress, uint16_t nPort)
+{
+    sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = nAddress == INADDR_ANY ? htonl(INADDR_ANY) : nAddress;
+    addr.sin_port = htons(nPort);
+    return addr;
+}
+
+// "N" or "N-M", decimal, filling the token: false when a number is missing,
+// above nMax, or followed by anything else. A lone N gives N and N + 1.
+bool ReadRange(const char* p, const char* pEnd, uint32_t nMax, uint32_t& nFirst, uint32_t& nSecond)
+{
+    uint32_t nValues[2] = {0, 0};
+    int nCount = 0;
+    while (nCount < 2) {
+        if (p >= pEnd || *p < '0' || *p > '9') return false;
+        uint32_t n = 0;
+        while (p < pEnd && *p >= '0' && *p <= '9') {
+            n = n * 10 + uint32_t(*p - '0');
+            if (n > nMax) return false;
+            ++p;
+        }
+        nValues[nCount++] = n;
+        if (p == pEnd) break;
+        if (*p != '-' || nCount == 2) return false;
+        ++p;
+    }
+    nFirst = nValues[0];
+    nSecond = nCount == 2 ? nValues[1] : nValues[0] + 1;
+    return nSecond <= nMax;
+}
+
+// The value behind "key=" when the token starts with it (letter case aside), else null.
+const char* ParamValue(const char* pToken, size_t nToken, const char* pKey)
+{
+    const size_t nKey = strlen(pKey);
+    if (nToken < nKey || !CJXString::EqualNoCase(pToken, int32_t(nKey), pKey)) return nullptr;
+    return pToken + nKey;
+}
+
+void ReadTransportToken(const char* pToken, size_t nToken, CTransportReply& out)
+{
+    const char* pEnd = pToken + nToken;
+    const int32_t nLen = static_cast<int32_t>(nToken);
+    // The last transport named wins.
+    if (CJXString::EqualNoCase(pToken, nLen, "RTP/AVP")) {
+        out.m_Mode = CRTPSocket::kTransportUDP;
+    } else if (CJXString::EqualNoCase(pToken, nLen, "RTP/AVP/TCP")) {
+        out.m_Mode = CRTPSocket::kTransportInterleaved;
+    } else if (CJXString::EqualNoCase(pToken, nLen, "multicast")) {
+        out.m_Mode = CRTPSocket::kTransportMulticast;
+    } else if (const char* pValue = ParamValue(pToken, nToken, "interleaved=")) {
+        if (!ReadRange(pValue, pEnd, kMaxChannel, out.m_First, out.m_Second)) out.m_Usable = false;
+    } else if ((pValue = ParamValue(pToken, nToken, "server_port=")) != nullptr ||
+               (pValue = ParamValue(pToken, nToken, "port=")) != nullptr) {
+        if (!ReadRange(pValue, pEnd, kMaxPort, out.m_First, out.m_Second) || out.m_First == 0) out.m_Usable = false;
+    } else if ((pValue = ParamValue(pToken, nToken, "destination=")) != nullptr) {
+        size_t n = strcspn(pValue, " \t;");
+        if (pValue + n > pEnd) n = size_t(pEnd - pValue);
+        if (n > kMaxDestinationChars) n = kMaxDestinationChars;
+        memcpy(out.m_Destination, pValue, n);
+        out.m_Destination[n] = '\0';
+    } else if ((pValue = ParamValue(pToken, nToken, "ssrc=")) != nullptr) {
+        out.m_SSRC = static_cast<uint32_t>(strtoul(pValue, nullptr, 16));
+    }
+}
+
+// The Transport value of a SETUP answer, token by token (';' separated).
+void ReadTransport(const char* pValue, CTransportReply& out)
+{
+    if (pValue == nullptr) return;
+    pValue = CJXString::TrimL(pValue);
+    while (*pValue != '\0') {
+        const size_t nToken = strcspn(pValue, ";");
+        ReadTransportToken(pValue, nToken, out);
+        pValue += nToken;
+        if (*pValue == ';') ++pValue;
+    }
+}
+
+// A dotted IPv4 address from 224.0.0.0 to 239.255.255.255.
+bool IsMulticastGroup(const char* pText)
+{
+    in_addr addr;
+    if (inet_pton(AF_INET, pText, &addr) != 1) return false;
+    const uint32_t nFirst = ntohl(addr.s_addr) >> 24;
+    return nFirst >= kFirstMulticastOctet && nFirst <= kLastMulticastOctet;
+}
 
 struct CEncoding {
     const char* m_Pattern;
@@ -63,6 +173,9 @@ int32_t CRTPSocket::Open(CRTSPClient* pClient, CSDPParser& parser)
     const char* pLine = parser.m_Line;
     if (pLine == nullptr) return JX_ERR_ARG;
     m_Client = pClient;
+    // Datagrams must come from the host the control connection reached: a
+    // camera named by host name is checked against the address it resolved to.
+    m_ServerIP = pClient != nullptr ? pClient->PeerIPv4() : 0;
     unsigned int nPort = 0;
     unsigned int nType = 0;
     if (sscanf(pLine, "m=video %u RTP/AVP %u", &nPort, &nType) == 2) {
@@ -114,13 +227,17 @@ int CRTPSocket::ParseControl(const char* pLine)
     return 1;
 }
 
-// The base of relative control URLs: the session-level control, or the
-// stream URL when that is absent or "*".
+// The base of relative control URLs: an absolute session-level control; else
+// the description's Content-Base or Content-Location; else the session-level
+// control, or the stream URL when that is absent or "*".
 const char* CRTPSocket::ControlBase() const
 {
     if (m_Client == nullptr) return nullptr;
     const char* pSession = m_Client->m_Control;
-    return (!CJXString::IsEmpty(pSession) && strcmp(pSession, "*") != 0) ? pSession : m_Client->GetRequestUrl();
+    const bool bSession = !CJXString::IsEmpty(pSession) && strcmp(pSession, "*") != 0;
+    if (bSession && CJXUrl::IsAbsolute(pSession)) return pSession;
+    if (m_Client->m_ContentBase != nullptr) return m_Client->m_ContentBase;
+    return bSession ? pSession : m_Client->GetRequestUrl();
 }
 
 int CRTPSocket::ParseRTPMap(const char* pLine)
@@ -173,7 +290,14 @@ int32_t CRTPSocket::Setup(CJXString& request, int nMode)
     if (!HasMedia()) return JX_ERR_STATE;
     switch (nMode) {
     case kTransportUDP:
-        return JX_ERR_UNSUPPORTED;   // unicast UDP needs the datagram port pair
+        // Datagrams are checked against the server's IPv4 address: without
+        // one (an IPv6 connection) unicast UDP is not asked for.
+        if (m_ServerIP == 0) return JX_ERR_UNSUPPORTED;
+        // Without a port pair the line names the ports as they stand; the
+        // answer then finds no socket and the data time-out ends the attempt.
+        SetupUDP();
+        request.Append("Transport: RTP/AVP;unicast;client_port=%d-%d\r\n", int(m_LocalRtpPort), int(m_LocalRtcpPort));
+        break;
     case kTransportInterleaved:
         request += m_MediaType == kMediaVideo ? "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"
                                               : "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n";
@@ -188,6 +312,33 @@ int32_t CRTPSocket::Setup(CJXString& request, int nMode)
     return JX_OK;
 }
 
+int32_t CRTPSocket::SetupUDP()
+{
+    uint16_t nPort = 0;   // 0: the system picks a free port
+    for (int32_t nAttempt = 0; nAttempt < kPortPairAttempts; ++nAttempt) {
+        CloseSocket(m_RtpSocket, 0);
+        CloseSocket(m_RtcpSocket, 0);
+        sockaddr_in rtp = MakeAddress(INADDR_ANY, nPort);
+        m_RtpSocket = UDPOpen(&rtp);
+        if (m_RtpSocket == JX_INVALID_SOCKET) continue;
+        const uint32_t nBound = ntohs(rtp.sin_port);
+        if (nBound % 2 != 0 || nBound == kMaxPort) {
+            nPort = static_cast<uint16_t>(nBound == kMaxPort ? 0 : nBound + 1);
+            continue;
+        }
+        sockaddr_in rtcp = MakeAddress(INADDR_ANY, static_cast<uint16_t>(nBound + 1));
+        m_RtcpSocket = UDPOpen(&rtcp);
+        if (m_RtcpSocket != JX_INVALID_SOCKET) {
+            m_LocalRtpPort = static_cast<uint16_t>(nBound);
+            m_LocalRtcpPort = ntohs(rtcp.sin_port);
+            return JX_OK;
+        }
+        nPort = static_cast<uint16_t>(nBound + 2 > kMaxPort ? 0 : nBound + 2);
+    }
+    CloseSocket(m_RtpSocket, 0);
+    return JX_ERR_FAIL;
+}
+
 int32_t CRTPSocket::Play(CJXString& /*request*/)
 {
     return JX_OK;
@@ -196,54 +347,244 @@ int32_t CRTPSocket::Play(CJXString& /*request*/)
 int32_t CRTPSocket::OnSetup(CRTSPCommand& reply)
 {
     if (!HasMedia()) return JX_ERR_STATE;
-    uint32_t nMode = kTransportNone;
-    unsigned short nFirst = 0;
-    unsigned short nSecond = 1;
-    unsigned int nSSRC = 0;
-    char destination[64] = {};
-    const char* pValue = reply.m_Transport ? CJXString::TrimL(reply.m_Transport) : nullptr;
-    while (pValue != nullptr) {
-        // One token, up to ';' or the end, in a bounded copy.
-        const char* pEnd = strchr(pValue, ';');
-        const size_t nToken = pEnd ? size_t(pEnd - pValue) : strlen(pValue);
-        char token[kMaxTransportToken];
-        const size_t nCopy = nToken < sizeof(token) - 1 ? nToken : sizeof(token) - 1;
-        memcpy(token, pValue, nCopy);
-        token[nCopy] = '\0';
-        pValue = pEnd ? pEnd + 1 : nullptr;
+    CTransportReply answer;
+    ReadTransport(reply.m_Transport, answer);
+    if (m_Media != nullptr) m_Media->m_SSRC = answer.m_SSRC;
+    m_Transport = answer.m_Mode;
+    m_PeerRtpPort = static_cast<uint16_t>(answer.m_First);
+    m_PeerRtcpPort = static_cast<uint16_t>(answer.m_Second);
+    m_State = kStateSetupAnswered;
+    OpenReception(answer.m_Usable, answer.m_Destination);
+    return JX_OK;
+}
 
-        // The last transport token wins; a pattern that reads only part of
-        // its values keeps what it read.
-        if (CJXString::EqualNoCase(token, int32_t(strlen(token)), "RTP/AVP")) {
-            nMode = kTransportUDP;
-        } else if (CJXString::EqualNoCase(token, int32_t(strlen(token)), "RTP/AVP/TCP")) {
-            nMode = kTransportInterleaved;
-        } else if (CJXString::EqualNoCase(token, int32_t(strlen(token)), "multicast")) {
-            nMode = kTransportMulticast;
-        } else if (sscanf(token, "interleaved=%hu-%hu", &nFirst, &nSecond) == 2) {
-        } else if (sscanf(token, "server_port=%hu-%hu", &nFirst, &nSecond) == 2) {
-        } else if (sscanf(token, "server_port=%hu", &nFirst) == 1) {
-            nSecond = static_cast<unsigned short>(nFirst + 1);
-        } else if (sscanf(token, "port=%hu-%hu", &nFirst, &nSecond) == 2) {
-        } else if (sscanf(token, "destination=%63s", destination) == 1) {
-        } else if (sscanf(token, "ssrc=%x", &nSSRC) == 1) {
+void CRTPSocket::OpenReception(bool bUsable, const char* pDestination)
+{
+    if (m_Transport == kTransportInterleaved && !bUsable) {
+        // A channel the connection cannot carry: nothing is routed here.
+        m_PeerRtpPort = m_PeerRtcpPort = kNoChannel;
+        return;
+    }
+    if (m_Transport == kTransportUDP) {
+        if (!bUsable || m_ServerIP == 0) {
+            CloseSocket(m_RtpSocket, 0);
+            CloseSocket(m_RtcpSocket, 0);
+            return;
+        }
+        // The server's address as the control connection reached it, so a
+        // camera named by host name is connected the same way as a numeric one.
+        in_addr server;
+        server.s_addr = m_ServerIP;
+        inet_ntop(AF_INET, &server, m_Address, sizeof(m_Address));
+        UDPConnect(m_RtpSocket, m_Address, m_PeerRtpPort);
+        UDPConnect(m_RtcpSocket, m_Address, m_PeerRtcpPort);
+    } else if (m_Transport == kTransportMulticast) {
+        // The whole value must read as a group: one cut to the room is refused.
+        CopyAddress(m_Address, pDestination);
+        if (!bUsable || !IsMulticastGroup(pDestination)) return;
+        m_RtpSocket = MulticastOpen("0.0.0.0", m_PeerRtpPort, m_Address, m_PeerRtpPort);
+        m_RtcpSocket = MulticastOpen("0.0.0.0", m_PeerRtcpPort, m_Address, m_PeerRtcpPort);
+    } else {
+        return;
+    }
+    m_RtpBuffer.Init(kDatagramBufferBytes);
+    m_RtcpBuffer.Init(kDatagramBufferBytes);
+}
+
+// ---------------------------------------------------------------------------
+// Datagram side: sockets, groups and reception.
+
+JXSOCKET CRTPSocket::UDPOpen(sockaddr_in* pAddr)
+{
+    if (pAddr == nullptr) return JX_INVALID_SOCKET;
+    JXSOCKET s = JXSocketCreate(AF_INET, SOCK_DGRAM, 0);
+    if (s == JX_INVALID_SOCKET) return s;
+    // A larger receive buffer is asked for; a system that refuses keeps its own.
+    // No SO_REUSEADDR: with it, two streams of one process could bind the
+    // same unicast port and each receive part of the other's packets.
+    JXSocketSetOptInt(s, SOL_SOCKET, SO_RCVBUF, kSocketRecvBufferBytes);
+    int32_t nLen = sizeof(*pAddr);
+    sockaddr* pGeneric = reinterpret_cast<sockaddr*>(pAddr);
+    if (JXSocketSetBlocking(s, 0) != JX_OK ||
+        JXSocketBind(s, pGeneric, nLen) != JX_OK || JXSocketGetName(s, pGeneric, &nLen) != JX_OK) {
+        JXSocketClose(s);
+        return JX_INVALID_SOCKET;
+    }
+    return s;
+}
+
+int32_t CRTPSocket::UDPConnect(JXSOCKET s, const char* pHost, uint16_t nPort)
+{
+    if (s == JX_INVALID_SOCKET || pHost == nullptr) return JX_ERR_ARG;
+    sockaddr_in addr = MakeAddress(inet_addr(pHost), nPort);
+    if (JXSocketConnect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != JX_OK) return JX_ERR_FAIL;
+    JXPrintf("UDP connect [%s: %d] success!\n", pHost, int(nPort));
+    return JX_OK;
+}
+
+namespace {
+
+// Joins or leaves a group on the interface of pLocal.
+int32_t ChangeMembership(JXSOCKET s, const sockaddr_in* pLocal, const sockaddr_in* pGroup, bool bJoin)
+{
+    if (s == JX_INVALID_SOCKET || pLocal == nullptr || pGroup == nullptr) return JX_ERR_ARG;
+    ip_mreq request;
+    memset(&request, 0, sizeof(request));
+    request.imr_multiaddr = pGroup->sin_addr;
+    request.imr_interface = pLocal->sin_addr;
+    const int32_t nName = bJoin ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP;
+    return JXSocketSetOpt(s, IPPROTO_IP, nName, &request, sizeof(request)) == JX_OK ? JX_OK : JX_ERR_FAIL;
+}
+
+}   // namespace
+
+int32_t CRTPSocket::MulticastAddGroup(JXSOCKET s, sockaddr_in* pLocal, sockaddr_in* pGroup)
+{
+    if (s == JX_INVALID_SOCKET || pLocal == nullptr || pGroup == nullptr) return JX_ERR_ARG;
+    if (JXSocketSetOpt(s, IPPROTO_IP, IP_MULTICAST_IF, &pLocal->sin_addr, sizeof(pLocal->sin_addr)) != JX_OK) {
+        return JX_ERR_FAIL;
+    }
+    if (ChangeMembership(s, pLocal, pGroup, true) != JX_OK) return JX_ERR_FAIL;
+    JXPrintf("Add multicast membership success!\n");
+    return JX_OK;
+}
+
+int32_t CRTPSocket::MulticastDropGroup(JXSOCKET s, sockaddr_in* pLocal, sockaddr_in* pGroup)
+{
+    const int32_t nRet = ChangeMembership(s, pLocal, pGroup, false);
+    if (nRet == JX_OK) JXPrintf("Drop multicast membership success!\n");
+    return nRet;
+}
+
+JXSOCKET CRTPSocket::MulticastOpen(const char* pLocal, uint16_t nLocalPort, const char* pGroup, uint16_t nPort)
+{
+    JXPrintf("TTTTTTTTTTTTTTTTTT local: %s: %d\n", pLocal ? pLocal : "", int(nLocalPort));
+    JXPrintf("TTTTTTTTTTTTTTTTTT remote: %s: %d\n", pGroup ? pGroup : "", int(nPort));
+    if (pLocal == nullptr || pGroup == nullptr) return JX_INVALID_SOCKET;
+    // Read as a number only: a lookup by name could hold up the worker.
+    sockaddr_in group = MakeAddress(INADDR_ANY, nPort);
+    JXSOCKET s = JX_INVALID_SOCKET;
+    if (inet_pton(AF_INET, pGroup, &group.sin_addr) != 1 ||
+        (s = JXSocketCreate(AF_INET, SOCK_DGRAM, 0)) == JX_INVALID_SOCKET) {
+        JXPrintf("MulticastOpen error for %s, %d\n", pGroup, int(nPort));
+        return JX_INVALID_SOCKET;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &group.sin_addr, text, sizeof(text));
+    JXPrintf("AAAAAAAAAAAAAA addr: %s, port: %d\n", text, int(nPort));
+    JXSocketSetOptInt(s, SOL_SOCKET, SO_REUSEADDR, 1);
+    JXSocketSetOptInt(s, SOL_SOCKET, SO_RCVBUF, kSocketRecvBufferBytes);
+    // Non-blocking, like the unicast pair: the worker only ever reads what is there.
+    sockaddr_in any = MakeAddress(INADDR_ANY, nPort);
+    if (JXSocketSetBlocking(s, 0) != JX_OK || JXSocketBind(s, reinterpret_cast<sockaddr*>(&any), sizeof(any)) != JX_OK ||
+        ChangeMembership(s, &any, &group, true) != JX_OK) {
+        JXSocketClose(s);
+        return JX_INVALID_SOCKET;
+    }
+    JXPrintf("OOOOOOOOOOOOOOOOOOOOOOOO Multicast connect success!\n");
+    return s;
+}
+
+uint32_t CRTPSocket::Str2IP(const char* pText)
+{
+    if (pText == nullptr) return 0;
+    uint32_t nValue = 0;
+    uint32_t nShift = 0;
+    for (const char* p = pText; p != nullptr && nShift < 32; nShift += 8) {
+        nValue |= (static_cast<uint32_t>(atoi(p)) & kOctetMask) << nShift;
+        p = strchr(p, '.');
+        if (p != nullptr) ++p;
+    }
+    return nValue;
+}
+
+int32_t CRTPSocket::GetHostIP(char* pOut, const char* pReference)
+{
+    constexpr size_t kHostNameChars = 255;
+    constexpr uint32_t kNetworkMask = 0x00FFFFFF;   // the first three octets
+    if (pOut == nullptr || pReference == nullptr) return JX_ERR_FAIL;
+    snprintf(pOut, kAddressChars + 1, "0.0.0.0");
+    char name[kHostNameChars + 1] = {};
+    if (gethostname(name, sizeof(name) - 1) != 0) return JX_ERR_FAIL;
+    addrinfo hints;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* pList = nullptr;
+    const int nErr = getaddrinfo(name, nullptr, &hints, &pList);
+    if (nErr != 0) {
+        fprintf(stderr, "getaddrinfo: %s\n", gai_strerror(nErr));
+        return JX_ERR_FAIL;
+    }
+    const uint32_t nWanted = Str2IP(pReference) & kNetworkMask;
+    for (addrinfo* p = pList; p != nullptr; p = p->ai_next) {
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr, text, sizeof(text));
+        if ((Str2IP(text) & kNetworkMask) == nWanted) {
+            snprintf(pOut, kAddressChars + 1, "%s", text);
+            break;
         }
     }
-    if (m_Media != nullptr) m_Media->m_SSRC = nSSRC;
-    m_Transport = nMode;
-    m_PeerRtpPort = nFirst;
-    m_PeerRtcpPort = nSecond;
-    m_State = kStateSetupAnswered;
-    // The datagram sockets of modes 1 and 4 are opened here once UDP
-    // reception is built; the addresses are kept for them.
-    if (nMode == kTransportUDP) CopyAddress(m_Address, m_Client ? m_Client->GetUrl().m_Host : nullptr);
-    if (nMode == kTransportMulticast) CopyAddress(m_Address, destination);
+    freeaddrinfo(pList);
+    return JX_OK;
+}
+
+void CRTPSocket::CloseSocket(JXSOCKET& s, uint16_t nPort)
+{
+    if (s == JX_INVALID_SOCKET) return;
+    if (m_Transport == kTransportMulticast) {
+        sockaddr_in local = MakeAddress(INADDR_ANY, nPort);
+        sockaddr_in group = MakeAddress(inet_addr(m_Address), nPort);
+        MulticastDropGroup(s, &local, &group);
+    }
+    JXSocketClose(s);
+    s = JX_INVALID_SOCKET;
+}
+
+int32_t CRTPSocket::Close()
+{
+    m_State = kStateIdle;
+    delete m_Media;
+    m_Media = nullptr;
+    free(m_ControlUrl);
+    m_ControlUrl = nullptr;
+    CloseSocket(m_RtpSocket, m_PeerRtpPort);
+    CloseSocket(m_RtcpSocket, m_PeerRtcpPort);
     return JX_OK;
 }
 
 int32_t CRTPSocket::OnUDPPolling()
 {
-    return 0;   // no datagram socket is opened yet
+    if (m_Transport != kTransportUDP && m_Transport != kTransportMulticast) return 0;
+    if (m_State != kStatePlaying || m_RtpSocket == JX_INVALID_SOCKET || m_RtcpSocket == JX_INVALID_SOCKET) return 0;
+    // The sockets never block: each read takes what is there, and stops at
+    // the first that finds nothing. No readiness check is needed first.
+    int32_t nRead = 0;
+    for (int32_t i = 0; i < kMaxDatagramsPerPoll && OnUDPRecv(m_RtpSocket, m_RtpBuffer, 0) >= 0; ++i)
+        ++nRead;
+    if (m_RtcpSocket != m_RtpSocket) {
+        for (int32_t i = 0; i < kMaxDatagramsPerPoll && OnUDPRecv(m_RtcpSocket, m_RtcpBuffer, 1) >= 0; ++i)
+            ++nRead;
+    }
+    return nRead > 0 ? 1 : 0;
+}
+
+int32_t CRTPSocket::OnUDPRecv(JXSOCKET s, CJXString& buffer, int bRtcp)
+{
+    if (s == JX_INVALID_SOCKET) return JX_ERR_ARG;
+    if (buffer.m_Data == nullptr || buffer.m_Size <= 0) return JX_ERR_STATE;
+    sockaddr_in from;
+    memset(&from, 0, sizeof(from));
+    int32_t nFrom = sizeof(from);
+    const int32_t nCount = JXSocketRecvFrom(s, buffer.m_Data, buffer.m_Size, reinterpret_cast<sockaddr*>(&from), &nFrom);
+    if (nCount <= 0) return nCount;
+    if (from.sin_family != AF_INET || from.sin_addr.s_addr != m_ServerIP) {
+        ++m_DroppedSender;
+        return JX_OK;
+    }
+    if (bRtcp) return OnRecvRTCP(reinterpret_cast<const unsigned char*>(buffer.m_Data), unsigned(nCount));
+    OnRecvRTP(reinterpret_cast<const unsigned char*>(buffer.m_Data), unsigned(nCount));
+    return JX_OK;
 }
 
 int32_t CRTPSocket::OnPlay(CRTSPCommand& /*reply*/)
@@ -267,10 +608,15 @@ int CRTPSocket::OnRecvRTP(const unsigned char* pData, unsigned int nLength)
 {
     CRTPParser rtp;
     int32_t nResult = rtp.Setup(pData, nLength);
-    if (nResult == JX_OK) ++m_RecvRTP;
-    if (nResult == JX_OK && m_Media != nullptr) {
-        m_Media->OnRecvRTP(rtp);   // the depacketizer's result is its own business
+    if (nResult != JX_OK) return nResult;
+    ++m_RecvRTP;
+    // Another payload type on this stream's channel or port (a server that
+    // gives audio and video one channel) never joins this stream's frames.
+    if (rtp.m_PayloadType != m_PayloadType) {
+        ++m_DroppedForeign;
+        return nResult;
     }
+    if (m_Media != nullptr) m_Media->OnRecvRTP(rtp);   // the depacketizer's result is its own business
     return nResult;
 }
 

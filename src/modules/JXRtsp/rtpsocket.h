@@ -25,6 +25,13 @@ public:
     static constexpr int32_t kTransportUDP = 1;
     static constexpr int32_t kTransportInterleaved = 2;
     static constexpr int32_t kTransportMulticast = 4;
+    // Datagram reception: the buffers every datagram is read into, the socket
+    // receive buffers asked for (bursts between two passes are not lost), the
+    // attempts at a local port pair, and the datagrams read per socket and pass.
+    static constexpr int32_t kDatagramBufferBytes = 262144;
+    static constexpr int32_t kSocketRecvBufferBytes = 524288;
+    static constexpr int32_t kPortPairAttempts = 5;
+    static constexpr int32_t kMaxDatagramsPerPoll = 64;
 
     CRTPSocket();
     ~CRTPSocket() override;
@@ -40,8 +47,40 @@ public:
     int32_t Setup(CJXString& request, int nMode);
     int32_t OnSetup(CRTSPCommand& reply);
     int32_t OnPlay(CRTSPCommand& reply);
-    // Polls the datagram sockets once: 1 when one was readable, else 0.
+    // The local port pair of unicast UDP: RTP on an even port, RTCP on the
+    // next. JX_OK, or JX_ERR_FAIL after kPortPairAttempts attempts.
+    int32_t SetupUDP();
+    // Reads what the datagram sockets hold, without waiting (at most
+    // kMaxDatagramsPerPoll per socket): 1 when a datagram was read, else 0.
     int32_t OnUDPPolling();
+    // One datagram from s into buffer: the recvfrom result when it is 0 or
+    // less (nothing waiting, or an error), JX_ERR_ARG for no socket, else 0.
+    // Only the server's RTP reaches the depacketizer.
+    int32_t OnUDPRecv(JXSOCKET s, CJXString& buffer, int bRtcp);
+    // Releases the depacketizer, the control URL and both sockets, leaving a
+    // multicast group first. The state returns to kStateIdle. 0.
+    int32_t Close();
+
+    // A non-blocking UDP socket bound to *pAddr, the port bound written back;
+    // JX_INVALID_SOCKET on failure or for a null address.
+    static JXSOCKET UDPOpen(sockaddr_in* pAddr);
+    // Connects a datagram socket to a dotted IPv4 host. 0, JX_ERR_ARG, JX_ERR_FAIL.
+    static int32_t UDPConnect(JXSOCKET s, const char* pHost, uint16_t nPort);
+    // A non-blocking UDP socket bound to nPort and joined to the dotted IPv4
+    // group on any interface; JX_INVALID_SOCKET on failure. The local address
+    // and port are only logged. A group is never looked up by name.
+    static JXSOCKET MulticastOpen(const char* pLocal, uint16_t nLocalPort, const char* pGroup, uint16_t nPort);
+    // Joins (with the outgoing interface set) or leaves a group on the
+    // interface of pLocal. 0, JX_ERR_ARG, JX_ERR_FAIL.
+    static int32_t MulticastAddGroup(JXSOCKET s, sockaddr_in* pLocal, sockaddr_in* pGroup);
+    static int32_t MulticastDropGroup(JXSOCKET s, sockaddr_in* pLocal, sockaddr_in* pGroup);
+    // A dotted IPv4 text as a value with the first octet in the lowest byte
+    // (the memory layout of a network-order address).
+    static uint32_t Str2IP(const char* pText);
+    // The first address of this host in the /24 network of pReference, or
+    // "0.0.0.0" (out: 16 bytes). 0, or JX_ERR_FAIL when out or the reference
+    // is null or the host name does not resolve.
+    static int32_t GetHostIP(char* pOut, const char* pReference);
     // Attribute lines of the media section: non-zero when the line was of
     // the kind (whether or not it applied to this stream).
     int ParseControl(const char* pLine);
@@ -93,4 +132,13 @@ public:
     uint32_t m_ClockRate = 0;   // clock rate of that a=rtpmap: line
     uint32_t m_RecvRTP = 0;     // packets the RTP parser accepted
     uint32_t m_RecvRTCP = 0;    // RTCP packets received (and dropped)
+    uint32_t m_DroppedForeign = 0;   // RTP packets of another payload type, dropped
+    uint32_t m_DroppedSender = 0;    // datagrams from another host than the server, dropped
+
+private:
+    // Closes a socket and sets it to none; a multicast socket leaves its group first.
+    void CloseSocket(JXSOCKET& s, uint16_t nPort);
+    // Opens reception for the transport the SETUP answer named: connects the
+    // unicast pair, or opens the multicast pair.
+    void OpenReception(bool bUsable, const char* pDestination);
 };

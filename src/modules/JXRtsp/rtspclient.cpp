@@ -19,6 +19,8 @@ const char kResponsePrefix[] = "RTSP/";
 constexpr int32_t kResponsePrefixLen = 5;
 constexpr int32_t kMaxMethodChars = 32;
 constexpr int32_t kFrameHeadBytes = 4;            // '$', channel, 16-bit length
+constexpr unsigned int kMinRtpHeadBytes = 12;
+constexpr unsigned char kPayloadTypeMask = 0x7F;
 constexpr uint32_t kKeepAliveMsPerSecond = 500;   // half the session time-out
 constexpr int32_t kStatusOK = 200;
 constexpr int32_t kStatusUnauthorized = 401;
@@ -64,6 +66,15 @@ char* CloneWithoutUserInfo(const char* pText)
     out.AppendDAT(pText, static_cast<int32_t>(pAuthority - pText));
     out += pAt + 1;
     return CJXString::Clone(out.c_str());
+}
+
+int32_t TransportOfScheme(const char* pScheme)
+{
+    if (pScheme != nullptr && CJXString::EqualNoCase(pScheme, int32_t(strlen(pScheme)), "rtspu"))
+        return CRTPSocket::kTransportUDP;
+    if (pScheme != nullptr && CJXString::EqualNoCase(pScheme, int32_t(strlen(pScheme)), "rtspm"))
+        return CRTPSocket::kTransportMulticast;
+    return CRTPSocket::kTransportInterleaved;
 }
 
 bool IsMulticastV4(const char* pAddress)
@@ -399,6 +410,16 @@ int32_t CRTSPClient::PrepareSession()
 {
     free(m_RequestUrl);
     m_RequestUrl = CloneWithoutUserInfo(m_Url.m_Text);
+    // The scheme chooses the transport asked for (rtspu unicast UDP, rtspm
+    // multicast); servers know only rtsp://, so the requests name that scheme.
+    m_Transport = TransportOfScheme(m_Url.m_Scheme);
+    const char* pRest = m_RequestUrl != nullptr ? strstr(m_RequestUrl, "://") : nullptr;
+    if (pRest != nullptr && m_Transport != CRTPSocket::kTransportInterleaved) {
+        CJXString request;
+        request.Append("rtsp%s", pRest);
+        free(m_RequestUrl);
+        m_RequestUrl = CJXString::Clone(request.c_str());
+    }
     free(m_LogUrl);
     m_LogUrl = m_Url.CloneForLog();
     return GetRecvBuf().Init(m_RecvCapacity);
@@ -614,7 +635,8 @@ void CRTSPClient::ResetConnection()
     free(m_Control);
     free(m_Connect);
     free(m_Session);
-    m_Control = m_Connect = m_Session = nullptr;
+    free(m_ContentBase);
+    m_Control = m_Connect = m_Session = m_ContentBase = nullptr;
     m_SessionTimeout = 0;
     m_MediaMutex.Enter();
     delete m_Audio;
@@ -715,7 +737,10 @@ int32_t CRTSPClient::SendSetup(CRTPSocket* pStream)
     const int32_t nBefore = out.m_Length;
     const uint16_t nCSeq = m_CSeq;
     BeginRequest(out, "SETUP", pStream->m_ControlUrl, kSessionIfHeld);
-    if (m_Connect != nullptr && IsMulticastV4(m_Connect)) m_Transport = CRTPSocket::kTransportMulticast;
+    // A plain rtsp:// stream follows a description that names a multicast
+    // group; rtspu:// keeps asking for unicast UDP.
+    if (m_Transport == CRTPSocket::kTransportInterleaved && m_Connect != nullptr && IsMulticastV4(m_Connect))
+        m_Transport = CRTPSocket::kTransportMulticast;
     // A stream that cannot write its Transport line would be set up again
     // after every answer: that ends the attempt instead, and the half-written
     // request is taken back so that it never goes out (not even in front of
@@ -857,6 +882,7 @@ int32_t CRTSPClient::OnRecvDescribe()
     if (nRet != JX_OK) return nRet;
     nRet = ParseSDPHead(parser);
     if (nRet != JX_OK) return nRet;
+    TakeContentBase();
 
     m_MediaMutex.Enter();
     const char* pLine = parser.m_Line;
@@ -881,6 +907,7 @@ int32_t CRTSPClient::OnRecvDescribe()
         }
         pLine = parser.m_Line;
     }
+    ParseSDPConnect(parser);
 
     ReleaseMediaData();
     m_MediaDesc = CJXMediaDesc::Create(1);
@@ -1122,9 +1149,39 @@ int CRTSPClient::OnRecvData(const char* pData, int nLen)
 int32_t CRTSPClient::OnRecvRTP(unsigned char nChannel, const char* pData, unsigned int nLen)
 {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(pData);
-    if (m_Video != nullptr && m_Video->m_PeerRtpPort == nChannel) return m_Video->OnRecvRTP(p, nLen);
-    if (m_Audio != nullptr && m_Audio->m_PeerRtpPort == nChannel) return m_Audio->OnRecvRTP(p, nLen);
+    const bool bVideo = m_Video != nullptr && m_Video->m_PeerRtpPort == nChannel;
+    const bool bAudio = m_Audio != nullptr && m_Audio->m_PeerRtpPort == nChannel;
+    // A server that gives both streams one channel: the payload type tells
+    // them apart. A stream drops what is not its own.
+    if (bVideo && bAudio && nLen >= kMinRtpHeadBytes && (p[1] & kPayloadTypeMask) == m_Audio->m_PayloadType)
+        return m_Audio->OnRecvRTP(p, nLen);
+    if (bVideo) return m_Video->OnRecvRTP(p, nLen);
+    if (bAudio) return m_Audio->OnRecvRTP(p, nLen);
     return 0;
+}
+
+// The base of the description's relative control URLs that the answer
+// names: Content-Base, else Content-Location (RFC 2326 C.1.1); only an
+// absolute URL that can stand in a request line is taken.
+void CRTSPClient::TakeContentBase()
+{
+    free(m_ContentBase);
+    m_ContentBase = nullptr;
+    for (const char* pValue : {m_Command.m_ContentBase, m_Command.m_ContentLocation}) {
+        if (pValue != nullptr && CJXUrl::IsAbsolute(pValue) && IsLineSafe(pValue, true)) {
+            m_ContentBase = CJXString::Clone(pValue);
+            return;
+        }
+    }
+}
+
+uint32_t CRTSPClient::PeerIPv4() const
+{
+    sockaddr_storage addr;
+    int32_t nLen = sizeof(addr);
+    if (!IsValid() || JXSocketGetPeer(m_Socket, reinterpret_cast<sockaddr*>(&addr), &nLen) != JX_OK) return 0;
+    if (addr.ss_family != AF_INET) return 0;   // datagrams are received over IPv4 only
+    return reinterpret_cast<const sockaddr_in*>(&addr)->sin_addr.s_addr;
 }
 
 int32_t CRTSPClient::OnRecvRTCP(unsigned char nChannel, const char* pData, unsigned int nLen)

@@ -165,6 +165,7 @@ public:
     // SDP session level (sdpparser.cpp).
     int32_t ParseSDPConnect(CSDPParser& parser);
     int32_t ParseSDPHead(CSDPParser& parser);
+    void TakeContentBase();
 
     // What Start does before joining the worker: the request and log copies
     // of the URL, and the receive buffer's capacity (m_RecvCapacity).
@@ -182,6 +183,9 @@ public:
     // The stream URL as it stands in the request lines: without user name
     // and password. Null before Start.
     const char* GetRequestUrl() const { return m_RequestUrl; }
+    // The IPv4 address (network order) of the connected server; 0 without a
+    // connection or over IPv6, where datagram transports are not offered.
+    uint32_t PeerIPv4() const;
     // The stream URL with the password masked, for log lines.
     const char* GetLogUrl() const { return m_LogUrl ? m_LogUrl : ""; }
 
@@ -194,6 +198,7 @@ public:
     CRTPSocket* m_Audio = nullptr;
     char* m_Control = nullptr;
     char* m_Connect = nullptr;
+    char* m_ContentBase = nullptr;   // Content-Base or Content-Location of the description; heap text or null
     char* m_Session = nullptr;
     uint32_t m_SessionTimeout = 0;
     CJXTimeout m_KeepAlive;

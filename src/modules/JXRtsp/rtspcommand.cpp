@@ -8,6 +8,8 @@
 namespace {
 
 const char kRtpInfoKey[] = "RTP-info: ";
+const char kContentBaseKey[] = "Content-Base: ";
+const char kContentLocationKey[] = "Content-Location: ";
 const char kCSeqKey[] = "CSeq: ";
 const char kQopAuth[] = "auth";
 constexpr int32_t kHashChars = JX_SHA256_HEX_SIZE;   // room for either digest in hex
@@ -63,8 +65,15 @@ CRTSPCommand::CRTSPCommand() = default;
 
 CRTSPCommand::~CRTSPCommand()
 {
+    ClearRtspFields();
+}
+
+void CRTSPCommand::ClearRtspFields()
+{
     free(m_RtpInfo);
-    m_RtpInfo = nullptr;
+    free(m_ContentBase);
+    free(m_ContentLocation);
+    m_RtpInfo = m_ContentBase = m_ContentLocation = nullptr;
 }
 
 int32_t CRTSPCommand::ParseResponse(const char* pText, int32_t nLen)
@@ -86,14 +95,15 @@ int32_t CRTSPCommand::ParseResponse(const char* pText, int32_t nLen)
 
 int32_t CRTSPCommand::Reset()
 {
-    free(m_RtpInfo);
-    m_RtpInfo = nullptr;
+    ClearRtspFields();
     return CJXHTTPCommand::Reset();
 }
 
 int32_t CRTSPCommand::ParseHeadLine(const char* pLine)
 {
     if (ParseLine(m_RtpInfo, pLine, kRtpInfoKey)) return 1;
+    if (ParseLine(m_ContentBase, pLine, kContentBaseKey)) return 1;
+    if (ParseLine(m_ContentLocation, pLine, kContentLocationKey)) return 1;
     return CJXHTTPCommand::ParseHeadLine(pLine);
 }
 

@@ -17,14 +17,22 @@ public:
     // before), then body bytes up to the announced length. 0 when nothing
     // could be taken yet; negative for a malformed head (the base's code).
     int32_t ParseResponse(const char* pText, int32_t nLen) override;
-    // Empty the response; m_RtpInfo goes too.
+    // Empty the response; the RTSP fields go too.
     int32_t Reset() override;
-    // "RTP-Info:" is kept in m_RtpInfo; every other line goes to the base.
+    // "RTP-Info:", "Content-Base:" and "Content-Location:" are kept here;
+    // every other line goes to the base.
     int32_t ParseHeadLine(const char* pLine) override;
     // The base's head lines, then "CSeq: n". Returns 1.
     int32_t BuildHeadLine(CJXString& out) override;
 
     char* m_RtpInfo = nullptr;   // value of the last RTP-Info line; heap text or null
+    // Of a DESCRIBE answer: the base of its relative URLs (RFC 2326 C.1.1);
+    // heap text, blanks around cut, or null.
+    char* m_ContentBase = nullptr;
+    char* m_ContentLocation = nullptr;
+
+private:
+    void ClearRtspFields();
 };
 
 // Authorization values for the stream's requests. The credentials and the

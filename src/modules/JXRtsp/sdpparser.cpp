@@ -38,33 +38,53 @@ CSDPParser::~CSDPParser() = default;
 int32_t CSDPParser::Setup(CRTSPCommand& command)
 {
     Reset(true);
+    m_ConnectAddress = nullptr;
+    m_ConnectLength = 0;
     if (command.m_ContentType != nullptr && !IsSdpType(command.m_ContentType)) return JX_ERR_CONTENT;
-    if (command.m_Body.m_Data == nullptr || command.m_Body.m_Length == 0) return JX_ERR_ARG;
-    m_Text = command.m_Body.m_Data;
-    m_Length = command.m_Body.m_Length;
+    CJXString& body = command.m_Body;
+    if (body.m_Data == nullptr || body.m_Length <= 0) return JX_ERR_ARG;
+    // Every line end (CR, LF or both) becomes the NUL that ends its line.
+    for (int32_t i = 0; i < body.m_Length; ++i) {
+        if (body.m_Data[i] == '\r' || body.m_Data[i] == '\n') body.m_Data[i] = '\0';
+    }
+    m_Text = body.m_Data;
+    m_Length = body.m_Length;
     m_Pos = 0;
     return JX_OK;
+}
+
+const char* CSDPParser::ParseNext()
+{
+    m_Line = nullptr;
+    if (m_Text == nullptr || m_Pos < 0) return nullptr;
+    // Blank lines (and the second byte of a CR LF) are skipped.
+    while (m_Pos < m_Length && m_Text[m_Pos] == '\0')
+        ++m_Pos;
+    if (m_Pos >= m_Length) return nullptr;
+    const char* pLine = m_Text + m_Pos;
+    const void* pEnd = memchr(pLine, '\0', size_t(m_Length - m_Pos));
+    const int32_t nLine = pEnd ? int32_t(static_cast<const char*>(pEnd) - pLine) : m_Length - int32_t(m_Pos);
+    m_Pos += nLine;
+    if (StartsWith(pLine, kConnectPrefix)) {
+        m_ConnectAddress = pLine + sizeof(kConnectPrefix) - 1;
+        m_ConnectLength = static_cast<int32_t>(strcspn(m_ConnectAddress, "/"));
+    }
+    m_Line = pLine;
+    return m_Line;
 }
 
 int32_t CRTSPClient::ParseSDPConnect(CSDPParser& parser)
 {
     // Every connection line of the description counts, session and media
-    // level alike; the last one wins. "/ttl/count" behind a multicast group
-    // is dropped.
-    while (const char* pLine = parser.ParseNext()) {
-        if (!StartsWith(pLine, kConnectPrefix)) continue;
-        const char* pAddress = pLine + sizeof(kConnectPrefix) - 1;
-        const int32_t nLen = static_cast<int32_t>(strcspn(pAddress, "/"));
-        free(m_Connect);
-        m_Connect = nLen > 0 ? CJXString::Clone(pAddress, nLen) : CJXString::Clone("");
-    }
-    return JX_ERR_CONTENT;
+    // level alike; the last one the walk passed wins.
+    if (parser.m_ConnectAddress == nullptr) return JX_ERR_CONTENT;
+    free(m_Connect);
+    m_Connect = CJXString::Clone(parser.m_ConnectLength > 0 ? parser.m_ConnectAddress : "", parser.m_ConnectLength);
+    return JX_OK;
 }
 
 int32_t CRTSPClient::ParseSDPHead(CSDPParser& parser)
 {
-    ParseSDPConnect(parser);
-    parser.Reset(false);
     while (const char* pLine = parser.ParseNext()) {
         if (pLine[0] == 'm' && pLine[1] == '=') return JX_OK;   // the parser stays on it
         if (StartsWith(pLine, kControlPrefix)) {

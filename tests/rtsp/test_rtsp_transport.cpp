@@ -1,0 +1,239 @@
+// Datagram transports against a scripted server on loopback, passes run on
+// the test's thread: unicast UDP asked for by rtspu://, its port pair, the
+// server's address as the control connection reached it, the payload-type
+// filter, and the sockets closed at the end.
+#include "rtsp_test_util.h"
+#include "scripted_server.h"
+#include "test_rtp.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr int32_t kWaitMs = 3000;
+
+sockaddr_in Loopback(uint16_t nPort)
+{
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(nPort);
+    inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
+    return addr;
+}
+
+// The server's side of one datagram port, on 127.0.0.1.
+class CUdpPeer {
+public:
+    CUdpPeer()
+    {
+        JXNetStartup();
+        m_Socket = JXSocketCreate(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in addr = Loopback(0);
+        int32_t nLen = sizeof(addr);
+        JXSocketBind(m_Socket, reinterpret_cast<sockaddr*>(&addr), nLen);
+        JXSocketGetName(m_Socket, reinterpret_cast<sockaddr*>(&addr), &nLen);
+        m_Port = ntohs(addr.sin_port);
+    }
+    ~CUdpPeer()
+    {
+        JXSocketClose(m_Socket);
+        JXNetCleanup();
+    }
+    bool SendTo(uint16_t nPort, const Bytes& packet) const
+    {
+        sockaddr_in to = Loopback(nPort);
+        const int32_t n = int32_t(packet.size());
+        return JXSocketSendTo(m_Socket, packet.data(), n, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == n;
+    }
+    JXSOCKET m_Socket = JX_INVALID_SOCKET;
+    uint16_t m_Port = 0;
+};
+
+// Passes on this thread until the condition holds; false when the time is up.
+bool RunUntil(CRTSPClient& client, const std::function<bool()>& condition)
+{
+    return WaitUntil(
+        [&] {
+            unsigned int nWait = 0;
+            client.OnWork(nullptr, 0, nWait);
+            return condition();
+        },
+        kWaitMs);
+}
+
+// A local port is free again: bound and released at once.
+bool CanBind(uint16_t nPort)
+{
+    JXSOCKET s = JXSocketCreate(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr = Loopback(nPort);
+    const bool bFree = JXSocketBind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == JX_OK;
+    JXSocketClose(s);
+    return bFree;
+}
+
+}   // namespace
+
+TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
+{
+    CUdpPeer rtp;
+    CUdpPeer rtcp;
+    CScriptedServer srv;
+    const std::string url = "rtsp://localhost:" + std::to_string(srv.GetPort()) + "/cam";
+    const std::string serverPorts = std::to_string(rtp.m_Port) + "-" + std::to_string(rtcp.m_Port);
+    srv.Script()
+        .Accept()
+        .Expect("DESCRIBE", ExpectUrl(url))
+        .Reply(SdpReply(kSdpVideoOnly))
+        .Expect("SETUP", ExpectUrl(url + "/trackID=1"))
+        .Reply(SetupReply("7", "RTP/AVP;unicast;client_port=9-10;server_port=" + serverPorts))
+        .Expect("PLAY", ExpectUrl(url))
+        .Reply(OkReply("Session: 7\r\n"))
+        .Drain();
+    CStateRecorder recorder;
+    CRTSPClient client;
+    recorder.Subscribe(&client);
+    // rtspu:// asks for unicast UDP; the requests name rtsp://.
+    ASSERT_EQ(client.Open(("rtspu://localhost:" + std::to_string(srv.GetPort()) + "/cam").c_str()), JX_OK);
+    ASSERT_EQ(client.PrepareSession(), JX_OK);
+    client.m_Resolver = std::make_shared<CJXResolver>();   // the worker's, for passes on this thread
+    ASSERT_TRUE(RunUntil(client, [&] {
+        return client.m_Video != nullptr && client.m_Video->m_State == CRTPSocket::kStatePlaying;
+    })) << srv.Errors();
+    CRTPSocket& video = *client.m_Video;
+
+    // The SETUP offered an even RTP port and the one above it, both bound.
+    std::string transport;
+    for (const CScriptRequest& request : srv.Requests())
+        if (request.m_Method == "SETUP") transport = request.Header("Transport");
+    unsigned int nRtp = 0;
+    unsigned int nRtcp = 0;
+    ASSERT_EQ(sscanf(transport.c_str(), "RTP/AVP;unicast;client_port=%u-%u", &nRtp, &nRtcp), 2) << transport;
+    EXPECT_EQ(nRtp % 2, 0u);
+    EXPECT_EQ(nRtcp, nRtp + 1);
+    EXPECT_EQ(video.m_LocalRtpPort, nRtp);
+    EXPECT_FALSE(CanBind(uint16_t(nRtp)));
+    // Connected to the address "localhost" reached, not to the name read as a number.
+    EXPECT_STREQ(video.m_Address, "127.0.0.1");
+    EXPECT_EQ(video.m_ServerIP, CRTPSocket::Str2IP("127.0.0.1"));
+
+    delete video.m_Media;
+    video.m_Media = new CStubMedia(&video);
+    CTestRTP packets;
+    ASSERT_TRUE(rtp.SendTo(uint16_t(nRtp), packets.Next("K1")));
+    packets.m_PT = 8;   // another payload type on this stream's port
+    ASSERT_TRUE(rtp.SendTo(uint16_t(nRtp), packets.Next("A1")));
+    packets.m_PT = 96;
+    ASSERT_TRUE(rtp.SendTo(uint16_t(nRtp), packets.Next("K2")));
+    ASSERT_TRUE(rtcp.SendTo(uint16_t(nRtcp), HexBytes("80 c8 00 06 11 22 33 44")));
+    ASSERT_TRUE(RunUntil(client, [&] { return video.m_RecvRTP == 3 && video.m_RecvRTCP == 1; }));
+    EXPECT_EQ(recorder.Frames(), 2);
+    EXPECT_EQ(video.m_DroppedForeign, 1u);
+    EXPECT_EQ(video.m_DroppedSender, 0u);
+
+    // The end of the session releases both ports.
+    client.OnStop();
+    EXPECT_TRUE(CanBind(uint16_t(nRtp)));
+    EXPECT_TRUE(CanBind(uint16_t(nRtcp)));
+}
+
+// Offline SETUP answers: the transport, channels or ports and address they
+// give, and the reception they must not open.
+TEST(RtspTransport, SetupAnswers)
+{
+    const char* kCam = "rtsp://127.0.0.1/cam";
+    const struct {
+        const char* m_Url;
+        const char* m_Transport;   // null: no header
+        uint32_t m_Mode;
+        uint16_t m_Rtp;
+        uint16_t m_Rtcp;
+        uint32_t m_SSRC;
+        const char* m_Address;
+    } kRows[] = {
+        {kCam, "RTP/AVP/TCP;unicast;interleaved=2-3", 2, 2, 3, 0, ""},
+        {kCam, "RTP/AVP/TCP;unicast", 2, 0, 1, 0, ""},
+        {kCam, "rtp/avp/tcp;interleaved=4-5;ssrc=1A2B3C4D", 2, 4, 5, 0x1A2B3C4D, ""},
+        {kCam, "RTP/AVP/TCP;interleaved=5", 2, 5, 6, 0, ""},
+        {kCam, "RTP/AVP/UDP;unicast;server_port=6970-6971", 0, 6970, 6971, 0, ""},
+        {kCam, nullptr, 0, 0, 1, 0, ""},
+        // Unicast UDP answers read offline, where no server address is known:
+        // the ports are kept, nothing is connected.
+        {kCam, "RTP/AVP;unicast;client_port=5000-5001;server_port=6970-6971;ssrc=00000001", 1, 6970, 6971, 1, ""},
+        {kCam, "RTP/AVP;unicast;server_port=6970", 1, 6970, 6971, 0, ""},
+        {kCam, "multicast;RTP/AVP", 1, 0, 1, 0, ""},
+        // Channels the connection cannot carry route nothing.
+        {kCam, "RTP/AVP/TCP;interleaved=256-257", 2, 0xFFFF, 0xFFFF, 0, ""},
+        {kCam, "RTP/AVP/TCP;interleaved=0-1x", 2, 0xFFFF, 0xFFFF, 0, ""},
+        // Multicast ports of 0 or out of range, no group or one that is not
+        // a multicast address, or one cut to its room: no socket is opened.
+        {kCam, "RTP/AVP;multicast;destination=239.0.0.1;port=0-1", 4, 0, 1, 0, "239.0.0.1"},
+        {kCam, "RTP/AVP;multicast;destination=239.0.0.1;port=70000-70001", 4, 0, 1, 0, "239.0.0.1"},
+        {kCam, "RTP/AVP;multicast;port=5000-5001", 4, 5000, 5001, 0, ""},
+        {kCam, "RTP/AVP;multicast;destination=10.0.0.1;port=5000-5001", 4, 5000, 5001, 0, "10.0.0.1"},
+        {kCam, "RTP/AVP;multicast;port=5000-5001;destination=239.100.200.201.longer.than.any.room.for.it.at.all.here",
+         4, 5000, 5001, 0, "239.100.200.201"},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.m_Transport ? row.m_Transport : "(none)");
+        COfflineClient c(row.m_Url);
+        ASSERT_EQ(c->SendDescribe(), 0);
+        ASSERT_EQ(c.Feed(SdpReply(kSdpVideoOnly)), 0);
+        std::string reply = "RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\nSession: 1\r\n";
+        if (row.m_Transport) reply += std::string("Transport: ") + row.m_Transport + "\r\n";
+        ASSERT_EQ(c.Feed(reply + "\r\n"), 0);
+        const CRTPSocket& v = *c->m_Video;
+        EXPECT_EQ(v.m_State, CRTPSocket::kStateSetupAnswered);
+        EXPECT_EQ(v.m_Transport, row.m_Mode);
+        EXPECT_EQ(v.m_PeerRtpPort, row.m_Rtp);
+        EXPECT_EQ(v.m_PeerRtcpPort, row.m_Rtcp);
+        EXPECT_EQ(v.m_Media ? v.m_Media->m_SSRC : row.m_SSRC, row.m_SSRC);
+        EXPECT_STREQ(v.m_Address, row.m_Address);
+        EXPECT_EQ(v.m_RtpSocket, JX_INVALID_SOCKET);
+        EXPECT_EQ(v.m_RtcpSocket, JX_INVALID_SOCKET);
+    }
+    // rtspu:// needs the server's IPv4 address for unicast UDP: an offline
+    // client (or one on IPv6) has none, and the attempt fails instead of
+    // asking for another transport.
+    COfflineClient u("rtspu://127.0.0.1/cam");
+    ASSERT_EQ(u->SendDescribe(), 0);
+    EXPECT_EQ(u.Feed(SdpReply(kSdpVideoOnly)), JX_ERR_UNSUPPORTED);
+    EXPECT_EQ(u.Sent(), "");
+}
+
+// A server that answers both SETUPs with the same channels: audio packets
+// reach the audio stream by their payload type, never the video frames.
+TEST(RtspTransport, OneChannelForBothStreamsSplitsByPayloadType)
+{
+    COfflineClient c;
+    ASSERT_EQ(c->SendDescribe(), 0);
+    ASSERT_EQ(c.Feed(SdpReply(kSdpVideoAudio)), 0);
+    ASSERT_EQ(c.Feed(SetupReply("1", "RTP/AVP/TCP;unicast;interleaved=0-1")), 0);
+    ASSERT_EQ(c.Feed(SetupReply("1", "RTP/AVP/TCP;unicast;interleaved=0-1")), 0);
+    ASSERT_EQ(c.Feed(OkReply("Session: 1\r\n")), 0);
+    for (CRTPSocket* pStream : {c->m_Video, c->m_Audio}) {
+        delete pStream->m_Media;
+        pStream->m_Media = new CStubMedia(pStream);
+    }
+    CTestRTP video;
+    CTestRTP audio;
+    audio.m_PT = 8;
+    CTestRTP other;
+    other.m_PT = 100;
+    std::string bytes;
+    for (const Bytes& packet : {video.Next("K1"), audio.Next("A1"), other.Next("K9"), audio.Next("A2")})
+        bytes += InterleavedFrame(0, packet);
+    ASSERT_EQ(c.Feed(bytes), 0);
+    EXPECT_EQ(c->m_Video->m_RecvRTP, 2u);
+    EXPECT_EQ(c->m_Video->m_DroppedForeign, 1u);
+    EXPECT_EQ(c->m_Audio->m_RecvRTP, 2u);
+    EXPECT_EQ(c->m_Audio->m_DroppedForeign, 0u);
+    EXPECT_EQ(c.m_Recorder.Frames(), 3);
+}
+
+TEST(RtspTransport, Str2IPKeepsTheFirstOctetLowest)
+{
+    EXPECT_EQ(CRTPSocket::Str2IP("192.168.1.20"), 0x1401A8C0u);
+    EXPECT_EQ(CRTPSocket::Str2IP("10.0.0.1"), 0x0100000Au);
+    EXPECT_EQ(CRTPSocket::Str2IP("camera.local"), 0u);
+}
