@@ -456,6 +456,35 @@ int32_t CRTPMediaAudio::AppendFrame(const void* pData, int32_t nLen)
     return JX_ERR_CONTENT;
 }
 
+//   CPacket: [frame head, 20 bytes][gathered samples]
+int32_t CRTPMediaAudio::DeliverFrame(uint8_t nCodec, uint32_t nRate)
+{
+    if (IsBufferEmpty()) {
+        return JX_ERR_STATE;
+    }
+    const int32_t nBody = m_Buffer.m_Length;
+    CPacket* pPacket = CPacket::Acquire(nBody + CPacket::kFrameHead, 0);
+    if (pPacket == nullptr) {
+        return JX_ERR_NOMEM;
+    }
+    // Stamped now: a zero time would date every audio frame to 1970.
+    CJXTime t(nullptr, 0);
+    t.SetTime();
+    YRTIME tm{};
+    t.GetTime(tm);
+    pPacket->FrameInit();
+    pPacket->FrameSetType(JX_FRAME_AUDIO);
+    pPacket->FrameSetLength(static_cast<uint32_t>(nBody));
+    pPacket->FrameSetCodec(nCodec);
+    pPacket->FrameSetFreq(nRate);
+    pPacket->FrameSetFPS(1.0f);
+    pPacket->FrameSetTime(tm, static_cast<uint16_t>(t.m_MS));
+    memcpy(pPacket->FrameGetData(), m_Buffer.m_Data, static_cast<size_t>(nBody));
+    m_Socket->OnRecvFrame(pPacket);
+    pPacket->Release();
+    return JX_OK;
+}
+
 // ---------------------------------------------------------------------------
 // CRTPFrame
 

@@ -182,6 +182,11 @@ protected:
     bool IsBufferEmpty() const { return m_Buffer.m_Length == 0 || m_Buffer.m_Data == nullptr; }
     // Audio data in; a frame that would pass kMaxFrameBytes is dropped. JX_OK or JX_ERR_CONTENT.
     int32_t AppendFrame(const void* pData, int32_t nLen);
+    // The audio frame delivery: one packet of type audio holding the gathered
+    // bytes (no zero tail), one channel at nRate samples a second, stamped
+    // with the time of packing, handed to the stream and released. 0,
+    // JX_ERR_STATE for an empty frame, or JX_ERR_NOMEM.
+    int32_t DeliverFrame(uint8_t nCodec, uint32_t nRate);
 };
 
 // A reference-counted list of items; the last Release deletes it, freeing the

@@ -55,4 +55,23 @@ for law in alaw mulaw; do
 done
 gst filesrc location=g711_alaw.wav ! wavparse ! rtppcmapay ! rtpstreampay ! filesink location=g711_alaw.rtp
 gst filesrc location=g711_mulaw.wav ! wavparse ! rtppcmupay ! rtpstreampay ! filesink location=g711_mulaw.rtp
+# JPEG with the standard Huffman tables (the only ones an RTP/JPEG header stands
+# for, so the rebuilt pictures decode to the source's pixels), timestamped at
+# 25 pictures a second by a container: 4:2:0 at 640x480, and 2560x128 (wider than
+# 2040: the size comes from a=x-dimensions) in 60000-byte payloads, as over TCP.
+ff -f lavfi -i "$(src 640x480)" -frames:v 3 -c:v mjpeg -pix_fmt yuvj420p -q:v 4 -huffman default \
+   -f mjpeg jpeg_std_420.mjpeg
+ff -f lavfi -i "$(src 2560x128)" -vf "$grain" -frames:v 2 -c:v mjpeg -pix_fmt yuvj420p -q:v 3 \
+   -huffman default -f mjpeg jpeg_tcp_wide.mjpeg
+for run in jpeg_std_420:1400 jpeg_tcp_wide:60012; do
+  name=${run%:*}
+  ff -r 25 -i $name.mjpeg -c copy $name.mkv
+  gst filesrc location=$name.mkv ! matroskademux ! jpegparse ! rtpjpegpay pt=26 mtu=${run#*:} \
+      ! rtpstreampay ! filesink location=$name.rtp
+  rm $name.mkv
+done
+# One 4:2:0 picture at quality 50: its tables are the base tables that Q 50 in an
+# RTP/JPEG header stands for (no capture: the tests cut it into packets).
+gst videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,format=I420,width=320,height=240 \
+    ! jpegenc quality=50 ! filesink location=jpeg_q50.jpg
 ls -l
