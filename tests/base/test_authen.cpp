@@ -205,6 +205,7 @@ TEST(HTTPAuthen, ChoiceAmongChallengeLines)
         {{R"(Digest realm="x", nonce="n", algorithm=SHA-512-256)", R"(Basic realm="b")"}, kBasic, "b", kMD5},
         {{R"(Digest realm="x", nonce="1", algorithm=SHA-256-s)", R"(Digest realm="d", nonce="2")"}, kDigest, "d", kMD5},
         {{R"(Digest realm="x", nonce="1", algorithm=MD, Basic realm="b")"}, kBasic, "b", kMD5},
+        {{R"(Digest realm="first", nonce="1")", R"(Digest realm="last", nonce="2")"}, kDigest, "first", kMD5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_Lines.back());

@@ -419,6 +419,8 @@ TEST(HTTPCommand, ChunkedBodies)
     }
     const std::pair<std::string, int32_t> rows[] = {
         {"3;name=v\nabc\n0\nX-Trailer: 1\n\n", 0},
+        {"3;" + std::string(1022, 'x') + "\r\nabc\r\n0\r\n\r\n", 0},   // the longest size line
+        {"3;" + std::string(1023, 'x') + "\r\nabc\r\n0\r\n\r\n", JX_ERR_CONTENT},
         {"zz\r\n", JX_ERR_CONTENT},
         {"40001\r\n", JX_ERR_CONTENT},
         {"FFFFFFFFFFFFFFFF\r\n", JX_ERR_CONTENT},

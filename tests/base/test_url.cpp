@@ -52,6 +52,7 @@ const std::vector<SUrlCase>& GoodUrls()
         {"rtsp://[::1]:8554/live", "rtsp", nullptr, nullptr, "::1", 8554, "/live", nullptr},
         {"rtsp://u:p@[2001:db8::2]", "rtsp", "u", "p", "2001:db8::2", 554, nullptr, nullptr},
         {"rtsp://[fe80::1%25eth0]:/x", "rtsp", nullptr, nullptr, "fe80::1%25eth0", 554, "/x", nullptr},
+        {"rtsp://[::ffff:192.0.2.1]/", "rtsp", nullptr, nullptr, "::ffff:192.0.2.1", 554, "/", nullptr},
         {"rtsp://host", "rtsp", nullptr, nullptr, "host", 554, nullptr, nullptr},
         {"rtsp://host:/p", "rtsp", nullptr, nullptr, "host", 554, "/p", nullptr},
         {"rtsp://host?q=1", "rtsp", nullptr, nullptr, "host", 554, nullptr, "q=1"},
