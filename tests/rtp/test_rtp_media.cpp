@@ -114,6 +114,7 @@ public:
 // pool for the next frame.
 class CRecordSink : public CRTPSocket {
 public:
+    CRecordSink() { m_PayloadType = CTestRTP().m_PT; }   // the stream takes only its own type
     struct Frame {
         Bytes data, tail;
         int nType;
@@ -639,6 +640,7 @@ TEST(RTPSocket, ParsesIntoTheDepacketizerAndOwnsIt)
     bool bDeleted = false;
     {
         CRTPSocket stream;
+        stream.m_PayloadType = CTestRTP().m_PT;
         auto* pMedia = new CCountingMedia(&stream, &bDeleted);
         stream.m_Media = pMedia;
         const Bytes pkt = CTestRTP().Build("12345");

@@ -137,6 +137,34 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
     EXPECT_TRUE(CanBind(uint16_t(nRtcp)));
 }
 
+// A server that refuses unicast UDP fails the attempt with a report; no
+// other transport is asked for behind the user's back.
+TEST(RtspTransport, RefusedUdpFailsTheAttempt)
+{
+    CScriptedServer srv;
+    srv.Script()
+        .Accept()
+        .Expect("DESCRIBE")
+        .Reply(SdpReply(kSdpVideoOnly))
+        .Expect("SETUP",
+                [](const CScriptRequest& r) {
+                    const std::string transport = r.Header("Transport");
+                    return transport.rfind("RTP/AVP;unicast;client_port=", 0) == 0 ? "" : "Transport: " + transport;
+                })
+        .Reply("RTSP/1.0 461 Unsupported Transport\r\nCSeq: {CSeq}\r\n\r\n")
+        .ExpectClosed();
+    CStateRecorder recorder;
+    CRTSPClient client;
+    recorder.Subscribe(&client);
+    ASSERT_EQ(client.Open(("rtspu://127.0.0.1:" + std::to_string(srv.GetPort()) + "/cam").c_str()), JX_OK);
+    ASSERT_EQ(client.PrepareSession(), JX_OK);
+    ASSERT_TRUE(RunUntil(client, [&] { return recorder.Count() >= 1; }));
+    ASSERT_TRUE(srv.WaitDone(kWaitMs));
+    EXPECT_EQ(srv.Errors(), "");
+    EXPECT_LT(recorder.Reports()[0].m_Error, 0);
+    client.OnStop();
+}
+
 // Offline SETUP answers: the transport, channels or ports and address they
 // give, and the reception they must not open.
 TEST(RtspTransport, SetupAnswers)
