@@ -55,6 +55,22 @@ for law in alaw mulaw; do
 done
 gst filesrc location=g711_alaw.wav ! wavparse ! rtppcmapay ! rtpstreampay ! filesink location=g711_alaw.rtp
 gst filesrc location=g711_mulaw.wav ! wavparse ! rtppcmupay ! rtpstreampay ! filesink location=g711_mulaw.rtp
+# The same H.264 and H.265 clips with a timestamp per access unit: a raw
+# elementary stream gives the payloader no times, so every packet above shares
+# one timestamp. Through Matroska at 25 frames per second each access unit gets
+# its own (3600 ticks apart), as from a camera.
+for name in h264_1080p h264_stap h265_1080p h265_ap; do
+  codec=${name%%_*}
+  ff -r 25 -i $name.${codec} -c copy -f matroska timed.mkv
+  case $name in
+    *_1080p) opts="mtu=1400 config-interval=-1" ;;
+    *) opts="mtu=1400 config-interval=-1 aggregate-mode=zero-latency" ;;
+  esac
+  gst filesrc location=timed.mkv ! matroskademux ! ${codec}parse \
+      ! video/x-${codec},stream-format=byte-stream,alignment=au ! rtp${codec}pay pt=96 $opts \
+      ! rtpstreampay ! filesink location=${name}_timed.rtp
+  rm -f timed.mkv
+done
 # JPEG with the standard Huffman tables (the only ones an RTP/JPEG header stands
 # for, so the rebuilt pictures decode to the source's pixels), timestamped at
 # 25 pictures a second by a container: 4:2:0 at 640x480, and 2560x128 (wider than

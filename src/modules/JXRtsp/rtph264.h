@@ -1,0 +1,107 @@
+// H.264 depacketizer (RTP payload format of RFC 6184), and CRTPNalVideo, what
+// it shares with the H.265 one: the fmtp parameters, out-of-band parameter
+// sets, frame marking from the header extension, fragmented NAL units and the
+// closing of a frame. A frame is a sequence of NAL units, each behind
+// 00 00 00 01; key frames are led by the parameter sets the head keeps.
+#pragma once
+
+#include "rtpmedia.h"
+
+class JXRTSP_API CRTPNalVideo : public CRTPMediaVideo {
+public:
+    ~CRTPNalVideo() override;
+
+    // The stream's a=fmtp: parameters, pieces apart by ';'. Always 0.
+    int Setup(const char* pText) override;
+    // A comma-separated list of Base64 parameter sets, each given to the head.
+    // JX_ERR_ARG when the text is empty or is not a list of sets.
+    int SetupSPS_PPS(const char* pText);
+    // Closes the frame: dropped when it holds no slice, a fragment is still
+    // open, the head does not know the picture yet, or it is not a key frame
+    // while the stream waits for one; else delivered, a key frame led by the
+    // head's parameter sets.
+    int PackFrame() override;
+    // The base's rules, and: a frame begins with a start code, a typed frame
+    // holds data, an open fragment lies inside the frame.
+    int32_t CheckInvariants() const override;
+
+    // What a depacketizer of this family is.
+    struct SFormat {
+        const char* pName;        // class name for log lines
+        const char* pSetsTag;     // a sprop value beginning with this is no list of sets
+        int32_t nHeadBytes;       // bytes of a NAL unit header
+        uint8_t nCodec;           // JX_CODEC_* of the frames
+        uint16_t nPrivateFirst;   // range of the stream's private codec codes (a=JXFrame:)
+        uint16_t nPrivateLast;
+    };
+
+    uint16_t m_PacketMode = 1;       // packetization-mode: recorded only, every mode is taken
+    uint32_t m_ProfileLevelId = 0;   // profile-level-id: recorded only
+
+protected:
+    static constexpr int32_t kNoFragment = -1;
+    static constexpr int32_t kSizeBytes = 2;   // the size in front of each aggregated unit
+
+    // Takes ownership of pHead (may be null when it could not be allocated:
+    // then no frame is delivered).
+    CRTPNalVideo(CRTPSocket* pSocket, CJXVideoHead* pHead, const SFormat& format);
+
+    // An fmtp piece other than profile-level-id and packetization-mode.
+    virtual void SetupPiece(const char* pPiece) = 0;
+    // The in-band flag of a parameter-set header (JX_NAL_FLAG_*), else 0.
+    virtual uint16_t SetFlag(const uint8_t* pHeader) const = 0;
+    // One whole NAL unit (header, the bytes after it, their count >= 1): sets
+    // the frame's type and flags and stores it. 0 or a negative code.
+    virtual int32_t TakeNAL(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen) = 0;
+
+    // The order checks of the base, then the frame mark. A packet that begins a
+    // new timestamp out of sequence shows a loss at the frame boundary, which
+    // the base does not look for: the end of the last frame or the start of
+    // this one is gone, so neither is delivered. 0: the subclass takes the payload.
+    int32_t BeginPacket(CRTPParser& rtp);
+    // Frame marking: a header extension whose profile word is the stream's VI
+    // or PB value marks the frame.
+    void MarkFrame(const CRTPParser& rtp);
+    // An in-band parameter set to the head. Refused, the frame is dropped: its
+    // slices must not go out behind the head's older sets.
+    int32_t FeedHead(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen, uint16_t nFlag);
+    // The first fragment of a NAL unit; bEnd: it is also the last.
+    int32_t OpenFragment(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen, bool bEnd);
+    // A later fragment; bEnd closes the unit.
+    int32_t AddFragment(const uint8_t* pData, int32_t nLen, bool bEnd);
+    // An aggregation packet: units behind a 16-bit size from pUnits on, each at
+    // least nMinSize bytes. A unit cut short drops the frame.
+    int32_t TakeAggregate(const uint8_t* pUnits, int32_t nLen, int32_t nMinSize);
+    void OnFrameReset(bool bLost) override;
+    void LogError(const char* pFunc, int nLine) const;
+
+    SFormat m_Format;
+
+private:
+    int32_t m_FragStart = kNoFragment;   // offset of the open fragment's NAL header in the frame
+    uint16_t m_FragSet = 0;              // the open fragment is this parameter set: to the head at its end
+    bool m_SeqKnown = false;             // a packet of the stream was recorded: its number is the last
+};
+
+class JXRTSP_API CRTPH264 : public CRTPNalVideo {
+public:
+    static constexpr uint16_t kDefaultPayloadType = 96;
+
+    explicit CRTPH264(CRTPSocket* pSocket);
+    ~CRTPH264() override;
+
+    int OnRecvRTP(CRTPParser& rtp) override;
+    // One NAL unit: its header byte and the nLen bytes after it.
+    int OnRecvRTPNal(uint8_t nHeader, const uint8_t* pData, int nLen);
+    // Payloads, each with its first byte: STAP-A, STAP-B, MTAP16, MTAP24, FU-A.
+    int OnRecvRTP24(const uint8_t* pPayload, int nLen);
+    int OnRecvRTP25(const uint8_t* pPayload, int nLen);
+    int OnRecvRTP26(const uint8_t* pPayload, int nLen);
+    int OnRecvRTP27(const uint8_t* pPayload, int nLen);
+    int OnRecvRTP28(const uint8_t* pPayload, int nLen);
+
+protected:
+    void SetupPiece(const char* pPiece) override;
+    uint16_t SetFlag(const uint8_t* pHeader) const override;
+    int32_t TakeNAL(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen) override;
+};

@@ -1,0 +1,424 @@
+// H.264 and H.265 depacketizers: captures made by x264/x265 and GStreamer's
+// payloaders replayed whole and with losses, compared with the source clips
+// access unit by access unit; then one table of hand-written packets (faults
+// to mend, malformed and hostile payloads, parameter sets, frame marks).
+#include "rtp_capture.h"
+#include "rtph264.h"
+#include "rtph265.h"
+#include "rtpparser.h"
+#include "test_rtp.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+struct Frame {
+    Bytes data;
+    int nType, nCodec, nWidth, nHeight;
+    bool bZeroTail;
+};
+
+class CSink : public CRTPSocket {
+public:
+    int OnRecvFrame(CPacket* p) override
+    {
+        const uint8_t* d = p->FrameGetData();
+        const uint32_t n = p->FrameGetLength();
+        const Bytes tail(d + n, d + n + CRTPMediaVideo::kZeroTail);
+        m_Frames.push_back({Bytes(d, d + n), p->FrameGetType(), p->FrameGetCodec(), p->FrameGetWidth(),
+                            p->FrameGetHeight(),
+                            std::all_of(tail.begin(), tail.end(), [](uint8_t c) { return c == 0; })});
+        return 0;
+    }
+    std::vector<Frame> m_Frames;
+};
+
+// One depacketizer on its own stream; every packet goes in as an exact heap
+// copy (a read past it shows under AddressSanitizer) and the invariants must
+// hold after it.
+struct CRig {
+    explicit CRig(bool bH265, const char* pFmtp = nullptr)
+    {
+        m_Media = bH265 ? static_cast<CRTPNalVideo*>(new CRTPH265(&m_Sink)) : new CRTPH264(&m_Sink);
+        m_Sink.m_Media = m_Media;
+        m_Media->m_PayloadType = 96;
+        m_Media->Setup(pFmtp);
+    }
+    int Feed(const Bytes& packet)
+    {
+        CRTPParser rtp;
+        const Bytes copy(packet);
+        int nResult = rtp.Setup(copy.data(), static_cast<uint32_t>(copy.size()));
+        if (nResult == JX_OK) {
+            nResult = m_Media->OnRecvRTP(rtp);
+        }
+        EXPECT_EQ(m_Media->CheckInvariants(), JX_OK);
+        return nResult;
+    }
+    CSink m_Sink;
+    CRTPNalVideo* m_Media;
+};
+
+uint8_t NalType(const Bytes& unit, bool bH265)
+{
+    return bH265 ? (unit[0] >> 1) & 0x3F : unit[0] & 0x1F;
+}
+
+// NAL units of an Annex B stream, without start codes or trailing zero bytes.
+std::vector<Bytes> SplitUnits(const Bytes& b)
+{
+    const uint8_t kCode[] = {0, 0, 1};
+    std::vector<Bytes> units;
+    for (auto at = std::search(b.begin(), b.end(), kCode, kCode + 3); at != b.end();) {
+        const auto next = std::search(at + 3, b.end(), kCode, kCode + 3);
+        auto end = next;
+        while (end > at + 3 && end[-1] == 0)
+            --end;
+        units.emplace_back(at + 3, end);
+        at = next;
+    }
+    return units;
+}
+
+// A frame as the clip holds it: the access unit delimiters and repeated
+// parameter sets that GStreamer's parser adds are left out, and each unit is
+// put behind 00 00 00 01.
+Bytes Normal(const std::vector<Bytes>& units, bool bH265)
+{
+    Bytes out;
+    std::vector<Bytes> seen;
+    for (const Bytes& u : units) {
+        const uint8_t t = NalType(u, bH265);
+        const bool bSet = bH265 ? (t >= 32 && t <= 34) : (t == 7 || t == 8);
+        if (t == (bH265 ? 35 : 9) || (bSet && std::find(seen.begin(), seen.end(), u) != seen.end())) continue;
+        if (bSet) seen.push_back(u);
+        out.insert(out.end(), {0, 0, 0, 1});
+        out.insert(out.end(), u.begin(), u.end());
+    }
+    return out;
+}
+
+// The clip's access units: one begins at a parameter set, SEI or delimiter
+// after a slice, or at a slice that is the first of its picture.
+std::vector<Bytes> AccessUnits(const Bytes& clip, bool bH265, std::vector<bool>& keys)
+{
+    std::vector<std::vector<Bytes>> aus;
+    bool bAfterSlice = true;
+    for (const Bytes& u : SplitUnits(clip)) {
+        const uint8_t t = NalType(u, bH265);
+        const bool bSlice = bH265 ? t < 32 : (t >= 1 && t <= 5);
+        const bool bFirst = bH265 ? (u[2] & 0x80) != 0 : (u[1] & 0x80) != 0;
+        if (bAfterSlice && (!bSlice || bFirst)) {
+            aus.emplace_back();
+            keys.push_back(false);
+        }
+        keys.back() = keys.back() || (bH265 ? t == 19 || t == 20 : t == 5);
+        aus.back().push_back(u);
+        bAfterSlice = bSlice;
+    }
+    std::vector<Bytes> out;
+    for (const auto& au : aus)
+        out.push_back(Normal(au, bH265));
+    return out;
+}
+
+struct Capture {
+    const char* pName;
+    const char* pClip;
+    bool bH265;
+    int nWidth, nHeight;
+};
+const Capture kCaptures[] = {
+    {"h264_1080p_timed.rtp", "h264_1080p.h264", false, 1920, 1080},
+    {"h264_stap_timed.rtp", "h264_stap.h264", false, 320, 240},
+    {"h265_1080p_timed.rtp", "h265_1080p.h265", true, 1920, 1080},
+    {"h265_ap_timed.rtp", "h265_ap.h265", true, 320, 240},
+};
+
+// Replays a capture's packets and checks every delivered frame against the
+// clip: the access units outside nLostFirst to nLostLast are delivered, in
+// order, each byte for byte, and none other. The last access unit is never
+// closed, so never delivered.
+void Replay(const Capture& cap, const std::vector<Bytes>& packets, int nLostFirst = -1, int nLostLast = -1)
+{
+    std::vector<bool> keys;
+    const std::vector<Bytes> aus = AccessUnits(LoadDataFile(std::string("rtp/") + cap.pClip), cap.bH265, keys);
+    ASSERT_FALSE(packets.empty());
+    CRig rig(cap.bH265);
+    for (const Bytes& p : packets)
+        rig.Feed(p);
+
+    std::vector<int> expect;
+    for (int i = 0; i + 1 < int(aus.size()); ++i) {
+        if (i < nLostFirst || i > nLostLast) expect.push_back(i);
+    }
+    const auto& frames = rig.m_Sink.m_Frames;
+    ASSERT_EQ(frames.size(), expect.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const Frame& f = frames[i];
+        SCOPED_TRACE("access unit " + std::to_string(expect[i]));
+        EXPECT_EQ(Normal(SplitUnits(f.data), cap.bH265), aus[size_t(expect[i])]);
+        EXPECT_EQ(f.nType, keys[size_t(expect[i])] ? 1 : 0);
+        EXPECT_EQ(f.nCodec, cap.bH265 ? JX_CODEC_H265 : JX_CODEC_H264);
+        EXPECT_EQ(f.nWidth, cap.nWidth);
+        EXPECT_EQ(f.nHeight, cap.nHeight);
+        EXPECT_TRUE(f.bZeroTail);
+    }
+}
+
+TEST(RtpH26x, CapturesReplayAsTheClipsAccessUnits)
+{
+    for (const Capture& cap : kCaptures) {
+        SCOPED_TRACE(cap.pName);
+        Replay(cap, LoadCapture(cap.pName));
+    }
+}
+
+// Packets of access unit nAU (by timestamp), first packet index and count.
+std::pair<size_t, size_t> UnitPackets(const std::vector<Bytes>& packets, int nAU)
+{
+    size_t first = 0;
+    int n = -1;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        if (i == 0 || !std::equal(packets[i].begin() + 4, packets[i].begin() + 8, packets[i - 1].begin() + 4)) {
+            if (++n == nAU + 1) return {first, i - first};
+            if (n == nAU) first = i;
+        }
+    }
+    return {first, packets.size() - first};
+}
+
+// One loss or disorder: what is done to which packet of which access unit
+// (its first, middle or last), and the access units that must not come out.
+// Every lost unit is a damaged one or a non-key unit before the next key frame;
+// a loss where two frames meet costs both (which one lost bytes is unknown).
+struct LossRow {
+    int nCapture;
+    const char* pWhat;   // drop, dup, swap (with the next), trunc (FU: to its headers; else 3 bytes off)
+    int nAU;
+    char cWhere;   // f, m, l
+    int nLostFirst, nLostLast;
+};
+const LossRow kLosses[] = {
+    {0, "drop", 4, 'm', 4, 5},   {0, "drop", 3, 'l', 3, 5},   // the FU end: found at the next frame's first packet
+    {0, "drop", 4, 'f', 3, 5},                                // the delimiter: the frame boundary shows the gap
+    {0, "dup", 6, 'm', 6, 7},    {0, "swap", 2, 'm', 2, 3},
+    {0, "trunc", 8, 'm', 8, 9},  {1, "trunc", 10, 'f', 10, 19},   // STAP-A with SPS and PPS
+    {1, "drop", 7, 'f', 6, 9},                                    // a whole one-packet frame
+    {2, "drop", 3, 'm', 3, 10},                                   // CRA frames are no key frames
+    {2, "swap", 1, 'm', 1, 10},  {2, "trunc", 0, 'm', 0, 10},
+    {3, "trunc", 0, 'f', 0, 23}, {3, "drop", 5, 'f', 4, 23},
+};
+
+TEST(RtpH26x, LossAndDisorderNeverDeliverADamagedFrame)
+{
+    for (const LossRow& row : kLosses) {
+        const Capture& cap = kCaptures[row.nCapture];
+        SCOPED_TRACE(std::string(cap.pName) + " " + row.pWhat + " in access unit " + std::to_string(row.nAU));
+        std::vector<Bytes> packets = LoadCapture(cap.pName);
+        ASSERT_FALSE(packets.empty());
+        const auto [first, count] = UnitPackets(packets, row.nAU);
+        const size_t at = first + (row.cWhere == 'f' ? 0 : row.cWhere == 'l' ? count - 1 : count / 2);
+        const std::string what = row.pWhat;
+        Bytes& p = packets[at];
+        const uint8_t nType = cap.bH265 ? (p[12] >> 1) & 0x3F : p[12] & 0x1F;
+        if (what == "drop") {
+            packets.erase(packets.begin() + long(at));
+        } else if (what == "dup") {
+            packets.insert(packets.begin() + long(at), p);
+        } else if (what == "swap") {
+            std::swap(packets[at], packets[at + 1]);
+        } else if (nType == (cap.bH265 ? 49 : 28)) {
+            p.resize(12 + (cap.bH265 ? 2 : 1));   // one byte short of an FU header
+        } else {
+            p.resize(p.size() - 3);
+        }
+        Replay(cap, packets, row.nLostFirst, row.nLostLast);
+    }
+}
+
+// Parameter sets written by x264 and x265 (tests/data/media), by name in the
+// scripts below: H.264 at 352x288 (SPS288, and its body in two halves SPSA1 and
+// SPSA2) and 640x360 (SPS360), one PPS; H.265 at 640x360 (VPS, SPS265, PPS265).
+const std::pair<const char*, const char*> kSets[] = {
+    {"SPS288", "6742c00dd9016096c044000003000400000300c83c50a920"},
+    {"SPSA1", "42c00dd9016096c0"},
+    {"SPSA2", "44000003000400000300c83c50a920"},
+    {"SPS360", "6742c01ed900a02ff97011000003000100000300320f162e48"},
+    {"PPS265", "4401c172b46240"},
+    {"PPS", "68cb83cb20"},
+    {"VPS", "40010c01ffff01600000030090000003000003003f959809"},
+    {"SPS265", "42010101600000030090000003000003003fa00502016965959a4932bc05a02000000300200000030321"},
+};
+const char kFmtp264[] = "packetization-mode=1;profile-level-id=42c00d; "
+                        "sprop-parameter-sets=Z0LADdkBYJbARAAAAwAEAAADAMg8UKkg,aMuDyyA=\r\n";
+const char kFmtp265[] = "sprop-vps=QAEMAf//AWAAAAMAkAAAAwAAAwA/lZgJ; "
+                        "sprop-sps=QgEBAWAAAAMAkAAAAwAAAwA/oAUCAWlllZpJMrwFoCAAAAMAIAAAAwMh; sprop-pps=RAHBcrRiQA==";
+const char kFmtp265List[] = "sprop-parameter-sets=QAEMAf//AWAAAAMAkAAAAwAAAwA/lZgJ,"
+                            "QgEBAWAAAAMAkAAAAwAAAwA/oAUCAWlllZpJMrwFoCAAAAMAIAAAAwMh,RAHBcrRiQA==";
+
+// One row: packets and what must come of them. Script tokens: "|" the next
+// frame (timestamp + 3600); "-" a packet lost (sequence number skipped);
+// "x=HHHH" the next packet carries a header extension with that profile word;
+// else a payload in hex ("." groups its bytes), behind it the result
+// expected: "!" -15, "?" -4, "~" -1, "#" -10, none 0. Frames: each delivered
+// frame, its units apart by "+", each behind 00 00 00 01; "SETS" the
+// parameter sets of the fmtp line.
+struct PacketRow {
+    const char* pName;
+    bool bH265;
+    const char* pFmtp;
+    const char* pScript;
+    const char* pFrames;
+    const char* pTypes = "";                 // when given: each frame's type
+    const char* pWidths = "";                // when given: each frame's width
+    uint16_t nVI = 0, nPB = 0, nCodec = 0;   // nCodec: the stream's a=JXFrame: code, 0 none
+};
+
+const PacketRow kPackets[] = {
+    // Faults 1 and 2 of the issue.
+    {"an FU-A of one byte is refused unread and drops its frame", false, kFmtp264,
+     "65b801 | 41e0 7c! 41e1! | 65b802 | 41e003 | 41e9", "SETS+65b801 SETS+65b802 41e003", "1 1 0"},
+    {"an H.265 FU of two bytes is refused unread and drops its frame", true, kFmtp265,
+     "2601aa | 0201bb 6201! 0201bc! | 2601cc | 0201dd | 0201e9", "SETS+2601aa SETS+2601cc 0201dd"},
+    {"an FU-A start with nothing behind its header is dropped, and its fragments after it", false, kFmtp264,
+     "65b801 | 41e0 7c81! 7c01e0! 7c41e1! | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
+    {"an H.265 FU start with nothing behind its header is dropped, and its fragments after it", true, kFmtp265,
+     "2601aa | 0201bb 628101! 620101e0! 624101e1! | 2601cc | 0201e9", "SETS+2601aa SETS+2601cc"},
+    // Fragments, aggregation, single units.
+    {"fragments rebuild one unit with one start code; the marker plays no part", false, kFmtp264,
+     "65b801 | 7c81a1 7c01a2 7c41a3 41b4 | 41e9", "SETS+65b801 61a1a2a3+41b4", "1 0"},
+    {"H.265 fragments rebuild the header with F clear and the layer bit kept", true, kFmtp265,
+     "2601aa | e3018101 e3010102 e3014103 | 0201e9", "SETS+2601aa 0301010203"},
+    {"an FU-A with S and E set is one whole unit", false, kFmtp264, "7cc5e0 | 41e9", "SETS+65e0"},
+    {"an H.265 FU with S and E set drops the frame", true, kFmtp265, "2601aa 62c113! | 0201e9", ""},
+    {"a lost fragment end is found by the next start or frame; a middle with no unit open drops the rest", false,
+     kFmtp264, "65b801 | 7c81a1 7c81b1! | 65b802 | 7c81c1 | 65b803 | 7c01a2! 41b4! | 65b804 | 41e9",
+     "SETS+65b801 SETS+65b802 SETS+65b803 SETS+65b804"},
+    {"STAP-A units are taken; a bad one is skipped", false, kFmtp264, "180002.09f0.0001.00.0003.65b8c1? | 41e9",
+     "SETS+09f0+65b8c1"},
+    {"a STAP-A unit that claims more than remains drops the frame", false, kFmtp264,
+     "65b801 | 41e0 18.0002.4100.0009.41e1! 41e2! | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
+    {"STAP-B skips its decoding order number", false, kFmtp264, "19.0007.0003.65b8c1 | 41e9", "SETS+65b8c1"},
+    {"H.265 aggregation: units taken; one of size 1 drops the frame", true, kFmtp265,
+     "6001.0004.2601aabb.0004.2601ccdd | 6001.0004.0201eeff.0001.02aabb! | 2601ab | 0201e9",
+     "SETS+2601aabb+2601ccdd SETS+2601ab"},
+    {"MTAP, FU-B, types 0 and 30 are refused; MTAP and a reserved FU bit drop the frame", false, kFmtp264,
+     "65b801 1d8100! 00aa! 1eaa! | 41e0 1a0000# | 65b802 | 41e0 7ca1e0! | 65b803 | 41e9",
+     "SETS+65b801 SETS+65b802 SETS+65b803"},
+    {"H.265 payload types 41 to 63 other than 48 and 49 are refused; short singles too", true, kFmtp265,
+     "2601aa 6401aa! 5201aa! 7e01! 0201? | 0201e9", "SETS+2601aa"},
+    // Frame boundaries and waiting for key frames.
+    {"an access unit delimiter after slices drops them as a lost picture", false, kFmtp264,
+     "65b801 | 41e0 09f0 41e1 | 41e2 | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
+    {"a frame of SEI only is dropped and a key frame awaited", false, kFmtp264, "65b801 | 06aa | 41e2 | 65b802 | 41e9",
+     "SETS+65b801 SETS+65b802"},
+    {"a loss where two frames meet drops both", false, kFmtp264, "65b801 | 41e0 | - 41e1! | 41e2 | 65b802 | 41e9",
+     "SETS+65b801 SETS+65b802"},
+    {"H.265 end of sequence before any slice is refused, after one stored", true, kFmtp265,
+     "4801ff~ 2601aa 4801ff | 0201e9", "SETS+2601aa+4801ff"},
+    {"H.265 IDR_N_LP is a key frame; CRA, BLA and type 0 are not", true, kFmtp265,
+     "2801aa | 2a01bb | 2001cc | 0001dd | 0201e9", "SETS+2801aa 2a01bb 2001cc 0001dd", "1 0 0 0"},
+    // Parameter sets: none yet, in-band, out-of-band, a changing picture size (fault 6).
+    {"no frame before the head knows the picture", false, "", "65b801 | 41e0 | 671234! | 41e1 | 65b802 | 41e9", ""},
+    {"in-band sets stay in the frame and the head adds none", false, kFmtp264, "SPS288 PPS 65b801 | 41e9",
+     "SPS288+PPS+65b801"},
+    {"a new SPS: key frames carry the new sets, none behind a set it depends on", false, kFmtp264,
+     "65b801 | SPS360 65b802 | 41e0 | 65b803 | 41e9", "SETS+65b801 SPS360+PPS+SPS360+65b802 41e0 SPS360+PPS+65b803",
+     "1 1 0 1", "352 640 640 640"},
+    {"an in-band set the head refuses drops its frame", false, kFmtp264, "65b801 | 67ff! 65b802! | 65b803 | 41e9",
+     "SETS+65b801 SETS+65b803", "", "352 352"},
+    {"a slice behind a refused set in one STAP-A is not taken", false, kFmtp264,
+     "65b801 | 18.0002.67ff.0003.41e0e1! | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
+    {"a fragmented SPS goes to the head whole", false, "", "7c87SPSA1 7c47SPSA2 PPS 65b801 | 41e9", "SPS288+PPS+65b801",
+     "", "352"},
+    {"an H.265 aggregation packet of VPS, SPS and PPS feeds the head", true, "",
+     "6001.0018VPS.002aSPS265.0007PPS265.0003.2601aa | 0201e9", "VPS+SPS265+PPS265+2601aa", "", "640"},
+    {"sprop-parameter-sets listing three H.265 sets feeds all three", true, kFmtp265List, "2601aa | 0201e9",
+     "SETS+2601aa", "", "640"},
+    // Frame marks and private codec codes of a=JXFrame:.
+    {"header extensions with the VI or PB word mark the frame", false, kFmtp264,
+     "65b801 | x=0002 41e0 | x=0001 41e1 | x=0003 41e2 | 41e9", "SETS+65b801 41e0 41e1 41e2", "1 10 9 0", "", 1, 2},
+    {"an a=JXFrame: code in the H.265 range names the frames", true, kFmtp265, "2601aa | 0201e9", "SETS+2601aa", "", "",
+     0, 0, 40},
+};
+
+std::string Expand(std::string text, bool bH265)
+{
+    const std::string sets = bH265 ? "VPS+SPS265+PPS265" : "SPS288+PPS";
+    for (size_t at; (at = text.find("SETS")) != std::string::npos;)
+        text.replace(at, 4, sets);
+    for (const auto& [name, hex] : kSets) {
+        for (size_t at; (at = text.find(name)) != std::string::npos;)
+            text.replace(at, strlen(name), hex);
+    }
+    return text;
+}
+
+std::vector<std::string> Words(const std::string& text, char cSep = ' ')
+{
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string w; std::getline(in, w, cSep);) {
+        if (!w.empty()) words.push_back(w);
+    }
+    return words;
+}
+
+TEST(RtpH26x, PacketTable)
+{
+    for (const PacketRow& row : kPackets) {
+        SCOPED_TRACE(row.pName);
+        CRig rig(row.bH265, row.pFmtp);
+        rig.m_Sink.m_MarkEnabled = row.nVI != 0 || row.nPB != 0;
+        rig.m_Sink.m_VI = row.nVI;
+        rig.m_Sink.m_PB = row.nPB;
+        rig.m_Sink.m_Codec = row.nCodec;
+        CTestRTP b;
+        int nExtension = -1;
+        for (std::string tok : Words(Expand(row.pScript, row.bH265))) {
+            if (tok == "|" || tok == "-") {
+                tok == "|" ? b.m_TS += 3600 : ++b.m_Seq;
+                continue;
+            }
+            if (tok.rfind("x=", 0) == 0) {
+                nExtension = std::stoi(tok.substr(2), nullptr, 16);
+                continue;
+            }
+            static const std::string kMarks = "!?~#";
+            static const int kResults[] = {JX_ERR_CONTENT, JX_ERR_ARG, JX_ERR_FAIL, JX_ERR_UNSUPPORTED};
+            const size_t nMark = kMarks.find(tok.back());
+            const int nExpect = nMark != std::string::npos ? kResults[nMark] : JX_OK;
+            tok.erase(std::remove(tok.begin(), tok.end(), '.'), tok.end());
+            Bytes pkt = b.Next(HexBytes(nMark != std::string::npos ? tok.substr(0, tok.size() - 1) : tok));
+            if (nExtension >= 0) {
+                pkt[0] |= 0x10;   // X, and an empty extension behind the fixed header
+                pkt.insert(pkt.begin() + 12, {uint8_t(nExtension >> 8), uint8_t(nExtension), 0, 0});
+                nExtension = -1;
+            }
+            EXPECT_EQ(rig.Feed(pkt), nExpect) << tok;
+        }
+        const auto& frames = rig.m_Sink.m_Frames;
+        const std::vector<std::string> expect = Words(Expand(row.pFrames, row.bH265));
+        const std::vector<std::string> types = Words(row.pTypes);
+        const std::vector<std::string> widths = Words(row.pWidths);
+        ASSERT_EQ(frames.size(), expect.size());
+        for (size_t i = 0; i < frames.size(); ++i) {
+            std::string want = "+" + expect[i];
+            for (size_t at; (at = want.find('+')) != std::string::npos;)
+                want.replace(at, 1, "00000001");
+            EXPECT_EQ(ToHex(frames[i].data), ToHex(HexBytes(want))) << "frame " << i;
+            EXPECT_TRUE(frames[i].bZeroTail);
+            const int nStandard = row.bH265 ? JX_CODEC_H265 : JX_CODEC_H264;
+            EXPECT_EQ(frames[i].nCodec, row.nCodec != 0 ? row.nCodec : nStandard);
+            EXPECT_EQ(types.empty() ? "" : std::to_string(frames[i].nType), types.empty() ? "" : types[i]);
+            EXPECT_EQ(widths.empty() ? "" : std::to_string(frames[i].nWidth), widths.empty() ? "" : widths[i]);
+        }
+    }
+}
+
+}   // namespace
