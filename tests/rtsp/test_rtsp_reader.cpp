@@ -416,8 +416,10 @@ TEST(RtspFrames, KeyFramesAreKeptAndFramesGoToSubscribers)
     CTestClock clock;
     COfflineClient c(kUrl);
     c.PlayTo(kSdpVideoAudio);
-    c->m_Video->m_Media = new CStubMedia(c->m_Video);
-    c->m_Audio->m_Media = new CStubMedia(c->m_Audio);
+    for (CRTPSocket* pStream : {c->m_Video, c->m_Audio}) {
+        delete pStream->m_Media;
+        pStream->m_Media = new CStubMedia(pStream);
+    }
 
     CPacket* pFrame = nullptr;
     EXPECT_EQ(c->GetLastIFrame(pFrame), JX_ERR_STATE);

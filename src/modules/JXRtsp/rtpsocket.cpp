@@ -2,7 +2,9 @@
 // finished frames out to the client.
 #include "rtpsocket.h"
 
+#include "rtpg711.h"
 #include "rtpmedia.h"
+#include "rtpmjpeg.h"
 #include "rtpparser.h"
 #include "rtspclient.h"
 #include "sdpparser.h"
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #if !defined(_WIN32)
 #  include <unistd.h>   // gethostname
 #endif
@@ -141,13 +144,26 @@ bool IsMulticastGroup(const char* pText)
     return nFirst >= kFirstMulticastOctet && nFirst <= kLastMulticastOctet;
 }
 
+const char kDimensionsKey[] = "a=x-dimensions:";
+
+template <class T>
+CRTPMedia* Create(CRTPSocket* pSocket)
+{
+    return new (std::nothrow) T(pSocket);
+}
+
+// The encodings of a=rtpmap: and the depacketizer each one gets.
 struct CEncoding {
     const char* m_Pattern;
     uint8_t m_Codec;
+    CRTPMedia* (*m_Create)(CRTPSocket* pSocket);   // null: none yet
 };
 const CEncoding kEncodings[] = {
-    {"H264/%u", JX_CODEC_H264}, {"H265/%u", JX_CODEC_H265}, {"PCMU/%u", JX_CODEC_PCMU},
-    {"PCMA/%u", JX_CODEC_PCMA}, {"JPEG/%u", JX_CODEC_JPEG},
+    {"H264/%u", JX_CODEC_H264, nullptr},
+    {"H265/%u", JX_CODEC_H265, nullptr},
+    {"PCMU/%u", JX_CODEC_PCMU, Create<CRTPPCMU>},
+    {"PCMA/%u", JX_CODEC_PCMA, Create<CRTPPCMA>},
+    {"JPEG/%u", JX_CODEC_JPEG, Create<CRTPMJPEG>},
 };
 
 // Text behind the first space of the line, leading blanks skipped; null when
@@ -192,6 +208,9 @@ int32_t CRTPSocket::Open(CRTSPClient* pClient, CSDPParser& parser)
     while ((pLine = parser.ParseNext()) != nullptr) {
         if (pLine[0] == 'm' && pLine[1] == '=') break;
         if (ParseControl(pLine) || ParseRTPMap(pLine) || ParseFMTP(pLine) || ParseJXFrame(pLine)) continue;
+        // The picture size of JPEG above 2040 pixels, as GStreamer announces it.
+        if (m_Encoding == JX_CODEC_JPEG && m_Media != nullptr && CJXString::StartsWithNoCase(pLine, kDimensionsKey))
+            m_Media->Setup(pLine);
     }
     if (!HasMedia()) return JX_ERR_UNSUPPORTED;
     // RFC 2326 C.1.1: a section without a control attribute is controlled by
@@ -249,13 +268,14 @@ int CRTPSocket::ParseRTPMap(const char* pLine)
     if (pText == nullptr) return 1;
     for (const CEncoding& encoding : kEncodings) {
         unsigned int nRate = 0;
-        if (sscanf(pText, encoding.m_Pattern, &nRate) == 1) {
-            // The depacketizer for the encoding is made here as the payload
-            // formats are built; until then the encoding and clock are kept.
-            m_Encoding = encoding.m_Codec;
-            m_ClockRate = nRate;
-            break;
+        if (sscanf(pText, encoding.m_Pattern, &nRate) != 1) continue;
+        m_Encoding = encoding.m_Codec;
+        m_ClockRate = nRate;
+        if (encoding.m_Create != nullptr) {
+            delete m_Media;   // a second rtpmap line for the type replaces the first
+            m_Media = encoding.m_Create(this);
         }
+        break;
     }
     if (m_Media != nullptr) m_Media->m_PayloadType = m_PayloadType;
     return 1;
