@@ -12,36 +12,6 @@
 
 namespace {
 
-// The host's side: a loaded module and its filled table.
-class CLoadedModule {
-public:
-    CLoadedModule()
-    {
-#if !defined(_WIN32)
-        m_Handle = dlopen(JX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (m_Handle != nullptr) m_GetAPI = reinterpret_cast<JXRTSPGetAPIFunc>(dlsym(m_Handle, "JXRTSPGetAPI"));
-#endif
-    }
-    ~CLoadedModule()
-    {
-#if !defined(_WIN32)
-        if (m_Handle != nullptr) dlclose(m_Handle);
-#endif
-    }
-    bool IsLoaded() const
-    {
-        return m_GetAPI != nullptr;
-    }
-    int FillTable(void** pTable)
-    {
-        return m_GetAPI(pTable);
-    }
-
-private:
-    void* m_Handle = nullptr;
-    JXRTSPGetAPIFunc m_GetAPI = nullptr;
-};
-
 void* const kSentinel = reinterpret_cast<void*>(uintptr_t(0x5A5A5A5A));
 
 }   // namespace
@@ -49,15 +19,17 @@ void* const kSentinel = reinterpret_cast<void*>(uintptr_t(0x5A5A5A5A));
 #if !defined(_WIN32)
 TEST(ModuleLoading, TableIsFilledExceptTheReservedEntry)
 {
-    CLoadedModule module;
-    ASSERT_TRUE(module.IsLoaded()) << dlerror();
+    void* pModule = dlopen(JX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(pModule, nullptr) << dlerror();
+    auto pGetAPI = reinterpret_cast<JXRTSPGetAPIFunc>(dlsym(pModule, "JXRTSPGetAPI"));
+    ASSERT_NE(pGetAPI, nullptr);
     void* table[JXRTSP_API_COUNT] = {nullptr, nullptr, kSentinel, nullptr};
-    ASSERT_EQ(module.FillTable(table), 0);
+    ASSERT_EQ(pGetAPI(table), 0);
     EXPECT_NE(table[JXRTSP_API_INITIALIZE], nullptr);
     EXPECT_NE(table[JXRTSP_API_INVALIDATE], nullptr);
     EXPECT_EQ(table[JXRTSP_API_RESERVED], kSentinel);
     ASSERT_NE(table[JXRTSP_API_GETINTERFACE], nullptr);
-    EXPECT_EQ(module.FillTable(nullptr), JX_ERR_ARG);
+    EXPECT_EQ(pGetAPI(nullptr), JX_ERR_ARG);
 
     auto pInit = reinterpret_cast<JXRTSPInitializeFunc>(table[JXRTSP_API_INITIALIZE]);
     auto pInvalidate = reinterpret_cast<JXRTSPInvalidateFunc>(table[JXRTSP_API_INVALIDATE]);
@@ -71,6 +43,7 @@ TEST(ModuleLoading, TableIsFilledExceptTheReservedEntry)
     EXPECT_EQ(pStream->Acquire(), 2);
     EXPECT_EQ(pStream->Release(), 0);   // the stream's Release ends it whatever the count
     EXPECT_EQ(pInvalidate(), 0);
+    EXPECT_EQ(dlclose(pModule), 0);
 }
 #endif
 
@@ -83,15 +56,16 @@ TEST(StreamFactory, NamesAndSchemes)
         const char* m_Url;
         bool m_Stream;
     } kRows[] = {
+        // No scheme: the check does not apply. An unreadable port: the scheme still counts.
         {"IJXStream", "rtsp://cam/live", true},
         {"IJXStream", "RTSP://cam/live", true},
         {"IJXStream", "rtspu://cam/live", true},
         {"IJXStream", "RtspM://cam:8554/x", true},
-        {"IJXStream", "cam.local/live", true},   // no scheme: the check does not apply
+        {"IJXStream", "cam.local/live", true},
         {"IJXStream", "192.168.1.10:554/ch1", true},
         {"IJXStream", "http://cam/live", false},
         {"IJXStream", "rtsps://cam/live", false},
-        {"IJXStream", "http://cam:99999/live", false},   // unreadable port: the scheme still counts
+        {"IJXStream", "http://cam:99999/live", false},
         {"ijxstream", "rtsp://cam/live", false},
         {"IJXStreamX", "rtsp://cam/live", false},
         {"IJXStrea", "rtsp://cam/live", false},

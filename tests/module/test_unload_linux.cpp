@@ -2,41 +2,22 @@
 // looked up: once the stream is released, JXRTSPInvalidate has returned and
 // the module is unloaded, no thread of ours is left running.
 #include "jxrtsp.h"
+#include "scripted_server.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
-#include <thread>
 
 namespace {
-
-std::atomic<int> g_Running{0};
-std::atomic<int> g_Started{0};
-
-// Every lookup of a name under ".slow" takes 1.5 s and finds nothing.
-int SlowResolve(const char* pHost, const char* pPort, const addrinfo* pHints, addrinfo** ppResult)
-{
-    const size_t nLen = strlen(pHost);
-    if (nLen < 5 || strcmp(pHost + nLen - 5, ".slow") != 0) return getaddrinfo(pHost, pPort, pHints, ppResult);
-    ++g_Running;
-    ++g_Started;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    --g_Running;
-    return EAI_NONAME;
-}
 
 int CountThreads()
 {
     DIR* pDir = opendir("/proc/self/task");
     if (pDir == nullptr) return -1;
     int n = 0;
-    while (dirent* pEntry = readdir(pDir)) {
-        if (pEntry->d_name[0] != '.') ++n;
-    }
+    while (dirent* pEntry = readdir(pDir))
+        n += pEntry->d_name[0] != '.' ? 1 : 0;
     closedir(pDir);
     return n;
 }
@@ -45,33 +26,29 @@ int CountThreads()
 
 TEST(ModuleUnload, NoThreadOutlivesTheModuleDuringASlowLookup)
 {
-    JXNetSetResolver(&SlowResolve);
+    CSlowNames names;
     const int nBefore = CountThreads();
-    const int nStarted = g_Started.load();
+    const int nStarted = CSlowNames::s_Started.load();
     void* pModule = dlopen(JX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(pModule, nullptr) << dlerror();
     auto pGetAPI = reinterpret_cast<JXRTSPGetAPIFunc>(dlsym(pModule, "JXRTSPGetAPI"));
     ASSERT_NE(pGetAPI, nullptr);
-    void* table[4] = {};
+    void* table[JXRTSP_API_COUNT] = {};
     ASSERT_EQ(pGetAPI(table), 0);
     auto pGetInterface = reinterpret_cast<JXRTSPGetInterfaceFunc>(table[JXRTSP_API_GETINTERFACE]);
     auto pInvalidate = reinterpret_cast<JXRTSPInvalidateFunc>(table[JXRTSP_API_INVALIDATE]);
-
     IJXStream* pStream = pGetInterface("IJXStream", "rtsp://camera.slow/live");
     ASSERT_NE(pStream, nullptr);
     ASSERT_EQ(pStream->Open("rtsp://camera.slow/live"), 0);
     ASSERT_EQ(pStream->Start(), 0);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (g_Started.load() == nStarted && std::chrono::steady_clock::now() < end) {
+    while (CSlowNames::s_Started.load() == nStarted && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_EQ(g_Running.load(), 1);
+    ASSERT_EQ(CSlowNames::s_Running.load(), 1);
     EXPECT_GT(CountThreads(), nBefore);   // the worker and the lookup's thread
-
     pStream->Release();
     EXPECT_EQ(pInvalidate(), 0);
     EXPECT_EQ(dlclose(pModule), 0);
-    EXPECT_EQ(g_Running.load(), 0);
+    EXPECT_EQ(CSlowNames::s_Running.load(), 0);
     EXPECT_EQ(CountThreads(), nBefore);
-    JXNetSetResolver(nullptr);
 }

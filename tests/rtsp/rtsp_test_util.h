@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,8 +39,7 @@ class CStateRecorder : public CJXObject {
 public:
     int OnSignal(CJXObject* /*pSender*/, uint32_t nCode, void* pParam1, void* /*pParam2*/)
     {
-        CReport report;
-        report.m_Code = nCode;
+        CReport report{nCode, 0};
         if (nCode != CRTSPClient::kMsgFrame && pParam1 != nullptr)
             report.m_Error = static_cast<CJXMsg*>(pParam1)->GetError();
         std::function<void(const CReport&)> action;
@@ -55,7 +56,6 @@ public:
         m_Changed.notify_all();
         return 0;
     }
-
     void Subscribe(IJXStream* pStream) { pStream->Attach(this, JX_SIGNAL_FUNC(&CStateRecorder::OnSignal)); }
     void SetAction(std::function<void(const CReport&)> action)
     {
@@ -67,11 +67,7 @@ public:
         std::lock_guard<std::mutex> lock(m_Mutex);
         return m_Reports;
     }
-    size_t Count() const
-    {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        return m_Reports.size();
-    }
+    size_t Count() const { return Reports().size(); }
     int32_t Frames() const
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
@@ -91,6 +87,8 @@ private:
     int32_t m_Frames = 0;
     std::function<void(const CReport&)> m_Action;
 };
+
+typedef std::vector<CReport> Reports;
 
 // Polls a condition until it holds or the time is up.
 inline bool WaitUntil(const std::function<bool()>& condition, int32_t nMs)
@@ -136,6 +134,60 @@ public:
     int GetHead(CJXMediaDesc*) override { return JX_ERR_STATE; }
 };
 
+// A client that counts its deletions.
+class CCountedClient : public CRTSPClient {
+public:
+    explicit CCountedClient(std::atomic<int>& deleted) : m_Deleted(deleted) {}
+    ~CCountedClient() override { ++m_Deleted; }
+    std::atomic<int>& m_Deleted;
+};
+
+// A stream object as the host holds it (released at the end unless the test
+// took it), with a subscriber. With bFrames it gets a stand-in depacketizer
+// once it plays (on the worker, inside the state report), so that frames
+// reach the subscriber; the test's own action runs behind that.
+class CHostStream {
+public:
+    explicit CHostStream(const std::string& url, bool bFrames = false, CRTSPClient* pClient = nullptr)
+        : m_Client(pClient != nullptr ? pClient : new CRTSPClient()), m_Frames(bFrames)
+    {
+        SetAction(nullptr);
+        m_Recorder.Subscribe(m_Client);
+        m_Client->Open(url.c_str());
+    }
+    ~CHostStream()
+    {
+        if (m_Client != nullptr) m_Client->Release();
+    }
+    CRTSPClient* operator->() { return m_Client; }
+    void SetAction(std::function<void(const CReport&)> action)
+    {
+        CRTSPClient* pClient = m_Client;
+        const bool bFrames = m_Frames;
+        m_Recorder.SetAction([pClient, bFrames, action](const CReport& r) {
+            if (bFrames && r == CReport{CRTSPClient::kMsgState, 0} && pClient->m_Video && !pClient->m_Video->m_Media)
+                pClient->m_Video->m_Media = new CStubMedia(pClient->m_Video);
+            if (action) action(r);
+        });
+    }
+    CRTSPClient* m_Client;
+    bool m_Frames;
+    CStateRecorder m_Recorder;
+};
+
+// Every stream from the first given on has at least n frames, within the bound.
+inline bool WaitFrames(const std::vector<std::unique_ptr<CHostStream>>& streams, size_t nFrom, int32_t n, int32_t nMs)
+{
+    return WaitUntil(
+        [&] {
+            for (size_t i = nFrom; i < streams.size(); ++i) {
+                if (streams[i]->m_Recorder.Frames() < n) return false;
+            }
+            return true;
+        },
+        nMs);
+}
+
 // A client driven without a network: its receive walk is fed directly and its
 // requests are read from the send buffer.
 class COfflineClient {
@@ -164,27 +216,12 @@ public:
 };
 
 // Descriptions and answers used by many tests.
-inline const char kSdpVideoAudio[] = "v=0\r\n"
-                                     "o=- 1 1 IN IP4 127.0.0.1\r\n"
-                                     "s=Test\r\n"
-                                     "c=IN IP4 0.0.0.0\r\n"
-                                     "t=0 0\r\n"
-                                     "a=control:*\r\n"
-                                     "m=video 0 RTP/AVP 96\r\n"
-                                     "a=rtpmap:96 H264/90000\r\n"
-                                     "a=fmtp:96 packetization-mode=1\r\n"
-                                     "a=control:trackID=1\r\n"
-                                     "m=audio 0 RTP/AVP 8\r\n"
-                                     "a=rtpmap:8 PCMA/8000\r\n"
-                                     "a=control:trackID=2\r\n";
-
-inline const char kSdpVideoOnly[] = "v=0\r\n"
-                                    "o=- 1 1 IN IP4 127.0.0.1\r\n"
-                                    "s=Test\r\n"
-                                    "t=0 0\r\n"
-                                    "m=video 0 RTP/AVP 96\r\n"
-                                    "a=rtpmap:96 H264/90000\r\n"
-                                    "a=control:trackID=1\r\n";
+inline const char kSdpVideoOnly[] = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Test\r\nt=0 0\r\n"
+                                    "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:trackID=1\r\n";
+inline const char kSdpVideoAudio[] = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Test\r\nc=IN IP4 0.0.0.0\r\nt=0 0\r\n"
+                                     "a=control:*\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
+                                     "a=fmtp:96 packetization-mode=1\r\na=control:trackID=1\r\n"
+                                     "m=audio 0 RTP/AVP 8\r\na=rtpmap:8 PCMA/8000\r\na=control:trackID=2\r\n";
 
 inline std::string SetupReply(const std::string& session, const std::string& transport)
 {
@@ -194,6 +231,20 @@ inline std::string SetupReply(const std::string& session, const std::string& tra
 inline std::string OkReply(const std::string& extra = "")
 {
     return "RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\n" + extra + "\r\n";
+}
+
+// One connection's steps: DESCRIBE, SETUP and PLAY answered for one video
+// stream, then a key frame and the extra bytes every nPeriodMs until the client goes.
+inline CServerScript& PlayAndStream(CServerScript& s, int32_t nPeriodMs, const std::string& extra = "")
+{
+    CTestRTP rtp;
+    return s.Expect("DESCRIBE")
+        .Reply(SdpReply(kSdpVideoOnly))
+        .Expect("SETUP")
+        .Reply(SetupReply("5;timeout=60", "RTP/AVP/TCP;unicast;interleaved=0-1"))
+        .Expect("PLAY")
+        .Reply(OkReply())
+        .Stream(InterleavedFrame(0, rtp.Next("Kframe")) + extra, nPeriodMs);
 }
 
 inline int32_t COfflineClient::Feed(const std::string& bytes, size_t nPiece)

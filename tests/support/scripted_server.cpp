@@ -1,11 +1,13 @@
 // The scripted RTSP server of the tests.
 #include "scripted_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -21,22 +23,15 @@ int32_t MsLeft(Clock::time_point deadline)
 
 bool EqualNoCase(const std::string& a, const std::string& b)
 {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i]))) return false;
-    }
-    return true;
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return tolower(static_cast<unsigned char>(x)) == tolower(static_cast<unsigned char>(y));
+           });
 }
 
 std::string Trim(const std::string& s)
 {
-    size_t b = 0;
-    size_t e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r'))
-        --e;
-    return s.substr(b, e - b);
+    const size_t b = s.find_first_not_of(" \t");
+    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t\r") + 1 - b);
 }
 
 // End of the head (behind the blank line) in the text, or npos.
@@ -50,43 +45,20 @@ size_t FindHeadEnd(const std::string& s)
     return std::string::npos;
 }
 
-// Splits a head into its lines (without line ends).
-std::vector<std::string> SplitLines(const std::string& head)
-{
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < head.size()) {
-        size_t lf = head.find('\n', pos);
-        if (lf == std::string::npos) lf = head.size();
-        std::string line = head.substr(pos, lf - pos);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        pos = lf + 1;
-    }
-    return lines;
-}
-
 void ParseHead(const std::string& head, CScriptRequest& out)
 {
-    std::vector<std::string> lines = SplitLines(head);
-    if (lines.empty()) return;
-    const std::string& first = lines[0];
-    size_t sp1 = first.find(' ');
-    size_t sp2 = sp1 == std::string::npos ? std::string::npos : first.find(' ', sp1 + 1);
-    out.m_Method = first.substr(0, sp1);
-    if (sp2 != std::string::npos) {
-        out.m_Url = first.substr(sp1 + 1, sp2 - sp1 - 1);
+    std::istringstream in(head);
+    std::string line;
+    std::getline(in, line);
+    std::istringstream first(line);
+    first >> out.m_Method >> out.m_Url;
+    while (std::getline(in, line) && !Trim(line).empty()) {
+        const size_t colon = line.find(':');
+        if (colon != std::string::npos) out.m_Headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
     }
-    for (size_t i = 1; i < lines.size(); ++i) {
-        if (lines[i].empty()) break;
-        size_t colon = lines[i].find(':');
-        if (colon == std::string::npos) continue;
-        out.m_Headers.emplace_back(lines[i].substr(0, colon), Trim(lines[i].substr(colon + 1)));
-    }
-    std::string cseq = out.Header("CSeq");
-    if (!cseq.empty() && cseq.find_first_not_of("0123456789") == std::string::npos && cseq.size() < 9) {
+    const std::string cseq = out.Header("CSeq");
+    if (!cseq.empty() && cseq.find_first_not_of("0123456789") == std::string::npos && cseq.size() < 9)
         out.m_CSeq = atoi(cseq.c_str());
-    }
 }
 
 std::string Substitute(const std::string& text, int32_t nCSeq)
@@ -101,13 +73,6 @@ std::string Substitute(const std::string& text, int32_t nCSeq)
     return out;
 }
 
-const char* KindName(CServerScript::Step::EKind kind)
-{
-    static const char* const kNames[] = {"Accept",       "Expect", "ExpectExact", "Send", "Close",
-                                         "ExpectClosed", "Drain",  "Stream",      "Mark", "Gate"};
-    return kNames[kind];
-}
-
 }   // namespace
 
 // ---------------------------------------------------------------------------
@@ -115,9 +80,8 @@ const char* KindName(CServerScript::Step::EKind kind)
 
 const std::string* CScriptRequest::Find(const std::string& name) const
 {
-    for (const auto& h : m_Headers) {
+    for (const auto& h : m_Headers)
         if (EqualNoCase(h.first, name)) return &h.second;
-    }
     return nullptr;
 }
 
@@ -172,12 +136,9 @@ ScriptCheck ExpectAll(std::vector<ScriptCheck> checks)
 
 std::string InterleavedFrame(uint8_t nChannel, const std::string& payload)
 {
-    std::string out;
-    out += '$';
-    out += static_cast<char>(nChannel);
-    out += static_cast<char>((payload.size() >> 8) & 0xFF);
-    out += static_cast<char>(payload.size() & 0xFF);
-    return out + payload;
+    const char head[] = {'$', static_cast<char>(nChannel), static_cast<char>((payload.size() >> 8) & 0xFF),
+                         static_cast<char>(payload.size() & 0xFF)};
+    return std::string(head, sizeof(head)) + payload;
 }
 
 std::string InterleavedFrame(uint8_t nChannel, const std::vector<uint8_t>& payload)
@@ -210,85 +171,6 @@ std::string ShowText(const std::string& text)
     return out;
 }
 
-// ---------------------------------------------------------------------------
-// Script building
-
-CServerScript& CServerScript::Add(Step step)
-{
-    m_Steps.push_back(std::move(step));
-    return *this;
-}
-
-namespace {
-
-CServerScript::Step MakeStep(CServerScript::Step::EKind kind, const std::string& text = std::string())
-{
-    CServerScript::Step s;
-    s.m_Kind = kind;
-    s.m_Text = text;
-    return s;
-}
-
-}   // namespace
-
-CServerScript& CServerScript::Accept()
-{
-    return Add(MakeStep(Step::kAccept));
-}
-CServerScript& CServerScript::ExpectExact(const std::string& text)
-{
-    return Add(MakeStep(Step::kExpectExact, text));
-}
-CServerScript& CServerScript::Close()
-{
-    return Add(MakeStep(Step::kClose));
-}
-CServerScript& CServerScript::ExpectClosed()
-{
-    return Add(MakeStep(Step::kExpectClosed));
-}
-CServerScript& CServerScript::Drain()
-{
-    return Add(MakeStep(Step::kDrain));
-}
-CServerScript& CServerScript::Mark(const std::string& name)
-{
-    return Add(MakeStep(Step::kMark, name));
-}
-CServerScript& CServerScript::Gate(const std::string& name)
-{
-    return Add(MakeStep(Step::kGate, name));
-}
-
-CServerScript& CServerScript::Expect(const std::string& method, ScriptCheck check)
-{
-    Step s = MakeStep(Step::kExpect, method);
-    s.m_Check = std::move(check);
-    return Add(std::move(s));
-}
-
-CServerScript& CServerScript::Reply(const std::string& text)
-{
-    Step s = MakeStep(Step::kSend, text);
-    s.m_Substitute = true;
-    return Add(std::move(s));
-}
-
-CServerScript& CServerScript::Send(const std::string& bytes, size_t nPiece, int32_t nPauseMs)
-{
-    Step s = MakeStep(Step::kSend, bytes);
-    s.m_Piece = nPiece;
-    s.m_PauseMs = nPauseMs;
-    return Add(std::move(s));
-}
-
-CServerScript& CServerScript::Stream(const std::string& bytes, int32_t nPeriodMs)
-{
-    Step s = MakeStep(Step::kStream, bytes);
-    s.m_PauseMs = nPeriodMs;
-    return Add(std::move(s));
-}
-
 CServerScript& CScriptedServer::CMainScript::Add(Step step)
 {
     {
@@ -318,6 +200,18 @@ struct CScriptedServer::CConn {
     }
 };
 
+namespace {
+
+// Waits at most one slice for the socket to be readable (or writable).
+bool Ready(JXSOCKET s, bool bWrite, int32_t nLeftMs)
+{
+    CJXFdSet set;
+    set.Add(s);
+    return JXSelect(bWrite ? nullptr : &set, bWrite ? &set : nullptr, std::min(nLeftMs, kSliceMs)) > 0;
+}
+
+}   // namespace
+
 CScriptedServer::CScriptedServer(int32_t nStepTimeoutMs) : m_StepTimeoutMs(nStepTimeoutMs), m_Main(*this)
 {
     JXNetStartup();
@@ -342,30 +236,33 @@ void CScriptedServer::Stop()
     m_Changed.notify_all();
     if (m_MainThread.joinable()) m_MainThread.join();
     if (m_AcceptThread.joinable()) m_AcceptThread.join();
-    for (auto& t : m_SessionThreads) {
-        if (t.joinable()) t.join();
-    }
+    for (auto& t : m_SessionThreads)
+        t.join();
     m_SessionThreads.clear();
     if (m_Listen != JX_INVALID_SOCKET) JXSocketClose(m_Listen);
     m_Listen = JX_INVALID_SOCKET;
 }
 
-std::string CScriptedServer::Url(const std::string& path) const
-{
-    return "rtsp://127.0.0.1:" + std::to_string(m_Port) + path;
-}
-
 std::string CScriptedServer::UrlWithUser(const std::string& user, const std::string& password,
                                          const std::string& path) const
 {
-    return "rtsp://" + user + ":" + password + "@127.0.0.1:" + std::to_string(m_Port) + path;
+    const std::string userInfo = user.empty() && password.empty() ? "" : user + ":" + password + "@";
+    return "rtsp://" + userInfo + "127.0.0.1:" + std::to_string(m_Port) + path;
 }
 
 void CScriptedServer::ServeEach(const CServerScript& session)
 {
     m_Session.m_Steps = session.m_Steps;
-    m_HasSession = true;
-    m_AcceptThread = std::thread([this] { RunAcceptor(); });
+    m_AcceptThread = std::thread([this] {
+        CConn conn;
+        while (!Stopping()) {
+            if (AcceptOne(conn, kSliceMs).empty()) {
+                const JXSOCKET s = conn.m_Socket;
+                conn.m_Socket = JX_INVALID_SOCKET;
+                m_SessionThreads.emplace_back([this, s] { RunSession(s); });
+            }
+        }
+    });
 }
 
 bool CScriptedServer::WaitDone(int32_t nMs)
@@ -378,9 +275,8 @@ bool CScriptedServer::WaitDone(int32_t nMs)
 bool CScriptedServer::WaitMark(const std::string& name, int32_t nMs)
 {
     std::unique_lock<std::mutex> lock(m_Mutex);
-    return m_Changed.wait_for(lock, std::chrono::milliseconds(nMs), [&] {
-        return m_Failed || m_Marks.count(name) > 0;
-    }) && m_Marks.count(name) > 0;
+    m_Changed.wait_for(lock, std::chrono::milliseconds(nMs), [&] { return m_Failed || m_Marks.count(name) > 0; });
+    return m_Marks.count(name) > 0;
 }
 
 void CScriptedServer::OpenGate(const std::string& name)
@@ -401,32 +297,10 @@ std::string CScriptedServer::Errors() const
     return out;
 }
 
-std::vector<CScriptRequest> CScriptedServer::Requests() const
-{
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_Requests;
-}
-
-size_t CScriptedServer::StepsDone() const
-{
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_Done;
-}
-
-void CScriptedServer::Fail(const std::string& text)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        m_Errors.push_back(text);
-    }
-    m_Changed.notify_all();
-}
-
 void CScriptedServer::RunMain()
 {
     CConn conn;
-    size_t nIndex = 0;
-    for (;;) {
+    for (size_t nIndex = 0;; ++nIndex) {
         CServerScript::Step step;
         {
             std::unique_lock<std::mutex> lock(m_Mutex);
@@ -434,30 +308,18 @@ void CScriptedServer::RunMain()
             if (Stopping()) return;
             step = m_Main.m_Steps[nIndex];
         }
-        std::string err = RunStep(step, conn, true);
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        if (!err.empty()) {
-            m_Errors.push_back("step " + std::to_string(nIndex) + " (" + KindName(step.m_Kind) + " " +
-                               ShowText(step.m_Kind == CServerScript::Step::kSend ? "" : step.m_Text) + "): " + err);
-            m_Failed = true;
-            m_Changed.notify_all();
-            return;
+        const std::string err = RunStep(step, conn, true);
+        {
+            std::lock_guard<std::mutex> lock(m_Mutex);
+            m_Done = err.empty() ? nIndex + 1 : nIndex;
+            if (!err.empty()) {
+                m_Errors.push_back("step " + std::to_string(nIndex) + " (" + ShowText(step.m_Text.substr(0, 40)) +
+                                   "): " + err);
+                m_Failed = true;
+            }
         }
-        m_Done = ++nIndex;
         m_Changed.notify_all();
-    }
-}
-
-void CScriptedServer::RunAcceptor()
-{
-    while (!Stopping()) {
-        CJXFdSet readSet;
-        readSet.Add(m_Listen);
-        if (JXSelect(&readSet, nullptr, kSliceMs) <= 0) continue;
-        JXSOCKET s = JXSocketAccept(m_Listen);
-        if (s == JX_INVALID_SOCKET) continue;
-        ++m_Connections;
-        m_SessionThreads.emplace_back([this, s] { RunSession(s); });
+        if (!err.empty()) return;
     }
 }
 
@@ -466,48 +328,39 @@ void CScriptedServer::RunSession(JXSOCKET s)
     CConn conn;
     conn.m_Socket = s;
     for (size_t i = 0; i < m_Session.m_Steps.size() && !Stopping(); ++i) {
-        std::string err = RunStep(m_Session.m_Steps[i], conn, false);
-        if (!err.empty()) {
-            if (!Stopping()) Fail("session step " + std::to_string(i) + ": " + err);
-            return;
-        }
+        const std::string err = RunStep(m_Session.m_Steps[i], conn, false);
+        if (err.empty()) continue;
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        if (!Stopping()) m_Errors.push_back("session step " + std::to_string(i) + ": " + err);
+        return;
     }
 }
 
 std::string CScriptedServer::RunStep(const CServerScript::Step& step, CConn& conn, bool bAcceptAllowed)
 {
+    CScriptRequest request;
+    std::string err;
     switch (step.m_Kind) {
     case CServerScript::Step::kAccept:
-        return bAcceptAllowed ? AcceptOne(conn) : std::string();
-    case CServerScript::Step::kExpect: {
-        CScriptRequest request;
-        std::string err = ReadRequest(conn, request);
-        if (!err.empty()) return err;
-        if (request.m_Method != step.m_Text) return "method " + request.m_Method + "\n" + ShowText(request.m_Raw);
-        if (step.m_Check) {
-            err = step.m_Check(request);
-            if (!err.empty()) return err + "\n" + ShowText(request.m_Raw);
-        }
-        return std::string();
-    }
-    case CServerScript::Step::kExpectExact: {
-        CScriptRequest request;
-        std::string err = ReadRequest(conn, request);
-        if (!err.empty()) return err;
-        if (request.m_Raw != step.m_Text) {
-            return "request differs.\nexpected:\n" + ShowText(step.m_Text) + "\nreceived:\n" + ShowText(request.m_Raw);
-        }
-        return std::string();
-    }
+        return bAcceptAllowed ? AcceptOne(conn, m_StepTimeoutMs) : std::string();
+    case CServerScript::Step::kExpect:
+        err = ReadRequest(conn, request);
+        if (err.empty() && request.m_Method != step.m_Text) err = "method " + request.m_Method;
+        if (err.empty() && step.m_Check) err = step.m_Check(request);
+        return err.empty() || request.m_Raw.empty() ? err : err + "\n" + ShowText(request.m_Raw);
+    case CServerScript::Step::kExpectExact:
+        err = ReadRequest(conn, request);
+        if (err.empty() && request.m_Raw != step.m_Text)
+            err = "request differs.\nexpected:\n" + ShowText(step.m_Text) + "\nreceived:\n" + ShowText(request.m_Raw);
+        return err;
     case CServerScript::Step::kSend:
         return SendStep(step, conn);
     case CServerScript::Step::kClose:
         conn.Reset();
         return std::string();
     case CServerScript::Step::kExpectClosed:
-        return WaitClosed(conn, false);
     case CServerScript::Step::kDrain:
-        return WaitClosed(conn, true);
+        return WaitClosed(conn, step.m_Kind == CServerScript::Step::kDrain);
     case CServerScript::Step::kStream:
         return StreamStep(step, conn);
     case CServerScript::Step::kMark: {
@@ -525,20 +378,16 @@ std::string CScriptedServer::RunStep(const CServerScript::Step& step, CConn& con
     return "unknown step";
 }
 
-std::string CScriptedServer::AcceptOne(CConn& conn)
+std::string CScriptedServer::AcceptOne(CConn& conn, int32_t nWaitMs)
 {
     conn.Reset();
-    if (m_Listen == JX_INVALID_SOCKET) return "not listening";
-    auto deadline = Clock::now() + std::chrono::milliseconds(m_StepTimeoutMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(nWaitMs);
     while (!Stopping()) {
-        int32_t nLeft = MsLeft(deadline);
+        const int32_t nLeft = MsLeft(deadline);
         if (nLeft == 0) return "no connection in time";
-        CJXFdSet readSet;
-        readSet.Add(m_Listen);
-        if (JXSelect(&readSet, nullptr, nLeft < kSliceMs ? nLeft : kSliceMs) <= 0) continue;
-        JXSOCKET s = JXSocketAccept(m_Listen);
-        if (s == JX_INVALID_SOCKET) continue;
-        conn.m_Socket = s;
+        if (!Ready(m_Listen, false, nLeft)) continue;
+        conn.m_Socket = JXSocketAccept(m_Listen);
+        if (conn.m_Socket == JX_INVALID_SOCKET) continue;
         ++m_Connections;
         return std::string();
     }
@@ -549,72 +398,61 @@ std::string CScriptedServer::AcceptOne(CConn& conn)
 int32_t CScriptedServer::Receive(CConn& conn, int32_t nWaitMs)
 {
     if (conn.m_Socket == JX_INVALID_SOCKET || conn.m_PeerClosed) return -1;
-    CJXFdSet readSet;
-    readSet.Add(conn.m_Socket);
-    if (JXSelect(&readSet, nullptr, nWaitMs) <= 0) return 0;
+    if (!Ready(conn.m_Socket, false, nWaitMs)) return 0;
     char buf[65536];
-    int32_t n = JXSocketRecv(conn.m_Socket, buf, sizeof(buf));
-    if (n > 0) {
-        conn.m_In.append(buf, static_cast<size_t>(n));
-        return n;
-    }
-    if (n < 0 && JXSocketLastError() == JX_NET_ERR_WOULDBLOCK) return 0;
+    const int32_t n = JXSocketRecv(conn.m_Socket, buf, sizeof(buf));
+    if (n > 0) conn.m_In.append(buf, static_cast<size_t>(n));
+    if (n > 0 || (n < 0 && JXSocketLastError() == JX_NET_ERR_WOULDBLOCK)) return n > 0 ? n : 0;
     conn.m_PeerClosed = true;
     ++m_ClosedByClient;
     return -1;
 }
 
+bool CScriptedServer::TakeRequest(CConn& conn, bool bBody, CScriptRequest& out)
+{
+    const size_t nHead = FindHeadEnd(conn.m_In);
+    if (nHead == std::string::npos) return false;
+    CScriptRequest request;
+    ParseHead(conn.m_In.substr(0, nHead), request);
+    const size_t nBody = bBody ? strtoul(request.Header("Content-Length").c_str(), nullptr, 10) : 0;
+    if (nBody > kMaxRequestBytes || conn.m_In.size() < nHead + nBody) return false;
+    request.m_Raw = conn.m_In.substr(0, nHead + nBody);
+    conn.m_In.erase(0, nHead + nBody);
+    conn.m_LastCSeq = request.m_CSeq;
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Requests.push_back(request);
+    out = request;
+    return true;
+}
+
 std::string CScriptedServer::ReadRequest(CConn& conn, CScriptRequest& out)
 {
-    auto deadline = Clock::now() + std::chrono::milliseconds(m_StepTimeoutMs);
-    for (;;) {
-        size_t nHead = FindHeadEnd(conn.m_In);
-        if (nHead != std::string::npos) {
-            CScriptRequest request;
-            ParseHead(conn.m_In.substr(0, nHead), request);
-            std::string length = request.Header("Content-Length");
-            size_t nBody = length.empty() ? 0 : static_cast<size_t>(strtoul(length.c_str(), nullptr, 10));
-            if (nBody > kMaxRequestBytes) return "body too long";
-            if (conn.m_In.size() >= nHead + nBody) {
-                request.m_Raw = conn.m_In.substr(0, nHead + nBody);
-                conn.m_In.erase(0, nHead + nBody);
-                conn.m_LastCSeq = request.m_CSeq;
-                {
-                    std::lock_guard<std::mutex> lock(m_Mutex);
-                    m_Requests.push_back(request);
-                }
-                out = request;
-                return std::string();
-            }
-        }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_StepTimeoutMs);
+    while (!TakeRequest(conn, true, out)) {
         if (conn.m_In.size() > kMaxRequestBytes) return "request too long";
         if (Stopping()) return "stopped";
-        int32_t nLeft = MsLeft(deadline);
+        const int32_t nLeft = MsLeft(deadline);
         if (nLeft == 0) return "no request in time; received so far:\n" + ShowText(conn.m_In);
-        if (Receive(conn, nLeft < kSliceMs ? nLeft : kSliceMs) < 0) {
-            return "connection closed; received so far:\n" + ShowText(conn.m_In);
-        }
+        if (Receive(conn, nLeft) < 0) return "connection closed; received so far:\n" + ShowText(conn.m_In);
     }
+    return std::string();
 }
 
 std::string CScriptedServer::SendBytes(CConn& conn, const std::string& bytes)
 {
     if (conn.m_Socket == JX_INVALID_SOCKET) return "no connection";
-    auto deadline = Clock::now() + std::chrono::milliseconds(m_StepTimeoutMs);
-    size_t nDone = 0;
-    while (nDone < bytes.size()) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_StepTimeoutMs);
+    for (size_t nDone = 0; nDone < bytes.size();) {
         if (Stopping()) return "stopped";
-        int32_t n = JXSocketSend(conn.m_Socket, bytes.data() + nDone, static_cast<int32_t>(bytes.size() - nDone));
+        const int32_t n = JXSocketSend(conn.m_Socket, bytes.data() + nDone, static_cast<int32_t>(bytes.size() - nDone));
         if (n > 0) {
             nDone += static_cast<size_t>(n);
             continue;
         }
         if (n < 0 && JXSocketLastError() != JX_NET_ERR_WOULDBLOCK) return "send failed";
-        int32_t nLeft = MsLeft(deadline);
+        const int32_t nLeft = MsLeft(deadline);
         if (nLeft == 0) return "send timed out";
-        CJXFdSet writeSet;
-        writeSet.Add(conn.m_Socket);
-        JXSelect(nullptr, &writeSet, nLeft < kSliceMs ? nLeft : kSliceMs);
+        Ready(conn.m_Socket, true, nLeft);
     }
     return std::string();
 }
@@ -625,57 +463,82 @@ std::string CScriptedServer::SendStep(const CServerScript::Step& step, CConn& co
     const size_t nPiece = step.m_Piece > 0 ? step.m_Piece : bytes.size();
     for (size_t nFrom = 0; nFrom < bytes.size(); nFrom += nPiece) {
         if (nFrom > 0 && step.m_PauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.m_PauseMs));
-        std::string err = SendBytes(conn, bytes.substr(nFrom, nPiece));
+        const std::string err = SendBytes(conn, bytes.substr(nFrom, nPiece));
         if (!err.empty()) return err;
     }
     return std::string();
 }
 
+// Whole requests that come in are recorded (a TEARDOWN, a keep-alive); without
+// bAllowData any of them is a failure.
 std::string CScriptedServer::WaitClosed(CConn& conn, bool bAllowData)
 {
-    auto deadline = Clock::now() + std::chrono::milliseconds(m_StepTimeoutMs);
-    for (;;) {
-        // Whole requests that came in are recorded (a TEARDOWN, a keep-alive).
-        size_t nHead = FindHeadEnd(conn.m_In);
-        if (nHead != std::string::npos) {
-            if (!bAllowData) return "unexpected request before the close:\n" + ShowText(conn.m_In);
-            CScriptRequest request;
-            ParseHead(conn.m_In.substr(0, nHead), request);
-            request.m_Raw = conn.m_In.substr(0, nHead);
-            conn.m_In.erase(0, nHead);
-            std::lock_guard<std::mutex> lock(m_Mutex);
-            m_Requests.push_back(request);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_StepTimeoutMs);
+    for (CScriptRequest request;;) {
+        if (TakeRequest(conn, false, request)) {
+            if (!bAllowData) return "unexpected request before the close:\n" + ShowText(request.m_Raw);
             continue;
         }
         if (Stopping()) return bAllowData ? std::string() : "stopped";
-        int32_t nLeft = bAllowData ? kSliceMs : MsLeft(deadline);
+        const int32_t nLeft = bAllowData ? kSliceMs : MsLeft(deadline);
         if (nLeft == 0) return "the client did not close the connection in time";
-        if (Receive(conn, nLeft < kSliceMs ? nLeft : kSliceMs) < 0) {
-            if (!bAllowData && !conn.m_In.empty()) return "unexpected bytes before the close:\n" + ShowText(conn.m_In);
-            conn.Reset();
-            return std::string();
-        }
+        if (Receive(conn, nLeft) >= 0) continue;
+        if (!bAllowData && !conn.m_In.empty()) return "unexpected bytes before the close:\n" + ShowText(conn.m_In);
+        conn.Reset();
+        return std::string();
     }
 }
 
+// Sends the bytes every period until the client goes (a send fails or it
+// closes) or the server stops.
 std::string CScriptedServer::StreamStep(const CServerScript::Step& step, CConn& conn)
 {
     while (!Stopping()) {
-        // A send that fails means the client has gone: the stream ends there.
         if (!SendBytes(conn, step.m_Text).empty()) {
             if (!conn.m_PeerClosed && !Stopping()) ++m_ClosedByClient;
-            conn.Reset();
-            return std::string();
+            break;
         }
-        auto next = Clock::now() + std::chrono::milliseconds(step.m_PauseMs);
-        while (!Stopping()) {
-            int32_t nLeft = MsLeft(next);
-            if (nLeft == 0) break;
-            if (Receive(conn, nLeft < kSliceMs ? nLeft : kSliceMs) < 0) {
+        const auto next = Clock::now() + std::chrono::milliseconds(step.m_PauseMs);
+        for (int32_t nLeft = MsLeft(next); nLeft > 0 && !Stopping(); nLeft = MsLeft(next)) {
+            if (Receive(conn, nLeft) < 0) {
                 conn.Reset();
                 return std::string();
             }
         }
     }
+    conn.Reset();
     return std::string();
+}
+
+// ---------------------------------------------------------------------------
+// Slow names
+
+std::atomic<int> CSlowNames::s_Running{0};
+std::atomic<int> CSlowNames::s_Started{0};
+
+namespace {
+
+int SlowResolve(const char* pHost, const char* pPort, const addrinfo* pHints, addrinfo** ppResult)
+{
+    static const std::string kSuffix = ".slow";
+    const std::string host = pHost;
+    if (host.size() < kSuffix.size() || host.compare(host.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
+        return getaddrinfo(pHost, pPort, pHints, ppResult);
+    ++CSlowNames::s_Running;
+    ++CSlowNames::s_Started;
+    std::this_thread::sleep_for(std::chrono::milliseconds(CSlowNames::kLookupMs));
+    --CSlowNames::s_Running;
+    return EAI_NONAME;
+}
+
+}   // namespace
+
+CSlowNames::CSlowNames()
+{
+    JXNetSetResolver(&SlowResolve);
+}
+
+CSlowNames::~CSlowNames()
+{
+    JXNetSetResolver(nullptr);
 }

@@ -66,18 +66,7 @@ std::string ShowText(const std::string& text);
 class CServerScript {
 public:
     struct Step {
-        enum EKind {
-            kAccept,
-            kExpect,
-            kExpectExact,
-            kSend,
-            kClose,
-            kExpectClosed,
-            kDrain,
-            kStream,
-            kMark,
-            kGate,
-        };
+        enum EKind { kAccept, kExpect, kExpectExact, kSend, kClose, kExpectClosed, kDrain, kStream, kMark, kGate };
         EKind m_Kind = kAccept;
         std::string m_Text;   // method, exact text, bytes, mark or gate name
         ScriptCheck m_Check;
@@ -89,33 +78,57 @@ public:
     virtual ~CServerScript() = default;
 
     // Wait for the next connection; later steps use it (the previous one is closed).
-    CServerScript& Accept();
+    CServerScript& Accept() { return Put(Step::kAccept); }
     // Read one request and check its method (and whatever the check says).
-    CServerScript& Expect(const std::string& method, ScriptCheck check = nullptr);
+    CServerScript& Expect(const std::string& method, ScriptCheck check = nullptr)
+    {
+        return Put(Step::kExpect, method, std::move(check));
+    }
     // Read one request and compare it with the text byte for byte.
-    CServerScript& ExpectExact(const std::string& text);
+    CServerScript& ExpectExact(const std::string& text) { return Put(Step::kExpectExact, text); }
     // Send an answer, {CSeq} replaced.
-    CServerScript& Reply(const std::string& text);
-    // Send bytes as they are, whole or in pieces of nPiece bytes.
-    CServerScript& Send(const std::string& bytes, size_t nPiece = 0, int32_t nPauseMs = 0);
-    // Close the connection.
-    CServerScript& Close();
+    CServerScript& Reply(const std::string& text) { return Put(Step::kSend, text, nullptr, 0, 0, true); }
+    // Send bytes as they are, whole or in pieces of nPiece bytes with pauses between.
+    CServerScript& Send(const std::string& bytes, size_t nPiece = 0, int32_t nPauseMs = 0)
+    {
+        return Put(Step::kSend, bytes, nullptr, nPiece, nPauseMs);
+    }
+    CServerScript& Close() { return Put(Step::kClose); }
     // The client closes the connection and sends nothing more before it does.
-    CServerScript& ExpectClosed();
+    CServerScript& ExpectClosed() { return Put(Step::kExpectClosed); }
     // Keep reading (requests are recorded, not answered) until the client closes
     // or the server stops.
-    CServerScript& Drain();
+    CServerScript& Drain() { return Put(Step::kDrain); }
     // Send the bytes every nPeriodMs until the client closes or the server stops.
-    CServerScript& Stream(const std::string& bytes, int32_t nPeriodMs);
+    CServerScript& Stream(const std::string& bytes, int32_t nPeriodMs)
+    {
+        return Put(Step::kStream, bytes, nullptr, 0, nPeriodMs);
+    }
     // Record that the script got here (CScriptedServer::WaitMark).
-    CServerScript& Mark(const std::string& name);
+    CServerScript& Mark(const std::string& name) { return Put(Step::kMark, name); }
     // Wait until the test opens the gate (CScriptedServer::OpenGate).
-    CServerScript& Gate(const std::string& name);
+    CServerScript& Gate(const std::string& name) { return Put(Step::kGate, name); }
 
     std::vector<Step> m_Steps;
 
 protected:
-    virtual CServerScript& Add(Step step);
+    CServerScript& Put(Step::EKind kind, const std::string& text = "", ScriptCheck check = nullptr, size_t nPiece = 0,
+                       int32_t nPauseMs = 0, bool bSubstitute = false)
+    {
+        Step step;
+        step.m_Kind = kind;
+        step.m_Text = text;
+        step.m_Check = std::move(check);
+        step.m_Piece = nPiece;
+        step.m_PauseMs = nPauseMs;
+        step.m_Substitute = bSubstitute;
+        return Add(std::move(step));
+    }
+    virtual CServerScript& Add(Step step)
+    {
+        m_Steps.push_back(std::move(step));
+        return *this;
+    }
 };
 
 class CScriptedServer {
@@ -129,7 +142,8 @@ public:
     CScriptedServer& operator=(const CScriptedServer&) = delete;
 
     uint16_t GetPort() const { return m_Port; }
-    std::string Url(const std::string& path = "/cam") const;
+    std::string Url(const std::string& path = "/cam") const { return UrlWithUser("", "", path); }
+    // user:password@ in front of the host, unless both are empty.
     std::string UrlWithUser(const std::string& user, const std::string& password,
                             const std::string& path = "/cam") const;
 
@@ -146,8 +160,16 @@ public:
     void OpenGate(const std::string& name);
     // Every failure so far, one per line; "" when none.
     std::string Errors() const;
-    std::vector<CScriptRequest> Requests() const;
-    size_t StepsDone() const;
+    std::vector<CScriptRequest> Requests() const
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        return m_Requests;
+    }
+    size_t StepsDone() const
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        return m_Done;
+    }
     int32_t Connections() const { return m_Connections.load(); }
     int32_t ClosedByClient() const { return m_ClosedByClient.load(); }
     // Stop every thread and close every socket (the destructor does it too).
@@ -168,19 +190,19 @@ private:
     };
 
     void RunMain();
-    void RunAcceptor();
     void RunSession(JXSOCKET s);
-    // One step on a connection: "" or what failed.
+    // One step on a connection, and the parts of steps: "" or what failed.
     std::string RunStep(const CServerScript::Step& step, CConn& conn, bool bAcceptAllowed);
-    std::string AcceptOne(CConn& conn);
+    std::string AcceptOne(CConn& conn, int32_t nWaitMs);
     std::string ReadRequest(CConn& conn, CScriptRequest& out);
     std::string SendBytes(CConn& conn, const std::string& bytes);
     std::string SendStep(const CServerScript::Step& step, CConn& conn);
     std::string WaitClosed(CConn& conn, bool bAllowData);
     std::string StreamStep(const CServerScript::Step& step, CConn& conn);
-    // Wait until the connection has bytes or closes; false on timeout or stop.
+    // Takes a whole request (with its body when bBody) that has come in, and records it.
+    bool TakeRequest(CConn& conn, bool bBody, CScriptRequest& out);
+    // Bytes that arrived within the wait (0: none), or -1 when the connection is closed.
     int32_t Receive(CConn& conn, int32_t nWaitMs);
-    void Fail(const std::string& text);
     bool Stopping() const { return m_Stop.load(); }
 
     int32_t m_StepTimeoutMs;
@@ -188,7 +210,6 @@ private:
     uint16_t m_Port = 0;
     CMainScript m_Main;
     CServerScript m_Session;
-    bool m_HasSession = false;
 
     mutable std::mutex m_Mutex;
     std::condition_variable m_Changed;
@@ -205,4 +226,16 @@ private:
     std::thread m_MainThread;
     std::thread m_AcceptThread;
     std::vector<std::thread> m_SessionThreads;
+};
+
+// A name service that takes its time, for the tests of name lookups off the
+// worker: while one lives, every lookup of a name under ".slow" takes
+// kLookupMs and finds nothing; other names are looked up as usual.
+class CSlowNames {
+public:
+    static constexpr int32_t kLookupMs = 1500;
+    CSlowNames();
+    ~CSlowNames();
+    static std::atomic<int> s_Running;   // lookups under way
+    static std::atomic<int> s_Started;   // lookups begun, ever
 };
