@@ -140,22 +140,6 @@ TEST(RTPParser, EveryCutStaysInside)
     EXPECT_GT(nAccepted, 0);
 }
 
-TEST(RTPParser, DumpLines)
-{
-    CRTPLogCapture log;
-    CRTPParser rtp;
-    rtp.Dump();
-    char szExpect[128];
-    snprintf(szExpect, sizeof(szExpect), "CRTPParser(%p)--------->Not setup!!!!\n", static_cast<void*>(&rtp));
-    EXPECT_EQ(log.Count(szExpect), 1);
-    const Bytes pkt = HexBytes("80 e0 03 e8 00 01 5f 90 11 22 33 44 68 65 6c 6c 6f");
-    ASSERT_EQ(rtp.Setup(pkt.data(), static_cast<uint32_t>(pkt.size())), JX_OK);
-    rtp.Dump();
-    EXPECT_EQ(log.Count("RTP: V=2, P=0, X=0, CC=0, M=1, PT=96, SN=1000, SSRC=0x11223344, STMP=0x00015f90, "
-                        "size = 17, len = 5\n"),
-              1);
-}
-
 #undef FIX
 
 }   // namespace
