@@ -134,6 +134,7 @@ TEST(RtspReader, ByteStreamsCutAtEveryPosition)
     const std::string unsolicited = "RTSP/1.0 200 OK\r\nCSeq: 99\r\nContent-Length: 6\r\n\r\n" +
                                     std::string("$\x00\x00\x01zz", 6) + Frame(0, rtp, "after");
     static const char kNul[] = "RTSP/1.0 200 OK\r\nBad\0Line\r\n\r\n";
+    static const char kNulAfterPrefix[] = "RTSP/\0 200 OK\r\n\r\n";
     // What the walk left: RTP on video, RTCP on video, RTP on audio, requests
     // from the server, unsolicited answers, stray bytes seen, the pending request.
     const struct {
@@ -173,6 +174,8 @@ TEST(RtspReader, ByteStreamsCutAtEveryPosition)
         {"no status code", false, "RTSP/1.0 OK\r\n\r\n", JX_ERR_CONTENT, "", nullptr, 0},
         {"no version", false, "RTSP/x\r\n\r\n", JX_ERR_CONTENT, "", nullptr, 0},
         {"NUL in the head", false, std::string(kNul, sizeof(kNul) - 1), JX_ERR_CONTENT, "", nullptr, 0},
+        {"NUL right behind RTSP/", false, std::string(kNulAfterPrefix, sizeof(kNulAfterPrefix) - 1), JX_ERR_CONTENT, "",
+         nullptr, 0},
         // A session identifier that would break a request line ends the attempt.
         {"control character in the session", false,
          WithCSeq(SdpReply(kSdpVideoOnly), 1) + "RTSP/1.0 200 OK\r\nCSeq: 2\r\nSession: ab\x01"
