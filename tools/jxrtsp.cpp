@@ -1,10 +1,13 @@
 // jxrtsp: a host program for the RTSP module. It loads the module at run time
 // exactly as a host application does (the platform's loader, JXRTSPGetAPI, the
-// function table, JXRTSPGetInterface with "IJXStream" and a URL) and reports
-// what it got. Given a URL, it plays the stream for a while and reports the
-// session's state, the frames received and the media description.
+// function table, JXRTSPGetInterface with "IJXStream" and a URL) and drives
+// streams only through IJXStream. Commands:
+//   (none)  report the stream object the module gives, or play one URL
+//   record  record one or many streams into files
+//   probe   tell what one stream carries
 #include "JXBase.h"
-#include "jxrtsp.h"
+#include "jxrtsp_tool.h"
+#include "module_host.h"
 
 #include <atomic>
 #include <chrono>
@@ -16,59 +19,121 @@
 
 namespace {
 
-const char kProbeUrl[] = "rtsp://127.0.0.1/probe";
-const int kDefaultSeconds = 10;
+const char kReportUrl[] = "rtsp://127.0.0.1/probe";
+const int kDefaultPlaySeconds = 10;
+const long kMaxSeconds = 86400;
 const uint32_t kMsgFrame = 2106;
 const uint32_t kMsgState = 4101;
 const uint32_t kMsgStopped = 4102;
 
-struct Options {
-    std::string sModule;
-    std::string sUrl;
-    int nSeconds = kDefaultSeconds;
-};
-
-void PrintUsage()
+void PrintUsage(FILE* pOut)
 {
-    fprintf(stderr,
+    fprintf(pOut,
             "usage: jxrtsp [--module PATH] [--seconds N] [URL]\n"
+            "       jxrtsp record URL... [--urls FILE] [--seconds N] [--out DIR] [--raw] [--json]\n"
+            "       jxrtsp probe URL [--json] [--timeout N]\n"
+            "\n"
+            "URL: rtsp://[user:password@]host[:port]/path (RTP interleaved on the RTSP connection),\n"
+            "     rtspu://... (unicast UDP) or rtspm://... (multicast).\n"
+            "\n"
+            "without a command:\n"
             "  without URL: load the module, create a stream object and report it\n"
-            "  with URL:    play rtsp://[user:password@]host[:port]/path for N seconds (default %d)\n",
-            kDefaultSeconds);
+            "  with URL:    play the stream for N seconds (default %d) and count its frames\n"
+            "\n"
+            "record: records every stream at once, until N seconds have passed (--seconds) or\n"
+            "  Ctrl-C or SIGTERM stops it; every file is complete either way. Each stream gets a\n"
+            "  folder under DIR (default ./recordings) named from its host and path:\n"
+            "    video.h264 / video.h265  Annex B, as the camera sends it\n"
+            "    video.mjpeg              JPEG pictures one after another; first.jpg the first one\n"
+            "    audio.wav                G.711 A-law (WAVE format 6) or mu-law (7)\n"
+            "    summary.json             codec, size, frame rate, frames, key frames, bytes, time\n"
+            "                             to the first frame, state reports, reconnects\n"
+            "  These elementary files (--raw) are what record writes in this build.\n"
+            "  --urls FILE  more URLs, one a line ('#' begins a comment)\n"
+            "  --json       print every summary as one JSON array on standard output\n"
+            "  The module's log goes to DIR/jxrtsp.log (--verbose: standard error). A recording\n"
+            "  goes on in the same files after the module reconnects. Exit status: 0 when every\n"
+            "  stream delivered frames and every file was written, 1 otherwise.\n"
+            "\n"
+            "probe: waits (at most --timeout seconds, default 15) for the first key frame, or the\n"
+            "  first audio frame of a stream without video, then prints codec, size, frame rate,\n"
+            "  audio codec and rate. Exit status:\n"
+            "    0  the stream plays\n"
+            "    1  the server failed the session (an error status, a broken connection)\n"
+            "    2  wrong arguments\n"
+            "    3  the server refused the user name or password\n"
+            "    4  the server could not be reached (name lookup or connect failed)\n"
+            "    5  no media came in time\n"
+            "\n"
+            "every command: --module PATH loads the module from PATH instead of beside this program;\n"
+            "  --verbose shows the module's log on standard error.\n",
+            kDefaultPlaySeconds);
 }
 
-int ParseOptions(int argc, char** argv, Options& opt)
+int ParseNumber(const char* pText, long nMax, int& nOut)
 {
-    for (int i = 1; i < argc; ++i) {
-        const char* pArg = argv[i];
-        if (strcmp(pArg, "--module") == 0 && i + 1 < argc) {
-            opt.sModule = argv[++i];
-        } else if (strcmp(pArg, "--seconds") == 0 && i + 1 < argc) {
-            char* pEnd = nullptr;
-            long n = strtol(argv[++i], &pEnd, 10);
-            if (pEnd == nullptr || *pEnd != '\0' || n < 1 || n > 86400) {
-                fprintf(stderr, "jxrtsp: --seconds takes a number from 1 to 86400\n");
-                return JX_ERR_ARG;
-            }
-            opt.nSeconds = int(n);
-        } else if (pArg[0] == '-') {
-            return JX_ERR_ARG;
-        } else if (opt.sUrl.empty()) {
-            opt.sUrl = pArg;
-        } else {
-            return JX_ERR_ARG;
-        }
-    }
+    char* pEnd = nullptr;
+    const long n = strtol(pText, &pEnd, 10);
+    if (pEnd == pText || *pEnd != '\0' || n < 1 || n > nMax) return JX_ERR_ARG;
+    nOut = int(n);
     return JX_OK;
 }
 
-std::string DefaultModulePath()
+// 0 on success; JX_ERR_ARG with the reason printed; 1 (JX_ERR_STATE) for --help.
+int ParseOptions(int argc, char** argv, JXToolOptions& opt)
 {
-    char dir[1024];
-    char name[64];
-    JXModuleFileName("JXRtsp", name, sizeof(name));
-    if (JXModuleProgramDir(dir, sizeof(dir)) != JX_OK) return name;
-    return std::string(dir) + "/" + name;
+    int i = 1;
+    if (argc > 1 && (strcmp(argv[1], "record") == 0 || strcmp(argv[1], "probe") == 0)) {
+        opt.sCommand = argv[1];
+        i = 2;
+    }
+    for (; i < argc; ++i) {
+        const char* pArg = argv[i];
+        const bool bHasValue = i + 1 < argc;
+        if (strcmp(pArg, "--help") == 0 || strcmp(pArg, "-h") == 0) return JX_ERR_STATE;
+        if (strcmp(pArg, "--module") == 0 && bHasValue) {
+            opt.sModule = argv[++i];
+        } else if (strcmp(pArg, "--seconds") == 0 && bHasValue) {
+            if (ParseNumber(argv[++i], kMaxSeconds, opt.nSeconds) != JX_OK) {
+                fprintf(stderr, "jxrtsp: --seconds takes a number from 1 to %ld\n", kMaxSeconds);
+                return JX_ERR_ARG;
+            }
+        } else if (strcmp(pArg, "--timeout") == 0 && bHasValue && opt.sCommand == "probe") {
+            if (ParseNumber(argv[++i], kMaxSeconds, opt.nTimeout) != JX_OK) {
+                fprintf(stderr, "jxrtsp: --timeout takes a number from 1 to %ld\n", kMaxSeconds);
+                return JX_ERR_ARG;
+            }
+        } else if (strcmp(pArg, "--out") == 0 && bHasValue && opt.sCommand == "record") {
+            opt.sOut = argv[++i];
+        } else if (strcmp(pArg, "--urls") == 0 && bHasValue && opt.sCommand == "record") {
+            opt.sUrlsFile = argv[++i];
+        } else if (strcmp(pArg, "--raw") == 0 && opt.sCommand == "record") {
+            opt.bRaw = true;
+        } else if (strcmp(pArg, "--json") == 0 && !opt.sCommand.empty()) {
+            opt.bJson = true;
+        } else if (strcmp(pArg, "--verbose") == 0) {
+            opt.bVerbose = true;
+        } else if (pArg[0] == '-') {
+            fprintf(stderr, "jxrtsp: unknown option or missing value: %s\n", pArg);
+            return JX_ERR_ARG;
+        } else {
+            opt.urls.push_back(pArg);
+        }
+    }
+    const size_t nMaxUrls = opt.sCommand == "record" ? opt.urls.size() : 1;
+    if (opt.urls.size() > nMaxUrls) {
+        fprintf(stderr, "jxrtsp: only record takes more than one URL\n");
+        return JX_ERR_ARG;
+    }
+    if (opt.sCommand == "probe" && opt.urls.empty()) {
+        fprintf(stderr, "jxrtsp: probe needs a URL\n");
+        return JX_ERR_ARG;
+    }
+    if (opt.sCommand == "record" && opt.urls.empty() && opt.sUrlsFile.empty()) {
+        fprintf(stderr, "jxrtsp: record needs a URL or --urls FILE\n");
+        return JX_ERR_ARG;
+    }
+    return JX_OK;
 }
 
 // Counts what the stream delivers; called on the module's worker thread.
@@ -124,18 +189,18 @@ void ReportDescription(IJXStream* pStream)
     pDesc->Release();
 }
 
-int Play(IJXStream* pStream, const Options& opt)
+int Play(IJXStream* pStream, const std::string& sUrl, int nSeconds)
 {
     CSubscriber subscriber;
     pStream->Attach(&subscriber, JX_SIGNAL_FUNC(&CSubscriber::OnMessage));
-    int nRet = pStream->Open(opt.sUrl.c_str());
+    int nRet = pStream->Open(sUrl.c_str());
     if (nRet == JX_OK) nRet = pStream->Start();
     if (nRet != JX_OK) {
         printf("start failed: %d\n", nRet);
         pStream->Detach(&subscriber, JX_SIGNAL_FUNC(&CSubscriber::OnMessage));
-        return 1;
+        return kExitFailed;
     }
-    for (int i = 0; i < opt.nSeconds; ++i) {
+    for (int i = 0; i < nSeconds; ++i) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         printf("t=%ds video %llu (key %llu) audio %llu bytes %llu\n", i + 1,
                (unsigned long long)subscriber.m_Video.load(), (unsigned long long)subscriber.m_KeyFrames.load(),
@@ -147,7 +212,7 @@ int Play(IJXStream* pStream, const Options& opt)
     pStream->Detach(&subscriber, JX_SIGNAL_FUNC(&CSubscriber::OnMessage));
     bool bGotFrames = subscriber.m_Video + subscriber.m_Audio > 0;
     printf("result: %s\n", subscriber.m_Playing && bGotFrames ? "played" : "no media");
-    return subscriber.m_Playing && bGotFrames ? 0 : 1;
+    return subscriber.m_Playing && bGotFrames ? kExitOk : kExitFailed;
 }
 
 int Report(IJXStream* pStream)
@@ -157,50 +222,52 @@ int Report(IJXStream* pStream)
     printf("stream: name %s, protocol %s\n", pStream->GetName(), pStream->GetProtocol());
     printf("GetLastIFrame: %d, GetMediaDesc: %d, Seek: %d\n", pStream->GetLastIFrame(pFrame),
            pStream->GetMediaDesc(pDesc), pStream->Seek(0u));
-    return 0;
+    return kExitOk;
 }
+
+// The program as it was before it had commands: report, or play one URL.
+int RunPlainHost(const JXToolOptions& opt, CModuleHost& host)
+{
+    printf("module: %s\n", host.GetPath().c_str());
+    const char* pUrl = opt.urls.empty() ? kReportUrl : opt.urls[0].c_str();
+    IJXStream* pStream = host.CreateStream(pUrl);
+    if (pStream == nullptr) return kExitFailed;
+    const int nExit =
+        opt.urls.empty() ? Report(pStream) : Play(pStream, opt.urls[0], opt.nSeconds != 0 ? opt.nSeconds : kDefaultPlaySeconds);
+    pStream->Release();
+    return nExit;
+}
+
+void DiscardLog(const char*, void*) {}
 
 }   // namespace
 
 int main(int argc, char** argv)
 {
-    Options opt;
-    if (ParseOptions(argc, argv, opt) != JX_OK) {
-        PrintUsage();
-        return 2;
+    JXToolOptions opt;
+    const int nParse = ParseOptions(argc, argv, opt);
+    if (nParse == JX_ERR_STATE) {
+        PrintUsage(stdout);
+        return kExitOk;
     }
-    if (opt.sModule.empty()) opt.sModule = DefaultModulePath();
+    if (nParse != JX_OK) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    // probe prints only its answer; record sends the log to its folder.
+    if (opt.sCommand == "probe" && !opt.bVerbose) JXSetLogSink(DiscardLog, nullptr);
 
-    char error[512];
-    void* pModule = JXModuleLoad(opt.sModule.c_str(), error, sizeof(error));
-    if (pModule == nullptr) {
-        fprintf(stderr, "jxrtsp: cannot load %s: %s\n", opt.sModule.c_str(), error);
-        return 1;
+    CModuleHost host;
+    if (host.Load(opt.sModule) != JX_OK) return kExitFailed;
+    int nExit = kExitFailed;
+    if (opt.sCommand == "record") {
+        nExit = RunRecord(opt, host);
+    } else if (opt.sCommand == "probe") {
+        nExit = RunProbe(opt, host);
+    } else {
+        nExit = RunPlainHost(opt, host);
     }
-    auto pGetAPI = reinterpret_cast<JXRTSPGetAPIFunc>(JXModuleSymbol(pModule, "JXRTSPGetAPI"));
-    void* table[JXRTSP_API_COUNT] = {};
-    if (pGetAPI == nullptr || pGetAPI(table) != JX_OK || table[JXRTSP_API_GETINTERFACE] == nullptr) {
-        fprintf(stderr, "jxrtsp: %s has no usable JXRTSPGetAPI\n", opt.sModule.c_str());
-        JXModuleUnload(pModule);
-        return 1;
-    }
-    printf("module: %s\n", opt.sModule.c_str());
-    reinterpret_cast<JXRTSPInitializeFunc>(table[JXRTSP_API_INITIALIZE])();
-    auto pGetInterface = reinterpret_cast<JXRTSPGetInterfaceFunc>(table[JXRTSP_API_GETINTERFACE]);
-
-    const char* pUrl = opt.sUrl.empty() ? kProbeUrl : opt.sUrl.c_str();
-    IJXStream* pStream = pGetInterface("IJXStream", pUrl);
-    if (pStream == nullptr) {
-        CJXUrl url(pUrl);
-        char* pShown = url.CloneForLog();   // never print the password
-        fprintf(stderr, "jxrtsp: the module refused the URL %s\n", pShown != nullptr ? pShown : "(unreadable)");
-        free(pShown);
-        JXModuleUnload(pModule);
-        return 1;
-    }
-    int nExit = opt.sUrl.empty() ? Report(pStream) : Play(pStream, opt);
-    pStream->Release();
-    reinterpret_cast<JXRTSPInvalidateFunc>(table[JXRTSP_API_INVALIDATE])();
-    JXModuleUnload(pModule);
+    host.Unload();
+    JXSetLogSink(nullptr, nullptr);
     return nExit;
 }

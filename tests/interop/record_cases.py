@@ -1,0 +1,391 @@
+#!/usr/bin/python3
+"""Interop cases for `jxrtsp record` and `jxrtsp probe` against GStreamer's RTSP
+server (gst_rtsp_server.py beside this file), on 127.0.0.1 only.
+
+  record_cases.py --jxrtsp PATH CASE     run one case (exit 0 pass, 1 fail, 77 skip)
+  record_cases.py --list                 the case names
+
+Each record case starts the server on a free port, records for a few seconds,
+then checks summary.json and every file with ffprobe (codec, size, frame count
+equal to the summary's and near the expected) and a full decode with ffmpeg
+that must print nothing. No PyPI packages: Debian's python3 and python3-gi.
+"""
+import json
+import os
+import select
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SERVER = os.path.join(HERE, "gst_rtsp_server.py")
+EXIT_SKIP = 77
+USER, PASSWORD, WRONG = "viewer", "s3cret-pw", "wrong-pw"
+SECONDS = 4
+FPS = 25
+WIDTH, HEIGHT = 320, 240
+G711_RATE = 8000
+WAV_HEADER = 58
+SERVER_START_S = 30      # a loaded machine takes a while to load GStreamer
+PROCESS_LIMIT_S = 60     # any run of jxrtsp, ffprobe or ffmpeg
+RETRY_GAP_MS = 9900      # the module retries a failed session every 10 s
+
+# One row a case: server media, URL scheme, authentication.
+RECORD_CASES = {
+    "jpeg_tcp": ("jpeg", "rtsp", "none"),
+    "jpeg_udp": ("jpeg", "rtspu", "none"),
+    "jpeg_basic_tcp": ("jpeg", "rtsp", "basic"),
+    "pcma_tcp": ("pcma", "rtsp", "none"),
+    "pcma_udp": ("pcma", "rtspu", "digest"),
+    "pcmu_tcp": ("pcmu", "rtsp", "digest"),
+    "pcmu_udp": ("pcmu", "rtspu", "none"),
+    "jpeg+pcma_tcp": ("jpeg+pcma", "rtsp", "digest"),
+    "jpeg+pcma_udp": ("jpeg+pcma", "rtspu", "none"),
+}
+OTHER_CASES = ["sigterm", "reconnect", "wrong_password", "probe_ok", "probe_auth", "probe_closed", "probe_timeout"]
+
+VIDEO_CODECS = {"jpeg": ("video.mjpeg", "mjpeg"), "h264": ("video.h264", "h264"), "h265": ("video.h265", "hevc")}
+AUDIO_CODECS = {"pcma": "pcm_alaw", "pcmu": "pcm_mulaw"}
+
+
+class Skip(Exception):
+    pass
+
+
+class Fail(Exception):
+    pass
+
+
+def check(cond, what):
+    if not cond:
+        raise Fail(what)
+
+
+class Server:
+    """GStreamer's RTSP server in a child process, stopped with SIGTERM."""
+
+    def __init__(self, media, auth="none", port=0):
+        args = [sys.executable, SERVER, "--port", str(port), "--auth", auth, "--user", USER,
+                "--password", PASSWORD]
+        for m in media.split(","):
+            args += ["--media", m]
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        ready, _, _ = select.select([self.proc.stdout], [], [], SERVER_START_S)
+        line = self.proc.stdout.readline() if ready else ""
+        if not line.startswith("ready"):
+            rc = self.proc.wait(timeout=PROCESS_LIMIT_S) if ready else None
+            err = self.proc.stderr.read() if rc is not None else "(no answer in time)"
+            self.stop()
+            if rc == EXIT_SKIP or "No module named" in err or "Namespace" in err:
+                raise Skip("GStreamer RTSP server cannot run here: " + err.strip().splitlines()[-1])
+            raise Fail("server did not start: " + err.strip())
+        self.port = int(line.split()[1])
+
+    def url(self, path, scheme="rtsp", password=None):
+        cred = "%s:%s@" % (USER, password) if password else ""
+        return "%s://%s127.0.0.1:%d/%s" % (scheme, cred, self.port, path)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=PROCESS_LIMIT_S)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+def run(args):
+    r = subprocess.run(args, capture_output=True, text=True, timeout=PROCESS_LIMIT_S)
+    return r.returncode, r.stdout, r.stderr
+
+
+def ffprobe(path, entries):
+    rc, out, err = run(["ffprobe", "-v", "error", "-count_frames", "-show_entries", "stream=" + entries,
+                        "-of", "json", path])
+    check(rc == 0, "ffprobe %s failed: %s" % (path, err))
+    streams = json.loads(out)["streams"]
+    check(len(streams) == 1, "%s: %d streams" % (path, len(streams)))
+    return streams[0]
+
+
+def decodes_cleanly(path):
+    rc, out, err = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"])
+    check(rc == 0 and out == "" and err == "", "%s does not decode cleanly: %s" % (path, err[:400]))
+
+
+def record(jxrtsp, urls, out, seconds=SECONDS):
+    args = [jxrtsp, "record", "--seconds", str(seconds), "--out", out, "--json"] + urls
+    rc, stdout, stderr = run(args)
+    print("$ jxrtsp record --seconds %d --out %s --json %s -> exit %d" % (seconds, out, " ".join(urls), rc))
+    return rc, stdout, stderr
+
+
+def load_summary(stream_dir):
+    with open(os.path.join(stream_dir, "summary.json")) as f:
+        return json.load(f)
+
+
+def stream_dirs(out):
+    return sorted(os.path.join(out, d) for d in os.listdir(out) if os.path.isdir(os.path.join(out, d)))
+
+
+def check_no_password(texts, out):
+    """A password given in a URL appears in no output and no file we wrote."""
+    for text in texts:
+        check(PASSWORD not in text and WRONG not in text, "a password was printed")
+    for root, _, files in os.walk(out):
+        for name in files:
+            if name.endswith((".json", ".log")):
+                with open(os.path.join(root, name), errors="replace") as f:
+                    text = f.read()
+                check(PASSWORD not in text and WRONG not in text, "a password is in " + name)
+
+
+def check_files(d, media, expect_frames=True):
+    """ffprobe and a full decode of every file; counts equal the summary's."""
+    s = load_summary(d)
+    kinds = media.split("+")
+    video = next((k for k in kinds if k in VIDEO_CODECS), None)
+    audio = next((k for k in kinds if k in AUDIO_CODECS), None)
+    line = []
+    if video:
+        v = s["video"]
+        check(v is not None and v["codec"] == video, "summary video codec: %s" % v)
+        check((v["width"], v["height"]) == (WIDTH, HEIGHT), "summary size %sx%s" % (v["width"], v["height"]))
+        name, ff_codec = VIDEO_CODECS[video]
+        check(v["file"] == name, "video file %s" % v["file"])
+        path = os.path.join(d, name)
+        st = ffprobe(path, "codec_name,width,height,nb_read_frames")
+        check(st["codec_name"] == ff_codec, "%s codec %s" % (name, st["codec_name"]))
+        check((st["width"], st["height"]) == (WIDTH, HEIGHT), "%s size %sx%s" % (name, st["width"], st["height"]))
+        frames = int(st["nb_read_frames"])
+        check(frames == v["frames"], "%s: ffprobe counts %d frames, summary %d" % (name, frames, v["frames"]))
+        check(os.path.getsize(path) == v["bytes"], "%s: size differs from the summary's bytes" % name)
+        if expect_frames:
+            want = SECONDS * FPS
+            check(want // 2 <= frames <= want * 11 // 10 + 5, "%s: %d frames, expected near %d" % (name, frames, want))
+        check(v["key_frames"] >= 1, "no key frame")
+        decodes_cleanly(path)
+        line.append("%s %dx%d %d frames (%d key)" % (ff_codec, WIDTH, HEIGHT, frames, v["key_frames"]))
+        if video == "jpeg":
+            check(s["first_jpeg"] == "first.jpg", "no first.jpg in the summary")
+            st = ffprobe(os.path.join(d, "first.jpg"), "codec_name,width,height")
+            check((st["codec_name"], st["width"], st["height"]) == ("mjpeg", WIDTH, HEIGHT), "first.jpg: %s" % st)
+    else:
+        check(s["video"] is None, "video in an audio-only summary")
+    if audio:
+        a = s["audio"]
+        check(a is not None and a["codec"] == audio, "summary audio codec: %s" % a)
+        path = os.path.join(d, "audio.wav")
+        st = ffprobe(path, "codec_name,sample_rate,channels,duration")
+        check(st["codec_name"] == AUDIO_CODECS[audio], "audio.wav codec %s" % st["codec_name"])
+        check((int(st["sample_rate"]), st["channels"]) == (G711_RATE, 1), "audio.wav: %s" % st)
+        samples = round(float(st["duration"]) * G711_RATE)
+        check(samples == a["bytes"], "audio.wav: %d samples, summary %d bytes" % (samples, a["bytes"]))
+        check(os.path.getsize(path) == WAV_HEADER + a["bytes"] + (a["bytes"] & 1), "audio.wav size")
+        if expect_frames:
+            seconds = a["bytes"] / G711_RATE
+            check(SECONDS / 2 <= seconds <= SECONDS * 1.15, "audio.wav holds %.2f s" % seconds)
+        decodes_cleanly(path)
+        line.append("%s %.2f s" % (AUDIO_CODECS[audio], a["bytes"] / G711_RATE))
+    else:
+        check(s["audio"] is None, "audio in a video-only summary")
+    check(s["write_errors"] == 0 and s["skipped_frames"] == 0, "write errors or skipped frames")
+    check(s["first_frame_ms"] is not None, "no time to first frame")
+    return s, ", ".join(line)
+
+
+def case_record(jxrtsp, name, tmp):
+    media, scheme, auth = RECORD_CASES[name]
+    server = Server(media, auth)
+    try:
+        out = os.path.join(tmp, "out")
+        url = server.url(media, scheme, PASSWORD if auth != "none" else None)
+        rc, stdout, stderr = record(jxrtsp, [url], out)
+    finally:
+        server.stop()
+    check(rc == 0, "jxrtsp record exit %d: %s" % (rc, stderr))
+    check_no_password([stdout, stderr], out)
+    dirs = stream_dirs(out)
+    check(len(dirs) == 1, "folders: %s" % dirs)
+    printed = json.loads(stdout)
+    s, line = check_files(dirs[0], media)
+    check(printed == [s], "--json output differs from summary.json")
+    codes = [(r["code"], r["error"]) for r in s["states"]]
+    check(codes == [(4101, 0)], "state reports %s" % codes)
+    print("PASS %s: %s" % (name, line))
+
+
+def wait_for(cond, limit_s, what):
+    end = time.monotonic() + limit_s
+    while time.monotonic() < end:
+        if cond():
+            return
+        time.sleep(0.1)
+    raise Fail("timed out waiting for " + what)
+
+
+def file_size(path):
+    return os.path.getsize(path) if os.path.exists(path) else 0
+
+
+def case_sigterm(jxrtsp, tmp):
+    """SIGTERM mid-recording: clean exit, every file complete."""
+    server = Server("jpeg+pcma")
+    out = os.path.join(tmp, "out")
+    try:
+        proc = subprocess.Popen([jxrtsp, "record", "--out", out, server.url("jpeg+pcma")],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        d = os.path.join(out, "127.0.0.1_jpeg_pcma")
+        wait_for(lambda: file_size(os.path.join(d, "video.mjpeg")) > 0 and
+                 file_size(os.path.join(d, "audio.wav")) > WAV_HEADER, PROCESS_LIMIT_S, "media files")
+        proc.send_signal(signal.SIGTERM)
+        stdout, stderr = proc.communicate(timeout=PROCESS_LIMIT_S)
+    finally:
+        server.stop()
+    print("$ jxrtsp record --out %s URL; SIGTERM once both files grow -> exit %d" % (out, proc.returncode))
+    check(proc.returncode == 0, "exit %d after SIGTERM: %s" % (proc.returncode, stderr))
+    check("stopped by signal 15" in stderr, "no stop line: " + stderr)
+    _, line = check_files(d, "jpeg+pcma", expect_frames=False)
+    print("PASS sigterm: " + line)
+
+
+def case_reconnect(jxrtsp, tmp):
+    """Server stopped mid-recording and started again on the same port: the
+    recording goes on in the same files after the module's retry."""
+    server = Server("jpeg+pcma")
+    port = server.port
+    out = os.path.join(tmp, "out")
+    seconds = 17
+    proc = subprocess.Popen([jxrtsp, "record", "--seconds", str(seconds), "--out", out, "--json",
+                             server.url("jpeg+pcma")], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    d = os.path.join(out, "127.0.0.1_jpeg_pcma")
+    try:
+        wait_for(lambda: file_size(os.path.join(d, "video.mjpeg")) > 0, PROCESS_LIMIT_S, "first frames")
+        server.stop()
+        server = Server("jpeg+pcma", port=port)
+        stdout, stderr = proc.communicate(timeout=PROCESS_LIMIT_S)
+    finally:
+        server.stop()
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    print("$ jxrtsp record --seconds %d URL; server restarted on its port after the first frame -> exit %d"
+          % (seconds, proc.returncode))
+    check(proc.returncode == 0, "exit %d: %s" % (proc.returncode, stderr))
+    s, line = check_files(d, "jpeg+pcma", expect_frames=False)
+    codes = [(r["code"], r["error"]) for r in s["states"]]
+    check(s["reconnects"] == 1, "reconnects %d, reports %s" % (s["reconnects"], codes))
+    check(codes[0] == (4101, 0) and codes[-1] == (4101, 0) and (4102, 0) in codes, "reports %s" % codes)
+    print("PASS reconnect: %s; reports %s" % (line, codes))
+
+
+def case_wrong_password(jxrtsp, tmp):
+    """Refused credentials: state -29, no retry sooner than 10 s, no media files."""
+    server = Server("pcmu", "digest")
+    seconds = 12
+    out = os.path.join(tmp, "out")
+    try:
+        rc, stdout, stderr = record(jxrtsp, [server.url("pcmu", "rtsp", WRONG)], out, seconds)
+    finally:
+        server.stop()
+    check(rc == 1, "exit %d for a refused stream" % rc)
+    check_no_password([stdout, stderr], out)
+    d = stream_dirs(out)[0]
+    check(sorted(os.listdir(d)) == ["summary.json"], "files: %s" % os.listdir(d))
+    s = load_summary(d)
+    refused = [r["at_ms"] for r in s["states"] if r["code"] == 4101]
+    check(all(r["error"] == -29 for r in s["states"] if r["code"] == 4101), "reports %s" % s["states"])
+    # At most one attempt per 10 s: 12 s allow two.
+    check(1 <= len(refused) <= seconds // 10 + 1, "%d refusals in %d s" % (len(refused), seconds))
+    gaps = [b - a for a, b in zip(refused, refused[1:])]
+    check(all(g >= RETRY_GAP_MS for g in gaps), "attempts %s ms apart" % gaps)
+    check(s["video"] is None and s["audio"] is None, "media from a refused stream")
+    print("PASS wrong_password: %d refusal(s) (-29) at %s ms" % (len(refused), refused))
+
+
+def probe(jxrtsp, url, extra=()):
+    rc, stdout, stderr = run([jxrtsp, "probe", "--json"] + list(extra) + [url])
+    print("$ jxrtsp probe --json %s %s -> exit %d: %s" % (" ".join(extra), url, rc, stdout.strip()))
+    check(PASSWORD not in stdout + stderr and WRONG not in stdout + stderr, "a password was printed")
+    return rc, json.loads(stdout)
+
+
+def case_probe(jxrtsp, name):
+    if name == "probe_closed":
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+        s.close()
+        rc, r = probe(jxrtsp, "rtsp://127.0.0.1:%d/x" % port)
+        check(rc == 4 and r["status"] == "unreachable", "closed port: exit %d" % rc)
+    elif name == "probe_timeout":
+        # A server that accepts and never answers.
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        s.listen(1)
+        try:
+            rc, r = probe(jxrtsp, "rtsp://127.0.0.1:%d/x" % s.getsockname()[1], ["--timeout", "2"])
+        finally:
+            s.close()
+        check(rc == 5 and r["status"] == "timeout", "silent server: exit %d" % rc)
+    else:
+        server = Server("jpeg+pcma", "digest")
+        try:
+            if name == "probe_ok":
+                rc, r = probe(jxrtsp, server.url("jpeg+pcma", "rtsp", PASSWORD))
+                check(rc == 0 and r["status"] == "ok", "exit %d" % rc)
+                check(r["video"] == {"codec": "jpeg", "width": WIDTH, "height": HEIGHT, "fps": float(FPS)},
+                      "video %s" % r["video"])
+                check(r["audio"] == {"codec": "pcma", "rate": G711_RATE, "channels": 1}, "audio %s" % r["audio"])
+            else:
+                rc, r = probe(jxrtsp, server.url("jpeg+pcma", "rtsp", WRONG))
+                check(rc == 3 and r["status"] == "auth_refused" and r["error"] == -29, "exit %d" % rc)
+        finally:
+            server.stop()
+    print("PASS " + name)
+
+
+def main(argv):
+    if "--list" in argv:
+        print(";".join(list(RECORD_CASES) + OTHER_CASES))
+        return 0
+    if len(argv) != 4 or argv[1] != "--jxrtsp":
+        print(__doc__, file=sys.stderr)
+        return 2
+    jxrtsp, name = argv[2], argv[3]
+    tmp = tempfile.mkdtemp(prefix="jxrtsp-interop-")
+    try:
+        for tool in ("ffprobe", "ffmpeg"):
+            if shutil.which(tool) is None:
+                raise Skip(tool + " not installed (Debian package ffmpeg)")
+        if name in RECORD_CASES:
+            case_record(jxrtsp, name, tmp)
+        elif name == "sigterm":
+            case_sigterm(jxrtsp, tmp)
+        elif name == "reconnect":
+            case_reconnect(jxrtsp, tmp)
+        elif name == "wrong_password":
+            case_wrong_password(jxrtsp, tmp)
+        elif name.startswith("probe_"):
+            case_probe(jxrtsp, name)
+        else:
+            print("unknown case " + name, file=sys.stderr)
+            return 2
+    except Skip as e:
+        print("SKIP %s: %s" % (name, e))
+        return EXIT_SKIP
+    except Fail as e:
+        print("FAIL %s: %s (files in %s)" % (name, e, tmp))
+        return 1
+    shutil.rmtree(tmp, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,29 @@
+// The host program's commands and the options they share.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct JXToolOptions {
+    std::string sCommand;   // empty (play or report), "record", "probe"
+    std::string sModule;    // empty: the module beside this program
+    std::vector<std::string> urls;
+    std::string sUrlsFile;
+    int nSeconds = 0;   // 0: not given
+    std::string sOut = "recordings";
+    int nTimeout = 15;   // probe: seconds to wait for media
+    bool bRaw = false;
+    bool bJson = false;
+    bool bVerbose = false;
+};
+
+class CModuleHost;
+
+// Exit status of the program for each command.
+int RunRecord(const JXToolOptions& opt, CModuleHost& host);
+int RunProbe(const JXToolOptions& opt, CModuleHost& host);
+
+// Exit statuses shared by the commands (probe adds its own, see its help).
+const int kExitOk = 0;
+const int kExitFailed = 1;
+const int kExitUsage = 2;

@@ -1,0 +1,75 @@
+#include "module_host.h"
+
+#include "JXBase.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const size_t kPathBytes = 1024;
+const size_t kNameBytes = 64;
+const size_t kErrorBytes = 512;
+
+std::string DefaultModulePath()
+{
+    char dir[kPathBytes];
+    char name[kNameBytes];
+    JXModuleFileName("JXRtsp", name, sizeof(name));
+    if (JXModuleProgramDir(dir, sizeof(dir)) != JX_OK) return name;
+    return std::string(dir) + "/" + name;
+}
+
+}   // namespace
+
+std::string UrlForLog(const char* pUrl)
+{
+    CJXUrl url(pUrl);
+    char* pShown = url.CloneForLog();   // never print the password
+    std::string s = pShown != nullptr ? pShown : "(unreadable URL)";
+    free(pShown);
+    return s;
+}
+
+CModuleHost::~CModuleHost()
+{
+    Unload();
+}
+
+int32_t CModuleHost::Load(const std::string& sPath)
+{
+    m_Path = sPath.empty() ? DefaultModulePath() : sPath;
+    char error[kErrorBytes];
+    m_Module = JXModuleLoad(m_Path.c_str(), error, sizeof(error));
+    if (m_Module == nullptr) {
+        fprintf(stderr, "jxrtsp: cannot load %s: %s\n", m_Path.c_str(), error);
+        return JX_ERR_FAIL;
+    }
+    auto pGetAPI = reinterpret_cast<JXRTSPGetAPIFunc>(JXModuleSymbol(m_Module, "JXRTSPGetAPI"));
+    if (pGetAPI == nullptr || pGetAPI(m_Table) != JX_OK || m_Table[JXRTSP_API_GETINTERFACE] == nullptr ||
+        m_Table[JXRTSP_API_INITIALIZE] == nullptr || m_Table[JXRTSP_API_INVALIDATE] == nullptr) {
+        fprintf(stderr, "jxrtsp: %s has no usable JXRTSPGetAPI\n", m_Path.c_str());
+        JXModuleUnload(m_Module);
+        m_Module = nullptr;
+        return JX_ERR_FAIL;
+    }
+    reinterpret_cast<JXRTSPInitializeFunc>(m_Table[JXRTSP_API_INITIALIZE])();
+    return JX_OK;
+}
+
+IJXStream* CModuleHost::CreateStream(const char* pUrl)
+{
+    if (m_Module == nullptr) return nullptr;
+    auto pGetInterface = reinterpret_cast<JXRTSPGetInterfaceFunc>(m_Table[JXRTSP_API_GETINTERFACE]);
+    IJXStream* pStream = pGetInterface("IJXStream", pUrl);
+    if (pStream == nullptr) fprintf(stderr, "jxrtsp: the module refused the URL %s\n", UrlForLog(pUrl).c_str());
+    return pStream;
+}
+
+void CModuleHost::Unload()
+{
+    if (m_Module == nullptr) return;
+    reinterpret_cast<JXRTSPInvalidateFunc>(m_Table[JXRTSP_API_INVALIDATE])();
+    JXModuleUnload(m_Module);
+    m_Module = nullptr;
+}

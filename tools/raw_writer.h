@@ -1,0 +1,61 @@
+// Where a recorded stream's frames go. WriteVideo and WriteAudio run on the
+// module's worker thread for every frame, so a writer only writes through
+// stdio buffers and waits on nothing but its files; Close runs on the host's
+// thread once the stream has stopped.
+#pragma once
+
+#include "summary_json.h"
+
+#include <cstdio>
+#include <string>
+
+class CPacket;
+
+class CMediaWriter {
+public:
+    virtual ~CMediaWriter() = default;
+    virtual void WriteVideo(const CPacket& frame) = 0;
+    virtual void WriteAudio(const CPacket& frame) = 0;
+    // Completes every file (headers, buffers); the writer takes no more frames.
+    virtual void Close() = 0;
+    // File names, skipped frames and write errors into the summary.
+    virtual void Fill(JXStreamSummary& summary) const = 0;
+};
+
+// Elementary files: video.h264 or video.h265 (Annex B as delivered),
+// video.mjpeg (pictures one after another), audio.wav (G.711), and first.jpg
+// (the first JPEG picture on its own). Files are opened at the first frame of
+// their kind, so a stream that sends nothing leaves no empty files.
+class CRawWriter : public CMediaWriter {
+public:
+    explicit CRawWriter(const std::string& sDir);
+    ~CRawWriter() override;
+    void WriteVideo(const CPacket& frame) override;
+    void WriteAudio(const CPacket& frame) override;
+    void Close() override;
+    void Fill(JXStreamSummary& summary) const override;
+
+private:
+    FILE* OpenFile(const std::string& sName);
+    void Put(FILE* pFile, const void* pData, size_t nBytes);
+    void WriteFirstJpeg(const CPacket& frame);
+    void CloseWav();
+
+    std::string m_Dir;
+    FILE* m_Video = nullptr;
+    FILE* m_Audio = nullptr;
+    std::string m_VideoName;
+    std::string m_AudioName;
+    std::string m_FirstJpeg;
+    uint8_t m_VideoCodec = 0;   // codec family of the open video file (JX_CODEC_*)
+    uint8_t m_AudioCodec = 0;
+    uint32_t m_AudioRate = 0;
+    uint64_t m_AudioData = 0;   // sample bytes in audio.wav
+    uint64_t m_Skipped = 0;
+    uint64_t m_Errors = 0;
+};
+
+// JX_CODEC_H264, JX_CODEC_H265 or JX_CODEC_JPEG for a frame's codec code
+// (a stream's private codes 16..31 are H.264, 32..47 H.265); 0 for others.
+uint8_t VideoCodecFamily(uint8_t nCodec);
+const char* CodecName(uint8_t nFamily);

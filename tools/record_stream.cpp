@@ -1,0 +1,150 @@
+#include "record_stream.h"
+
+#include "JXBase.h"
+#include "module_host.h"
+
+namespace {
+
+const uint32_t kMsgFrame = 2106;
+const uint32_t kMsgState = 4101;
+const uint32_t kMsgStopped = 4102;
+// A camera that fails for days reports every 10 s; the summary keeps the first
+// reports and counts the rest.
+const size_t kMaxReports = 200;
+
+}   // namespace
+
+CRecordStream::CRecordStream(const std::string& sUrl, const std::string& sDir, std::unique_ptr<CMediaWriter> pWriter)
+    : m_Url(sUrl), m_LogUrl(UrlForLog(sUrl.c_str())), m_Dir(sDir), m_Writer(std::move(pWriter))
+{
+    m_Reports.reserve(kMaxReports);
+}
+
+CRecordStream::~CRecordStream()
+{
+    End();
+}
+
+int32_t CRecordStream::Begin(IJXStream* pStream)
+{
+    m_Stream = pStream;
+    m_StartMs = CJXTime::GetTimeMS();
+    pStream->Attach(this, JX_SIGNAL_FUNC(&CRecordStream::OnMessage));
+    int32_t nRet = pStream->Open(m_Url.c_str());
+    if (nRet == JX_OK) nRet = pStream->Start();
+    return nRet;
+}
+
+void CRecordStream::End()
+{
+    if (m_Stream == nullptr) return;
+    // The description ends with the session: read it first. It fills what
+    // the frames did not tell.
+    CJXMediaDesc* pDesc = nullptr;
+    if (m_Stream->GetMediaDesc(pDesc) == JX_OK && pDesc != nullptr) {
+        if (pDesc->m_Video != nullptr && m_Video.nWidth == 0) {
+            m_Video.nWidth = pDesc->m_Video->nWidth;
+            m_Video.nHeight = pDesc->m_Video->nHeight;
+        }
+        if (pDesc->m_Video != nullptr && m_Video.fFps == 0.0) m_Video.fFps = pDesc->m_Video->fFPS;
+        pDesc->Release();
+    }
+    m_Stream->Stop();
+    m_Stream->Detach(this, JX_SIGNAL_FUNC(&CRecordStream::OnMessage));
+    m_Stream = nullptr;
+    m_Writer->Close();
+}
+
+uint64_t CRecordStream::SinceStartMs() const
+{
+    return CJXTime::GetTimeMS() - m_StartMs;
+}
+
+int CRecordStream::OnMessage(CJXObject*, uint32_t nCode, void* pParam1, void*)
+{
+    if (nCode == kMsgFrame && pParam1 != nullptr) {
+        OnFrame(*static_cast<const CPacket*>(pParam1));
+        return 0;
+    }
+    if (nCode == kMsgState || nCode == kMsgStopped) {
+        OnReport(nCode, pParam1 != nullptr ? static_cast<CJXMsg*>(pParam1)->GetError() : 0);
+    }
+    return 0;
+}
+
+void CRecordStream::OnFrame(const CPacket& frame)
+{
+    if (m_FirstFrameMs < 0) m_FirstFrameMs = int64_t(SinceStartMs());
+    const uint32_t nLength = frame.FrameGetLength();
+    m_Bytes.fetch_add(nLength, std::memory_order_relaxed);
+    if (frame.FrameIsAudio()) {
+        if (m_Audio.sCodec.empty()) {
+            m_Audio.sCodec = CodecName(frame.FrameGetCodec());
+            m_Audio.nRate = frame.FrameGetFreq();
+            m_Audio.nChannels = 1;
+        }
+        ++m_Audio.nFrames;
+        m_Audio.nBytes += nLength;
+        m_AudioFrames.fetch_add(1, std::memory_order_relaxed);
+        m_Writer->WriteAudio(frame);
+        return;
+    }
+    if (m_Video.sCodec.empty()) m_Video.sCodec = CodecName(VideoCodecFamily(frame.FrameGetCodec()));
+    if (frame.FrameIsKey()) {
+        ++m_Video.nKeyFrames;
+        if (frame.FrameGetWidth() != 0) {
+            m_Video.nWidth = frame.FrameGetWidth();
+            m_Video.nHeight = frame.FrameGetHeight();
+        }
+    }
+    if (frame.FrameGetFPS() > 0.0f) m_Video.fFps = frame.FrameGetFPS();
+    ++m_Video.nFrames;
+    m_Video.nBytes += nLength;
+    m_VideoFrames.fetch_add(1, std::memory_order_relaxed);
+    m_Writer->WriteVideo(frame);
+}
+
+void CRecordStream::OnReport(uint32_t nCode, int32_t nError)
+{
+    if (nCode == kMsgState && nError == JX_OK) {
+        if (m_Played) ++m_Reconnects;
+        m_Played = true;
+    }
+    m_LastCode = int32_t(nCode);
+    m_LastError = nError;
+    std::lock_guard<std::mutex> lock(m_ReportMutex);
+    if (m_Reports.size() >= kMaxReports) {
+        ++m_ReportsDropped;
+        return;
+    }
+    JXStateReport report;
+    report.nAtMs = SinceStartMs();
+    report.nCode = nCode;
+    report.nError = nError;
+    m_Reports.push_back(report);
+}
+
+void CRecordStream::TakeNewReports(std::vector<JXStateReport>& reports)
+{
+    std::lock_guard<std::mutex> lock(m_ReportMutex);
+    reports.assign(m_Reports.begin() + long(m_ReportsTaken), m_Reports.end());
+    m_ReportsTaken = m_Reports.size();
+}
+
+JXStreamSummary CRecordStream::GetSummary() const
+{
+    JXStreamSummary summary;
+    summary.sUrl = m_LogUrl;
+    summary.sDir = m_Dir;
+    summary.video = m_Video;
+    summary.audio = m_Audio;
+    summary.nFirstFrameMs = m_FirstFrameMs;
+    summary.nReconnects = m_Reconnects;
+    {
+        std::lock_guard<std::mutex> lock(m_ReportMutex);
+        summary.states = m_Reports;
+        summary.nStatesDropped = m_ReportsDropped;
+    }
+    m_Writer->Fill(summary);
+    return summary;
+}
