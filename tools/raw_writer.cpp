@@ -3,10 +3,11 @@
 #include "JXPacket.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 
-const size_t kFileBuffer = 256 * 1024;   // one write call per this many bytes
+const size_t kFileBuffer = 64 * 1024;   // one write call per this many bytes
 const uint8_t kFirstPrivateH264 = 16;
 const uint8_t kLastPrivateH264 = 31;
 const uint8_t kFirstPrivateH265 = 32;
@@ -84,7 +85,7 @@ CRawWriter::~CRawWriter()
     Close();
 }
 
-FILE* CRawWriter::OpenFile(const std::string& sName)
+FILE* CRawWriter::OpenFile(const std::string& sName, std::unique_ptr<char[]>& pBuffer)
 {
     const std::string sPath = m_Dir + "/" + sName;
     FILE* pFile = fopen(sPath.c_str(), "wb");
@@ -92,7 +93,8 @@ FILE* CRawWriter::OpenFile(const std::string& sName)
         ++m_Errors;
         return nullptr;
     }
-    setvbuf(pFile, nullptr, _IOFBF, kFileBuffer);
+    if (pBuffer == nullptr) pBuffer.reset(new (std::nothrow) char[kFileBuffer]);
+    if (pBuffer != nullptr) setvbuf(pFile, pBuffer.get(), _IOFBF, kFileBuffer);
     return pFile;
 }
 
@@ -111,7 +113,7 @@ void CRawWriter::WriteVideo(const CPacket& frame)
     if (m_Video == nullptr && m_VideoCodec == 0) {
         m_VideoCodec = nFamily;
         m_VideoName = nFamily == JX_CODEC_JPEG ? "video.mjpeg" : std::string("video.") + CodecName(nFamily);
-        m_Video = OpenFile(m_VideoName);
+        m_Video = OpenFile(m_VideoName, m_VideoBuffer);
     }
     // A camera that changes codec between sessions: its frames would make the
     // open file unreadable, so they are counted and left out.
@@ -126,8 +128,11 @@ void CRawWriter::WriteVideo(const CPacket& frame)
 void CRawWriter::WriteFirstJpeg(const CPacket& frame)
 {
     m_FirstJpeg = "first.jpg";
-    FILE* pFile = OpenFile(m_FirstJpeg);
-    if (pFile == nullptr) return;
+    FILE* pFile = fopen((m_Dir + "/" + m_FirstJpeg).c_str(), "wb");
+    if (pFile == nullptr) {
+        ++m_Errors;
+        return;
+    }
     Put(pFile, frame.FrameGetData(), frame.FrameGetLength());
     if (fclose(pFile) != 0) ++m_Errors;
 }
@@ -143,7 +148,7 @@ void CRawWriter::WriteAudio(const CPacket& frame)
         m_AudioCodec = nCodec;
         m_AudioRate = frame.FrameGetFreq() != 0 ? frame.FrameGetFreq() : kG711Rate;
         m_AudioName = "audio.wav";
-        m_Audio = OpenFile(m_AudioName);
+        m_Audio = OpenFile(m_AudioName, m_AudioBuffer);
         // Sizes stay 0 until Close writes them.
         uint8_t header[kWavHeader];
         BuildWavHeader(header, nCodec == JX_CODEC_PCMA ? kWavAlaw : kWavMulaw, m_AudioRate, 0);

@@ -7,6 +7,7 @@
 #include "summary_json.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 class CPacket;
@@ -36,7 +37,9 @@ public:
     void Fill(JXStreamSummary& summary) const override;
 
 private:
-    FILE* OpenFile(const std::string& sName);
+    // A file with a stdio buffer of our own size (the C library would pick a
+    // small one when given none).
+    FILE* OpenFile(const std::string& sName, std::unique_ptr<char[]>& pBuffer);
     void Put(FILE* pFile, const void* pData, size_t nBytes);
     void WriteFirstJpeg(const CPacket& frame);
     void CloseWav();
@@ -44,6 +47,8 @@ private:
     std::string m_Dir;
     FILE* m_Video = nullptr;
     FILE* m_Audio = nullptr;
+    std::unique_ptr<char[]> m_VideoBuffer;
+    std::unique_ptr<char[]> m_AudioBuffer;
     std::string m_VideoName;
     std::string m_AudioName;
     std::string m_FirstJpeg;
