@@ -165,8 +165,11 @@ public:
         CRTSPClient* pClient = m_Client;
         const bool bFrames = m_Frames;
         m_Recorder.SetAction([pClient, bFrames, action](const CReport& r) {
-            if (bFrames && r == CReport{CRTSPClient::kMsgState, 0} && pClient->m_Video && !pClient->m_Video->m_Media)
-                pClient->m_Video->m_Media = new CStubMedia(pClient->m_Video);
+            CRTPSocket* pVideo = pClient->m_Video;
+            if (bFrames && r == CReport{CRTSPClient::kMsgState, 0} && pVideo && !dynamic_cast<CStubMedia*>(pVideo->m_Media)) {
+                delete pVideo->m_Media;   // the stream's own depacketizer gives way to the stub
+                pVideo->m_Media = new CStubMedia(pVideo);
+            }
             if (action) action(r);
         });
     }

@@ -1,5 +1,6 @@
 // Reading the DESCRIBE answer: which streams a description gives, their
 // control URLs and encodings, and the first SETUP it leads to.
+#include "rtp_capture.h"
 #include "rtsp_test_util.h"
 
 #include <functional>
@@ -171,5 +172,45 @@ TEST(RtspSdp, DescriptionsToStreamsAndFirstSetup)
         EXPECT_EQ(sent.rfind(std::string("SETUP ") + first.m_Url + " RTSP/1.0\r\nCSeq: 2\r\n", 0), 0u) << sent;
         EXPECT_NE(sent.find(row.m_Sent), std::string::npos) << sent;
         if (row.m_Check) row.m_Check(*d.m_Client);
+    }
+}
+
+// A camera whose resolution is changed sends new parameter sets: the next key
+// frame carries them, and the media description is read anew from it.
+TEST(RtspSdp, NewParameterSetsRenewTheDescription)
+{
+    COfflineClient c;
+    c.PlayTo(kSdpVideoOnly);
+    CTestRTP rtp;
+    std::vector<std::string> packets;   // SPS, PPS, IDR slice of each size
+    for (const char* pClip : {"media/h264_baseline_352x288.h264", "media/h264_baseline_640x360.h264"}) {
+        const Bytes clip = LoadDataFile(pClip);   // 00 00 00 01 SPS 00 00 00 01 PPS
+        ASSERT_GT(clip.size(), 8u) << pClip;
+        const std::string sets(clip.begin() + 4, clip.end());
+        const size_t nPps = sets.find(std::string("\0\0\0\1", 4));
+        ASSERT_NE(nPps, std::string::npos);
+        packets.push_back(InterleavedFrame(0, rtp.Next(sets.substr(0, nPps))));
+        packets.push_back(InterleavedFrame(0, rtp.Next(sets.substr(nPps + 4))));
+        packets.push_back(InterleavedFrame(0, rtp.Next(std::string("\x65\x88\x80\x40", 4), true)));
+        rtp.m_TS += 3600;
+    }
+    packets.push_back(InterleavedFrame(0, rtp.Next(std::string("\x41\x9a\x02", 3), true)));
+    // A frame is complete when the next timestamp begins: the fourth packet
+    // closes the first key frame, the last one the second.
+    const struct {
+        size_t m_From, m_To;
+        uint16_t m_Width, m_Height;
+    } kSteps[] = {{0, 4, 352, 288}, {4, 7, 640, 360}};
+    for (const auto& step : kSteps) {
+        std::string bytes;
+        for (size_t i = step.m_From; i < step.m_To; ++i)
+            bytes += packets[i];
+        ASSERT_EQ(c.Feed(bytes), 0);
+        CJXMediaDesc* pDesc = nullptr;
+        ASSERT_EQ(c->GetMediaDesc(pDesc), 0);
+        ASSERT_NE(pDesc->m_Video, nullptr);
+        EXPECT_EQ(pDesc->m_Video->nWidth, step.m_Width);
+        EXPECT_EQ(pDesc->m_Video->nHeight, step.m_Height);
+        pDesc->Release();
     }
 }

@@ -3,6 +3,8 @@
 #include "rtpsocket.h"
 
 #include "rtpg711.h"
+#include "rtph264.h"
+#include "rtph265.h"
 #include "rtpmedia.h"
 #include "rtpmjpeg.h"
 #include "rtpparser.h"
@@ -159,8 +161,8 @@ struct CEncoding {
     CRTPMedia* (*m_Create)(CRTPSocket* pSocket);   // null: none yet
 };
 const CEncoding kEncodings[] = {
-    {"H264/%u", JX_CODEC_H264, nullptr},
-    {"H265/%u", JX_CODEC_H265, nullptr},
+    {"H264/%u", JX_CODEC_H264, Create<CRTPH264>},
+    {"H265/%u", JX_CODEC_H265, Create<CRTPH265>},
     {"PCMU/%u", JX_CODEC_PCMU, Create<CRTPPCMU>},
     {"PCMA/%u", JX_CODEC_PCMA, Create<CRTPPCMA>},
     {"JPEG/%u", JX_CODEC_JPEG, Create<CRTPMJPEG>},

@@ -89,9 +89,8 @@ public:
     int ParseJXFrame(const char* pLine);
     // Adds nothing to a PLAY request. 0.
     int32_t Play(CJXString& request);
-    // A depacketizer exists, or the section named an encoding that has one
-    // (the payload formats create theirs as they are built).
-    bool HasMedia() const { return m_Media != nullptr || m_Encoding != 0; }
+    // The section named an encoding that has a depacketizer.
+    bool HasMedia() const { return m_Media != nullptr; }
     // The base of relative control URLs (null without a client).
     const char* ControlBase() const;
 
@@ -127,7 +126,6 @@ public:
     uint16_t m_PB = 0;              // extension profile word marking a frame of type 10
     uint16_t m_Codec = 0;           // private codec code of the stream's frames
     CRTPMedia* m_Media = nullptr;   // the depacketizer; owned
-    // Session side, kept until every encoding has its depacketizer.
     uint8_t m_Encoding = 0;     // JX_CODEC_* named by the stream's a=rtpmap:, 0 when none
     uint32_t m_ClockRate = 0;   // clock rate of that a=rtpmap: line
     uint32_t m_RecvRTP = 0;     // packets the RTP parser accepted

@@ -68,6 +68,16 @@ char* CloneWithoutUserInfo(const char* pText)
     return CJXString::Clone(out.c_str());
 }
 
+// The description has no video yet, or a key frame tells another codec or
+// picture size (a camera whose resolution was changed): it is read anew.
+bool IsNewPicture(const JXVideoDesc* pVideo, const CPacket& frame)
+{
+    if (pVideo == nullptr) return true;
+    if (frame.FrameGetWidth() == 0 || frame.FrameGetHeight() == 0) return false;
+    return pVideo->nWidth != frame.FrameGetWidth() || pVideo->nHeight != frame.FrameGetHeight() ||
+           pVideo->nCodec != frame.FrameGetCodec();
+}
+
 int32_t TransportOfScheme(const char* pScheme)
 {
     if (pScheme != nullptr && CJXString::EqualNoCase(pScheme, int32_t(strlen(pScheme)), "rtspu"))
@@ -467,7 +477,7 @@ int CRTSPClient::OnData(CPacket* pPacket)
         if (m_LastIFrame != nullptr) m_LastIFrame->Release();
         m_LastIFrame = pPacket;
         pPacket->AddRef();
-        if (m_MediaDesc != nullptr && m_MediaDesc->m_Video == nullptr) m_MediaDesc->Setup(pPacket);
+        if (m_MediaDesc != nullptr && IsNewPicture(m_MediaDesc->m_Video, *pPacket)) m_MediaDesc->Setup(pPacket);
     } else if (pPacket->FrameIsAudio()) {
         if (m_MediaDesc != nullptr && m_MediaDesc->m_Audio == nullptr) m_MediaDesc->Setup(pPacket);
     }
