@@ -12,6 +12,11 @@ const char kUrl[] = "rtsp://127.0.0.1:554/cam";
 const char kH264[] = "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n";
 const char kSdpType[] = "Content-Type: application/sdp\r\n";
 
+std::string Text(const Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
 // The client after DESCRIBE was answered with the description and head lines.
 struct CDescribed {
     COfflineClient m_Client;
@@ -127,6 +132,8 @@ TEST(RtspSdp, DescriptionsToStreamsAndFirstSetup)
         // Connection addresses: multicast asks for multicast; the media level's wins.
         {"multicast", "v=0\r\nc=IN IP4 239.0.0.1/16\r\nm=video 5000 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n", kUrl, kCam, 0, kH264At, kNone, "Transport: RTP/AVP;multicast\r\n",
          [](CRTSPClient& c) { EXPECT_STREQ(c.m_Connect, "239.0.0.1"); }},
+        {"multicast group at media level with a TTL, as GStreamer writes it", "v=0\r\n" + std::string(kH264) + "c=IN IP4 239.255.42.1/1\r\n", kUrl, kCam, 0, kH264At, kNone, "Transport: RTP/AVP;multicast\r\n",
+         [](CRTSPClient& c) { EXPECT_STREQ(c.m_Connect, "239.255.42.1"); }},
         {"multicast group, rtspu asks for unicast", "v=0\r\nc=IN IP4 239.0.0.1/16\r\n" + std::string(kH264), "rtspu://127.0.0.1:554/cam", kCam, JX_ERR_UNSUPPORTED, kNone, kNone, "", nullptr},
         {"rtspm asks for multicast", kH264, "rtspm://127.0.0.1:554/cam", kCam, 0, kH264At, kNone, "Transport: RTP/AVP;multicast\r\n",
          [](CRTSPClient& c) { EXPECT_STREQ(c.GetRequestUrl(), kUrl); }},
@@ -212,5 +219,38 @@ TEST(RtspSdp, NewParameterSetsRenewTheDescription)
         EXPECT_EQ(pDesc->m_Video->nWidth, step.m_Width);
         EXPECT_EQ(pDesc->m_Video->nHeight, step.m_Height);
         pDesc->Release();
+    }
+}
+
+// Descriptions as GStreamer's RTSP server writes them (tests/data/sdp), and
+// hostile ones: the streams they give and the SETUP of the first.
+TEST(RtspSdp, DescriptionsFromARealServerAndHostileOnes)
+{
+    const std::string kBig = "v=0\r\n" + std::string(kH264) + std::string(64 * 1024, 'x') + "\r\na=control:t\r\n";
+    const struct {
+        const char* m_Name;
+        std::string m_Sdp;
+        uint8_t m_Video;   // JX_CODEC_* of the video stream, 0 none
+        uint8_t m_Audio;
+        const char* m_FirstSetup;
+    } kRows[] = {
+        {"gstreamer h264", Text(LoadDataFile("sdp/gstreamer_h264.sdp")), JX_CODEC_H264, 0, "/cam/stream=0"},
+        {"gstreamer h265", Text(LoadDataFile("sdp/gstreamer_h265.sdp")), JX_CODEC_H265, 0, "/cam/stream=0"},
+        {"gstreamer jpeg", Text(LoadDataFile("sdp/gstreamer_jpeg.sdp")), JX_CODEC_JPEG, 0, "/cam/stream=0"},
+        {"gstreamer pcma", Text(LoadDataFile("sdp/gstreamer_pcma.sdp")), 0, JX_CODEC_PCMA, "/cam/stream=0"},
+        {"gstreamer pcmu", Text(LoadDataFile("sdp/gstreamer_pcmu.sdp")), 0, JX_CODEC_PCMU, "/cam/stream=0"},
+        {"gstreamer h264 and pcmu", Text(LoadDataFile("sdp/gstreamer_h264_pcmu.sdp")), JX_CODEC_H264, JX_CODEC_PCMU, "/cam/stream=0"},
+        {"no v= line", kH264, JX_CODEC_H264, 0, "/cam"},
+        {"a 64 KB line inside", kBig, JX_CODEC_H264, 0, "/cam/t"},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.m_Name);
+        ASSERT_GT(row.m_Sdp.size(), 20u);
+        CDescribed d(row.m_Sdp, kUrl, kSdpType);
+        ASSERT_EQ(d.m_Result, 0);
+        EXPECT_EQ(d.m_Client->m_Video ? d.m_Client->m_Video->m_Encoding : 0, row.m_Video);
+        EXPECT_EQ(d.m_Client->m_Audio ? d.m_Client->m_Audio->m_Encoding : 0, row.m_Audio);
+        const std::string setup = std::string("SETUP rtsp://127.0.0.1:554") + row.m_FirstSetup + " RTSP/1.0\r\n";
+        EXPECT_EQ(d.m_Client.Sent().rfind(setup, 0), 0u) << d.m_Client.Sent();
     }
 }

@@ -183,12 +183,14 @@ TEST(RtspTransport, SetupAnswers)
         {kCam, "RTP/AVP/TCP;unicast", 2, 0, 1, 0, ""},
         {kCam, "rtp/avp/tcp;interleaved=4-5;ssrc=1A2B3C4D", 2, 4, 5, 0x1A2B3C4D, ""},
         {kCam, "RTP/AVP/TCP;interleaved=5", 2, 5, 6, 0, ""},
+        {kCam, " RTP/AVP/TCP ;\tinterleaved=2-3 ; ssrc=0000ABCD ", 2, 2, 3, 0xABCD, ""},
         {kCam, "RTP/AVP/UDP;unicast;server_port=6970-6971", 0, 6970, 6971, 0, ""},
         {kCam, nullptr, 0, 0, 1, 0, ""},
         // Unicast UDP answers read offline, where no server address is known:
         // the ports are kept, nothing is connected.
         {kCam, "RTP/AVP;unicast;client_port=5000-5001;server_port=6970-6971;ssrc=00000001", 1, 6970, 6971, 1, ""},
         {kCam, "RTP/AVP;unicast;server_port=6970", 1, 6970, 6971, 0, ""},
+        {kCam, "RTP/AVP;unicast;source=10.0.0.1;server_port=6970-6971;ssrc=1a2b3c4d", 1, 6970, 6971, 0x1A2B3C4D, ""},
         {kCam, "multicast;RTP/AVP", 1, 0, 1, 0, ""},
         // Channels the connection cannot carry route nothing.
         {kCam, "RTP/AVP/TCP;interleaved=256-257", 2, 0xFFFF, 0xFFFF, 0, ""},

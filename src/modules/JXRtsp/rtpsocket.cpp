@@ -128,12 +128,15 @@ void ReadTransportToken(const char* pToken, size_t nToken, CTransportReply& out)
 void ReadTransport(const char* pValue, CTransportReply& out)
 {
     if (pValue == nullptr) return;
-    pValue = CJXString::TrimL(pValue);
     while (*pValue != '\0') {
-        const size_t nToken = strcspn(pValue, ";");
+        // Blanks around a token are a camera's, not part of it.
+        pValue = CJXString::TrimL(pValue);
+        size_t nToken = strcspn(pValue, ";");
+        const char* pNext = pValue + nToken;
+        while (nToken > 0 && (pValue[nToken - 1] == ' ' || pValue[nToken - 1] == '\t'))
+            --nToken;
         ReadTransportToken(pValue, nToken, out);
-        pValue += nToken;
-        if (*pValue == ';') ++pValue;
+        pValue = *pNext == ';' ? pNext + 1 : pNext;
     }
 }
 
@@ -411,6 +414,13 @@ void CRTPSocket::OpenReception(bool bUsable, const char* pDestination)
     }
     m_RtpBuffer.Init(kDatagramBufferBytes);
     m_RtcpBuffer.Init(kDatagramBufferBytes);
+    // What the system granted of the receive buffer asked for: a small one
+    // loses packets of large key frames between two passes.
+    int32_t nGranted = 0;
+    if (m_RtpSocket != JX_INVALID_SOCKET && JXSocketGetOptInt(m_RtpSocket, SOL_SOCKET, SO_RCVBUF, &nGranted) == JX_OK) {
+        JXPrintf("RTSP Client(%s): datagram receive buffer %d bytes (asked for %d)\n",
+                 m_Client ? m_Client->GetLogUrl() : "", int(nGranted), int(kSocketRecvBufferBytes));
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -29,7 +29,7 @@ public:
     // receive buffers asked for (bursts between two passes are not lost), the
     // attempts at a local port pair, and the datagrams read per socket and pass.
     static constexpr int32_t kDatagramBufferBytes = 262144;
-    static constexpr int32_t kSocketRecvBufferBytes = 524288;
+    static constexpr int32_t kSocketRecvBufferBytes = 2 << 20;   // a 4K key frame's burst
     static constexpr int32_t kPortPairAttempts = 5;
     static constexpr int32_t kMaxDatagramsPerPoll = 64;
 
