@@ -23,7 +23,9 @@ from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 
 VIDEO = "videotestsrc is-live=true ! video/x-raw,format=I420,width=320,height=240,framerate=25/1"
 AUDIO = "audiotestsrc is-live=true wave=sine ! audio/x-raw,rate=8000,channels=1"
-H264 = VIDEO + (" ! x264enc tune=zerolatency speed-preset=ultrafast key-int-max=25"
+# One slice a picture: the payloader repeats SPS and PPS before every IDR slice,
+# and between two slices of one picture that makes ffprobe count two frames.
+H264 = VIDEO + (" ! x264enc tune=zerolatency sliced-threads=false speed-preset=ultrafast key-int-max=25"
                 " ! rtph264pay name=pay0 pt=96 config-interval=-1")
 H265 = VIDEO + (" ! x265enc tune=zerolatency speed-preset=ultrafast key-int-max=25"
                 " ! rtph265pay name=pay0 pt=96 config-interval=-1")

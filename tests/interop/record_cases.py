@@ -48,8 +48,20 @@ RECORD_CASES = {
     "pcmu_udp": ("pcmu", "rtspu", "none"),
     "jpeg+pcma_tcp": ("jpeg+pcma", "rtsp", "digest"),
     "jpeg+pcma_udp": ("jpeg+pcma", "rtspu", "none"),
+    "h264_tcp": ("h264", "rtsp", "none"),
+    "h264_udp": ("h264", "rtspu", "digest"),
+    "h265_tcp": ("h265", "rtsp", "none"),
+    "h265_udp": ("h265", "rtspu", "basic"),
+    "h264+pcmu_tcp": ("h264+pcmu", "rtsp", "basic"),
+    "h264+pcmu_udp": ("h264+pcmu", "rtspu", "none"),
 }
-OTHER_CASES = ["sigterm", "reconnect", "wrong_password", "probe_ok", "probe_auth", "probe_closed", "probe_timeout"]
+# probe on a playing stream: media, authentication, video codec, audio codec.
+PROBE_CASES = {
+    "probe_jpeg+pcma": ("jpeg+pcma", "digest", "jpeg", "pcma"),
+    "probe_h264+pcmu": ("h264+pcmu", "none", "h264", "pcmu"),
+    "probe_h265": ("h265", "basic", "h265", None),
+}
+OTHER_CASES = ["sigterm", "reconnect", "wrong_password", "probe_auth", "probe_closed", "probe_timeout"]
 
 VIDEO_CODECS = {"jpeg": ("video.mjpeg", "mjpeg"), "h264": ("video.h264", "h264"), "h265": ("video.h265", "hevc")}
 AUDIO_CODECS = {"pcma": "pcm_alaw", "pcmu": "pcm_mulaw"}
@@ -85,7 +97,7 @@ class Server:
             self.stop()
             if rc == EXIT_SKIP or "No module named" in err or "Namespace" in err:
                 raise Skip("GStreamer RTSP server cannot run here: " + err.strip().splitlines()[-1])
-            raise Fail("server did not start: " + err.strip())
+            raise Fail("server did not start (exit %s): %s" % (rc, err.strip()))
         self.port = int(line.split()[1])
 
     def url(self, path, scheme="rtsp", password=None):
@@ -372,26 +384,31 @@ def case_probe(jxrtsp, name):
         finally:
             s.close()
         check(rc == 5 and r["status"] == "timeout", "silent server: exit %d" % rc)
+    elif name in PROBE_CASES:
+        media, auth, video, audio = PROBE_CASES[name]
+        server = Server(media, auth)
+        try:
+            rc, r = probe(jxrtsp, server.url(media, "rtsp", PASSWORD if auth != "none" else None))
+        finally:
+            server.stop()
+        check(rc == 0 and r["status"] == "ok", "exit %d" % rc)
+        check(r["video"] == {"codec": video, "width": WIDTH, "height": HEIGHT, "fps": float(FPS)},
+              "video %s" % r["video"])
+        want_audio = {"codec": audio, "rate": G711_RATE, "channels": 1} if audio else None
+        check(r["audio"] == want_audio, "audio %s" % r["audio"])
     else:
         server = Server("jpeg+pcma", "digest")
         try:
-            if name == "probe_ok":
-                rc, r = probe(jxrtsp, server.url("jpeg+pcma", "rtsp", PASSWORD))
-                check(rc == 0 and r["status"] == "ok", "exit %d" % rc)
-                check(r["video"] == {"codec": "jpeg", "width": WIDTH, "height": HEIGHT, "fps": float(FPS)},
-                      "video %s" % r["video"])
-                check(r["audio"] == {"codec": "pcma", "rate": G711_RATE, "channels": 1}, "audio %s" % r["audio"])
-            else:
-                rc, r = probe(jxrtsp, server.url("jpeg+pcma", "rtsp", WRONG))
-                check(rc == 3 and r["status"] == "auth_refused" and r["error"] == -29, "exit %d" % rc)
+            rc, r = probe(jxrtsp, server.url("jpeg+pcma", "rtsp", WRONG))
         finally:
             server.stop()
+        check(rc == 3 and r["status"] == "auth_refused" and r["error"] == -29, "exit %d" % rc)
     print("PASS " + name)
 
 
 def main(argv):
     if "--list" in argv:
-        print(";".join(list(RECORD_CASES) + OTHER_CASES))
+        print(";".join(list(RECORD_CASES) + list(PROBE_CASES) + OTHER_CASES))
         return 0
     if len(argv) != 4 or argv[1] != "--jxrtsp":
         print(__doc__, file=sys.stderr)
