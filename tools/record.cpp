@@ -20,6 +20,7 @@
 #include <direct.h>
 #include <io.h>
 #else
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -129,6 +130,19 @@ int ReadUrlsFile(const std::string& sFile, std::vector<std::string>& urls)
         urls.push_back(sLine.substr(nFrom, nTo - nFrom + 1));
     }
     return JX_OK;
+}
+
+// Hundreds of streams hold a control connection, UDP sockets and two files
+// each: more descriptors than the usual soft limit of 1024. Raised to the
+// hard limit, which needs no privilege.
+void RaiseFileLimit()
+{
+#ifndef _WIN32
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+#endif
 }
 
 void LogToFile(const char* pLine, void* pUser)
@@ -252,6 +266,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
         fprintf(stderr, "jxrtsp: no URL to record\n");
         return kExitUsage;
     }
+    RaiseFileLimit();
     if (!MakeDirs(opt.sOut)) {
         fprintf(stderr, "jxrtsp: cannot create %s: %s\n", opt.sOut.c_str(), strerror(errno));
         return kExitFailed;

@@ -89,6 +89,7 @@ def main():
     server = GstRtspServer.RTSPServer()
     server.set_address("127.0.0.1")
     server.set_service(str(args.port))
+    server.set_backlog(1024)   # the default of 5 drops the connects of many streams started at once
     role = "user"
     if args.auth != "none":
         auth = GstRtspServer.RTSPAuth()
