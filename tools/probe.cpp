@@ -69,19 +69,16 @@ public:
     JXAudioSummary m_Audio;
 };
 
-// Size and rate from the stream's description where the key frame told none.
-void FillFromDescription(IJXStream* pStream, JXVideoSummary& video)
+// The video part of the stream's description (empty when it has none); read
+// before Stop, as the description ends with the session.
+JXVideoDesc ReadVideoDesc(IJXStream* pStream)
 {
+    JXVideoDesc desc;
     CJXMediaDesc* pDesc = nullptr;
-    if (pStream->GetMediaDesc(pDesc) != JX_OK || pDesc == nullptr) return;
-    if (pDesc->m_Video != nullptr) {
-        if (video.nWidth == 0) {
-            video.nWidth = pDesc->m_Video->nWidth;
-            video.nHeight = pDesc->m_Video->nHeight;
-        }
-        if (video.fFps == 0.0) video.fFps = pDesc->m_Video->fFPS;
-    }
+    if (pStream->GetMediaDesc(pDesc) != JX_OK || pDesc == nullptr) return desc;
+    if (pDesc->m_Video != nullptr) desc = *pDesc->m_Video;
     pDesc->Release();
+    return desc;
 }
 
 void PrintResult(const JXProbeResult& r)
@@ -132,14 +129,15 @@ int RunProbe(const JXToolOptions& opt, CModuleHost& host)
         if (nNow >= nEndMs) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
     }
-    const bool bGotMedia = sub.m_HasVideo || sub.m_HasAudio;
-    if (bGotMedia) FillFromDescription(pStream, sub.m_Video);
+    const JXVideoDesc desc = ReadVideoDesc(pStream);
     // Stop waits for the worker's pass to end: a failure after the connection
     // was made has sent its 4102 by then, a failed connect sends none.
     pStream->Stop();
     pStream->Detach(&sub, JX_SIGNAL_FUNC(&CProbeSubscriber::OnMessage));
     pStream->Release();
 
+    // After Stop no callback runs: the worker's fields are ours to read.
+    const bool bGotMedia = sub.m_HasVideo || sub.m_HasAudio;
     int nExit = kExitOk;
     result.nError = sub.m_Error;
     if (bGotMedia && sub.m_Error == 0) {
@@ -157,7 +155,14 @@ int RunProbe(const JXToolOptions& opt, CModuleHost& host)
         result.sStatus = bTimedOut ? "timeout" : "failed";
         nExit = bTimedOut ? kExitTimeout : kExitFailed;
     }
-    if (sub.m_HasVideo) result.video = sub.m_Video;
+    if (sub.m_HasVideo) {
+        result.video = sub.m_Video;
+        if (result.video.nWidth == 0) {
+            result.video.nWidth = desc.nWidth;
+            result.video.nHeight = desc.nHeight;
+        }
+        if (result.video.fFps == 0.0) result.video.fFps = desc.fFPS;
+    }
     if (sub.m_HasAudio) result.audio = sub.m_Audio;
     result.nFirstFrameMs = sub.m_FirstFrameMs;
     if (opt.bJson) {

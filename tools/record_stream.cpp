@@ -38,21 +38,24 @@ int32_t CRecordStream::Begin(IJXStream* pStream)
 void CRecordStream::End()
 {
     if (m_Stream == nullptr) return;
-    // The description ends with the session: read it first. It fills what
-    // the frames did not tell.
+    // The description ends with the session: it is read first, and fills
+    // what the frames did not tell once the stream has stopped (the frame
+    // fields belong to the worker until then).
+    JXVideoDesc desc;
     CJXMediaDesc* pDesc = nullptr;
     if (m_Stream->GetMediaDesc(pDesc) == JX_OK && pDesc != nullptr) {
-        if (pDesc->m_Video != nullptr && m_Video.nWidth == 0) {
-            m_Video.nWidth = pDesc->m_Video->nWidth;
-            m_Video.nHeight = pDesc->m_Video->nHeight;
-        }
-        if (pDesc->m_Video != nullptr && m_Video.fFps == 0.0) m_Video.fFps = pDesc->m_Video->fFPS;
+        if (pDesc->m_Video != nullptr) desc = *pDesc->m_Video;
         pDesc->Release();
     }
     m_Stream->Stop();
     m_Stream->Detach(this, JX_SIGNAL_FUNC(&CRecordStream::OnMessage));
     m_Stream = nullptr;
     m_Writer->Close();
+    if (m_Video.nWidth == 0) {
+        m_Video.nWidth = desc.nWidth;
+        m_Video.nHeight = desc.nHeight;
+    }
+    if (m_Video.fFps == 0.0) m_Video.fFps = desc.fFPS;
 }
 
 uint64_t CRecordStream::SinceStartMs() const
