@@ -41,20 +41,6 @@ constexpr uint16_t kNoChannel = 0xFFFF;
 constexpr uint32_t kFirstMulticastOctet = 224;
 constexpr uint32_t kLastMulticastOctet = 239;
 constexpr uint32_t kOctetMask = 0xFF;
-// Room for a destination value; a longer one is cut to it, and is then
-// refused because it cannot read as an IPv4 address.
-constexpr size_t kMaxDestinationChars = 63;
-
-// What a SETUP answer's Transport value says.
-struct CTransportReply {
-    uint32_t m_Mode = CRTPSocket::kTransportNone;
-    uint32_t m_First = 0;    // RTP port or channel
-    uint32_t m_Second = 1;   // RTCP port or channel
-    uint32_t m_SSRC = 0;
-    bool m_Usable = true;    // no port, channel or group that cannot be used
-    char m_Destination[kMaxDestinationChars + 1] = {};
-};
-
 sockaddr_in MakeAddress(uint32_t nAddress, uint16_t nPort)
 {
     sockaddr_in addr;
@@ -64,6 +50,8 @@ sockaddr_in MakeAddress(uint32_t nAddress, uint16_t nPort)
     addr.sin_port = htons(nPort);
     return addr;
 }
+
+using CTransportReply = CRTPSocket::CTransportReply;
 
 // "N" or "N-M", decimal, filling the token: false when a number is missing,
 // above nMax, or followed by anything else. A lone N gives N and N + 1.
@@ -116,7 +104,7 @@ void ReadTransportToken(const char* pToken, size_t nToken, CTransportReply& out)
     } else if ((pValue = ParamValue(pToken, nToken, "destination=")) != nullptr) {
         size_t n = strcspn(pValue, " \t;");
         if (pValue + n > pEnd) n = size_t(pEnd - pValue);
-        if (n > kMaxDestinationChars) n = kMaxDestinationChars;
+        if (n > CTransportReply::kMaxDestinationChars) n = CTransportReply::kMaxDestinationChars;
         memcpy(out.m_Destination, pValue, n);
         out.m_Destination[n] = '\0';
     } else if ((pValue = ParamValue(pToken, nToken, "ssrc=")) != nullptr) {
@@ -124,8 +112,9 @@ void ReadTransportToken(const char* pToken, size_t nToken, CTransportReply& out)
     }
 }
 
-// The Transport value of a SETUP answer, token by token (';' separated).
-void ReadTransport(const char* pValue, CTransportReply& out)
+}   // namespace
+
+void CRTPSocket::ReadTransport(const char* pValue, CTransportReply& out)
 {
     if (pValue == nullptr) return;
     while (*pValue != '\0') {
@@ -139,6 +128,8 @@ void ReadTransport(const char* pValue, CTransportReply& out)
         pValue = *pNext == ';' ? pNext + 1 : pNext;
     }
 }
+
+namespace {
 
 // A dotted IPv4 address from 224.0.0.0 to 239.255.255.255.
 bool IsMulticastGroup(const char* pText)
@@ -161,7 +152,7 @@ CRTPMedia* Create(CRTPSocket* pSocket)
 struct CEncoding {
     const char* m_Pattern;
     uint8_t m_Codec;
-    CRTPMedia* (*m_Create)(CRTPSocket* pSocket);   // null: none yet
+    CRTPMedia* (*m_Create)(CRTPSocket* pSocket);
 };
 const CEncoding kEncodings[] = {
     {"H264/%u", JX_CODEC_H264, Create<CRTPH264>},

@@ -33,6 +33,22 @@ public:
     static constexpr int32_t kPortPairAttempts = 5;
     static constexpr int32_t kMaxDatagramsPerPoll = 64;
 
+    // What a SETUP answer's Transport value says.
+    struct CTransportReply {
+        // Room for a destination value; a longer one is cut to it, and is
+        // then refused because it cannot read as an IPv4 address.
+        static constexpr size_t kMaxDestinationChars = 63;
+        uint32_t m_Mode = kTransportNone;
+        uint32_t m_First = 0;    // RTP port or channel
+        uint32_t m_Second = 1;   // RTCP port or channel
+        uint32_t m_SSRC = 0;
+        bool m_Usable = true;    // no port, channel or group that cannot be used
+        char m_Destination[kMaxDestinationChars + 1] = {};
+    };
+    // Reads a Transport value token by token (';' apart, blanks around cut),
+    // every number bounded; the last transport named wins.
+    static void ReadTransport(const char* pValue, CTransportReply& out);
+
     CRTPSocket();
     ~CRTPSocket() override;
     CRTPSocket(const CRTPSocket&) = delete;
