@@ -172,6 +172,8 @@ int32_t CJXH264Head::SetNAL(uint16_t nHeader, const uint8_t* pData, int32_t nLen
     if (pData == nullptr || nHeader > 0xFF || nLen < 1 || nLen > kMaxSetBytes - 1) return JX_ERR_ARG;
     uint8_t nType = nHeader & 0x1F;
     if (nType == kNalSPS) {
+        // Cameras repeat the same set before every key frame: it is read once.
+        if (m_SPSLen == nLen + 1 && m_SPS[0] == nHeader && memcmp(m_SPS + 1, pData, size_t(nLen)) == 0) return JX_OK;
         JXSpsInfo info;
         int32_t nRet = JXParseH264SPS(pData, nLen, &info);
         if (nRet != JX_OK) return nRet;

@@ -275,6 +275,11 @@ int32_t CJXH265Head::SetNAL(uint16_t nHeader, const uint8_t* pData, int32_t nLen
         pStoreLen = &m_VPSLen;
         break;
     case kNalSPS: {
+        // Cameras repeat the same set before every key frame: it is read once.
+        if (m_SPSLen == nLen + kHeaderBytes && m_SPS[0] == (nHeader >> 8) && m_SPS[1] == (nHeader & 0xFF) &&
+            memcmp(m_SPS + kHeaderBytes, pData, size_t(nLen)) == 0) {
+            return JX_OK;
+        }
         JXSpsInfo info;
         int32_t nRet = JXParseH265SPS(pData, nLen, &info);
         if (nRet != JX_OK) return nRet;

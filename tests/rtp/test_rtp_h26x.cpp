@@ -327,6 +327,8 @@ const PacketRow kPackets[] = {
     {"no frame before the head knows the picture", false, "", "65b801 | 41e0 | 671234! | 41e1 | 65b802 | 41e9", ""},
     {"in-band sets stay in the frame and the head adds none", false, kFmtp264, "SPS288 PPS 65b801 | 41e9",
      "SPS288+PPS+65b801"},
+    {"a key frame joined part-way, a PPS before its SPS, gets the head's sets in front", false, "",
+     "PPS SPS288 PPS 65b801 | 41e9", "SPS288+PPS+PPS+SPS288+PPS+65b801"},
     {"a new SPS: key frames carry the new sets, none behind a set it depends on", false, kFmtp264,
      "65b801 | SPS360 65b802 | 41e0 | 65b803 | 41e9", "SETS+65b801 SPS360+PPS+SPS360+65b802 41e0 SPS360+PPS+65b803",
      "1 1 0 1", "352 640 640 640"},

@@ -285,11 +285,28 @@ int CRTPNalVideo::PackFrame()
     // Otherwise it writes them all, so that no set precedes one it depends on
     // (a PPS before the new SPS of a changed picture size would be read
     // against the old one); a repeated identical set is harmless.
-    const uint16_t nFlags = m_Head->GetHeadSize(m_NalFlags) == 0 ? m_NalFlags : 0;
+    // A frame joined part-way may hold a PPS before the SPS it depends on:
+    // then the head's sets go in front too.
+    const uint16_t nFlags = m_Head->GetHeadSize(m_NalFlags) == 0 && SetsLeadFrame() ? m_NalFlags : 0;
     const int32_t nResult =
         DeliverFrame(nType, nCodec, m_Head->m_Width, m_Head->m_Height, bKey ? m_Head : nullptr, nFlags);
     m_FrameMark = kNoType;
     return nResult;
+}
+
+bool CRTPNalVideo::SetsLeadFrame() const
+{
+    // Sets lead a frame (behind a delimiter or SEI): a bounded look suffices.
+    constexpr int32_t kLeadScanBytes = 1024;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(m_Buffer.m_Data);
+    const int32_t nEnd = m_Buffer.m_Length < kLeadScanBytes ? m_Buffer.m_Length : kLeadScanBytes;
+    for (int32_t i = 0; i + kStartCodeBytes + m_Format.nHeadBytes <= nEnd; ++i) {
+        if (memcmp(p + i, kStartCode, kStartCodeBytes) != 0) continue;
+        const uint16_t nFlag = SetFlag(p + i + kStartCodeBytes);
+        if (nFlag != 0) return nFlag == m_Format.nLeadSet;
+        i += kStartCodeBytes - 1;
+    }
+    return false;
 }
 
 void CRTPNalVideo::OnFrameReset(bool /*bLost*/)
@@ -334,7 +351,8 @@ namespace {
 // Private codec codes an a=JXFrame: line may give an H.264 stream.
 constexpr uint16_t kPrivateFirst = 16;
 constexpr uint16_t kPrivateLast = 31;
-const CRTPNalVideo::SFormat kH264Format = {"CRTPH264", "h264", 1, JX_CODEC_H264, kPrivateFirst, kPrivateLast};
+const CRTPNalVideo::SFormat kH264Format = {"CRTPH264",   "h264",         1, JX_CODEC_H264, kPrivateFirst,
+                                           kPrivateLast, JX_NAL_FLAG_SPS};
 }   // namespace
 
 CRTPH264::CRTPH264(CRTPSocket* pSocket) : CRTPNalVideo(pSocket, new (std::nothrow) CJXH264Head(), kH264Format)

@@ -33,6 +33,7 @@ public:
         uint8_t nCodec;           // JX_CODEC_* of the frames
         uint16_t nPrivateFirst;   // range of the stream's private codec codes (a=JXFrame:)
         uint16_t nPrivateLast;
+        uint16_t nLeadSet;        // the set the head writes first (JX_NAL_FLAG_*)
     };
 
     uint16_t m_PacketMode = 1;       // packetization-mode: recorded only, every mode is taken
@@ -74,6 +75,9 @@ protected:
     int32_t TakeAggregate(const uint8_t* pUnits, int32_t nLen, int32_t nMinSize);
     void OnFrameReset(bool bLost) override;
     void LogError(const char* pFunc, int nLine) const;
+    // The first parameter set in the frame is the one the head writes first,
+    // so the frame's own sets stand in order.
+    bool SetsLeadFrame() const;
 
     SFormat m_Format;
 

@@ -45,7 +45,8 @@ uint8_t NalType(const uint8_t* pHeader)
 // Private codec codes an a=JXFrame: line may give an H.265 stream.
 constexpr uint16_t kPrivateFirst = 32;
 constexpr uint16_t kPrivateLast = 47;
-const CRTPNalVideo::SFormat kH265Format = {"CRTPH265", "h265", kHeadBytes, JX_CODEC_H265, kPrivateFirst, kPrivateLast};
+const CRTPNalVideo::SFormat kH265Format = {"CRTPH265",    "h265",       kHeadBytes,     JX_CODEC_H265,
+                                           kPrivateFirst, kPrivateLast, JX_NAL_FLAG_VPS};
 }   // namespace
 
 CRTPH265::CRTPH265(CRTPSocket* pSocket) : CRTPNalVideo(pSocket, new (std::nothrow) CJXH265Head(), kH265Format)
