@@ -222,7 +222,7 @@ TEST(RtspSdp, NewParameterSetsRenewTheDescription)
     }
 }
 
-// Descriptions as GStreamer's RTSP server writes them (tests/data/sdp), and
+// Descriptions as GStreamer's RTSP server and VLC write them (tests/data/sdp), and
 // hostile ones: the streams they give and the SETUP of the first.
 TEST(RtspSdp, DescriptionsFromARealServerAndHostileOnes)
 {
@@ -232,7 +232,7 @@ TEST(RtspSdp, DescriptionsFromARealServerAndHostileOnes)
         std::string m_Sdp;
         uint8_t m_Video;   // JX_CODEC_* of the video stream, 0 none
         uint8_t m_Audio;
-        const char* m_FirstSetup;
+        const char* m_FirstSetup;   // a path behind the stream URL's host, or a whole URL
     } kRows[] = {
         {"gstreamer h264", Text(LoadDataFile("sdp/gstreamer_h264.sdp")), JX_CODEC_H264, 0, "/cam/stream=0"},
         {"gstreamer h265", Text(LoadDataFile("sdp/gstreamer_h265.sdp")), JX_CODEC_H265, 0, "/cam/stream=0"},
@@ -240,6 +240,7 @@ TEST(RtspSdp, DescriptionsFromARealServerAndHostileOnes)
         {"gstreamer pcma", Text(LoadDataFile("sdp/gstreamer_pcma.sdp")), 0, JX_CODEC_PCMA, "/cam/stream=0"},
         {"gstreamer pcmu", Text(LoadDataFile("sdp/gstreamer_pcmu.sdp")), 0, JX_CODEC_PCMU, "/cam/stream=0"},
         {"gstreamer h264 and pcmu", Text(LoadDataFile("sdp/gstreamer_h264_pcmu.sdp")), JX_CODEC_H264, JX_CODEC_PCMU, "/cam/stream=0"},
+        {"vlc h264 and pcmu, absolute controls", Text(LoadDataFile("sdp/vlc_h264_pcmu.sdp")), JX_CODEC_H264, JX_CODEC_PCMU, "rtsp://127.0.0.1:18700/s/trackID=0"},
         {"no v= line", kH264, JX_CODEC_H264, 0, "/cam"},
         {"a 64 KB line inside", kBig, JX_CODEC_H264, 0, "/cam/t"},
     };
@@ -250,7 +251,8 @@ TEST(RtspSdp, DescriptionsFromARealServerAndHostileOnes)
         ASSERT_EQ(d.m_Result, 0);
         EXPECT_EQ(d.m_Client->m_Video ? d.m_Client->m_Video->m_Encoding : 0, row.m_Video);
         EXPECT_EQ(d.m_Client->m_Audio ? d.m_Client->m_Audio->m_Encoding : 0, row.m_Audio);
-        const std::string setup = std::string("SETUP rtsp://127.0.0.1:554") + row.m_FirstSetup + " RTSP/1.0\r\n";
+        const std::string first = row.m_FirstSetup[0] == '/' ? std::string("rtsp://127.0.0.1:554") + row.m_FirstSetup : row.m_FirstSetup;
+        const std::string setup = "SETUP " + first + " RTSP/1.0\r\n";
         EXPECT_EQ(d.m_Client.Sent().rfind(setup, 0), 0u) << d.m_Client.Sent();
     }
 }

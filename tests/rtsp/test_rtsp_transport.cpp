@@ -192,7 +192,7 @@ TEST(RtspTransport, SetupAnswers)
         {kCam, "rtp/avp/tcp;interleaved=4-5;ssrc=1A2B3C4D", 2, 4, 5, 0x1A2B3C4D, ""},
         {kCam, "RTP/AVP/TCP;interleaved=5", 2, 5, 6, 0, ""},
         {kCam, " RTP/AVP/TCP ;\tinterleaved=2-3 ; ssrc=0000ABCD ", 2, 2, 3, 0xABCD, ""},
-        {kCam, "RTP/AVP/UDP;unicast;server_port=6970-6971", 0, 6970, 6971, 0, ""},
+        {kCam, "RTP/AVP/UDP;unicast;server_port=6970-6971;ssrc=A4C5503B;mode=play", 1, 6970, 6971, 0xA4C5503B, ""},
         {kCam, nullptr, 0, 0, 1, 0, ""},
         // Unicast UDP answers read offline, where no server address is known:
         // the ports are kept, nothing is connected.

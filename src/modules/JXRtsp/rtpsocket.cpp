@@ -90,7 +90,9 @@ void ReadTransportToken(const char* pToken, size_t nToken, CTransportReply& out)
     const char* pEnd = pToken + nToken;
     const int32_t nLen = static_cast<int32_t>(nToken);
     // The last transport named wins.
-    if (CJXString::EqualNoCase(pToken, nLen, "RTP/AVP")) {
+    // RTP/AVP/UDP is RTP/AVP with its lower transport written out (RFC 2326
+    // section 12.39); VLC answers with it.
+    if (CJXString::EqualNoCase(pToken, nLen, "RTP/AVP") || CJXString::EqualNoCase(pToken, nLen, "RTP/AVP/UDP")) {
         out.m_Mode = CRTPSocket::kTransportUDP;
     } else if (CJXString::EqualNoCase(pToken, nLen, "RTP/AVP/TCP")) {
         out.m_Mode = CRTPSocket::kTransportInterleaved;
