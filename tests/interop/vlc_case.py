@@ -1,0 +1,118 @@
+#!/usr/bin/python3
+"""Interop case: `jxrtsp record` from VLC's RTSP output, on 127.0.0.1 only.
+
+  vlc_case.py --jxrtsp PATH      exit 0 pass, 1 fail, 77 skip (with the reason)
+
+VLC streams an H.264 clip with mu-law audio (made here by ffmpeg from the
+committed tests/data/rtp/h264_stap.h264) through `#rtp{sdp=rtsp://...}`, which
+serves unicast UDP only, so the recording uses rtspu://. VLC refuses to run as
+root: it runs as nobody with a HOME of its own. Debian packages: vlc-bin,
+vlc-plugin-base, ffmpeg.
+"""
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CLIP = os.path.join(HERE, "..", "data", "rtp", "h264_stap.h264")
+EXIT_SKIP = 77
+SECONDS = 4
+CLIP_SECONDS = 30
+LIMIT_S = 60
+START_S = 20
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def run(args, **kw):
+    return subprocess.run(args, capture_output=True, text=True, timeout=LIMIT_S, **kw)
+
+
+def main(argv):
+    if len(argv) != 3 or argv[1] != "--jxrtsp":
+        print(__doc__, file=sys.stderr)
+        return 2
+    for tool in ("cvlc", "ffmpeg", "ffprobe", "setpriv"):
+        if shutil.which(tool) is None:
+            print("SKIP vlc: %s not installed" % tool)
+            return EXIT_SKIP
+    if os.geteuid() != 0:
+        print("SKIP vlc: needs root to start VLC as nobody")
+        return EXIT_SKIP
+    tmp = tempfile.mkdtemp(prefix="jxrtsp-vlc-")
+    os.chmod(tmp, 0o777)
+    clip = os.path.join(tmp, "clip.mkv")
+    # The committed clip looped to a length VLC streams without restarting.
+    once = os.path.join(tmp, "once.mkv")
+    r = run(["ffmpeg", "-v", "error", "-y", "-r", "25", "-i", CLIP, "-f", "lavfi", "-i",
+             "sine=frequency=440:sample_rate=8000:duration=1", "-c:v", "copy", "-c:a", "pcm_mulaw", "-shortest", once])
+    if r.returncode == 0:
+        r = run(["ffmpeg", "-v", "error", "-y", "-stream_loop", str(CLIP_SECONDS), "-i", once, "-c", "copy",
+                 "-t", str(CLIP_SECONDS), clip])
+    if r.returncode != 0:
+        print("FAIL vlc: clip not made: " + r.stderr)
+        return 1
+    os.chmod(clip, 0o644)
+    port = free_port()
+    env = dict(os.environ, HOME=tmp)
+    vlc = subprocess.Popen(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "cvlc", "-q", clip,
+                            "--sout", "#rtp{sdp=rtsp://127.0.0.1:%d/s}" % port],
+                           cwd=tmp, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    try:
+        end = time.monotonic() + START_S
+        while time.monotonic() < end:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                if vlc.poll() is not None:
+                    print("SKIP vlc: VLC ended at start: " + vlc.stderr.read().strip()[-300:])
+                    return EXIT_SKIP
+                time.sleep(0.2)
+        else:
+            print("FAIL vlc: VLC did not listen within %d s" % START_S)
+            return 1
+        out = os.path.join(tmp, "out")
+        url = "rtspu://127.0.0.1:%d/s" % port
+        r = run([argv[2], "record", "--raw", "--seconds", str(SECONDS), "--out", out, url])
+    finally:
+        vlc.terminate()
+        vlc.wait(timeout=LIMIT_S)
+    failures = []
+    dirs = [os.path.join(out, d) for d in os.listdir(out)] if os.path.isdir(out) else []
+    dirs = [d for d in dirs if os.path.isdir(d)]
+    if r.returncode != 0 or len(dirs) != 1:
+        print("FAIL vlc: record exit %d, folders %s: %s %s" % (r.returncode, dirs, r.stdout, r.stderr))
+        return 1
+    summary = json.load(open(os.path.join(dirs[0], "summary.json")))
+    for name, codec in (("video.h264", "h264"), ("audio.wav", "pcm_mulaw")):
+        path = os.path.join(dirs[0], name)
+        probe = run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0", path])
+        if probe.stdout.strip() != codec:
+            failures.append("%s: codec %r" % (name, probe.stdout.strip()))
+        decode = run(["ffmpeg", "-v", "error", "-i", path, "-f", "null", "-"])
+        if decode.stderr.strip():
+            failures.append("%s does not decode cleanly: %s" % (name, decode.stderr.strip()[:300]))
+    video = summary.get("video") or {}
+    if video.get("frames", 0) < SECONDS * 25 // 2 or video.get("key_frames", 0) < 1:
+        failures.append("video frames %s" % video)
+    if failures:
+        print("FAIL vlc: " + "; ".join(failures) + " (files in %s)" % tmp)
+        return 1
+    print("PASS vlc: %d video frames (%d key), %d audio frames" %
+          (video["frames"], video["key_frames"], (summary.get("audio") or {}).get("frames", 0)))
+    shutil.rmtree(tmp, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
