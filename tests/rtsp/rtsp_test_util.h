@@ -101,6 +101,36 @@ inline bool WaitUntil(const std::function<bool()>& condition, int32_t nMs)
     return true;
 }
 
+// A client whose passes the test runs on its own thread, with no worker:
+// what the session does between two passes is the test's to look at.
+struct CPassClient {
+    explicit CPassClient(const std::string& url)
+    {
+        m_Recorder.Subscribe(&m_Client);
+        m_Open = m_Client.Open(url.c_str());
+        if (m_Open == JX_OK) m_Open = m_Client.PrepareSession();
+        m_Client.m_Resolver = std::make_shared<CJXResolver>();   // the worker's, for host names
+    }
+    // Passes until the condition holds; false when the time is up.
+    bool RunUntil(const std::function<bool()>& condition, int32_t nMs = 3000)
+    {
+        return WaitUntil(
+            [&] {
+                unsigned int nWait = 0;
+                m_Client.OnWork(nullptr, 0, nWait);
+                return condition();
+            },
+            nMs);
+    }
+    bool RunUntilPlaying()
+    {
+        return RunUntil([&] { return m_Client.m_Video && m_Client.m_Video->m_State == CRTPSocket::kStatePlaying; });
+    }
+    CStateRecorder m_Recorder;
+    CRTSPClient m_Client;
+    int32_t m_Open = JX_OK;
+};
+
 // The test clock for one test: time-outs move only when the test says so.
 class CTestClock {
 public:

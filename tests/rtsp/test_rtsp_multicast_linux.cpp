@@ -11,20 +11,8 @@
 
 namespace {
 
-constexpr int32_t kWaitMs = 3000;
 const char kGroup[] = "239.1.2.3";
 constexpr uint16_t kRtpPort = 41000;
-
-bool RunUntil(CRTSPClient& client, const std::function<bool()>& condition)
-{
-    return WaitUntil(
-        [&] {
-            unsigned int nWait = 0;
-            client.OnWork(nullptr, 0, nWait);
-            return condition();
-        },
-        kWaitMs);
-}
 
 // Sends to the group from 127.0.0.1, the address the control connection uses.
 bool SendToGroup(const Bytes& packet)
@@ -62,15 +50,9 @@ TEST(RtspMulticast, DescriptionWithAGroupJoinsItAndLeavesAtTheEnd)
         .Expect("PLAY")
         .Reply(OkReply("Session: 5\r\n"))
         .Drain();
-    CStateRecorder recorder;
-    CRTSPClient client;
-    recorder.Subscribe(&client);
-    ASSERT_EQ(client.Open(srv.Url("/cam").c_str()), JX_OK);
-    ASSERT_EQ(client.PrepareSession(), JX_OK);
-    ASSERT_TRUE(RunUntil(client, [&] {
-        return client.m_Video != nullptr && client.m_Video->m_State == CRTPSocket::kStatePlaying;
-    })) << srv.Errors();
-    CRTPSocket& video = *client.m_Video;
+    CPassClient c(srv.Url("/cam"));
+    ASSERT_TRUE(c.RunUntilPlaying()) << srv.Errors();
+    CRTPSocket& video = *c.m_Client.m_Video;
     EXPECT_EQ(video.m_Transport, uint32_t(CRTPSocket::kTransportMulticast));
     EXPECT_STREQ(video.m_Address, kGroup);
     ASSERT_NE(video.m_RtpSocket, JX_INVALID_SOCKET);
@@ -81,9 +63,9 @@ TEST(RtspMulticast, DescriptionWithAGroupJoinsItAndLeavesAtTheEnd)
     CTestRTP packets;
     ASSERT_TRUE(SendToGroup(packets.Next("K1")));
     ASSERT_TRUE(SendToGroup(packets.Next("K2")));
-    ASSERT_TRUE(RunUntil(client, [&] { return recorder.Frames() == 2; }));
+    ASSERT_TRUE(c.RunUntil([&] { return c.m_Recorder.Frames() == 2; }));
 
     CRTPLogCapture log;
-    client.OnStop();
+    c.m_Client.OnStop();
     EXPECT_EQ(log.Count("Drop multicast membership success!\n"), 2);
 }

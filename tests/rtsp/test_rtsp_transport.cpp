@@ -50,18 +50,6 @@ public:
     uint16_t m_Port = 0;
 };
 
-// Passes on this thread until the condition holds; false when the time is up.
-bool RunUntil(CRTSPClient& client, const std::function<bool()>& condition)
-{
-    return WaitUntil(
-        [&] {
-            unsigned int nWait = 0;
-            client.OnWork(nullptr, 0, nWait);
-            return condition();
-        },
-        kWaitMs);
-}
-
 // A local port is free again: bound and released at once.
 bool CanBind(uint16_t nPort)
 {
@@ -90,17 +78,11 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
         .Expect("PLAY", ExpectUrl(url))
         .Reply(OkReply("Session: 7\r\n"))
         .Drain();
-    CStateRecorder recorder;
-    CRTSPClient client;
-    recorder.Subscribe(&client);
     // rtspu:// asks for unicast UDP; the requests name rtsp://.
-    ASSERT_EQ(client.Open(("rtspu://localhost:" + std::to_string(srv.GetPort()) + "/cam").c_str()), JX_OK);
-    ASSERT_EQ(client.PrepareSession(), JX_OK);
-    client.m_Resolver = std::make_shared<CJXResolver>();   // the worker's, for passes on this thread
-    ASSERT_TRUE(RunUntil(client, [&] {
-        return client.m_Video != nullptr && client.m_Video->m_State == CRTPSocket::kStatePlaying;
-    })) << srv.Errors();
-    CRTPSocket& video = *client.m_Video;
+    CPassClient c("rtspu://localhost:" + std::to_string(srv.GetPort()) + "/cam");
+    ASSERT_EQ(c.m_Open, JX_OK);
+    ASSERT_TRUE(c.RunUntilPlaying()) << srv.Errors();
+    CRTPSocket& video = *c.m_Client.m_Video;
 
     // The SETUP offered an even RTP port and the one above it, both bound.
     std::string transport;
@@ -126,21 +108,21 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
     packets.m_PT = 96;
     ASSERT_TRUE(rtp.SendTo(uint16_t(nRtp), packets.Next("K2")));
     ASSERT_TRUE(rtcp.SendTo(uint16_t(nRtcp), HexBytes("80 c8 00 06 11 22 33 44")));
-    ASSERT_TRUE(RunUntil(client, [&] { return video.m_RecvRTP == 3 && video.m_RecvRTCP == 1; }));
+    ASSERT_TRUE(c.RunUntil([&] { return video.m_RecvRTP == 3 && video.m_RecvRTCP == 1; }));
     // Another local address with the server's port: never a frame.
     CUdpPeer stranger("127.0.0.2", rtp.m_Port);
     if (stranger.m_Port == rtp.m_Port) {   // a system without 127.0.0.2 skips this step
         ASSERT_TRUE(stranger.SendTo(uint16_t(nRtp), packets.Next("K3")));
     }
     ASSERT_TRUE(rtp.SendTo(uint16_t(nRtp), packets.Next("K4")));
-    ASSERT_TRUE(RunUntil(client, [&] { return video.m_RecvRTP >= 4; }));
+    ASSERT_TRUE(c.RunUntil([&] { return video.m_RecvRTP >= 4; }));
     EXPECT_EQ(video.m_RecvRTP, 4u);
-    EXPECT_EQ(recorder.Frames(), 3);
+    EXPECT_EQ(c.m_Recorder.Frames(), 3);
     EXPECT_EQ(video.m_DroppedForeign, 1u);
     EXPECT_EQ(video.m_DroppedSender, 0u);
 
     // The end of the session releases both ports.
-    client.OnStop();
+    c.m_Client.OnStop();
     EXPECT_TRUE(CanBind(uint16_t(nRtp)));
     EXPECT_TRUE(CanBind(uint16_t(nRtcp)));
 }
@@ -161,16 +143,12 @@ TEST(RtspTransport, RefusedUdpFailsTheAttempt)
                 })
         .Reply("RTSP/1.0 461 Unsupported Transport\r\nCSeq: {CSeq}\r\n\r\n")
         .ExpectClosed();
-    CStateRecorder recorder;
-    CRTSPClient client;
-    recorder.Subscribe(&client);
-    ASSERT_EQ(client.Open(("rtspu://127.0.0.1:" + std::to_string(srv.GetPort()) + "/cam").c_str()), JX_OK);
-    ASSERT_EQ(client.PrepareSession(), JX_OK);
-    ASSERT_TRUE(RunUntil(client, [&] { return recorder.Count() >= 1; }));
+    CPassClient c("rtspu://127.0.0.1:" + std::to_string(srv.GetPort()) + "/cam");
+    ASSERT_TRUE(c.RunUntil([&] { return c.m_Recorder.Count() >= 1; }));
     ASSERT_TRUE(srv.WaitDone(kWaitMs));
     EXPECT_EQ(srv.Errors(), "");
-    EXPECT_LT(recorder.Reports()[0].m_Error, 0);
-    client.OnStop();
+    EXPECT_LT(c.m_Recorder.Reports()[0].m_Error, 0);
+    c.m_Client.OnStop();
 }
 
 // Offline SETUP answers: the transport, channels or ports and address they
