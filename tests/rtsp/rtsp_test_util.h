@@ -195,8 +195,10 @@ public:
         CRTSPClient* pClient = m_Client;
         const bool bFrames = m_Frames;
         m_Recorder.SetAction([pClient, bFrames, action](const CReport& r) {
-            CRTPSocket* pVideo = pClient->m_Video;
-            if (bFrames && r == CReport{CRTSPClient::kMsgState, 0} && pVideo && !dynamic_cast<CStubMedia*>(pVideo->m_Media)) {
+            // Only the playing report comes from the worker's pass: the stream is
+            // read there, never from a report on the host's thread.
+            CRTPSocket* pVideo = bFrames && r == CReport{CRTSPClient::kMsgState, 0} ? pClient->m_Video : nullptr;
+            if (pVideo != nullptr && !dynamic_cast<CStubMedia*>(pVideo->m_Media)) {
                 delete pVideo->m_Media;   // the stream's own depacketizer gives way to the stub
                 pVideo->m_Media = new CStubMedia(pVideo);
             }
