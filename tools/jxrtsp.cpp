@@ -25,6 +25,11 @@ const long kMaxSeconds = 86400;
 const uint32_t kMsgFrame = 2106;
 const uint32_t kMsgState = 4101;
 const uint32_t kMsgStopped = 4102;
+#ifdef JX_HAVE_LIBAV
+const char kMkvNote[] = "";
+#else
+const char kMkvNote[] = ";\n                             NOT IN THIS BUILD (no libavformat): record writes --raw files";
+#endif
 
 void PrintUsage(FILE* pOut)
 {
@@ -43,12 +48,14 @@ void PrintUsage(FILE* pOut)
             "record: records every stream at once, until N seconds have passed (--seconds) or\n"
             "  Ctrl-C or SIGTERM stops it; every file is complete either way. Each stream gets a\n"
             "  folder under DIR (default ./recordings) named from its host and path:\n"
+            "    stream.mkv               video and audio in one Matroska file, with the stream's\n"
+            "                             own timestamps (in milliseconds from the first frame)%s\n"
+            "    summary.json             codec, size, frame rate, frames, key frames, bytes, time\n"
+            "                             to the first frame, state reports, reconnects\n"
+            "  --raw        elementary files instead of stream.mkv:\n"
             "    video.h264 / video.h265  Annex B, as the camera sends it\n"
             "    video.mjpeg              JPEG pictures one after another; first.jpg the first one\n"
             "    audio.wav                G.711 A-law (WAVE format 6) or mu-law (7)\n"
-            "    summary.json             codec, size, frame rate, frames, key frames, bytes, time\n"
-            "                             to the first frame, state reports, reconnects\n"
-            "  These elementary files (--raw) are what record writes in this build.\n"
             "  --urls FILE  more URLs, one a line ('#' begins a comment)\n"
             "  --json       print every summary as one JSON array on standard output\n"
             "  The module's log goes to DIR/jxrtsp.log (--verbose: standard error). A recording\n"
@@ -67,7 +74,7 @@ void PrintUsage(FILE* pOut)
             "\n"
             "every command: --module PATH loads the module from PATH instead of beside this program;\n"
             "  --verbose shows the module's log on standard error.\n",
-            kDefaultPlaySeconds);
+            kDefaultPlaySeconds, kMkvNote);
 }
 
 int ParseNumber(const char* pText, long nMax, int& nOut)

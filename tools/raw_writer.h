@@ -11,10 +11,20 @@
 #include <string>
 
 class CPacket;
+struct JXAudioDesc;
+struct JXVideoDesc;
 
 class CMediaWriter {
 public:
     virtual ~CMediaWriter() = default;
+    // The session's description, once, before the first frame (either part
+    // may be null): a writer that holds both media in one file learns from it
+    // whether to wait for the other kind.
+    virtual void SetMediaDesc(const JXVideoDesc* pVideo, const JXAudioDesc* pAudio)
+    {
+        (void)pVideo;
+        (void)pAudio;
+    }
     virtual void WriteVideo(const CPacket& frame) = 0;
     virtual void WriteAudio(const CPacket& frame) = 0;
     // Completes every file (headers, buffers); the writer takes no more frames.

@@ -6,6 +6,9 @@
 #include "jxrtsp_tool.h"
 #include "module_host.h"
 #include "record_stream.h"
+#ifdef JX_HAVE_LIBAV
+#include "mkv_writer.h"
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -256,6 +259,16 @@ bool WriteSummaryFile(const JXStreamSummary& s)
     return fclose(pFile) == 0 && bOk;
 }
 
+std::unique_ptr<CMediaWriter> MakeWriter(const JXToolOptions& opt, const std::string& sDir)
+{
+#ifdef JX_HAVE_LIBAV
+    if (!opt.bRaw) return std::unique_ptr<CMediaWriter>(new CMkvWriter(sDir));
+#else
+    (void)opt;
+#endif
+    return std::unique_ptr<CMediaWriter>(new CRawWriter(sDir));
+}
+
 }   // namespace
 
 int RunRecord(const JXToolOptions& opt, CModuleHost& host)
@@ -267,6 +280,9 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
         return kExitUsage;
     }
     RaiseFileLimit();
+#ifndef JX_HAVE_LIBAV
+    if (!opt.bRaw) fprintf(stderr, "jxrtsp: built without libavformat: writing elementary files (--raw)\n");
+#endif
     if (!MakeDirs(opt.sOut)) {
         fprintf(stderr, "jxrtsp: cannot create %s: %s\n", opt.sOut.c_str(), strerror(errno));
         return kExitFailed;
@@ -292,7 +308,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
             continue;
         }
         JXRecording r;
-        r.pRecord.reset(new CRecordStream(sUrl, sDir, std::unique_ptr<CMediaWriter>(new CRawWriter(sDir))));
+        r.pRecord.reset(new CRecordStream(sUrl, sDir, MakeWriter(opt, sDir)));
         r.pStream = pStream;
         r.sName = sDir.substr(opt.sOut.size() + 1);
         streams.push_back(std::move(r));

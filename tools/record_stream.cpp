@@ -77,7 +77,16 @@ int CRecordStream::OnMessage(CJXObject*, uint32_t nCode, void* pParam1, void*)
 
 void CRecordStream::OnFrame(const CPacket& frame)
 {
-    if (m_FirstFrameMs < 0) m_FirstFrameMs = int64_t(SinceStartMs());
+    if (m_FirstFrameMs < 0) {
+        m_FirstFrameMs = int64_t(SinceStartMs());
+        // Once, on the worker: the description is complete by the first
+        // frame and tells the writer which media to wait for.
+        CJXMediaDesc* pDesc = nullptr;
+        if (m_Stream->GetMediaDesc(pDesc) == JX_OK && pDesc != nullptr) {
+            m_Writer->SetMediaDesc(pDesc->m_Video, pDesc->m_Audio);
+            pDesc->Release();
+        }
+    }
     const uint32_t nLength = frame.FrameGetLength();
     m_Bytes.fetch_add(nLength, std::memory_order_relaxed);
     if (frame.FrameIsAudio()) {

@@ -8,7 +8,10 @@ server (gst_rtsp_server.py beside this file), on 127.0.0.1 only.
 Each record case starts the server on a free port, records for a few seconds,
 then checks summary.json and every file with ffprobe (codec, size, frame count
 equal to the summary's and near the expected) and a full decode with ffmpeg
-that must print nothing. No PyPI packages: Debian's python3 and python3-gi.
+that must print nothing. Cases named mkv_* record stream.mkv (record's
+default) and also check that every stream's timestamps increase; the others
+record the elementary files (--raw). No PyPI packages: Debian's python3 and
+python3-gi.
 """
 import json
 import os
@@ -55,16 +58,26 @@ RECORD_CASES = {
     "h264+pcmu_tcp": ("h264+pcmu", "rtsp", "basic"),
     "h264+pcmu_udp": ("h264+pcmu", "rtspu", "none"),
 }
+# stream.mkv (no --raw): server media, URL scheme, authentication.
+MKV_CASES = {
+    "mkv_h264+pcmu_tcp": ("h264+pcmu", "rtsp", "none"),
+    "mkv_h264+pcmu_udp": ("h264+pcmu", "rtspu", "digest"),
+    "mkv_h265_tcp": ("h265", "rtsp", "basic"),
+    "mkv_h265_udp": ("h265", "rtspu", "none"),
+    "mkv_jpeg+pcma_tcp": ("jpeg+pcma", "rtsp", "none"),
+    "mkv_jpeg+pcma_udp": ("jpeg+pcma", "rtspu", "none"),
+}
 # probe on a playing stream: media, authentication, video codec, audio codec.
 PROBE_CASES = {
     "probe_jpeg+pcma": ("jpeg+pcma", "digest", "jpeg", "pcma"),
     "probe_h264+pcmu": ("h264+pcmu", "none", "h264", "pcmu"),
     "probe_h265": ("h265", "basic", "h265", None),
 }
-OTHER_CASES = ["sigterm", "reconnect", "wrong_password", "probe_auth", "probe_closed", "probe_timeout"]
+OTHER_CASES = ["sigterm", "sigterm_mkv", "reconnect", "reconnect_mkv", "wrong_password", "probe_auth", "probe_closed", "probe_timeout"]
 
 VIDEO_CODECS = {"jpeg": ("video.mjpeg", "mjpeg"), "h264": ("video.h264", "h264"), "h265": ("video.h265", "hevc")}
 AUDIO_CODECS = {"pcma": "pcm_alaw", "pcmu": "pcm_mulaw"}
+MKV = "stream.mkv"
 
 
 class Skip(Exception):
@@ -133,10 +146,11 @@ def decodes_cleanly(path):
     check(rc == 0 and out == "" and err == "", "%s does not decode cleanly: %s" % (path, err[:400]))
 
 
-def record(jxrtsp, urls, out, seconds=SECONDS):
-    args = [jxrtsp, "record", "--seconds", str(seconds), "--out", out, "--json"] + urls
+def record(jxrtsp, urls, out, seconds=SECONDS, extra=()):
+    args = [jxrtsp, "record", "--seconds", str(seconds), "--out", out, "--json"] + list(extra) + urls
     rc, stdout, stderr = run(args)
-    print("$ jxrtsp record --seconds %d --out %s --json %s -> exit %d" % (seconds, out, " ".join(urls), rc))
+    print("$ jxrtsp record --seconds %d --out %s --json %s %s -> exit %d"
+          % (seconds, out, " ".join(extra), " ".join(urls), rc))
     return rc, stdout, stderr
 
 
@@ -215,13 +229,79 @@ def check_files(d, media, expect_frames=True):
     return s, ", ".join(line)
 
 
+def packet_times(path, kind):
+    """pts of every packet of the file's video ("v") or audio ("a") stream, in ms."""
+    rc, out, err = run(["ffprobe", "-v", "error", "-select_streams", kind, "-show_entries", "packet=pts_time",
+                        "-of", "csv=p=0", path])
+    check(rc == 0, "ffprobe packets of %s failed: %s" % (path, err))
+    return [round(float(t) * 1000) for t in out.split()]
+
+
+def check_increasing(times, what):
+    """Strictly increasing; the steps between packets in ms."""
+    check(len(times) > 0, "no %s packets" % what)
+    steps = [b - a for a, b in zip(times, times[1:])]
+    check(all(d > 0 for d in steps), "%s timestamps do not increase: %s" % (what, times[:80]))
+    return steps
+
+
+def check_mkv(d, media, expect_frames=True):
+    """stream.mkv: codecs, size, frame counts equal to the summary's, video and
+    audio timestamps strictly increasing, a clean full decode."""
+    s = load_summary(d)
+    kinds = media.split("+")
+    video = next((k for k in kinds if k in VIDEO_CODECS), None)
+    audio = next((k for k in kinds if k in AUDIO_CODECS), None)
+    path = os.path.join(d, MKV)
+    check(sorted(os.listdir(d)) == sorted([MKV, "summary.json"] + (["first.jpg"] if video == "jpeg" else [])),
+          "files: %s" % os.listdir(d))
+    rc, out, err = run(["ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                        "stream=codec_type,codec_name,width,height,nb_read_frames,sample_rate,channels",
+                        "-of", "json", path])
+    check(rc == 0, "ffprobe %s failed: %s" % (path, err))
+    streams = {st["codec_type"]: st for st in json.loads(out)["streams"]}
+    check(sorted(streams) == sorted((["video"] if video else []) + (["audio"] if audio else [])),
+          "%s streams: %s" % (MKV, sorted(streams)))
+    line = []
+    if video:
+        v, st = s["video"], streams["video"]
+        check(v is not None and v["codec"] == video and v["file"] == MKV, "summary video: %s" % v)
+        check(st["codec_name"] == VIDEO_CODECS[video][1], "video codec %s" % st["codec_name"])
+        check((st["width"], st["height"]) == (WIDTH, HEIGHT), "video size %sx%s" % (st["width"], st["height"]))
+        frames = int(st["nb_read_frames"])
+        check(frames == v["frames"], "ffprobe counts %d video frames, summary %d" % (frames, v["frames"]))
+        if expect_frames:
+            want = SECONDS * FPS
+            check(want // 2 <= frames <= want * 11 // 10 + 5, "%d frames, expected near %d" % (frames, want))
+        times = packet_times(path, "v")
+        check(len(times) == frames, "%d video packets, %d frames" % (len(times), frames))
+        steps = check_increasing(times, "video")
+        line.append("%s %dx%d %d frames, %d..%d ms, steps %d..%d ms"
+                    % (st["codec_name"], WIDTH, HEIGHT, frames, times[0], times[-1], min(steps), max(steps)))
+    if audio:
+        a, st = s["audio"], streams["audio"]
+        check(a is not None and a["codec"] == audio and a["file"] == MKV, "summary audio: %s" % a)
+        check(st["codec_name"] == AUDIO_CODECS[audio], "audio codec %s" % st["codec_name"])
+        check((int(st["sample_rate"]), st["channels"]) == (G711_RATE, 1), "audio: %s" % st)
+        times = packet_times(path, "a")
+        check(len(times) == a["frames"], "%d audio packets, summary %d frames" % (len(times), a["frames"]))
+        check_increasing(times, "audio")
+        if expect_frames:
+            check(SECONDS / 2 <= a["bytes"] / G711_RATE <= SECONDS * 1.15, "audio holds %d bytes" % a["bytes"])
+        line.append("%s %d packets, %d..%d ms" % (st["codec_name"], len(times), times[0], times[-1]))
+    check(s["write_errors"] == 0 and s["skipped_frames"] == 0, "write errors or skipped frames")
+    decodes_cleanly(path)
+    return s, "; ".join(line)
+
+
 def case_record(jxrtsp, name, tmp):
-    media, scheme, auth = RECORD_CASES[name]
+    mkv = name in MKV_CASES
+    media, scheme, auth = MKV_CASES[name] if mkv else RECORD_CASES[name]
     server = Server(media, auth)
     try:
         out = os.path.join(tmp, "out")
         url = server.url(media, scheme, PASSWORD if auth != "none" else None)
-        rc, stdout, stderr = record(jxrtsp, [url], out)
+        rc, stdout, stderr = record(jxrtsp, [url], out, extra=() if mkv else ("--raw",))
     finally:
         server.stop()
     check(rc == 0, "jxrtsp record exit %d: %s" % (rc, stderr))
@@ -229,7 +309,7 @@ def case_record(jxrtsp, name, tmp):
     dirs = stream_dirs(out)
     check(len(dirs) == 1, "folders: %s" % dirs)
     printed = json.loads(stdout)
-    s, line = check_files(dirs[0], media)
+    s, line = check_mkv(dirs[0], media) if mkv else check_files(dirs[0], media)
     check(printed == [s], "--json output differs from summary.json")
     codes = [(r["code"], r["error"]) for r in s["states"]]
     check(codes == [(4101, 0)], "state reports %s" % codes)
@@ -249,14 +329,14 @@ def file_size(path):
     return os.path.getsize(path) if os.path.exists(path) else 0
 
 
-def case_sigterm(jxrtsp, tmp):
+def case_sigterm(jxrtsp, tmp, mkv):
     """SIGTERM mid-recording: clean exit, every file complete. Standard error
     is a terminal here, so the progress lines tell when both media flow."""
     server = Server("jpeg+pcma")
     out = os.path.join(tmp, "out")
     master, slave = pty.openpty()
     try:
-        proc = subprocess.Popen([jxrtsp, "record", "--out", out, server.url("jpeg+pcma")],
+        proc = subprocess.Popen([jxrtsp, "record", "--out", out] + ([] if mkv else ["--raw"]) + [server.url("jpeg+pcma")],
                                 stdout=subprocess.PIPE, stderr=slave, text=True)
         os.close(slave)
         progress = Lines(os.fdopen(master, errors="replace"))
@@ -275,8 +355,8 @@ def case_sigterm(jxrtsp, tmp):
     check("stopped by signal 15" in text, "no stop line: " + text)
     d = os.path.join(out, "127.0.0.1_jpeg_pcma")
     check(d + ":" in stdout, "no summary line: " + stdout)
-    _, line = check_files(d, "jpeg+pcma", expect_frames=False)
-    print("PASS sigterm: " + line)
+    _, line = check_mkv(d, "jpeg+pcma", False) if mkv else check_files(d, "jpeg+pcma", expect_frames=False)
+    print("PASS sigterm%s: %s" % ("_mkv" if mkv else "", line))
 
 
 class Lines:
@@ -298,17 +378,18 @@ class Lines:
         return sum(text in line for line in list(self.lines))
 
 
-def case_reconnect(jxrtsp, tmp):
+def case_reconnect(jxrtsp, tmp, mkv):
     """Server stopped mid-recording and started again on the same port: the
-    recording goes on in the same files after the module's retry."""
+    recording goes on in the same files after the module's retry; stream.mkv
+    goes on with later timestamps, the outage a gap between them."""
     server = Server("jpeg+pcma")
     port = server.port
     out = os.path.join(tmp, "out")
-    proc = subprocess.Popen([jxrtsp, "record", "--out", out, "--json", server.url("jpeg+pcma")],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    proc = subprocess.Popen([jxrtsp, "record", "--out", out, "--json"] + ([] if mkv else ["--raw"]) +
+                            [server.url("jpeg+pcma")], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     err = Lines(proc.stderr)
     d = os.path.join(out, "127.0.0.1_jpeg_pcma")
-    video = os.path.join(d, "video.mjpeg")
+    video = os.path.join(d, MKV if mkv else "video.mjpeg")
     try:
         wait_for(lambda: file_size(video) > 0, PROCESS_LIMIT_S, "first frames")
         server.stop()
@@ -327,12 +408,18 @@ def case_reconnect(jxrtsp, tmp):
     print("$ jxrtsp record --out %s URL; server restarted on its port after the first frame, SIGTERM once "
           "pictures follow the second 'playing' -> exit %d" % (out, proc.returncode))
     check(proc.returncode == 0, "exit %d: %s" % (proc.returncode, "".join(err.lines)))
-    s, line = check_files(d, "jpeg+pcma", expect_frames=False)
+    s, line = check_mkv(d, "jpeg+pcma", False) if mkv else check_files(d, "jpeg+pcma", expect_frames=False)
+    if mkv:
+        # The outage (at least the module's 10 s retry) shows as one gap.
+        steps = check_increasing(packet_times(os.path.join(d, MKV), "v"), "video")
+        gaps = [g for g in steps if g >= RETRY_GAP_MS]
+        check(len(gaps) == 1, "video gaps of 10 s or more: %s" % gaps)
+        line += "; one gap of %d ms" % gaps[0]
     check(json.loads(stdout) == [s], "--json output differs from summary.json")
     codes = [(r["code"], r["error"]) for r in s["states"]]
     check(s["reconnects"] == 1, "reconnects %d, reports %s" % (s["reconnects"], codes))
     check(codes[0] == (4101, 0) and codes[-1] == (4101, 0) and (4102, 0) in codes, "reports %s" % codes)
-    print("PASS reconnect: %s; reports %s" % (line, codes))
+    print("PASS reconnect%s: %s; reports %s" % ("_mkv" if mkv else "", line, codes))
 
 
 def case_wrong_password(jxrtsp, tmp):
@@ -408,7 +495,7 @@ def case_probe(jxrtsp, name):
 
 def main(argv):
     if "--list" in argv:
-        print(";".join(list(RECORD_CASES) + list(PROBE_CASES) + OTHER_CASES))
+        print(";".join(list(RECORD_CASES) + list(MKV_CASES) + list(PROBE_CASES) + OTHER_CASES))
         return 0
     if len(argv) != 4 or argv[1] != "--jxrtsp":
         print(__doc__, file=sys.stderr)
@@ -419,12 +506,16 @@ def main(argv):
         for tool in ("ffprobe", "ffmpeg"):
             if shutil.which(tool) is None:
                 raise Skip(tool + " not installed (Debian package ffmpeg)")
-        if name in RECORD_CASES:
+        if "mkv" in name:
+            rc, out, _ = run([jxrtsp, "--help"])
+            if "NOT IN THIS BUILD" in out:
+                raise Skip("jxrtsp built without libavformat: no stream.mkv")
+        if name in RECORD_CASES or name in MKV_CASES:
             case_record(jxrtsp, name, tmp)
-        elif name == "sigterm":
-            case_sigterm(jxrtsp, tmp)
-        elif name == "reconnect":
-            case_reconnect(jxrtsp, tmp)
+        elif name in ("sigterm", "sigterm_mkv"):
+            case_sigterm(jxrtsp, tmp, name.endswith("_mkv"))
+        elif name in ("reconnect", "reconnect_mkv"):
+            case_reconnect(jxrtsp, tmp, name.endswith("_mkv"))
         elif name == "wrong_password":
             case_wrong_password(jxrtsp, tmp)
         elif name.startswith("probe_"):

@@ -1,0 +1,88 @@
+// One stream.mkv per recorded stream: video (H.264 or H.265 as Annex B access
+// units, or JPEG pictures) and G.711 audio, muxed by libavformat. Built only
+// when the libav development packages are found (JX_HAVE_LIBAV).
+#pragma once
+
+#include "raw_writer.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct AVFormatContext;
+struct AVPacket;
+struct AVStream;
+
+class CMkvWriter : public CMediaWriter {
+public:
+    explicit CMkvWriter(const std::string& sDir);
+    ~CMkvWriter() override;
+    void SetMediaDesc(const JXVideoDesc* pVideo, const JXAudioDesc* pAudio) override;
+    void WriteVideo(const CPacket& frame) override;
+    void WriteAudio(const CPacket& frame) override;
+    void Close() override;
+    void Fill(JXStreamSummary& summary) const override;
+
+    // Milliseconds from 1970 of a frame's calendar time (the module stamps
+    // local time; only differences matter here).
+    static int64_t FrameTimeMs(const CPacket& frame);
+
+private:
+    // Audio that came before the first video key frame, kept until the file
+    // opens so the recording does not lose its first second of sound.
+    struct JXPendingAudio {
+        uint32_t nOffset;
+        uint32_t nLength;
+        int64_t nTimeMs;
+    };
+
+    // One stream of the file and where its time stands.
+    struct JXTrack {
+        AVStream* pStream = nullptr;
+        int64_t nLastMs = -1;   // last timestamp written
+        int64_t nShiftMs = 0;   // added after the clock stepped back
+    };
+
+    bool OpenFile(const CPacket* pKeyFrame, uint8_t nAudioCodec, uint32_t nAudioRate);
+    void FailOpen();
+    void PendAudio(const CPacket& frame);
+    void FlushPendingAudio();
+    void WriteFirstJpeg(const CPacket& frame);
+    // Writes one frame at its time relative to the file's start; nStepMs is
+    // the stream's usual interval between frames.
+    void Put(JXTrack& track, const uint8_t* pData, uint32_t nLength, int64_t nTimeMs, bool bKey, int64_t nDurationMs,
+             int64_t nStepMs);
+
+    std::string m_Dir;
+    std::string m_FileName;
+    std::string m_FirstJpeg;   // the first JPEG picture on its own, as with --raw
+    AVFormatContext* m_Format = nullptr;
+    AVPacket* m_Packet = nullptr;
+    JXTrack m_Video;
+    JXTrack m_Audio;
+    bool m_Opened = false;       // header written
+    bool m_OpenFailed = false;   // no file: every frame is counted as skipped
+    bool m_Closed = false;
+
+    // What the session description promised (set before the first frame).
+    bool m_ExpectVideo = true;
+    uint16_t m_DescWidth = 0;   // when a key frame tells no size
+    uint16_t m_DescHeight = 0;
+    uint8_t m_DescAudioCodec = 0;
+    uint32_t m_DescAudioRate = 0;
+
+    uint8_t m_VideoCodec = 0;   // codec family in the file (JX_CODEC_*)
+    uint8_t m_AudioCodec = 0;
+    uint32_t m_AudioRate = 0;
+    int64_t m_BaseMs = 0;   // frame time of the file's 0
+
+    std::unique_ptr<uint8_t[]> m_PendingBytes;
+    std::unique_ptr<JXPendingAudio[]> m_Pending;
+    uint32_t m_PendingCount = 0;
+    uint32_t m_PendingUsed = 0;   // bytes in m_PendingBytes
+    uint8_t m_PendingCodec = 0;
+    uint32_t m_PendingRate = 0;
+
+    uint64_t m_Skipped = 0;
+    uint64_t m_Errors = 0;
+};
