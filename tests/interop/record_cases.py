@@ -39,6 +39,7 @@ WAV_HEADER = 58
 SERVER_START_S = 60      # a loaded machine may take long to load GStreamer
 PROCESS_LIMIT_S = 60     # any run of jxrtsp, ffprobe or ffmpeg
 RETRY_GAP_MS = 9900      # the module retries a failed session every 10 s
+DATA_TIMEOUT = -2        # the report of a stream whose data stopped
 
 # One row a case: server media, URL scheme, authentication.
 RECORD_CASES = {
@@ -73,7 +74,7 @@ PROBE_CASES = {
     "probe_h264+pcmu": ("h264+pcmu", "none", "h264", "pcmu"),
     "probe_h265": ("h265", "basic", "h265", None),
 }
-OTHER_CASES = ["sigterm", "sigterm_mkv", "reconnect", "reconnect_mkv", "wrong_password", "probe_auth", "probe_closed", "probe_timeout"]
+OTHER_CASES = ["sigterm", "sigterm_mkv", "reconnect", "reconnect_mkv", "stalled", "wrong_password", "probe_auth", "probe_closed", "probe_timeout"]
 
 VIDEO_CODECS = {"jpeg": ("video.mjpeg", "mjpeg"), "h264": ("video.h264", "h264"), "h265": ("video.h265", "hevc")}
 AUDIO_CODECS = {"pcma": "pcm_alaw", "pcmu": "pcm_mulaw"}
@@ -422,6 +423,55 @@ def case_reconnect(jxrtsp, tmp, mkv):
     print("PASS reconnect%s: %s; reports %s" % ("_mkv" if mkv else "", line, codes))
 
 
+def case_stalled(jxrtsp, tmp):
+    """Server that stops sending but keeps the connection (the process frozen
+    with SIGSTOP): the module's data time-out fails the session (-2), the
+    server is let go on, and the retry 10 s later plays again into the same
+    files."""
+    server = Server("jpeg+pcma")
+    out = os.path.join(tmp, "out")
+    proc = subprocess.Popen([jxrtsp, "record", "--out", out, "--json", "--raw", server.url("jpeg+pcma")],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    err = Lines(proc.stderr)
+    d = os.path.join(out, "127.0.0.1_jpeg_pcma")
+    video = os.path.join(d, "video.mjpeg")
+    frozen = False
+    try:
+        wait_for(lambda: file_size(video) > 0, PROCESS_LIMIT_S, "first frames")
+        server.proc.send_signal(signal.SIGSTOP)
+        frozen = True
+        stalled_at = time.monotonic()
+        wait_for(lambda: err.count(": no data in time") >= 1, PROCESS_LIMIT_S, "the data time-out")
+        waited = time.monotonic() - stalled_at
+        server.proc.send_signal(signal.SIGCONT)
+        frozen = False
+        wait_for(lambda: err.count(": playing") >= 2, PROCESS_LIMIT_S, "the stream playing again")
+        size = file_size(video)
+        wait_for(lambda: file_size(video) > size, PROCESS_LIMIT_S, "pictures after the reconnect")
+        proc.send_signal(signal.SIGTERM)
+        stdout = proc.communicate(timeout=PROCESS_LIMIT_S)[0]
+    finally:
+        if frozen:
+            server.proc.send_signal(signal.SIGCONT)
+        server.stop()
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    print("$ jxrtsp record --raw --out %s URL; server frozen (SIGSTOP) after the first frame, let go on at "
+          "the first 'no data in time' line, SIGTERM once pictures follow the second 'playing' -> exit %d"
+          % (out, proc.returncode))
+    check(proc.returncode == 0, "exit %d: %s" % (proc.returncode, "".join(err.lines)))
+    # The time-out is 10 s of silence; the frozen server cannot have sent more.
+    check(waited >= RETRY_GAP_MS / 1000.0, "failed %.1f s after the server froze" % waited)
+    s, line = check_files(d, "jpeg+pcma", expect_frames=False)
+    check(json.loads(stdout) == [s], "--json output differs from summary.json")
+    codes = [(r["code"], r["error"]) for r in s["states"]]
+    check(s["reconnects"] == 1, "reconnects %d, reports %s" % (s["reconnects"], codes))
+    check(codes[0] == (4101, 0) and codes[-1] == (4101, 0) and (4101, DATA_TIMEOUT) in codes,
+          "reports %s" % codes)
+    print("PASS stalled: %s; time-out after %.1f s; reports %s" % (line, waited, codes))
+
+
 def case_wrong_password(jxrtsp, tmp):
     """Refused credentials: state -29, no retry sooner than 10 s, no media files."""
     server = Server("pcmu", "digest")
@@ -516,6 +566,8 @@ def main(argv):
             case_sigterm(jxrtsp, tmp, name.endswith("_mkv"))
         elif name in ("reconnect", "reconnect_mkv"):
             case_reconnect(jxrtsp, tmp, name.endswith("_mkv"))
+        elif name == "stalled":
+            case_stalled(jxrtsp, tmp)
         elif name == "wrong_password":
             case_wrong_password(jxrtsp, tmp)
         elif name.startswith("probe_"):
