@@ -1,20 +1,17 @@
-// Whole RTSP sessions against the scripted server on 127.0.0.1: the dialogue
-// byte for byte, the failures with their reports, keep-alive, data time-out,
-// retry, and stopping or releasing a stream from the host and from inside a
-// subscriber's callback. Timers run on the test clock.
+// Whole RTSP sessions against the scripted server on 127.0.0.1, timers on the
+// test clock: the dialogue byte for byte, failures and their reports, keep-alive,
+// data time-out, retry, and Stop or Release from the host and from callbacks.
 #include "jxrtsp.h"
 #include "rtsp_test_util.h"
 
 namespace {
 
 constexpr int32_t kWaitMs = 3000;
-const char kUserAgentLine[] = "User-Agent: RTSPClient/1.0\r\n\r\n";
-// The password as the URL carries it, percent-encoded, and as it is used.
-const char kUrlPassword[] = "s3cr%40t";
-const char kPassword[] = "s3cr@t";
+const char kUrlPassword[] = "s3cr%40t";           // as the URL carries it
 const char kBasic[] = "Basic YWRtaW46czNjckB0";   // admin:s3cr@t
 const char kDigestChallenge[] = "RTSP/1.0 401 Unauthorized\r\nCSeq: {CSeq}\r\n"
                                 "WWW-Authenticate: Digest realm=\"IP Camera(21388)\", nonce=\"a1b2c3d4\"\r\n\r\n";
+const std::string kTcp01 = "RTP/AVP/TCP;unicast;interleaved=0-1";
 
 std::string Md5(const std::string& text)
 {
@@ -26,34 +23,30 @@ std::string Md5(const std::string& text)
 // The Digest value (RFC 2069 form) the client must send.
 std::string Digest(const std::string& method, const std::string& uri)
 {
-    const std::string ha1 = Md5(std::string("admin:IP Camera(21388):") + kPassword);
-    const std::string response = Md5(ha1 + ":a1b2c3d4:" + Md5(method + ":" + uri));
+    const std::string response = Md5(Md5("admin:IP Camera(21388):s3cr@t") + ":a1b2c3d4:" + Md5(method + ":" + uri));
     return "Digest username=\"admin\", realm=\"IP Camera(21388)\", nonce=\"a1b2c3d4\", uri=\"" + uri +
            "\", response=\"" + response + "\"";
 }
 
-// A request as the client must write it, its Authorization the given one or
-// else the Digest answer for it.
+// A request as the client must write it; Authorization the given one, else Digest.
 std::string Request(const std::string& method, const std::string& uri, int nCSeq, const std::string& lines,
                     const std::string& auth = "")
 {
     return method + " " + uri + " RTSP/1.0\r\nCSeq: " + std::to_string(nCSeq) + "\r\n" + lines +
-           "Authorization: " + (auth.empty() ? Digest(method, uri) : auth) + "\r\n" + kUserAgentLine;
+           "Authorization: " + (auth.empty() ? Digest(method, uri) : auth) + "\r\nUser-Agent: RTSPClient/1.0\r\n\r\n";
 }
 
-void Describe(CServerScript& s, const std::string& reply)
+CServerScript& Describe(CServerScript& s, const std::string& reply)
 {
-    s.Accept().Expect("DESCRIBE", ExpectCSeq(1)).Reply(reply);
+    return s.Accept().Expect("DESCRIBE", ExpectCSeq(1)).Reply(reply);
 }
 
-void DescribeAndSetup(CServerScript& s)
+CServerScript& DescribeAndSetup(CServerScript& s)
 {
-    Describe(s, SdpReply(kSdpVideoOnly));
-    s.Expect("SETUP", ExpectCSeq(2));
+    return Describe(s, SdpReply(kSdpVideoOnly)).Expect("SETUP", ExpectCSeq(2));
 }
 
-// Nothing happens (no report, no request) before the clock has moved nMs;
-// then it moves them.
+// Nothing happens before the clock has moved nMs; then it moves them.
 void AdvanceNothingBefore(CTestClock& clock, uint64_t nMs, const std::function<bool()>& unchanged)
 {
     clock.Advance(nMs - 1);
@@ -68,9 +61,7 @@ TEST(RtspSession, WholeDialogueByteForByte)
 {
     CTestClock clock;
     CScriptedServer srv;
-    const std::string url = srv.Url("/cam");
-    const std::string sdp = "Accept: application/sdp\r\n";
-    const std::string session = "Session: 12345678\r\n";
+    const std::string url = srv.Url("/cam"), sdp = "Accept: application/sdp\r\n", session = "Session: 12345678\r\n";
     CTestRTP rtp;
     srv.Script()
         .Accept()
@@ -79,14 +70,13 @@ TEST(RtspSession, WholeDialogueByteForByte)
         .ExpectExact(Request("DESCRIBE", url, 2, sdp))
         .Reply(SdpReply(kSdpVideoAudio))
         .ExpectExact(Request("SETUP", url + "/trackID=1", 3, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"))
-        .Reply(SetupReply("12345678", "RTP/AVP/TCP;unicast;interleaved=0-1"))
+        .Reply(SetupReply("12345678", kTcp01))
         .ExpectExact(
             Request("SETUP", url + "/trackID=2", 4, session + "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n"))
         .Reply(SetupReply("12345678", "RTP/AVP/TCP;unicast;interleaved=2-3"))
         .ExpectExact(Request("PLAY", url, 5, session))
         .Reply(OkReply(session))
-        .Send(InterleavedFrame(0, rtp.Next("\x65"
-                                           "idr")))
+        .Send(InterleavedFrame(0, rtp.Next("\x65idr")))
         .Mark("playing")
         .ExpectExact(Request("SET_PARAMETER", url, 6, session))
         .Reply(OkReply())
@@ -97,19 +87,17 @@ TEST(RtspSession, WholeDialogueByteForByte)
         .ExpectExact(Request("DESCRIBE", url, 1, sdp, kBasic))
         .Reply("RTSP/1.0 404 Not Found\r\nCSeq: {CSeq}\r\n\r\n")
         .ExpectClosed();
-
     CRTPLogCapture log;
     CHostStream stream(srv.UrlWithUser("admin", kUrlPassword, "/cam"));
     ASSERT_EQ(stream->Start(), 0);
     ASSERT_TRUE(stream.m_Recorder.WaitReports(1, kWaitMs)) << srv.Errors();
     EXPECT_EQ(stream.m_Recorder.Reports(), (Reports{{4101, 0}}));
     ASSERT_TRUE(srv.WaitMark("playing", kWaitMs)) << srv.Errors();
-    // Keep-alive at half the session time-out: no time-out was named, so 20 s.
+    // Keep-alive at half the session time-out: none was named, so 20 s.
     const size_t nRequests = srv.Requests().size();
     AdvanceNothingBefore(clock, 10000, [&] { return srv.Requests().size() == nRequests; });
     ASSERT_TRUE(WaitUntil([&] { return srv.Requests().size() == nRequests + 1; }, kWaitMs)) << srv.Errors();
-    // No frame reached a subscriber: 20 s after PLAY the session ends with
-    // TEARDOWN and a report of each kind.
+    // No frame reached a subscriber: 20 s after PLAY, TEARDOWN and a report of each kind.
     clock.Advance(10000);
     ASSERT_TRUE(stream.m_Recorder.WaitReports(3, kWaitMs)) << srv.Errors();
     EXPECT_EQ(stream.m_Recorder.Reports(), (Reports{{4101, 0}, {4101, -2}, {4102, 0}}));
@@ -130,91 +118,54 @@ TEST(RtspSession, WholeDialogueByteForByte)
         EXPECT_EQ(r.m_Url.find('@'), std::string::npos) << r.m_Url;
 }
 
-// Each failure, with its reports in order, then a retry 10 s later on a new
-// connection. "idle" rows end by the 20 s data time-out.
+// Each failure reports {4101, error} and {4102, 0}, then a retry 10 s later on
+// a new connection. Rows that reach the mark "idle" end by the 20 s data time-out.
 TEST(RtspSession, EachFailureIsReportedThenRetried)
 {
-    typedef std::function<void(CServerScript&, const std::string& url)> FScript;
-    const std::string kIdle = "idle";
+    const std::string k401 =
+        "RTSP/1.0 401 Unauthorized\r\nCSeq: {CSeq}\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n";
     const struct {
         const char* m_Name;
         bool m_User;   // admin with the password in the URL
-        FScript m_Script;
-        Reports m_Reports;
+        int32_t m_Error;
+        std::function<void(CServerScript&, const std::string& url)> m_Script;
     } kRows[] = {
-        {"basic refused",
-         true,
-         [](CServerScript& s, const std::string&) {
-             s.Accept().Expect("DESCRIBE", ExpectHeader("Authorization", kBasic));
-             s.Reply("RTSP/1.0 401 Unauthorized\r\nCSeq: {CSeq}\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n");
-         },
-         {{4101, -29}, {4102, 0}}},
-        {"digest refused twice",
-         true,
-         [](CServerScript& s, const std::string& url) {
-             Describe(s, kDigestChallenge);
-             s.Expect("DESCRIBE", ExpectAll({ExpectCSeq(2), ExpectHeader("Authorization", Digest("DESCRIBE", url))}));
-             s.Reply(kDigestChallenge);
-         },
-         {{4101, -29}, {4102, 0}}},
-        {"digest without a user",
-         false,
-         [](CServerScript& s, const std::string&) {
-             Describe(s, kDigestChallenge);
-             s.Expect("DESCRIBE", ExpectAll({ExpectCSeq(2), ExpectNoHeader("Authorization")})).Reply(kDigestChallenge);
-         },
-         {{4101, -29}, {4102, 0}}},
-        {"description not sdp",
-         false,
-         [](CServerScript& s, const std::string&) {
-             Describe(s,
-                      "RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n\r\nv=0\n");
-         },
-         {{4101, -28}, {4102, 0}}},
-        {"description without media",
-         false,
-         [](CServerScript& s, const std::string&) { Describe(s, SdpReply("v=0\r\ns=x\r\n")); },
-         {{4101, -28}, {4102, 0}}},
-        {"description without usable media",
-         false,
-         [&](CServerScript& s, const std::string&) {
-             Describe(s, SdpReply("v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\n"));
-             s.Mark(kIdle);
-         },
-         {{4101, -2}, {4102, 0}}},
-        {"setup refused",
-         false,
-         [](CServerScript& s, const std::string&) {
-             DescribeAndSetup(s);
-             s.Reply("RTSP/1.0 461 Unsupported Transport\r\nCSeq: {CSeq}\r\n\r\n");
-         },
-         {{4101, -28}, {4102, 0}}},
-        {"setup without session",
-         false,
-         [&](CServerScript& s, const std::string&) {
-             DescribeAndSetup(s);
-             s.Reply(OkReply("Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n")).Mark(kIdle);
-         },
-         {{4101, -2}, {4102, 0}}},
+        {"basic refused", true, -29,
+         [&](auto& s, auto&) { s.Accept().Expect("DESCRIBE", ExpectHeader("Authorization", kBasic)).Reply(k401); }},
+        {"digest refused twice", true, -29,
+         [](auto& s, auto& url) {
+             Describe(s, kDigestChallenge)
+                 .Expect("DESCRIBE", ExpectAll({ExpectCSeq(2), ExpectHeader("Authorization", Digest("DESCRIBE", url))}))
+                 .Reply(kDigestChallenge);
+         }},
+        {"digest without a user", false, -29,
+         [](auto& s, auto&) {
+             Describe(s, kDigestChallenge)
+                 .Expect("DESCRIBE", ExpectAll({ExpectCSeq(2), ExpectNoHeader("Authorization")}))
+                 .Reply(kDigestChallenge);
+         }},
+        {"description not sdp", false, -28,
+         [](auto& s, auto&) { Describe(s, OkReply("Content-Type: text/plain\r\nContent-Length: 4\r\n") + "v=0\n"); }},
+        {"description without media", false, -28, [](auto& s, auto&) { Describe(s, SdpReply("v=0\r\ns=x\r\n")); }},
+        {"description without usable media", false, -2,
+         [](auto& s, auto&) {
+             Describe(s, SdpReply("v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\n")).Mark("idle");
+         }},
+        {"setup refused", false, -28,
+         [](auto& s, auto&) { DescribeAndSetup(s).Reply("RTSP/1.0 461 Unsupported\r\nCSeq: {CSeq}\r\n\r\n"); }},
+        {"setup without session", false, -2,
+         [](auto& s, auto&) { DescribeAndSetup(s).Reply(OkReply("Transport: " + kTcp01 + "\r\n")).Mark("idle"); }},
         // A session is held: it is torn down before the connection closes.
-        {"play refused",
-         false,
-         [](CServerScript& s, const std::string& url) {
-             DescribeAndSetup(s);
-             s.Reply(SetupReply("77", "RTP/AVP/TCP;unicast;interleaved=0-1"));
-             s.Expect("PLAY", ExpectAll({ExpectCSeq(3), ExpectHeader("Session", "77")}));
-             s.Reply("RTSP/1.0 500 Internal Server Error\r\nCSeq: {CSeq}\r\n\r\n");
-             s.Expect("TEARDOWN", ExpectAll({ExpectCSeq(4), ExpectUrl(url), ExpectHeader("Session", "77")}));
-         },
-         {{4101, -28}, {4102, 0}}},
-        {"malformed answer",
-         false,
-         [](CServerScript& s, const std::string&) { Describe(s, "RTSP/1.0 OK\r\nCSeq: {CSeq}\r\n\r\n"); },
-         {{4101, -28}, {4102, 0}}},
-        {"server closes",
-         false,
-         [](CServerScript& s, const std::string&) { s.Accept().Expect("DESCRIBE").Close(); },
-         {{4101, -28}, {4102, 0}}},
+        {"play refused", false, -28,
+         [](auto& s, auto& url) {
+             DescribeAndSetup(s)
+                 .Reply(SetupReply("77", kTcp01))
+                 .Expect("PLAY", ExpectAll({ExpectCSeq(3), ExpectHeader("Session", "77")}))
+                 .Reply("RTSP/1.0 500 Internal Server Error\r\nCSeq: {CSeq}\r\n\r\n")
+                 .Expect("TEARDOWN", ExpectAll({ExpectCSeq(4), ExpectUrl(url), ExpectHeader("Session", "77")}));
+         }},
+        {"malformed answer", false, -28, [](auto& s, auto&) { Describe(s, "RTSP/1.0 OK\r\nCSeq: {CSeq}\r\n\r\n"); }},
+        {"server closes", false, -28, [](auto& s, auto&) { s.Accept().Expect("DESCRIBE").Close(); }},
     };
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.m_Name);
@@ -222,27 +173,23 @@ TEST(RtspSession, EachFailureIsReportedThenRetried)
         CScriptedServer srv;
         const std::string url = srv.Url("/cam");
         row.m_Script(srv.Script(), url);
-        const bool bIdle = row.m_Reports[0].m_Error == -2;
         srv.Script().ExpectClosed();   // after "server closes" too: nothing more arrives
         CHostStream stream(row.m_User ? srv.UrlWithUser("admin", kUrlPassword, "/cam") : url);
         ASSERT_EQ(stream->Start(), 0);
-        if (bIdle) {
-            ASSERT_TRUE(srv.WaitMark(kIdle, kWaitMs)) << srv.Errors();
+        if (row.m_Error == -2) {
+            ASSERT_TRUE(srv.WaitMark("idle", kWaitMs)) << srv.Errors();
             AdvanceNothingBefore(clock, 20000, [&] { return stream.m_Recorder.Count() == 0; });
         }
-        ASSERT_TRUE(stream.m_Recorder.WaitReports(row.m_Reports.size(), kWaitMs)) << srv.Errors();
+        ASSERT_TRUE(stream.m_Recorder.WaitReports(2, kWaitMs)) << srv.Errors();
         ASSERT_TRUE(srv.WaitDone(kWaitMs)) << srv.Errors();
         EXPECT_EQ(srv.Errors(), "");
-        EXPECT_EQ(stream.m_Recorder.Reports(), row.m_Reports);
+        EXPECT_EQ(stream.m_Recorder.Reports(), (Reports{{4101, row.m_Error}, {4102, 0}}));
         srv.Script().Accept().Expect("DESCRIBE", ExpectCSeq(1));
         clock.Advance(10000);
         ASSERT_TRUE(srv.WaitDone(kWaitMs)) << srv.Errors();
         EXPECT_EQ(srv.Errors(), "");
     }
 }
-
-// ---------------------------------------------------------------------------
-// Host operations
 
 // One worker while any stream is started; none for a stream never started or
 // refused for want of a URL.
@@ -251,15 +198,13 @@ TEST(RtspSession, WorkerExistsWhileStreamsAreStarted)
     CTestClock clock;
     CScriptedServer srv;
     srv.Script().Accept().Expect("DESCRIBE").Drain();
-    CHostStream idle(srv.Url("/idle"));
+    CHostStream idle(srv.Url("/idle")), noUrl("");
     EXPECT_EQ(idle->Stop(), 0);
-    CHostStream noUrl("");
     EXPECT_EQ(noUrl->Start(), JX_ERR_ARG);
     EXPECT_EQ(noUrl.m_Recorder.Reports(), (Reports{{4101, -28}}));
     EXPECT_FALSE(CRTSPSocket::HasWorker());
     {
-        CHostStream a(srv.Url("/a"));
-        CHostStream b("rtsp://127.0.0.1:1/b");   // nothing listens: refused, and retried
+        CHostStream a(srv.Url("/a")), b("rtsp://127.0.0.1:1/b");   // nothing listens at b: refused, and retried
         ASSERT_EQ(a->Start(), 0);
         ASSERT_EQ(b->Start(), 0);
         EXPECT_EQ(CRTSPSocket::s_RTSPCount, 2);
@@ -278,8 +223,8 @@ TEST(RtspSession, WorkerExistsWhileStreamsAreStarted)
     EXPECT_FALSE(CRTSPSocket::HasWorker());   // Release stopped it
 }
 
-// Passes run here on the test's thread: until a media stream has datagram
-// sockets, no pass is busy, and the wait hint is capped at the idle wait.
+// Passes on the test's thread: until a media stream has datagram sockets, no
+// pass is busy, and the wait hint is capped at the idle wait.
 TEST(RtspSession, WaitHintIsCappedOnIdlePasses)
 {
     CTestClock clock;
@@ -304,16 +249,13 @@ TEST(RtspSession, WaitHintIsCappedOnIdlePasses)
     client.OnStop();
 }
 
-// ---------------------------------------------------------------------------
-// Stop and Release from inside a subscriber's callback
-
+// A Stop from the playing report: no TEARDOWN, the worker ends on the host's
+// next Stop (not on its own thread), no retry follows, and Start works again.
 TEST(RtspSession, StopFromTheStateReportCallback)
 {
     CTestClock clock;
     CScriptedServer srv;
-    DescribeAndSetup(srv.Script());
-    srv.Script().Reply(SetupReply("5", "RTP/AVP/TCP;unicast;interleaved=0-1")).Expect("PLAY").Reply(OkReply());
-    srv.Script().ExpectClosed();   // no TEARDOWN: the stop comes from the host side
+    DescribeAndSetup(srv.Script()).Reply(SetupReply("5", kTcp01)).Expect("PLAY").Reply(OkReply()).ExpectClosed();
     CHostStream stream(srv.Url("/cam"));
     std::atomic<int> nStops{0};
     CRTSPClient* pClient = stream.m_Client;
@@ -324,12 +266,10 @@ TEST(RtspSession, StopFromTheStateReportCallback)
     ASSERT_TRUE(srv.WaitDone(kWaitMs)) << srv.Errors();
     EXPECT_EQ(srv.Errors(), "");
     EXPECT_EQ(nStops.load(), 1);
-    // The worker's own thread does not end the worker; the host's next Stop does.
     EXPECT_TRUE(CRTSPSocket::HasWorker());
     EXPECT_EQ(stream->Stop(), 0);
     EXPECT_FALSE(CRTSPSocket::HasWorker());
     EXPECT_EQ(stream.m_Recorder.Reports(), (Reports{{4101, 0}}));
-    // Stopped for good: time passing brings no retry; the host may start it again.
     clock.Advance(30000);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(srv.Connections(), 1);
@@ -348,10 +288,9 @@ TEST(RtspSession, StopOrReleaseFromAFrameCallback)
         CTestClock clock;
         CScriptedServer srv;
         PlayAndStream(srv.Script().Accept(), 5);
-        std::atomic<int> nDeleted{0};
+        std::atomic<int> nDeleted{0}, nFrames{0};
         CHostStream stream(srv.Url("/cam"), true, new CCountedClient(nDeleted));
         CRTSPClient* pClient = stream.m_Client;
-        std::atomic<int> nFrames{0};
         stream.SetAction([&](const CReport& r) {
             if (r.m_Code != 2106 || ++nFrames != 1) return;
             if (!bRelease) {
@@ -368,8 +307,7 @@ TEST(RtspSession, StopOrReleaseFromAFrameCallback)
         if (bRelease) {
             ASSERT_TRUE(WaitUntil([&] { return nDeleted.load() == 1; }, kWaitMs));
             EXPECT_EQ(nFrames.load(), 1);
-            // The module's end takes down the worker the released stream left.
-            EXPECT_EQ(JXRTSPInvalidate(), 0);
+            EXPECT_EQ(JXRTSPInvalidate(), 0);   // the module's end takes down the worker left behind
             EXPECT_FALSE(CRTSPSocket::HasWorker());
             continue;
         }
@@ -389,17 +327,15 @@ TEST(RtspSession, StopOrReleaseFromAFrameCallback)
 TEST(RtspSession, CallbackStopsAndReleasesAnotherStream)
 {
     CTestClock clock;
-    CScriptedServer srvA;
-    CScriptedServer srvB;
+    CScriptedServer srvA, srvB;
     PlayAndStream(srvA.Script().Accept(), 5);
     srvB.Script().Accept().Expect("DESCRIBE").Mark("b").Drain();
-    std::atomic<int> nDeleted{0};
+    std::atomic<int> nDeleted{0}, nFrames{0};
     CCountedClient* pB = new CCountedClient(nDeleted);
     pB->Open(srvB.Url("/b").c_str());
     ASSERT_EQ(pB->Start(), 0);
     ASSERT_TRUE(srvB.WaitMark("b", kWaitMs));
     CHostStream a(srvA.Url("/a"), true);
-    std::atomic<int> nFrames{0};
     a.SetAction([&](const CReport& r) {
         if (r.m_Code != 2106 || ++nFrames != 1) return;
         EXPECT_EQ(pB->Release(), 0);   // B is not running: deleted at once
@@ -419,9 +355,8 @@ TEST(RtspSession, FramesHoldTheSessionOpenUntilTheyStop)
     CTestClock clock;
     CScriptedServer srv;
     CTestRTP rtp;
-    DescribeAndSetup(srv.Script());
-    srv.Script()
-        .Reply(SetupReply("5;timeout=120", "RTP/AVP/TCP;unicast;interleaved=0-1"))
+    DescribeAndSetup(srv.Script())
+        .Reply(SetupReply("5;timeout=120", kTcp01))
         .Expect("PLAY")
         .Reply(OkReply())
         .Send("RTSP/1.0 200 OK\r\nCSeq: 42\r\n\r\n\r\nOPTIONS * RTSP/1.0\r\nCSeq: 1\r\n\r\n", 7, 5)
@@ -436,8 +371,7 @@ TEST(RtspSession, FramesHoldTheSessionOpenUntilTheyStop)
     EXPECT_EQ(stream->Start(), JX_ERR_STATE);
     EXPECT_EQ(stream->Open("rtsp://127.0.0.1:9/other"), JX_ERR_STATE);
     EXPECT_STREQ(stream->GetUrl().m_Path, "/cam");
-    // 27 s in all, never 10 s without a frame: the session holds.
-    for (int i = 1; i <= 3; ++i) {
+    for (int i = 1; i <= 3; ++i) {   // 27 s in all, never 10 s without a frame
         clock.Advance(9000);
         srv.OpenGate("frame" + std::to_string(i));
         ASSERT_TRUE(WaitUntil([&] { return stream.m_Recorder.Frames() == i; }, kWaitMs)) << srv.Errors();
