@@ -8,12 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <ostream>
 #include <set>
 #include <string>
 #include <thread>
@@ -68,30 +68,16 @@ struct CTestListener {
     {
         CJXFdSet readSet;
         readSet.Add(m_Socket);
-        if (JXSelect(&readSet, nullptr, nMs) <= 0) return JX_INVALID_SOCKET;
-        return JXSocketAccept(m_Socket);
+        return JXSelect(&readSet, nullptr, nMs) > 0 ? JXSocketAccept(m_Socket) : JX_INVALID_SOCKET;
     }
     JXSOCKET m_Socket = JX_INVALID_SOCKET;
     uint16_t m_Port = 0;
 };
 
-// Closes a raw handle at the end of a scope.
-struct CHandle {
-    explicit CHandle(JXSOCKET s = JX_INVALID_SOCKET) : m_Socket(s) {}
-    ~CHandle()
-    {
-        if (m_Socket != JX_INVALID_SOCKET) JXSocketClose(m_Socket);
-    }
-    JXSOCKET m_Socket;
+// An accepted connection, closed at the end of a scope.
+struct CHandle : CTestListener {
+    explicit CHandle(JXSOCKET s = JX_INVALID_SOCKET) { m_Socket = s; }
 };
-
-// A port on loopback where nothing listens (bound once, then released).
-uint16_t DeadPort()
-{
-    CTestListener gone;
-    gone.Open();
-    return gone.m_Port;
-}
 
 // Read from a non-blocking socket until n bytes, the peer's close, or the bound;
 // through the client's OnRecv when one is given, as the worker reads.
@@ -112,19 +98,10 @@ std::string ReadUpTo(JXSOCKET s, size_t n, CJXSocketTCP* pClient = nullptr)
     return out;
 }
 
-std::string Pattern(size_t n)
-{
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
-    return s;
-}
-
 int NumericLookup(const char* pHost, const char* pPort, addrinfo** ppList)
 {
     addrinfo hints;
     memset(&hints, 0, sizeof(hints));
-    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
@@ -140,37 +117,23 @@ int NumericLookup(const char* pHost, const char* pPort, addrinfo** ppList)
 struct CNameService {
     std::mutex m_Mutex;
     std::condition_variable m_Gate;
-    int32_t m_Calls = 0;
-    int32_t m_Active = 0;
-    int32_t m_MaxActive = 0;
-    int32_t m_Permits = 0;      // waiting lookups that may return
-    bool m_Open = false;        // every waiting lookup may return
-    bool m_Destroyed = false;   // set by a test once a resolver is gone
-    bool m_ExitAfterDestroyed = false;
+    std::atomic<int32_t> m_Calls{0}, m_Active{0}, m_MaxActive{0};
+    int32_t m_Permits = 0;                  // waiting lookups that may return
+    bool m_Open = false;                    // every waiting lookup may return
+    std::atomic<bool> m_Destroyed{false};   // set by a test once a resolver is gone
+    std::atomic<bool> m_ExitAfterDestroyed{false};
 
-    template <class F>
-    auto Read(F f)
-    {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        return f();
-    }
     void Release(int32_t nPermits, bool bOpen = false)
     {
-        Read([&] { m_Permits += nPermits, m_Open = m_Open || bOpen; });
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_Permits += nPermits;
+        m_Open = m_Open || bOpen;
         m_Gate.notify_all();
     }
     void OpenGate() { Release(0, true); }
     bool WaitActive(int32_t n)
     {
-        return WaitFor([&] { return Read([&] { return m_Active == n; }); });
-    }
-    int32_t Calls()
-    {
-        return Read([&] { return m_Calls; });
-    }
-    int32_t Active()
-    {
-        return Read([&] { return m_Active; });
+        return WaitFor([&] { return m_Active == n; });
     }
 };
 CNameService s_Names;
@@ -182,7 +145,7 @@ int StandInResolve(const char* pHost, const char* pPort, const addrinfo* pHints,
     {
         std::unique_lock<std::mutex> lock(names.m_Mutex);
         ++names.m_Calls;
-        names.m_MaxActive = std::max(names.m_MaxActive, ++names.m_Active);
+        names.m_MaxActive = std::max(names.m_MaxActive.load(), ++names.m_Active);
         if (host.compare(0, 5, "hang.") == 0) {
             names.m_Gate.wait(lock, [&] { return names.m_Open || names.m_Permits > 0; });
             if (!names.m_Open) --names.m_Permits;
@@ -214,10 +177,9 @@ int StandInResolve(const char* pHost, const char* pPort, const addrinfo* pHints,
 struct CNameGuard {
     CNameGuard()
     {
-        m_Names.Read([&] {
-            m_Names.m_Calls = m_Names.m_Active = m_Names.m_MaxActive = m_Names.m_Permits = 0;
-            m_Names.m_Open = m_Names.m_Destroyed = m_Names.m_ExitAfterDestroyed = false;
-        });
+        std::lock_guard<std::mutex> lock(m_Names.m_Mutex);
+        m_Names.m_Calls = m_Names.m_Active = m_Names.m_MaxActive = m_Names.m_Permits = 0;
+        m_Names.m_Open = m_Names.m_Destroyed = m_Names.m_ExitAfterDestroyed = false;
         JXNetSetResolver(&StandInResolve);
     }
     ~CNameGuard()
@@ -257,11 +219,6 @@ const ConnectCase kConnectCases[] = {
     {"LookupNeverEnds", "hang.test", EPeer::V4, JX_ERR_TIMEOUT, 0, 1},
 };
 
-// Rows print as their names in test output.
-void PrintTo(const ConnectCase& c, std::ostream* pOut)
-{
-    *pOut << c.pName;
-}
 
 class NetConnect : public ::testing::TestWithParam<ConnectCase> {
 protected:
@@ -271,7 +228,9 @@ protected:
         CJXTime::UseTestClock(kClockStart);
         ASSERT_TRUE(m_V4.Open());
         if (GetParam().ePeer == EPeer::V6 && !m_V6.Open("::1")) GTEST_SKIP() << "no IPv6 loopback here";
-        m_Dead = DeadPort();
+        CTestListener gone;   // a port where nothing listens: bound once, then released
+        ASSERT_TRUE(gone.Open());
+        m_Dead = gone.m_Port;
     }
     void TearDown() override
     {
@@ -290,7 +249,7 @@ protected:
         const ConnectCase& c = GetParam();
         EXPECT_EQ(nRet, c.nExpect);
         EXPECT_FALSE(client.IsConnecting());
-        EXPECT_EQ(names.Calls(), c.nLookups);
+        EXPECT_EQ(names.m_Calls, c.nLookups);
         CTestListener& server = c.ePeer == EPeer::V6 ? m_V6 : m_V4;
         if (c.nExpect != JX_OK) {
             EXPECT_FALSE(client.IsValid());
@@ -440,7 +399,7 @@ TEST_F(NetBase, CloseForgetsTheResolver)
         EXPECT_FALSE(client.IsConnecting());
         guard.m_Names.OpenGate();
         pResolver.reset();
-        EXPECT_EQ(guard.m_Names.Active(), 0);
+        EXPECT_EQ(guard.m_Names.m_Active, 0);
     }
     EXPECT_EQ(client.ContinueConnect(), JX_ERR_STATE);
 }
@@ -463,8 +422,8 @@ TEST(NetResolver, RunsAtMostItsThreadsAtOnce)
     for (int32_t i = 1; i <= kLookups; ++i) {
         names.Release(1);
         int32_t nCalls = std::min(kLookups, kThreads + i);
-        ASSERT_TRUE(WaitFor([&] { return names.Calls() == nCalls; })) << i;
-        EXPECT_LE(names.Read([&] { return names.m_MaxActive; }), kThreads);
+        ASSERT_TRUE(WaitFor([&] { return names.m_Calls == nCalls; })) << i;
+        EXPECT_LE(names.m_MaxActive, kThreads);
     }
     for (int32_t h : handles) {
         addrinfo* pList = nullptr;
@@ -474,7 +433,7 @@ TEST(NetResolver, RunsAtMostItsThreadsAtOnce)
         freeaddrinfo(pList);
         EXPECT_EQ(resolver.Collect(h, &pList), JX_ERR_ARG);   // gone once collected
     }
-    EXPECT_EQ(names.Read([&] { return names.m_MaxActive; }), kThreads);
+    EXPECT_EQ(names.m_MaxActive, kThreads);
 }
 
 TEST(NetResolver, DestructorWaitsForTheRunningLookupAndDropsTheQueue)
@@ -488,16 +447,15 @@ TEST(NetResolver, DestructorWaitsForTheRunningLookupAndDropsTheQueue)
 
     std::thread destroyer([&] {
         pResolver.reset();
-        std::lock_guard<std::mutex> lock(names.m_Mutex);
         names.m_Destroyed = true;
     });
     // While the lookup hangs, the destructor must not return.
-    EXPECT_FALSE(WaitFor([&] { return names.Read([&] { return names.m_Destroyed; }); }, kWatchMs));
+    EXPECT_FALSE(WaitFor([&] { return names.m_Destroyed.load(); }, kWatchMs));
     names.OpenGate();
     destroyer.join();
-    EXPECT_EQ(names.Active(), 0);
-    EXPECT_FALSE(names.Read([&] { return names.m_ExitAfterDestroyed; }));
-    EXPECT_EQ(names.Calls(), 1);   // the queued lookup never ran
+    EXPECT_EQ(names.m_Active, 0);
+    EXPECT_FALSE(names.m_ExitAfterDestroyed);
+    EXPECT_EQ(names.m_Calls, 1);   // the queued lookup never ran
 }
 
 // Every way a result can be given up is freed (the sanitizer build checks
@@ -523,7 +481,7 @@ TEST(NetResolver, GivenUpResultsAreFreed)
             // One thread: once the second lookup runs, the first one is done.
             nTarget = pResolver->Submit("camera.test", 554);
             ASSERT_GT(pResolver->Submit("hang.test", 554), 0);
-            ASSERT_TRUE(WaitFor([&] { return names.Calls() == 2 && names.Active() == 1; }));
+            ASSERT_TRUE(WaitFor([&] { return names.m_Calls == 2 && names.m_Active == 1; }));
         }
         ASSERT_GT(nTarget, 0);
         if (eWhen != kUncollected) {
@@ -533,8 +491,8 @@ TEST(NetResolver, GivenUpResultsAreFreed)
         }
         names.OpenGate();
         pResolver.reset();
-        EXPECT_EQ(names.Calls(), kCalls[eWhen]);
-        EXPECT_EQ(names.Active(), 0);
+        EXPECT_EQ(names.m_Calls, kCalls[eWhen]);
+        EXPECT_EQ(names.m_Active, 0);
     }
 }
 
@@ -580,7 +538,9 @@ TEST_F(NetConnected, ByteExactBothWaysWithPartialSends)
 
     // Client to server, far larger than the socket buffers: Send goes on
     // after every partial send.
-    const std::string big = Pattern(3 * 1024 * 1024 + 17);
+    std::string big(3 * 1024 * 1024 + 17, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
     std::string got;
     std::thread reader([&] { got = ReadUpTo(m_Peer.m_Socket, big.size()); });
     EXPECT_EQ(m_Client.Send(big.data(), static_cast<int32_t>(big.size()), kBoundMs), static_cast<int32_t>(big.size()));
@@ -680,19 +640,6 @@ TEST_F(NetConnected, BadArgumentsAndWrongState)
     // The connection took no harm from the rejected calls.
     ASSERT_EQ(m_Client.Send("ok", 2), 2);
     EXPECT_EQ(ReadUpTo(m_Peer.m_Socket, 2), "ok");
-}
-
-// A socket added twice takes one entry, so a full set still takes it again.
-TEST(NetFdSet, AddIsDeduplicated)
-{
-    const int32_t kMax = CJXFdSet::kMax;   // a copy: class constants are not exported from the Windows DLL
-    const JXSOCKET kFirst = 100;
-    CJXFdSet set;
-    for (int32_t i = 0; i < kMax; ++i)
-        ASSERT_TRUE(set.Add(kFirst + i));
-    EXPECT_TRUE(set.Add(kFirst));
-    EXPECT_EQ(set.GetCount(), kMax);
-    EXPECT_FALSE(set.Add(JX_INVALID_SOCKET));
 }
 
 }   // namespace
