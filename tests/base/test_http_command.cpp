@@ -315,13 +315,8 @@ TEST(HTTPCommand, SessionAndCSeqValues)
 }
 
 // A derived reader sees its own ParseHeadLine first, unknown lines in ParseOther.
-class CRecordingCommand : public CJXHTTPCommand {
-public:
-    int32_t ParseOther(const char* pLine) override
-    {
-        m_Other.emplace_back(pLine);
-        return 1;
-    }
+struct CRecordingCommand : CJXHTTPCommand {
+    int32_t ParseOther(const char* pLine) override { return m_Other.emplace_back(pLine), 1; }
     std::vector<std::string> m_Other;
 };
 
