@@ -1,7 +1,6 @@
-// H.264 and H.265 depacketizers: captures made by x264/x265 and GStreamer's
-// payloaders replayed whole and with losses, compared with the source clips
-// access unit by access unit; then one table of hand-written packets (faults
-// to mend, malformed and hostile payloads, parameter sets, frame marks).
+// H.264 and H.265 depacketizers: GStreamer's captures of x264/x265 clips replayed
+// whole and with losses, compared with the clips access unit by access unit;
+// one table of hand-written packets (malformed, hostile, parameter sets, marks).
 #include "rtp_capture.h"
 #include "rtph264.h"
 #include "rtph265.h"
@@ -37,9 +36,8 @@ public:
     std::vector<Frame> m_Frames;
 };
 
-// One depacketizer on its own stream; every packet goes in as an exact heap
-// copy (a read past it shows under AddressSanitizer) and the invariants must
-// hold after it.
+// One depacketizer on its own stream; each packet an exact heap copy (a read
+// past it shows under AddressSanitizer), the invariants checked after it.
 struct CRig {
     explicit CRig(bool bH265, const char* pFmtp = nullptr)
     {
@@ -53,9 +51,7 @@ struct CRig {
         CRTPParser rtp;
         const Bytes copy(packet);
         int nResult = rtp.Setup(copy.data(), static_cast<uint32_t>(copy.size()));
-        if (nResult == JX_OK) {
-            nResult = m_Media->OnRecvRTP(rtp);
-        }
+        if (nResult == JX_OK) nResult = m_Media->OnRecvRTP(rtp);
         EXPECT_EQ(m_Media->CheckInvariants(), JX_OK);
         return nResult;
     }
@@ -84,9 +80,8 @@ std::vector<Bytes> SplitUnits(const Bytes& b)
     return units;
 }
 
-// A frame as the clip holds it: the access unit delimiters and repeated
-// parameter sets that GStreamer's parser adds are left out, and each unit is
-// put behind 00 00 00 01.
+// A frame as the clip holds it, each unit behind 00 00 00 01: without the
+// delimiters and repeated parameter sets that GStreamer's parser adds.
 Bytes Normal(const std::vector<Bytes>& units, bool bH265)
 {
     Bytes out;
@@ -139,11 +134,10 @@ const Capture kCaptures[] = {
     {"h265_ap_timed.rtp", "h265_ap.h265", true, 320, 240},
 };
 
-// Replays a capture's packets and checks every delivered frame against the
-// clip: the access units outside nLostFirst to nLostLast are delivered, in
-// order, each byte for byte, and none other. The last access unit is never
-// closed, so never delivered.
-void Replay(const Capture& cap, const std::vector<Bytes>& packets, int nLostFirst = -1, int nLostLast = -1)
+// Replays the packets: the clip's access units outside nLostFirst to nLostLast
+// are delivered, in order, byte for byte, and none other (the last one is never
+// closed, so never delivered).
+void Replay(const Capture& cap, const std::vector<Bytes>& packets, int nLostFirst, int nLostLast)
 {
     std::vector<bool> keys;
     const std::vector<Bytes> aus = AccessUnits(LoadDataFile(std::string("rtp/") + cap.pClip), cap.bH265, keys);
@@ -170,14 +164,6 @@ void Replay(const Capture& cap, const std::vector<Bytes>& packets, int nLostFirs
     }
 }
 
-TEST(RtpH26x, CapturesReplayAsTheClipsAccessUnits)
-{
-    for (const Capture& cap : kCaptures) {
-        SCOPED_TRACE(cap.pName);
-        Replay(cap, LoadCapture(cap.pName));
-    }
-}
-
 // Packets of access unit nAU (by timestamp), first packet index and count.
 std::pair<size_t, size_t> UnitPackets(const std::vector<Bytes>& packets, int nAU)
 {
@@ -193,17 +179,19 @@ std::pair<size_t, size_t> UnitPackets(const std::vector<Bytes>& packets, int nAU
 }
 
 // One loss or disorder: what is done to which packet of which access unit
-// (its first, middle or last), and the access units that must not come out.
-// Every lost unit is a damaged one or a non-key unit before the next key frame;
-// a loss where two frames meet costs both (which one lost bytes is unknown).
+// (its first, middle or last), and the access units that must not come out:
+// damaged ones and non-key units up to the next key frame; a loss where two
+// frames meet costs both (which one lost bytes is unknown).
 struct LossRow {
     int nCapture;
-    const char* pWhat;   // drop, dup, swap (with the next), trunc (FU: to its headers; else 3 bytes off)
+    const char* pWhat;   // none, drop, dup, swap (with the next), trunc (FU: to its headers; else 3 bytes off)
     int nAU;
     char cWhere;   // f, m, l
     int nLostFirst, nLostLast;
 };
 const LossRow kLosses[] = {
+    {0, "none", 0, 'f', -1, -1}, {1, "none", 0, 'f', -1, -1},
+    {2, "none", 0, 'f', -1, -1}, {3, "none", 0, 'f', -1, -1},
     {0, "drop", 4, 'm', 4, 5},   {0, "drop", 3, 'l', 3, 5},   // the FU end: found at the next frame's first packet
     {0, "drop", 4, 'f', 3, 5},                                // the delimiter: the frame boundary shows the gap
     {0, "dup", 6, 'm', 6, 7},    {0, "swap", 2, 'm', 2, 3},
@@ -224,19 +212,14 @@ TEST(RtpH26x, LossAndDisorderNeverDeliverADamagedFrame)
         const auto [first, count] = UnitPackets(packets, row.nAU);
         const size_t at = first + (row.cWhere == 'f' ? 0 : row.cWhere == 'l' ? count - 1 : count / 2);
         const std::string what = row.pWhat;
-        Bytes& p = packets[at];
+        Bytes& p = packets[at];   // not used after a drop or dup
         const uint8_t nType = cap.bH265 ? (p[12] >> 1) & 0x3F : p[12] & 0x1F;
-        if (what == "drop") {
-            packets.erase(packets.begin() + long(at));
-        } else if (what == "dup") {
-            packets.insert(packets.begin() + long(at), p);
-        } else if (what == "swap") {
-            std::swap(packets[at], packets[at + 1]);
-        } else if (nType == (cap.bH265 ? 49 : 28)) {
-            p.resize(12 + (cap.bH265 ? 2 : 1));   // one byte short of an FU header
-        } else {
-            p.resize(p.size() - 3);
-        }
+        const bool bFU = nType == (cap.bH265 ? 49 : 28);
+        if (what == "drop") packets.erase(packets.begin() + long(at));
+        if (what == "dup") packets.insert(packets.begin() + long(at), p);
+        if (what == "swap") std::swap(packets[at], packets[at + 1]);
+        if (what == "trunc")
+            p.resize(bFU ? 12 + (cap.bH265 ? 2 : 1) : p.size() - 3);   // FU: one byte short of its header
         Replay(cap, packets, row.nLostFirst, row.nLostLast);
     }
 }
@@ -268,10 +251,16 @@ const char kFmtp265List[] = "sprop-parameter-sets=QAEMAf//AWAAAAMAkAAAAwAAAwA/lZ
 // expected: "!" -15, "?" -4, "~" -1, "#" -10, none 0. Frames: each delivered
 // frame, its units apart by "+", each behind 00 00 00 01; "SETS" the
 // parameter sets of the fmtp line.
-struct PacketRow {
-    const char* pName;
+struct Codec {
     bool bH265;
     const char* pFmtp;
+};
+const Codec k264{false, kFmtp264}, k265{true, kFmtp265}, k264None{false, ""}, k265None{true, ""},
+    k265List{true, kFmtp265List};
+
+struct PacketRow {
+    const char* pName;
+    Codec codec;
     const char* pScript;
     const char* pFrames;
     const char* pTypes = "";                 // when given: each frame's type
@@ -279,75 +268,49 @@ struct PacketRow {
     uint16_t nVI = 0, nPB = 0, nCodec = 0;   // nCodec: the stream's a=JXFrame: code, 0 none
 };
 
+// clang-format off
 const PacketRow kPackets[] = {
     // Faults 1 and 2 of the issue.
-    {"an FU-A of one byte is refused unread and drops its frame", false, kFmtp264,
-     "65b801 | 41e0 7c! 41e1! | 65b802 | 41e003 | 41e9", "SETS+65b801 SETS+65b802 41e003", "1 1 0"},
-    {"an H.265 FU of two bytes is refused unread and drops its frame", true, kFmtp265,
-     "2601aa | 0201bb 6201! 0201bc! | 2601cc | 0201dd | 0201e9", "SETS+2601aa SETS+2601cc 0201dd"},
-    {"an FU-A start with nothing behind its header is dropped, and its fragments after it", false, kFmtp264,
-     "65b801 | 41e0 7c81! 7c01e0! 7c41e1! | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
-    {"an H.265 FU start with nothing behind its header is dropped, and its fragments after it", true, kFmtp265,
-     "2601aa | 0201bb 628101! 620101e0! 624101e1! | 2601cc | 0201e9", "SETS+2601aa SETS+2601cc"},
+    {"an FU-A of one byte: refused unread, frame dropped", k264, "65b801 | 41e0 7c! 41e1! | 65b802 | 41e003 | 41e9", "SETS+65b801 SETS+65b802 41e003", "1 1 0"},
+    {"an H.265 FU of two bytes: refused unread, frame dropped", k265, "2601aa | 0201bb 6201! 0201bc! | 2601cc | 0201dd | 0201e9", "SETS+2601aa SETS+2601cc 0201dd"},
+    {"an FU-A start with nothing behind it, and what follows", k264, "65b801 | 41e0 7c81! 7c01e0! 7c41e1! | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
+    {"an H.265 FU start with nothing behind it, and what follows", k265, "2601aa | 0201bb 628101! 620101e0! 624101e1! | 2601cc | 0201e9", "SETS+2601aa SETS+2601cc"},
     // Fragments, aggregation, single units.
-    {"fragments rebuild one unit with one start code; the marker plays no part", false, kFmtp264,
-     "65b801 | 7c81a1 7c01a2 7c41a3 41b4 | 41e9", "SETS+65b801 61a1a2a3+41b4", "1 0"},
-    {"H.265 fragments rebuild the header with F clear and the layer bit kept", true, kFmtp265,
-     "2601aa | e3018101 e3010102 e3014103 | 0201e9", "SETS+2601aa 0301010203"},
-    {"an FU-A with S and E set is one whole unit", false, kFmtp264, "7cc5e0 | 41e9", "SETS+65e0"},
-    {"an H.265 FU with S and E set drops the frame", true, kFmtp265, "2601aa 62c113! | 0201e9", ""},
-    {"a lost fragment end is found by the next start or frame; a middle with no unit open drops the rest", false,
-     kFmtp264, "65b801 | 7c81a1 7c81b1! | 65b802 | 7c81c1 | 65b803 | 7c01a2! 41b4! | 65b804 | 41e9",
-     "SETS+65b801 SETS+65b802 SETS+65b803 SETS+65b804"},
-    {"STAP-A units are taken; a bad one is skipped", false, kFmtp264, "180002.09f0.0001.00.0003.65b8c1? | 41e9",
-     "SETS+09f0+65b8c1"},
-    {"a STAP-A unit that claims more than remains drops the frame", false, kFmtp264,
-     "65b801 | 41e0 18.0002.4100.0009.41e1! 41e2! | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
-    {"STAP-B skips its decoding order number", false, kFmtp264, "19.0007.0003.65b8c1 | 41e9", "SETS+65b8c1"},
-    {"H.265 aggregation: units taken; one of size 1 drops the frame", true, kFmtp265,
-     "6001.0004.2601aabb.0004.2601ccdd | 6001.0004.0201eeff.0001.02aabb! | 2601ab | 0201e9",
-     "SETS+2601aabb+2601ccdd SETS+2601ab"},
-    {"MTAP, FU-B, types 0 and 30 are refused; MTAP and a reserved FU bit drop the frame", false, kFmtp264,
-     "65b801 1d8100! 00aa! 1eaa! | 41e0 1a0000# | 65b802 | 41e0 7ca1e0! | 65b803 | 41e9",
-     "SETS+65b801 SETS+65b802 SETS+65b803"},
-    {"H.265 payload types 41 to 63 other than 48 and 49 are refused; short singles too", true, kFmtp265,
-     "2601aa 6401aa! 5201aa! 7e01! 0201? | 0201e9", "SETS+2601aa"},
+    {"fragments: one unit, one start code; the marker plays no part", k264, "65b801 | 7c81a1 7c01a2 7c41a3 41b4 | 41e9", "SETS+65b801 61a1a2a3+41b4", "1 0"},
+    {"H.265 fragments: header with F clear, layer bit kept", k265, "2601aa | e3018101 e3010102 e3014103 | 0201e9", "SETS+2601aa 0301010203"},
+    {"an FU-A with S and E set is one whole unit", k264, "7cc5e0 | 41e9", "SETS+65e0"},
+    {"an H.265 FU with S and E set drops the frame", k265, "2601aa 62c113! | 0201e9", ""},
+    // A lost fragment end is found by the next start or frame; a middle with no unit open drops the rest.
+    {"lost fragment ends", k264, "65b801 | 7c81a1 7c81b1! | 65b802 | 7c81c1 | 65b803 | 7c01a2! 41b4! | 65b804 | 41e9", "SETS+65b801 SETS+65b802 SETS+65b803 SETS+65b804"},
+    {"STAP-A units are taken; a bad one is skipped", k264, "180002.09f0.0001.00.0003.65b8c1? | 41e9", "SETS+09f0+65b8c1"},
+    {"a STAP-A unit claiming more than remains drops the frame", k264, "65b801 | 41e0 18.0002.4100.0009.41e1! 41e2! | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
+    {"STAP-B skips its decoding order number", k264, "19.0007.0003.65b8c1 | 41e9", "SETS+65b8c1"},
+    {"H.265 aggregation; a unit of size 1 drops the frame", k265, "6001.0004.2601aabb.0004.2601ccdd | 6001.0004.0201eeff.0001.02aabb! | 2601ab | 0201e9", "SETS+2601aabb+2601ccdd SETS+2601ab"},
+    // MTAP, FU-B, types 0 and 30 are refused; MTAP and a reserved FU bit drop the frame.
+    {"refused H.264 types", k264, "65b801 1d8100! 00aa! 1eaa! | 41e0 1a0000# | 65b802 | 41e0 7ca1e0! | 65b803 | 41e9", "SETS+65b801 SETS+65b802 SETS+65b803"},
+    {"H.265 types 41 to 63 but 48, 49 refused; short singles", k265, "2601aa 6401aa! 5201aa! 7e01! 0201? | 0201e9", "SETS+2601aa"},
     // Frame boundaries and waiting for key frames.
-    {"an access unit delimiter after slices drops them as a lost picture", false, kFmtp264,
-     "65b801 | 41e0 09f0 41e1 | 41e2 | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
-    {"a frame of SEI only is dropped and a key frame awaited", false, kFmtp264, "65b801 | 06aa | 41e2 | 65b802 | 41e9",
-     "SETS+65b801 SETS+65b802"},
-    {"a loss where two frames meet drops both", false, kFmtp264, "65b801 | 41e0 | - 41e1! | 41e2 | 65b802 | 41e9",
-     "SETS+65b801 SETS+65b802"},
-    {"H.265 end of sequence before any slice is refused, after one stored", true, kFmtp265,
-     "4801ff~ 2601aa 4801ff | 0201e9", "SETS+2601aa+4801ff"},
-    {"H.265 IDR_N_LP is a key frame; CRA, BLA and type 0 are not", true, kFmtp265,
-     "2801aa | 2a01bb | 2001cc | 0001dd | 0201e9", "SETS+2801aa 2a01bb 2001cc 0001dd", "1 0 0 0"},
+    {"a delimiter after slices drops them as a lost picture", k264, "65b801 | 41e0 09f0 41e1 | 41e2 | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
+    {"a frame of SEI only is dropped, a key frame awaited", k264, "65b801 | 06aa | 41e2 | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
+    {"a loss where two frames meet drops both", k264, "65b801 | 41e0 | - 41e1! | 41e2 | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
+    {"H.265 end of sequence: refused before a slice, else stored", k265, "4801ff~ 2601aa 4801ff | 0201e9", "SETS+2601aa+4801ff"},
+    {"H.265 IDR_N_LP is a key frame; CRA, BLA and type 0 not", k265, "2801aa | 2a01bb | 2001cc | 0001dd | 0201e9", "SETS+2801aa 2a01bb 2001cc 0001dd", "1 0 0 0"},
     // Parameter sets: none yet, in-band, out-of-band, a changing picture size (fault 6).
-    {"no frame before the head knows the picture", false, "", "65b801 | 41e0 | 671234! | 41e1 | 65b802 | 41e9", ""},
-    {"in-band sets stay in the frame and the head adds none", false, kFmtp264, "SPS288 PPS 65b801 | 41e9",
-     "SPS288+PPS+65b801"},
-    {"a key frame joined part-way, a PPS before its SPS, gets the head's sets in front", false, "",
-     "PPS SPS288 PPS 65b801 | 41e9", "SPS288+PPS+PPS+SPS288+PPS+65b801"},
-    {"a new SPS: key frames carry the new sets, none behind a set it depends on", false, kFmtp264,
-     "65b801 | SPS360 65b802 | 41e0 | 65b803 | 41e9", "SETS+65b801 SPS360+PPS+SPS360+65b802 41e0 SPS360+PPS+65b803",
-     "1 1 0 1", "352 640 640 640"},
-    {"an in-band set the head refuses drops its frame", false, kFmtp264, "65b801 | 67ff! 65b802! | 65b803 | 41e9",
-     "SETS+65b801 SETS+65b803", "", "352 352"},
-    {"a slice behind a refused set in one STAP-A is not taken", false, kFmtp264,
-     "65b801 | 18.0002.67ff.0003.41e0e1! | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
-    {"a fragmented SPS goes to the head whole", false, "", "7c87SPSA1 7c47SPSA2 PPS 65b801 | 41e9", "SPS288+PPS+65b801",
-     "", "352"},
-    {"an H.265 aggregation packet of VPS, SPS and PPS feeds the head", true, "",
-     "6001.0018VPS.002aSPS265.0007PPS265.0003.2601aa | 0201e9", "VPS+SPS265+PPS265+2601aa", "", "640"},
-    {"sprop-parameter-sets listing three H.265 sets feeds all three", true, kFmtp265List, "2601aa | 0201e9",
-     "SETS+2601aa", "", "640"},
+    {"no frame before the head knows the picture", k264None, "65b801 | 41e0 | 671234! | 41e1 | 65b802 | 41e9", ""},
+    {"in-band sets stay in the frame, the head adds none", k264, "SPS288 PPS 65b801 | 41e9", "SPS288+PPS+65b801"},
+    {"joined part-way, a PPS before its SPS: the head's sets in front", k264None, "PPS SPS288 PPS 65b801 | 41e9", "SPS288+PPS+PPS+SPS288+PPS+65b801"},
+    // A new SPS: key frames carry the new sets, none behind a set it depends on.
+    {"a new SPS", k264, "65b801 | SPS360 65b802 | 41e0 | 65b803 | 41e9", "SETS+65b801 SPS360+PPS+SPS360+65b802 41e0 SPS360+PPS+65b803", "1 1 0 1", "352 640 640 640"},
+    {"an in-band set the head refuses drops its frame", k264, "65b801 | 67ff! 65b802! | 65b803 | 41e9", "SETS+65b801 SETS+65b803", "", "352 352"},
+    {"a slice behind a refused set in one STAP-A is not taken", k264, "65b801 | 18.0002.67ff.0003.41e0e1! | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
+    {"a fragmented SPS goes to the head whole", k264None, "7c87SPSA1 7c47SPSA2 PPS 65b801 | 41e9", "SPS288+PPS+65b801", "", "352"},
+    {"an H.265 aggregation of VPS, SPS and PPS feeds the head", k265None, "6001.0018VPS.002aSPS265.0007PPS265.0003.2601aa | 0201e9", "VPS+SPS265+PPS265+2601aa", "", "640"},
+    {"sprop-parameter-sets of three H.265 sets feeds all three", k265List, "2601aa | 0201e9", "SETS+2601aa", "", "640"},
     // Frame marks and private codec codes of a=JXFrame:.
-    {"header extensions with the VI or PB word mark the frame", false, kFmtp264,
-     "65b801 | x=0002 41e0 | x=0001 41e1 | x=0003 41e2 | 41e9", "SETS+65b801 41e0 41e1 41e2", "1 10 9 0", "", 1, 2},
-    {"an a=JXFrame: code in the H.265 range names the frames", true, kFmtp265, "2601aa | 0201e9", "SETS+2601aa", "", "",
-     0, 0, 40},
+    {"header extensions with the VI or PB word mark the frame", k264, "65b801 | x=0002 41e0 | x=0001 41e1 | x=0003 41e2 | 41e9", "SETS+65b801 41e0 41e1 41e2", "1 10 9 0", "", 1, 2},
+    {"an a=JXFrame: code in the H.265 range names the frames", k265, "2601aa | 0201e9", "SETS+2601aa", "", "", 0, 0, 40},
 };
+// clang-format on
 
 std::string Expand(std::string text, bool bH265)
 {
@@ -375,14 +338,14 @@ TEST(RtpH26x, PacketTable)
 {
     for (const PacketRow& row : kPackets) {
         SCOPED_TRACE(row.pName);
-        CRig rig(row.bH265, row.pFmtp);
+        CRig rig(row.codec.bH265, row.codec.pFmtp);
         rig.m_Sink.m_MarkEnabled = row.nVI != 0 || row.nPB != 0;
         rig.m_Sink.m_VI = row.nVI;
         rig.m_Sink.m_PB = row.nPB;
         rig.m_Sink.m_Codec = row.nCodec;
         CTestRTP b;
         int nExtension = -1;
-        for (std::string tok : Words(Expand(row.pScript, row.bH265))) {
+        for (std::string tok : Words(Expand(row.pScript, row.codec.bH265))) {
             if (tok == "|" || tok == "-") {
                 tok == "|" ? b.m_TS += 3600 : ++b.m_Seq;
                 continue;
@@ -405,7 +368,7 @@ TEST(RtpH26x, PacketTable)
             EXPECT_EQ(rig.Feed(pkt), nExpect) << tok;
         }
         const auto& frames = rig.m_Sink.m_Frames;
-        const std::vector<std::string> expect = Words(Expand(row.pFrames, row.bH265));
+        const std::vector<std::string> expect = Words(Expand(row.pFrames, row.codec.bH265));
         const std::vector<std::string> types = Words(row.pTypes);
         const std::vector<std::string> widths = Words(row.pWidths);
         ASSERT_EQ(frames.size(), expect.size());
@@ -415,7 +378,7 @@ TEST(RtpH26x, PacketTable)
                 want.replace(at, 1, "00000001");
             EXPECT_EQ(ToHex(frames[i].data), ToHex(HexBytes(want))) << "frame " << i;
             EXPECT_TRUE(frames[i].bZeroTail);
-            const int nStandard = row.bH265 ? JX_CODEC_H265 : JX_CODEC_H264;
+            const int nStandard = row.codec.bH265 ? JX_CODEC_H265 : JX_CODEC_H264;
             EXPECT_EQ(frames[i].nCodec, row.nCodec != 0 ? row.nCodec : nStandard);
             EXPECT_EQ(types.empty() ? "" : std::to_string(frames[i].nType), types.empty() ? "" : types[i]);
             EXPECT_EQ(widths.empty() ? "" : std::to_string(frames[i].nWidth), widths.empty() ? "" : widths[i]);

@@ -14,21 +14,20 @@ std::vector<JpegParts> Source(const std::string& name)
     return SplitJpeg(LoadDataFile("rtp/" + name + ".mjpeg"));
 }
 
-// The delivered frame is one whole picture (nothing behind its EOI) with the
-// source's size, quantization tables and scan data.
+// The frame is one whole picture (nothing behind its EOI) with the source's
+// size, quantization tables and scan data.
 void ExpectSamePicture(const CJpegSink::Frame& f, const JpegParts& src, const std::string& what)
 {
-    EXPECT_EQ(f.type, JX_FRAME_JPEG) << what;
-    EXPECT_EQ(f.codec, JX_CODEC_JPEG) << what;
+    SCOPED_TRACE(what);
+    EXPECT_EQ(f.type, JX_FRAME_JPEG);
+    EXPECT_EQ(f.codec, JX_CODEC_JPEG);
     const std::vector<JpegParts> got = SplitJpeg(f.data);
-    ASSERT_EQ(got.size(), 1u) << what;
-    EXPECT_EQ(got[0].whole.size(), f.data.size()) << what;
-    EXPECT_EQ(got[0].width, src.width) << what;
-    EXPECT_EQ(got[0].height, src.height) << what;
-    EXPECT_EQ(f.width, src.width) << what;
-    EXPECT_EQ(f.height, src.height) << what;
-    EXPECT_TRUE(got[0].tables == src.tables) << what << ": tables differ";
-    EXPECT_TRUE(got[0].scan == src.scan) << what << ": scan data differs";
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].whole.size(), f.data.size());
+    EXPECT_EQ(std::vector<int>({got[0].width, got[0].height, f.width, f.height}),
+              std::vector<int>({src.width, src.height, src.width, src.height}));
+    EXPECT_TRUE(got[0].tables == src.tables) << "tables differ";
+    EXPECT_TRUE(got[0].scan == src.scan) << "scan data differs";
 }
 
 TEST(RTPMJPEG, CapturesRebuildTheSourcePictures)
@@ -37,22 +36,20 @@ TEST(RTPMJPEG, CapturesRebuildTheSourcePictures)
         const char* name;
         const char* setup;   // the size a server names when the header cannot hold it
     } rows[] = {
-        {"jpeg_420", nullptr},                          // type 1, one table, one timestamp for all pictures
-        {"jpeg_422", nullptr},                          // type 0, two tables
-        {"jpeg_wide", "a=x-dimensions:2064,48"},        // GStreamer's attribute: the header says 0
-        {"jpeg_std_420", nullptr},                      // a timestamp per picture
-        {"jpeg_tcp_wide", "x-dimensions=2560,128"},     // 60000-byte payloads; the size as fmtp text
+        {"jpeg_420", nullptr},                        // type 1, one table, one timestamp for all pictures
+        {"jpeg_422", nullptr},                        // type 0, two tables
+        {"jpeg_wide", "a=x-dimensions:2064,48"},      // GStreamer's attribute: the header says 0
+        {"jpeg_std_420", nullptr},                    // a timestamp per picture
+        {"jpeg_tcp_wide", "x-dimensions=2560,128"},   // 60000-byte payloads; the size as fmtp text
     };
     for (const auto& row : rows) {
-        const std::vector<Bytes> packets = LoadCapture(std::string(row.name) + ".rtp");
+        SCOPED_TRACE(row.name);
         const std::vector<JpegParts> src = Source(row.name);
-        ASSERT_FALSE(packets.empty()) << row.name;
-        ASSERT_FALSE(src.empty()) << row.name;
-        const auto frames = ReplayJpeg(packets, row.setup);
-        ASSERT_EQ(frames.size(), src.size()) << row.name;
-        for (size_t i = 0; i < frames.size(); ++i) {
-            ExpectSamePicture(frames[i], src[i], std::string(row.name) + " #" + std::to_string(i));
-        }
+        ASSERT_FALSE(src.empty());
+        const auto frames = ReplayJpeg(LoadCapture(std::string(row.name) + ".rtp"), row.setup);
+        ASSERT_EQ(frames.size(), src.size());
+        for (size_t i = 0; i < frames.size(); ++i)
+            ExpectSamePicture(frames[i], src[i], "#" + std::to_string(i));
     }
 }
 
@@ -72,7 +69,6 @@ TEST(RTPMJPEG, LossAndDisorderNeverDeliverABrokenPicture)
         std::vector<Step> steps;
         std::vector<int> delivered;   // source pictures expected, in order
     } rows[] = {
-        {"clean", {}, {0, 1, 2}},
         {"first fragment lost", {{kDrop, 1, kFirst}}, {0, 2}},
         {"middle fragment lost", {{kDrop, 1, kMiddle}}, {0, 2}},
         {"last fragment lost", {{kDrop, 1, kLast}}, {0, 2}},
@@ -110,13 +106,11 @@ TEST(RTPMJPEG, LossAndDisorderNeverDeliverABrokenPicture)
                 script.push_back(p);
                 continue;
             }
-            switch (it->second) {
-            case kDrop: break;
-            case kDuplicate: script.insert(script.end(), {p, p}); break;
-            case kSwapWithNext: script.insert(script.end(), {packets[i + 1], p}); ++i; break;
-            case kTruncate: script.emplace_back(p.begin(), p.end() - 100); break;
-            case kCutInHeader: script.emplace_back(p.begin(), p.begin() + kRTPHead + 7); break;
-            }
+            const EOp op = it->second;
+            if (op == kDuplicate) script.insert(script.end(), {p, p});
+            if (op == kSwapWithNext) script.insert(script.end(), {packets[++i], p});
+            if (op == kTruncate) script.emplace_back(p.begin(), p.end() - 100);
+            if (op == kCutInHeader) script.emplace_back(p.begin(), p.begin() + kRTPHead + 7);
         }
         const auto frames = ReplayJpeg(script);
         ASSERT_EQ(frames.size(), row.delivered.size()) << row.name;
@@ -162,44 +156,29 @@ TEST(RTPMJPEG, HostilePayloads)
         const char* name;
         std::vector<Pkt> script;
         size_t frames;
-        uint16_t width = 0;              // of the first frame
-        size_t scanBytes = 0;            // of the first frame
-        const char* has = nullptr;       // hex the first frame holds
-        const char* lacks = nullptr;     // hex it must not hold
+        uint16_t width = 0;            // of the first frame
+        size_t scanBytes = 0;          // of the first frame
+        const char* has = nullptr;     // hex the first frame holds
+        const char* lacks = nullptr;   // hex it must not hold
     } rows[] = {
-        {"odd table length refused, next picture afresh",
-         {{1, Jpg(0, 1, 255, 80, 60, Tables(0, 63, 63) + Scan(50)), true},
-          {2, Jpg(0, 1, 255, 80, 60, Tables(0, 64, 64) + Scan(60, 0x22)), true}},
-         1, 640, 60, "ff db 00 43 00 20 20", "ff db 00 43 01"},
+        // clang-format off
+        {"odd table length refused, next picture afresh", {{1, Jpg(0, 1, 255, 80, 60, Tables(0, 63, 63) + Scan(50)), true}, {2, Jpg(0, 1, 255, 80, 60, Tables(0, 64, 64) + Scan(60, 0x22)), true}}, 1, 640, 60, "ff db 00 43 00 20 20", "ff db 00 43 01"},
         {"tables past the payload's end", {{1, Jpg(0, 1, 255, 80, 60, Tables(0, 128, 100)), true}}, 0},
         {"16-bit tables", {{1, Jpg(0, 1, 255, 80, 60, Tables(1, 128, 128) + Scan(9)), true}}, 0},
         {"shorter than the RTP/JPEG header", {{1, HexBytes("00 00 00 00 01 32 50"), true}}, 0},
         {"restart type without its header", {{1, Jpg(0, 65, 50, 80, 60, Scan(2)), true}}, 0},
         {"rest of a picture without its start", {{1, Jpg(100, 1, 50, 80, 60, Scan(40)), true}}, 0},
-        {"fragment offset skips bytes",
-         {{1, Jpg(0, 1, 50, 80, 60, Scan(100)), false}, {1, Jpg(150, 1, 50, 80, 60, Scan(40)), true}}, 0},
-        {"payload of 65000 bytes", {{1, Jpg(0, 1, 255, 80, 60, kTwoTables + Scan(65000)), true}},
-         1, 640, 65000, "ff db 00 43 01 20 20", nullptr},
-        {"restart interval", {{1, Jpg(0, 65, 255, 80, 60, kRestart4 + kTwoTables + Scan(30)), true}},
-         1, 640, 30, "ff dd 00 04 00 04", nullptr},
-        {"restart interval 0: no DRI",
-         {{1, Jpg(0, 64, 255, 80, 60, HexBytes("00 00 ff ff") + kTwoTables + Scan(30)), true}},
-         1, 640, 30, "01 21 00 02 11 01", "ff dd"},
-        {"Q 50: the base tables", {{1, Jpg(0, 1, 50, 80, 60, Scan(30)), true}},
-         1, 640, 30, "ff db 00 43 00 10 0b 0c 0e", nullptr},
-        {"Q 255 without tables: those of Q 99", {{1, Jpg(0, 1, 255, 80, 60, Tables(0, 0, 0) + Scan(30)), true}},
-         1, 640, 30, "ff db 00 43 00 01 01 01 01", nullptr},
-        {"two pictures under one timestamp",
-         {{1, Jpg(0, 1, 50, 80, 60, Scan(30)), true}, {1, Jpg(0, 1, 50, 80, 60, Scan(20)), true}},
-         2, 640, 30, nullptr, nullptr},
-        {"end lost in a stream that marks its ends",
-         {{1, Jpg(0, 1, 50, 80, 60, Scan(30)), true}, {2, Jpg(0, 1, 50, 80, 60, Scan(20)), false},
-          {3, Jpg(0, 1, 50, 80, 60, Scan(10)), true}},
-         2, 640, 30, nullptr, nullptr},
-        {"data ending in EOI gets no second",
-         {{1, Jpg(0, 1, 50, 80, 60, Scan(30) + HexBytes("ff d9")), true}}, 1, 640, 30, nullptr, "ff d9 ff d9"},
-        {"size byte 0 without a size from the SDP", {{1, Jpg(0, 1, 50, 0, 60, Scan(30)), true}},
-         1, 2048, 30, nullptr, nullptr},
+        {"fragment offset skips bytes", {{1, Jpg(0, 1, 50, 80, 60, Scan(100)), false}, {1, Jpg(150, 1, 50, 80, 60, Scan(40)), true}}, 0},
+        {"payload of 65000 bytes", {{1, Jpg(0, 1, 255, 80, 60, kTwoTables + Scan(65000)), true}}, 1, 640, 65000, "ff db 00 43 01 20 20"},
+        {"restart interval", {{1, Jpg(0, 65, 255, 80, 60, kRestart4 + kTwoTables + Scan(30)), true}}, 1, 640, 30, "ff dd 00 04 00 04"},
+        {"restart interval 0: no DRI", {{1, Jpg(0, 64, 255, 80, 60, HexBytes("00 00 ff ff") + kTwoTables + Scan(30)), true}}, 1, 640, 30, "01 21 00 02 11 01", "ff dd"},
+        {"Q 50: the base tables", {{1, Jpg(0, 1, 50, 80, 60, Scan(30)), true}}, 1, 640, 30, "ff db 00 43 00 10 0b 0c 0e"},
+        {"Q 255 without tables: those of Q 99", {{1, Jpg(0, 1, 255, 80, 60, Tables(0, 0, 0) + Scan(30)), true}}, 1, 640, 30, "ff db 00 43 00 01 01 01 01"},
+        {"two pictures under one timestamp", {{1, Jpg(0, 1, 50, 80, 60, Scan(30)), true}, {1, Jpg(0, 1, 50, 80, 60, Scan(20)), true}}, 2, 640, 30},
+        {"end lost in a stream that marks its ends", {{1, Jpg(0, 1, 50, 80, 60, Scan(30)), true}, {2, Jpg(0, 1, 50, 80, 60, Scan(20)), false}, {3, Jpg(0, 1, 50, 80, 60, Scan(10)), true}}, 2, 640, 30},
+        {"data ending in EOI gets no second", {{1, Jpg(0, 1, 50, 80, 60, Scan(30) + HexBytes("ff d9")), true}}, 1, 640, 30, nullptr, "ff d9 ff d9"},
+        {"size byte 0 without a size from the SDP", {{1, Jpg(0, 1, 50, 0, 60, Scan(30)), true}}, 1, 2048, 30},
+        // clang-format on
     };
     for (const auto& row : rows) {
         CTestRTP b;
@@ -209,22 +188,22 @@ TEST(RTPMJPEG, HostilePayloads)
             b.m_TS = p.ts;
             packets.push_back(b.Next(p.payload, p.mark));
         }
+        SCOPED_TRACE(row.name);
         const auto frames = ReplayJpeg(packets);
-        ASSERT_EQ(frames.size(), row.frames) << row.name;
+        ASSERT_EQ(frames.size(), row.frames);
         if (frames.empty()) continue;
         const std::vector<JpegParts> got = SplitJpeg(frames[0].data);
-        ASSERT_EQ(got.size(), 1u) << row.name;
-        EXPECT_EQ(got[0].whole.size(), frames[0].data.size()) << row.name;
-        EXPECT_EQ(got[0].width, row.width) << row.name;
-        EXPECT_EQ(frames[0].width, row.width) << row.name;
-        EXPECT_EQ(got[0].scan.size(), row.scanBytes) << row.name;
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].whole.size(), frames[0].data.size());
+        EXPECT_EQ(std::vector<size_t>({got[0].width, frames[0].width, got[0].scan.size()}),
+                  std::vector<size_t>({row.width, row.width, row.scanBytes}));
         const Bytes& d = frames[0].data;
         auto holds = [&d](const char* hex) {
             const Bytes b = HexBytes(hex);
             return std::search(d.begin(), d.end(), b.begin(), b.end()) != d.end();
         };
-        EXPECT_TRUE(row.has == nullptr || holds(row.has)) << row.name;
-        EXPECT_TRUE(row.lacks == nullptr || !holds(row.lacks)) << row.name;
+        EXPECT_TRUE(row.has == nullptr || holds(row.has));
+        EXPECT_TRUE(row.lacks == nullptr || !holds(row.lacks));
     }
 }
 
