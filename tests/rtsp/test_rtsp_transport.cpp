@@ -1,7 +1,5 @@
-// Datagram transports against a scripted server on loopback, passes run on
-// the test's thread: unicast UDP asked for by rtspu://, its port pair, the
-// server's address as the control connection reached it, the payload-type
-// filter, and the sockets closed at the end.
+// Transports: unicast UDP against a scripted server on loopback (passes on the
+// test's thread), and SETUP answers read offline.
 #include "rtsp_test_util.h"
 #include "scripted_server.h"
 #include "test_rtp.h"
@@ -64,8 +62,7 @@ bool CanBind(uint16_t nPort)
 
 TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
 {
-    CUdpPeer rtp;
-    CUdpPeer rtcp;
+    CUdpPeer rtp, rtcp;
     CScriptedServer srv;
     const std::string url = "rtsp://localhost:" + std::to_string(srv.GetPort()) + "/cam";
     const std::string serverPorts = std::to_string(rtp.m_Port) + "-" + std::to_string(rtcp.m_Port);
@@ -88,8 +85,7 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
     std::string transport;
     for (const CScriptRequest& request : srv.Requests())
         if (request.m_Method == "SETUP") transport = request.Header("Transport");
-    unsigned int nRtp = 0;
-    unsigned int nRtcp = 0;
+    unsigned int nRtp = 0, nRtcp = 0;
     ASSERT_EQ(sscanf(transport.c_str(), "RTP/AVP;unicast;client_port=%u-%u", &nRtp, &nRtcp), 2) << transport;
     EXPECT_EQ(nRtp % 2, 0u);
     EXPECT_EQ(nRtcp, nRtp + 1);
@@ -97,7 +93,7 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
     EXPECT_FALSE(CanBind(uint16_t(nRtp)));
     // Connected to the address "localhost" reached, not to the name read as a number.
     EXPECT_STREQ(video.m_Address, "127.0.0.1");
-    EXPECT_EQ(video.m_ServerIP, CRTPSocket::Str2IP("127.0.0.1"));
+    EXPECT_EQ(video.m_ServerIP, Loopback(0).sin_addr.s_addr);
 
     delete video.m_Media;
     video.m_Media = new CStubMedia(&video);
@@ -155,9 +151,7 @@ TEST(RtspTransport, RefusedUdpFailsTheAttempt)
 // give, and the reception they must not open.
 TEST(RtspTransport, SetupAnswers)
 {
-    const char* kCam = "rtsp://127.0.0.1/cam";
     const struct {
-        const char* m_Url;
         const char* m_Transport;   // null: no header
         uint32_t m_Mode;
         uint16_t m_Rtp;
@@ -165,34 +159,34 @@ TEST(RtspTransport, SetupAnswers)
         uint32_t m_SSRC;
         const char* m_Address;
     } kRows[] = {
-        {kCam, "RTP/AVP/TCP;unicast;interleaved=2-3", 2, 2, 3, 0, ""},
-        {kCam, "RTP/AVP/TCP;unicast", 2, 0, 1, 0, ""},
-        {kCam, "rtp/avp/tcp;interleaved=4-5;ssrc=1A2B3C4D", 2, 4, 5, 0x1A2B3C4D, ""},
-        {kCam, "RTP/AVP/TCP;interleaved=5", 2, 5, 6, 0, ""},
-        {kCam, " RTP/AVP/TCP ;\tinterleaved=2-3 ; ssrc=0000ABCD ", 2, 2, 3, 0xABCD, ""},
-        {kCam, "RTP/AVP/UDP;unicast;server_port=6970-6971;ssrc=A4C5503B;mode=play", 1, 6970, 6971, 0xA4C5503B, ""},
-        {kCam, nullptr, 0, 0, 1, 0, ""},
+        {"RTP/AVP/TCP;unicast;interleaved=2-3", 2, 2, 3, 0, ""},
+        {"RTP/AVP/TCP;unicast", 2, 0, 1, 0, ""},
+        {"rtp/avp/tcp;interleaved=4-5;ssrc=1A2B3C4D", 2, 4, 5, 0x1A2B3C4D, ""},
+        {"RTP/AVP/TCP;interleaved=5", 2, 5, 6, 0, ""},
+        {" RTP/AVP/TCP ;\tinterleaved=2-3 ; ssrc=0000ABCD ", 2, 2, 3, 0xABCD, ""},
+        {"RTP/AVP/UDP;unicast;server_port=6970-6971;ssrc=A4C5503B;mode=play", 1, 6970, 6971, 0xA4C5503B, ""},
+        {nullptr, 0, 0, 1, 0, ""},
         // Unicast UDP answers read offline, where no server address is known:
         // the ports are kept, nothing is connected.
-        {kCam, "RTP/AVP;unicast;client_port=5000-5001;server_port=6970-6971;ssrc=00000001", 1, 6970, 6971, 1, ""},
-        {kCam, "RTP/AVP;unicast;server_port=6970", 1, 6970, 6971, 0, ""},
-        {kCam, "RTP/AVP;unicast;source=10.0.0.1;server_port=6970-6971;ssrc=1a2b3c4d", 1, 6970, 6971, 0x1A2B3C4D, ""},
-        {kCam, "multicast;RTP/AVP", 1, 0, 1, 0, ""},
+        {"RTP/AVP;unicast;client_port=5000-5001;server_port=6970-6971;ssrc=00000001", 1, 6970, 6971, 1, ""},
+        {"RTP/AVP;unicast;server_port=6970", 1, 6970, 6971, 0, ""},
+        {"RTP/AVP;unicast;source=10.0.0.1;server_port=6970-6971;ssrc=1a2b3c4d", 1, 6970, 6971, 0x1A2B3C4D, ""},
+        {"multicast;RTP/AVP", 1, 0, 1, 0, ""},
         // Channels the connection cannot carry route nothing.
-        {kCam, "RTP/AVP/TCP;interleaved=256-257", 2, 0xFFFF, 0xFFFF, 0, ""},
-        {kCam, "RTP/AVP/TCP;interleaved=0-1x", 2, 0xFFFF, 0xFFFF, 0, ""},
+        {"RTP/AVP/TCP;interleaved=256-257", 2, 0xFFFF, 0xFFFF, 0, ""},
+        {"RTP/AVP/TCP;interleaved=0-1x", 2, 0xFFFF, 0xFFFF, 0, ""},
         // Multicast ports of 0 or out of range, no group or one that is not
         // a multicast address, or one cut to its room: no socket is opened.
-        {kCam, "RTP/AVP;multicast;destination=239.0.0.1;port=0-1", 4, 0, 1, 0, "239.0.0.1"},
-        {kCam, "RTP/AVP;multicast;destination=239.0.0.1;port=70000-70001", 4, 0, 1, 0, "239.0.0.1"},
-        {kCam, "RTP/AVP;multicast;port=5000-5001", 4, 5000, 5001, 0, ""},
-        {kCam, "RTP/AVP;multicast;destination=10.0.0.1;port=5000-5001", 4, 5000, 5001, 0, "10.0.0.1"},
-        {kCam, "RTP/AVP;multicast;port=5000-5001;destination=239.100.200.201.longer.than.any.room.for.it.at.all.here",
-         4, 5000, 5001, 0, "239.100.200.201"},
+        {"RTP/AVP;multicast;destination=239.0.0.1;port=0-1", 4, 0, 1, 0, "239.0.0.1"},
+        {"RTP/AVP;multicast;destination=239.0.0.1;port=70000-70001", 4, 0, 1, 0, "239.0.0.1"},
+        {"RTP/AVP;multicast;port=5000-5001", 4, 5000, 5001, 0, ""},
+        {"RTP/AVP;multicast;destination=10.0.0.1;port=5000-5001", 4, 5000, 5001, 0, "10.0.0.1"},
+        {"RTP/AVP;multicast;port=5000-5001;destination=239.100.200.201.longer.than.any.room.for.it.at.all.here", 4,
+         5000, 5001, 0, "239.100.200.201"},
     };
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.m_Transport ? row.m_Transport : "(none)");
-        COfflineClient c(row.m_Url);
+        COfflineClient c("rtsp://127.0.0.1/cam");
         ASSERT_EQ(c->SendDescribe(), 0);
         ASSERT_EQ(c.Feed(SdpReply(kSdpVideoOnly)), 0);
         std::string reply = "RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\nSession: 1\r\n";
@@ -231,10 +225,8 @@ TEST(RtspTransport, OneChannelForBothStreamsSplitsByPayloadType)
         delete pStream->m_Media;
         pStream->m_Media = new CStubMedia(pStream);
     }
-    CTestRTP video;
-    CTestRTP audio;
+    CTestRTP video, audio, other;
     audio.m_PT = 8;
-    CTestRTP other;
     other.m_PT = 100;
     std::string bytes;
     for (const Bytes& packet : {video.Next("K1"), audio.Next("A1"), other.Next("K9"), audio.Next("A2")})
