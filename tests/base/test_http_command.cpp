@@ -378,6 +378,9 @@ TEST(HTTPCommand, BuiltMessagesAreByteExact)
     free(out.m_Uri);
     out.m_Uri = CJXString::Clone("rtsp://h/x RTSP/1.0\r\nX-Evil: 1");   // would smuggle header lines
     EXPECT_EQ(out.BuildRequest(&head, nullptr), JX_ERR_ARG);
+    free(out.m_Uri);
+    out.m_Uri = nullptr;   // no request line without a URI
+    EXPECT_EQ(out.BuildRequest(&head, nullptr), JX_ERR_ARG);
 
     CJXHTTPCommand reply;
     reply.m_StatusCode = 401;
