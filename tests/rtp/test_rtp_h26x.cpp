@@ -266,6 +266,7 @@ struct PacketRow {
     const char* pTypes = "";                 // when given: each frame's type
     const char* pWidths = "";                // when given: each frame's width
     uint16_t nVI = 0, nPB = 0, nCodec = 0;   // nCodec: the stream's a=JXFrame: code, 0 none
+    bool bOwnCodec = true;                   // the frames carry nCodec, not the standard code
 };
 
 // clang-format off
@@ -308,7 +309,11 @@ const PacketRow kPackets[] = {
     {"sprop-parameter-sets of three H.265 sets feeds all three", k265List, "2601aa | 0201e9", "SETS+2601aa", "", "640"},
     // Frame marks and private codec codes of a=JXFrame:.
     {"header extensions with the VI or PB word mark the frame", k264, "65b801 | x=0002 41e0 | x=0001 41e1 | x=0003 41e2 | 41e9", "SETS+65b801 41e0 41e1 41e2", "1 10 9 0", "", 1, 2},
-    {"an a=JXFrame: code in the H.265 range names the frames", k265, "2601aa | 0201e9", "SETS+2601aa", "", "", 0, 0, 40},
+    // An a=JXFrame: code names the frames only inside the format's range (H.264 16-31, H.265 32-47).
+    {"the first code of the H.264 range", k264, "65b801 | 41e9", "SETS+65b801", "", "", 0, 0, 16},
+    {"a code below the H.264 range", k264, "65b801 | 41e9", "SETS+65b801", "", "", 0, 0, 15, false},
+    {"the last code of the H.265 range", k265, "2601aa | 0201e9", "SETS+2601aa", "", "", 0, 0, 47},
+    {"a code above the H.265 range", k265, "2601aa | 0201e9", "SETS+2601aa", "", "", 0, 0, 48, false},
 };
 // clang-format on
 
@@ -379,7 +384,7 @@ TEST(RtpH26x, PacketTable)
             EXPECT_EQ(ToHex(frames[i].data), ToHex(HexBytes(want))) << "frame " << i;
             EXPECT_TRUE(frames[i].bZeroTail);
             const int nStandard = row.codec.bH265 ? JX_CODEC_H265 : JX_CODEC_H264;
-            EXPECT_EQ(frames[i].nCodec, row.nCodec != 0 ? row.nCodec : nStandard);
+            EXPECT_EQ(frames[i].nCodec, row.nCodec != 0 && row.bOwnCodec ? row.nCodec : nStandard);
             EXPECT_EQ(types.empty() ? "" : std::to_string(frames[i].nType), types.empty() ? "" : types[i]);
             EXPECT_EQ(widths.empty() ? "" : std::to_string(frames[i].nWidth), widths.empty() ? "" : widths[i]);
         }

@@ -307,8 +307,8 @@ TEST(RtspReader, ReceiveBufferBounds)
     EXPECT_EQ(VideoPackets(c), 4u);
 }
 
-// Every frame goes to subscribers; the last key frame is kept (the caller's packet stays valid when a later one
-// replaces it); after the session ends nothing is held.
+// Every frame goes to subscribers; the last key frame is kept (the caller's
+// packet stays valid when a later one replaces it); after the session, nothing.
 TEST(RtspFrames, KeyFramesAreKeptAndFramesGoToSubscribers)
 {
     CTestClock clock;
