@@ -203,12 +203,18 @@ TEST(RtspTransport, SetupAnswers)
         EXPECT_EQ(v.m_RtcpSocket, JX_INVALID_SOCKET);
     }
     // rtspu:// needs the server's IPv4 address for unicast UDP: an offline
-    // client (or one on IPv6) has none, and the attempt fails instead of
-    // asking for another transport.
+    // client (or one on IPv6) has none, and the attempt fails instead of asking
+    // for another transport. The SETUP it could not write leaves the CSeq and
+    // the send buffer as they were: no half request goes out.
     COfflineClient u("rtspu://127.0.0.1/cam");
     ASSERT_EQ(u->SendDescribe(), 0);
+    const uint16_t nCSeq = u->m_CSeq;
     EXPECT_EQ(u.Feed(SdpReply(kSdpVideoOnly)), JX_ERR_UNSUPPORTED);
     EXPECT_EQ(u.Sent(), "");
+    EXPECT_EQ(u->m_CSeq, nCSeq);
+    u->GetSendBuf() = "waiting";
+    EXPECT_NE(u->SendSetup(u->m_Video), 0);
+    EXPECT_EQ(u.Sent(), "waiting");
 }
 
 // A server that answers both SETUPs with the same channels: audio packets
