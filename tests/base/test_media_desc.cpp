@@ -1,5 +1,4 @@
-// CJXMediaDesc: the video part from key frames (H.264, H.265, JPEG), the audio
-// part from audio frames, heads, copies; and JXParseJpegSize on hostile input.
+// CJXMediaDesc from key frames, audio frames and heads, copies; JXParseJpegSize on hostile input.
 #include "JXH265Head.h"
 #include "JXMediaDesc.h"
 #include "JXPacket.h"
@@ -59,12 +58,11 @@ struct SetupRow {
     uint8_t codec;
     Bytes data;
     int32_t result;
-    uint16_t codecOut;
-    uint16_t width;
-    uint16_t height;
-    float fps;
-    // What the depacketizer stamped on the frame.
-    uint16_t stampWidth = 0;
+    uint16_t codecOut = 0;
+    uint16_t width = 0;
+    uint16_t height = 0;
+    float fps = kNoRate;
+    uint16_t stampWidth = 0;   // what the depacketizer stamped on the frame
     uint16_t stampHeight = 0;
     float stampFps = kNoRate;
 };
@@ -72,8 +70,7 @@ struct SetupRow {
 std::vector<SetupRow> SetupRows()
 {
     std::vector<SetupRow> rows;
-    // The stream's codec, or a private code of its range, is kept as it came
-    // (the sizes of every recorded set are the SPS tests' concern).
+    // The stream's codec, or a private code of its range, is kept as it came.
     for (bool bH265 : {false, true}) {
         const char* pFile = bH265 ? "h265_main_2592x1944.h265" : "h264_high_2592x1944.h264";
         for (uint8_t nCodec : bH265 ? Bytes{JX_CODEC_H265, 32, 47} : Bytes{JX_CODEC_H264, 16, 31}) {
@@ -110,21 +107,20 @@ std::vector<SetupRow> SetupRows()
         {"stamped width only", kKey, JX_CODEC_H264, slice, kBad, 0, 0, 0, kNoRate, 704, 0},
         {"stamped height only", kKey, JX_CODEC_H264, slice, kBad, 0, 0, 0, kNoRate, 0, 576},
         // Frames that tell no size: only the units before the first slice count.
-        {"empty frame", kKey, JX_CODEC_H264, {}, kBad, 0, 0, 0, kNoRate},
-        {"no start code", kKey, JX_CODEC_H264, Bytes(300, 0x42), kBad, 0, 0, 0, kNoRate},
-        {"start code at the very end", kKey, JX_CODEC_H264, {0x42, 0, 0, 1}, kBad, 0, 0, 0, kNoRate},
-        {"SPS header byte alone", kKey, JX_CODEC_H264, {0, 0, 0, 1, 0x67}, kBad, 0, 0, 0, kNoRate},
-        {"H.265 header byte alone", kKey, JX_CODEC_H265, {0, 0, 0, 1, 0x42}, kBad, 0, 0, 0, kNoRate},
-        {"slice before the SPS", kKey, JX_CODEC_H264, Cat(slice, key264), kBad, 0, 0, 0, kNoRate},
-        {"H.265 slice before the SPS", kKey, JX_CODEC_H265, Cat({0, 0, 0, 1, 0x26, 0x01, 0xAF}, key265), kBad, 0, 0, 0,
-         kNoRate},
-        {"H.264 sets read as H.265", kKey, JX_CODEC_H265, key264, kBad, 0, 0, 0, kNoRate},
-        {"all 0xFF", kKey, JX_CODEC_H264, Bytes(100, 0xFF), kBad, 0, 0, 0, kNoRate},
-        {"all zero", kKey, JX_CODEC_H265, Bytes(100, 0x00), kBad, 0, 0, 0, kNoRate},
-        {"codec that is no video", kKey, JX_CODEC_PCMA, key264, kBad, 0, 0, 0, kNoRate},
-        {"codec 48", kKey, 48, key264, kBad, 0, 0, 0, kNoRate},
-        {"codec 15", kKey, 15, key264, kBad, 0, 0, 0, kNoRate},
-        {"JPEG without frame header", kJpeg, JX_CODEC_JPEG, {0xFF, 0xD8, 0xFF, 0xD9}, kBad, 0, 0, 0, kNoRate},
+        {"empty frame", kKey, JX_CODEC_H264, {}, kBad},
+        {"no start code", kKey, JX_CODEC_H264, Bytes(300, 0x42), kBad},
+        {"start code at the very end", kKey, JX_CODEC_H264, {0x42, 0, 0, 1}, kBad},
+        {"SPS header byte alone", kKey, JX_CODEC_H264, {0, 0, 0, 1, 0x67}, kBad},
+        {"H.265 header byte alone", kKey, JX_CODEC_H265, {0, 0, 0, 1, 0x42}, kBad},
+        {"slice before the SPS", kKey, JX_CODEC_H264, Cat(slice, key264), kBad},
+        {"H.265 slice before the SPS", kKey, JX_CODEC_H265, Cat({0, 0, 0, 1, 0x26, 0x01, 0xAF}, key265), kBad},
+        {"H.264 sets read as H.265", kKey, JX_CODEC_H265, key264, kBad},
+        {"all 0xFF", kKey, JX_CODEC_H264, Bytes(100, 0xFF), kBad},
+        {"all zero", kKey, JX_CODEC_H265, Bytes(100, 0x00), kBad},
+        {"codec that is no video", kKey, JX_CODEC_PCMA, key264, kBad},
+        {"codec 48", kKey, 48, key264, kBad},
+        {"codec 15", kKey, 15, key264, kBad},
+        {"JPEG without frame header", kJpeg, JX_CODEC_JPEG, {0xFF, 0xD8, 0xFF, 0xD9}, kBad},
     };
     rows.insert(rows.end(), more.begin(), more.end());
     return rows;
@@ -154,9 +150,7 @@ TEST(MediaDesc, SetupFromVideoFrames)
     }
 }
 
-// Only the counted bytes are read: a frame cut inside its SPS, and a frame of
-// start codes filling the whole payload area up to its last byte (the length
-// clamped to it). A failed setup keeps the part filled before.
+// Only the counted bytes are read (the length clamped to the payload area); a failure keeps the part.
 TEST(MediaDesc, ReadsOnlyTheCountedBytes)
 {
     Bytes frame = KeyFrame("h264_high_1920x1080.h264", false);
@@ -182,8 +176,7 @@ TEST(MediaDesc, ReadsOnlyTheCountedBytes)
     EXPECT_EQ(desc->m_Video->nWidth, 1920);
 }
 
-// Audio from frames (G.711's rate when the frame has none), refused audio
-// values, and a clone that keeps both parts apart from the original.
+// Audio from frames (G.711's rate when none), refused values, a clone kept apart from the original.
 TEST(MediaDesc, AudioFramesAndClones)
 {
     DescPtr desc(CJXMediaDesc::Create(1));
@@ -303,8 +296,8 @@ TEST(MediaJpeg, SegmentsAndMarkers)
         const char* name;
         Bytes data;
         int32_t result;
-        uint16_t width;
-        uint16_t height;
+        uint16_t width = 0;
+        uint16_t height = 0;
     } rows[] = {
         {"SOF0 after APP0 and DQT", Jpeg({app0, dqt, sof0, sos}), JX_OK, 640, 480},
         {"SOF2 progressive", Jpeg({app0, Segment(0xC2, Sof(1944, 2592))}), JX_OK, 2592, 1944},
@@ -318,21 +311,21 @@ TEST(MediaJpeg, SegmentsAndMarkers)
         {"DAC is no frame header", Jpeg({Segment(0xCC, {0, 0}), sof0}), JX_OK, 640, 480},
         {"APP15 is no frame header", Jpeg({Segment(0xEF, Sof(1, 1)), sof0}), JX_OK, 640, 480},
         {"shortest frame header", Jpeg({{0xFF, 0xC0, 0x00, 0x08, 8, 0, 2, 0, 3, 1}}), JX_OK, 3, 2},
-        {"no SOI", sof0, kBad, 0, 0},
-        {"SOI only", Jpeg({}), kBad, 0, 0},
-        {"scan before the frame header", Jpeg({app0, sos, sof0}), kBad, 0, 0},
-        {"end of image first", Jpeg({{0xFF, 0xD9}, sof0}), kBad, 0, 0},
-        {"stuffed zero as a marker", Jpeg({{0xFF, 0x00}, sof0}), kBad, 0, 0},
-        {"stray byte between segments", Jpeg({app0, {0x00}, sof0}), kBad, 0, 0},
-        {"segment length 1", Jpeg({{0xFF, 0xE0, 0x00, 0x01}, sof0}), kBad, 0, 0},
-        {"APP0 length runs past the end", Jpeg({{0xFF, 0xE0, 0xFF, 0xF0, 0, 0, 0, 0}}), kBad, 0, 0},
-        {"SOF length runs past the end", Jpeg({{0xFF, 0xC0, 0x00, 0x11, 8, 1, 0xE0, 2, 0x80, 3}}), kBad, 0, 0},
-        {"SOF shorter than a frame header", Jpeg({{0xFF, 0xC0, 0x00, 0x07, 8, 1, 0xE0, 2, 0x80}}), kBad, 0, 0},
-        {"height 0 (given by DNL)", Jpeg({Segment(0xC0, Sof(0, 640))}), kBad, 0, 0},
-        {"width 0", Jpeg({Segment(0xC0, Sof(480, 0))}), kBad, 0, 0},
-        {"marker cut after FF", Jpeg({app0, {0xFF}}), kBad, 0, 0},
-        {"length cut in half", Jpeg({app0, {0xFF, 0xC0, 0x00}}), kBad, 0, 0},
-        {"all 0xFF", Bytes(64, 0xFF), kBad, 0, 0},
+        {"no SOI", sof0, kBad},
+        {"SOI only", Jpeg({}), kBad},
+        {"scan before the frame header", Jpeg({app0, sos, sof0}), kBad},
+        {"end of image first", Jpeg({{0xFF, 0xD9}, sof0}), kBad},
+        {"stuffed zero as a marker", Jpeg({{0xFF, 0x00}, sof0}), kBad},
+        {"stray byte between segments", Jpeg({app0, {0x00}, sof0}), kBad},
+        {"segment length 1", Jpeg({{0xFF, 0xE0, 0x00, 0x01}, sof0}), kBad},
+        {"APP0 length runs past the end", Jpeg({{0xFF, 0xE0, 0xFF, 0xF0, 0, 0, 0, 0}}), kBad},
+        {"SOF length runs past the end", Jpeg({{0xFF, 0xC0, 0x00, 0x11, 8, 1, 0xE0, 2, 0x80, 3}}), kBad},
+        {"SOF shorter than a frame header", Jpeg({{0xFF, 0xC0, 0x00, 0x07, 8, 1, 0xE0, 2, 0x80}}), kBad},
+        {"height 0 (given by DNL)", Jpeg({Segment(0xC0, Sof(0, 640))}), kBad},
+        {"width 0", Jpeg({Segment(0xC0, Sof(480, 0))}), kBad},
+        {"marker cut after FF", Jpeg({app0, {0xFF}}), kBad},
+        {"length cut in half", Jpeg({app0, {0xFF, 0xC0, 0x00}}), kBad},
+        {"all 0xFF", Bytes(64, 0xFF), kBad},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -1,5 +1,4 @@
-// JXParseH264SPS and JXParseH265SPS: sets written by libx264 and libx265, sets
-// frozen as hex for the branches those encoders never take, and hostile input.
+// SPS readers: libx264/libx265 sets, hex sets for branches those never take, hostile input.
 #include "JXH265Head.h"
 
 #include "test_media_util.h"
@@ -81,6 +80,8 @@ const Row kRows[] = {
     {"no VUI", false, "640028ACD900780227E540", 1920, 1080, kNoRate, 100, 40},
     {"timing with zero ticks", false, "640028ACD900780227E58400000300000300000300CA10", 1920, 1080, kNoRate, 100, 40},
     {"absurd timing", false, "640028ACD900780227E5840000030007FFFFFFFE10", 1920, 1080, kNoRate, 100, 40},
+    {"crop all but two rows", false, "420028DA01E0089F802204", 1920, 2, kNoRate, 66, 40},
+    {"scaling delta 127", false, "640028AD80FEFFFE02D00F0044FCA8", 1920, 1080, kNoRate, 100, 40},
     {"widest", false, "640028ACD90001000F89E10000030001000003003284", 65520, 16, kRecordedRate, 100, 40},
     {"plain", true, "01016000000300900000030000030078A003C08010E59656692449AE010000030001000003001908", 1920, 1080,
      kRecordedRate, 1, 120},
@@ -128,8 +129,7 @@ const Row kRows[] = {
      65535, kRecordedRate, 1, 120},
     {"timing cut off: size only", true, "01016000000300900000030000030078A003C08010E5965669244988D6BDFD0EE0", 1920,
      1080, kNoRate, 1, 120},
-    // The largest POC deltas of reference picture sets, and one more: past the
-    // size, a field that cannot be right only costs the frame rate.
+    // The largest POC deltas and one more: past the size, a bad field only costs the rate.
     {"delta_poc_s0_minus1 32767", true,
      "01016000000300900000030000030078A003C08010E5965669244992400020003B8040000003004000000642", 1920, 1080,
      kRecordedRate, 1, 120},
@@ -166,6 +166,7 @@ const struct {
     {"65536 wide", false, "640028ACD900010000226840000003004000000CA1"},
     {"largest exp-Golomb width", false, "640028ACD900000300003FFFFFFFC089F9610000030001000003003284"},
     {"crop the whole width", false, "640028ACD90078022700783E100000030010000003032840"},
+    {"crop the whole height", false, "420028DA01E0089F802214"},
     {"crop offsets near 2^31", false,
      "640028ACD900780227C0000003004000000300000300000300800000030084000003000400000300CA10"},
     {"chroma_format_idc 4", true, "010160000003009000000300000300789400F020043965959A49126B8040000003004000000642"},
@@ -182,8 +183,7 @@ const struct {
     {"overlong id after profile_tier_level", true, "01 00000000000000000000000000000000 80FF"},
 };
 
-// Each readable set, then every prefix of it: refused, or read with the full
-// set's size (the frame rate may be cut off); once a prefix reads, every longer one does.
+// Every prefix of a readable set is refused, or read with the full size (the rate may be cut).
 TEST(MediaSps, ReadableSetsAtEveryLength)
 {
     for (const Row& row : kRows) {
@@ -216,8 +216,7 @@ TEST(MediaSps, ReadableSetsAtEveryLength)
     }
 }
 
-// The libx264 1080p SPS carries 00 00 03 inside its timing information; cut
-// just after that 03 the reader must drop it and read the same as cut before it.
+// Cut just after a 00 00 03 in the timing, the 03 is dropped: read as cut before it.
 TEST(MediaSps, EmulationPreventionAtTheEnd)
 {
     Bytes sps = RecordedSps("h264_high_1920x1080.h264", false);
@@ -240,8 +239,7 @@ TEST(MediaSps, HostileBytes)
         Bytes ff(n, 0xFF);
         Bytes zero(n, 0x00);
         JXSpsInfo a;
-        // All ones read as profile 255, every ue(v) 0 and a 16x16 picture; the
-        // timing of 2^32-1 over twice that is half a frame a second.
+        // All ones: a 16x16 picture, timing of 2^32-1 over twice that is 0.5 frames a second.
         int32_t nRet = Parse(false, ff, &a);
         if (nRet == JX_OK) {
             EXPECT_EQ(a.nWidth, 16);
