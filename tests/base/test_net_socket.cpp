@@ -1,5 +1,4 @@
-// TCP sockets and name lookups over loopback (names through a stand-in name
-// service, time-outs on the test clock), the resolver's threads, and a pass's I/O.
+// TCP sockets and name lookups over loopback (a stand-in name service, the test clock).
 #include "JXNet.h"
 #include "JXResolver.h"
 #include "JXSocket.h"
@@ -23,14 +22,10 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-// Bound of every wait for something that must happen.
-constexpr int32_t kBoundMs = 5000;
-// How long a test watches for something that must not happen.
-constexpr int32_t kWatchMs = 200;
-// Time-out given to the connects of the table (the test clock stands still).
-constexpr uint32_t kAttemptMs = 3000;
-// Time-out given to Open in the table (the real clock ends a hanging lookup).
-constexpr uint32_t kOpenMs = 300;
+constexpr int32_t kBoundMs = 5000;      // for what must happen
+constexpr int32_t kWatchMs = 200;       // watching for what must not happen
+constexpr uint32_t kAttemptMs = 3000;   // the table's connects (the test clock stands still)
+constexpr uint32_t kOpenMs = 300;       // Open in the table (the real clock ends a hanging lookup)
 constexpr uint64_t kClockStart = 1000000;
 
 int64_t MsSince(Clock::time_point t0)
@@ -79,8 +74,7 @@ struct CHandle : CTestListener {
     explicit CHandle(JXSOCKET s = JX_INVALID_SOCKET) { m_Socket = s; }
 };
 
-// Read from a non-blocking socket until n bytes, the peer's close, or the bound;
-// through the client's OnRecv when one is given, as the worker reads.
+// Up to n bytes until the peer's close or the bound; through the client's OnRecv when given.
 std::string ReadUpTo(JXSOCKET s, size_t n, CJXSocketTCP* pClient = nullptr)
 {
     std::string out;
@@ -108,12 +102,8 @@ int NumericLookup(const char* pHost, const char* pPort, addrinfo** ppList)
     return getaddrinfo(pHost, pPort, &hints, ppList);
 }
 
-// The stand-in name service. Names ending in ".test" give 127.0.0.1;
-// "dual.test" gives ::1 first, then 127.0.0.1; names starting with "hang."
-// wait inside the lookup until the test lets them go; "localhost" goes to the
-// system's own lookup; anything else is unknown. It counts calls and the
-// lookups inside it at once. Static: a resolver thread may still come in
-// after a test's scope ends.
+// Stand-in names: *.test is 127.0.0.1, dual.test ::1 then 127.0.0.1, hang.* waits for
+// the test's release, localhost the system's; static, as resolver threads may outlive a test.
 struct CNameService {
     std::mutex m_Mutex;
     std::condition_variable m_Gate;
@@ -171,9 +161,7 @@ int StandInResolve(const char* pHost, const char* pPort, const addrinfo* pHints,
     return nRet;
 }
 
-// Installs the stand-in for one scope. Declared after the sockets and
-// resolvers of a test, so that it lets every waiting lookup go before they are
-// destroyed (a resolver joins its lookups).
+// The stand-in for one scope; declared after the resolvers so it releases their lookups first.
 struct CNameGuard {
     CNameGuard()
     {
@@ -207,6 +195,8 @@ struct ConnectCase {
     int32_t nLookups;   // calls to the name service
 };
 
+const std::string kLongestName = std::string(250, 'a') + ".test";   // 255 characters, the most a name has
+
 const ConnectCase kConnectCases[] = {
     {"NumericV4", "127.0.0.1", EPeer::V4, JX_OK, AF_INET, 0},
     {"BracketedV6", "[::1]", EPeer::V6, JX_OK, AF_INET6, 0},
@@ -217,8 +207,8 @@ const ConnectCase kConnectCases[] = {
     {"Refused", "127.0.0.1", EPeer::Dead, JX_ERR_FAIL, 0, 0},
     {"V6RefusedThenV4", "dual.test", EPeer::V4, JX_OK, AF_INET, 1},
     {"LookupNeverEnds", "hang.test", EPeer::V4, JX_ERR_TIMEOUT, 0, 1},
+    {"LongestName", kLongestName.c_str(), EPeer::V4, JX_OK, AF_INET, 1},
 };
-
 
 class NetConnect : public ::testing::TestWithParam<ConnectCase> {
 protected:
@@ -242,8 +232,7 @@ protected:
         const EPeer e = GetParam().ePeer;
         return e == EPeer::V4 ? m_V4.m_Port : e == EPeer::V6 ? m_V6.m_Port : m_Dead;
     }
-    // The outcome seen from both ends: a connected, non-blocking socket with
-    // TCP_NODELAY of the expected family that carries bytes, or nothing at all.
+    // Both ends: a non-blocking TCP_NODELAY socket of the family that carries bytes, or nothing.
     void CheckOutcome(CJXSocketTCP& client, int32_t nRet, CNameService& names)
     {
         const ConnectCase& c = GetParam();
@@ -277,8 +266,7 @@ protected:
     uint16_t m_Dead = 0;
 };
 
-// Passes as the worker makes them: ContinueConnect, then a wait on the socket
-// (or a short pause while the lookup runs), within the bound.
+// Passes as the worker makes them: ContinueConnect, then a short wait on the socket.
 int32_t Drive(CJXSocketTCP& client)
 {
     Clock::time_point t0 = Clock::now();
@@ -330,9 +318,7 @@ TEST_P(NetConnect, ThroughOpen)
 INSTANTIATE_TEST_SUITE_P(Loopback, NetConnect, ::testing::ValuesIn(kConnectCases),
                          [](const ::testing::TestParamInfo<ConnectCase>& info) { return info.param.pName; });
 
-// A listener whose backlog is full answers no handshake: the connect itself
-// times out, on the real clock in Open (that is how the backlog is filled) and
-// on the test clock without waiting, at its time-out exactly.
+// A full backlog answers no handshake: the connect ends at its time-out exactly.
 TEST_F(NetBase, UnansweredConnectEndsAtTheTimeOut)
 {
     CTestListener server;
@@ -359,8 +345,7 @@ TEST_F(NetBase, UnansweredConnectEndsAtTheTimeOut)
     EXPECT_FALSE(client.IsValid());
 }
 
-// A new connect closes the earlier connection (its peer reads the end) and
-// an attempt under way, and keeps the buffers.
+// A new connect closes the earlier connection and keeps the buffers.
 TEST_F(NetBase, NewConnectClosesTheEarlierOneAndKeepsBuffers)
 {
     CTestListener server;
@@ -385,8 +370,7 @@ TEST_F(NetBase, NewConnectClosesTheEarlierOneAndKeepsBuffers)
     EXPECT_EQ(client.ContinueConnect(), JX_OK);   // outside an attempt: the state
 }
 
-// Close ends a lookup under way and forgets the resolver: the resolver goes
-// first, the socket after it never touches it (the sanitizer build sees that).
+// Close forgets the resolver: destroyed first, it is never touched again (sanitizer builds).
 TEST_F(NetBase, CloseForgetsTheResolver)
 {
     CJXSocketTCP client;
@@ -458,8 +442,7 @@ TEST(NetResolver, DestructorWaitsForTheRunningLookupAndDropsTheQueue)
     EXPECT_EQ(names.m_Calls, 1);   // the queued lookup never ran
 }
 
-// Every way a result can be given up is freed (the sanitizer build checks
-// for leaks): cancelled while queued, running or done, or never collected.
+// Results cancelled while queued, running or done, or never collected, are freed (sanitizer builds).
 TEST(NetResolver, GivenUpResultsAreFreed)
 {
     enum EGiveUp { kQueued, kRunning, kDone, kUncollected };
@@ -536,8 +519,7 @@ TEST_F(NetConnected, ByteExactBothWaysWithPartialSends)
               static_cast<int32_t>(toClient.size()));
     EXPECT_EQ(ReadUpTo(m_Client.m_Socket, toClient.size(), &m_Client), toClient);
 
-    // Client to server, far larger than the socket buffers: Send goes on
-    // after every partial send.
+    // Far larger than the socket buffers: Send goes on after every partial send.
     std::string big(3 * 1024 * 1024 + 17, '\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
@@ -586,8 +568,7 @@ TEST_F(NetConnected, PeerCloseAfterDataIsAFailureWithoutSignal)
     char buf[16];
     EXPECT_EQ(m_Client.OnRecv(&readSet, buf, sizeof(buf)), JX_ERR_FAIL);
 
-    // Sending on: once the reset is back a send fails (a SIGPIPE would end
-    // this program instead).
+    // Once the reset is back a send fails (a SIGPIPE would end this program instead).
     const std::string chunk(4096, 'x');
     int32_t nRet = 0;
     Clock::time_point t0 = Clock::now();
@@ -599,8 +580,7 @@ TEST_F(NetConnected, PeerCloseAfterDataIsAFailureWithoutSignal)
     EXPECT_EQ(m_Client.OnSend(nullptr, chunk.data(), 10), JX_ERR_FAIL);
 }
 
-// Hostile hosts and lengths, calls on a closed socket: one row a call, made
-// on a connected client, a closed one or a resolver.
+// Hostile hosts and lengths, calls on a closed socket: one row a call.
 struct X {
     explicit X(CJXSocketTCP& connected) : m_Conn(connected) {}
     CJXSocketTCP& m_Conn;

@@ -1,6 +1,4 @@
-// Datagrams on loopback through the platform layer: bind, getsockname,
-// sendto/recvfrom, connected UDP, readiness through JXSelect with a full set,
-// and the error codes both platforms must map alike.
+// Datagrams on loopback through the platform layer, a full select set, and error codes alike on both platforms.
 #include "JXNet.h"
 
 #include <gtest/gtest.h>
@@ -44,8 +42,7 @@ uint16_t PortOf(const sockaddr_storage& addr)
     return ntohs(reinterpret_cast<const sockaddr_in*>(&addr)->sin_port);
 }
 
-// A non-blocking datagram socket bound to loopback, port chosen by the system
-// (m_Port 0 when anything failed).
+// A non-blocking datagram socket bound to loopback (m_Port 0 when anything failed).
 struct CUdpSocket {
     explicit CUdpSocket(const Endpoint& ep) : m_Endpoint(ep)
     {
@@ -108,9 +105,7 @@ protected:
     bool m_Started = false;
 };
 
-// Whole datagrams with the sender's address (an empty one reads as 0 bytes,
-// which for UDP is not a close); an empty socket would block, bad handles fail,
-// with the same codes on both platforms.
+// Whole datagrams with the sender (empty is 0 bytes, not a close); would-block and bad-handle codes.
 TEST_P(NetUdp, DatagramsAndErrors)
 {
     CUdpSocket a(GetParam());
@@ -151,9 +146,7 @@ TEST_P(NetUdp, DatagramsAndErrors)
     EXPECT_GE(nValue, kSize);
 }
 
-// A connected socket hears only its peer. Windows reports the ICMP "port
-// unreachable" of an earlier datagram as a failure of the next recvfrom unless
-// the platform layer turns that off: the peer first sends to a closed port.
+// A connected socket hears only its peer; an ICMP "port unreachable" fails no later recvfrom (Windows).
 TEST_P(NetUdp, ConnectedSocketAndAClosedPort)
 {
     CUdpSocket a(GetParam());
@@ -182,9 +175,7 @@ TEST_P(NetUdp, ConnectedSocketAndAClosedPort)
     EXPECT_EQ(nPort, a.m_Port);
 }
 
-// Windows' fd_set is a counted array of handles (no limit on their value): the
-// set holds exactly kMax sockets, refuses one more but takes one it holds
-// again (as one entry), and reports only the ready socket.
+// The set holds kMax sockets, refuses one more but takes one it holds again, reports only the ready one.
 TEST_P(NetUdp, SelectOverAFullSetReportsOnlyTheReadySocket)
 {
     std::vector<std::unique_ptr<CUdpSocket>> sockets;
