@@ -30,8 +30,7 @@ int32_t ParseExact(CJXHTTPAuthen& auth, const std::string& text)
 const uint32_t kBasic = CJXHTTPAuthen::kSchemeBasic;
 const uint32_t kDigest = CJXHTTPAuthen::kSchemeDigest;
 
-// The parsed challenge as one line: the scheme, then each field present with
-// its value in brackets (so an empty value differs from a missing one).
+// The parsed challenge as one line: scheme, then each field present as name[value].
 std::string Describe(const CJXHTTPAuthen& auth)
 {
     std::string out = auth.m_Scheme == kDigest ? "Digest" : auth.m_Scheme == kBasic ? "Basic" : "?";
@@ -46,10 +45,8 @@ std::string Describe(const CJXHTTPAuthen& auth)
     return auth.m_Stale ? out + " stale" : out;
 }
 
-// Challenges as cameras send them and hostile ones, with the value and text
-// bounds just inside and just past, each as Describe gives it ("refused": the
-// whole challenge is dropped); every prefix of a short one is either read or
-// refused whole, never read past.
+// Camera and hostile challenges, bounds just inside and past ("refused": dropped whole); every
+// prefix of a short one is read or refused whole.
 TEST(HTTPAuthen, ChallengesAndTheirPrefixes)
 {
     const std::string atLimit(size_t(CJXHTTPAuthen::kMaxValueBytes), 'r');
@@ -120,8 +117,7 @@ TEST(HTTPAuthen, ChallengesAndTheirPrefixes)
     }
 }
 
-// Each challenge replaces the last one whole, a broken one included; the
-// credentials are copies that outlive the caller's buffers until Reset.
+// Each challenge replaces the last one whole; the credentials are copies kept until Reset.
 TEST(HTTPAuthen, NewChallengeReplacesTheOldOne)
 {
     char user[] = "admin";
@@ -146,8 +142,7 @@ TEST(HTTPAuthen, NewChallengeReplacesTheOldOne)
     EXPECT_TRUE(auth.m_User == nullptr && auth.m_Password == nullptr && auth.m_Nonce == nullptr);
 }
 
-// The WWW-Authenticate lines (split at '|') of a 401, joined by the response
-// reader: which offer is taken, as scheme, realm and algorithm.
+// The offer taken from a 401's WWW-Authenticate lines (split at '|'): scheme, realm, algorithm.
 TEST(HTTPAuthen, ChoiceAmongChallengeLines)
 {
     const char* const kAlgorithms[] = {"MD5", "MD5-sess", "SHA-256", "SHA-256-sess"};
@@ -182,9 +177,7 @@ TEST(HTTPAuthen, ChoiceAmongChallengeLines)
     }
 }
 
-// The worked example of RFC 7616 section 3.9.1 under every algorithm, with
-// and without qop; MD5 and SHA-256 with qop are the RFC's own responses, the
-// others were computed with md5sum and sha256sum.
+// RFC 7616 section 3.9.1 under every algorithm (with qop: the RFC's; others by md5sum/sha256sum).
 TEST(HTTPAuthen, DigestAnswersPerAlgorithm)
 {
     const std::string kNonce = "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v";

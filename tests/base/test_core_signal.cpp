@@ -61,11 +61,8 @@ TEST(CoreSignal, AttachDetachCommit)
     EXPECT_EQ(a.m_OtherCalls, 1);
 }
 
-// Subscribers 0, 1, 2 (20 for actor -1, 101 for A): inside its first call the
-// actor changes the list (actor -1: before the first Commit) by steps: dN
-// detach N, aN attach N, A attach all others, n a nested Commit (a subscriber
-// that signals again) in which 1 detaches everyone. Each row: who acts, what it
-// does, and the calls of two Commits ({}: all that are attached).
+// Inside its first call (actor -1: before any) the actor runs steps: dN detach N, aN attach N,
+// A attach all others, n a nested Commit in which 1 detaches all; then two Commits ({}: all).
 TEST(CoreSignal, ChangesInsideACall)
 {
     const struct {

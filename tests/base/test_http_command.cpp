@@ -1,5 +1,4 @@
-// HTTP-style message reader and writer: heads as cameras send them, bodies in
-// pieces, hostile input, and the text it builds.
+// HTTP-style message reader and writer: camera heads, bodies in pieces, hostile input, built text.
 #include "JXHTTPCommand.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +18,7 @@ int32_t CallParse(CJXHTTPCommand& cmd, const std::string& buf, bool bContent, bo
     return bRequest ? cmd.ParseRequest(copy.data(), n) : cmd.ParseResponse(copy.data(), n);
 }
 
-// A client's receive buffer: the pieces arrive one by one; the head is read from
-// the message start, then the body is taken and consumed bytes are dropped.
+// A client's receive buffer: pieces arrive one by one, head then body taken, consumed bytes dropped.
 struct SFeedResult {
     int32_t m_Error = 0;   // first negative result
     int32_t m_HeadLength = 0;
@@ -68,8 +66,7 @@ std::string Describe(const CJXHTTPCommand& c)
     return c.IsCompleted() ? out : out + " incomplete";
 }
 
-// Two reads split at every offset, and one byte at a time: the head is found
-// once it is all there, never earlier, and the body is assembled byte-exact.
+// Split at every offset and byte by byte: the head found once whole, never earlier; the body exact.
 TEST(HTTPCommand, GoodResponsesAtEverySplitAndByteByByte)
 {
     const struct {
@@ -124,8 +121,7 @@ TEST(HTTPCommand, GoodResponsesAtEverySplitAndByteByByte)
     }
 }
 
-// Only the first message is consumed; its head is reported again until Reset,
-// after which nothing of it is left in the next one.
+// Only the first message is consumed; Reset leaves nothing of it in the next one.
 TEST(HTTPCommand, OneMessageAtATimeAndResetLeavesNothing)
 {
     const std::string first =
@@ -146,10 +142,8 @@ TEST(HTTPCommand, OneMessageAtATimeAndResetLeavesNothing)
     EXPECT_FALSE(cmd.m_Close);
 }
 
-// Refused heads, with the bounds on lines, line count, head and body size just
-// inside and just past; a bad status line is refused as soon as its first bytes
-// show it. kWhole: the whole text is the head. A refused text is never taken
-// as a head in any of its prefixes.
+// Refused heads and the size bounds just inside and past (kWhole: all of it is the head); no
+// prefix of a refused text is taken as a head.
 TEST(HTTPCommand, MalformedHeadsAndBounds)
 {
     const int32_t kWhole = 1;
@@ -234,8 +228,7 @@ TEST(HTTPCommand, MalformedHeadsAndBounds)
     EXPECT_EQ(cmd.m_Body.m_Length, CJXHTTPCommand::kMaxContent);
 }
 
-// A head just under the limit, one byte more at each call (the search resumes):
-// found exactly with its last byte. Other, shorter bytes than before get no stale result.
+// A head just under the limit, one byte more a call: found with its last byte; shorter bytes restart.
 TEST(HTTPCommand, SearchResumesAndRestarts)
 {
     std::string text = "RTSP/1.0 200 OK\r\n";

@@ -1,5 +1,4 @@
-// The worker pool: rounds over the members, the wait hint, attach and detach
-// from other threads and from inside a call, and ending the pool from inside.
+// The worker pool: rounds, wait hints, attach and detach from anywhere, ending it from inside.
 #include "JXThreadPool.h"
 
 #include <gtest/gtest.h>
@@ -31,8 +30,7 @@ void SleepMs(int32_t nMs)
     std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
 }
 
-// Counts its calls and how many ran at once; sets the hint, sleeps, and runs
-// Act on call m_ActOnCall as set before Attach.
+// Counts its calls and overlaps; sets the hint, sleeps, and runs Act on call m_ActOnCall.
 class CMember : public CJXObject {
 public:
     int OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
@@ -44,8 +42,7 @@ public:
         m_Thread = std::this_thread::get_id();
         if (m_Pool) m_OnPoolThread = m_Pool->IsPoolThread();
         const int32_t nCall = ++m_Calls;
-        // The shortest time between two calls: a pause in every round shows in
-        // it however loaded the machine is, a busy machine only in some.
+        // The shortest gap shows a pause in every round however loaded the machine is.
         const Clock::time_point now = Clock::now();
         const int64_t nGapUs = std::chrono::duration_cast<std::chrono::microseconds>(now - m_LastCall).count();
         if (nCall > 1 && nGapUs < m_MinGapUs) m_MinGapUs = nGapUs;
@@ -75,9 +72,7 @@ std::atomic<int32_t> CMember::s_Running{0}, CMember::s_MaxRunning{0};
 
 const JXWorkFunc kWork = JX_WORK_FUNC(&CMember::OnWork);
 
-// A pair is kept once, every call starts from the pool's maximum hint on the
-// pool's thread, a detached member is not called until it comes back, and one
-// thread calls all 300 members in every round.
+// A pair kept once, the maximum hint given, a detached member left out, all 300 called each round.
 TEST(ThreadPool, AttachDetachAndTheCalls)
 {
     constexpr int32_t kMembers = 300;
@@ -117,8 +112,7 @@ TEST(ThreadPool, AttachDetachAndTheCalls)
     ASSERT_TRUE(WaitFor([&] { return a.m_Calls > nFrozen; }));
 }
 
-// Detach from another thread and the destructor both return only once the
-// running call has ended, and nothing is called after them.
+// Detach and the destructor return only after the running call, and nothing is called after.
 TEST(ThreadPool, DetachAndDestructorWaitForTheRunningCall)
 {
     for (bool bDestroy : {false, true}) {
@@ -137,8 +131,7 @@ TEST(ThreadPool, DetachAndDestructorWaitForTheRunningCall)
     }
 }
 
-// On its call m_ActOnCall: detaches m_Target, or ends the pool (as a host
-// does that releases the last stream from a callback).
+// Detaches m_Target on its call, or (none) ends the pool, as a host releasing its last stream.
 class CActor : public CMember {
 public:
     void Act() override
@@ -172,8 +165,7 @@ TEST(ThreadPool, DetachOrDestroyFromInsideACall)
         const int32_t nFrozen = gone.m_Calls;
         const int32_t nLeft = left.m_Calls;
         const int32_t nOther = other.m_Calls;
-        // After the pool ended nobody is called; the sanitizer builds check
-        // that its thread did not touch the freed pool on its way out.
+        // Nobody is called after the pool ended (sanitizer builds: nor is the freed pool touched).
         if (nTarget == 2) SleepMs(kQuietMs);
         ASSERT_TRUE(nTarget == 2 || WaitFor([&] { return left.m_Calls >= nLeft + 5; }));
         EXPECT_EQ(gone.m_Calls, nFrozen);
@@ -182,9 +174,7 @@ TEST(ThreadPool, DetachOrDestroyFromInsideACall)
     }
 }
 
-// The pause after a round: the smallest hint of the round, never more than the
-// pool's maximum, none at all for 0. Each row waits for a number of calls that
-// a wrong pause would take far longer than the bound to reach.
+// The pause after a round: the round's smallest hint, at most the pool's maximum, none for 0.
 TEST(ThreadPool, WaitHints)
 {
     constexpr uint32_t kLong = 60000;
@@ -202,8 +192,7 @@ TEST(ThreadPool, WaitHints)
             ASSERT_EQ(pool.Attach(&members[i], kWork), JX_OK);
         }
         EXPECT_TRUE(WaitFor([&] { return members[0].m_Calls >= row.calls && members[1].m_Calls >= row.calls; }));
-        // Without a pause some rounds follow each other within a millisecond;
-        // a pause of even 1 ms in every round never does.
+        // Without a pause some rounds follow within a millisecond.
         EXPECT_TRUE(row.hints[0] != 0 || members[0].m_MinGapUs < 900) << members[0].m_MinGapUs;
     }
     // Not a busy loop either: 5 ms between rounds is at most 200 calls a second.
@@ -226,9 +215,7 @@ TEST(ThreadPool, WaitHints)
     EXPECT_TRUE(WaitFor([&] { return newcomer.m_Calls >= 1; }));
 }
 
-// Several pool threads never run one member twice at once; attach and detach
-// from several host threads at once, Detach never returning during a call, and
-// nothing called after the last Detach.
+// Several pool and host threads: no member runs twice at once, Detach never returns during a call.
 TEST(ThreadPool, SeveralThreads)
 {
     constexpr int32_t kThreads = 4;
