@@ -5,6 +5,8 @@
 //   (none)  report the stream object the module gives, or play one URL
 //   record  record one or many streams into files
 //   probe   tell what one stream carries
+//   serve   an RTSP server on 127.0.0.1 streaming the sample clips
+//   demo    serve and record every media kind at once
 #include "JXBase.h"
 #include "jxrtsp_tool.h"
 #include "module_host.h"
@@ -22,6 +24,9 @@ namespace {
 const char kReportUrl[] = "rtsp://127.0.0.1/probe";
 const int kDefaultPlaySeconds = 10;
 const long kMaxSeconds = 86400;
+const long kMaxPort = 65535;
+const long kMaxFps = 240;
+const char kDemoOut[] = "jxrtsp-demo";
 const uint32_t kMsgFrame = 2106;
 const uint32_t kMsgState = 4101;
 const uint32_t kMsgStopped = 4102;
@@ -37,6 +42,9 @@ void PrintUsage(FILE* pOut)
             "usage: jxrtsp [--module PATH] [--seconds N] [URL]\n"
             "       jxrtsp record URL... [--urls FILE] [--seconds N] [--out DIR] [--raw] [--json]\n"
             "       jxrtsp probe URL [--json] [--timeout N]\n"
+            "       jxrtsp serve [--port P] [--auth none|basic|digest --user U --password W]\n"
+            "                    [--media KIND] [--clip FILE --fps N]\n"
+            "       jxrtsp demo [--seconds N] [--out DIR]\n"
             "\n"
             "URL: rtsp://[user:password@]host[:port]/path (RTP interleaved on the RTSP connection),\n"
             "     rtspu://... (unicast UDP) or rtspm://... (multicast).\n"
@@ -72,6 +80,24 @@ void PrintUsage(FILE* pOut)
             "    4  the server could not be reached (name lookup or connect failed)\n"
             "    5  no media came in time\n"
             "\n"
+            "serve: an RTSP/1.0 server on 127.0.0.1 only that streams the sample clips (clips/\n"
+            "  beside this program) in a loop at real time, over RTP interleaved on the RTSP\n"
+            "  connection or unicast UDP. When listening it prints one line,\n"
+            "  'serving rtsp://127.0.0.1:PORT/', and runs until Ctrl-C or SIGTERM.\n"
+            "  paths: /h264 /h265 /jpeg /pcma /pcmu /h264+pcmu; any other path serves --media\n"
+            "  --port P     port to listen on (default 8554; 0: any free port)\n"
+            "  --auth MODE  none (default), basic or digest (MD5), checking --user and --password\n"
+            "  --media KIND what other paths serve: h264 (default), h265, jpeg, pcma, pcmu, h264+pcmu\n"
+            "  --clip FILE  an Annex B file of your own in place of the H.264 clip (the H.265 one\n"
+            "               when FILE ends in .h265 or .hevc); --fps N its frame rate (default 25)\n"
+            "  Each session that ends prints 'session ended: PATH frames sent N, frames dropped D'\n"
+            "  on standard error (frames are dropped for a client that reads too slowly).\n"
+            "\n"
+            "demo: runs serve on a free loopback port in this process, with Digest authentication,\n"
+            "  and records every path at once for N seconds (default 5) into DIR (default\n"
+            "  ./jxrtsp-demo), pcma and h264+pcmu over unicast UDP, the others interleaved; prints\n"
+            "  the summaries. Exit status 0 when every stream delivered frames.\n"
+            "\n"
             "every command: --module PATH loads the module from PATH instead of beside this program;\n"
             "  --verbose shows the module's log on standard error.\n",
             kDefaultPlaySeconds, kMkvNote);
@@ -90,10 +116,45 @@ int ParseNumber(const char* pText, long nMax, int& nOut)
 int ParseOptions(int argc, char** argv, JXToolOptions& opt)
 {
     int i = 1;
-    if (argc > 1 && (strcmp(argv[1], "record") == 0 || strcmp(argv[1], "probe") == 0)) {
+    bool bOutGiven = false;
+    bool bServeError = false;
+    if (argc > 1 && (strcmp(argv[1], "record") == 0 || strcmp(argv[1], "probe") == 0 ||
+                     strcmp(argv[1], "serve") == 0 || strcmp(argv[1], "demo") == 0)) {
         opt.sCommand = argv[1];
         i = 2;
     }
+    const bool bRecord = opt.sCommand == "record";
+    const bool bServe = opt.sCommand == "serve";
+    auto ParseServeOption = [&bServeError](const char* pName, const char* pValue, JXToolOptions& o) {
+        bServeError = false;
+        if (strcmp(pName, "--port") == 0) {
+            char* pEnd = nullptr;
+            const long n = strtol(pValue, &pEnd, 10);
+            if (pEnd == pValue || *pEnd != '\0' || n < 0 || n > kMaxPort) {
+                fprintf(stderr, "jxrtsp: --port takes a number from 0 to %ld\n", kMaxPort);
+                bServeError = true;
+            }
+            o.nPort = int(n);
+        } else if (strcmp(pName, "--fps") == 0) {
+            if (ParseNumber(pValue, kMaxFps, o.nFps) != JX_OK) {
+                fprintf(stderr, "jxrtsp: --fps takes a number from 1 to %ld\n", kMaxFps);
+                bServeError = true;
+            }
+        } else if (strcmp(pName, "--auth") == 0) {
+            o.sAuth = pValue;
+        } else if (strcmp(pName, "--user") == 0) {
+            o.sUser = pValue;
+        } else if (strcmp(pName, "--password") == 0) {
+            o.sPassword = pValue;
+        } else if (strcmp(pName, "--media") == 0) {
+            o.sMedia = pValue;
+        } else if (strcmp(pName, "--clip") == 0) {
+            o.sClip = pValue;
+        } else {
+            return false;
+        }
+        return true;
+    };
     for (; i < argc; ++i) {
         const char* pArg = argv[i];
         const bool bHasValue = i + 1 < argc;
@@ -110,13 +171,17 @@ int ParseOptions(int argc, char** argv, JXToolOptions& opt)
                 fprintf(stderr, "jxrtsp: --timeout takes a number from 1 to %ld\n", kMaxSeconds);
                 return JX_ERR_ARG;
             }
-        } else if (strcmp(pArg, "--out") == 0 && bHasValue && opt.sCommand == "record") {
+        } else if (strcmp(pArg, "--out") == 0 && bHasValue && (bRecord || opt.sCommand == "demo")) {
             opt.sOut = argv[++i];
-        } else if (strcmp(pArg, "--urls") == 0 && bHasValue && opt.sCommand == "record") {
+            bOutGiven = true;
+        } else if (bServe && bHasValue && ParseServeOption(pArg, argv[i + 1], opt)) {
+            ++i;
+            if (bServeError) return JX_ERR_ARG;
+        } else if (strcmp(pArg, "--urls") == 0 && bHasValue && bRecord) {
             opt.sUrlsFile = argv[++i];
-        } else if (strcmp(pArg, "--raw") == 0 && opt.sCommand == "record") {
+        } else if (strcmp(pArg, "--raw") == 0 && bRecord) {
             opt.bRaw = true;
-        } else if (strcmp(pArg, "--json") == 0 && !opt.sCommand.empty()) {
+        } else if (strcmp(pArg, "--json") == 0 && (bRecord || opt.sCommand == "probe")) {
             opt.bJson = true;
         } else if (strcmp(pArg, "--verbose") == 0) {
             opt.bVerbose = true;
@@ -126,6 +191,11 @@ int ParseOptions(int argc, char** argv, JXToolOptions& opt)
         } else {
             opt.urls.push_back(pArg);
         }
+    }
+    if (opt.sCommand == "demo" && !bOutGiven) opt.sOut = kDemoOut;
+    if ((bServe || opt.sCommand == "demo") && !opt.urls.empty()) {
+        fprintf(stderr, "jxrtsp: %s takes no URL\n", opt.sCommand.c_str());
+        return JX_ERR_ARG;
     }
     const size_t nMaxUrls = opt.sCommand == "record" ? opt.urls.size() : 1;
     if (opt.urls.size() > nMaxUrls) {
@@ -261,6 +331,8 @@ int main(int argc, char** argv)
         PrintUsage(stderr);
         return kExitUsage;
     }
+    // serve loads no module: it only builds packets.
+    if (opt.sCommand == "serve") return RunServe(opt);
     // probe prints only its answer; record sends the log to its folder.
     if (opt.sCommand == "probe" && !opt.bVerbose) JXSetLogSink(DiscardLog, nullptr);
 
@@ -271,6 +343,8 @@ int main(int argc, char** argv)
         nExit = RunRecord(opt, host);
     } else if (opt.sCommand == "probe") {
         nExit = RunProbe(opt, host);
+    } else if (opt.sCommand == "demo") {
+        nExit = RunDemo(opt, host);
     } else {
         nExit = RunPlainHost(opt, host);
     }

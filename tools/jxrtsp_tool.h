@@ -5,7 +5,7 @@
 #include <vector>
 
 struct JXToolOptions {
-    std::string sCommand;   // empty (play or report), "record", "probe"
+    std::string sCommand;   // empty (play or report), "record", "probe", "serve", "demo"
     std::string sModule;    // empty: the module beside this program
     std::vector<std::string> urls;
     std::string sUrlsFile;
@@ -15,6 +15,14 @@ struct JXToolOptions {
     bool bRaw = false;
     bool bJson = false;
     bool bVerbose = false;
+    // serve
+    int nPort = 8554;
+    std::string sAuth = "none";
+    std::string sUser;
+    std::string sPassword;
+    std::string sMedia = "h264";
+    std::string sClip;
+    int nFps = 25;
 };
 
 class CModuleHost;
@@ -22,6 +30,8 @@ class CModuleHost;
 // Exit status of the program for each command.
 int RunRecord(const JXToolOptions& opt, CModuleHost& host);
 int RunProbe(const JXToolOptions& opt, CModuleHost& host);
+int RunServe(const JXToolOptions& opt);   // needs no module
+int RunDemo(const JXToolOptions& opt, CModuleHost& host);
 
 // Exit statuses shared by the commands (probe adds its own, see its help).
 const int kExitOk = 0;

@@ -1,0 +1,746 @@
+// Sessions are driven by the monotonic clock: frame i of a track goes out when
+// PLAY time + i frame durations has come, whatever the loop was doing, so the
+// stream keeps real time and its RTP timestamps and sequence numbers run on
+// across the clip's loops.
+#include "rtsp_server.h"
+
+#include "JXBase.h"
+#include "clip_file.h"
+#include "rtpdata.h"
+#include "rtsp_server_request.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+// The readiness wait: the one place that differs between the platforms.
+// CJXFdSet holds only 64 sockets; the server has hundreds of connections.
+#ifdef _WIN32
+namespace {
+using JXPollFd = WSAPOLLFD;
+int PollSockets(JXPollFd* pFds, size_t n, int nTimeoutMs)
+{
+    return WSAPoll(pFds, ULONG(n), nTimeoutMs);
+}
+}   // namespace
+#else
+#include <poll.h>
+namespace {
+using JXPollFd = pollfd;
+int PollSockets(JXPollFd* pFds, size_t n, int nTimeoutMs)
+{
+    return poll(pFds, nfds_t(n), nTimeoutMs);
+}
+}   // namespace
+#endif
+
+namespace {
+const char kHost[] = "127.0.0.1";
+const char kRealm[] = "jxrtsp";
+const int kMaxWaitMs = 50;   // the stop flag is looked at this often
+const size_t kRecvChunk = 16384;
+const size_t kMaxInBytes = JXRtspRequest::kMaxHeadBytes + JXRtspRequest::kMaxBodyBytes;
+const size_t kMaxSendChunk = 256 * 1024;
+const int kSessionTimeoutS = 60;
+const uint8_t kInterleavedMagic = '$';
+const size_t kInterleavedHead = 4;
+const uint32_t kMaxChannel = 255;
+const int kUdpPairTries = 32;
+const int32_t kUdpSendBuffer = 4 << 20;
+const size_t kMaxDatagram = 65536;
+// Offsets in a framed packet: channel, then the RTP fields patched per session.
+const size_t kChannelAt = 1;
+const size_t kSeqAt = CRTPData::kFrameBytes + 2;
+const size_t kTimestampAt = CRTPData::kFrameBytes + 4;
+const size_t kSsrcAt = CRTPData::kFrameBytes + 8;
+const size_t kFixedPoll = 3;   // listener, UDP RTP, UDP RTCP
+
+const char* StatusText(int nStatus)
+{
+    switch (nStatus) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 404: return "Not Found";
+    case 454: return "Session Not Found";
+    case 455: return "Method Not Valid in This State";
+    case 459: return "Aggregate Operation Not Allowed";
+    case 461: return "Unsupported Transport";
+    case 501: return "Not Implemented";
+    default: return "Error";
+    }
+}
+
+void PutBE16(uint8_t* p, uint32_t n)
+{
+    p[0] = uint8_t(n >> 8);
+    p[1] = uint8_t(n);
+}
+
+void PutBE32(uint8_t* p, uint32_t n)
+{
+    p[0] = uint8_t(n >> 24);
+    p[1] = uint8_t(n >> 16);
+    p[2] = uint8_t(n >> 8);
+    p[3] = uint8_t(n);
+}
+
+std::string Hex32(uint32_t n)
+{
+    char text[9];
+    snprintf(text, sizeof(text), "%08X", n);
+    return text;
+}
+
+// "a-b" or "a": the numbers, each at most nMax. False when malformed.
+bool ParseRange(const std::string& s, uint32_t nMax, uint32_t& nFirst, uint32_t& nSecond)
+{
+    char* pEnd = nullptr;
+    const unsigned long a = strtoul(s.c_str(), &pEnd, 10);
+    if (pEnd == s.c_str() || a > nMax || s[0] == '-' || s[0] == '+') return false;
+    nFirst = uint32_t(a);
+    nSecond = nFirst + 1;
+    if (*pEnd == '\0') return nSecond <= nMax;
+    if (*pEnd != '-') return false;
+    const char* pB = pEnd + 1;
+    const unsigned long b = strtoul(pB, &pEnd, 10);
+    if (pEnd == pB || *pEnd != '\0' || b > nMax || *pB == '-' || *pB == '+') return false;
+    nSecond = uint32_t(b);
+    return true;
+}
+
+bool EndsWith(const std::string& s, const char* pSuffix)
+{
+    const size_t n = strlen(pSuffix);
+    return s.size() >= n && s.compare(s.size() - n, n, pSuffix) == 0;
+}
+}   // namespace
+
+struct CRtspServer::TrackState {
+    const CServeTrack* pTrack = nullptr;
+    bool bSetUp = false;
+    bool bUdp = false;
+    uint8_t nChannel = 0;
+    uint32_t nClientPort = 0;
+    sockaddr_storage to = {};
+    int32_t nToLen = 0;
+    uint32_t nSsrc = 0;
+    uint16_t nSeq = 0;
+    uint32_t nTsBase = 0;
+    uint64_t nNextFrame = 0;
+    bool bWaitKey = false;   // frames were dropped: resume at a key frame
+};
+
+struct CRtspServer::Client {
+    JXSOCKET s = JX_INVALID_SOCKET;
+    sockaddr_storage peer = {};
+    int32_t nPeerLen = 0;
+    std::vector<char> in;
+    size_t nSkip = 0;   // bytes of an interleaved packet from the client still to skip
+    std::vector<uint8_t> out;
+    size_t nOutPos = 0;
+    bool bClose = false;   // close once the output is sent
+    bool bDead = false;    // close now
+    std::string sSession;
+    std::string sPath;
+    std::vector<const CServeTrack*> tracks;
+    TrackState track[kMaxTracks];
+    bool bPlaying = false;
+    uint64_t nPlayMs = 0;
+    uint64_t nSent = 0;
+    uint64_t nDropped = 0;
+
+    size_t QueueBytes() const { return out.size() - nOutPos; }
+    void Append(const void* p, size_t n)
+    {
+        if (nOutPos > 0 && nOutPos * 2 >= out.size()) {
+            out.erase(out.begin(), out.begin() + long(nOutPos));
+            nOutPos = 0;
+        }
+        const uint8_t* pBytes = static_cast<const uint8_t*>(p);
+        out.insert(out.end(), pBytes, pBytes + n);
+    }
+};
+
+CRtspServer::CRtspServer() : m_Random(std::random_device{}()), m_Scratch(kMaxDatagram) {}
+
+CRtspServer::~CRtspServer()
+{
+    for (auto& c : m_Clients) JXSocketClose(c->s);
+    m_Clients.clear();
+    if (m_Listen != JX_INVALID_SOCKET) JXSocketClose(m_Listen);
+    if (m_UdpRtp != JX_INVALID_SOCKET) JXSocketClose(m_UdpRtp);
+    if (m_UdpRtcp != JX_INVALID_SOCKET) JXSocketClose(m_UdpRtcp);
+    if (m_NetStarted) JXNetCleanup();
+}
+
+std::vector<const CServeTrack*> CRtspServer::TracksForPath(const std::string& sPath) const
+{
+    if (sPath == "/h264") return {&m_H264};
+    if (sPath == "/h265") return {&m_H265};
+    if (sPath == "/jpeg" || sPath == "/mjpeg") return {&m_Jpeg};
+    if (sPath == "/pcma") return {&m_Pcma};
+    if (sPath == "/pcmu") return {&m_Pcmu};
+    if (sPath == "/h264+pcmu" || sPath == "/h264%2Bpcmu" || sPath == "/h264%2bpcmu") return {&m_H264, &m_Pcmu};
+    const std::string sDefault = "/" + m_Config.sMedia;
+    if (sPath == sDefault) return {};   // a default that names no media: refused in Start
+    return TracksForPath(sDefault);
+}
+
+int32_t CRtspServer::LoadClips(std::string& sWhy)
+{
+    const std::string sDir = JXFindClipDir();
+    if (sDir.empty()) {
+        sWhy = "the sample clips are missing: looked in clips/ beside this program";
+#ifdef JX_CLIP_SOURCE_DIR
+        sWhy += std::string(" and in ") + JX_CLIP_SOURCE_DIR;
+#endif
+        return JX_ERR_FAIL;
+    }
+    const bool bClipH265 = EndsWith(m_Config.sClip, ".h265") || EndsWith(m_Config.sClip, ".hevc");
+    const std::string sH264 = !m_Config.sClip.empty() && !bClipH265 ? m_Config.sClip : sDir + "/sample.h264";
+    const std::string sH265 = bClipH265 ? m_Config.sClip : sDir + "/sample.h265";
+    int32_t nRet = m_H264.LoadVideo(sH264, false, m_Config.nFps, sWhy);
+    if (nRet == JX_OK) nRet = m_H265.LoadVideo(sH265, true, m_Config.nFps, sWhy);
+    if (nRet == JX_OK) nRet = m_Jpeg.LoadJpeg(sDir + "/sample.mjpeg", m_Config.nFps, sWhy);
+    if (nRet == JX_OK) nRet = m_Pcma.LoadAudio(sDir + "/sample_pcma.wav", sWhy);
+    if (nRet == JX_OK) nRet = m_Pcmu.LoadAudio(sDir + "/sample_pcmu.wav", sWhy);
+    if (nRet != JX_OK) return nRet;
+    if (m_Pcma.m_Kind != JXServeKind::kPcma || m_Pcmu.m_Kind != JXServeKind::kPcmu) {
+        sWhy = "sample_pcma.wav or sample_pcmu.wav holds the other G.711 law";
+        return JX_ERR_CONTENT;
+    }
+    return JX_OK;
+}
+
+int32_t CRtspServer::OpenUdp(std::string& sWhy)
+{
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    inet_pton(AF_INET, kHost, &addr.sin_addr);
+    for (int i = 0; i < kUdpPairTries; ++i) {
+        JXSOCKET rtp = JXSocketCreate(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        if (rtp == JX_INVALID_SOCKET) break;
+        addr.sin_port = 0;
+        sockaddr_in bound = {};
+        int32_t nLen = sizeof(bound);
+        if (JXSocketBind(rtp, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != JX_OK ||
+            JXSocketGetName(rtp, reinterpret_cast<sockaddr*>(&bound), &nLen) != JX_OK) {
+            JXSocketClose(rtp);
+            break;
+        }
+        const uint16_t nPort = ntohs(bound.sin_port);
+        // RTP on an even port and RTCP on the next, as clients expect.
+        JXSOCKET rtcp = nPort % 2 == 0 ? JXSocketCreate(AF_INET, SOCK_DGRAM, IPPROTO_UDP) : JX_INVALID_SOCKET;
+        addr.sin_port = htons(uint16_t(nPort + 1));
+        if (rtcp != JX_INVALID_SOCKET && JXSocketBind(rtcp, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == JX_OK) {
+            JXSocketSetBlocking(rtp, 0);
+            JXSocketSetBlocking(rtcp, 0);
+            JXSocketSetOptInt(rtp, SOL_SOCKET, SO_SNDBUF, kUdpSendBuffer);
+            m_UdpRtp = rtp;
+            m_UdpRtcp = rtcp;
+            m_UdpPort = nPort;
+            return JX_OK;
+        }
+        if (rtcp != JX_INVALID_SOCKET) JXSocketClose(rtcp);
+        JXSocketClose(rtp);
+    }
+    sWhy = "cannot bind a UDP port pair on 127.0.0.1";
+    return JX_ERR_FAIL;
+}
+
+int32_t CRtspServer::Start(const JXServeConfig& config, std::string& sWhy)
+{
+    m_Config = config;
+    if (m_Config.nFps < CServeTrack::kMinFps || m_Config.nFps > CServeTrack::kMaxFps) {
+        sWhy = "--fps must be from 1 to " + std::to_string(CServeTrack::kMaxFps);
+        return JX_ERR_ARG;
+    }
+    if (TracksForPath("/" + m_Config.sMedia).empty()) {
+        sWhy = "unknown media '" + m_Config.sMedia + "' (h264, h265, jpeg, pcma, pcmu, h264+pcmu)";
+        return JX_ERR_ARG;
+    }
+    int32_t nRet = LoadClips(sWhy);
+    if (nRet != JX_OK) return nRet;
+    char nonce[40];
+    snprintf(nonce, sizeof(nonce), "%08x%08x%08x%08x", unsigned(m_Random()), unsigned(m_Random()),
+             unsigned(m_Random()), unsigned(m_Random()));
+    m_Auth.Setup(m_Config.auth, m_Config.sUser, m_Config.sPassword, kRealm, nonce);
+    if (JXNetStartup() != JX_OK) {
+        sWhy = "the socket library did not start";
+        return JX_ERR_FAIL;
+    }
+    m_NetStarted = true;
+    m_Listen = JXSocketListenTCP(kHost, m_Config.nPort, -1, &m_Port);
+    if (m_Listen == JX_INVALID_SOCKET) {
+        sWhy = "cannot listen on 127.0.0.1:" + std::to_string(m_Config.nPort);
+        return JX_ERR_FAIL;
+    }
+    return OpenUdp(sWhy);
+}
+
+std::string CRtspServer::BaseUrl(const std::string& sPath) const
+{
+    std::string s = std::string("rtsp://") + kHost + ":" + std::to_string(m_Port) + sPath;
+    if (s.back() != '/') s += '/';
+    return s;
+}
+
+std::string CRtspServer::SessionHeader(const Client& c) const
+{
+    return "Session: " + c.sSession + ";timeout=" + std::to_string(kSessionTimeoutS) + "\r\n";
+}
+
+void CRtspServer::Reply(Client& c, int nStatus, int64_t nCSeq, const std::string& sHeaders, const std::string& sBody)
+{
+    std::string s = "RTSP/1.0 " + std::to_string(nStatus) + " " + StatusText(nStatus) + "\r\n";
+    s += "CSeq: " + std::to_string(nCSeq < 0 ? 0 : nCSeq) + "\r\n";
+    s += "Server: jxrtsp serve\r\n";
+    s += sHeaders;
+    if (!sBody.empty()) s += "Content-Length: " + std::to_string(sBody.size()) + "\r\n";
+    s += "\r\n";
+    s += sBody;
+    c.Append(s.data(), s.size());
+}
+
+void CRtspServer::OnDescribe(Client& c, const JXRtspRequest& req)
+{
+    const std::string sPath = JXRtspUrlPath(req.sUri);
+    if (sPath.empty() || sPath == "*") {
+        Reply(c, 400, req.nCSeq, "");
+        return;
+    }
+    const std::vector<const CServeTrack*> tracks = TracksForPath(sPath);
+    std::string sdp = "v=0\r\no=- " + std::to_string(m_Random()) + " 1 IN IP4 " + kHost + "\r\n";
+    sdp += "s=jxrtsp serve " + sPath + "\r\nc=IN IP4 " + kHost + "\r\nt=0 0\r\na=control:*\r\n";
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        sdp += tracks[i]->SdpMedia() + "a=control:trackID=" + std::to_string(i) + "\r\n";
+    }
+    Reply(c, 200, req.nCSeq, "Content-Type: application/sdp\r\nContent-Base: " + BaseUrl(sPath) + "\r\n", sdp);
+}
+
+void CRtspServer::OnSetup(Client& c, const JXRtspRequest& req)
+{
+    if (c.bPlaying) {
+        Reply(c, 455, req.nCSeq, SessionHeader(c));
+        return;
+    }
+    std::string sPath = JXRtspUrlPath(req.sUri);
+    int nTrack = -1;
+    const size_t nSlash = sPath.rfind('/');
+    const char kTrackPrefix[] = "trackID=";
+    if (nSlash != std::string::npos && sPath.compare(nSlash + 1, strlen(kTrackPrefix), kTrackPrefix) == 0) {
+        const std::string sNumber = sPath.substr(nSlash + 1 + strlen(kTrackPrefix));
+        if (sNumber.size() == 1 && sNumber[0] >= '0' && sNumber[0] < '0' + kMaxTracks) nTrack = sNumber[0] - '0';
+        if (nTrack < 0) {
+            Reply(c, 404, req.nCSeq, "");
+            return;
+        }
+        sPath = nSlash == 0 ? std::string("/") : sPath.substr(0, nSlash);
+    }
+    if (sPath.empty() || sPath == "*") {
+        Reply(c, 400, req.nCSeq, "");
+        return;
+    }
+    const std::vector<const CServeTrack*> tracks = TracksForPath(sPath);
+    if (nTrack < 0) {
+        if (tracks.size() != 1) {
+            Reply(c, 459, req.nCSeq, "");
+            return;
+        }
+        nTrack = 0;
+    }
+    if (size_t(nTrack) >= tracks.size()) {
+        Reply(c, 404, req.nCSeq, "");
+        return;
+    }
+    if (!c.sSession.empty() && sPath != c.sPath) {
+        Reply(c, 459, req.nCSeq, SessionHeader(c));
+        return;
+    }
+
+    // The first transport of the client's list that is served here.
+    const std::string* pTransport = req.Header("Transport");
+    bool bFound = false;
+    bool bUdp = false;
+    uint32_t nFirst = 0;
+    uint32_t nSecond = 0;
+    size_t nPos = 0;
+    while (pTransport != nullptr && !bFound && nPos <= pTransport->size()) {
+        size_t nComma = pTransport->find(',', nPos);
+        if (nComma == std::string::npos) nComma = pTransport->size();
+        const std::string sSpec = pTransport->substr(nPos, nComma - nPos) + ";";
+        nPos = nComma + 1;
+        const size_t nSemi = sSpec.find(';');
+        const std::string sProto = sSpec.substr(0, nSemi);
+        const bool bTcp = sProto == "RTP/AVP/TCP";
+        bUdp = sProto == "RTP/AVP" || sProto == "RTP/AVP/UDP";
+        if (!bTcp && !bUdp) continue;
+        bool bMulticast = false;
+        bool bHavePorts = false;
+        bool bBad = false;
+        for (size_t i = nSemi + 1; i < sSpec.size();) {
+            const size_t nEnd = sSpec.find(';', i);
+            const std::string sParam = sSpec.substr(i, nEnd - i);
+            i = nEnd + 1;
+            if (sParam == "multicast") bMulticast = true;
+            const char* pKey = bTcp ? "interleaved=" : "client_port=";
+            if (sParam.compare(0, strlen(pKey), pKey) == 0) {
+                const uint32_t nMax = bTcp ? kMaxChannel : UINT16_MAX;
+                bBad = !ParseRange(sParam.substr(strlen(pKey)), nMax, nFirst, nSecond) || (bUdp && nFirst == 0);
+                bHavePorts = !bBad;
+            }
+        }
+        if (bMulticast || bBad) continue;
+        if (bTcp && !bHavePorts) {
+            nFirst = uint32_t(2 * nTrack);
+            nSecond = nFirst + 1;
+            bHavePorts = true;
+        }
+        bFound = bHavePorts;
+    }
+    if (!bFound) {
+        Reply(c, 461, req.nCSeq, c.sSession.empty() ? std::string() : SessionHeader(c));
+        return;
+    }
+    if (c.sSession.empty()) {
+        c.sSession = Hex32(m_Random()) + Hex32(m_Random());
+        c.sPath = sPath;
+        c.tracks = tracks;
+        c.nSent = 0;
+        c.nDropped = 0;
+    }
+    TrackState& t = c.track[nTrack];
+    t = TrackState();
+    t.pTrack = tracks[size_t(nTrack)];
+    t.bSetUp = true;
+    t.bUdp = bUdp;
+    t.nSsrc = uint32_t(m_Random());
+    t.nSeq = uint16_t(m_Random());
+    t.nTsBase = uint32_t(m_Random());
+    std::string sReply;
+    if (bUdp) {
+        // RTP goes to the connection's own peer only: it is on this host.
+        t.nClientPort = nFirst;
+        memcpy(&t.to, &c.peer, sizeof(t.to));
+        t.nToLen = c.nPeerLen;
+        if (t.to.ss_family == AF_INET) {
+            reinterpret_cast<sockaddr_in*>(&t.to)->sin_port = htons(uint16_t(nFirst));
+        } else {
+            reinterpret_cast<sockaddr_in6*>(&t.to)->sin6_port = htons(uint16_t(nFirst));
+        }
+        sReply = "RTP/AVP;unicast;client_port=" + std::to_string(nFirst) + "-" + std::to_string(nSecond) +
+                 ";server_port=" + std::to_string(m_UdpPort) + "-" + std::to_string(m_UdpPort + 1);
+    } else {
+        t.nChannel = uint8_t(nFirst);
+        sReply = "RTP/AVP/TCP;unicast;interleaved=" + std::to_string(nFirst) + "-" + std::to_string(nSecond);
+    }
+    sReply += ";ssrc=" + Hex32(t.nSsrc);
+    Reply(c, 200, req.nCSeq, "Transport: " + sReply + "\r\n" + SessionHeader(c));
+}
+
+void CRtspServer::OnPlay(Client& c, const JXRtspRequest& req)
+{
+    std::string sInfo;
+    for (size_t i = 0; i < c.tracks.size(); ++i) {
+        const TrackState& t = c.track[i];
+        if (!t.bSetUp) continue;
+        if (!sInfo.empty()) sInfo += ",";
+        const uint16_t nSeq = t.nSeq;
+        const uint32_t nTime = t.nTsBase + t.pTrack->Ticks(t.nNextFrame);
+        sInfo += "url=" + BaseUrl(c.sPath) + "trackID=" + std::to_string(i) + ";seq=" + std::to_string(nSeq) +
+                 ";rtptime=" + std::to_string(nTime);
+    }
+    if (sInfo.empty()) {
+        Reply(c, 455, req.nCSeq, SessionHeader(c));
+        return;
+    }
+    if (!c.bPlaying) {
+        c.bPlaying = true;
+        c.nPlayMs = CJXTime::GetTimeMS();
+    }
+    Reply(c, 200, req.nCSeq, SessionHeader(c) + "Range: npt=0.000-\r\nRTP-Info: " + sInfo + "\r\n");
+}
+
+void CRtspServer::EndSession(Client& c)
+{
+    if (c.sSession.empty()) return;
+    if (!m_Config.bQuiet) {
+        fprintf(stderr, "session ended: %s frames sent %llu, frames dropped %llu\n", c.sPath.c_str(),
+                (unsigned long long)c.nSent, (unsigned long long)c.nDropped);
+        fflush(stderr);
+    }
+    c.sSession.clear();
+    c.sPath.clear();
+    c.tracks.clear();
+    for (TrackState& t : c.track) t = TrackState();
+    c.bPlaying = false;
+}
+
+void CRtspServer::HandleRequest(Client& c, const JXRtspRequest& req)
+{
+    const std::string& m = req.sMethod;
+    if (m == "OPTIONS") {
+        Reply(c, 200, req.nCSeq,
+              "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER, SET_PARAMETER\r\n");
+        return;
+    }
+    const bool bKnown = m == "DESCRIBE" || m == "SETUP" || m == "PLAY" || m == "PAUSE" || m == "TEARDOWN" ||
+                        m == "GET_PARAMETER" || m == "SET_PARAMETER";
+    if (!bKnown) {
+        Reply(c, 501, req.nCSeq, "");
+        return;
+    }
+    if (!m_Auth.Check(m, req.Header("Authorization"))) {
+        Reply(c, 401, req.nCSeq, "WWW-Authenticate: " + m_Auth.Challenge() + "\r\n");
+        return;
+    }
+    const std::string* pSession = req.Header("Session");
+    if (pSession != nullptr) {
+        const std::string sId = pSession->substr(0, pSession->find(';'));
+        if (c.sSession.empty() || sId != c.sSession) {
+            Reply(c, 454, req.nCSeq, "");
+            return;
+        }
+    }
+    const bool bNeedsSession = m == "PLAY" || m == "PAUSE" || m == "TEARDOWN";
+    if (bNeedsSession && (pSession == nullptr || c.sSession.empty())) {
+        Reply(c, 454, req.nCSeq, "");
+        return;
+    }
+    if (m == "DESCRIBE") {
+        OnDescribe(c, req);
+    } else if (m == "SETUP") {
+        OnSetup(c, req);
+    } else if (m == "PLAY") {
+        OnPlay(c, req);
+    } else if (m == "PAUSE") {
+        Reply(c, 501, req.nCSeq, SessionHeader(c));
+    } else if (m == "TEARDOWN") {
+        EndSession(c);
+        Reply(c, 200, req.nCSeq, "");
+    } else {
+        // GET_PARAMETER and SET_PARAMETER: keep-alive; no parameters are kept.
+        Reply(c, 200, req.nCSeq, c.sSession.empty() ? std::string() : SessionHeader(c));
+    }
+}
+
+void CRtspServer::ReadClient(Client& c)
+{
+    char buf[kRecvChunk];
+    for (;;) {
+        const size_t nRoom = kMaxInBytes - c.in.size();
+        if (nRoom == 0) break;
+        const int32_t n = JXSocketRecv(c.s, buf, int32_t(std::min(nRoom, sizeof(buf))));
+        if (n == 0) {
+            c.bDead = true;
+            return;
+        }
+        if (n < 0) {
+            if (JXSocketLastError() != JX_NET_ERR_WOULDBLOCK) c.bDead = true;
+            break;
+        }
+        c.in.insert(c.in.end(), buf, buf + n);
+        if (size_t(n) < sizeof(buf)) break;
+    }
+    size_t nPos = 0;
+    while (!c.bClose && nPos < c.in.size()) {
+        const size_t nLeft = c.in.size() - nPos;
+        if (c.nSkip > 0) {
+            const size_t nTake = std::min(c.nSkip, nLeft);
+            c.nSkip -= nTake;
+            nPos += nTake;
+            continue;
+        }
+        const char* p = c.in.data() + nPos;
+        if (uint8_t(p[0]) == kInterleavedMagic) {
+            // RTCP from an interleaved client: read past it.
+            if (nLeft < kInterleavedHead) break;
+            c.nSkip = kInterleavedHead + (size_t(uint8_t(p[2])) << 8 | uint8_t(p[3]));
+            continue;
+        }
+        JXRtspRequest req;
+        size_t nUsed = 0;
+        const int32_t nRet = JXRtspParseRequest(p, nLeft, req, nUsed);
+        if (nRet == JX_RTSP_NEED_MORE) break;
+        if (nRet != JX_OK) {
+            // The request's end cannot be trusted: answer and close.
+            Reply(c, 400, req.nCSeq, "");
+            c.bClose = true;
+            break;
+        }
+        nPos += nUsed;
+        HandleRequest(c, req);
+    }
+    c.in.erase(c.in.begin(), c.in.begin() + long(nPos));
+}
+
+void CRtspServer::SendFrame(Client& c, TrackState& t)
+{
+    const CServeTrack& track = *t.pTrack;
+    const JXServeFrame& f = track.m_Frames[size_t(t.nNextFrame % track.m_Frames.size())];
+    const uint32_t nTime = t.nTsBase + track.Ticks(t.nNextFrame);
+    const bool bFull = !t.bUdp && c.QueueBytes() > kMaxQueueBytes;
+    if (bFull || (t.bWaitKey && !f.bKey)) {
+        // The sequence numbers skip the dropped packets: the receiver sees the loss.
+        ++c.nDropped;
+        t.nSeq = uint16_t(t.nSeq + f.nPackets);
+        t.bWaitKey = true;
+        return;
+    }
+    t.bWaitKey = false;
+    for (uint32_t i = 0; i < f.nPackets; ++i) {
+        const JXServePacket& packet = track.m_Packets[f.nFirstPacket + i];
+        const uint8_t* pSrc = track.PacketBytes(packet);
+        uint8_t* pDst = nullptr;
+        if (t.bUdp) {
+            pDst = m_Scratch.data();
+            memcpy(pDst, pSrc, packet.nLength);
+        } else {
+            c.Append(pSrc, packet.nLength);
+            pDst = c.out.data() + c.out.size() - packet.nLength;
+            pDst[kChannelAt] = t.nChannel;
+        }
+        PutBE16(pDst + kSeqAt, t.nSeq);
+        PutBE32(pDst + kTimestampAt, nTime);
+        PutBE32(pDst + kSsrcAt, t.nSsrc);
+        ++t.nSeq;
+        if (!t.bUdp) continue;
+        const int32_t nBytes = int32_t(packet.nLength - CRTPData::kFrameBytes);
+        if (JXSocketSendTo(m_UdpRtp, pDst + CRTPData::kFrameBytes, nBytes, reinterpret_cast<sockaddr*>(&t.to),
+                           t.nToLen) != nBytes) {
+            ++c.nDropped;
+            t.nSeq = uint16_t(t.nSeq + f.nPackets - i - 1);
+            t.bWaitKey = true;
+            return;
+        }
+    }
+    ++c.nSent;
+}
+
+void CRtspServer::PumpFrames(Client& c, uint64_t nNowMs)
+{
+    for (size_t i = 0; i < c.tracks.size(); ++i) {
+        TrackState& t = c.track[i];
+        if (!t.bSetUp) continue;
+        while (c.nPlayMs + t.pTrack->DueMs(t.nNextFrame) <= nNowMs) {
+            SendFrame(c, t);
+            ++t.nNextFrame;
+        }
+    }
+}
+
+void CRtspServer::FlushClient(Client& c)
+{
+    while (c.QueueBytes() > 0) {
+        const size_t nChunk = std::min(c.QueueBytes(), kMaxSendChunk);
+        const int32_t n = JXSocketSend(c.s, c.out.data() + c.nOutPos, int32_t(nChunk));
+        if (n < 0) {
+            if (JXSocketLastError() != JX_NET_ERR_WOULDBLOCK) c.bDead = true;
+            break;
+        }
+        if (n == 0) break;
+        c.nOutPos += size_t(n);
+    }
+    if (c.QueueBytes() == 0) {
+        c.out.clear();
+        c.nOutPos = 0;
+        if (c.bClose) c.bDead = true;
+    }
+}
+
+int CRtspServer::NextWakeMs(uint64_t nNowMs) const
+{
+    uint64_t nWake = nNowMs + kMaxWaitMs;
+    for (const auto& pc : m_Clients) {
+        const Client& c = *pc;
+        if (!c.bPlaying) continue;
+        for (size_t i = 0; i < c.tracks.size(); ++i) {
+            const TrackState& t = c.track[i];
+            if (t.bSetUp) nWake = std::min(nWake, c.nPlayMs + t.pTrack->DueMs(t.nNextFrame));
+        }
+    }
+    return nWake <= nNowMs ? 0 : int(nWake - nNowMs);
+}
+
+void CRtspServer::AcceptClients()
+{
+    for (;;) {
+        const JXSOCKET s = JXSocketAccept(m_Listen);
+        if (s == JX_INVALID_SOCKET) return;
+        std::unique_ptr<Client> c(new Client);
+        c->s = s;
+        c->nPeerLen = sizeof(c->peer);
+        if (m_Clients.size() >= kMaxClients ||
+            JXSocketGetPeer(s, reinterpret_cast<sockaddr*>(&c->peer), &c->nPeerLen) != JX_OK) {
+            JXSocketClose(s);
+            continue;
+        }
+        m_Clients.push_back(std::move(c));
+    }
+}
+
+void CRtspServer::DrainUdp(JXSOCKET s)
+{
+    // Receiver reports and the clients' first packets: read and let go.
+    for (int i = 0; i < 64; ++i) {
+        if (JXSocketRecvFrom(s, m_Scratch.data(), int32_t(m_Scratch.size()), nullptr, nullptr) < 0) return;
+    }
+}
+
+void CRtspServer::Run(const volatile std::sig_atomic_t* pSignal)
+{
+    std::vector<JXPollFd> fds;
+    while (!m_Stop && (pSignal == nullptr || *pSignal == 0)) {
+        const uint64_t nNow = CJXTime::GetTimeMS();
+        for (auto& pc : m_Clients) {
+            if (pc->bPlaying && !pc->bDead) PumpFrames(*pc, nNow);
+            if (pc->QueueBytes() > 0 && !pc->bDead) FlushClient(*pc);
+        }
+        for (auto& pc : m_Clients) {
+            if (!pc->bDead) continue;
+            EndSession(*pc);
+            JXSocketClose(pc->s);
+        }
+        m_Clients.erase(std::remove_if(m_Clients.begin(), m_Clients.end(),
+                                       [](const std::unique_ptr<Client>& pc) { return pc->bDead; }),
+                        m_Clients.end());
+
+        fds.assign(kFixedPoll + m_Clients.size(), JXPollFd());
+        const JXSOCKET fixed[kFixedPoll] = {m_Listen, m_UdpRtp, m_UdpRtcp};
+        for (size_t i = 0; i < kFixedPoll; ++i) {
+            fds[i].fd = decltype(fds[i].fd)(fixed[i]);
+            fds[i].events = POLLIN;
+        }
+        for (size_t i = 0; i < m_Clients.size(); ++i) {
+            const Client& c = *m_Clients[i];
+            JXPollFd& fd = fds[kFixedPoll + i];
+            fd.fd = decltype(fd.fd)(c.s);
+            fd.events = short((c.bClose ? 0 : POLLIN) | (c.QueueBytes() > 0 ? POLLOUT : 0));
+        }
+        const int nReady = PollSockets(fds.data(), fds.size(), NextWakeMs(CJXTime::GetTimeMS()));
+        if (nReady <= 0) continue;
+
+        const size_t nPolled = m_Clients.size();
+        for (size_t i = 0; i < nPolled; ++i) {
+            Client& c = *m_Clients[i];
+            const short nEvents = fds[kFixedPoll + i].revents;
+            if ((nEvents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                if (c.bClose) {
+                    c.bDead = true;
+                } else {
+                    ReadClient(c);
+                }
+            }
+            if (!c.bDead && (nEvents & POLLOUT) != 0) FlushClient(c);
+        }
+        if ((fds[1].revents & POLLIN) != 0) DrainUdp(m_UdpRtp);
+        if ((fds[2].revents & POLLIN) != 0) DrainUdp(m_UdpRtcp);
+        if ((fds[0].revents & POLLIN) != 0) AcceptClients();
+    }
+    for (auto& pc : m_Clients) {
+        EndSession(*pc);
+        JXSocketClose(pc->s);
+    }
+    m_Clients.clear();
+}
