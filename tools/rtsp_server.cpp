@@ -22,6 +22,10 @@ int PollSockets(JXPollFd* pFds, size_t n, int nTimeoutMs)
 {
     return WSAPoll(pFds, ULONG(n), nTimeoutMs);
 }
+void ShutdownSend(JXSOCKET s)
+{
+    shutdown(SOCKET(s), SD_SEND);
+}
 }   // namespace
 #else
 #include <poll.h>
@@ -31,6 +35,10 @@ int PollSockets(JXPollFd* pFds, size_t n, int nTimeoutMs)
 {
     return poll(pFds, nfds_t(n), nTimeoutMs);
 }
+void ShutdownSend(JXSOCKET s)
+{
+    shutdown(int(s), SHUT_WR);
+}
 }   // namespace
 #endif
 
@@ -38,6 +46,7 @@ namespace {
 const char kHost[] = "127.0.0.1";
 const char kRealm[] = "jxrtsp";
 const int kMaxWaitMs = 50;   // the stop flag is looked at this often
+const uint64_t kDrainMs = 2000;   // after a 400: how long the peer's rest is read and dropped
 const size_t kRecvChunk = 16384;
 const size_t kMaxInBytes = JXRtspRequest::kMaxHeadBytes + JXRtspRequest::kMaxBodyBytes;
 const size_t kMaxSendChunk = 256 * 1024;
@@ -140,6 +149,8 @@ struct CRtspServer::Client {
     std::vector<uint8_t> out;
     size_t nOutPos = 0;
     bool bClose = false;   // close once the output is sent
+    bool bDraining = false;   // output sent and shut down; reading what is left until the peer closes
+    uint64_t nDrainEndMs = 0;
     bool bDead = false;    // close now
     std::string sSession;
     std::string sPath;
@@ -528,6 +539,11 @@ void CRtspServer::HandleRequest(Client& c, const JXRtspRequest& req)
 void CRtspServer::ReadClient(Client& c)
 {
     char buf[kRecvChunk];
+    while (c.bClose) {
+        const int32_t n = JXSocketRecv(c.s, buf, int32_t(sizeof(buf)));
+        if (n == 0 || (n < 0 && JXSocketLastError() != JX_NET_ERR_WOULDBLOCK)) c.bDead = true;
+        if (n <= 0) return;
+    }
     for (;;) {
         const size_t nRoom = kMaxInBytes - c.in.size();
         if (nRoom == 0) break;
@@ -645,7 +661,13 @@ void CRtspServer::FlushClient(Client& c)
     if (c.QueueBytes() == 0) {
         c.out.clear();
         c.nOutPos = 0;
-        if (c.bClose) c.bDead = true;
+        if (c.bClose && !c.bDraining) {
+            // Closing with unread input would reset the connection and could
+            // lose the answer: end the output, then read until the peer closes.
+            ShutdownSend(c.s);
+            c.bDraining = true;
+            c.nDrainEndMs = CJXTime::GetTimeMS() + kDrainMs;
+        }
     }
 }
 
@@ -696,6 +718,7 @@ void CRtspServer::Run(const volatile std::sig_atomic_t* pSignal)
         for (auto& pc : m_Clients) {
             if (pc->bPlaying && !pc->bDead) PumpFrames(*pc, nNow);
             if (pc->QueueBytes() > 0 && !pc->bDead) FlushClient(*pc);
+            if (pc->bDraining && nNow >= pc->nDrainEndMs) pc->bDead = true;
         }
         for (auto& pc : m_Clients) {
             if (!pc->bDead) continue;
@@ -716,7 +739,7 @@ void CRtspServer::Run(const volatile std::sig_atomic_t* pSignal)
             const Client& c = *m_Clients[i];
             JXPollFd& fd = fds[kFixedPoll + i];
             fd.fd = decltype(fd.fd)(c.s);
-            fd.events = short((c.bClose ? 0 : POLLIN) | (c.QueueBytes() > 0 ? POLLOUT : 0));
+            fd.events = short(POLLIN | (c.QueueBytes() > 0 ? POLLOUT : 0));
         }
         const int nReady = PollSockets(fds.data(), fds.size(), NextWakeMs(CJXTime::GetTimeMS()));
         if (nReady <= 0) continue;
@@ -725,13 +748,7 @@ void CRtspServer::Run(const volatile std::sig_atomic_t* pSignal)
         for (size_t i = 0; i < nPolled; ++i) {
             Client& c = *m_Clients[i];
             const short nEvents = fds[kFixedPoll + i].revents;
-            if ((nEvents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-                if (c.bClose) {
-                    c.bDead = true;
-                } else {
-                    ReadClient(c);
-                }
-            }
+            if ((nEvents & (POLLIN | POLLHUP | POLLERR)) != 0) ReadClient(c);
             if (!c.bDead && (nEvents & POLLOUT) != 0) FlushClient(c);
         }
         if ((fds[1].revents & POLLIN) != 0) DrainUdp(m_UdpRtp);

@@ -17,9 +17,10 @@ $FF -f lavfi -i "$SRC" -c:v libx264 -profile:v baseline -pix_fmt yuv420p \
     -x264-params keyint=25:min-keyint=25:scenecut=0:repeat-headers=1 \
     -bsf:v h264_metadata=aud=remove -f h264 sample.h264
 
-# The same in H.265 (no B frames, parameter sets before every key frame).
+# The same in H.265 (no B frames, closed GOPs: every key frame an IDR with
+# its parameter sets).
 $FF -f lavfi -i "$SRC" -c:v libx265 -pix_fmt yuv420p -b:v 600k \
-    -x265-params keyint=25:min-keyint=25:scenecut=0:bframes=0:repeat-headers=1:log-level=error \
+    -x265-params keyint=25:min-keyint=25:scenecut=0:open-gop=0:bframes=0:repeat-headers=1:log-level=error \
     -f hevc sample.h265
 
 # Baseline JPEG, 4:2:0, the standard Huffman tables, one picture after
