@@ -1,0 +1,266 @@
+// What `jxrtsp serve` reads from the network and from clips: requests (with
+// hostile and malformed input), Authorization headers (known answers from the
+// HTTP authentication RFCs' examples), and JPEG headers (every truncation of
+// a real picture, and pictures the payload cannot carry).
+#include "JXBase.h"
+#include "jpeg_packetizer.h"
+#include "rtsp_server_auth.h"
+#include "rtsp_server_request.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RequestRow {
+    const char* pName;
+    std::string sText;
+    int32_t nResult;
+    const char* pMethod;   // when nResult is JX_OK
+    int64_t nCSeq;
+    size_t nBody;
+};
+
+TEST(ServeRequest, Table)
+{
+    const std::string sLong(JXRtspRequest::kMaxHeadBytes, 'a');
+    std::string sManyHeaders = "OPTIONS * RTSP/1.0\r\nCSeq: 1\r\n";
+    for (size_t i = 0; i < JXRtspRequest::kMaxHeaders + 1; ++i) sManyHeaders += "X: y\r\n";
+    sManyHeaders += "\r\n";
+    const RequestRow rows[] = {
+        {"options", "OPTIONS * RTSP/1.0\r\nCSeq: 7\r\n\r\n", JX_OK, "OPTIONS", 7, 0},
+        {"LF line ends", "OPTIONS * RTSP/1.0\nCSeq: 8\n\n", JX_OK, "OPTIONS", 8, 0},
+        {"body", "SET_PARAMETER * RTSP/1.0\r\nCSeq: 2\r\nContent-Length: 5\r\n\r\nabcde", JX_OK, "SET_PARAMETER",
+         2, 5},
+        {"body not yet all there", "SET_PARAMETER * RTSP/1.0\r\nCSeq: 2\r\nContent-Length: 9\r\n\r\nabc",
+         JX_RTSP_NEED_MORE, nullptr, 2, 0},
+        {"head not ended", "OPTIONS * RTSP/1.0\r\nCSeq: 1\r\n", JX_RTSP_NEED_MORE, nullptr, -1, 0},
+        {"empty", "", JX_RTSP_NEED_MORE, nullptr, -1, 0},
+        {"head over the bound", "OPTIONS * RTSP/1.0\r\nX: " + sLong, JX_ERR_CONTENT, nullptr, -1, 0},
+        {"too many headers", sManyHeaders, JX_ERR_CONTENT, nullptr, -1, 0},
+        {"body over the bound", "SET_PARAMETER * RTSP/1.0\r\nCSeq: 3\r\nContent-Length: 16385\r\n\r\n",
+         JX_ERR_CONTENT, nullptr, 3, 0},
+        {"length beyond int64", "SET_PARAMETER * RTSP/1.0\r\nCSeq: 3\r\nContent-Length: 99999999999999999999\r\n\r\n",
+         JX_ERR_CONTENT, nullptr, 3, 0},
+        {"negative length", "SET_PARAMETER * RTSP/1.0\r\nCSeq: 3\r\nContent-Length: -5\r\n\r\n", JX_ERR_CONTENT,
+         nullptr, 3, 0},
+        {"no CSeq", "OPTIONS * RTSP/1.0\r\n\r\n", JX_ERR_CONTENT, nullptr, -1, 0},
+        {"CSeq with junk", "OPTIONS * RTSP/1.0\r\nCSeq: 4x\r\n\r\n", JX_ERR_CONTENT, nullptr, -1, 0},
+        {"HTTP version", "OPTIONS * HTTP/1.0\r\nCSeq: 5\r\n\r\n", JX_ERR_CONTENT, nullptr, 5, 0},
+        {"two words", "OPTIONS *\r\nCSeq: 6\r\n\r\n", JX_ERR_CONTENT, nullptr, 6, 0},
+        {"header without colon", "OPTIONS * RTSP/1.0\r\nCSeq: 9\r\nnocolon\r\n\r\n", JX_ERR_CONTENT, nullptr, 9, 0},
+        {"NUL in a header", std::string("OPTIONS * RTSP/1.0\r\nCSeq: 9\r\nX: a\0b\r\n\r\n", 40), JX_ERR_CONTENT,
+         nullptr, 9, 0},
+        {"empty header name", "OPTIONS * RTSP/1.0\r\nCSeq: 9\r\n: v\r\n\r\n", JX_ERR_CONTENT, nullptr, 9, 0},
+    };
+    for (const RequestRow& row : rows) {
+        JXRtspRequest req;
+        size_t nUsed = 0;
+        EXPECT_EQ(row.nResult, JXRtspParseRequest(row.sText.data(), row.sText.size(), req, nUsed)) << row.pName;
+        if (row.nResult == JX_ERR_CONTENT) {
+            EXPECT_EQ(row.nCSeq, req.nCSeq) << row.pName << ": CSeq for the 400";
+        }
+        if (row.nResult != JX_OK) continue;
+        EXPECT_EQ(row.sText.size(), nUsed) << row.pName;
+        EXPECT_EQ(row.pMethod, req.sMethod) << row.pName;
+        EXPECT_EQ(row.nCSeq, req.nCSeq) << row.pName;
+        EXPECT_EQ(row.nBody, req.sBody.size()) << row.pName;
+    }
+}
+
+TEST(ServeRequest, PipelinedRequestsAreTakenOneAtATime)
+{
+    const std::string s = "GET_PARAMETER * RTSP/1.0\r\nCSeq: 1\r\nContent-Length: 2\r\n\r\nabOPTIONS * RTSP/1.0\r\n"
+                          "CSeq: 2\r\n\r\n";
+    JXRtspRequest req;
+    size_t nUsed = 0;
+    ASSERT_EQ(JX_OK, JXRtspParseRequest(s.data(), s.size(), req, nUsed));
+    EXPECT_EQ("ab", req.sBody);
+    ASSERT_EQ(JX_OK, JXRtspParseRequest(s.data() + nUsed, s.size() - nUsed, req, nUsed));
+    EXPECT_EQ("OPTIONS", req.sMethod);
+    EXPECT_EQ(2, req.nCSeq);
+}
+
+TEST(ServeRequest, UrlPath)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"rtsp://127.0.0.1:8554/h264", "/h264"},
+        {"rtsp://127.0.0.1:8554/h264/trackID=0", "/h264/trackID=0"},
+        {"rtsp://127.0.0.1:8554/h264+pcmu/", "/h264+pcmu"},
+        {"RTSP://host/a?x=1", "/a"},
+        {"rtsp://host", "/"},
+        {"rtsp://host/", "/"},
+        {"*", "*"},
+        {"/plain", "/plain"},
+        {"http://host/a", ""},
+        {"x", ""},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.second, JXRtspUrlPath(row.first)) << row.first;
+}
+
+// Digest answers from the examples of RFC 2617 (qop=auth) and RFC 2069 (no
+// qop), whose responses were computed independently of this code.
+TEST(ServeAuth, Table)
+{
+    const char kDigestFields[] = "username=\"Mufasa\", realm=\"testrealm@host.com\", "
+                                 "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", uri=\"/dir/index.html\"";
+    const std::string sQop = std::string("Digest ") + kDigestFields +
+                             ", qop=auth, nc=00000001, cnonce=\"0a4f113b\", response=\"6629fae49393a05397450978507c4ef1\"";
+    const std::string sNoQop = std::string("Digest ") + kDigestFields + ", response=\"1949323746fe6a43ef61f9606e7febea\"";
+    struct Row {
+        const char* pName;
+        CRtspServerAuth::Mode mode;
+        const char* pPassword;
+        std::string sHeader;   // empty: no header
+        bool bPass;
+    };
+    const Row rows[] = {
+        {"digest qop=auth", CRtspServerAuth::Mode::kDigest, "Circle Of Life", sQop, true},
+        {"digest qop=auth, wrong password", CRtspServerAuth::Mode::kDigest, "Circle of Life", sQop, false},
+        {"digest without qop", CRtspServerAuth::Mode::kDigest, "CircleOfLife", sNoQop, true},
+        {"digest without qop, wrong password", CRtspServerAuth::Mode::kDigest, "Circle Of Life", sNoQop, false},
+        {"digest, scheme in lower case", CRtspServerAuth::Mode::kDigest, "CircleOfLife", "digest" + sNoQop.substr(6),
+         true},
+        {"digest qop without cnonce", CRtspServerAuth::Mode::kDigest, "Circle Of Life",
+         std::string("Digest ") + kDigestFields + ", qop=auth, nc=00000001, response=\"6629fae49393a05397450978507c4ef1\"",
+         false},
+        {"digest, other nonce", CRtspServerAuth::Mode::kDigest, "CircleOfLife",
+         "Digest username=\"Mufasa\", realm=\"testrealm@host.com\", nonce=\"00\", uri=\"/dir/index.html\", "
+         "response=\"1949323746fe6a43ef61f9606e7febea\"",
+         false},
+        {"digest, unterminated quote", CRtspServerAuth::Mode::kDigest, "CircleOfLife",
+         sNoQop.substr(0, sNoQop.size() - 1) + ", x=\"open", false},
+        {"digest, repeated response", CRtspServerAuth::Mode::kDigest, "CircleOfLife",
+         sNoQop + ", response=\"1949323746fe6a43ef61f9606e7febea\"", false},
+        {"digest, SHA-256 asked", CRtspServerAuth::Mode::kDigest, "CircleOfLife", sNoQop + ", algorithm=SHA-256",
+         false},
+        {"basic given to digest", CRtspServerAuth::Mode::kDigest, "open sesame", "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==",
+         false},
+        {"no header", CRtspServerAuth::Mode::kDigest, "CircleOfLife", "", false},
+        {"basic", CRtspServerAuth::Mode::kBasic, "open sesame", "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==", true},
+        {"basic, wrong password", CRtspServerAuth::Mode::kBasic, "open sesamE", "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==",
+         false},
+        {"basic, not base64", CRtspServerAuth::Mode::kBasic, "open sesame", "Basic QWxh!ZGRp", false},
+        {"basic, no credentials", CRtspServerAuth::Mode::kBasic, "open sesame", "Basic ", false},
+        {"none", CRtspServerAuth::Mode::kNone, "", "", true},
+    };
+    for (const Row& row : rows) {
+        CRtspServerAuth auth;
+        const bool bBasic = row.mode == CRtspServerAuth::Mode::kBasic;
+        auth.Setup(row.mode, bBasic ? "Aladdin" : "Mufasa", row.pPassword, "testrealm@host.com",
+                   "dcd98b7102dd2f0e8b11d0f600bfb0c093");
+        EXPECT_EQ(row.bPass, auth.Check("GET", row.sHeader.empty() ? nullptr : &row.sHeader)) << row.pName;
+    }
+}
+
+std::vector<uint8_t> FirstClipPicture()
+{
+    std::vector<uint8_t> data;
+    FILE* pFile = fopen(JX_CLIP_DIR "/sample.mjpeg", "rb");
+    if (pFile == nullptr) return data;
+    uint8_t buf[65536];
+    size_t n = 0;
+    while ((n = fread(buf, 1, sizeof(buf), pFile)) > 0) data.insert(data.end(), buf, buf + n);
+    fclose(pFile);
+    JXJpegInfo info;
+    std::string sWhy;
+    if (JXJpegParse(data.data(), data.size(), info, sWhy) != JX_OK) return {};
+    data.resize(info.nPictureLength);
+    return data;
+}
+
+// Offset of the first marker m in the picture's headers, or 0.
+size_t FindMarker(const std::vector<uint8_t>& jpeg, uint8_t m)
+{
+    for (size_t i = 2; i + 1 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == m) return i;
+    }
+    return 0;
+}
+
+TEST(ServeJpeg, ClipPicture)
+{
+    const std::vector<uint8_t> jpeg = FirstClipPicture();
+    ASSERT_FALSE(jpeg.empty()) << "sample.mjpeg missing or unreadable";
+    JXJpegInfo info;
+    std::string sWhy;
+    ASSERT_EQ(JX_OK, JXJpegParse(jpeg.data(), jpeg.size(), info, sWhy)) << sWhy;
+    EXPECT_EQ(640, info.nWidth);
+    EXPECT_EQ(360, info.nHeight);
+    EXPECT_EQ(1, info.nType);   // 4:2:0
+    EXPECT_EQ(jpeg.size(), info.nPictureLength);
+    EXPECT_EQ(jpeg.size() - 2, info.nScanOffset + info.nScanLength);   // up to the end marker
+}
+
+// Every prefix of a real picture is refused, never read past.
+TEST(ServeJpeg, EveryTruncationIsRefused)
+{
+    const std::vector<uint8_t> jpeg = FirstClipPicture();
+    ASSERT_FALSE(jpeg.empty());
+    for (size_t n = 0; n < jpeg.size(); ++n) {
+        std::vector<uint8_t> cut(jpeg.begin(), jpeg.begin() + long(n));   // exact size: ASan sees overreads
+        JXJpegInfo info;
+        std::string sWhy;
+        ASSERT_NE(JX_OK, JXJpegParse(cut.empty() ? nullptr : cut.data(), n, info, sWhy)) << "prefix " << n;
+    }
+}
+
+TEST(ServeJpeg, PicturesThePayloadCannotCarry)
+{
+    const std::vector<uint8_t> jpeg = FirstClipPicture();
+    ASSERT_FALSE(jpeg.empty());
+    const size_t nSof = FindMarker(jpeg, 0xC0);
+    const size_t nDqt = FindMarker(jpeg, 0xDB);
+    ASSERT_NE(0u, nSof);
+    ASSERT_NE(0u, nDqt);
+    // SOF0 body: length(2) precision(1) height(2) width(2) count(1), then per
+    // component id, sampling, table.
+    const size_t nHeight = nSof + 5;
+    const size_t nLumaSampling = nSof + 11;
+    struct Row {
+        const char* pName;
+        size_t nAt;
+        uint8_t nValue;
+        int32_t nResult;
+    };
+    const Row rows[] = {
+        {"progressive", nSof + 1, 0xC2, JX_ERR_UNSUPPORTED},
+        {"arithmetic", nSof + 1, 0xC9, JX_ERR_UNSUPPORTED},
+        {"12-bit samples", nSof + 4, 12, JX_ERR_UNSUPPORTED},
+        {"4:4:4", nLumaSampling, 0x11, JX_ERR_UNSUPPORTED},
+        {"4:1:1", nLumaSampling, 0x41, JX_ERR_UNSUPPORTED},
+        {"height not a multiple of 8", nHeight + 1, uint8_t(jpeg[nHeight + 1] + 1), JX_ERR_UNSUPPORTED},
+        {"width over 2040", nSof + 7, 0x08, JX_ERR_UNSUPPORTED},
+        {"16-bit quantization table", nDqt + 4, uint8_t(0x10 | (jpeg[nDqt + 4] & 0x0F)), JX_ERR_UNSUPPORTED},
+        {"table number out of range", nDqt + 4, 0x07, JX_ERR_CONTENT},
+        {"header length past the end", nDqt + 2, 0xFF, JX_ERR_CONTENT},
+        {"header length below 2", nDqt + 3, 0x01, JX_ERR_CONTENT},
+        {"no start marker", 1, 0x00, JX_ERR_CONTENT},
+    };
+    for (const Row& row : rows) {
+        std::vector<uint8_t> bad = jpeg;
+        if (row.nAt == nDqt + 3) bad[nDqt + 2] = 0;   // length 0x0001
+        bad[row.nAt] = row.nValue;
+        JXJpegInfo info;
+        std::string sWhy;
+        EXPECT_EQ(row.nResult, JXJpegParse(bad.data(), bad.size(), info, sWhy)) << row.pName << ": " << sWhy;
+        EXPECT_FALSE(row.nResult != JX_OK && sWhy.empty()) << row.pName << ": no reason given";
+    }
+
+    // A restart interval (DRI) inserted before the scan.
+    const size_t nSos = FindMarker(jpeg, 0xDA);
+    ASSERT_NE(0u, nSos);
+    std::vector<uint8_t> dri(jpeg.begin(), jpeg.begin() + long(nSos));
+    const uint8_t kDri[] = {0xFF, 0xDD, 0x00, 0x04, 0x00, 0x10};
+    dri.insert(dri.end(), kDri, kDri + sizeof(kDri));
+    dri.insert(dri.end(), jpeg.begin() + long(nSos), jpeg.end());
+    JXJpegInfo info;
+    std::string sWhy;
+    EXPECT_EQ(JX_ERR_UNSUPPORTED, JXJpegParse(dri.data(), dri.size(), info, sWhy));
+    EXPECT_NE(std::string::npos, sWhy.find("DRI"));
+}
+
+}   // namespace
