@@ -8,7 +8,9 @@ The serve cases start `jxrtsp serve --port 0`, wait for its "serving" line and
 have an independent client, ffmpeg, read every path for 2 s over interleaved
 TCP or unicast UDP (with no authentication, Basic or Digest) and decode it:
 ffmpeg must print nothing at -v error and decode at least half the frames the
-2 s hold. A wrong password must make ffmpeg fail with a 401. The hostile case
+2 s hold. A wrong password must make ffmpeg fail with a 401. A client that stops
+reading must lose frames (its session line counts them) while another client
+still gets its whole stream. The hostile case
 sends malformed and oversized requests on raw sockets and expects 400 (or the
 right error status) each time and a server that still serves. Every case ends
 the server with SIGINT and wants exit status 0 and one "session ended" line a
@@ -54,7 +56,9 @@ SERVE_CASES = {
     "serve_digest_udp": ("udp", "digest"),
     "serve_basic_tcp": ("tcp", "basic"),
 }
-OTHER_CASES = ["serve_wrong_password", "serve_hostile", "demo"]
+OTHER_CASES = ["serve_wrong_password", "serve_hostile", "serve_slow_reader", "demo"]
+SLOW_FPS = 240          # the slow reader's server sends JPEG at 240 pictures a second
+STALL_S = 8             # long enough to pass the 4 MB queue and the socket buffers
 SESSION_LINE = re.compile(r"^session ended: (\S+) frames sent (\d+), frames dropped (\d+)$")
 
 
@@ -72,8 +76,8 @@ def need_tools():
 class Server:
     """jxrtsp serve on a free loopback port; standard error collected."""
 
-    def __init__(self, jxrtsp, auth):
-        args = [jxrtsp, "serve", "--port", "0", "--auth", auth]
+    def __init__(self, jxrtsp, auth, extra=()):
+        args = [jxrtsp, "serve", "--port", "0", "--auth", auth] + list(extra)
         if auth != "none":
             args += ["--user", USER, "--password", PASSWORD]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -126,10 +130,10 @@ def run(args, limit=PROCESS_LIMIT_S):
         raise Failure("timed out after %d s: %s" % (limit, " ".join(args)))
 
 
-def ffmpeg_read(url, transport):
+def ffmpeg_read(url, transport, output_options=()):
     """Frames ffmpeg decoded in READ_SECONDS, its exit status and error output."""
     r = run(["ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", transport, "-i", url,
-             "-t", str(READ_SECONDS), "-f", "framemd5", "-"])
+             "-t", str(READ_SECONDS)] + list(output_options) + ["-f", "framemd5", "-"])
     frames = sum(1 for line in r.stdout.splitlines() if line and not line.startswith("#"))
     return frames, r.returncode, r.stderr.strip()
 
@@ -266,6 +270,54 @@ def case_hostile(jxrtsp):
         raise Failure("wrong answers: " + ", ".join(failures))
 
 
+def rtsp_command(sock, text):
+    """Send one request on an open socket and read its answer head (no body expected)."""
+    sock.sendall(text.encode("latin-1"))
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = sock.recv(1)
+        if not chunk:
+            raise Failure("connection closed during %s" % text.split()[0])
+        data += chunk
+    return data.decode("latin-1")
+
+
+def case_slow_reader(jxrtsp):
+    """A client that stops reading loses frames; the others are not held up."""
+    server = Server(jxrtsp, "none", ["--fps", str(SLOW_FPS)])
+    try:
+        url = "rtsp://127.0.0.1:%d/jpeg" % server.port
+        slow = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        slow.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        slow.settimeout(SOCKET_LIMIT_S)
+        slow.connect(("127.0.0.1", server.port))
+        head = rtsp_command(slow, "SETUP %s/trackID=0 RTSP/1.0\r\nCSeq: 1\r\n"
+                            "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n" % url)
+        session = re.search(r"Session: ([^;\r]+)", head)
+        if not session:
+            raise Failure("SETUP answer without session: %s" % head)
+        head = rtsp_command(slow, "PLAY %s RTSP/1.0\r\nCSeq: 2\r\nSession: %s\r\n\r\n" % (url, session.group(1)))
+        if not head.startswith("RTSP/1.0 200"):
+            raise Failure("PLAY: %s" % head)
+        # While the slow client reads nothing, another one must get its stream.
+        started = time.monotonic()
+        # Every frame counted: the clip's own 25 fps timing would thin them out.
+        frames, code, err = ffmpeg_read("rtsp://127.0.0.1:%d/h264" % server.port, "tcp", ["-fps_mode", "passthrough"])
+        expected = READ_SECONDS * SLOW_FPS
+        print("beside the stalled client: ffmpeg exit %d, %d of %d frames%s" %
+              (code, frames, expected, ", " + err if err else ""))
+        if code != 0 or err or frames < expected // 2:
+            raise Failure("the other client was held up")
+        time.sleep(max(0.0, STALL_S - (time.monotonic() - started)))
+        slow.close()
+    finally:
+        sessions = server.stop()
+    jpeg = [s for s in sessions if s[0] == "/jpeg"]
+    print("session lines: %r" % sessions)
+    if len(jpeg) != 1 or jpeg[0][2] == 0:
+        raise Failure("the stalled client's session shows no dropped frames: %r" % jpeg)
+
+
 def case_demo(jxrtsp):
     out = tempfile.mkdtemp(prefix="jxrtsp-demo-")
     try:
@@ -324,6 +376,8 @@ def main(argv):
             case_wrong_password(jxrtsp)
         elif case == "serve_hostile":
             case_hostile(jxrtsp)
+        elif case == "serve_slow_reader":
+            case_slow_reader(jxrtsp)
         else:
             case_demo(jxrtsp)
     except Failure as e:
