@@ -28,8 +28,10 @@ struct JXJpegInfo {
 // Read the picture at p (at most n bytes; more pictures may follow). 0, or
 // JX_ERR_CONTENT (malformed or truncated) / JX_ERR_UNSUPPORTED (a picture
 // this payload cannot carry: not baseline, not 3 components with 4:2:2 or
-// 4:2:0 sampling, 16-bit tables, restart intervals, a size not a multiple of
-// 8 or above 2040) with the reason in sWhy.
+// 4:2:0 sampling, 16-bit tables, Huffman tables other than the standard
+// ones, a scan not using tables 0 for luminance and 1 for chrominance,
+// restart intervals, a size not a multiple of 8 or above 2040) with the
+// reason in sWhy.
 int32_t JXJpegParse(const uint8_t* p, size_t n, JXJpegInfo& info, std::string& sWhy);
 
 // Append the picture's packets to track (each at most CServeTrack::kMaxPayload

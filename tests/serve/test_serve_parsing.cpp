@@ -1,7 +1,8 @@
 // What `jxrtsp serve` reads from the network and from clips: requests (with
 // hostile and malformed input), Authorization headers (known answers from the
 // HTTP authentication RFCs' examples), and JPEG headers (every truncation of
-// a real picture, and pictures the payload cannot carry).
+// a real picture, and pictures the payload cannot carry, among them Huffman
+// tables other than the standard ones).
 #include "JXBase.h"
 #include "jpeg_packetizer.h"
 #include "rtsp_server_auth.h"
@@ -214,8 +215,12 @@ TEST(ServeJpeg, PicturesThePayloadCannotCarry)
     ASSERT_FALSE(jpeg.empty());
     const size_t nSof = FindMarker(jpeg, 0xC0);
     const size_t nDqt = FindMarker(jpeg, 0xDB);
+    const size_t nDht = FindMarker(jpeg, 0xC4);
+    const size_t nScan = FindMarker(jpeg, 0xDA);
     ASSERT_NE(0u, nSof);
     ASSERT_NE(0u, nDqt);
+    ASSERT_NE(0u, nDht);
+    ASSERT_NE(0u, nScan);
     // SOF0 body: length(2) precision(1) height(2) width(2) count(1), then per
     // component id, sampling, table.
     const size_t nHeight = nSof + 5;
@@ -239,6 +244,13 @@ TEST(ServeJpeg, PicturesThePayloadCannotCarry)
         {"header length past the end", nDqt + 2, 0xFF, JX_ERR_CONTENT},
         {"header length below 2", nDqt + 3, 0x01, JX_ERR_CONTENT},
         {"no start marker", 1, 0x00, JX_ERR_CONTENT},
+        // DHT: length(2), class and number, 16 counts, values.
+        {"Huffman value not the standard one", nDht + 21, 0x05, JX_ERR_UNSUPPORTED},
+        {"Huffman table of an unknown number", nDht + 4, 0x03, JX_ERR_UNSUPPORTED},
+        {"Huffman counts past the segment", nDht + 5, 0xFF, JX_ERR_CONTENT},
+        // SOS: length(2), count, then per component id and table numbers.
+        {"luminance scanned with table 1", nScan + 6, 0x11, JX_ERR_UNSUPPORTED},
+        {"scan of one component", nScan + 4, 0x01, JX_ERR_UNSUPPORTED},
     };
     for (const Row& row : rows) {
         std::vector<uint8_t> bad = jpeg;
