@@ -22,6 +22,13 @@ const uint32_t kG711Rate = 8000;
 const int kG711Channels = 1;
 const int64_t kMsPerSecond = 1000;
 const int64_t kMsPerDay = 86400 * kMsPerSecond;
+// Video frames are stamped on arrival, so their intervals wobble by a few
+// milliseconds around the frame rate. Within this distance of the frame-rate
+// timeline a frame is written on the timeline, which follows the stream's
+// clock by a 1/kPullFrames share of each difference; farther off (frames
+// lost, the clock set) the frame keeps its own time.
+const double kMaxJitterMs = 100.0;
+const double kPullFrames = 256.0;
 
 // Audio held while the first video key frame is awaited: 10 s of G.711 (a
 // camera's key frames may be that far apart) in packets of 10 ms or more.
@@ -227,6 +234,16 @@ void CMkvWriter::Put(JXTrack& track, const uint8_t* pData, uint32_t nLength, int
                      int64_t nDurationMs, int64_t nStepMs)
 {
     int64_t nRel = nTimeMs - m_BaseMs + track.nShiftMs;
+    bool bOnTimeline = false;
+    if (track.fFrameMs > 0.0 && track.fNextMs >= 0.0) {
+        const double fDiff = double(nRel) - track.fNextMs;
+        if (fDiff >= -kMaxJitterMs && fDiff <= kMaxJitterMs) {
+            track.fNextMs += fDiff / kPullFrames;
+            nRel = int64_t(track.fNextMs + 0.5);
+            bOnTimeline = true;
+        }
+    }
+    const int64_t nTimeline = nRel;
     if (track.nLastMs < 0 && nRel < 0) {
         // This medium's first frame came from before the file's start.
         track.nShiftMs -= nRel;
@@ -244,6 +261,8 @@ void CMkvWriter::Put(JXTrack& track, const uint8_t* pData, uint32_t nLength, int
         nRel += nShift;
     }
     track.nLastMs = nRel;
+    if (nRel != nTimeline) bOnTimeline = false;   // moved to keep the times increasing
+    if (track.fFrameMs > 0.0) track.fNextMs = (bOnTimeline ? track.fNextMs : double(nRel)) + track.fFrameMs;
     AVStream* pStream = track.pStream;
     m_Packet->data = const_cast<uint8_t*>(pData);
     m_Packet->size = int(nLength);
@@ -340,6 +359,7 @@ void CMkvWriter::WriteVideo(const CPacket& frame)
     }
     const float fFps = frame.FrameGetFPS();
     const int64_t nStep = fFps > 0.0f ? int64_t(double(kMsPerSecond) / double(fFps) + 0.5) : 1;
+    m_Video.fFrameMs = fFps > 0.0f ? double(kMsPerSecond) / double(fFps) : 0.0;
     Put(m_Video, frame.FrameGetData(), frame.FrameGetLength(), FrameTimeMs(frame), bKey, 0, nStep);
     if (nFamily == JX_CODEC_JPEG && m_FirstJpeg.empty()) WriteFirstJpeg(frame);
 }

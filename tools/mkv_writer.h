@@ -41,6 +41,8 @@ private:
         AVStream* pStream = nullptr;
         int64_t nLastMs = -1;   // last timestamp written
         int64_t nShiftMs = 0;   // added after the clock stepped back
+        double fFrameMs = 0.0;  // video: the frame interval (0: frames keep their times)
+        double fNextMs = -1.0;  // video: where the next frame falls on the frame-rate timeline
     };
 
     bool OpenFile(const CPacket* pKeyFrame, uint8_t nAudioCodec, uint32_t nAudioRate);

@@ -277,6 +277,10 @@ def check_mkv(d, media, expect_frames=True):
         times = packet_times(path, "v")
         check(len(times) == frames, "%d video packets, %d frames" % (len(times), frames))
         steps = check_increasing(times, "video")
+        # Frames arrive with a few ms of jitter; the file keeps the frame rate's
+        # own intervals (an outage, at least the 10 s retry, aside).
+        uneven = [d for d in steps if abs(d - 1000 // FPS) > 1 and d < RETRY_GAP_MS]
+        check(not uneven, "video steps off the %d ms interval: %s" % (1000 // FPS, uneven[:20]))
         line.append("%s %dx%d %d frames, %d..%d ms, steps %d..%d ms"
                     % (st["codec_name"], WIDTH, HEIGHT, frames, times[0], times[-1], min(steps), max(steps)))
     if audio:
