@@ -269,7 +269,7 @@ def run_ours(jxrtsp, clip, n, seconds, work, tail):
                 sent_minus_received=raw, lost=total, lost_max_stream=worst)
 
 
-def run_ffmpeg(jxrtsp, clip, n, seconds, work):
+def run_ffmpeg(jxrtsp, clip, n, seconds, work, to_file):
     server = Server(jxrtsp, clip)
     paths = ["/s%d" % i for i in range(1, n + 1)]
     procs = []
@@ -278,7 +278,10 @@ def run_ffmpeg(jxrtsp, clip, n, seconds, work):
     for p in paths:
         err = open(os.path.join(work, "ffmpeg%d%s.err" % (n, p.replace("/", "_"))), "wb")
         argv = ["ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "tcp", "-i", server.url + p[1:],
-                "-t", str(seconds), "-c", "copy", "-f", "null", "-"]
+                "-t", str(seconds), "-c", "copy"]
+        # -f null discards the stream; to a file, ffmpeg does what record --raw does.
+        argv += (["-f", "h264", os.path.join(work, "ffmpeg%d%s.h264" % (n, p.replace("/", "_")))] if to_file
+                 else ["-f", "null", "-"])
         starts.append(time.monotonic())
         procs.append(spawn(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err))
         err.close()
@@ -299,7 +302,7 @@ def run_ffmpeg(jxrtsp, clip, n, seconds, work):
     if failed or len(ended) < n:
         log("  %d ffmpeg clients failed, %d of %d session lines; server: %s" % (failed, len(ended), n, " | ".join(other[-5:])))
     total, worst, _ = loss(paths, ended, None, 0)
-    return dict(client="ffmpeg", n=n, seconds=seconds, wall_s=wall, exit=failed,
+    return dict(client=FFMPEG_FILE if to_file else FFMPEG_NULL, n=n, seconds=seconds, wall_s=wall, exit=failed,
                 cpu_s=cpu, maxrss_kib=rss / n, processes=n,
                 server_cpu_s=cpu_seconds(server_usage),
                 received="", sent=sum(s for s, _ in ended.values()),
@@ -307,14 +310,22 @@ def run_ffmpeg(jxrtsp, clip, n, seconds, work):
                 sent_minus_received="", lost=total, lost_max_stream=worst)
 
 
+FFMPEG_NULL = "ffmpeg -f null"
+FFMPEG_FILE = "ffmpeg -f h264 FILE"
+
+
+def is_ffmpeg(row):
+    return row["client"].startswith("ffmpeg")
+
+
 def derive(rows):
     """Per-stream figures; ours also gets the marginal memory against its N=1 row."""
-    ours_one = next((r for r in rows if r["client"] != "ffmpeg" and r["n"] == 1), None)
+    ours_one = next((r for r in rows if not is_ffmpeg(r) and r["n"] == 1), None)
     for r in rows:
         n = r["n"]
         r["cpu_s_per_stream_min"] = r["cpu_s"] / (n * r["wall_s"] / 60.0)
         r["cpu_pct_core_per_stream"] = 100.0 * r["cpu_s"] / (n * r["wall_s"])
-        if r["client"] == "ffmpeg":
+        if is_ffmpeg(r):
             r["rss_mib_per_stream"] = r["maxrss_kib"] / KIB_PER_MIB      # mean per process
             r["rss_mib_marginal"] = ""
         else:
@@ -370,8 +381,9 @@ def plot(rows, path):
     except ImportError:
         log("python3-matplotlib is not installed: no plot")
         return False
-    ours = [r for r in rows if r["client"] != "ffmpeg"]
-    ff = [r for r in rows if r["client"] == "ffmpeg"]
+    ours = [r for r in rows if not is_ffmpeg(r)]
+    ff_null = [r for r in rows if r["client"] == FFMPEG_NULL]
+    ff_file = [r for r in rows if r["client"] == FFMPEG_FILE]
     fig, (ax_cpu, ax_mem) = plt.subplots(1, 2, figsize=(11, 4.2))
 
     def line(ax, subset, key, style, label):
@@ -381,11 +393,13 @@ def plot(rows, path):
             ax.plot([p[0] for p in points], [p[1] for p in points], style, label=label)
 
     line(ax_cpu, ours, "cpu_pct_core_per_stream", "o-", "jxrtsp record")
-    line(ax_cpu, ff, "cpu_pct_core_per_stream", "s-", "ffmpeg (one process a stream)")
+    line(ax_cpu, ff_null, "cpu_pct_core_per_stream", "s-", "ffmpeg -f null (one process a stream)")
+    line(ax_cpu, ff_file, "cpu_pct_core_per_stream", "D-", "ffmpeg -f h264 FILE (one process a stream)")
     ax_cpu.set_ylabel("CPU % of one core per stream")
     line(ax_mem, ours, "rss_mib_per_stream", "o-", "jxrtsp record: RSS / N")
     line(ax_mem, ours, "rss_mib_marginal", "^--", "jxrtsp record: (RSS_N - RSS_1) / (N - 1)")
-    line(ax_mem, ff, "rss_mib_per_stream", "s-", "ffmpeg: RSS per process")
+    line(ax_mem, ff_null, "rss_mib_per_stream", "s-", "ffmpeg -f null: RSS per process")
+    line(ax_mem, ff_file, "rss_mib_per_stream", "D-", "ffmpeg -f h264 FILE: RSS per process")
     ax_mem.set_ylabel("resident memory per stream (MiB)")
     ticks = sorted({r["n"] for r in rows})
     for ax in (ax_cpu, ax_mem):
@@ -455,8 +469,9 @@ def main():
             log("jxrtsp record, %d stream(s), %d s" % (n, args.seconds))
             rows.append(run_ours(args.jxrtsp, clip, n, args.seconds, work, args.tail_frames))
         for n in args.ffmpeg:
-            log("ffmpeg, %d client(s), %d s" % (n, args.seconds))
-            rows.append(run_ffmpeg(args.jxrtsp, clip, n, args.seconds, work))
+            for to_file in (False, True):
+                log("%s, %d client(s), %d s" % (FFMPEG_FILE if to_file else FFMPEG_NULL, n, args.seconds))
+                rows.append(run_ffmpeg(args.jxrtsp, clip, n, args.seconds, work, to_file))
     except KeyboardInterrupt:
         log("interrupted: stopping every child")
         return 130
