@@ -1,5 +1,7 @@
 #include "mkv_writer.h"
 
+#include "frame_time.h"
+
 #include "JXMediaDesc.h"
 #include "JXPacket.h"
 
@@ -21,7 +23,6 @@ const AVRational kMsTimeBase = {1, 1000};
 const uint32_t kG711Rate = 8000;
 const int kG711Channels = 1;
 const int64_t kMsPerSecond = 1000;
-const int64_t kMsPerDay = 86400 * kMsPerSecond;
 // Video frames are stamped on arrival, so their intervals wobble by a few
 // milliseconds around the frame rate. Within this distance of the frame-rate
 // timeline a frame is written on the timeline, which follows the stream's
@@ -93,17 +94,6 @@ int CopyParameterSets(uint8_t nFamily, const uint8_t* p, size_t nLen, uint8_t*& 
     return int(nUsed);
 }
 
-// Days from 1970-01-01 to a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t nYear, unsigned nMonth, unsigned nDay)
-{
-    nYear -= nMonth <= 2 ? 1 : 0;
-    const int64_t nEra = (nYear >= 0 ? nYear : nYear - 399) / 400;
-    const unsigned nYoe = unsigned(nYear - nEra * 400);
-    const unsigned nDoy = (153 * (nMonth + (nMonth > 2 ? -3 : 9)) + 2) / 5 + nDay - 1;
-    const unsigned nDoe = nYoe * 365 + nYoe / 4 - nYoe / 100 + nDoy;
-    return nEra * 146097 + int64_t(nDoe) - 719468;
-}
-
 bool IsG711(uint8_t nCodec)
 {
     return nCodec == JX_CODEC_PCMA || nCodec == JX_CODEC_PCMU;
@@ -116,16 +106,6 @@ CMkvWriter::CMkvWriter(const std::string& sDir) : m_Dir(sDir) {}
 CMkvWriter::~CMkvWriter()
 {
     Close();
-}
-
-int64_t CMkvWriter::FrameTimeMs(const CPacket& frame)
-{
-    const YRTIME& t = frame.FrameGetTime();
-    const unsigned nMonth = t.wMonth >= 1 && t.wMonth <= 12 ? t.wMonth : 1;
-    const unsigned nDay = t.wDay >= 1 && t.wDay <= 31 ? t.wDay : 1;
-    const int64_t nDays = DaysFromCivil(t.wYear, nMonth, nDay);
-    const int64_t nSeconds = int64_t(t.wHour) * 3600 + int64_t(t.wMinute) * 60 + t.wSecond;
-    return nDays * kMsPerDay + nSeconds * kMsPerSecond + t.wMilliseconds;
 }
 
 void CMkvWriter::SetMediaDesc(const JXVideoDesc* pVideo, const JXAudioDesc* pAudio)

@@ -23,10 +23,6 @@ public:
     void Close() override;
     void Fill(JXStreamSummary& summary) const override;
 
-    // Milliseconds from 1970 of a frame's calendar time (the module stamps
-    // local time; only differences matter here).
-    static int64_t FrameTimeMs(const CPacket& frame);
-
 private:
     // Audio that came before the first video key frame, kept until the file
     // opens so the recording does not lose its first second of sound.

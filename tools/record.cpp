@@ -237,9 +237,9 @@ void PrintSummaryLine(const JXStreamSummary& s)
 {
     printf("%s:", s.sDir.c_str());
     if (!s.video.sCodec.empty())
-        printf(" video %s %ux%u %.2f fps, %llu frames (%llu key)", s.video.sCodec.c_str(), s.video.nWidth,
-               s.video.nHeight, s.video.fFps, (unsigned long long)s.video.nFrames,
-               (unsigned long long)s.video.nKeyFrames);
+        printf(" video %s %ux%u %.2f fps, %llu frames (%llu key, %llu lost)", s.video.sCodec.c_str(),
+               s.video.nWidth, s.video.nHeight, s.video.fFps, (unsigned long long)s.video.nFrames,
+               (unsigned long long)s.video.nKeyFrames, (unsigned long long)s.video.nFramesLost);
     if (!s.audio.sCodec.empty())
         printf("%s audio %s %u Hz, %llu frames", s.video.sCodec.empty() ? "" : ";", s.audio.sCodec.c_str(),
                s.audio.nRate, (unsigned long long)s.audio.nFrames);

@@ -1,5 +1,7 @@
 #include "record_stream.h"
 
+#include "frame_time.h"
+
 #include "JXBase.h"
 #include "module_host.h"
 
@@ -110,6 +112,9 @@ void CRecordStream::OnFrame(const CPacket& frame)
         }
     }
     if (frame.FrameGetFPS() > 0.0f) m_Video.fFps = frame.FrameGetFPS();
+    const int64_t nTimeMs = FrameTimeMs(frame);
+    if (m_Video.nFrames != 0) m_Video.nFramesLost += FramesMissing(nTimeMs - m_LastVideoMs, m_Video.fFps);
+    m_LastVideoMs = nTimeMs;
     ++m_Video.nFrames;
     m_Video.nBytes += nLength;
     m_VideoFrames.fetch_add(1, std::memory_order_relaxed);

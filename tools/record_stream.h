@@ -62,6 +62,7 @@ private:
     JXVideoSummary m_Video;
     JXAudioSummary m_Audio;
     int64_t m_FirstFrameMs = -1;
+    int64_t m_LastVideoMs = 0;   // the last video frame's time
     bool m_Played = false;
     uint32_t m_Reconnects = 0;
 

@@ -47,6 +47,8 @@ std::string VideoToJson(const JXVideoSummary& v, bool bCounts)
         s += ", ";
         AddField(s, "bytes", Number(v.nBytes));
         s += ", ";
+        AddField(s, "frames_lost", Number(v.nFramesLost));
+        s += ", ";
         AddField(s, "file", JsonQuote(v.sFile));
     }
     return s + "}";

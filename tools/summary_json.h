@@ -22,6 +22,9 @@ struct JXVideoSummary {
     uint64_t nFrames = 0;
     uint64_t nKeyFrames = 0;
     uint64_t nBytes = 0;
+    // Frames missing between those received, from their times and the frame
+    // rate: frames the module dropped for a lost packet, and an outage's.
+    uint64_t nFramesLost = 0;
     std::string sFile;   // relative to the stream's folder; empty when none
 };
 
