@@ -5,10 +5,14 @@
 
 VLC streams an H.264 clip with mu-law audio (made here by ffmpeg from the
 committed tests/data/rtp/h264_stap.h264) through `#rtp{sdp=rtsp://...}`, which
-serves unicast UDP only, so the recording uses rtspu://. VLC refuses to run as
-root: it runs as nobody with a HOME of its own. Debian packages: vlc-bin,
+serves unicast UDP only, so the recording uses rtspu://. The recording,
+stream.mkv (or the elementary files of a build without libavformat), must pass
+ffprobe and a full ffmpeg decode, and VLC must play stream.mkv to its end with
+its video and audio decoders and no decoding error. VLC refuses to run as root:
+it runs as nobody with a HOME of its own. Debian packages: vlc-bin,
 vlc-plugin-base, ffmpeg.
 """
+import re
 import json
 import os
 import shutil
@@ -35,6 +39,34 @@ def free_port():
 
 def run(args, **kw):
     return subprocess.run(args, capture_output=True, text=True, timeout=LIMIT_S, **kw)
+
+
+def as_nobody(args):
+    return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + args
+
+
+# What VLC says while it plays a file: each decoder it opens, the end of the
+# input, and any trouble with the file's contents.
+VLC_DECODER = re.compile(r"using (video|audio) decoder module")
+VLC_TROUBLE = re.compile(r"decoder error|corrupt|no suitable decoder|demux error|cannot decode", re.I)
+
+
+def vlc_plays(path, env):
+    """Failures of VLC playing the file to its end, without a screen or sound."""
+    os.chmod(path, 0o644)
+    r = run(as_nobody(["cvlc", "-I", "dummy", "--play-and-exit", "--vout=dummy", "--aout=dummy", "-vv", path]),
+            env=env)
+    text = r.stdout + r.stderr
+    kinds = sorted(set(m.group(1) for m in VLC_DECODER.finditer(text)))
+    failures = []
+    if kinds != ["audio", "video"]:
+        failures.append("VLC opened decoders for %s only" % kinds)
+    if "EOF reached" not in text:
+        failures.append("VLC did not play to the end")
+    trouble = [line for line in text.splitlines() if VLC_TROUBLE.search(line)]
+    if trouble:
+        failures.append("VLC: " + " | ".join(trouble[:5]))
+    return failures
 
 
 def main(argv):
@@ -64,8 +96,7 @@ def main(argv):
     os.chmod(clip, 0o644)
     port = free_port()
     env = dict(os.environ, HOME=tmp)
-    vlc = subprocess.Popen(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "cvlc", "-q", clip,
-                            "--sout", "#rtp{sdp=rtsp://127.0.0.1:%d/s}" % port],
+    vlc = subprocess.Popen(as_nobody(["cvlc", "-q", clip, "--sout", "#rtp{sdp=rtsp://127.0.0.1:%d/s}" % port]),
                            cwd=tmp, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     try:
         end = time.monotonic() + START_S
@@ -83,7 +114,8 @@ def main(argv):
             return 1
         out = os.path.join(tmp, "out")
         url = "rtspu://127.0.0.1:%d/s" % port
-        r = run([argv[2], "record", "--raw", "--seconds", str(SECONDS), "--out", out, url])
+        mkv = "NOT IN THIS BUILD" not in run([argv[2], "--help"]).stdout
+        r = run([argv[2], "record", "--seconds", str(SECONDS), "--out", out, url] + ([] if mkv else ["--raw"]))
     finally:
         vlc.terminate()
         vlc.wait(timeout=LIMIT_S)
@@ -94,22 +126,26 @@ def main(argv):
         print("FAIL vlc: record exit %d, folders %s: %s %s" % (r.returncode, dirs, r.stdout, r.stderr))
         return 1
     summary = json.load(open(os.path.join(dirs[0], "summary.json")))
-    for name, codec in (("video.h264", "h264"), ("audio.wav", "pcm_mulaw")):
+    files = [("stream.mkv", "h264 pcm_mulaw")] if mkv else [("video.h264", "h264"), ("audio.wav", "pcm_mulaw")]
+    for name, codecs in files:
         path = os.path.join(dirs[0], name)
         probe = run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0", path])
-        if probe.stdout.strip() != codec:
-            failures.append("%s: codec %r" % (name, probe.stdout.strip()))
+        if " ".join(probe.stdout.split()) != codecs:
+            failures.append("%s: codecs %r" % (name, probe.stdout.strip()))
         decode = run(["ffmpeg", "-v", "error", "-i", path, "-f", "null", "-"])
         if decode.stderr.strip():
             failures.append("%s does not decode cleanly: %s" % (name, decode.stderr.strip()[:300]))
+    if mkv:
+        failures += vlc_plays(os.path.join(dirs[0], "stream.mkv"), env)
     video = summary.get("video") or {}
     if video.get("frames", 0) < SECONDS * 25 // 2 or video.get("key_frames", 0) < 1:
         failures.append("video frames %s" % video)
     if failures:
         print("FAIL vlc: " + "; ".join(failures) + " (files in %s)" % tmp)
         return 1
-    print("PASS vlc: %d video frames (%d key), %d audio frames" %
-          (video["frames"], video["key_frames"], (summary.get("audio") or {}).get("frames", 0)))
+    print("PASS vlc: %d video frames (%d key), %d audio frames%s" %
+          (video["frames"], video["key_frames"], (summary.get("audio") or {}).get("frames", 0),
+           "; stream.mkv plays in VLC" if mkv else ""))
     shutil.rmtree(tmp, ignore_errors=True)
     return 0
 
