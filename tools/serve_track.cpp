@@ -226,23 +226,21 @@ int32_t CServeTrack::LoadAudio(const std::string& sPath, std::string& sWhy)
 std::string CServeTrack::SdpMedia() const
 {
     const std::string sPt = std::to_string(m_PayloadType);
+    // Media line kind and rtpmap encoding of each kind of track.
+    struct JXSdpKind {
+        JXServeKind kind;
+        const char* pMedia;
+        const char* pEncoding;
+    };
+    static const JXSdpKind kSdpKinds[] = {
+        {JXServeKind::kH264, "video", "H264/90000"}, {JXServeKind::kH265, "video", "H265/90000"},
+        {JXServeKind::kJpeg, "video", "JPEG/90000"}, {JXServeKind::kPcma, "audio", "PCMA/8000/1"},
+        {JXServeKind::kPcmu, "audio", "PCMU/8000/1"},
+    };
     std::string s;
-    switch (m_Kind) {
-    case JXServeKind::kH264:
-        s = "m=video 0 RTP/AVP " + sPt + "\r\na=rtpmap:" + sPt + " H264/90000\r\n";
-        break;
-    case JXServeKind::kH265:
-        s = "m=video 0 RTP/AVP " + sPt + "\r\na=rtpmap:" + sPt + " H265/90000\r\n";
-        break;
-    case JXServeKind::kJpeg:
-        s = "m=video 0 RTP/AVP " + sPt + "\r\na=rtpmap:" + sPt + " JPEG/90000\r\n";
-        break;
-    case JXServeKind::kPcma:
-        s = "m=audio 0 RTP/AVP " + sPt + "\r\na=rtpmap:" + sPt + " PCMA/8000/1\r\n";
-        break;
-    case JXServeKind::kPcmu:
-        s = "m=audio 0 RTP/AVP " + sPt + "\r\na=rtpmap:" + sPt + " PCMU/8000/1\r\n";
-        break;
+    for (const JXSdpKind& k : kSdpKinds) {
+        if (k.kind != m_Kind) continue;
+        s = std::string("m=") + k.pMedia + " 0 RTP/AVP " + sPt + "\r\na=rtpmap:" + sPt + " " + k.pEncoding + "\r\n";
     }
     if (!m_Fmtp.empty()) s += "a=fmtp:" + sPt + " " + m_Fmtp + "\r\n";
     if (IsVideo()) s += "a=framerate:" + std::to_string(m_FramesPerSecond) + "\r\n";

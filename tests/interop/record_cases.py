@@ -393,6 +393,16 @@ class Lines:
         return sum(text in line for line in list(self.lines))
 
 
+def stop_after_replay(proc, err, video):
+    """Waits for the stream playing a second time and pictures after it, then
+    stops the recording with SIGTERM; its standard output."""
+    wait_for(lambda: err.count(": playing") >= 2, PROCESS_LIMIT_S, "the stream playing again")
+    size = file_size(video)
+    wait_for(lambda: file_size(video) > size, PROCESS_LIMIT_S, "pictures after the reconnect")
+    proc.send_signal(signal.SIGTERM)
+    return proc.communicate(timeout=PROCESS_LIMIT_S)[0]
+
+
 def case_reconnect(jxrtsp, tmp, mkv):
     """Server stopped mid-recording and started again on the same port: the
     recording goes on in the same files after the module's retry; stream.mkv
@@ -410,11 +420,7 @@ def case_reconnect(jxrtsp, tmp, mkv):
         server.stop()
         server = Server("jpeg+pcma", port=port)
         # The retry comes 10 s after the failure; then more pictures arrive.
-        wait_for(lambda: err.count(": playing") >= 2, PROCESS_LIMIT_S, "the stream playing again")
-        size = file_size(video)
-        wait_for(lambda: file_size(video) > size, PROCESS_LIMIT_S, "pictures after the reconnect")
-        proc.send_signal(signal.SIGTERM)
-        stdout = proc.communicate(timeout=PROCESS_LIMIT_S)[0]
+        stdout = stop_after_replay(proc, err, video)
     finally:
         server.stop()
         if proc.poll() is None:
@@ -460,11 +466,7 @@ def case_stalled(jxrtsp, tmp):
         waited = time.monotonic() - stalled_at
         server.proc.send_signal(signal.SIGCONT)
         frozen = False
-        wait_for(lambda: err.count(": playing") >= 2, PROCESS_LIMIT_S, "the stream playing again")
-        size = file_size(video)
-        wait_for(lambda: file_size(video) > size, PROCESS_LIMIT_S, "pictures after the reconnect")
-        proc.send_signal(signal.SIGTERM)
-        stdout = proc.communicate(timeout=PROCESS_LIMIT_S)[0]
+        stdout = stop_after_replay(proc, err, video)
     finally:
         if frozen:
             server.proc.send_signal(signal.SIGCONT)

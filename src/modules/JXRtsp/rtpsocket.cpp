@@ -503,6 +503,10 @@ JXSOCKET CRTPSocket::MulticastOpen(const char* pLocal, uint16_t nLocalPort, cons
     sockaddr_in any = MakeAddress(INADDR_ANY, nPort);
     if (JXSocketSetBlocking(s, 0) != JX_OK || JXSocketBind(s, reinterpret_cast<sockaddr*>(&any), sizeof(any)) != JX_OK ||
         ChangeMembership(s, &any, &group, true) != JX_OK) {
+        // Most often another program holds the port without sharing it; the
+        // stream then gets no data, so say why once here.
+        JXPrintf("MulticastOpen cannot bind port %d or join %s (the port may be taken by another program)\n",
+                 int(nPort), text);
         JXSocketClose(s);
         return JX_INVALID_SOCKET;
     }
