@@ -12,14 +12,7 @@ const size_t kMaxDigits = 18;   // CSeq and Content-Length: fit in int64
 
 bool EqualsNoCase(const std::string& a, const char* b)
 {
-    const size_t n = strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        const char ca = char(a[i] >= 'A' && a[i] <= 'Z' ? a[i] - 'A' + 'a' : a[i]);
-        const char cb = char(b[i] >= 'A' && b[i] <= 'Z' ? b[i] - 'A' + 'a' : b[i]);
-        if (ca != cb) return false;
-    }
-    return true;
+    return CJXString::EqualNoCase(a.data(), int32_t(a.size()), b);
 }
 
 std::string Trim(const std::string& s)
