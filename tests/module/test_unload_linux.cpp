@@ -50,5 +50,10 @@ TEST(ModuleUnload, NoThreadOutlivesTheModuleDuringASlowLookup)
     EXPECT_EQ(pInvalidate(), 0);
     EXPECT_EQ(dlclose(pModule), 0);
     EXPECT_EQ(CSlowNames::s_Running.load(), 0);
+    // Every thread was joined before dlclose returned; the kernel may list a
+    // joined thread a moment longer, so the count is waited for.
+    const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (CountThreads() != nBefore && std::chrono::steady_clock::now() < gone)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(CountThreads(), nBefore);
 }
