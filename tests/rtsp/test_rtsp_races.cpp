@@ -146,7 +146,10 @@ TEST(RtspRaces, SlowNameLookupsDoNotHoldUpALiveCamera)
         for (size_t i = nFirst; i < arrivals.size(); ++i)
             nMost =
                 std::max(nMost, std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[i] - arrivals[i - 1]));
-        EXPECT_LT(nMost.count(), 100);
+        // A worker that waited on one lookup would leave a gap of the whole
+        // lookup; a third of it leaves room for a loaded machine and the
+        // sanitizers' slowness without letting a blocked pass through.
+        EXPECT_LT(nMost.count(), CSlowNames::kLookupMs / 3);
     }
     slow.clear();
     live.reset();
