@@ -8,6 +8,7 @@
 #include "JXH265Head.h"
 #include "JXHTTPAuthen.h"
 #include "JXHTTPCommand.h"
+#include "JXJpegTables.h"
 #include "JXListOBJ.h"
 #include "JXMediaDesc.h"
 #include "JXMediaHead.h"
