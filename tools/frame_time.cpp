@@ -6,9 +6,13 @@ namespace {
 
 const int64_t kMsPerSecond = 1000;
 const int64_t kMsPerDay = 86400 * kMsPerSecond;
-// A step this many intervals long or more means frames are missing; arrival
-// jitter moves a frame by far less than half an interval.
+// A step this many intervals long or more means frames are missing.
 const double kMissingStep = 1.5;
+// Key frames are stamped when they arrive, so one may come this much late
+// without a frame missing before it (a busy machine delays a pass by tens of
+// ms). A single frame missing just before a key frame is then not counted:
+// it cannot be told from a late key frame by the times alone.
+const double kLateMs = 50.0;
 
 // Days from 1970-01-01 to a proleptic Gregorian date.
 int64_t DaysFromCivil(int64_t nYear, unsigned nMonth, unsigned nDay)
@@ -36,7 +40,8 @@ int64_t FrameTimeMs(const CPacket& frame)
 uint64_t FramesMissing(int64_t nGapMs, double fFps)
 {
     if (!(fFps > 0.0) || nGapMs <= 0) return 0;
-    const double fIntervals = double(nGapMs) * fFps / double(kMsPerSecond);
-    if (fIntervals < kMissingStep) return 0;
+    const double fIntervalMs = double(kMsPerSecond) / fFps;
+    const double fIntervals = double(nGapMs) / fIntervalMs;
+    if (fIntervals < kMissingStep || double(nGapMs) < fIntervalMs + kLateMs) return 0;
     return uint64_t(fIntervals + 0.5) - 1;
 }

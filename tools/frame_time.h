@@ -11,6 +11,7 @@ class CPacket;
 int64_t FrameTimeMs(const CPacket& frame);
 
 // Frames missing between two video frames nGapMs apart at fFps frames a
-// second: a gap of at least one and a half intervals holds the frames that
-// would have filled it. 0 for a normal, shorter or backward step.
+// second: a gap of at least one and a half intervals, and more than an
+// interval and a late frame's 50 ms, holds the frames that would have filled
+// it. 0 for a normal, shorter or backward step.
 uint64_t FramesMissing(int64_t nGapMs, double fFps);
