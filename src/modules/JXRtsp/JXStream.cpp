@@ -181,3 +181,7 @@ int IJXStream::GetRecvTotalFrame(unsigned long long&)
 {
     return JX_ERR_UNSUPPORTED;
 }
+int IJXStream::GetStatistics(CJXStreamStats&)
+{
+    return JX_ERR_UNSUPPORTED;
+}

@@ -5,6 +5,21 @@
 
 #include "JXRtspDefs.h"
 
+// Reception counts of one media stream (video or audio), summed over every
+// session since the stream object was made.
+struct CJXStreamMediaStats {
+    uint64_t m_PacketsReceived = 0;   // RTP packets of the stream's payload type and source
+    uint64_t m_PacketsLost = 0;       // missing from the sequence numbers (reordered ones are not lost)
+    uint64_t m_FramesDelivered = 0;   // frames handed to the subscribers
+    uint64_t m_FramesDropped = 0;     // frames begun but not delivered (loss, waiting for a key frame)
+    double m_JitterMs = 0.0;          // interarrival jitter of the current session
+};
+
+struct CJXStreamStats {
+    CJXStreamMediaStats m_Video;
+    CJXStreamMediaStats m_Audio;
+};
+
 class JXRTSP_API IJXInterface : public CJXObject {
 public:
     IJXInterface() = default;
@@ -65,6 +80,9 @@ public:
     virtual int GetLocateFrame(CPacket*& pPacket);
     virtual int Read(CPacket*& pPacket);
     virtual int GetRecvTotalFrame(unsigned long long& nFrames);
+    // Appended after the slots hosts already know, so they see no change.
+    // Reception counts; JX_ERR_UNSUPPORTED in the base.
+    virtual int GetStatistics(CJXStreamStats& stats);
 
 protected:
     CJXUrl m_Url;
