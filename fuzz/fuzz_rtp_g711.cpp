@@ -33,7 +33,7 @@ void FeedOne(const uint8_t* pData, size_t nLen, CRTPPCMA& g711)
 {
     CRTPParser rtp;
     if (rtp.Setup(pData, static_cast<uint32_t>(nLen)) == JX_OK) {
-        g711.OnRecvRTP(rtp);
+        g711.Receive(rtp);
     }
     if (g711.CheckInvariants() != JX_OK) {
         abort();

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         nPos += nTake;
         CRTPParser rtp;
         if (rtp.Setup(pCopy, static_cast<uint32_t>(nTake)) == JX_OK) {
-            pJpeg->OnRecvRTP(rtp);
+            pJpeg->Receive(rtp);
         }
         free(pCopy);
         if (pJpeg->CheckInvariants() != JX_OK) {

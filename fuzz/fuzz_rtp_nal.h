@@ -58,7 +58,7 @@ inline void FuzzNalRecords(CFuzzNalSink& sink, CRTPMedia* pMedia, const char* pF
         memcpy(pCopy, pData + nPos, nTake);
         CRTPParser rtp;
         if (rtp.Setup(pCopy, static_cast<uint32_t>(nTake)) == JX_OK) {
-            pMedia->OnRecvRTP(rtp);
+            pMedia->Receive(rtp);
         }
         free(pCopy);
         if (pMedia->CheckInvariants() != JX_OK) {

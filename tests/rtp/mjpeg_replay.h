@@ -94,7 +94,7 @@ inline std::vector<CJpegSink::Frame> ReplayJpeg(const std::vector<Bytes>& packet
     CRTPParser rtp;
     for (const Bytes& pkt : packets) {
         if (rtp.Setup(pkt.data(), uint32_t(pkt.size())) == JX_OK) {
-            pJpeg->OnRecvRTP(rtp);
+            pJpeg->Receive(rtp);
         }
         EXPECT_EQ(pJpeg->CheckInvariants(), JX_OK);
     }
@@ -106,7 +106,7 @@ inline std::vector<CJpegSink::Frame> ReplayJpeg(const std::vector<Bytes>& packet
         next.m_TS = rtp.m_TimeStamp + 3600;
         const Bytes closing = next.Build(std::string(8, '\x01'));
         rtp.Setup(closing.data(), uint32_t(closing.size()));
-        pJpeg->OnRecvRTP(rtp);
+        pJpeg->Receive(rtp);
     }
     return sink.m_Frames;
 }

@@ -51,7 +51,7 @@ struct CRig {
         CRTPParser rtp;
         const Bytes copy(packet);
         int nResult = rtp.Setup(copy.data(), static_cast<uint32_t>(copy.size()));
-        if (nResult == JX_OK) nResult = m_Media->OnRecvRTP(rtp);
+        if (nResult == JX_OK) nResult = m_Media->Receive(rtp);
         EXPECT_EQ(m_Media->CheckInvariants(), JX_OK);
         return nResult;
     }
@@ -135,8 +135,8 @@ const Capture kCaptures[] = {
 };
 
 // Replays the packets: the clip's access units outside nLostFirst to nLostLast
-// are delivered, in order, byte for byte, and none other (the last one is never
-// closed, so never delivered).
+// are delivered, in order, byte for byte, and none other. The payloaders mark
+// each unit's last packet, so the last unit goes out too, with nothing after it.
 void Replay(const Capture& cap, const std::vector<Bytes>& packets, int nLostFirst, int nLostLast)
 {
     std::vector<bool> keys;
@@ -147,7 +147,7 @@ void Replay(const Capture& cap, const std::vector<Bytes>& packets, int nLostFirs
         rig.Feed(p);
 
     std::vector<int> expect;
-    for (int i = 0; i + 1 < int(aus.size()); ++i) {
+    for (int i = 0; i < int(aus.size()); ++i) {
         if (i < nLostFirst || i > nLostLast) expect.push_back(i);
     }
     const auto& frames = rig.m_Sink.m_Frames;
@@ -197,9 +197,9 @@ const LossRow kLosses[] = {
     {0, "dup", 6, 'm', 6, 7},    {0, "swap", 2, 'm', 2, 3},
     {0, "trunc", 8, 'm', 8, 9},  {1, "trunc", 10, 'f', 10, 19},   // STAP-A with SPS and PPS
     {1, "drop", 7, 'f', 6, 9},                                    // a whole one-packet frame
-    {2, "drop", 3, 'm', 3, 10},                                   // CRA frames are no key frames
-    {2, "swap", 1, 'm', 1, 10},  {2, "trunc", 0, 'm', 0, 10},
-    {3, "trunc", 0, 'f', 0, 23}, {3, "drop", 5, 'f', 4, 23},
+    {2, "drop", 3, 'm', 3, 11},                                   // CRA frames are no key frames
+    {2, "swap", 1, 'm', 1, 11},  {2, "trunc", 0, 'm', 0, 11},
+    {3, "trunc", 0, 'f', 0, 24}, {3, "drop", 5, 'f', 4, 24},
 };
 
 TEST(RtpH26x, LossAndDisorderNeverDeliverADamagedFrame)

@@ -1,5 +1,6 @@
-// Depacketizer bases: packet scripts through the video and audio bases, the
-// frame-rate and frame-time arithmetic, the invariant check, CRTPFrame.
+// Depacketizer bases: packet scripts through the video and audio bases on the
+// test clock (frame times, frame rate, marker trust, drops), the invariant
+// check, CRTPFrame.
 #include "rtpmedia.h"
 #include "rtpparser.h"
 #include "test_rtp.h"
@@ -101,8 +102,20 @@ public:
     std::vector<Bytes> m_Frames;
 };
 
-// Copies every frame handed on, with the bytes behind it and the reference
-// time, and keeps no reference: the packet goes back to the pool.
+// Milliseconds of a frame's stamp on a line without days' breaks.
+int64_t StampMs(const YRTIME& t)
+{
+    // Days from 1970-01-01 of a Gregorian date (the civil-from-days inverse).
+    const int64_t y = t.wYear - (t.wMonth <= 2 ? 1 : 0);
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (t.wMonth + (t.wMonth > 2 ? -3 : 9)) + 2) / 5 + t.wDay - 1;
+    const int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    return ((days * 24 + t.wHour) * 60 + t.wMinute) * 60000 + t.wSecond * 1000 + t.wMilliseconds;
+}
+
+// Copies every frame handed on, with the bytes behind it and its time, and
+// keeps no reference: the packet goes back to the pool.
 class CRecordSink : public CRTPSocket {
 public:
     CRecordSink() { m_PayloadType = CTestRTP().m_PT; }   // the stream takes only its own type
@@ -111,8 +124,7 @@ public:
         int nType;
         float fFPS;
         bool bHeadOK;   // codec and size as given, and only the depacketizer's reference
-        YRTIME time;
-        CJXTime ref;
+        int64_t nMs;   // its stamp
     };
     int OnRecvFrame(CPacket* p) override
     {
@@ -122,7 +134,7 @@ public:
                             p->FrameGetType(), p->FrameGetFPS(),
                             p->FrameGetCodec() == CTestVideo::kCodec && p->FrameGetWidth() == CTestVideo::kWidth &&
                                 p->FrameGetHeight() == CTestVideo::kHeight && p->GetRefCount() == 1,
-                            p->FrameGetTime(), static_cast<CRTPMediaVideo*>(m_Media)->m_RefTime});
+                            StampMs(p->FrameGetTime())});
         return 0;
     }
     std::vector<Frame> m_Frames;
@@ -158,17 +170,20 @@ Bytes Blob(const std::string& text)
     return b;
 }
 
-// One row: a packet script and what must come of it. Script tokens, apart by
-// blanks: "|" the next frame (timestamp + 3600, or "|3000"); "-" one packet
-// lost; "seq=", "ssrc=", "pt=" the builder's fields; "mark=", "flags=" the
+// One row: a packet script and what must come of it, on the test clock. Script
+// tokens, apart by blanks: "|" the next frame (timestamp + 3600, or "|3000"),
+// the clock moving on as far; "jump=" the timestamp alone, "wait=" the clock
+// alone (ms), "ts=" the timestamp set; "frames=" as many frames handed on so
+// far; "-" one packet lost; "seq=", "ssrc=", "pt=" the builder's fields; "mark=", "flags=" the
 // frame's, as a payload format sets them; "clear=" ClearBuffer; "nalN:" a NAL
 // unit with an N-byte header through AppendNAL; "null=n" AppendFrame(nullptr, n);
 // anything else a packet (a payload as Blob reads it; "^" marker set, "*n" n
 // times, "/n" in pieces of n bytes). A trailing "!" expects JX_ERR_CONTENT,
 // "?" JX_ERR_ARG, of the packet or call. Options: "audio"; "ssrc=" as named
 // by SETUP; "head=1" parameter sets in front of key frames, "head=2" a head
-// that breaks its size; "types=", "fps=", "at=" (ms after the reference time,
-// "-" unchecked) each frame's, comma-separated.
+// that breaks its size; "types=", "fps=", "at=" (ms after the first frame's
+// time, "-" unchecked) each frame's, comma-separated; "dropped=" the frames
+// counted as dropped at the end.
 struct Scenario {
     const char* pName;
     const char* pScript;
@@ -182,7 +197,7 @@ const Scenario kScenarios[] = {
     {"a new timestamp closes the frame, not the marker", "Kone,^ two, three | Nnext", "Kone,two,three", "", "types=1 fps=25"},
     {"nothing before the first key frame", "Np1 | Np2 | Ki1 | Np3 | Np4", "Ki1 Np3", "", "types=1,0"},
     {"the sequence number wraps inside a frame", "seq=65534 Ka b c d | N", "Kabcd"},
-    {"a gap inside a frame drops it, a key frame awaited", "Kk | seq=10 Na - c! | Nlost | Kback | N", "Kk Kback", "SN Error: cur-sn = 12, prev-sn = 10\n"},
+    {"a gap inside a frame drops it, a key frame awaited", "Kk | seq=10 Na - c! | Nlost | Kback | N", "Kk Kback", "SN Error: cur-sn = 12, prev-sn = 10\n", "dropped=2"},
     {"the rest of a frame dropped on a loss is refused, key slices too", "Kk | Kslice1, - Kslice3,! Kslice4! | Kwhole | N", "Kk Kwhole", "SN Error"},
     {"a frame that stored nothing passes no type on", "Kk | Na - c! pt=100 Kfec! null=0! pt=96 | Np | N", "Kk", "SN Error"},
     {"a gap while the buffer is empty is not reported", "Kk | seq=10 Na seq=12 c! seq=20 x!", "Kk", "SN Error: cur-sn = 12, prev-sn = 10\n"},
@@ -200,15 +215,29 @@ const Scenario kScenarios[] = {
     {"a NAL unit past the cap is not stored in part", "Kk | Ka nal1:@over! b! | N", "Kk", "Frame over"},
     {"a missing payload is refused without harm", "Ka null=1? null=0 b | N", "Kab"},
     {"ClearBuffer; after a loss it waits for a key frame", "Kk | Na clear=0 b | Nc clear=1 d | Ne | Kf | N", "Kk b Kf", "", "types=1,0,1"},
-    // 3600 ticks give 25; the key frame renews it over 4 frames in 12000 ticks: 30.
-    // Non-key frames are stamped with their share of frame intervals.
-    {"the frame rate is renewed at key frames", "K0 |3600 N1 |3000 N2 |3000 N3 |3000 K4 |3000 N5 |3000 N", "K0 N1 N2 N3 K4 N5", "", "types=1,0,0,0,1,0 fps=25,25,25,25,30,30 at=-,40,80,120,-,33"},
+    // Times are the RTP distance from the first frame, in whole ms; the rate is
+    // the lower median of the spacings so far.
+    {"frame times from RTP time, the rate the median spacing", "K0 |3600 N1 |3000 N2 |3000 N3 |3000 K4 |3000 N5 |3000 N", "K0 N1 N2 N3 K4 N5", "", "types=1,0,0,0,1,0 fps=25,25,30,30,30,30 at=0,40,73,106,140,173"},
+    {"whole frames lost: the next carries its true time", "K0 |3600 N1 - - |10800 N2 |3600 N3 | N", "K0 N1 N2 N3", "", "fps=25,25,25,25 at=0,40,160,200 dropped=0"},
+    {"a 3 s silence is a 3 s gap, nothing slowed", "K0 |3600 N1 |270000 N2 |3600 N3 |3600 N4 | N", "K0 N1 N2 N3 N4", "", "fps=25,25,25,25,25 at=0,40,3040,3080,3120 dropped=0"},
+    {"late arrival moves no frame time", "K0 |3600 N1 wait=300 |3600 N2 |3600 N3 wait=700 | N", "K0 N1 N2 N3", "", "at=0,40,80,120"},
+    {"a variable rate, 25 to 5 to 25 fps", "K0 |3600 N1 |3600 N2 |18000 N3 |18000 N4 |18000 N5 |18000 N6 |3600 N7 |3600 N8 |3600 N9 |3600 N", "K0 N1 N2 N3 N4 N5 N6 N7 N8 N9", "", "fps=25,25,25,25,25,5,5,5,25,25 at=0,40,80,280,480,680,880,920,960,1000"},
+    {"the timestamp wraps", "ts=0xFFFFE000 K0 |3600 N1 |3600 N2 |3600 N", "K0 N1 N2", "", "at=0,40,80"},
+    {"a camera clock jump re-anchors at arrival", "K0 |3600 N1 jump=900000 |3600 N2 |3600 N3 | N", "K0 N1 N2 N3", "frame times re-anchored at arrival: RTP time was 10000 ms off", "at=0,40,80,120"},
+    {"a jump back never takes times back", "K0 |3600 N1 |3600 N2 jump=-180000 |3600 N3 |3600 N", "K0 N1 N2 N3", "re-anchored at arrival: RTP time was -2000 ms off", "at=0,40,80,120"},
+    // Eight frames closed by marker and timestamp alike win trust: the ninth
+    // goes out at its marked packet, not when the next begins.
+    {"marker trust won", "Ka b^ | Nc d^ | Nc d^ | Nc d^ | Nc d^ | Nc d^ | Nc d^ | Nc d^ | frames=7 Nc d^ frames=9 | Ne f^ frames=10", "Kab Ncd Ncd Ncd Ncd Ncd Ncd Ncd Ncd Nef"},
+    {"marker trust lost: framed by timestamp again, logged once", "Ka b^ | Nc d^ | Nc d^ | Nc d^ | Nc d^ | Nc d^ | Nc d^ | Nc d^ | Nc d^ frames=9 | Ng h^ i frames=10 | Nj k^ frames=11 | N", "Kab Ncd Ncd Ncd Ncd Ncd Ncd Ncd Ncd Ngh i Njk", "Marker bits disagree with timestamps"},
+    {"a marked packet before a loss wins no trust", "Ka b^ | Nc d^ | Nc d^ - | Nc d^ - | Nc d^ | Nc d^ | Nc d^ | Nc d^ | Nc d^ frames=8 | N", "Kab Ncd Ncd Ncd Ncd Ncd Ncd Ncd Ncd"},
     // Audio: a gap clears the frame and the packet starts it afresh; a stray
     // SSRC clears it; a foreign payload type is taken unchecked.
     {"audio order checks", "seq=65535 aa bb |160 cc - dd ssrc=0x01010101 zz! ssrc=0x11223344 ee |160 ff pt=0 |99 gg pt=96 |-99 |160 hh", "aabb ee ffgg", "SN Error: cur-sn = 3, prev-sn = 1\n|audio SSRC Error: curr-ssrc = 0x01010101, prev-ssrc = 0x11223344\n", "audio"},
     {"an audio frame over the cap: dropped, the next starts anew", "@a60k*17 @a60k! @a60k*2 null=0 null=1? |160 x", "@a120k", "", "audio"},
 };
 // clang-format on
+
+constexpr uint64_t kTestClockStartMs = 5000000;
 
 std::vector<std::string> Words(const std::string& text)
 {
@@ -219,7 +248,7 @@ std::vector<std::string> Words(const std::string& text)
     return words;
 }
 
-void RunToken(std::string tok, CTestRTP& b, CRTPMedia& media, CTestVideo* pVideo)
+void RunToken(std::string tok, CTestRTP& b, CRTPMedia& media, CTestVideo* pVideo, const CRecordSink& sink)
 {
     int32_t nExpect = JX_OK;
     if (tok.back() == '!' || tok.back() == '?') {
@@ -230,7 +259,17 @@ void RunToken(std::string tok, CTestRTP& b, CRTPMedia& media, CTestVideo* pVideo
     const std::string key = tok.substr(0, nEq), value = nEq == std::string::npos ? "" : tok.substr(nEq + 1);
     const uint32_t n = static_cast<uint32_t>(strtoul(value.c_str(), nullptr, 0));
     if (tok[0] == '|') {
-        b.m_TS += tok.size() > 1 ? static_cast<uint32_t>(strtoul(tok.c_str() + 1, nullptr, 10)) : 3600;
+        const int64_t nStep = tok.size() > 1 ? strtol(tok.c_str() + 1, nullptr, 10) : 3600;
+        b.m_TS += static_cast<uint32_t>(nStep);
+        CJXTime::AdvanceTestClock(static_cast<uint64_t>(std::max<int64_t>(0, nStep * 1000 / media.m_Clock.GetRate())));
+    } else if (key == "jump") {
+        b.m_TS += n;
+    } else if (key == "wait") {
+        CJXTime::AdvanceTestClock(n);
+    } else if (key == "ts") {
+        b.m_TS = n;
+    } else if (key == "frames") {
+        EXPECT_EQ(sink.m_Frames.size(), n);
     } else if (tok == "-") {
         ++b.m_Seq;
     } else if (key == "seq") {
@@ -262,7 +301,7 @@ void RunToken(std::string tok, CTestRTP& b, CRTPMedia& media, CTestVideo* pVideo
                 const Bytes pkt = b.Next(payload.data() + nPos, std::min(nPiece, payload.size() - nPos), bMarker);
                 CRTPParser rtp;
                 ASSERT_EQ(rtp.Setup(pkt.data(), static_cast<uint32_t>(pkt.size())), JX_OK);
-                EXPECT_EQ(media.OnRecvRTP(rtp), nExpect) << "seq " << rtp.m_SeqNo;
+                EXPECT_EQ(media.Receive(rtp), nExpect) << "seq " << rtp.m_SeqNo;
             }
         }
     }
@@ -286,6 +325,7 @@ void RunScenario(const Scenario& s)
     CTestHead head;
     head.m_WriteError = nHead == 2 ? 1 : 0;
     CRTPLogCapture log;
+    CJXTime::UseTestClock(kTestClockStartMs);
     CRecordSink sink;
     CTestVideo* pVideo = bAudio ? nullptr : new CTestVideo(&sink);
     CTestAudio* pAudio = bAudio ? new CTestAudio(&sink) : nullptr;
@@ -296,7 +336,7 @@ void RunScenario(const Scenario& s)
     CTestRTP b;
     for (const std::string& tok : Words(s.pScript)) {
         SCOPED_TRACE(tok);
-        RunToken(tok, b, *pMedia, pVideo);
+        RunToken(tok, b, *pMedia, pVideo, sink);
         ASSERT_EQ(pMedia->CheckInvariants(), JX_OK);
     }
     std::vector<Bytes> got = bAudio ? pAudio->m_Frames : std::vector<Bytes>();
@@ -318,13 +358,13 @@ void RunScenario(const Scenario& s)
         fps += sz;
         types += (i ? " " : "") + std::to_string(f.nType);
         if (i < offsets.size() && offsets[i] != "-") {
-            CJXTime t = f.ref;
-            t.Add(static_cast<uint32_t>(std::stoul(offsets[i])));
-            YRTIME y{};
-            t.GetTime(y);
-            EXPECT_EQ(memcmp(&y, &f.time, sizeof(y)), 0) << i;
+            EXPECT_EQ(f.nMs - sink.m_Frames[0].nMs, std::stoll(offsets[i])) << i;
         }
     }
+    if (!Option(s, "dropped").empty()) {
+        EXPECT_EQ(pMedia->m_FramesDropped, std::stoull(Option(s, "dropped")));
+    }
+    CJXTime::UseRealClock();
     EXPECT_EQ(Option(s, "types").empty() ? "" : types, Option(s, "types"));
     EXPECT_EQ(Option(s, "fps").empty() ? "" : fps, Option(s, "fps"));
     const std::vector<std::string> lines = log.Lines();
@@ -343,83 +383,6 @@ TEST(RTPMedia, PacketScripts)
     }
 }
 
-// UpdateFrameRate from the fields it reads to those it writes; GetFrameTime:
-// the reference time plus the frame's share of intervals, else "now" (key frame,
-// no estimate, a rate below 0.01, an offset beyond 32-bit milliseconds).
-TEST(RTPMedia, FrameRateAndFrameTimeTables)
-{
-    const struct {
-        uint32_t nCount;
-        double fRate;
-        uint16_t nType;
-        uint32_t nTS, nPrevTS, nRefTS, nCountAfter;
-        double fRateAfter;
-        uint32_t nRefTSAfter;
-    } rates[] = {
-        {0, 0.0, 0, 3000, 0, 0, 1, 30.0, 3000},             // first frame
-        {0, 0.0, 1, 500, 500, 0, 1, 25.0, 500},             // no distance: 25
-        {0, 0.0, 0, 100, 0xFFFFF254, 0, 1, 25.0, 100},      // 3600 ticks across the wrap
-        {7, 0.0, 0, 3600, 0, 9, 1, 25.0, 3600},             // rate 0: starts again
-        {4, 25.0, 0, 99999, 0, 0, 5, 25.0, 0},              // non-key: counts only
-        {50, 25.0, 1, 190000, 0, 10000, 1, 25.0, 190000},   // 50 frames over 180000
-        {10, 25.0, 1, 777, 0, 777, 1, 25.0, 777},           // key at the reference: 25
-    };
-    const int64_t kKept = -1;
-    const struct {
-        uint16_t nType;
-        uint32_t nCount;
-        double fRate;
-        int64_t nOffsetMS;
-    } times[] = {{0, 1, 25.0, 0},     {0, 4, 0.01, 300000}, {1, 4, 25.0, kKept},
-                 {0, 0, 25.0, kKept}, {0, 4, 0.009, kKept}, {0, 50000000, 0.01, kKept}};
-    CRTPSocket stream;
-    auto* pVideo = new CTestVideo(&stream);
-    stream.m_Media = pVideo;
-    for (const auto& c : rates) {
-        SCOPED_TRACE(c.nTS);
-        pVideo->m_FrameCount = c.nCount;
-        pVideo->m_FrameRate = c.fRate;
-        pVideo->m_FrameType = c.nType;
-        pVideo->m_TimeStamp = c.nTS;
-        pVideo->m_PrevTimeStamp = c.nPrevTS;
-        pVideo->m_RefTimeStamp = c.nRefTS;
-        EXPECT_EQ(pVideo->UpdateFrameRate(), 0);
-        EXPECT_EQ(pVideo->m_FrameCount, c.nCountAfter);
-        EXPECT_DOUBLE_EQ(pVideo->m_FrameRate, c.fRateAfter);
-        EXPECT_EQ(pVideo->m_RefTimeStamp, c.nRefTSAfter);
-    }
-    CJXTime ref(nullptr, 0), now(nullptr, 0);
-    ref.m_Time = 1700000000;
-    ref.m_MS = 950;
-    now.m_Time = 1800000000;
-    pVideo->m_RefTime = ref;
-    for (const auto& c : times) {
-        SCOPED_TRACE(testing::Message() << c.nCount << " " << c.fRate);
-        pVideo->m_FrameType = c.nType;
-        pVideo->m_FrameCount = c.nCount;
-        pVideo->m_FrameRate = c.fRate;
-        CJXTime t = now;
-        EXPECT_EQ(pVideo->GetFrameTime(t), 0);
-        CJXTime expect = c.nOffsetMS == kKept ? now : ref;
-        expect.Add(c.nOffsetMS == kKept ? 0 : static_cast<uint32_t>(c.nOffsetMS));
-        EXPECT_EQ(t.m_Time, expect.m_Time);
-        EXPECT_EQ(t.m_MS, expect.m_MS);
-    }
-    // The description's video part comes from the parameter-set head, once there is one.
-    CJXMediaDesc* pDesc = CJXMediaDesc::Create();
-    ASSERT_NE(pDesc, nullptr);
-    EXPECT_EQ(pVideo->GetHead(pDesc), JX_ERR_STATE);
-    CTestHead head;
-    head.m_Width = 1280;
-    pVideo->m_Head = &head;
-    EXPECT_EQ(pVideo->GetHead(pDesc), JX_OK);
-    EXPECT_EQ(pDesc->m_Video != nullptr ? pDesc->m_Video->nWidth : 0, 1280);
-    pVideo->m_Head = nullptr;
-    pDesc->Release();
-}
-
-// A receiver that does not keep the frame lets it go back to the pool: steady
-// delivery allocates no packet per frame, and the frame buffer is reused.
 TEST(RTPMedia, SteadyStreamAllocatesNothingPerPacketOrFrame)
 {
     CRecordSink sink;
@@ -510,3 +473,55 @@ TEST(RTPFrame, ReferenceCount)
 }
 
 }   // namespace
+
+// Audio and video RTP clocks that start at unrelated offsets (the audio one
+// about to wrap), each frame arriving with its own delay: once both streams
+// have a sender report, a flash and a beep made at the same camera instant get
+// the same time, and the first stream to map through the camera's clock keeps
+// the times it had.
+TEST(RTPClock, SenderReportsLineUpAudioAndVideo)
+{
+    const uint64_t kNtpStart = (3900000000ULL << 32);   // camera time 0
+    const uint64_t kNtpSecond = 1ULL << 32;
+    const uint32_t kVideoBase = 1000000, kAudioBase = 4294960000u;
+    CRTPSessionClock session;
+    CRTPClock video(90000), audio(8000);
+    video.SetSession(&session);
+    audio.SetSession(&session);
+    // Camera time 0: the video frame arrives at 10000 ms, the audio one 30 ms later.
+    EXPECT_EQ(video.FrameTime(kVideoBase, 10000), 10000);
+    EXPECT_EQ(audio.FrameTime(kAudioBase, 10030), 10030);
+    // Without reports the two are as far apart as their first arrivals.
+    EXPECT_EQ(video.FrameTime(kVideoBase + 90000, 11000), 11000);
+    EXPECT_EQ(audio.FrameTime(kAudioBase + 8000, 11030), 11030);
+    video.OnSenderReport(kVideoBase + 90000, kNtpStart + kNtpSecond);
+    audio.OnSenderReport(kAudioBase + 8000, kNtpStart + kNtpSecond);
+    // Camera time 2 s: video keeps its line, audio moves onto it.
+    const int64_t nFlash = video.FrameTime(kVideoBase + 180000, 12005);
+    const int64_t nBeep = audio.FrameTime(kAudioBase + 16000, 12041);
+    EXPECT_EQ(nFlash, 12000);
+    EXPECT_EQ(nBeep, nFlash);
+    // Half a second on, still together; a report's fraction of a second counts.
+    audio.OnSenderReport(kAudioBase + 20000, kNtpStart + 2 * kNtpSecond + kNtpSecond / 2);
+    EXPECT_EQ(audio.FrameTime(kAudioBase + 20000, 12520), 12500);
+    EXPECT_EQ(video.FrameTime(kVideoBase + 225000, 12510), 12500);
+    EXPECT_EQ(video.GetReanchors() + audio.GetReanchors(), 0u);
+}
+
+// The description's video part comes from the parameter-set head, once there is one.
+TEST(RTPMedia, VideoHeadFillsTheDescription)
+{
+    CRTPSocket stream;
+    auto* pVideo = new CTestVideo(&stream);
+    stream.m_Media = pVideo;
+    CJXMediaDesc* pDesc = CJXMediaDesc::Create();
+    ASSERT_NE(pDesc, nullptr);
+    EXPECT_EQ(pVideo->GetHead(pDesc), JX_ERR_STATE);
+    CTestHead head;
+    head.m_Width = 1280;
+    pVideo->m_Head = &head;
+    EXPECT_EQ(pVideo->GetHead(pDesc), JX_OK);
+    EXPECT_EQ(pDesc->m_Video != nullptr ? pDesc->m_Video->nWidth : 0, 1280);
+    pVideo->m_Head = nullptr;
+    pDesc->Release();
+}

@@ -325,3 +325,43 @@ TEST(RtspFrames, KeyFramesAreKeptAndFramesGoToSubscribers)
     EXPECT_EQ(c->GetMediaDesc(pDesc), JX_ERR_STATE);
     EXPECT_EQ(pDesc, nullptr);
 }
+
+// Interleaved RTP with two packets lost and a sender report on the odd
+// channel; 500 ms after the report, the receiver report goes out on that
+// channel, byte for byte as RFC 3550 A.1 and A.3 count: the source is valid
+// from its second packet (1001), so 9 expected, 7 received, 2 lost, fraction
+// 2 * 256 / 9 = 56; LSR the middle of the report's NTP time; DLSR 500 ms as
+// 0x8000 / 65536 s. The host's counts see every packet of the source.
+TEST(RtspReader, ReceptionCountsAndReceiverReport)
+{
+    CTestClock clock;
+    COfflineClient c(kUrl);
+    c.PlayTo(kSdpVideoOnly);
+    delete c->m_Video->m_Media;   // a frame per packet, from the source SETUP named
+    c->m_Video->m_Media = new CStubMedia(c->m_Video);
+    c->m_Video->m_Media->m_SSRC = CTestRTP().m_SSRC;
+    c->GetSendBuf().Empty();
+    CTestRTP b;
+    for (uint16_t nSeq = 1000; nSeq < 1010; ++nSeq, b.m_TS += 3600, clock.Advance(40)) {
+        b.m_Seq = nSeq;
+        if (nSeq == 1004 || nSeq == 1005) continue;
+        ASSERT_EQ(c.Feed(InterleavedFrame(0, b.Build("Nslice"))), 0);
+    }
+    ASSERT_EQ(c.Feed(InterleavedFrame(1, HexBytes("80c80006 11223344 e5a1b2c3 d4e5f607 00016000 00000008 00000100"))), 0);
+    clock.Advance(500);
+    c->SendReceiverReports();
+    const std::string sent = c.Sent();
+    char own[9];
+    snprintf(own, sizeof(own), "%08x", c->m_Video->m_OwnSSRC);
+    const Bytes report = HexBytes(std::string("81c90007") + own + "11223344 38000002 000003f1 00000000 b2c3d4e5 00008000");
+    ASSERT_GE(sent.size(), 4 + report.size());
+    EXPECT_EQ(sent.substr(0, 3), std::string("$\x01\x00", 3));
+    EXPECT_EQ(ToHex(reinterpret_cast<const uint8_t*>(sent.data()) + 4, report.size()), ToHex(report));
+    EXPECT_NE(sent.find(std::string("\x01") + char(strlen(c->m_CName)) + c->m_CName), std::string::npos);
+    CJXStreamStats stats;
+    ASSERT_EQ(c->GetStatistics(stats), 0);
+    EXPECT_EQ(stats.m_Video.m_PacketsReceived, 8u);
+    EXPECT_EQ(stats.m_Video.m_PacketsLost, 2u);
+    EXPECT_EQ(stats.m_Video.m_FramesDelivered, 8u);
+    EXPECT_EQ(stats.m_Audio.m_PacketsReceived, 0u);
+}

@@ -19,7 +19,14 @@ int CRTPPCMA::OnRecvRTP(CRTPParser& rtp)
     if (nResult != 0) {
         return nResult;
     }
-    return AppendFrame(rtp.Payload(), rtp.PayloadLength());
+    const int32_t nAppend = AppendFrame(rtp.Payload(), rtp.PayloadLength());
+    if (nAppend != JX_OK) {
+        return nAppend;
+    }
+    // Every G.711 packet is whole samples: it goes out at once, not when the
+    // next one shows that its timestamp ended.
+    PackFrame();
+    return JX_OK;
 }
 
 int CRTPPCMA::PackFrame()

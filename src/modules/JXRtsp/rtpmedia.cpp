@@ -1,6 +1,7 @@
 // Depacketizer bases. A frame is complete when a packet with another RTP
-// timestamp arrives; the marker bit is not used, since cameras do not set it
-// reliably.
+// timestamp arrives, or, once a stream's marker bits have shown that they
+// agree with its timestamps, at its marked last packet: cameras that do not
+// set the bit reliably are still framed by timestamps.
 #include "rtpmedia.h"
 
 #include "rtpparser.h"
@@ -10,8 +11,6 @@
 
 namespace {
 const char kSourcePath[] = "src/modules/JXRtsp/rtpmedia";
-constexpr double kDefaultFrameRate = 25.0;
-constexpr double kMinFrameRate = 0.01;
 constexpr uint16_t kNonKeyFrame = 0;
 constexpr uint16_t kKeyFrame = 1;
 constexpr uint32_t kWaitingForKey = 1;
@@ -44,6 +43,30 @@ int CRTPMedia::Setup(const char* /*pText*/)
 int CRTPMedia::OnRecvRTP(CRTPParser& /*rtp*/)
 {
     return JX_ERR_UNSUPPORTED;
+}
+
+int CRTPMedia::Receive(CRTPParser& rtp)
+{
+    const int nResult = OnRecvRTP(rtp);
+    EndPacket(rtp);
+    return nResult;
+}
+
+void CRTPMedia::EndPacket(const CRTPParser& /*rtp*/) {}
+
+bool CRTPMedia::IsOwnPacket(const CRTPParser& rtp) const
+{
+    return rtp.m_PayloadType == m_PayloadType && rtp.m_SSRC == m_SSRC;
+}
+
+CJXTime CRTPMedia::StampFrame(uint32_t nTimeStamp, int64_t nArrivalMs)
+{
+    const int64_t nWallMs = m_Clock.ToWallMs(m_Clock.FrameTime(nTimeStamp, nArrivalMs));
+    const int64_t nSafe = nWallMs < 0 ? 0 : nWallMs;
+    CJXTime t(nullptr, 0);
+    t.m_Time = static_cast<uint32_t>(nSafe / 1000);
+    t.m_MS = static_cast<uint32_t>(nSafe % 1000);
+    return t;
 }
 
 CJXMediaHead* CRTPMedia::GetHead()
@@ -123,7 +146,6 @@ int32_t CRTPMedia::AppendBounded(CJXString& buffer, const void* pData, int32_t n
 
 CRTPMediaVideo::CRTPMediaVideo(CRTPSocket* pSocket) : CRTPMedia(pSocket), m_Buffer(nullptr, 5)
 {
-    m_RefTime.SetTime();
     m_Buffer.Init(kInitialBuffer);   // on failure the buffer grows with the first frame
 }
 
@@ -135,7 +157,11 @@ CRTPMediaVideo::~CRTPMediaVideo() = default;
 int CRTPMediaVideo::OnRecvRTP(CRTPParser& rtp)
 {
     uint16_t nPrevSeq = 0;
-    switch (TrackPacket(rtp, nPrevSeq)) {
+    const EPacketOrder nOrder = TrackPacket(rtp, nPrevSeq);
+    if (nOrder != kOrderForeign && nOrder != kOrderBadSSRC) {
+        JudgeMarker(nOrder, rtp, nPrevSeq);
+    }
+    switch (nOrder) {
     case kOrderForeign:
         return JX_OK;   // not checked; the subclass takes the payload as it is
     case kOrderBadSSRC:
@@ -148,6 +174,8 @@ int CRTPMediaVideo::OnRecvRTP(CRTPParser& rtp)
         }
         // Also a frame that stored nothing: its type or flags must not pass to the next.
         ResetFrame(kResetNewFrame);
+        m_FrameTimeStamp = rtp.m_TimeStamp;
+        m_FrameArrivalMs = static_cast<int64_t>(CJXTime::GetTimeMS());
         return JX_OK;
     case kOrderGap:
         if (!IsBufferEmpty()) {
@@ -160,7 +188,51 @@ int CRTPMediaVideo::OnRecvRTP(CRTPParser& rtp)
     case kOrderInSequence:
         break;
     }
+    m_FrameTimeStamp = rtp.m_TimeStamp;
+    m_FrameArrivalMs = static_cast<int64_t>(CJXTime::GetTimeMS());
     return m_SkipFrame ? JX_ERR_CONTENT : JX_OK;
+}
+
+// A frame's last packet carries the marker bit (RFC 6184, 7798, 2435), but
+// some cameras set it on every packet or never. Trust is won by
+// kMarkerTrustFrames frames in a row whose timestamp change followed a marked
+// packet, and lost at the first that did not (or a marked packet the same
+// frame goes on after). Only packets in sequence are judged: a loss says
+// nothing of the camera.
+void CRTPMediaVideo::JudgeMarker(EPacketOrder nOrder, const CRTPParser& rtp, uint16_t nPrevSeq)
+{
+    const bool bInSequence = m_HasLastPacket && rtp.m_SeqNo == static_cast<uint16_t>(nPrevSeq + 1);
+    const bool bWasMarked = m_LastMarked;
+    m_LastMarked = rtp.m_Marker != 0;
+    m_HasLastPacket = true;
+    if (!bInSequence || (nOrder != kOrderNewFrame && nOrder != kOrderInSequence)) {
+        return;
+    }
+    const bool bAgrees = (nOrder == kOrderNewFrame) == bWasMarked;
+    if (bAgrees) {
+        if (nOrder == kOrderNewFrame && !m_MarkerTrusted && ++m_MarkerAgreed >= kMarkerTrustFrames) {
+            m_MarkerTrusted = true;
+        }
+        return;
+    }
+    m_MarkerAgreed = 0;
+    if (m_MarkerTrusted) {
+        m_MarkerTrusted = false;
+        if (!m_MarkerDistrustLogged) {
+            m_MarkerDistrustLogged = true;
+            JXPrintf("CRTPMediaVideo::%s(%d)---------->Marker bits disagree with timestamps: frames are closed by "
+                     "timestamp.\n", "JudgeMarker", __LINE__);
+        }
+    }
+}
+
+void CRTPMediaVideo::EndPacket(const CRTPParser& rtp)
+{
+    if (!m_MarkerTrusted || rtp.m_Marker == 0 || !IsOwnPacket(rtp) || IsBufferEmpty()) {
+        return;
+    }
+    PackFrame();   // its failures stay with that frame
+    ResetFrame(kResetCleared);
 }
 
 CJXMediaHead* CRTPMediaVideo::GetHead()
@@ -186,6 +258,10 @@ void CRTPMediaVideo::ClearBuffer(int bLost)
 
 void CRTPMediaVideo::ResetFrame(EFrameReset nWhy)
 {
+    if (!IsBufferEmpty() && !m_FrameDelivered) {
+        ++m_FramesDropped;
+    }
+    m_FrameDelivered = false;
     m_Buffer.Empty(false);
     m_NalFlags = 0;
     m_FrameType = kNoType;
@@ -232,44 +308,23 @@ int32_t CRTPMediaVideo::CheckInvariants() const
     if (!(m_FrameRate >= 0.0) || (m_FrameCount != 0 && !(m_FrameRate > 0.0))) {
         return Broken(kWho, "frames counted without a frame rate");
     }
+    if (m_MarkerTrusted && m_MarkerAgreed < kMarkerTrustFrames) {
+        return Broken(kWho, "marker bits trusted before enough frames agreed");
+    }
     return JX_OK;
 }
 
 int CRTPMediaVideo::UpdateFrameRate()
 {
-    if (m_FrameCount == 0 || m_FrameRate == 0.0) {
-        const uint32_t nTicks = m_TimeStamp - m_PrevTimeStamp;
-        m_FrameCount = 1;
-        m_RefTimeStamp = m_TimeStamp;
-        m_FrameRate = nTicks != 0 ? static_cast<double>(kClockRate) / nTicks : kDefaultFrameRate;
-        m_RefTime.SetTime();
-        return 0;
-    }
-    const uint32_t nFrames = m_FrameCount;
-    m_FrameCount = nFrames + 1;
-    if (m_FrameType != kKeyFrame) {
-        return 0;
-    }
-    // Each key frame renews the estimate from the frames since the last one.
-    const uint32_t nTicks = m_TimeStamp - m_RefTimeStamp;
-    m_FrameRate = nTicks != 0 ? nFrames * static_cast<double>(kClockRate) / nTicks : kDefaultFrameRate;
-    m_RefTimeStamp = m_TimeStamp;
-    m_FrameCount = 1;
-    m_RefTime.SetTime();
+    m_RateMedian.OnFrame(m_FrameTimeStamp);
+    m_FrameRate = m_RateMedian.Rate(m_Clock.GetRate());
+    ++m_FrameCount;
     return 0;
 }
 
 int CRTPMediaVideo::GetFrameTime(CJXTime& t)
 {
-    if (m_FrameCount == 0 || m_FrameType == kKeyFrame || m_FrameRate < kMinFrameRate) {
-        return 0;
-    }
-    const double fOffsetMS = (m_FrameCount - 1) * 1000.0 / m_FrameRate;
-    if (!(fOffsetMS < 4294967296.0)) {
-        return 0;   // beyond what a 32-bit offset holds: stamp with now
-    }
-    t = m_RefTime;
-    t.Add(static_cast<uint32_t>(fOffsetMS));
+    t = StampFrame(m_FrameTimeStamp, m_FrameArrivalMs);
     return 0;
 }
 
@@ -352,7 +407,6 @@ int32_t CRTPMediaVideo::DeliverFrame(uint8_t nType, uint8_t nCodec, uint16_t nWi
 {
     UpdateFrameRate();
     CJXTime t(nullptr, 0);
-    t.SetTime();
     GetFrameTime(t);
     YRTIME tm{};
     t.GetTime(tm);
@@ -391,6 +445,7 @@ int32_t CRTPMediaVideo::DeliverFrame(uint8_t nType, uint8_t nCodec, uint16_t nWi
     }
     memset(pOut + nFrame, 0, kZeroTail);
 
+    m_FrameDelivered = true;
     m_Socket->OnRecvFrame(pPacket);   // a receiver that keeps the frame holds its own reference
     pPacket->Release();
     return JX_OK;
@@ -419,13 +474,19 @@ int CRTPMediaAudio::OnRecvRTP(CRTPParser& rtp)
             PackFrame();
             ClearBuffer();
         }
+        m_FrameTimeStamp = rtp.m_TimeStamp;
         return JX_OK;
     case kOrderGap:
+        if (rtp.m_SeqNo == nPrevSeq) {
+            return JX_ERR_CONTENT;   // a duplicate: its samples may have gone out already
+        }
         if (!IsBufferEmpty()) {
             JXPrintf("SN Error: cur-sn = %u, prev-sn = %u\n", static_cast<unsigned>(rtp.m_SeqNo),
                      static_cast<unsigned>(nPrevSeq));
+            ++m_FramesDropped;
             ClearBuffer();
         }
+        m_FrameTimeStamp = rtp.m_TimeStamp;
         return JX_OK;
     case kOrderForeign:
     case kOrderInSequence:
@@ -467,9 +528,7 @@ int32_t CRTPMediaAudio::DeliverFrame(uint8_t nCodec, uint32_t nRate)
     if (pPacket == nullptr) {
         return JX_ERR_NOMEM;
     }
-    // Stamped now: a zero time would date every audio frame to 1970.
-    CJXTime t(nullptr, 0);
-    t.SetTime();
+    const CJXTime t = StampFrame(m_FrameTimeStamp, static_cast<int64_t>(CJXTime::GetTimeMS()));
     YRTIME tm{};
     t.GetTime(tm);
     pPacket->FrameInit();
@@ -480,6 +539,7 @@ int32_t CRTPMediaAudio::DeliverFrame(uint8_t nCodec, uint32_t nRate)
     pPacket->FrameSetFPS(1.0f);
     pPacket->FrameSetTime(tm, static_cast<uint16_t>(t.m_MS));
     memcpy(pPacket->FrameGetData(), m_Buffer.m_Data, static_cast<size_t>(nBody));
+    ClearBuffer();   // delivered: the buffer is free for the next frame
     m_Socket->OnRecvFrame(pPacket);
     pPacket->Release();
     return JX_OK;

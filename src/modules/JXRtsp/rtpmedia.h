@@ -1,9 +1,11 @@
 // Depacketizer bases: packet order and SSRC checks, the frame assembly buffer,
-// the frame-rate estimate, the frame time and the delivery of a finished video
-// frame; and CRTPFrame, a reference-counted list offered to other modules.
+// the frame-rate estimate, the frame time from the RTP clock, the closing of
+// a frame at its marked last packet, and the delivery of a finished frame;
+// and CRTPFrame, a reference-counted list offered to other modules.
 #pragma once
 
 #include "JXRtspDefs.h"
+#include "rtpclock.h"
 
 class CRTPParser;
 class CRTPSocket;
@@ -19,6 +21,12 @@ public:
     virtual int Setup(const char* pText);
     // One RTP packet whose header the parser accepted. JX_ERR_UNSUPPORTED in the base.
     virtual int OnRecvRTP(CRTPParser& rtp);
+    // How the stream hands a packet in: OnRecvRTP, then what follows the
+    // packet's payload (a frame whose last packet this was is delivered).
+    // OnRecvRTP's result.
+    int Receive(CRTPParser& rtp);
+    // After OnRecvRTP took a packet's payload; nothing in the base.
+    virtual void EndPacket(const CRTPParser& rtp);
     // The stream's parameter-set head, or null.
     virtual CJXMediaHead* GetHead();
     // Fill this stream's part of the media description.
@@ -38,6 +46,10 @@ public:
     uint16_t m_SeqNo = 0;           // of the last accepted packet
     uint32_t m_TimeStamp = 0;       // of the last accepted packet
     uint32_t m_PrevTimeStamp = 0;   // of the packet before it
+    // The stream's RTP clock mapped onto ours; the stream sets its rate.
+    CRTPClock m_Clock;
+    // Frames begun and not delivered: lost data, waiting for a key frame.
+    uint64_t m_FramesDropped = 0;
 
 protected:
     // What the order checks found for one packet.
@@ -51,6 +63,11 @@ protected:
     // Learns the SSRC, records sequence number and timestamps, and classifies
     // the packet. nPrevSeq receives the sequence number recorded before.
     EPacketOrder TrackPacket(const CRTPParser& rtp, uint16_t& nPrevSeq);
+    // A packet of this stream's payload type and source.
+    bool IsOwnPacket(const CRTPParser& rtp) const;
+    // The time of the frame with timestamp nTimeStamp whose last packet came
+    // at nArrivalMs (monotonic), as a stamp: seconds and ms of the wall clock.
+    CJXTime StampFrame(uint32_t nTimeStamp, int64_t nArrivalMs);
     // Appends to a frame buffer unless it would pass nMax bytes. JX_OK, or
     // JX_ERR_CONTENT when it would (nothing appended).
     static int32_t AppendBounded(CJXString& buffer, const void* pData, int32_t nLen, int32_t nMax);
@@ -80,6 +97,9 @@ public:
     static constexpr uint16_t kMarkVI = 9;
     static constexpr uint16_t kMarkPB = 10;
     static constexpr uint32_t kClockRate = 90000;
+    // Frames in a row whose marker bit closed them as their timestamp did,
+    // before frames are handed on at the marked packet.
+    static constexpr uint32_t kMarkerTrustFrames = 8;
 
     explicit CRTPMediaVideo(CRTPSocket* pSocket);
     ~CRTPMediaVideo() override;
@@ -88,6 +108,8 @@ public:
     // 0: the subclass takes the payload. JX_ERR_CONTENT: a packet of another
     // SSRC, or of a frame dropped after a loss; the subclass leaves it out.
     int OnRecvRTP(CRTPParser& rtp) override;
+    // A marked packet of a stream whose marks are trusted closes its frame.
+    void EndPacket(const CRTPParser& rtp) override;
     CJXMediaHead* GetHead() override;
     int GetHead(CJXMediaDesc* pDesc) override;
     // Empties the frame; bLost (data was lost) also makes the stream wait for a key frame.
@@ -97,19 +119,20 @@ public:
     // estimate are sound (see CRTPMedia::CheckInvariants).
     int32_t CheckInvariants() const override;
 
-    // From PackFrame, before the frame is stamped: renews the frame-rate estimate.
+    // From DeliverFrame, before the frame is stamped: the frame's timestamp
+    // joins the median spacing that gives the frame rate.
     int UpdateFrameRate();
-    // Time of the frame being packed. t holds now on entry and is kept for a key
-    // frame or while there is no usable estimate.
+    // Time of the frame being packed, from its RTP timestamp and the arrival
+    // of its last packet.
     int GetFrameTime(CJXTime& t);
+    // The marker bits have closed the last kMarkerTrustFrames frames.
+    bool IsMarkerTrusted() const { return m_MarkerTrusted; }
 
     CJXVideoHead* m_Head = nullptr;   // created and owned by the H.264 and H.265 subclasses
     uint16_t m_Width = 0;             // picture size, JPEG only
     uint16_t m_Height = 0;
-    uint32_t m_RefTimeStamp = 0;   // RTP timestamp at the frame-rate reference point
-    uint32_t m_FrameCount = 0;     // frames since the reference point; 0: no estimate yet
-    double m_FrameRate = 0.0;
-    CJXTime m_RefTime;                // wall clock at the reference point
+    uint32_t m_FrameCount = 0;     // frames delivered
+    double m_FrameRate = 0.0;      // from the median spacing; 0 before the first frame
     CJXString m_Buffer;               // the frame being gathered
     uint16_t m_NalFlags = 0;          // 0x0001 fragment open; 0x0100/0x0200/0x0400 SPS/PPS/VPS in-band
     uint16_t m_FrameType = kNoType;   // 0xFF no slice yet, 0 non-key, 1 key
@@ -157,9 +180,20 @@ private:
     // JX_OK when nLen more bytes fit the frame; otherwise the frame is dropped.
     int32_t MakeRoom(int32_t nLen);
     void DropOversized();
+    // Whether the marker bits agree with the timestamps, judged on packets in sequence.
+    void JudgeMarker(EPacketOrder nOrder, const CRTPParser& rtp, uint16_t nPrevSeq);
 
     bool m_SkipFrame = false;   // the current frame was dropped; its rest is refused
     bool m_OverflowLogged = false;
+    bool m_FrameDelivered = false;   // the frame gathered now went out
+    uint32_t m_FrameTimeStamp = 0;   // RTP timestamp of the frame gathered now
+    int64_t m_FrameArrivalMs = 0;    // when its last packet so far came (monotonic)
+    CFrameRateMedian m_RateMedian;
+    bool m_LastMarked = false;        // the last packet of the stream carried the marker bit
+    bool m_HasLastPacket = false;
+    uint32_t m_MarkerAgreed = 0;      // frames in a row closed by marker and timestamp alike
+    bool m_MarkerTrusted = false;
+    bool m_MarkerDistrustLogged = false;
 };
 
 class JXRTSP_API CRTPMediaAudio : public CRTPMedia {
@@ -184,9 +218,12 @@ protected:
     int32_t AppendFrame(const void* pData, int32_t nLen);
     // The audio frame delivery: one packet of type audio holding the gathered
     // bytes (no zero tail), one channel at nRate samples a second, stamped
-    // with the time of packing, handed to the stream and released. 0,
-    // JX_ERR_STATE for an empty frame, or JX_ERR_NOMEM.
+    // from the stream's RTP clock (the frame's timestamp, m_FrameTimeStamp),
+    // handed to the stream and released. 0, JX_ERR_STATE for an empty
+    // frame, or JX_ERR_NOMEM.
     int32_t DeliverFrame(uint8_t nCodec, uint32_t nRate);
+
+    uint32_t m_FrameTimeStamp = 0;   // RTP timestamp of the frame gathered now
 };
 
 // A reference-counted list of items; the last Release deletes it, freeing the

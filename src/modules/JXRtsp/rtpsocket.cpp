@@ -12,6 +12,7 @@
 #include "sdpparser.h"
 
 #include <cstdio>
+#include <random>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -19,7 +20,13 @@
 #  include <unistd.h>   // gethostname
 #endif
 
-CRTPSocket::CRTPSocket() : m_RtpBuffer(nullptr, 5), m_RtcpBuffer(nullptr, 5) {}
+CRTPSocket::CRTPSocket() : m_RtpBuffer(nullptr, 5), m_RtcpBuffer(nullptr, 5)
+{
+    // Our SSRC in receiver reports: random, so that two clients of one
+    // server do not collide (RFC 3550 8.1).
+    static thread_local std::mt19937 s_Random(std::random_device{}());
+    m_OwnSSRC = static_cast<uint32_t>(s_Random());
+}
 
 CRTPSocket::~CRTPSocket()
 {
@@ -272,11 +279,28 @@ int CRTPSocket::ParseRTPMap(const char* pLine)
         if (encoding.m_Create != nullptr) {
             delete m_Media;   // a second rtpmap line for the type replaces the first
             m_Media = encoding.m_Create(this);
+            m_DroppedCounted = 0;
         }
         break;
     }
     if (m_Media != nullptr) m_Media->m_PayloadType = m_PayloadType;
+    SetupClock();
     return 1;
+}
+
+void CRTPSocket::SetupClock()
+{
+    if (m_Media == nullptr) return;
+    const uint32_t nDefault = m_MediaType == kMediaAudio ? CRTPClock::kAudioRate : CRTPClock::kVideoRate;
+    m_Media->m_Clock.SetRate(m_ClockRate != 0 ? m_ClockRate : nDefault);
+    m_Media->m_Clock.SetSession(m_SessionClock);
+}
+
+void CRTPSocket::SetShared(CRTPStreamCounters* pCounters, CRTPSessionClock* pSession)
+{
+    m_Counters = pCounters != nullptr ? pCounters : &m_OwnCounters;
+    m_SessionClock = pSession;
+    SetupClock();
 }
 
 int CRTPSocket::ParseFMTP(const char* pLine)
@@ -645,14 +669,73 @@ int CRTPSocket::OnRecvRTP(const unsigned char* pData, unsigned int nLength)
         ++m_DroppedForeign;
         return nResult;
     }
-    if (m_Media != nullptr) m_Media->OnRecvRTP(rtp);   // the depacketizer's result is its own business
+    if (m_Media == nullptr) return nResult;
+    m_Media->Receive(rtp);   // the depacketizer's result is its own business
+    CountPacket(rtp);
     return nResult;
 }
 
-int CRTPSocket::OnRecvRTCP(const unsigned char* /*pData*/, unsigned int /*nLength*/)
+void CRTPSocket::CountPacket(const CRTPParser& rtp)
+{
+    CRTPStreamCounters& counters = *m_Counters;
+    if (m_Media->m_FramesDropped != m_DroppedCounted) {
+        CRTPStreamCounters::Add(counters.m_FramesDropped, m_Media->m_FramesDropped - m_DroppedCounted);
+        m_DroppedCounted = m_Media->m_FramesDropped;
+    }
+    if (rtp.m_SSRC != m_Media->m_SSRC) return;   // refused by the depacketizer
+    CRTPStreamCounters::Add(counters.m_PacketsReceived, 1);
+    // Arrival on the stream's own clock, for the interarrival jitter.
+    const uint32_t nRate = m_Media->m_Clock.GetRate();
+    const uint64_t nNowMs = CJXTime::GetTimeMS();
+    m_RecvStats.OnPacket(rtp.m_SeqNo, rtp.m_TimeStamp, static_cast<uint32_t>(nNowMs * nRate / 1000));
+    const int64_t nLost = m_RecvStats.CumulativeLost();
+    if (nLost > m_LostCounted) {
+        CRTPStreamCounters::Add(counters.m_PacketsLost, static_cast<uint64_t>(nLost - m_LostCounted));
+        m_LostCounted = nLost;
+    }
+    counters.m_JitterUs.store(static_cast<uint32_t>(uint64_t(m_RecvStats.Jitter()) * 1000000 / nRate),
+                              std::memory_order_relaxed);
+}
+
+int CRTPSocket::OnRecvRTCP(const unsigned char* pData, unsigned int nLength)
 {
     ++m_RecvRTCP;
-    return JX_OK;
+    CRTCPReader reader;
+    const int32_t nResult = reader.Read(pData, nLength);
+    if (m_Media == nullptr) return nResult;
+    // Before the first RTP packet the source is not known: any sender's
+    // report is taken, as the stream has one server and one source.
+    const CRTCPSenderReport* pReport = reader.FindSenderReport(m_Media->m_SSRC);
+    if (pReport == nullptr) return nResult;
+    m_Media->m_Clock.OnSenderReport(pReport->m_RtpTime, pReport->m_NtpTime);
+    m_RecvStats.OnSenderReport(pReport->m_NtpTime, CJXTime::GetTimeMS());
+    return nResult;
+}
+
+int32_t CRTPSocket::WriteReceiverReport(uint8_t* pOut, uint32_t nCap, const char* pCName, uint64_t nNowMs)
+{
+    if (m_Media == nullptr || m_State != kStatePlaying) return JX_ERR_STATE;
+    if (m_Media->m_SSRC == 0 && m_Counters->m_PacketsReceived.load(std::memory_order_relaxed) == 0) {
+        return JX_ERR_STATE;   // nothing received: no source to report on
+    }
+    return m_RecvStats.WriteReport(pOut, nCap, m_OwnSSRC, m_Media->m_SSRC, pCName, nNowMs);
+}
+
+int32_t CRTPSocket::SendReceiverReport(const char* pCName, uint64_t nNowMs)
+{
+    if (m_Transport != kTransportUDP && m_Transport != kTransportMulticast) return JX_ERR_STATE;
+    if (m_RtcpSocket == JX_INVALID_SOCKET) return JX_ERR_STATE;
+    uint8_t aReport[kMaxReportBytes];
+    const int32_t nBytes = WriteReceiverReport(aReport, sizeof(aReport), pCName, nNowMs);
+    if (nBytes <= 0) return nBytes < 0 ? nBytes : JX_ERR_STATE;
+    if (m_Transport == kTransportUDP) {
+        // Connected to the server's RTCP port at SETUP.
+        return JXSocketSend(m_RtcpSocket, aReport, nBytes) == nBytes ? JX_OK : JX_ERR_FAIL;
+    }
+    const sockaddr_in group = MakeAddress(inet_addr(m_Address), m_PeerRtcpPort);
+    const int32_t nSent =
+        JXSocketSendTo(m_RtcpSocket, aReport, nBytes, reinterpret_cast<const sockaddr*>(&group), sizeof(group));
+    return nSent == nBytes ? JX_OK : JX_ERR_FAIL;
 }
 
 int CRTPSocket::OnRecvFrame(CPacket* pFrame)
@@ -663,5 +746,27 @@ int CRTPSocket::OnRecvFrame(CPacket* pFrame)
     if (m_Client == nullptr) {
         return JX_ERR_STATE;
     }
+    CRTPStreamCounters::Add(m_Counters->m_FramesDelivered, 1);
     return m_Client->OnData(pFrame);
+}
+
+// ---------------------------------------------------------------------------
+// CRTPStreamCounters
+
+void CRTPStreamCounters::Clear()
+{
+    m_PacketsReceived.store(0, std::memory_order_relaxed);
+    m_PacketsLost.store(0, std::memory_order_relaxed);
+    m_FramesDelivered.store(0, std::memory_order_relaxed);
+    m_FramesDropped.store(0, std::memory_order_relaxed);
+    m_JitterUs.store(0, std::memory_order_relaxed);
+}
+
+void CRTPStreamCounters::CopyTo(CJXStreamMediaStats& out) const
+{
+    out.m_PacketsReceived = m_PacketsReceived.load(std::memory_order_relaxed);
+    out.m_PacketsLost = m_PacketsLost.load(std::memory_order_relaxed);
+    out.m_FramesDelivered = m_FramesDelivered.load(std::memory_order_relaxed);
+    out.m_FramesDropped = m_FramesDropped.load(std::memory_order_relaxed);
+    out.m_JitterMs = m_JitterUs.load(std::memory_order_relaxed) / 1000.0;
 }

@@ -4,11 +4,35 @@
 #pragma once
 
 #include "JXRtspDefs.h"
+#include "JXStream.h"
+#include "rtcp.h"
+
+#include <atomic>
 
 class CRTSPClient;
+class CRTPParser;
+class CRTPSessionClock;
 class CRTSPCommand;
 class CRTPMedia;
 class CSDPParser;
+
+// Reception counts of one media stream. The worker alone writes them; the
+// host's thread reads them at any time.
+struct CRTPStreamCounters {
+    std::atomic<uint64_t> m_PacketsReceived{0};
+    std::atomic<uint64_t> m_PacketsLost{0};
+    std::atomic<uint64_t> m_FramesDelivered{0};
+    std::atomic<uint64_t> m_FramesDropped{0};
+    std::atomic<uint32_t> m_JitterUs{0};
+
+    // One writer: a load and a store, without a locked add on the receive path.
+    static void Add(std::atomic<uint64_t>& n, uint64_t nMore)
+    {
+        n.store(n.load(std::memory_order_relaxed) + nMore, std::memory_order_relaxed);
+    }
+    void Clear();
+    void CopyTo(CJXStreamMediaStats& out) const;
+};
 
 class JXRTSP_API CRTPSocket : public CJXObject {
 public:
@@ -32,6 +56,8 @@ public:
     static constexpr int32_t kSocketRecvBufferBytes = 2 << 20;   // a 4K key frame's burst
     static constexpr int32_t kPortPairAttempts = 5;
     static constexpr int32_t kMaxDatagramsPerPoll = 64;
+    // Room for one receiver report with its SDES CNAME.
+    static constexpr uint32_t kMaxReportBytes = 128;
 
     // What a SETUP answer's Transport value says.
     struct CTransportReply {
@@ -114,8 +140,19 @@ public:
     // parsed in place and, when the parser accepts it, handed to the
     // depacketizer. The parser's code.
     int OnRecvRTP(const unsigned char* pData, unsigned int nLength);
-    // RTCP is received and discarded. 0.
+    // One compound RTCP packet: a sender report of the stream's source maps
+    // its RTP clock onto the camera's wall clock. 0, or the reader's code.
     int OnRecvRTCP(const unsigned char* pData, unsigned int nLength);
+    // A receiver report about the stream's source, with the session's CNAME,
+    // into pOut. The bytes written, or a negative code (no source known yet).
+    int32_t WriteReceiverReport(uint8_t* pOut, uint32_t nCap, const char* pCName, uint64_t nNowMs);
+    // The same, sent on the stream's datagram socket (unicast UDP, multicast)
+    // without waiting. JX_OK, or a negative code; interleaved streams are
+    // sent by the client on its connection.
+    int32_t SendReceiverReport(const char* pCName, uint64_t nNowMs);
+    // The counts go to pCounters (null: the stream's own), the frame times
+    // through the session's shared clock (null: the stream's own).
+    void SetShared(CRTPStreamCounters* pCounters, CRTPSessionClock* pSession);
     // Every complete frame, from the depacketizer. The frame is valid for the
     // call; a receiver that keeps it takes its own reference.
     // JX_ERR_STATE without a client, else the client's result.
@@ -148,8 +185,20 @@ public:
     uint32_t m_RecvRTCP = 0;    // RTCP packets received (and dropped)
     uint32_t m_DroppedForeign = 0;   // RTP packets of another payload type, dropped
     uint32_t m_DroppedSender = 0;    // datagrams from another host than the server, dropped
+    CRTPReceiverStats m_RecvStats;   // of the depacketizer's source, for receiver reports
+    uint32_t m_OwnSSRC = 0;          // ours, in the reports we send
+    CRTPStreamCounters* m_Counters = &m_OwnCounters;
 
 private:
+    // Counts a packet of the stream's source and learns its loss and jitter.
+    void CountPacket(const CRTPParser& rtp);
+    // The depacketizer's clock rate and shared clock.
+    void SetupClock();
+
+    CRTPStreamCounters m_OwnCounters;
+    CRTPSessionClock* m_SessionClock = nullptr;
+    int64_t m_LostCounted = 0;          // the source's loss already added to the counts
+    uint64_t m_DroppedCounted = 0;      // the depacketizer's drops already added
     // Closes a socket and sets it to none; a multicast socket leaves its group first.
     void CloseSocket(JXSOCKET& s, uint16_t nPort);
     // Opens reception for the transport the SETUP answer named: connects the

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <new>
 
 namespace {
@@ -19,6 +20,15 @@ const char kResponsePrefix[] = "RTSP/";
 constexpr int32_t kResponsePrefixLen = 5;
 constexpr int32_t kMaxMethodChars = 32;
 constexpr int32_t kFrameHeadBytes = 4;            // '$', channel, 16-bit length
+constexpr uint16_t kMaxChannel = 0xFF;
+
+// Random bits for report intervals and the CNAME: unpredictable enough that
+// clients started together do not report in step.
+uint32_t NextRandom()
+{
+    static thread_local std::mt19937 s_Random(std::random_device{}());
+    return static_cast<uint32_t>(s_Random());
+}
 constexpr unsigned int kMinRtpHeadBytes = 12;
 constexpr unsigned char kPayloadTypeMask = 0x7F;
 constexpr uint32_t kKeepAliveMsPerSecond = 500;   // half the session time-out
@@ -435,6 +445,13 @@ int32_t CRTSPClient::PrepareSession()
     return GetRecvBuf().Init(m_RecvCapacity);
 }
 
+int CRTSPClient::GetStatistics(CJXStreamStats& stats)
+{
+    m_VideoCounters.CopyTo(stats.m_Video);
+    m_AudioCounters.CopyTo(stats.m_Audio);
+    return JX_OK;
+}
+
 int CRTSPClient::GetMediaDesc(CJXMediaDesc*& pDesc)
 {
     CJXAutoLock lock(m_MediaMutex);
@@ -584,6 +601,7 @@ int CRTSPClient::OnPolling()
         return JX_ERR_TIMEOUT;
     }
     if (m_KeepAlive.Check(0, false)) SendKeepAlive();
+    if (m_ReportTimer.Check(0, false)) SendReceiverReports();
 
     int nResult = 0;
     if (m_Video != nullptr && m_Video->OnUDPPolling() > 0) nResult = 1;
@@ -629,6 +647,8 @@ void CRTSPClient::ResetConnection()
     m_PendingCSeq = 0;
     m_CSeq = 1;
     m_KeepAlive.Setup(0);
+    m_ReportTimer.Setup(0);
+    m_SessionClock.Reset();
     m_KeepAliveOptions = false;
     GetSendBuf().Empty();
     GetRecvBuf().Empty();
@@ -806,6 +826,35 @@ uint32_t CRTSPClient::KeepAlivePeriodMs() const
     return nPeriod < kMinKeepAliveMs ? kMinKeepAliveMs : nPeriod;
 }
 
+void CRTSPClient::SendReceiverReports()
+{
+    m_ReportTimer.Setup(CRTPReceiverStats::ReportIntervalMs(NextRandom() & 0xFFFF));
+    if (m_CName[0] == '\0') {
+        snprintf(m_CName, sizeof(m_CName), "RTSPClient@%08x", static_cast<unsigned>(NextRandom()));
+    }
+    const uint64_t nNow = CJXTime::GetTimeMS();
+    CRTPSocket* aStreams[] = {m_Video, m_Audio};
+    for (CRTPSocket* pStream : aStreams) {
+        if (pStream == nullptr) continue;
+        if (pStream->m_Transport != CRTPSocket::kTransportInterleaved) {
+            pStream->SendReceiverReport(m_CName, nNow);   // a datagram lost is a report lost: no retry
+            continue;
+        }
+        // A connection that does not drain is not filled further with reports.
+        CJXString& out = GetSendBuf();
+        if (out.m_Length > kMaxQueuedForReport || pStream->m_PeerRtcpPort > kMaxChannel) continue;
+        uint8_t aFrame[kFrameHeadBytes + CRTPSocket::kMaxReportBytes];
+        const int32_t nBytes =
+            pStream->WriteReceiverReport(aFrame + kFrameHeadBytes, CRTPSocket::kMaxReportBytes, m_CName, nNow);
+        if (nBytes <= 0) continue;
+        aFrame[0] = '$';
+        aFrame[1] = static_cast<uint8_t>(pStream->m_PeerRtcpPort);
+        aFrame[2] = static_cast<uint8_t>(nBytes >> 8);
+        aFrame[3] = static_cast<uint8_t>(nBytes & 0xFF);
+        out.AppendDAT(aFrame, kFrameHeadBytes + nBytes);
+    }
+}
+
 int32_t CRTSPClient::SendTeardown()
 {
     if (CJXString::IsEmpty(m_Session) || m_RequestUrl == nullptr) return JX_OK;
@@ -910,8 +959,10 @@ int32_t CRTSPClient::OnRecvDescribe()
         const int32_t nOpen = pStream->Open(this, parser);
         if (nOpen == JX_OK && pStream->m_MediaType == CRTPSocket::kMediaVideo && m_Video == nullptr) {
             m_Video = pStream;
+            m_Video->SetShared(&m_VideoCounters, &m_SessionClock);
         } else if (nOpen == JX_OK && pStream->m_MediaType == CRTPSocket::kMediaAudio && m_Audio == nullptr) {
             m_Audio = pStream;
+            m_Audio->SetShared(&m_AudioCounters, &m_SessionClock);
         } else {
             delete pStream;
         }
@@ -970,6 +1021,7 @@ int32_t CRTSPClient::OnRecvPlay()
     if (m_Audio != nullptr) m_Audio->OnPlay(m_Command);
     m_DataTimeout.Setup(kStartDataTimeoutMs);
     m_KeepAlive.Setup(KeepAlivePeriodMs());
+    m_ReportTimer.Setup(CRTPReceiverStats::ReportIntervalMs(NextRandom() & 0xFFFF));
     OnState(kMsgState, JX_OK);
     return JX_OK;
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "JXStream.h"
+#include "rtpclock.h"
+#include "rtpsocket.h"
 #include "rtspcommand.h"
 
 #include <atomic>
@@ -127,6 +129,8 @@ public:
     int Stop() override;
     int GetMediaDesc(CJXMediaDesc*& pDesc) override;
     int GetLastIFrame(CPacket*& pPacket) override;
+    // The reception counts of every session since the object was made; 0.
+    int GetStatistics(CJXStreamStats& stats) override;
 
     // The client's own virtual operations, in slot order.
     virtual int OnData(CPacket* pPacket);
@@ -151,6 +155,10 @@ public:
     int32_t SendPlay();
     int32_t SendKeepAlive();
     int32_t SendTeardown();
+    // A receiver report for each playing stream: on its datagram socket, or
+    // interleaved on the connection (behind what waits to be sent, unless
+    // that is more than kMaxQueuedForReport). Arms the next one.
+    void SendReceiverReports();
     // A request the send buffer could not take whole leaves it as it was.
     // Handlers of a complete response held in m_Command.
     int32_t OnRecvDescribe();
@@ -208,6 +216,14 @@ public:
     CJXMediaDesc* m_MediaDesc = nullptr;
     uint64_t m_StartTime = 0;
     uint64_t m_FirstFrameTime = 0;
+    // Counts of the video and audio stream over every session, and the clock
+    // the two share within a session.
+    CRTPStreamCounters m_VideoCounters;
+    CRTPStreamCounters m_AudioCounters;
+    CRTPSessionClock m_SessionClock;
+    CJXTimeout m_ReportTimer;   // the next receiver reports
+    char m_CName[32] = {};      // the session's SDES CNAME
+    static constexpr int32_t kMaxQueuedForReport = 4096;
 
     // Capacity Start gives the receive buffer (tests may lower it).
     int32_t m_RecvCapacity = kRecvBufferBytes;
