@@ -167,6 +167,11 @@ int64_t CRTPClock::FrameTime(uint32_t nTimeStamp, int64_t nNowMs)
     }
     int64_t nTime = m_AnchorMs + TicksToMs(nTicks - m_AnchorTicks);
     if (m_HasReport) {
+        if (!m_ReportLogged) {
+            m_ReportLogged = true;
+            JXPrintf("CRTPClock: frame times follow the sender's reports (clock rate %u).\n",
+                     static_cast<unsigned>(m_Rate));
+        }
         if (!m_Session->m_HasCameraOffset) {
             // The first stream to map through the camera's clock keeps its
             // own times; the other moves onto the same clock with it.

@@ -97,4 +97,5 @@ private:
     bool m_HasOut = false;
     int64_t m_LastOutMs = 0;
     uint32_t m_Reanchors = 0;
+    bool m_ReportLogged = false;
 };
