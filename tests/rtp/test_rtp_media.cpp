@@ -488,6 +488,8 @@ TEST(RTPClock, SenderReportsLineUpAudioAndVideo)
     CRTPClock video(90000), audio(8000);
     video.SetSession(&session);
     audio.SetSession(&session);
+    video.OnSenderReport(kVideoBase, 0);   // no wall clock in it: ignored
+    EXPECT_FALSE(video.HasSenderReport());
     // Camera time 0: the video frame arrives at 10000 ms, the audio one 30 ms later.
     EXPECT_EQ(video.FrameTime(kVideoBase, 10000), 10000);
     EXPECT_EQ(audio.FrameTime(kAudioBase, 10030), 10030);

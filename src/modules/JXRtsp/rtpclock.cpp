@@ -107,6 +107,9 @@ void CRTPClock::Reset()
 
 void CRTPClock::OnSenderReport(uint32_t nRtp, uint64_t nNtp)
 {
+    if (nNtp == 0) {
+        return;   // a sender without a wall clock: its reports map nothing
+    }
     m_ReportRaw = nRtp;
     m_ReportCameraMs = NtpToMs(nNtp);
     m_HasReport = true;

@@ -202,8 +202,8 @@ int CRTPMediaVideo::OnRecvRTP(CRTPParser& rtp)
 void CRTPMediaVideo::JudgeMarker(EPacketOrder nOrder, const CRTPParser& rtp, uint16_t nPrevSeq)
 {
     const bool bInSequence = m_HasLastPacket && rtp.m_SeqNo == static_cast<uint16_t>(nPrevSeq + 1);
-    const bool bWasMarked = m_LastMarked;
-    m_LastMarked = rtp.m_Marker != 0;
+    const bool bWasMarked = m_PrevMarked;
+    m_PrevMarked = rtp.m_Marker != 0;
     m_HasLastPacket = true;
     if (!bInSequence || (nOrder != kOrderNewFrame && nOrder != kOrderInSequence)) {
         return;

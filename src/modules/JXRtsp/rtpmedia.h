@@ -189,7 +189,7 @@ private:
     uint32_t m_FrameTimeStamp = 0;   // RTP timestamp of the frame gathered now
     int64_t m_FrameArrivalMs = 0;    // when its last packet so far came (monotonic)
     CFrameRateMedian m_RateMedian;
-    bool m_LastMarked = false;        // the last packet of the stream carried the marker bit
+    bool m_PrevMarked = false;        // the last packet of the stream carried the marker bit
     bool m_HasLastPacket = false;
     uint32_t m_MarkerAgreed = 0;      // frames in a row closed by marker and timestamp alike
     bool m_MarkerTrusted = false;
