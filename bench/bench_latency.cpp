@@ -17,9 +17,13 @@
 //   bench_latency --module /path/to/libJXRtsp.so
 // (with LD_LIBRARY_PATH pointing at that build's libJXBase.so as well).
 //
-// Per rate, frame 0 is sent and not measured (it comes right after PLAY and
-// carries the session's set-up), frames 1..N are measured, and one more frame
-// follows them, as a camera would go on sending; it is not measured either.
+// Per rate, the first frames are a warm-up, sent and not measured (10 by
+// default, --warmup): the first comes right after PLAY and carries the
+// session's set-up, and a receiver may trust the marker bit only after it has
+// seen it agree with the timestamps over a few frames, handing the frames
+// before on when their successor begins. Then N frames are measured, and one
+// more follows them, as a camera would go on sending; it is not measured.
+// --warmup 1 and --verbose show the first frames of a session as well.
 #include "JXBase.h"
 #include "module_host.h"
 
@@ -48,6 +52,7 @@ const size_t kKeySliceBytes = 3600;
 const size_t kSliceBytes = 2400;
 const int kKeyInterval = 25;   // frames from one IDR to the next
 const int kAcceptWaitMs = 5000;
+const int kDefaultWarmup = 10;
 // How long after the last frame's write the subscriber may still hear it.
 const int kGraceMs = 2000;
 // A 320x240 baseline SPS and its PPS.
@@ -60,11 +65,17 @@ const size_t kTagBytes = sizeof(kTag) - 1;
 struct CRate {
     int nFps = 0;
     int nFrames = 0;   // measured
+    int nWarmup = 0;   // sent before them, not measured
+
+    int First() const { return nWarmup; }
+    int Last() const { return nWarmup + nFrames - 1; }
+    // The measured ones, and one more after them.
+    int ToSend() const { return nWarmup + nFrames + 1; }
 };
 
 // What one rate's run saw. Times are steady_clock; zero: never.
 struct CRun {
-    std::vector<Clock::time_point> m_Sent;       // per frame, 0 .. N + 1
+    std::vector<Clock::time_point> m_Sent;       // per frame sent
     std::vector<Clock::time_point> m_Received;   // likewise
     std::string m_ServerError;
 };
@@ -104,8 +115,6 @@ public:
     }
 
 private:
-    int FramesToSend() const { return m_Rate.nFrames + 2; }
-
     void Run()
     {
         const std::string sError = Serve();
@@ -128,7 +137,7 @@ private:
         const auto period = std::chrono::microseconds(1000000 / m_Rate.nFps);
         while (!m_Stop && sError.empty()) {
             int32_t nWaitMs = 20;
-            if (m_Playing && m_NextFrame < FramesToSend()) {
+            if (m_Playing && m_NextFrame < m_Rate.ToSend()) {
                 const Clock::time_point due = m_PlayAt + period * m_NextFrame;
                 const Clock::time_point now = Clock::now();
                 if (now >= due) {
@@ -267,7 +276,7 @@ private:
         const Clock::time_point sent = Clock::now();
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_Run.m_Sent[size_t(nFrame)] = sent;
-        if (nFrame + 1 == FramesToSend()) m_LastSent = sent;
+        if (nFrame + 1 == m_Rate.ToSend()) m_LastSent = sent;
         return "";
     }
 
@@ -331,12 +340,12 @@ public:
         return 0;
     }
 
-    // Until frames 1..nLast have all been heard, or the time is up.
-    void WaitFor(int nLast, Clock::time_point until)
+    // Until the frames nFirst..nLast have all been heard, or the time is up.
+    void WaitFor(int nFirst, int nLast, Clock::time_point until)
     {
         std::unique_lock<std::mutex> lock(m_Mutex);
         m_Changed.wait_until(lock, until, [&] {
-            for (int i = 1; i <= nLast; ++i) {
+            for (int i = nFirst; i <= nLast; ++i) {
                 if (m_Run.m_Received[size_t(i)] == Clock::time_point()) return false;
             }
             return true;
@@ -391,8 +400,8 @@ double Percentile(const std::vector<double>& sorted, double q)
 bool RunRate(CModuleHost& host, const CRate& rate, bool bVerbose, CResult& result)
 {
     CRun run;
-    run.m_Sent.resize(size_t(rate.nFrames) + 2);
-    run.m_Received.resize(size_t(rate.nFrames) + 2);
+    run.m_Sent.resize(size_t(rate.ToSend()));
+    run.m_Received.resize(size_t(rate.ToSend()));
     CLatencyServer server(rate, run);
     if (!server.Listen()) {
         fprintf(stderr, "bench_latency: cannot listen on 127.0.0.1\n");
@@ -409,17 +418,18 @@ bool RunRate(CModuleHost& host, const CRate& rate, bool bVerbose, CResult& resul
     if (nRet == JX_OK) nRet = pStream->Start();
     if (nRet != JX_OK) fprintf(stderr, "bench_latency: the stream did not start (%d)\n", nRet);
 
-    // Every frame is written by (frames + 2) periods after PLAY; the wait is
-    // bounded by that, the set-up, and the grace for the last frames.
+    // Every frame is written by as many periods after PLAY as there are
+    // frames; the wait is bounded by that, the set-up, and the grace.
     const auto period = std::chrono::microseconds(1000000 / rate.nFps);
-    const Clock::time_point hardEnd = Clock::now() + std::chrono::milliseconds(kAcceptWaitMs) +
-                                      period * (rate.nFrames + 2) + std::chrono::milliseconds(kGraceMs);
+    const Clock::time_point hardEnd = Clock::now() + std::chrono::milliseconds(kAcceptWaitMs) + period * rate.ToSend() +
+                                      std::chrono::milliseconds(kGraceMs);
     if (nRet == JX_OK) {
-        subscriber.WaitFor(rate.nFrames, hardEnd);
+        subscriber.WaitFor(rate.First(), rate.Last(), hardEnd);
         // Frames still missing get their grace after the last write.
         const Clock::time_point lastSent = server.LastSent();
         if (lastSent != Clock::time_point()) {
-            subscriber.WaitFor(rate.nFrames, std::min(hardEnd, lastSent + std::chrono::milliseconds(kGraceMs)));
+            subscriber.WaitFor(rate.First(), rate.Last(),
+                               std::min(hardEnd, lastSent + std::chrono::milliseconds(kGraceMs)));
         }
     }
     pStream->Stop();
@@ -433,16 +443,20 @@ bool RunRate(CModuleHost& host, const CRate& rate, bool bVerbose, CResult& resul
     }
     const std::vector<Clock::time_point> received = subscriber.Received();
     std::vector<double> latencies;
-    for (int i = 1; i <= rate.nFrames; ++i) {
+    for (int i = 0; i < rate.ToSend(); ++i) {
         const Clock::time_point sent = run.m_Sent[size_t(i)];
         const Clock::time_point heard = received[size_t(i)];
+        const bool bMeasured = i >= rate.First() && i <= rate.Last();
         if (sent == Clock::time_point() || heard == Clock::time_point()) {
-            ++result.nMissing;
+            if (bMeasured) ++result.nMissing;
             continue;
         }
         const double fMs = std::chrono::duration<double, std::milli>(heard - sent).count();
-        latencies.push_back(fMs);
-        if (bVerbose) fprintf(stderr, "%d fps, frame %3d: %8.3f ms\n", rate.nFps, i, fMs);
+        if (bMeasured) latencies.push_back(fMs);
+        if (bVerbose) {
+            fprintf(stderr, "%d fps, frame %3d: %8.3f ms%s\n", rate.nFps, i, fMs,
+                    bMeasured ? "" : (i < rate.First() ? " (warm-up)" : " (after the measured frames)"));
+        }
     }
     result.nMeasured = int(latencies.size());
     if (latencies.empty()) return true;
@@ -459,10 +473,11 @@ void DropLogLine(const char*, void*) {}
 
 void Usage()
 {
-    fprintf(stderr, "usage: bench_latency [--module PATH] [--rate FPS:FRAMES]... [--verbose]\n"
+    fprintf(stderr, "usage: bench_latency [--module PATH] [--rate FPS:FRAMES]... [--warmup K] [--verbose]\n"
                     "  --module PATH     the module to load (default: libJXRtsp beside this program)\n"
                     "  --rate FPS:FRAMES a frame rate and how many frames to measure at it;\n"
                     "                    repeatable (default: 25:50 and 1:8)\n"
+                    "  --warmup K        frames sent first and not measured, per rate (default 10, at least 1)\n"
                     "  --verbose         every frame's latency, and the module's log on standard error\n");
 }
 
@@ -473,6 +488,7 @@ int main(int argc, char** argv)
     std::string sModule;
     std::vector<CRate> rates;
     bool bVerbose = false;
+    int nWarmup = kDefaultWarmup;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--module" && i + 1 < argc) {
@@ -485,6 +501,12 @@ int main(int argc, char** argv)
                 return 2;
             }
             rates.push_back(rate);
+        } else if (arg == "--warmup" && i + 1 < argc) {
+            nWarmup = atoi(argv[++i]);
+            if (nWarmup < 1 || nWarmup > 10000) {
+                Usage();
+                return 2;
+            }
         } else if (arg == "--verbose") {
             bVerbose = true;
         } else {
@@ -493,12 +515,16 @@ int main(int argc, char** argv)
         }
     }
     if (rates.empty()) rates = {{25, 50}, {1, 8}};
+    for (CRate& rate : rates)
+        rate.nWarmup = nWarmup;
     if (!bVerbose) JXSetLogSink(&DropLogLine, nullptr);
 
     CModuleHost host;
     if (host.Load(sModule) != JX_OK) return 1;
     printf("module: %s\n", host.GetPath().c_str());
-    printf("latency from the write of a frame's last RTP packet to the subscriber's frame (ms)\n");
+    printf("latency from the write of a frame's last RTP packet to the subscriber's frame (ms),\n"
+           "after %d warm-up frames per rate\n",
+           nWarmup);
     printf("| fps | frames measured | missing | min | median | p90 | max |\n");
     printf("|---|---|---|---|---|---|---|\n");
     fflush(stdout);
