@@ -1,6 +1,7 @@
 // H.264 and H.265 depacketizers: GStreamer's captures of x264/x265 clips replayed
 // whole and with losses, compared with the clips access unit by access unit;
-// one table of hand-written packets (malformed, hostile, parameter sets, marks).
+// one table of hand-written packets (malformed, hostile, parameter sets, marks,
+// random-access points, decoding-order numbers).
 #include "rtp_capture.h"
 #include "rtph264.h"
 #include "rtph265.h"
@@ -111,7 +112,7 @@ std::vector<Bytes> AccessUnits(const Bytes& clip, bool bH265, std::vector<bool>&
             aus.emplace_back();
             keys.push_back(false);
         }
-        keys.back() = keys.back() || (bH265 ? t == 19 || t == 20 : t == 5);
+        keys.back() = keys.back() || (bH265 ? t >= 16 && t <= 21 : t == 5);
         aus.back().push_back(u);
         bAfterSlice = bSlice;
     }
@@ -132,12 +133,15 @@ const Capture kCaptures[] = {
     {"h264_stap_timed.rtp", "h264_stap.h264", false, 320, 240},
     {"h265_1080p_timed.rtp", "h265_1080p.h265", true, 1920, 1080},
     {"h265_ap_timed.rtp", "h265_ap.h265", true, 320, 240},
+    {"h265_cra_timed.rtp", "h265_cra.h265", true, 320, 240},   // CRA only, RASL pictures behind them
 };
 
 // Replays the packets: the clip's access units outside nLostFirst to nLostLast
-// are delivered, in order, byte for byte, and none other. The payloaders mark
-// each unit's last packet, so the last unit goes out too, with nothing after it.
-void Replay(const Capture& cap, const std::vector<Bytes>& packets, int nLostFirst, int nLostLast)
+// and not in skipped are delivered, in order, byte for byte, and none other.
+// The payloaders mark each unit's last packet, so the last unit goes out too,
+// with nothing after it.
+void Replay(const Capture& cap, const std::vector<Bytes>& packets, int nLostFirst, int nLostLast,
+            const std::vector<int>& skipped = {})
 {
     std::vector<bool> keys;
     const std::vector<Bytes> aus = AccessUnits(LoadDataFile(std::string("rtp/") + cap.pClip), cap.bH265, keys);
@@ -148,7 +152,8 @@ void Replay(const Capture& cap, const std::vector<Bytes>& packets, int nLostFirs
 
     std::vector<int> expect;
     for (int i = 0; i < int(aus.size()); ++i) {
-        if (i < nLostFirst || i > nLostLast) expect.push_back(i);
+        const bool bSkipped = std::find(skipped.begin(), skipped.end(), i) != skipped.end();
+        if ((i < nLostFirst || i > nLostLast) && !bSkipped) expect.push_back(i);
     }
     const auto& frames = rig.m_Sink.m_Frames;
     ASSERT_EQ(frames.size(), expect.size());
@@ -181,13 +186,15 @@ std::pair<size_t, size_t> UnitPackets(const std::vector<Bytes>& packets, int nAU
 // One loss or disorder: what is done to which packet of which access unit
 // (its first, middle or last), and the access units that must not come out:
 // damaged ones and non-key units up to the next key frame; a loss where two
-// frames meet costs both (which one lost bytes is unknown).
+// frames meet costs both (which one lost bytes is unknown); and the RASL
+// pictures behind the CRA the stream resumed at, which refer to pictures before it.
 struct LossRow {
     int nCapture;
     const char* pWhat;   // none, drop, dup, swap (with the next), trunc (FU: to its headers; else 3 bytes off)
     int nAU;
     char cWhere;   // f, m, l
     int nLostFirst, nLostLast;
+    const char* pSkipped = "";   // RASL access units left out after resuming
 };
 const LossRow kLosses[] = {
     {0, "none", 0, 'f', -1, -1}, {1, "none", 0, 'f', -1, -1},
@@ -197,9 +204,13 @@ const LossRow kLosses[] = {
     {0, "dup", 6, 'm', 6, 7},    {0, "swap", 2, 'm', 2, 3},
     {0, "trunc", 8, 'm', 8, 9},  {1, "trunc", 10, 'f', 10, 19},   // STAP-A with SPS and PPS
     {1, "drop", 7, 'f', 6, 9},                                    // a whole one-packet frame
-    {2, "drop", 3, 'm', 3, 11},                                   // CRA frames are no key frames
-    {2, "swap", 1, 'm', 1, 11},  {2, "trunc", 0, 'm', 0, 11},
-    {3, "trunc", 0, 'f', 0, 24}, {3, "drop", 5, 'f', 4, 24},
+    {2, "drop", 3, 'm', 3, 5},                                    // resumed at the CRA of unit 6
+    {2, "swap", 1, 'm', 1, 5},   {2, "trunc", 0, 'm', 0, 5},
+    {3, "trunc", 0, 'f', 0, 9},  {3, "drop", 5, 'f', 4, 9},
+    {4, "none", 0, 'f', -1, -1},                            // the CRAs reached in course keep their RASL
+    {4, "drop", 5, 'm', 4, 20, "22 23 24"},                 // a one-packet frame; resumed at the CRA of unit 21
+    {4, "drop", 30, 'f', 30, 44, "46 47 48"},               // unit 29 went out at its marked packet; the CRA of 45
+    {4, "trunc", 40, 'm', 40, 44, "46 47 48"},
 };
 
 TEST(RtpH26x, LossAndDisorderNeverDeliverADamagedFrame)
@@ -220,7 +231,11 @@ TEST(RtpH26x, LossAndDisorderNeverDeliverADamagedFrame)
         if (what == "swap") std::swap(packets[at], packets[at + 1]);
         if (what == "trunc")
             p.resize(bFU ? 12 + (cap.bH265 ? 2 : 1) : p.size() - 3);   // FU: one byte short of its header
-        Replay(cap, packets, row.nLostFirst, row.nLostLast);
+        std::vector<int> skipped;
+        std::istringstream in(row.pSkipped);
+        for (int n; in >> n;)
+            skipped.push_back(n);
+        Replay(cap, packets, row.nLostFirst, row.nLostLast, skipped);
     }
 }
 
@@ -255,8 +270,18 @@ struct Codec {
     bool bH265;
     const char* pFmtp;
 };
+const char kFmtp265Don[] = "sprop-vps=QAEMAf//AWAAAAMAkAAAAwAAAwA/lZgJ; "
+                          "sprop-sps=QgEBAWAAAAMAkAAAAwAAAwA/oAUCAWlllZpJMrwFoCAAAAMAIAAAAwMh; sprop-pps=RAHBcrRiQA==; "
+                          "sprop-max-don-diff=2";
+const char kFmtp265Depack[] = "sprop-parameter-sets=QAEMAf//AWAAAAMAkAAAAwAAAwA/lZgJ,"
+                              "QgEBAWAAAAMAkAAAAwAAAwA/oAUCAWlllZpJMrwFoCAAAAMAIAAAAwMh,RAHBcrRiQA==;"
+                              "SPROP-DEPACK-BUF-NALUS=1";
+const char kFmtp265NoDon[] = "sprop-parameter-sets=QAEMAf//AWAAAAMAkAAAAwAAAwA/lZgJ,"
+                             "QgEBAWAAAAMAkAAAAwAAAwA/oAUCAWlllZpJMrwFoCAAAAMAIAAAAwMh,RAHBcrRiQA==;"
+                             "sprop-max-don-diff=0; sprop-depack-buf-nalus=0";
 const Codec k264{false, kFmtp264}, k265{true, kFmtp265}, k264None{false, ""}, k265None{true, ""},
-    k265List{true, kFmtp265List};
+    k265List{true, kFmtp265List}, k265Don{true, kFmtp265Don}, k265Depack{true, kFmtp265Depack},
+    k265NoDon{true, kFmtp265NoDon};
 
 struct PacketRow {
     const char* pName;
@@ -295,7 +320,25 @@ const PacketRow kPackets[] = {
     {"a frame of SEI only is dropped, a key frame awaited", k264, "65b801 | 06aa | 41e2 | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
     {"a loss where two frames meet drops both", k264, "65b801 | 41e0 | - 41e1! | 41e2 | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
     {"H.265 end of sequence: refused before a slice, else stored", k265, "4801ff~ 2601aa 4801ff | 0201e9", "SETS+2601aa+4801ff"},
-    {"H.265 IDR_N_LP is a key frame; CRA, BLA and type 0 not", k265, "2801aa | 2a01bb | 2001cc | 0001dd | 0201e9", "SETS+2801aa 2a01bb 2001cc 0001dd", "1 0 0 0"},
+    {"H.265 BLA, IDR and CRA are key frames; type 0 and 22 not", k265, "2801aa | 2a01bb | 2001cc | 2401dd | 0001ee | 2c01ff | 0201e9", "SETS+2801aa SETS+2a01bb SETS+2001cc SETS+2401dd 0001ee 2c01ff", "1 1 1 1 0 0"},
+    {"H.265 stream begins at a CRA, not an IDR", k265, "0201b0 | 2a01aa | 0201e9", "SETS+2a01aa", "1"},
+    // RASL (8, 9) behind a CRA or BLA the stream resumed at are dropped; RADL (6, 7) kept; a trailing picture ends the run.
+    {"resumed at a CRA: RASL dropped, RADL kept, until a trailing picture", k265, "2a01aa | 1001b1 | 0c01c1 | 1201b2 | 0e01c2 | 0201d1 | 1001b3 | 0201e9", "SETS+2a01aa 0c01c1 0e01c2 0201d1 1001b3", "1 0 0 0 0"},
+    {"a CRA reached in course keeps its RASL pictures", k265, "2601aa | 0201b1 | 2a01cc | 1001dd | 1201de | 0201e9", "SETS+2601aa 0201b1 SETS+2a01cc 1001dd 1201de", "1 0 1 0 0"},
+    {"after a loss, resumed at a BLA: its RASL dropped", k265, "2601aa | 0201b1 | - 0201b2! | 0201b3 | 2001cc | 1001dd | 0201ee | 0201e9", "SETS+2601aa SETS+2001cc 0201ee", "1 1 0"},
+    {"resumed at an IDR_W_RADL: its RADL kept", k265, "0201b0 | 2601cc | 0c01dd | 0201e9", "SETS+2601cc 0c01dd", "1 0"},
+    // Decoding-order numbers: DONL behind single units and first fragments, DOND between aggregated units.
+    {"DONL of single units stripped", k265Don, "2601.fffe.aa | 0201.ffff.bb | 0201.0000.cc | 0201.0001.e9", "SETS+2601aa 0201bb 0201cc"},
+    {"sprop-depack-buf-nalus above 0 also brings DONL", k265Depack, "2601.0007.aa | 0201.0008.e9", "SETS+2601aa"},
+    {"sprop-max-don-diff and depack-buf-nalus 0: no DONL", k265NoDon, "2601aa | 0201e9", "SETS+2601aa"},
+    {"an aggregation packet: DONL, then DOND", k265Don, "6001.0010.0004.2601aabb.00.0004.2601ccdd.01.0003.2601ee | 0201.0015.e9", "SETS+2601aabb+2601ccdd+2601ee"},
+    {"a fragmented unit: DONL in its first fragment only", k265Don, "2601.0000.aa | 6201.81.0001.a1 6201.01.a2 6201.41.a3 | 0201.0002.e9", "SETS+2601aa 0201a1a2a3"},
+    {"units of a frame out of order are put in decoding order", k265Don, "2601.0000.aa | 0201.0003.b3 0201.0001.b1 0201.0002.b2 | 0201.0009.e9", "SETS+2601aa 0201b1+0201b2+0201b3"},
+    {"a unit before a fragmented one, and a fragmented one before a unit", k265Don, "2601.0000.aa | 6201.81.0003.a1 6201.41.a2 0201.0002.b1 | 6201.81.0005.c1 6201.41.c2 0201.0006.d1 6201.81.0004.e1 6201.41.e2 | 0201.0009.e9", "SETS+2601aa 0201b1+0201a1a2 0201e1e2+0201c1c2+0201d1"},
+    {"an aggregation packet goes before a unit it precedes", k265Don, "2601.0000.aa | 0201.0005.b1 6001.0002.0003.0201c1.00.0003.0201c2 | 0201.0009.e9", "SETS+2601aa 0201c1+0201c2+0201b1"},
+    {"DONL or DOND cut short drops the frame", k265Don, "2601.0000.aa | 0201.0001.b1 0201.00! | 2601.0003.cc | 6201.81.00! | 2601.0005.dd | 6001.0006.0003.0201ee.00! | 2601.0009.ff | 0201.000a.e9", "SETS+2601aa SETS+2601cc SETS+2601dd SETS+2601ff"},
+    {"a unit inside an open fragment drops the frame", k265Don, "2601.0000.aa | 6201.81.0001.a1 0201.0002.b1! 6201.41.a2! | 2601.0003.cc | 0201.0004.e9", "SETS+2601aa SETS+2601cc"},
+    {"order across frames refuses the stream", k265Don, "2601.0000.aa | 0201.0002.bb | 0201.0001.cc# 0201.0003.dd# | 2601.0004.ee# | 0201.0005.e9#", "SETS+2601aa 0201bb"},
     // Parameter sets: none yet, in-band, out-of-band, a changing picture size (fault 6).
     {"no frame before the head knows the picture", k264None, "65b801 | 41e0 | 671234! | 41e1 | 65b802 | 41e9", ""},
     {"in-band sets stay in the frame, the head adds none", k264, "SPS288 PPS 65b801 | 41e9", "SPS288+PPS+65b801"},

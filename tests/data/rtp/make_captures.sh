@@ -38,6 +38,19 @@ gst filesrc location=h265_ap.h265 ! h265parse ! video/x-h265,stream-format=byte-
     ! rtph265pay pt=96 mtu=1400 config-interval=-1 aggregate-mode=zero-latency ! rtpstreampay \
     ! filesink location=h265_ap.rtp
 
+# H.265 with CRA random-access points only (no IDR after the first picture),
+# each followed by RASL pictures: an open GOP of 4 B-frames, a CRA every 24.
+# Encoded into Matroska for a timestamp per access unit (B-frames: raw HEVC has
+# none to remux), the clip copied out of it; x265's info SEI is left out, as
+# the payloader does not send what the container keeps beside the pictures.
+ff -f lavfi -i "$(src 320x240)" -frames:v 60 -c:v libx265 -preset veryfast \
+   -x265-params "keyint=24:min-keyint=24:scenecut=0:bframes=4:b-adapt=0:b-pyramid=0:info=0:log-level=error" \
+   -f matroska timed.mkv
+ff -i timed.mkv -c copy -f hevc h265_cra.h265
+gst filesrc location=timed.mkv ! matroskademux ! h265parse ! video/x-h265,stream-format=byte-stream,alignment=au \
+    ! rtph265pay pt=96 mtu=1400 config-interval=-1 ! rtpstreampay ! filesink location=h265_cra_timed.rtp
+rm -f timed.mkv
+
 # JPEG, 4:2:0 and 4:2:2, and a picture wider than 2040 pixels.
 ff -f lavfi -i "$(src 640x480)" -frames:v 5 -c:v mjpeg -pix_fmt yuvj420p -q:v 4 -f mjpeg jpeg_420.mjpeg
 # GStreamer's payloader refuses ffmpeg's 4:2:2 pictures, so its own encoder makes those.
