@@ -97,6 +97,7 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
 
     delete video.m_Media;
     video.m_Media = new CStubMedia(&video);
+    video.m_Media->m_SSRC = CTestRTP().m_SSRC;   // as a depacketizer learns it
     CTestRTP packets;
     ASSERT_TRUE(rtp.SendTo(uint16_t(nRtp), packets.Next("K1")));
     packets.m_PT = 8;   // another payload type on this stream's port
@@ -116,6 +117,17 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
     EXPECT_EQ(c.m_Recorder.Frames(), 3);
     EXPECT_EQ(video.m_DroppedForeign, 1u);
     EXPECT_EQ(video.m_DroppedSender, 0u);
+
+    // A receiver report about the source goes to the server's RTCP port.
+    c.m_Client.SendReceiverReports();
+    CJXFdSet ready;
+    ready.Add(rtcp.m_Socket);
+    ASSERT_EQ(JXSelect(&ready, nullptr, kWaitMs), 1);
+    uint8_t report[256];
+    const int32_t nReport = JXSocketRecvFrom(rtcp.m_Socket, report, sizeof(report), nullptr, nullptr);
+    ASSERT_GE(nReport, 32);
+    EXPECT_EQ(ToHex(report, 4), "81 c9 00 07");
+    EXPECT_EQ(ToHex(report + 8, 4), "11 22 33 44");
 
     // The end of the session releases both ports.
     c.m_Client.OnStop();
