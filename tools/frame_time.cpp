@@ -6,13 +6,6 @@ namespace {
 
 const int64_t kMsPerSecond = 1000;
 const int64_t kMsPerDay = 86400 * kMsPerSecond;
-// A step this many intervals long or more means frames are missing.
-const double kMissingStep = 1.5;
-// Key frames are stamped when they arrive, so one may come this much late
-// without a frame missing before it (a busy machine delays a pass by tens of
-// ms). A single frame missing just before a key frame is then not counted:
-// it cannot be told from a late key frame by the times alone.
-const double kLateMs = 50.0;
 
 // Days from 1970-01-01 to a proleptic Gregorian date.
 int64_t DaysFromCivil(int64_t nYear, unsigned nMonth, unsigned nDay)
@@ -35,13 +28,4 @@ int64_t FrameTimeMs(const CPacket& frame)
     const int64_t nDays = DaysFromCivil(t.wYear, nMonth, nDay);
     const int64_t nSeconds = int64_t(t.wHour) * 3600 + int64_t(t.wMinute) * 60 + t.wSecond;
     return nDays * kMsPerDay + nSeconds * kMsPerSecond + t.wMilliseconds;
-}
-
-uint64_t FramesMissing(int64_t nGapMs, double fFps)
-{
-    if (!(fFps > 0.0) || nGapMs <= 0) return 0;
-    const double fIntervalMs = double(kMsPerSecond) / fFps;
-    const double fIntervals = double(nGapMs) / fIntervalMs;
-    if (fIntervals < kMissingStep || double(nGapMs) < fIntervalMs + kLateMs) return 0;
-    return uint64_t(fIntervals + 0.5) - 1;
 }

@@ -23,18 +23,14 @@ const AVRational kMsTimeBase = {1, 1000};
 const uint32_t kG711Rate = 8000;
 const int kG711Channels = 1;
 const int64_t kMsPerSecond = 1000;
-// Video frames are stamped on arrival, so their intervals wobble by a few
-// milliseconds around the frame rate. Within this distance of the frame-rate
-// timeline a frame is written on the timeline, which follows the stream's
-// clock by a 1/kPullFrames share of each difference; farther off (frames
-// lost, the clock set) the frame keeps its own time.
-const double kMaxJitterMs = 100.0;
-const double kPullFrames = 256.0;
 
 // Audio held while the first video key frame is awaited: 10 s of G.711 (a
 // camera's key frames may be that far apart) in packets of 10 ms or more.
 const uint32_t kPendingBytes = 10 * kG711Rate;
 const uint32_t kPendingFrames = 1000;
+// A stream whose description names no video is recorded as sound only once
+// this much sound has come without a picture.
+const int64_t kVideoWaitMs = 3000;
 
 // Parameter sets in front of a key frame: at most this many bytes go into
 // the file's codec header.
@@ -213,36 +209,28 @@ bool CMkvWriter::OpenFile(const CPacket* pKeyFrame, uint8_t nAudioCodec, uint32_
 void CMkvWriter::Put(JXTrack& track, const uint8_t* pData, uint32_t nLength, int64_t nTimeMs, bool bKey,
                      int64_t nDurationMs, int64_t nStepMs)
 {
+    // The frame's own time from the camera's clock, on the base both tracks
+    // share: arrival jitter is not in it, a silence keeps its length and a
+    // camera that varies its frame rate keeps its spacing.
     int64_t nRel = nTimeMs - m_BaseMs + track.nShiftMs;
-    bool bOnTimeline = false;
-    if (track.fFrameMs > 0.0 && track.fNextMs >= 0.0) {
-        const double fDiff = double(nRel) - track.fNextMs;
-        if (fDiff >= -kMaxJitterMs && fDiff <= kMaxJitterMs) {
-            track.fNextMs += fDiff / kPullFrames;
-            nRel = int64_t(track.fNextMs + 0.5);
-            bOnTimeline = true;
-        }
-    }
-    const int64_t nTimeline = nRel;
     if (track.nLastMs < 0 && nRel < 0) {
-        // This medium's first frame came from before the file's start.
-        track.nShiftMs -= nRel;
+        // Nothing is written before the file's start: video begins the file
+        // and audio from before it is cut in PutAudio, so only a clock set
+        // back between the two comes here.
         nRel = 0;
     } else if (nRel == track.nLastMs) {
         // A frame whose time does not advance still gets its own.
         ++nRel;
     } else if (track.nLastMs >= 0 && nRel < track.nLastMs) {
-        // The stream's clock stepped back (a sender report that corrects the
-        // first estimate, a camera whose time was set, a new session): this
-        // frame follows the last one by its usual interval, and so do the
-        // next ones, instead of piling up a millisecond apart.
+        // The stream's time stepped back (local time set back an hour, a new
+        // session stamped by a module that took arrival times): this frame
+        // follows the last one by its usual interval, and so do the next
+        // ones, instead of piling up a millisecond apart.
         const int64_t nShift = track.nLastMs + (nStepMs > 0 ? nStepMs : 1) - nRel;
         track.nShiftMs += nShift;
         nRel += nShift;
     }
     track.nLastMs = nRel;
-    if (nRel != nTimeline) bOnTimeline = false;   // moved to keep the times increasing
-    if (track.fFrameMs > 0.0) track.fNextMs = (bOnTimeline ? track.fNextMs : double(nRel)) + track.fFrameMs;
     AVStream* pStream = track.pStream;
     m_Packet->data = const_cast<uint8_t*>(pData);
     m_Packet->size = int(nLength);
@@ -255,6 +243,27 @@ void CMkvWriter::Put(JXTrack& track, const uint8_t* pData, uint32_t nLength, int
     if (av_write_frame(m_Format, m_Packet) < 0) ++m_Errors;
     m_Packet->data = nullptr;
     m_Packet->size = 0;
+}
+
+void CMkvWriter::PutAudio(const uint8_t* pData, uint32_t nLength, int64_t nTimeMs)
+{
+    // A packet's samples are sent once the last of them is taken, so one that
+    // began before the first picture may arrive after it, when the file's 0
+    // is already that picture. Its samples from before 0 are cut off: the
+    // rest starts at 0 and both tracks keep the one base.
+    const int64_t nEarlyMs = m_BaseMs - nTimeMs;
+    if (nEarlyMs > 0 && m_Audio.nLastMs < 0) {
+        const uint64_t nCut = uint64_t(nEarlyMs) * m_AudioRate / kMsPerSecond;
+        if (nCut >= nLength) {
+            ++m_Skipped;
+            return;
+        }
+        pData += nCut;
+        nLength -= uint32_t(nCut);
+        nTimeMs = m_BaseMs;
+    }
+    const int64_t nDuration = int64_t(nLength) * kMsPerSecond / m_AudioRate;
+    Put(m_Audio, pData, nLength, nTimeMs, true, nDuration, nDuration);
 }
 
 void CMkvWriter::PendAudio(const CPacket& frame)
@@ -300,8 +309,7 @@ void CMkvWriter::FlushPendingAudio()
 {
     for (uint32_t i = 0; i < m_PendingCount; ++i) {
         const JXPendingAudio& a = m_Pending[i];
-        const int64_t nDuration = int64_t(a.nLength) * kMsPerSecond / m_AudioRate;
-        Put(m_Audio, m_PendingBytes.get() + a.nOffset, a.nLength, a.nTimeMs, true, nDuration, nDuration);
+        PutAudio(m_PendingBytes.get() + a.nOffset, a.nLength, a.nTimeMs);
     }
     m_PendingCount = 0;
     m_PendingUsed = 0;
@@ -310,8 +318,16 @@ void CMkvWriter::FlushPendingAudio()
     m_Pending.reset();
 }
 
+void CMkvWriter::OpenPendingAudio()
+{
+    if (m_PendingCount == 0) return;
+    m_BaseMs = m_Pending[0].nTimeMs;
+    if (OpenFile(nullptr, m_PendingCodec, m_PendingRate)) FlushPendingAudio();
+}
+
 void CMkvWriter::WriteVideo(const CPacket& frame)
 {
+    m_SawVideo = true;
     const uint8_t nFamily = VideoCodecFamily(frame.FrameGetCodec());
     if (m_Closed || m_OpenFailed || nFamily == 0) {
         ++m_Skipped;
@@ -339,7 +355,6 @@ void CMkvWriter::WriteVideo(const CPacket& frame)
     }
     const float fFps = frame.FrameGetFPS();
     const int64_t nStep = fFps > 0.0f ? int64_t(double(kMsPerSecond) / double(fFps) + 0.5) : 1;
-    m_Video.fFrameMs = fFps > 0.0f ? double(kMsPerSecond) / double(fFps) : 0.0;
     Put(m_Video, frame.FrameGetData(), frame.FrameGetLength(), FrameTimeMs(frame), bKey, 0, nStep);
     if (nFamily == JX_CODEC_JPEG && m_FirstJpeg.empty()) WriteFirstJpeg(frame);
 }
@@ -364,21 +379,22 @@ void CMkvWriter::WriteAudio(const CPacket& frame)
         return;
     }
     if (!m_Opened) {
-        if (m_ExpectVideo) {
-            PendAudio(frame);
-            return;
-        }
-        const uint32_t nRate = frame.FrameGetFreq() != 0 ? frame.FrameGetFreq() : kG711Rate;
-        m_BaseMs = FrameTimeMs(frame);
-        if (!OpenFile(nullptr, nCodec, nRate)) return;
+        // Sound waits for the first picture while one is to come: the
+        // description names video, a video frame came, or too little sound
+        // has come to tell (a JPEG stream's description has no video part
+        // until its first picture, which may arrive after the first sound).
+        PendAudio(frame);
+        const bool bWait = m_ExpectVideo || m_SawVideo ||
+                           (m_PendingCount != 0 && FrameTimeMs(frame) - m_Pending[0].nTimeMs < kVideoWaitMs);
+        if (!bWait) OpenPendingAudio();
+        return;
     }
     const uint32_t nRate = frame.FrameGetFreq() != 0 ? frame.FrameGetFreq() : kG711Rate;
     if (m_Audio.pStream == nullptr || nCodec != m_AudioCodec || nRate != m_AudioRate) {
         ++m_Skipped;
         return;
     }
-    const int64_t nDuration = int64_t(frame.FrameGetLength()) * kMsPerSecond / nRate;
-    Put(m_Audio, frame.FrameGetData(), frame.FrameGetLength(), FrameTimeMs(frame), true, nDuration, nDuration);
+    PutAudio(frame.FrameGetData(), frame.FrameGetLength(), FrameTimeMs(frame));
 }
 
 void CMkvWriter::Close()
@@ -386,10 +402,7 @@ void CMkvWriter::Close()
     if (m_Closed) return;
     m_Closed = true;
     // Sound that waited for a picture that never came still makes a file.
-    if (!m_Opened && !m_OpenFailed && m_PendingCount != 0) {
-        m_BaseMs = m_Pending[0].nTimeMs;
-        if (OpenFile(nullptr, m_PendingCodec, m_PendingRate)) FlushPendingAudio();
-    }
+    if (!m_Opened && !m_OpenFailed) OpenPendingAudio();
     if (m_Format == nullptr) return;
     if (m_Opened && av_write_trailer(m_Format) < 0) ++m_Errors;
     if (m_Format->pb != nullptr) {

@@ -37,19 +37,21 @@ private:
         AVStream* pStream = nullptr;
         int64_t nLastMs = -1;   // last timestamp written
         int64_t nShiftMs = 0;   // added after the clock stepped back
-        double fFrameMs = 0.0;  // video: the frame interval (0: frames keep their times)
-        double fNextMs = -1.0;  // video: where the next frame falls on the frame-rate timeline
     };
 
     bool OpenFile(const CPacket* pKeyFrame, uint8_t nAudioCodec, uint32_t nAudioRate);
     void FailOpen();
     void PendAudio(const CPacket& frame);
     void FlushPendingAudio();
+    // Opens a sound-only file with the pending audio, when there is some.
+    void OpenPendingAudio();
     void WriteFirstJpeg(const CPacket& frame);
     // Writes one frame at its time relative to the file's start; nStepMs is
     // the stream's usual interval between frames.
     void Put(JXTrack& track, const uint8_t* pData, uint32_t nLength, int64_t nTimeMs, bool bKey, int64_t nDurationMs,
              int64_t nStepMs);
+    // G.711 samples taken from nTimeMs on; none before the file's start.
+    void PutAudio(const uint8_t* pData, uint32_t nLength, int64_t nTimeMs);
 
     std::string m_Dir;
     std::string m_FileName;
@@ -61,6 +63,7 @@ private:
     bool m_Opened = false;       // header written
     bool m_OpenFailed = false;   // no file: every frame is counted as skipped
     bool m_Closed = false;
+    bool m_SawVideo = false;   // a video frame came, key or not
 
     // What the session description promised (set before the first frame).
     bool m_ExpectVideo = true;
@@ -72,7 +75,7 @@ private:
     uint8_t m_VideoCodec = 0;   // codec family in the file (JX_CODEC_*)
     uint8_t m_AudioCodec = 0;
     uint32_t m_AudioRate = 0;
-    int64_t m_BaseMs = 0;   // frame time of the file's 0
+    int64_t m_BaseMs = 0;   // frame time of the file's 0, the same for both tracks
 
     std::unique_ptr<uint8_t[]> m_PendingBytes;
     std::unique_ptr<JXPendingAudio[]> m_Pending;

@@ -172,6 +172,22 @@ std::string ShortState(int32_t nCode, int32_t nError)
     return "error " + std::to_string(nError);
 }
 
+// "lost 0 packets, 0 frames  jitter 1.2 ms  " from the module's counts of
+// both media (jitter: the video's, else the audio's); empty when it cannot tell.
+std::string ReceptionText(IJXStream* pStream)
+{
+    JXReceptionSummary video;
+    JXReceptionSummary audio;
+    CRecordStream::ReadReception(pStream, video, audio);
+    if (!video.bKnown) return std::string();
+    const double fJitter = video.nPacketsReceived != 0 ? video.fJitterMs : audio.fJitterMs;
+    char text[128];
+    snprintf(text, sizeof(text), "lost %llu packets, %llu frames  jitter %.1f ms  ",
+             (unsigned long long)(video.nPacketsLost + audio.nPacketsLost),
+             (unsigned long long)(video.nFramesDropped + audio.nFramesDropped), fJitter);
+    return text;
+}
+
 struct JXRecording {
     std::unique_ptr<CRecordStream> pRecord;
     IJXStream* pStream = nullptr;
@@ -200,10 +216,11 @@ public:
             const uint64_t nBytes = r.pRecord->m_Bytes.load(std::memory_order_relaxed);
             if (fSeconds > 0.0) r.fMbits = double(nBytes - r.nLastBytes) * 8.0 / fSeconds / kBitsPerMbit;
             r.nLastBytes = nBytes;
-            fprintf(stderr, "\033[2K%s  %s  video %llu  audio %llu  %.2f Mbit/s\n", r.sName.c_str(),
+            fprintf(stderr, "\033[2K%s  %s  video %llu  audio %llu  %s%.2f Mbit/s\n", r.sName.c_str(),
                     ShortState(r.pRecord->m_LastCode, r.pRecord->m_LastError).c_str(),
                     (unsigned long long)r.pRecord->m_VideoFrames.load(std::memory_order_relaxed),
-                    (unsigned long long)r.pRecord->m_AudioFrames.load(std::memory_order_relaxed), r.fMbits);
+                    (unsigned long long)r.pRecord->m_AudioFrames.load(std::memory_order_relaxed),
+                    ReceptionText(r.pStream).c_str(), r.fMbits);
         }
         fflush(stderr);
         m_Drawn = true;
@@ -233,16 +250,29 @@ private:
     uint64_t m_LastMs = 0;
 };
 
+// The module's counts of one medium, after pPrefix; nothing when it cannot tell.
+void PrintLoss(const char* pPrefix, const JXReceptionSummary& r)
+{
+    if (!r.bKnown) return;
+    printf("%s%llu lost, %llu packets lost", pPrefix, (unsigned long long)r.nFramesDropped,
+           (unsigned long long)r.nPacketsLost);
+}
+
 void PrintSummaryLine(const JXStreamSummary& s)
 {
     printf("%s:", s.sDir.c_str());
-    if (!s.video.sCodec.empty())
-        printf(" video %s %ux%u %.2f fps, %llu frames (%llu key, %llu lost)", s.video.sCodec.c_str(),
-               s.video.nWidth, s.video.nHeight, s.video.fFps, (unsigned long long)s.video.nFrames,
-               (unsigned long long)s.video.nKeyFrames, (unsigned long long)s.video.nFramesLost);
-    if (!s.audio.sCodec.empty())
+    if (!s.video.sCodec.empty()) {
+        printf(" video %s %ux%u %.2f fps, %llu frames (%llu key", s.video.sCodec.c_str(), s.video.nWidth,
+               s.video.nHeight, s.video.fFps, (unsigned long long)s.video.nFrames,
+               (unsigned long long)s.video.nKeyFrames);
+        PrintLoss(", ", s.video.reception);
+        printf(")");
+    }
+    if (!s.audio.sCodec.empty()) {
         printf("%s audio %s %u Hz, %llu frames", s.video.sCodec.empty() ? "" : ";", s.audio.sCodec.c_str(),
                s.audio.nRate, (unsigned long long)s.audio.nFrames);
+        PrintLoss(", ", s.audio.reception);
+    }
     if (s.video.sCodec.empty() && s.audio.sCodec.empty()) printf(" no media");
     printf("; %zu state reports, %u reconnects", s.states.size(), s.nReconnects);
     if (s.nWriteErrors != 0) printf(", %llu WRITE ERRORS", (unsigned long long)s.nWriteErrors);

@@ -1,8 +1,7 @@
 #include "record_stream.h"
 
-#include "frame_time.h"
-
 #include "JXBase.h"
+#include "JXStream.h"
 #include "module_host.h"
 
 namespace {
@@ -51,6 +50,8 @@ void CRecordStream::End()
     }
     m_Stream->Stop();
     m_Stream->Detach(this, JX_SIGNAL_FUNC(&CRecordStream::OnMessage));
+    // After Stop: every frame the module counted as delivered has been taken.
+    ReadReception(m_Stream, m_Video.reception, m_Audio.reception);
     m_Stream = nullptr;
     m_Writer->Close();
     if (m_Video.nWidth == 0) {
@@ -112,9 +113,6 @@ void CRecordStream::OnFrame(const CPacket& frame)
         }
     }
     if (frame.FrameGetFPS() > 0.0f) m_Video.fFps = frame.FrameGetFPS();
-    const int64_t nTimeMs = FrameTimeMs(frame);
-    if (m_Video.nFrames != 0) m_Video.nFramesLost += FramesMissing(nTimeMs - m_LastVideoMs, m_Video.fFps);
-    m_LastVideoMs = nTimeMs;
     ++m_Video.nFrames;
     m_Video.nBytes += nLength;
     m_VideoFrames.fetch_add(1, std::memory_order_relaxed);
@@ -139,6 +137,25 @@ void CRecordStream::OnReport(uint32_t nCode, int32_t nError)
     report.nCode = nCode;
     report.nError = nError;
     m_Reports.push_back(report);
+}
+
+void CRecordStream::ReadReception(IJXStream* pStream, JXReceptionSummary& video, JXReceptionSummary& audio)
+{
+    CJXStreamStats stats;
+    // A module older than the counts answers JX_ERR_UNSUPPORTED and leaves
+    // them 0.
+    const bool bKnown = pStream->GetStatistics(stats) == JX_OK;
+    const CJXStreamMediaStats* pFrom[] = {&stats.m_Video, &stats.m_Audio};
+    JXReceptionSummary* pTo[] = {&video, &audio};
+    for (size_t i = 0; i < 2; ++i) {
+        JXReceptionSummary& r = *pTo[i];
+        r.bKnown = bKnown;
+        r.nPacketsReceived = pFrom[i]->m_PacketsReceived;
+        r.nPacketsLost = pFrom[i]->m_PacketsLost;
+        r.nFramesDelivered = pFrom[i]->m_FramesDelivered;
+        r.nFramesDropped = pFrom[i]->m_FramesDropped;
+        r.fJitterMs = pFrom[i]->m_JitterMs;
+    }
 }
 
 void CRecordStream::TakeNewReports(std::vector<JXStateReport>& reports)

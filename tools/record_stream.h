@@ -35,6 +35,8 @@ public:
     void TakeNewReports(std::vector<JXStateReport>& reports);
     // After End.
     JXStreamSummary GetSummary() const;
+    // The module's counts of a stream; unknown when the module cannot tell.
+    static void ReadReception(IJXStream* pStream, JXReceptionSummary& video, JXReceptionSummary& audio);
 
     const std::string& GetDir() const { return m_Dir; }
     const std::string& GetLogUrl() const { return m_LogUrl; }
@@ -62,7 +64,6 @@ private:
     JXVideoSummary m_Video;
     JXAudioSummary m_Audio;
     int64_t m_FirstFrameMs = -1;
-    int64_t m_LastVideoMs = 0;   // the last video frame's time
     bool m_Played = false;
     uint32_t m_Reconnects = 0;
 

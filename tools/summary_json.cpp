@@ -28,6 +28,26 @@ std::string Real(double f)
     return text;
 }
 
+// Counts of the module, or null when it cannot tell.
+std::string Count(const JXReceptionSummary& r, uint64_t n)
+{
+    return r.bKnown ? Number(n) : "null";
+}
+
+void AddReception(std::string& s, const JXReceptionSummary& r)
+{
+    s += ", ";
+    AddField(s, "packets_received", Count(r, r.nPacketsReceived));
+    s += ", ";
+    AddField(s, "packets_lost", Count(r, r.nPacketsLost));
+    s += ", ";
+    AddField(s, "frames_delivered", Count(r, r.nFramesDelivered));
+    s += ", ";
+    AddField(s, "frames_dropped", Count(r, r.nFramesDropped));
+    s += ", ";
+    AddField(s, "jitter_ms", r.bKnown ? Real(r.fJitterMs) : "null");
+}
+
 std::string VideoToJson(const JXVideoSummary& v, bool bCounts)
 {
     if (v.sCodec.empty()) return "null";
@@ -47,9 +67,10 @@ std::string VideoToJson(const JXVideoSummary& v, bool bCounts)
         s += ", ";
         AddField(s, "bytes", Number(v.nBytes));
         s += ", ";
-        AddField(s, "frames_lost", Number(v.nFramesLost));
+        AddField(s, "frames_lost", Count(v.reception, v.reception.nFramesDropped));
         s += ", ";
         AddField(s, "file", JsonQuote(v.sFile));
+        AddReception(s, v.reception);
     }
     return s + "}";
 }
@@ -70,6 +91,7 @@ std::string AudioToJson(const JXAudioSummary& a, bool bCounts)
         AddField(s, "bytes", Number(a.nBytes));
         s += ", ";
         AddField(s, "file", JsonQuote(a.sFile));
+        AddReception(s, a.reception);
     }
     return s + "}";
 }

@@ -14,6 +14,17 @@ struct JXStateReport {
     int32_t nError = 0;
 };
 
+// What the module counted for one media stream, over every session of the
+// recording. Unknown (null in JSON) when the module cannot tell.
+struct JXReceptionSummary {
+    bool bKnown = false;
+    uint64_t nPacketsReceived = 0;
+    uint64_t nPacketsLost = 0;   // missing from the sequence numbers
+    uint64_t nFramesDelivered = 0;
+    uint64_t nFramesDropped = 0;   // begun but never delivered (a lost piece)
+    double fJitterMs = 0.0;        // interarrival jitter of the last session
+};
+
 struct JXVideoSummary {
     std::string sCodec;   // "h264", "h265", "jpeg"; empty when no video came
     uint32_t nWidth = 0;
@@ -22,10 +33,10 @@ struct JXVideoSummary {
     uint64_t nFrames = 0;
     uint64_t nKeyFrames = 0;
     uint64_t nBytes = 0;
-    // Frames missing between those received, from their times and the frame
-    // rate: frames the module dropped for a lost packet, and an outage's.
-    uint64_t nFramesLost = 0;
     std::string sFile;   // relative to the stream's folder; empty when none
+    // Its frames_lost are the frames the module dropped; an outage, when the
+    // camera sent nothing, loses none and shows as a gap in the file.
+    JXReceptionSummary reception;
 };
 
 struct JXAudioSummary {
@@ -35,6 +46,7 @@ struct JXAudioSummary {
     uint64_t nFrames = 0;
     uint64_t nBytes = 0;
     std::string sFile;
+    JXReceptionSummary reception;
 };
 
 struct JXStreamSummary {

@@ -14,6 +14,7 @@ record the elementary files (--raw). No PyPI packages: Debian's python3 and
 python3-gi.
 """
 import json
+import math
 import os
 import pty
 import re
@@ -39,6 +40,7 @@ WAV_HEADER = 58
 SERVER_START_S = 60      # a loaded machine may take long to load GStreamer
 PROCESS_LIMIT_S = 60     # any run of jxrtsp, ffprobe or ffmpeg
 RETRY_GAP_MS = 9900      # the module retries a failed session every 10 s
+SR_STEP_MS = 200         # the first sender report may move video by a sound packet's wait (128 ms) and jitter
 DATA_TIMEOUT = -2        # the report of a stream whose data stopped
 
 # One row a case: server media, URL scheme, authentication.
@@ -74,6 +76,24 @@ PROBE_CASES = {
     "probe_h264+pcmu": ("h264+pcmu", "none", "h264", "pcmu"),
     "probe_h265": ("h265", "basic", "h265", None),
 }
+# ffmpeg's clips served at their own pace from a file: seconds, video, audio. sync: a flash and a
+# beep from 1.0 s; vfr: frames 40, then 200, then 40 ms apart; silence: 1 s, 3 s of nothing, 1 s.
+TIMING_CASES = {
+    "mkv_sync_h264+pcmu": (3, "color=c=black:s=320x240:r=25:d=3,drawbox=c=white:t=fill:enable='between(t,1,1.19)'",
+                           "aevalsrc='if(between(t,1,1.2),0.5*sin(2*PI*1000*t),0)':s=8000:d=3"),
+    "mkv_vfr_h264": (3.76, "testsrc=s=320x240:r=25:d=3,settb=1/1000,setpts='round(1000*if(lt(N,25),N*0.04,"
+                           "if(lt(N,30),1+(N-25)*0.2,2+(N-30)*0.04)))'", None),
+    "mkv_silence_h264+pcmu": (5, "testsrc=s=320x240:r=25:d=5,select='not(between(t,1,3.999))'",
+                              "sine=f=440:r=8000:d=5,asetnsamples=n=160,aselect='not(between(t,1,3.999))'"),
+}
+# Each packet's RTP time from its own (a hole in the clip stays a hole); mu-law in 20 ms packets.
+CLIP_LAUNCH = ("filesrc location={0} ! matroskademux name=d d.video_0 ! queue ! h264parse"
+               " ! rtph264pay name=pay0 pt=96 config-interval=-1")
+CLIP_AUDIO = (" d.audio_0 ! queue ! audioconvert ! audioresample ! audio/x-raw,rate=8000,channels=1 ! mulawenc"
+              " ! rtppcmupay name=pay1 pt=0 max-ptime=20000000 perfect-rtptime=false")
+MAX_AV_OFFSET_MS = 40       # flash and beep: one frame at 25 a second
+MAX_SPACING_ERROR_MS = 2    # a frame's time against the clip's
+MAX_GAP_ERROR_MS = 100      # the silence against the clip's
 OTHER_CASES = ["sigterm", "sigterm_mkv", "reconnect", "reconnect_mkv", "stalled", "wrong_password", "probe_auth", "probe_closed", "probe_timeout"]
 
 VIDEO_CODECS = {"jpeg": ("video.mjpeg", "mjpeg"), "h264": ("video.h264", "h264"), "h265": ("video.h265", "hevc")}
@@ -97,11 +117,13 @@ def check(cond, what):
 class Server:
     """GStreamer's RTSP server in a child process, stopped with SIGTERM."""
 
-    def __init__(self, media, auth="none", port=0):
+    def __init__(self, media, auth="none", port=0, mounts=()):
         args = [sys.executable, SERVER, "--port", str(port), "--auth", auth, "--user", USER,
                 "--password", PASSWORD]
-        for m in media.split(","):
+        for m in media.split(",") if media else []:
             args += ["--media", m]
+        for path, launch in mounts:
+            args += ["--mount", path, launch]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         ready, _, _ = select.select([self.proc.stdout], [], [], SERVER_START_S)
         line = self.proc.stdout.readline() if ready else ""
@@ -200,7 +222,6 @@ def check_files(d, media, expect_frames=True, outage=False):
             want = SECONDS * FPS
             check(want // 2 <= frames <= want * 11 // 10 + 5, "%s: %d frames, expected near %d" % (name, frames, want))
         check(v["key_frames"] >= 1, "no key frame")
-        check_lost(v, outage)
         decodes_cleanly(path)
         line.append("%s %dx%d %d frames (%d key)" % (ff_codec, WIDTH, HEIGHT, frames, v["key_frames"]))
         if video == "jpeg":
@@ -228,6 +249,7 @@ def check_files(d, media, expect_frames=True, outage=False):
         check(s["audio"] is None, "audio in a video-only summary")
     check(s["write_errors"] == 0 and s["skipped_frames"] == 0, "write errors or skipped frames")
     check(s["first_frame_ms"] is not None, "no time to first frame")
+    check_counts(s, outage)
     return s, ", ".join(line)
 
 
@@ -247,17 +269,22 @@ def check_increasing(times, what):
     return steps
 
 
-def check_lost(video, outage):
-    """Nothing is lost on loopback; an outage (at least the 10 s retry) loses
-    its frames: at least half of them is asked for, the gap's ends being
-    fuzzy by a frame or two."""
-    lost = video["frames_lost"]
-    check(lost >= FPS * RETRY_GAP_MS // 2000 if outage else lost == 0, "%d frames lost" % lost)
+def check_counts(s, outage):
+    """The module's counts: every frame it delivered was recorded; on loopback
+    no packet is lost and no frame dropped but the one in flight when a
+    session broke (one a reconnect). frames_lost is the video's frames dropped."""
+    for kind in ("video", "audio"):
+        t = s[kind]
+        check(t is None or (t["frames_delivered"] == t["frames"] <= t["packets_received"] and t["packets_lost"] == 0
+                            and t["frames_dropped"] <= (s["reconnects"] if outage else 0) and t["jitter_ms"] >= 0),
+              "%s counts: %s" % (kind, t))
+    check(s["video"] is None or s["video"]["frames_lost"] == s["video"]["frames_dropped"], "video: %s" % s["video"])
 
 
-def check_mkv(d, media, expect_frames=True, outage=False):
+def check_mkv(d, media, expect_frames=True, outage=False, even=True):
     """stream.mkv: codecs, size, frame counts equal to the summary's, video and
-    audio timestamps strictly increasing, a clean full decode."""
+    audio timestamps strictly increasing from 0, a clean full decode; even:
+    video 40 ms apart as the live source's clock."""
     s = load_summary(d)
     kinds = media.split("+")
     video = next((k for k in kinds if k in VIDEO_CODECS), None)
@@ -273,10 +300,10 @@ def check_mkv(d, media, expect_frames=True, outage=False):
     check(sorted(streams) == sorted((["video"] if video else []) + (["audio"] if audio else [])),
           "%s streams: %s" % (MKV, sorted(streams)))
     line = []
+    firsts = []
     if video:
         v, st = s["video"], streams["video"]
         check(v is not None and v["codec"] == video and v["file"] == MKV, "summary video: %s" % v)
-        check_lost(v, outage)
         check(st["codec_name"] == VIDEO_CODECS[video][1], "video codec %s" % st["codec_name"])
         check((st["width"], st["height"]) == (WIDTH, HEIGHT), "video size %sx%s" % (st["width"], st["height"]))
         frames = int(st["nb_read_frames"])
@@ -287,10 +314,11 @@ def check_mkv(d, media, expect_frames=True, outage=False):
         times = packet_times(path, "v")
         check(len(times) == frames, "%d video packets, %d frames" % (len(times), frames))
         steps = check_increasing(times, "video")
-        # Frames arrive with a few ms of jitter; the file keeps the frame rate's
-        # own intervals (an outage, at least the 10 s retry, aside).
-        uneven = [d for d in steps if abs(d - 1000 // FPS) > 1 and d < RETRY_GAP_MS]
-        check(not uneven, "video steps off the %d ms interval: %s" % (1000 // FPS, uneven[:20]))
+        firsts.append(times[0])
+        if even:
+            # The camera's clock, not the arrival (an outage and the first sender report aside).
+            uneven = [d for d in steps if abs(d - 1000 // FPS) > 1 and d < RETRY_GAP_MS]
+            check(len(uneven) <= 1 and all(d < SR_STEP_MS for d in uneven), "video steps: %s" % uneven[:20])
         line.append("%s %dx%d %d frames, %d..%d ms, steps %d..%d ms"
                     % (st["codec_name"], WIDTH, HEIGHT, frames, times[0], times[-1], min(steps), max(steps)))
     if audio:
@@ -301,10 +329,13 @@ def check_mkv(d, media, expect_frames=True, outage=False):
         times = packet_times(path, "a")
         check(len(times) == a["frames"], "%d audio packets, summary %d frames" % (len(times), a["frames"]))
         check_increasing(times, "audio")
+        firsts.append(times[0])
         if expect_frames:
             check(SECONDS / 2 <= a["bytes"] / G711_RATE <= SECONDS * 1.15, "audio holds %d bytes" % a["bytes"])
         line.append("%s %d packets, %d..%d ms" % (st["codec_name"], len(times), times[0], times[-1]))
+    check(min(firsts) == 0, "first packets at %s ms: the file does not start at 0" % firsts)
     check(s["write_errors"] == 0 and s["skipped_frames"] == 0, "write errors or skipped frames")
+    check_counts(s, outage)
     decodes_cleanly(path)
     return s, "; ".join(line)
 
@@ -328,6 +359,54 @@ def case_record(jxrtsp, name, tmp):
     check(printed == [s], "--json output differs from summary.json")
     codes = [(r["code"], r["error"]) for r in s["states"]]
     check(codes == [(4101, 0)], "state reports %s" % codes)
+    print("PASS %s: %s" % (name, line))
+
+
+def first_meta(path, kind, filters, key, accept):
+    """pts and value of the first frame whose KEY (set by the filters) is accepted."""
+    rc, out, err = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:" + kind, "-%sf" % kind,
+                        "%s,%smetadata=mode=print:key=%s:file=-" % (filters, "a" if kind == "a" else "", key),
+                        "-f", "null", "-"])
+    found = [(float(t) * 1000, float(v)) for t, v in re.findall(r"pts_time:(\S+)\s+%s=(\S+)" % key, out)]
+    found = [f for f in found if accept(f[1])]
+    check(rc == 0 and found, "no %s in %s: %s" % (key, path, err))
+    return found[0]
+
+
+def case_timing(jxrtsp, name, tmp):
+    """A clip served at its own pace and recorded: stream.mkv carries each
+    frame's own time, on one base for both media."""
+    seconds, video, audio = TIMING_CASES[name]
+    clip = os.path.join(tmp, "clip.mkv")
+    rc, _, err = run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", video + ",format=yuv420p"] +
+                     (["-f", "lavfi", "-i", audio, "-c:a", "pcm_s16le"] if audio else []) +
+                     ["-fps_mode", "passthrough", "-c:v", "libx264", "-preset", "ultrafast", "-bf", "0", clip])
+    check(rc == 0, "ffmpeg could not make the clip: " + err)
+    server = Server(None, mounts=[("/clip", CLIP_LAUNCH.format(clip) + (CLIP_AUDIO if audio else ""))])
+    try:   # the clip plays from PLAY on; two more seconds take it whole
+        rc, _, stderr = record(jxrtsp, [server.url("clip")], os.path.join(tmp, "out"), math.ceil(seconds) + 2)
+    finally:
+        server.stop()
+    check(rc == 0, "jxrtsp record exit %d: %s" % (rc, stderr))
+    d = os.path.join(tmp, "out", "127.0.0.1_clip")
+    _, line = check_mkv(d, "h264+pcmu" if audio else "h264", expect_frames=False, even=False)
+    path = os.path.join(d, MKV)
+    if name == "mkv_sync_h264+pcmu":
+        flash = first_meta(path, "v", "signalstats", "lavfi.signalstats.YAVG", lambda y: y > 128)[0]
+        beep = first_meta(path, "a", "silencedetect=noise=-30dB:duration=0.1", "lavfi.silence_end", bool)[1] * 1000
+        check(abs(beep - flash) <= MAX_AV_OFFSET_MS, "beep at %.1f ms, flash at %.1f ms" % (beep, flash))
+        line += "; flash at %.1f ms, beep at %.1f ms: A/V offset %+.1f ms" % (flash, beep, beep - flash)
+    for kind in ("v", "a") if name == "mkv_silence_h264+pcmu" else ("v",) if name == "mkv_vfr_h264" else ():
+        rec, src = packet_times(path, kind), packet_times(clip, kind)
+        gaps = [[b - a for a, b in zip(t, t[1:]) if b - a >= 1000] for t in (rec, src)]
+        check(len(gaps[0]) == len(gaps[1]) and all(abs(g - w) <= MAX_GAP_ERROR_MS for g, w in zip(*gaps)),
+              "%s: gaps %s ms, the clip's %s ms" % (kind, gaps[0], gaps[1]))
+        line += "; %s gaps %s ms (clip %s)" % (kind, gaps[0], gaps[1])
+        if kind == "v":   # sound is cut into packets of its own: only its gap is compared
+            errors = [abs((r - rec[0]) - (c - src[0])) for r, c in zip(rec, src)]
+            check(len(rec) == len(src) and max(errors) <= MAX_SPACING_ERROR_MS,
+                  "%d frames of the clip's %d, times off by up to %d ms" % (len(rec), len(src), max(errors)))
+            line += ", frame times within %d ms of the clip's" % max(errors)
     print("PASS %s: %s" % (name, line))
 
 
@@ -562,7 +641,7 @@ def case_probe(jxrtsp, name):
 
 def main(argv):
     if "--list" in argv:
-        print(";".join(list(RECORD_CASES) + list(MKV_CASES) + list(PROBE_CASES) + OTHER_CASES))
+        print(";".join(list(RECORD_CASES) + list(MKV_CASES) + list(TIMING_CASES) + list(PROBE_CASES) + OTHER_CASES))
         return 0
     if len(argv) != 4 or argv[1] != "--jxrtsp":
         print(__doc__, file=sys.stderr)
@@ -579,6 +658,8 @@ def main(argv):
                 raise Skip("jxrtsp built without libavformat: no stream.mkv")
         if name in RECORD_CASES or name in MKV_CASES:
             case_record(jxrtsp, name, tmp)
+        elif name in TIMING_CASES:
+            case_timing(jxrtsp, name, tmp)
         elif name in ("sigterm", "sigterm_mkv"):
             case_sigterm(jxrtsp, tmp, name.endswith("_mkv"))
         elif name in ("reconnect", "reconnect_mkv"):
