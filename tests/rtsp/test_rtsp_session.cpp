@@ -11,6 +11,10 @@ const char kUrlPassword[] = "s3cr%40t";           // as the URL carries it
 const char kBasic[] = "Basic YWRtaW46czNjckB0";   // admin:s3cr@t
 const char kDigestChallenge[] = "RTSP/1.0 401 Unauthorized\r\nCSeq: {CSeq}\r\n"
                                 "WWW-Authenticate: Digest realm=\"IP Camera(21388)\", nonce=\"a1b2c3d4\"\r\n\r\n";
+// The same realm with a rotated nonce, the old one stale.
+const char kStaleChallenge[] = "RTSP/1.0 401 Unauthorized\r\nCSeq: {CSeq}\r\n"
+                               "WWW-Authenticate: Digest realm=\"IP Camera(21388)\", nonce=\"e5f6\", stale=TRUE\r\n\r\n";
+const char kNoAuth[] = "-";
 const std::string kTcp01 = "RTP/AVP/TCP;unicast;interleaved=0-1";
 
 std::string Md5(const std::string& text)
@@ -21,19 +25,23 @@ std::string Md5(const std::string& text)
 }
 
 // The Digest value (RFC 2069 form) the client must send.
-std::string Digest(const std::string& method, const std::string& uri)
+std::string Digest(const std::string& method, const std::string& uri, const std::string& nonce = "a1b2c3d4")
 {
-    const std::string response = Md5(Md5("admin:IP Camera(21388):s3cr@t") + ":a1b2c3d4:" + Md5(method + ":" + uri));
-    return "Digest username=\"admin\", realm=\"IP Camera(21388)\", nonce=\"a1b2c3d4\", uri=\"" + uri +
+    const std::string response =
+        Md5(Md5("admin:IP Camera(21388):s3cr@t") + ":" + nonce + ":" + Md5(method + ":" + uri));
+    return "Digest username=\"admin\", realm=\"IP Camera(21388)\", nonce=\"" + nonce + "\", uri=\"" + uri +
            "\", response=\"" + response + "\"";
 }
 
-// A request as the client must write it; Authorization the given one, else Digest.
+// A request as the client must write it; Authorization the given one (kNoAuth:
+// none), else Digest.
 std::string Request(const std::string& method, const std::string& uri, int nCSeq, const std::string& lines,
                     const std::string& auth = "")
 {
-    return method + " " + uri + " RTSP/1.0\r\nCSeq: " + std::to_string(nCSeq) + "\r\n" + lines +
-           "Authorization: " + (auth.empty() ? Digest(method, uri) : auth) + "\r\nUser-Agent: RTSPClient/1.0\r\n\r\n";
+    const std::string authorization =
+        auth == kNoAuth ? "" : "Authorization: " + (auth.empty() ? Digest(method, uri) : auth) + "\r\n";
+    return method + " " + uri + " RTSP/1.0\r\nCSeq: " + std::to_string(nCSeq) + "\r\n" + lines + authorization +
+           "User-Agent: RTSPClient/1.0\r\n\r\n";
 }
 
 CServerScript& Describe(CServerScript& s, const std::string& reply)
@@ -65,7 +73,7 @@ TEST(RtspSession, WholeDialogueByteForByte)
     CTestRTP rtp;
     srv.Script()
         .Accept()
-        .ExpectExact(Request("DESCRIBE", url, 1, sdp, kBasic))
+        .ExpectExact(Request("DESCRIBE", url, 1, sdp, kNoAuth))   // no password before a challenge
         .Reply(kDigestChallenge)
         .ExpectExact(Request("DESCRIBE", url, 2, sdp))
         .Reply(SdpReply(kSdpVideoAudio))
@@ -84,7 +92,7 @@ TEST(RtspSession, WholeDialogueByteForByte)
         .ExpectClosed()
         .Mark("closed")
         .Accept()
-        .ExpectExact(Request("DESCRIBE", url, 1, sdp, kBasic))
+        .ExpectExact(Request("DESCRIBE", url, 1, sdp, kNoAuth))
         .Reply("RTSP/1.0 404 Not Found\r\nCSeq: {CSeq}\r\n\r\n")
         .ExpectClosed();
     CRTPLogCapture log;
@@ -131,18 +139,26 @@ TEST(RtspSession, EachFailureIsReportedThenRetried)
         std::function<void(CServerScript&, const std::string& url)> m_Script;
     } kRows[] = {
         {"basic refused", true, -29,
-         [&](auto& s, auto&) { s.Accept().Expect("DESCRIBE", ExpectHeader("Authorization", kBasic)).Reply(k401); }},
+         [&](auto& s, auto&) {
+             s.Accept().Expect("DESCRIBE", ExpectNoHeader("Authorization")).Reply(k401);
+             s.Expect("DESCRIBE", ExpectHeader("Authorization", kBasic)).Reply(k401);
+         }},
         {"digest refused twice", true, -29,
          [](auto& s, auto& url) {
              Describe(s, kDigestChallenge)
                  .Expect("DESCRIBE", ExpectAll({ExpectCSeq(2), ExpectHeader("Authorization", Digest("DESCRIBE", url))}))
                  .Reply(kDigestChallenge);
          }},
-        {"digest without a user", false, -29,
-         [](auto& s, auto&) {
+        {"digest without a user", false, -29, [](auto& s, auto&) { Describe(s, kDigestChallenge); }},
+        {"a stale nonce on SETUP answered, then refused", true, -29,
+         [](auto& s, auto& url) {
              Describe(s, kDigestChallenge)
-                 .Expect("DESCRIBE", ExpectAll({ExpectCSeq(2), ExpectNoHeader("Authorization")}))
-                 .Reply(kDigestChallenge);
+                 .Expect("DESCRIBE")
+                 .Reply(SdpReply(kSdpVideoOnly))
+                 .Expect("SETUP", ExpectHeader("Authorization", Digest("SETUP", url + "/trackID=1")))
+                 .Reply(kStaleChallenge)
+                 .Expect("SETUP", ExpectHeader("Authorization", Digest("SETUP", url + "/trackID=1", "e5f6")))
+                 .Reply(kStaleChallenge);
          }},
         {"description not sdp", false, -28,
          [](auto& s, auto&) { Describe(s, OkReply("Content-Type: text/plain\r\nContent-Length: 4\r\n") + "v=0\n"); }},
@@ -188,6 +204,41 @@ TEST(RtspSession, EachFailureIsReportedThenRetried)
         clock.Advance(10000);
         ASSERT_TRUE(srv.WaitDone(kWaitMs)) << srv.Errors();
         EXPECT_EQ(srv.Errors(), "");
+    }
+}
+
+// A rotated nonce (stale=TRUE) on SETUP, PLAY or a keep-alive is answered once
+// with the new challenge, and the session goes on; later requests keep the
+// scheme and nonce the server accepted last.
+TEST(RtspSession, ChallengesOnLaterRequestsAreAnsweredOnce)
+{
+    for (const char* pMethod : {"SETUP", "PLAY", "SET_PARAMETER"}) {
+        SCOPED_TRACE(pMethod);
+        CTestClock clock;
+        CScriptedServer srv;
+        const std::string url = srv.Url("/cam"), track = url + "/trackID=1";
+        const std::string method = pMethod;
+        auto nonce = [&](const std::string& m) { return m == method || m == "after" ? "e5f6" : "a1b2c3d4"; };
+        CServerScript& s = Describe(srv.Script(), kDigestChallenge).Expect("DESCRIBE").Reply(SdpReply(kSdpVideoOnly));
+        s.Expect("SETUP", ExpectHeader("Authorization", Digest("SETUP", track, "a1b2c3d4")));
+        if (method == "SETUP") s.Reply(kStaleChallenge).Expect("SETUP", ExpectHeader("Authorization", Digest("SETUP", track, "e5f6")));
+        s.Reply(SetupReply("9", kTcp01)).Expect("PLAY", ExpectHeader("Authorization", Digest("PLAY", url, nonce("SETUP"))));
+        if (method == "PLAY") s.Reply(kStaleChallenge).Expect("PLAY", ExpectHeader("Authorization", Digest("PLAY", url, "e5f6")));
+        s.Reply(OkReply("Session: 9\r\n")).Mark("playing");
+        const char* pBefore = method == "SET_PARAMETER" ? "a1b2c3d4" : "e5f6";
+        s.Expect("SET_PARAMETER", ExpectHeader("Authorization", Digest("SET_PARAMETER", url, pBefore)));
+        if (method == "SET_PARAMETER") {
+            s.Reply(kStaleChallenge).Expect("SET_PARAMETER", ExpectHeader("Authorization", Digest("SET_PARAMETER", url, "e5f6")));
+        }
+        s.Reply(OkReply()).Mark("kept").Drain();
+        CHostStream stream(srv.UrlWithUser("admin", kUrlPassword, "/cam"));
+        ASSERT_EQ(stream->Start(), 0);
+        ASSERT_TRUE(stream.m_Recorder.WaitReports(1, kWaitMs)) << srv.Errors();   // the keep-alive is armed
+        clock.Advance(10000);   // the keep-alive, half the default 20 s
+        ASSERT_TRUE(srv.WaitMark("kept", kWaitMs)) << srv.Errors();
+        EXPECT_EQ(srv.Errors(), "");
+        EXPECT_EQ(stream.m_Recorder.Reports(), (Reports{{4101, 0}}));
+        EXPECT_EQ(stream->Stop(), 0);
     }
 }
 

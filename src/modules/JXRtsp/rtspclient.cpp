@@ -34,6 +34,8 @@ constexpr unsigned char kPayloadTypeMask = 0x7F;
 constexpr uint32_t kKeepAliveMsPerSecond = 500;   // half the session time-out
 constexpr int32_t kStatusOK = 200;
 constexpr int32_t kStatusUnauthorized = 401;
+constexpr int32_t kStatusSessionNotFound = 454;
+constexpr int32_t kStatusOnlyAggregate = 457;   // cameras answer it for a session they no longer know
 // Answers to SET_PARAMETER from a server that does not take it.
 constexpr int32_t kStatusMethodNotAllowed = 405;
 constexpr int32_t kStatusParameterNotUnderstood = 451;
@@ -654,6 +656,8 @@ void CRTSPClient::ResetConnection()
     GetRecvBuf().Empty();
     m_Command.Reset();
     m_Authen.Reset();
+    m_AuthChallenged = false;
+    m_AuthRetried = false;
     m_ServerRequest.Reset();
     m_InServerRequest = false;
     m_StrayBytes = 0;
@@ -735,8 +739,10 @@ void CRTSPClient::BeginRequest(CJXString& out, const char* pMethod, const char* 
 
 void CRTSPClient::EndRequest(CJXString& out, const char* pMethod, const char* pUrl)
 {
+    // Credentials go only where a challenge asked for them: a camera that
+    // offers only Digest never sees the password in clear.
     CJXString authorization;
-    m_Authen.BuildRequest(authorization, pMethod, pUrl);
+    if (m_AuthChallenged) m_Authen.BuildRequest(authorization, pMethod, pUrl);
     if (authorization.m_Data != nullptr && authorization.m_Length != 0) {
         out.Append("Authorization: %s\r\n", authorization.m_Data);
     }
@@ -886,6 +892,12 @@ int CRTSPClient::OnRecvCommand(const char* pText, int nLen)
     }
 
     int32_t nResult = JX_OK;
+    if (m_Command.m_StatusCode == kStatusUnauthorized && m_Pending != kPendingTeardown) {
+        nResult = AnswerChallenge();
+        m_Command.Reset();
+        return nResult != JX_OK ? nResult : nTaken;
+    }
+    m_AuthRetried = false;
     switch (m_Pending) {
     case kPendingDescribe:
         nResult = OnRecvDescribe();
@@ -924,16 +936,47 @@ void CRTSPClient::LogUnsolicited()
     JXPrintf("RTSP Client(%s): State Error\n", GetLogUrl());
 }
 
+// A 401 to any request: answered once with the challenge's strongest scheme
+// (a rotated or stale nonce on SETUP, PLAY or a keep-alive included), then
+// the request goes again. A second 401 to the answer, a challenge not
+// understood or no user to answer with: authentication refused.
+int32_t CRTSPClient::AnswerChallenge()
+{
+    const uint16_t nPending = m_Pending;
+    m_Pending = kPendingNone;
+    if (m_AuthRetried || CJXString::IsEmpty(m_Url.m_User)) return JX_ERR_AUTH;
+    if (m_Authen.ParseResponse(m_Command.m_WWWAuthenticate) != JX_OK) return JX_ERR_AUTH;
+    m_AuthChallenged = true;
+    m_AuthRetried = true;
+    switch (nPending) {
+    case kPendingDescribe:
+        return SendDescribe();
+    case kPendingSetup: {
+        CRTPSocket* pStream = StreamInSetup();
+        if (pStream == nullptr) return JX_ERR_STATE;
+        pStream->m_State = CRTPSocket::kStateIdle;   // its SETUP goes again
+        return SendSetup(pStream);
+    }
+    case kPendingPlay:
+        return SendPlay();
+    case kPendingKeepAlive:
+        WriteKeepAlive();
+        return JX_OK;
+    default:
+        return JX_OK;
+    }
+}
+
+CRTPSocket* CRTSPClient::StreamInSetup() const
+{
+    if (m_Video != nullptr && m_Video->m_State == CRTPSocket::kStateSetupSent) return m_Video;
+    if (m_Audio != nullptr && m_Audio->m_State == CRTPSocket::kStateSetupSent) return m_Audio;
+    return nullptr;
+}
+
 int32_t CRTSPClient::OnRecvDescribe()
 {
     m_Pending = kPendingNone;
-    if (m_Command.m_StatusCode == kStatusUnauthorized) {
-        // One Digest answer per connection; a refused Basic is not retried.
-        if (m_Authen.m_Scheme != CJXHTTPAuthen::kSchemeBasic) return JX_ERR_AUTH;
-        if (m_Authen.ParseResponse(m_Command.m_WWWAuthenticate) != JX_OK) return JX_ERR_AUTH;
-        if (m_Authen.m_Scheme == CJXHTTPAuthen::kSchemeBasic) return JX_ERR_AUTH;
-        return SendDescribe();
-    }
     if (m_Command.m_StatusCode != kStatusOK) return JX_ERR_FAIL;
 
     CSDPParser parser;

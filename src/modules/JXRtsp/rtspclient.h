@@ -165,6 +165,10 @@ public:
     int32_t OnRecvSetup();
     int32_t OnRecvPlay();
     int32_t OnRecvKeepAlive();
+    // A 401 to the pending request: answered once with credentials.
+    int32_t AnswerChallenge();
+    // The stream whose SETUP awaits its answer, or null.
+    CRTPSocket* StreamInSetup() const;
 
     // Interleaved packets by channel, to the stream that owns the channel.
     int32_t OnRecvRTP(unsigned char nChannel, const char* pData, unsigned int nLen);
@@ -243,6 +247,10 @@ public:
     uint16_t m_PendingCSeq = 0;
     // The server refused SET_PARAMETER: keep-alives go as OPTIONS.
     bool m_KeepAliveOptions = false;
+    // A challenge was understood on this connection: requests carry credentials.
+    bool m_AuthChallenged = false;
+    // The pending request is already the answer to a 401.
+    bool m_AuthRetried = false;
 
 private:
     enum EUnit { kUnitWait, kUnitResponse, kUnitRequest, kUnitStray };
