@@ -308,6 +308,8 @@ const PacketRow kPackets[] = {
     {"an H.265 FU with S and E set drops the frame", k265, "2601aa 62c113! | 0201e9", ""},
     // A lost fragment end is found by the next start or frame; a middle with no unit open drops the rest.
     {"lost fragment ends", k264, "65b801 | 7c81a1 7c81b1! | 65b802 | 7c81c1 | 65b803 | 7c01a2! 41b4! | 65b804 | 41e9", "SETS+65b801 SETS+65b802 SETS+65b803 SETS+65b804"},
+    {"a single unit inside an open fragment drops the frame", k264, "65b801 | 7c81a1 41b4! 7c41a3! | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
+    {"an H.265 unit inside an open fragment drops the frame", k265, "2601aa | 620181a1 0201b4! 620141a3! | 2601cc | 0201e9", "SETS+2601aa SETS+2601cc"},
     {"STAP-A units are taken; a bad one is skipped", k264, "180002.09f0.0001.00.0003.65b8c1? | 41e9", "SETS+09f0+65b8c1"},
     {"a STAP-A unit claiming more than remains drops the frame", k264, "65b801 | 41e0 18.0002.4100.0009.41e1! 41e2! | 65b802 | 41e9", "SETS+65b801 SETS+65b802"},
     {"STAP-B skips its decoding order number", k264, "19.0007.0003.65b8c1 | 41e9", "SETS+65b8c1"},

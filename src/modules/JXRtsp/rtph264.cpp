@@ -168,6 +168,15 @@ void CRTPNalVideo::MarkFrame(const CRTPParser& rtp)
     }
 }
 
+bool CRTPNalVideo::DropInsideFragment()
+{
+    if ((m_NalFlags & kNalFragmentOpen) == 0) {
+        return false;
+    }
+    DropFrame();
+    return true;
+}
+
 int32_t CRTPNalVideo::FeedHead(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen, uint16_t nFlag)
 {
     const uint16_t nHeader = m_Format.nHeadBytes == 1 ? pHeader[0] : (pHeader[0] << 8) | pHeader[1];
@@ -394,6 +403,9 @@ int CRTPH264::OnRecvRTP(CRTPParser& rtp)
         return JX_ERR_CONTENT;
     }
     const uint8_t nType = p[0] & kTypeMask;
+    if (nType != kFUA && DropInsideFragment()) {
+        return JX_ERR_CONTENT;
+    }
     if (nType >= kNalSlice && nType <= kSingleLast) {
         return OnRecvRTPNal(p[0], p + 1, nLen - 1);
     }

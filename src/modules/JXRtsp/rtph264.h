@@ -63,6 +63,10 @@ protected:
     // Frame marking: a header extension whose profile word is the stream's VI
     // or PB value marks the frame.
     void MarkFrame(const CRTPParser& rtp);
+    // A packet other than a later fragment while a fragmented unit is open:
+    // the unit's end was lost, and what came would be stored inside it. The
+    // frame is dropped; true when it was.
+    bool DropInsideFragment();
     // An in-band parameter set to the head. Refused, the frame is dropped: its
     // slices must not go out behind the head's older sets.
     int32_t FeedHead(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen, uint16_t nFlag);

@@ -136,6 +136,9 @@ int CRTPH265::OnRecvRTP(CRTPParser& rtp)
         return JX_ERR_CONTENT;
     }
     const uint8_t nType = NalType(p);
+    if (nType != kFragment && DropInsideFragment()) {
+        return JX_ERR_CONTENT;
+    }
     if (nType <= kSingleLast) {
         if (nLen < kMinSingle) {
             return JX_ERR_ARG;   // refused before the second header byte is read
