@@ -202,7 +202,16 @@ const Scenario kScenarios[] = {
     {"a frame that stored nothing passes no type on", "Kk | Na - c! pt=100 Kfec! null=0! pt=96 | Np | N", "Kk", "SN Error"},
     {"a gap while the buffer is empty is not reported", "Kk | seq=10 Na seq=12 c! seq=20 x!", "Kk", "SN Error: cur-sn = 12, prev-sn = 10\n"},
     {"a gap between frames is not looked for", "seq=1 Ka b | seq=5 Nc | N", "Kab Nc"},
-    {"the SSRC is learned, another refused", "Ka ssrc=0x55667788 x! | Ky! ssrc=0x11223344 | Kb | N", "Kb", "video SSRC Error: curr-ssrc = 0x55667788, prev-ssrc = 0x11223344\n|video SSRC Error"},
+    {"the SSRC is learned, another refused, logged once an attempt", "Ka ssrc=0x55667788 x! | Ky! ssrc=0x11223344 | Kb | N", "Kb", "video SSRC Error: curr-ssrc = 0x55667788, prev-ssrc = 0x11223344\n"},
+    // An encoder that restarts goes on with another SSRC: followed at its
+    // fourth packet in sequence, from its next key frame, its times anew.
+    {"a new source is followed at its key frame", "Ka | Nb | ssrc=0x55667788 seq=5000 Kc! | Nd! | Ne! | Kf | Ng | N", "Ka Kf Ng", "video SSRC Error: curr-ssrc = 0x55667788, prev-ssrc = 0x11223344\n|video source changed to SSRC 0x55667788", "types=1,1,0 dropped=1"},
+    {"a new source taken mid-frame: the rest of that frame refused", "Ka | Nb | ssrc=0x55667788 seq=5000 Kc! Kd! Ke! Kf! Kg! | Nh | Ki | N", "Ka Ki", "video SSRC Error|video source changed"},
+    {"a new source out of sequence counts again", "Ka | Nz | ssrc=0x55667788 seq=7000 Kb! | Kc! seq=7005 | Kd! | Ke! | Kf! | Kg | N", "Ka Kg", "video SSRC Error|video source changed"},
+    {"stray packets among the source's never take it over", "Ka ssrc=0x55667788 seq=7000 x! ssrc=0x11223344 seq=1001 Kb! ssrc=0x55667788 seq=7001 x! ssrc=0x11223344 seq=1002 Kc! ssrc=0x55667788 seq=7002 x! ssrc=0x11223344 seq=1003 Kd! ssrc=0x55667788 seq=7003 x! ssrc=0x11223344 seq=1004 Ke! | Kf | N", "Kf", "video SSRC Error|video SSRC Error|video SSRC Error|video SSRC Error"},
+    {"a source SETUP named that never comes is left for the one that does", "Ka! | Nb! | Nc! | Kd | N", "Kd", "prev-ssrc = 0xaabbccdd\n|video source changed to SSRC 0x11223344", "ssrc=0xAABBCCDD"},
+    {"a new source's frame times start at its arrival", "K0 |3600 N1 |3600 ssrc=0x55667788 ts=12345 Ka! |3600 Nb! |3600 Nc! |3600 K2 |3600 N3 |3600 N", "K0 K2 N3", "video SSRC Error|video source changed", "at=0,200,240"},
+    {"audio follows a new source at its fourth packet", "aa |160 bb ssrc=0x01010101 seq=300 cc! |160 dd! |160 ee! |160 ff |160 gg", "aa ff", "audio SSRC Error: curr-ssrc = 0x01010101, prev-ssrc = 0x11223344\n|audio source changed to SSRC 0x01010101", "audio"},
     {"a preset SSRC refuses another's first packet", "Ka! ssrc=0xAABBCCDD | Kb | N", "Kb", "video SSRC Error: curr-ssrc = 0x11223344, prev-ssrc = 0xaabbccdd\n", "ssrc=0xAABBCCDD"},
     {"SSRC 0 is learned once like any other", "ssrc=0 Ka | ssrc=0x55667788 Kx! ssrc=0 | Kb | N", "Kb", "video SSRC Error: curr-ssrc = 0x55667788, prev-ssrc = 0x00000000\n"},
     {"a foreign payload type is taken unchecked, unrecorded", "Ka pt=97 ssrc=0x99999999 |12345 seq=1050 F pt=96 ssrc=0x11223344 |-12345 seq=1001 b | N", "KaFb"},
@@ -402,6 +411,34 @@ TEST(RTPMedia, SteadyStreamAllocatesNothingPerPacketOrFrame)
     EXPECT_EQ(CPacket::GetAllocCount(), nAllocAfterWarmUp);
     EXPECT_EQ(pVideo->m_Buffer.m_Data, pStorage);
     EXPECT_EQ(pVideo->m_Buffer.m_Size, CRTPMediaVideo::kInitialBuffer);
+}
+
+// The stream's reception statistics start again with a new source: its
+// sequence numbers and timestamps continue nothing of the old one's.
+TEST(RTPMedia, NewSourceStartsTheStatisticsAgain)
+{
+    CRTPLogCapture log;
+    CJXTime::UseTestClock(kTestClockStartMs);
+    CRecordSink sink;
+    sink.m_Media = new CTestVideo(&sink);
+    CTestRTP b;
+    for (int i = 0; i < 14; ++i) {
+        if (i == 6) {   // the encoder restarts: another SSRC, numbers and clock
+            b.m_SSRC = 0x55667788;
+            b.m_Seq = 1200;   // near enough to the old numbers to pass for a loss
+            b.m_TS = 7;
+        }
+        sink.OnRecvRTP(b.Next(i % 2 == 0 ? "K" : "N").data(), 13);
+        b.m_TS += 3600;
+        CJXTime::AdvanceTestClock(40);
+    }
+    CJXTime::UseRealClock();
+    EXPECT_EQ(sink.m_Media->m_SourceSwitches, 1u);
+    EXPECT_EQ(sink.m_RecvStats.ExtendedMax(), 1207u);
+    EXPECT_EQ(sink.m_RecvStats.CumulativeLost(), 0);
+    EXPECT_EQ(sink.m_RecvStats.Jitter(), 0u);
+    EXPECT_EQ(sink.m_Counters->m_PacketsLost.load(), 0u);
+    EXPECT_EQ(sink.m_Counters->m_PacketsReceived.load(), 11u);   // 6 + 5: three refused
 }
 
 // Each row breaks one rule from outside, as a faulty payload format could: the

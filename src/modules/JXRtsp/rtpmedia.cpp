@@ -89,6 +89,9 @@ int32_t CRTPMedia::CheckInvariants() const
     if (m_Socket == nullptr) {
         return Broken("media", "no owning stream");
     }
+    if (m_NewCount >= kSourceSwitchPackets) {
+        return Broken("media", "another source agreed on and not followed");
+    }
     return JX_OK;
 }
 
@@ -116,8 +119,9 @@ CRTPMedia::EPacketOrder CRTPMedia::TrackPacket(const CRTPParser& rtp, uint16_t& 
         m_ZeroSSRCLearned = m_SSRC == 0;
     }
     if (m_SSRC != rtp.m_SSRC) {
-        return kOrderBadSSRC;
+        return TrySwitchSource(rtp);
     }
+    m_NewCount = 0;   // a stray packet of another source is forgotten
     const uint32_t nPrevTimeStamp = m_TimeStamp;
     m_PrevTimeStamp = nPrevTimeStamp;
     m_TimeStamp = rtp.m_TimeStamp;
@@ -127,6 +131,37 @@ CRTPMedia::EPacketOrder CRTPMedia::TrackPacket(const CRTPParser& rtp, uint16_t& 
     }
     // 16-bit arithmetic: 0 follows 65535.
     return rtp.m_SeqNo == static_cast<uint16_t>(nPrevSeq + 1) ? kOrderInSequence : kOrderGap;
+}
+
+// A camera whose encoder restarts goes on with another SSRC (RFC 3550 8.2
+// lets a source change it). It is followed once kSourceSwitchPackets of it
+// came in sequence with no packet of the known source between: a stray
+// packet of another source never takes the stream over.
+CRTPMedia::EPacketOrder CRTPMedia::TrySwitchSource(const CRTPParser& rtp)
+{
+    const bool bSameAttempt = m_NewCount > 0 && rtp.m_SSRC == m_NewSSRC;
+    m_FirstRefusal = !bSameAttempt;
+    if (bSameAttempt && rtp.m_SeqNo == static_cast<uint16_t>(m_NewSeqNo + 1)) {
+        ++m_NewCount;
+    } else {
+        m_NewCount = 1;   // the count starts again at this packet
+    }
+    m_NewSSRC = rtp.m_SSRC;
+    const uint32_t nPrevTimeStamp = m_NewTimeStamp;
+    m_NewSeqNo = rtp.m_SeqNo;
+    m_NewTimeStamp = rtp.m_TimeStamp;
+    if (m_NewCount < kSourceSwitchPackets) {
+        return kOrderBadSSRC;
+    }
+    m_SSRC = rtp.m_SSRC;
+    m_ZeroSSRCLearned = true;   // chosen: never learned again from a stray packet
+    m_NewCount = 0;
+    ++m_SourceSwitches;
+    m_Clock.Reset();   // the new source's timestamps start anywhere: its frames re-anchor
+    m_PrevTimeStamp = nPrevTimeStamp;
+    m_TimeStamp = rtp.m_TimeStamp;
+    m_SeqNo = rtp.m_SeqNo;
+    return kOrderNewSource;
 }
 
 int32_t CRTPMedia::AppendBounded(CJXString& buffer, const void* pData, int32_t nLen, int32_t nMax)
@@ -158,6 +193,9 @@ int CRTPMediaVideo::OnRecvRTP(CRTPParser& rtp)
 {
     uint16_t nPrevSeq = 0;
     const EPacketOrder nOrder = TrackPacket(rtp, nPrevSeq);
+    if (nOrder == kOrderNewSource) {
+        m_HasLastPacket = false;   // the old source's last packet says nothing of this one
+    }
     if (nOrder != kOrderForeign && nOrder != kOrderBadSSRC) {
         JudgeMarker(nOrder, rtp, nPrevSeq);
     }
@@ -165,9 +203,21 @@ int CRTPMediaVideo::OnRecvRTP(CRTPParser& rtp)
     case kOrderForeign:
         return JX_OK;   // not checked; the subclass takes the payload as it is
     case kOrderBadSSRC:
-        JXPrintf("video SSRC Error: curr-ssrc = 0x%08x, prev-ssrc = 0x%08x\n", rtp.m_SSRC, m_SSRC);
+        if (IsFirstRefusal()) {
+            JXPrintf("video SSRC Error: curr-ssrc = 0x%08x, prev-ssrc = 0x%08x\n", rtp.m_SSRC, m_SSRC);
+        }
         DropFrame();
         return JX_ERR_CONTENT;
+    case kOrderNewSource:
+        JXPrintf("video source changed to SSRC 0x%08x: waiting for its key frame\n", rtp.m_SSRC);
+        ResetFrame(kResetNewSource);
+        m_FrameTimeStamp = rtp.m_TimeStamp;
+        m_FrameArrivalMs = static_cast<int64_t>(CJXTime::GetTimeMS());
+        if (rtp.m_TimeStamp == m_PrevTimeStamp) {
+            DropFrame();   // its first packets were refused: the frame cannot be whole
+            return JX_ERR_CONTENT;
+        }
+        return JX_OK;
     case kOrderNewFrame:
         if (!IsBufferEmpty()) {
             PackFrame();   // its failures stay with that frame
@@ -271,7 +321,7 @@ void CRTPMediaVideo::ResetFrame(EFrameReset nWhy)
     }
     if (nWhy == kResetDropped) {
         m_SkipFrame = true;   // until the next timestamp
-    } else if (nWhy == kResetNewFrame) {
+    } else if (nWhy == kResetNewFrame || nWhy == kResetNewSource) {
         m_SkipFrame = false;
     }
     OnFrameReset(nWhy >= kResetLost);
@@ -466,9 +516,20 @@ int CRTPMediaAudio::OnRecvRTP(CRTPParser& rtp)
     uint16_t nPrevSeq = 0;
     switch (TrackPacket(rtp, nPrevSeq)) {
     case kOrderBadSSRC:
-        JXPrintf("audio SSRC Error: curr-ssrc = 0x%08x, prev-ssrc = 0x%08x\n", rtp.m_SSRC, m_SSRC);
+        if (IsFirstRefusal()) {
+            JXPrintf("audio SSRC Error: curr-ssrc = 0x%08x, prev-ssrc = 0x%08x\n", rtp.m_SSRC, m_SSRC);
+        }
         ClearBuffer();
         return JX_ERR_CONTENT;
+    case kOrderNewSource:
+        // Audio frames stand alone: the new source's packet starts the next one.
+        JXPrintf("audio source changed to SSRC 0x%08x\n", rtp.m_SSRC);
+        if (!IsBufferEmpty()) {
+            ++m_FramesDropped;
+            ClearBuffer();
+        }
+        m_FrameTimeStamp = rtp.m_TimeStamp;
+        return JX_OK;
     case kOrderNewFrame:
         if (!IsBufferEmpty()) {
             PackFrame();

@@ -40,6 +40,10 @@ public:
     // rules after the base's.
     virtual int32_t CheckInvariants() const;
 
+    // Packets of another SSRC in a row, in sequence with each other, after
+    // which the stream follows that source (an encoder that restarted).
+    static constexpr uint32_t kSourceSwitchPackets = 4;
+
     CRTPSocket* m_Socket;   // the owning stream; never null
     uint32_t m_SSRC = 0;    // SSRC the stream accepts; 0 until known (or learned as 0)
     uint16_t m_PayloadType = 0;
@@ -50,6 +54,8 @@ public:
     CRTPClock m_Clock;
     // Frames begun and not delivered: lost data, waiting for a key frame.
     uint64_t m_FramesDropped = 0;
+    // Times the stream took up another source after it had one.
+    uint32_t m_SourceSwitches = 0;
 
 protected:
     // What the order checks found for one packet.
@@ -59,12 +65,20 @@ protected:
         kOrderNewFrame,     // the timestamp changed: the previous frame is complete
         kOrderInSequence,   // same timestamp, next sequence number
         kOrderGap,          // same timestamp, sequence numbers missing
+        // The packet made the stream follow its SSRC: the source, its sequence
+        // and its clock are new. m_PrevTimeStamp is that of the new source's
+        // packet before it: when equal, the packet's frame began unseen.
+        kOrderNewSource,
     };
-    // Learns the SSRC, records sequence number and timestamps, and classifies
-    // the packet. nPrevSeq receives the sequence number recorded before.
+    // Learns the SSRC, follows a new one (kSourceSwitchPackets), records
+    // sequence number and timestamps, and classifies the packet. nPrevSeq
+    // receives the sequence number recorded before.
     EPacketOrder TrackPacket(const CRTPParser& rtp, uint16_t& nPrevSeq);
     // A packet of this stream's payload type and source.
     bool IsOwnPacket(const CRTPParser& rtp) const;
+    // After kOrderBadSSRC: the refusal began an attempt of another source to
+    // take the stream over (the one to log; its next packets are refused quietly).
+    bool IsFirstRefusal() const { return m_FirstRefusal; }
     // The time of the frame with timestamp nTimeStamp whose last packet came
     // at nArrivalMs (monotonic), as a stamp: seconds and ms of the wall clock.
     CJXTime StampFrame(uint32_t nTimeStamp, int64_t nArrivalMs);
@@ -76,8 +90,21 @@ protected:
     static int32_t CheckBuffer(const CJXString& buffer, int32_t nMax, const char* pWho);
 
 private:
+    // A packet of another SSRC: kOrderNewSource once kSourceSwitchPackets of
+    // that source came in sequence, else kOrderBadSSRC. Logs the first
+    // refusal of each attempt.
+    EPacketOrder TrySwitchSource(const CRTPParser& rtp);
+
     // The first packet carried SSRC 0: it is the stream's, learned once like any other.
     bool m_ZeroSSRCLearned = false;
+    // The other source seen since the stream's own last packet: its SSRC, the
+    // packets of it in sequence so far (0: none), its last sequence number
+    // and timestamp.
+    uint32_t m_NewSSRC = 0;
+    uint32_t m_NewCount = 0;
+    uint16_t m_NewSeqNo = 0;
+    uint32_t m_NewTimeStamp = 0;
+    bool m_FirstRefusal = false;
 };
 
 class JXRTSP_API CRTPMediaVideo : public CRTPMedia {
@@ -173,6 +200,7 @@ private:
         kResetNewFrame,   // the timestamp changed: also ends the refusal of a dropped frame's rest
         kResetCleared,    // ClearBuffer(0)
         kResetLost,       // ClearBuffer(1), a non-key frame while waiting: wait for a key frame
+        kResetNewSource,  // another source: wait for its key frame; a new frame begins
         kResetDropped,    // DropFrame: also refuse the frame's remaining packets
     };
     // The one place that resets the frame state.

@@ -2,6 +2,7 @@
 // finished frames out to the client.
 #include "rtpsocket.h"
 
+#include "rtpaac.h"
 #include "rtpg711.h"
 #include "rtph264.h"
 #include "rtph265.h"
@@ -169,6 +170,10 @@ const CEncoding kEncodings[] = {
     {"PCMU/%u", JX_CODEC_PCMU, Create<CRTPPCMU>},
     {"PCMA/%u", JX_CODEC_PCMA, Create<CRTPPCMA>},
     {"JPEG/%u", JX_CODEC_JPEG, Create<CRTPMJPEG>},
+    // Names of dynamic payload types are case-insensitive (RFC 4855 3);
+    // cameras write "mpeg4-generic" and "MPEG4-GENERIC" alike.
+    {"%*1[Mm]%*1[Pp]%*1[Ee]%*1[Gg]4-%*1[Gg]%*1[Ee]%*1[Nn]%*1[Ee]%*1[Rr]%*1[Ii]%*1[Cc]/%u", JX_CODEC_AAC, Create<CRTPAAC>},
+    {"%*1[Mm]%*1[Pp]4%*1[Aa]-%*1[Ll]%*1[Aa]%*1[Tt]%*1[Mm]/%u", JX_CODEC_AAC, Create<CRTPLATM>},
 };
 
 // Text behind the first space of the line, leading blanks skipped; null when
@@ -280,6 +285,7 @@ int CRTPSocket::ParseRTPMap(const char* pLine)
             delete m_Media;   // a second rtpmap line for the type replaces the first
             m_Media = encoding.m_Create(this);
             m_DroppedCounted = 0;
+            m_SwitchesCounted = 0;
         }
         break;
     }
@@ -683,6 +689,13 @@ void CRTPSocket::CountPacket(const CRTPParser& rtp)
         m_DroppedCounted = m_Media->m_FramesDropped;
     }
     if (rtp.m_SSRC != m_Media->m_SSRC) return;   // refused by the depacketizer
+    if (m_Media->m_SourceSwitches != m_SwitchesCounted) {
+        // Another source: its sequence numbers and clock have nothing to do
+        // with the last one's, and the loss counted so far stays counted.
+        m_SwitchesCounted = m_Media->m_SourceSwitches;
+        m_RecvStats.Reset();
+        m_LostCounted = 0;
+    }
     CRTPStreamCounters::Add(counters.m_PacketsReceived, 1);
     // Arrival on the stream's own clock, for the interarrival jitter.
     const uint32_t nRate = m_Media->m_Clock.GetRate();

@@ -199,6 +199,7 @@ private:
     CRTPSessionClock* m_SessionClock = nullptr;
     int64_t m_LostCounted = 0;          // the source's loss already added to the counts
     uint64_t m_DroppedCounted = 0;      // the depacketizer's drops already added
+    uint32_t m_SwitchesCounted = 0;     // the depacketizer's source switches the statistics followed
     // Closes a socket and sets it to none; a multicast socket leaves its group first.
     void CloseSocket(JXSOCKET& s, uint16_t nPort);
     // Opens reception for the transport the SETUP answer named: connects the
