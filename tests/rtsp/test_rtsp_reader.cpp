@@ -44,7 +44,7 @@ TEST(RtspRequests, KeepAlivePeriodAndMethod)
         {"S1;timeout=5", 2500, "451 Parameter Not Understood", "OPTIONS"},
         {"S1;timeout=1", 1000, "501 Not Implemented", "OPTIONS"},
         {"S1;timeout=2", 1000, "200 OK", "SET_PARAMETER"},
-        {"S1;x=1", 10000, "454 Session Not Found", "SET_PARAMETER"},
+        {"S1;x=1", 10000, "404 Not Found", "SET_PARAMETER"},
         {"S1;timeout=0", 10000, "400 Bad Request", "SET_PARAMETER"},
     };
     for (const auto& row : kRows) {

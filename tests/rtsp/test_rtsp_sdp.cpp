@@ -112,14 +112,14 @@ TEST(RtspSdp, DescriptionsToStreamsAndFirstSetup)
          "v=0\r\nm=application 0 RTP/AVP 107\r\na=control:trackID=0\r\nm=audio 0 RTP/AVP 8\r\na=rtpmap:8 PCMA/8000\r\na=control:trackID=1\r\n"
          "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:trackID=2\r\nm=video 0 RTP/AVP 97\r\na=rtpmap:97 H265/90000\r\na=control:trackID=3\r\n",
          kUrl, kCam, 0, kUrl + std::string("/trackID=2 H264/96; ") + kUrl + "/trackID=1 PCMA/8; tcp0"},
-        // Sections that give no stream.
-        {"static type without rtpmap", "m=audio 0 RTP/AVP 0\r\n", kUrl, kCam, 0, "-; -; -"},
-        {"lower-case encoding", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 h264/90000\r\n", kUrl, kCam, 0, "-; -; -"},
-        {"rtpmap of another type", "m=video 0 RTP/AVP 96\r\na=rtpmap:97 H264/90000\r\n", kUrl, kCam, 0, "-; -; -"},
-        {"secure profile", "m=video 0 RTP/SAVP 96\r\na=rtpmap:96 H264/90000\r\n", kUrl, kCam, 0, "-; -; -"},
-        {"tcp profile", "m=video 0 RTP/AVP/TCP 96\r\na=rtpmap:96 H264/90000\r\n", kUrl, kCam, 0, "-; -; -"},
-        {"unknown encoding", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\n", kUrl, kCam, 0, "-; -; -"},
-        {"data section only", "v=0\r\nm=application 0 RTP/AVP 107\r\n", kUrl, kCam, 0, "-; -; -"},
+        // Sections that give no stream: the attempt fails at once.
+        {"static type without rtpmap", "m=audio 0 RTP/AVP 0\r\n", kUrl, kCam, JX_ERR_CONTENT, ""},
+        {"lower-case encoding", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 h264/90000\r\n", kUrl, kCam, JX_ERR_CONTENT, ""},
+        {"rtpmap of another type", "m=video 0 RTP/AVP 96\r\na=rtpmap:97 H264/90000\r\n", kUrl, kCam, JX_ERR_CONTENT, ""},
+        {"secure profile", "m=video 0 RTP/SAVP 96\r\na=rtpmap:96 H264/90000\r\n", kUrl, kCam, JX_ERR_CONTENT, ""},
+        {"tcp profile", "m=video 0 RTP/AVP/TCP 96\r\na=rtpmap:96 H264/90000\r\n", kUrl, kCam, JX_ERR_CONTENT, ""},
+        {"unknown encoding", "m=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\n", kUrl, kCam, JX_ERR_CONTENT, ""},
+        {"data section only", "v=0\r\nm=application 0 RTP/AVP 107\r\n", kUrl, kCam, JX_ERR_CONTENT, ""},
         // Connection addresses: multicast asks for multicast; the media level's wins.
         {"multicast", "v=0\r\nc=IN IP4 239.0.0.1/16\r\nm=video 5000 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n", kUrl, kCam, 0, kUrl + std::string(" H264/96; -; mc; c=239.0.0.1")},
         {"multicast group at media level with a TTL, as GStreamer writes it", "v=0\r\n" + kH264 + "c=IN IP4 239.255.42.1/1\r\n", kUrl, kCam, 0, kUrl + std::string(" H264/96; -; mc; c=239.255.42.1")},

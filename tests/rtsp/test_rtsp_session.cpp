@@ -163,14 +163,24 @@ TEST(RtspSession, EachFailureIsReportedThenRetried)
         {"description not sdp", false, -28,
          [](auto& s, auto&) { Describe(s, OkReply("Content-Type: text/plain\r\nContent-Length: 4\r\n") + "v=0\n"); }},
         {"description without media", false, -28, [](auto& s, auto&) { Describe(s, SdpReply("v=0\r\ns=x\r\n")); }},
-        {"description without usable media", false, -2,
-         [](auto& s, auto&) {
-             Describe(s, SdpReply("v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\n")).Mark("idle");
-         }},
+        {"description without usable media", false, -28,
+         [](auto& s, auto&) { Describe(s, SdpReply("v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 VP8/90000\r\n")); }},
         {"setup refused", false, -28,
          [](auto& s, auto&) { DescribeAndSetup(s).Reply("RTSP/1.0 461 Unsupported\r\nCSeq: {CSeq}\r\n\r\n"); }},
-        {"setup without session", false, -2,
-         [](auto& s, auto&) { DescribeAndSetup(s).Reply(OkReply("Transport: " + kTcp01 + "\r\n")).Mark("idle"); }},
+        {"setup without session", false, -28,
+         [](auto& s, auto&) { DescribeAndSetup(s).Reply(OkReply("Transport: " + kTcp01 + "\r\n")); }},
+        {"setup answer with channels the connection cannot carry", false, -28,
+         [](auto& s, auto&) {
+             DescribeAndSetup(s).Reply(SetupReply("77", "RTP/AVP/TCP;unicast;interleaved=300-301")).Expect("TEARDOWN");
+         }},
+        {"video and audio both refused", false, -28,
+         [](auto& s, auto& url) {
+             Describe(s, SdpReply(kSdpVideoAudio))
+                 .Expect("SETUP", ExpectUrl(url + "/trackID=1"))
+                 .Reply("RTSP/1.0 461 Unsupported\r\nCSeq: {CSeq}\r\n\r\n")
+                 .Expect("SETUP", ExpectUrl(url + "/trackID=2"))
+                 .Reply("RTSP/1.0 453 Not Enough Bandwidth\r\nCSeq: {CSeq}\r\n\r\n");
+         }},
         // A session is held: it is torn down before the connection closes.
         {"play refused", false, -28,
          [](auto& s, auto& url) {
@@ -204,6 +214,67 @@ TEST(RtspSession, EachFailureIsReportedThenRetried)
         clock.Advance(10000);
         ASSERT_TRUE(srv.WaitDone(kWaitMs)) << srv.Errors();
         EXPECT_EQ(srv.Errors(), "");
+    }
+}
+
+// A refused track leaves the other to play alone, logged; the description
+// then names only the stream that plays.
+TEST(RtspSession, ARefusedTrackLeavesTheOtherPlaying)
+{
+    for (const bool bAudioRefused : {true, false}) {
+        SCOPED_TRACE(bAudioRefused ? "audio refused" : "video refused");
+        CTestClock clock;
+        CScriptedServer srv;
+        const std::string url = srv.Url("/cam");
+        CServerScript& s = Describe(srv.Script(), SdpReply(kSdpVideoAudio)).Expect("SETUP", ExpectUrl(url + "/trackID=1"));
+        if (bAudioRefused) s.Reply(SetupReply("5", kTcp01));
+        else s.Reply("RTSP/1.0 461 Unsupported Transport\r\nCSeq: {CSeq}\r\n\r\n");
+        s.Expect("SETUP", ExpectUrl(url + "/trackID=2"));
+        if (bAudioRefused) s.Reply("RTSP/1.0 453 Not Enough Bandwidth\r\nCSeq: {CSeq}\r\n\r\n");
+        else s.Reply(SetupReply("5", "RTP/AVP/TCP;unicast;interleaved=2-3"));
+        s.Expect("PLAY", ExpectHeader("Session", "5")).Reply(OkReply("Session: 5\r\n")).Drain();
+        CRTPLogCapture log;
+        CHostStream stream(url);
+        ASSERT_EQ(stream->Start(), 0);
+        ASSERT_TRUE(stream.m_Recorder.WaitReports(1, kWaitMs)) << srv.Errors();
+        EXPECT_EQ(stream.m_Recorder.Reports(), (Reports{{4101, 0}}));
+        EXPECT_EQ(log.Count("RTSP Client(" + url + "): the " + (bAudioRefused ? "audio stream was refused (453): playing the video" : "video stream was refused (461): playing the audio") + " alone.\n"), 1);
+        CJXMediaDesc* pDesc = nullptr;
+        ASSERT_EQ(stream->GetMediaDesc(pDesc), 0);
+        EXPECT_EQ(pDesc->m_Audio != nullptr, !bAudioRefused);   // the video's part waits for its parameter sets
+        pDesc->Release();
+        EXPECT_EQ(stream->Stop(), 0);
+    }
+}
+
+// A keep-alive answered 454 (or 457): the camera lost the session. The failure
+// is reported and a new session starts at once, without the retry delay.
+TEST(RtspSession, ALostSessionStartsANewOneAtOnce)
+{
+    for (const char* pStatus : {"454 Session Not Found", "457 Invalid Range"}) {
+        SCOPED_TRACE(pStatus);
+        CTestClock clock;
+        CScriptedServer srv;
+        DescribeAndSetup(srv.Script())
+            .Reply(SetupReply("5", kTcp01))
+            .Expect("PLAY")
+            .Reply(OkReply("Session: 5\r\n"))
+            .Expect("SET_PARAMETER")
+            .Reply(std::string("RTSP/1.0 ") + pStatus + "\r\nCSeq: {CSeq}\r\n\r\n")
+            .Expect("TEARDOWN")
+            .ExpectClosed()
+            .Accept()
+            .Expect("DESCRIBE", ExpectCSeq(1))
+            .Mark("again")
+            .Drain();
+        CHostStream stream(srv.Url("/cam"));
+        ASSERT_EQ(stream->Start(), 0);
+        ASSERT_TRUE(stream.m_Recorder.WaitReports(1, kWaitMs)) << srv.Errors();
+        clock.Advance(10000);   // the keep-alive; the clock stands still after it
+        ASSERT_TRUE(srv.WaitMark("again", kWaitMs)) << srv.Errors();
+        EXPECT_EQ(srv.Errors(), "");
+        EXPECT_EQ(stream.m_Recorder.Reports(), (Reports{{4101, 0}, {4101, -28}, {4102, 0}}));
+        EXPECT_EQ(stream->Stop(), 0);
     }
 }
 

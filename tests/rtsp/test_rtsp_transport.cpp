@@ -160,7 +160,8 @@ TEST(RtspTransport, RefusedUdpFailsTheAttempt)
 }
 
 // Offline SETUP answers: the transport, channels or ports and address they
-// give, and the reception they must not open.
+// give, and the reception they must not open. An answer the stream could
+// receive nothing by fails the SETUP at once.
 TEST(RtspTransport, SetupAnswers)
 {
     const struct {
@@ -176,25 +177,26 @@ TEST(RtspTransport, SetupAnswers)
         {"rtp/avp/tcp;interleaved=4-5;ssrc=1A2B3C4D", 2, 4, 5, 0x1A2B3C4D, ""},
         {"RTP/AVP/TCP;interleaved=5", 2, 5, 6, 0, ""},
         {" RTP/AVP/TCP ;\tinterleaved=2-3 ; ssrc=0000ABCD ", 2, 2, 3, 0xABCD, ""},
-        {"RTP/AVP/UDP;unicast;server_port=6970-6971;ssrc=A4C5503B;mode=play", 1, 6970, 6971, 0xA4C5503B, ""},
+        {"RTP/AVP/UDP;unicast;server_port=6970-6971;ssrc=A4C5503B;mode=play", 1, 6970, 6971, 0xA4C5503B, "", JX_ERR_CONTENT},
         {nullptr, 0, 0, 1, 0, ""},
         // Unicast UDP answers read offline, where no server address is known:
         // the ports are kept, nothing is connected.
-        {"RTP/AVP;unicast;client_port=5000-5001;server_port=6970-6971;ssrc=00000001", 1, 6970, 6971, 1, ""},
-        {"RTP/AVP;unicast;server_port=6970", 1, 6970, 6971, 0, ""},
-        {"RTP/AVP;unicast;source=10.0.0.1;server_port=6970-6971;ssrc=1a2b3c4d", 1, 6970, 6971, 0x1A2B3C4D, ""},
-        {"multicast;RTP/AVP", 1, 0, 1, 0, ""},
+        int32_t m_Result = 0;
+        {"RTP/AVP;unicast;client_port=5000-5001;server_port=6970-6971;ssrc=00000001", 1, 6970, 6971, 1, "", JX_ERR_CONTENT},
+        {"RTP/AVP;unicast;server_port=6970", 1, 6970, 6971, 0, "", JX_ERR_CONTENT},
+        {"RTP/AVP;unicast;source=10.0.0.1;server_port=6970-6971;ssrc=1a2b3c4d", 1, 6970, 6971, 0x1A2B3C4D, "", JX_ERR_CONTENT},
+        {"multicast;RTP/AVP", 1, 0, 1, 0, "", JX_ERR_CONTENT},
         // Channels the connection cannot carry route nothing.
-        {"RTP/AVP/TCP;interleaved=256-257", 2, 0xFFFF, 0xFFFF, 0, ""},
-        {"RTP/AVP/TCP;interleaved=0-1x", 2, 0xFFFF, 0xFFFF, 0, ""},
+        {"RTP/AVP/TCP;interleaved=256-257", 2, 0xFFFF, 0xFFFF, 0, "", JX_ERR_CONTENT},
+        {"RTP/AVP/TCP;interleaved=0-1x", 2, 0xFFFF, 0xFFFF, 0, "", JX_ERR_CONTENT},
         // Multicast ports of 0 or out of range, no group or one that is not
         // a multicast address, or one cut to its room: no socket is opened.
-        {"RTP/AVP;multicast;destination=239.0.0.1;port=0-1", 4, 0, 1, 0, "239.0.0.1"},
-        {"RTP/AVP;multicast;destination=239.0.0.1;port=70000-70001", 4, 0, 1, 0, "239.0.0.1"},
-        {"RTP/AVP;multicast;port=5000-5001", 4, 5000, 5001, 0, ""},
-        {"RTP/AVP;multicast;destination=10.0.0.1;port=5000-5001", 4, 5000, 5001, 0, "10.0.0.1"},
+        {"RTP/AVP;multicast;destination=239.0.0.1;port=0-1", 4, 0, 1, 0, "239.0.0.1", JX_ERR_CONTENT},
+        {"RTP/AVP;multicast;destination=239.0.0.1;port=70000-70001", 4, 0, 1, 0, "239.0.0.1", JX_ERR_CONTENT},
+        {"RTP/AVP;multicast;port=5000-5001", 4, 5000, 5001, 0, "", JX_ERR_CONTENT},
+        {"RTP/AVP;multicast;destination=10.0.0.1;port=5000-5001", 4, 5000, 5001, 0, "10.0.0.1", JX_ERR_CONTENT},
         {"RTP/AVP;multicast;port=5000-5001;destination=239.100.200.201.longer.than.any.room.for.it.at.all.here", 4,
-         5000, 5001, 0, "239.100.200.201"},
+         5000, 5001, 0, "239.100.200.201", JX_ERR_CONTENT},
     };
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.m_Transport ? row.m_Transport : "(none)");
@@ -203,7 +205,7 @@ TEST(RtspTransport, SetupAnswers)
         ASSERT_EQ(c.Feed(SdpReply(kSdpVideoOnly)), 0);
         std::string reply = "RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\nSession: 1\r\n";
         if (row.m_Transport) reply += std::string("Transport: ") + row.m_Transport + "\r\n";
-        ASSERT_EQ(c.Feed(reply + "\r\n"), 0);
+        ASSERT_EQ(c.Feed(reply + "\r\n"), row.m_Result);
         const CRTPSocket& v = *c->m_Video;
         EXPECT_EQ(v.m_State, CRTPSocket::kStateSetupAnswered);
         EXPECT_EQ(v.m_Transport, row.m_Mode);

@@ -341,9 +341,12 @@ int32_t CRTPSocket::Setup(CJXString& request, int nMode)
         // Datagrams are checked against the server's IPv4 address: without
         // one (an IPv6 connection) unicast UDP is not asked for.
         if (m_ServerIP == 0) return JX_ERR_UNSUPPORTED;
-        // Without a port pair the line names the ports as they stand; the
-        // answer then finds no socket and the data time-out ends the attempt.
-        SetupUDP();
+        // Without a port pair nothing could be received: the attempt ends
+        // here, not at the data time-out.
+        if (SetupUDP() != JX_OK) {
+            LogStream("no UDP port pair could be bound");
+            return JX_ERR_FAIL;
+        }
         request.Append("Transport: RTP/AVP;unicast;client_port=%d-%d\r\n", int(m_LocalRtpPort), int(m_LocalRtcpPort));
         break;
     case kTransportInterleaved:
@@ -402,38 +405,59 @@ int32_t CRTPSocket::OnSetup(CRTSPCommand& reply)
     m_PeerRtpPort = static_cast<uint16_t>(answer.m_First);
     m_PeerRtcpPort = static_cast<uint16_t>(answer.m_Second);
     m_State = kStateSetupAnswered;
-    OpenReception(answer.m_Usable, answer.m_Destination);
-    return JX_OK;
+    return OpenReception(answer.m_Usable, answer.m_Destination);
 }
 
-void CRTPSocket::OpenReception(bool bUsable, const char* pDestination)
+void CRTPSocket::LogStream(const char* pWhy) const
+{
+    JXPrintf("RTSP Client(%s): %s stream: %s.\n", m_Client != nullptr ? m_Client->GetLogUrl() : "",
+             m_MediaType == kMediaAudio ? "audio" : "video", pWhy);
+}
+
+// A stream that could receive nothing fails its SETUP here, with the reason
+// in the log: reported at once instead of by the data time-out.
+int32_t CRTPSocket::OpenReception(bool bUsable, const char* pDestination)
 {
     if (m_Transport == kTransportInterleaved && !bUsable) {
-        // A channel the connection cannot carry: nothing is routed here.
         m_PeerRtpPort = m_PeerRtcpPort = kNoChannel;
-        return;
+        LogStream("the interleaved channels answered cannot be carried on this connection");
+        return JX_ERR_CONTENT;
     }
     if (m_Transport == kTransportUDP) {
         if (!bUsable || m_ServerIP == 0) {
             CloseSocket(m_RtpSocket, 0);
             CloseSocket(m_RtcpSocket, 0);
-            return;
+            LogStream("the UDP ports answered cannot be used");
+            return JX_ERR_CONTENT;
         }
         // The server's address as the control connection reached it, so a
         // camera named by host name is connected the same way as a numeric one.
         in_addr server;
         server.s_addr = m_ServerIP;
         inet_ntop(AF_INET, &server, m_Address, sizeof(m_Address));
-        UDPConnect(m_RtpSocket, m_Address, m_PeerRtpPort);
-        UDPConnect(m_RtcpSocket, m_Address, m_PeerRtcpPort);
+        if (UDPConnect(m_RtpSocket, m_Address, m_PeerRtpPort) != JX_OK) {
+            LogStream("the RTP socket could not be connected to the server's port");
+            return JX_ERR_FAIL;
+        }
+        UDPConnect(m_RtcpSocket, m_Address, m_PeerRtcpPort);   // without it only reports are lost
     } else if (m_Transport == kTransportMulticast) {
         // The whole value must read as a group: one cut to the room is refused.
         CopyAddress(m_Address, pDestination);
-        if (!bUsable || !IsMulticastGroup(pDestination)) return;
+        if (!bUsable || !IsMulticastGroup(pDestination)) {
+            LogStream("the answer names no multicast group that can be joined");
+            return JX_ERR_CONTENT;
+        }
         m_RtpSocket = MulticastOpen("0.0.0.0", m_PeerRtpPort, m_Address, m_PeerRtpPort);
+        if (m_RtpSocket == JX_INVALID_SOCKET) {
+            LogStream("joining the multicast group for RTP failed");
+            return JX_ERR_FAIL;
+        }
         m_RtcpSocket = MulticastOpen("0.0.0.0", m_PeerRtcpPort, m_Address, m_PeerRtcpPort);
+        if (m_RtcpSocket == JX_INVALID_SOCKET) {
+            LogStream("joining the multicast group for RTCP failed; RTP is received without reports");
+        }
     } else {
-        return;
+        return JX_OK;
     }
     m_RtpBuffer.Init(kDatagramBufferBytes);
     m_RtcpBuffer.Init(kDatagramBufferBytes);
@@ -444,6 +468,7 @@ void CRTPSocket::OpenReception(bool bUsable, const char* pDestination)
         JXPrintf("RTSP Client(%s): datagram receive buffer %d bytes (asked for %d)\n",
                  m_Client ? m_Client->GetLogUrl() : "", int(nGranted), int(kSocketRecvBufferBytes));
     }
+    return JX_OK;
 }
 
 // ---------------------------------------------------------------------------
@@ -615,13 +640,14 @@ int32_t CRTPSocket::Close()
 int32_t CRTPSocket::OnUDPPolling()
 {
     if (m_Transport != kTransportUDP && m_Transport != kTransportMulticast) return 0;
-    if (m_State != kStatePlaying || m_RtpSocket == JX_INVALID_SOCKET || m_RtcpSocket == JX_INVALID_SOCKET) return 0;
+    // RTP is read even where the RTCP socket could not be had.
+    if (m_State != kStatePlaying || m_RtpSocket == JX_INVALID_SOCKET) return 0;
     // The sockets never block: each read takes what is there, and stops at
     // the first that finds nothing. No readiness check is needed first.
     int32_t nRead = 0;
     for (int32_t i = 0; i < kMaxDatagramsPerPoll && OnUDPRecv(m_RtpSocket, m_RtpBuffer, 0) >= 0; ++i)
         ++nRead;
-    if (m_RtcpSocket != m_RtpSocket) {
+    if (m_RtcpSocket != m_RtpSocket && m_RtcpSocket != JX_INVALID_SOCKET) {
         for (int32_t i = 0; i < kMaxDatagramsPerPoll && OnUDPRecv(m_RtcpSocket, m_RtcpBuffer, 1) >= 0; ++i)
             ++nRead;
     }

@@ -204,5 +204,8 @@ private:
     void CloseSocket(JXSOCKET& s, uint16_t nPort);
     // Opens reception for the transport the SETUP answer named: connects the
     // unicast pair, or opens the multicast pair.
-    void OpenReception(bool bUsable, const char* pDestination);
+    // JX_OK, or a negative code (logged) when the stream could receive nothing.
+    int32_t OpenReception(bool bUsable, const char* pDestination);
+    // One log line about this stream's set-up.
+    void LogStream(const char* pWhy) const;
 };

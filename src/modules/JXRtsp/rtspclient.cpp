@@ -35,7 +35,7 @@ constexpr uint32_t kKeepAliveMsPerSecond = 500;   // half the session time-out
 constexpr int32_t kStatusOK = 200;
 constexpr int32_t kStatusUnauthorized = 401;
 constexpr int32_t kStatusSessionNotFound = 454;
-constexpr int32_t kStatusOnlyAggregate = 457;   // cameras answer it for a session they no longer know
+constexpr int32_t kStatusInvalidRange = 457;   // cameras answer it for a session they no longer know
 // Answers to SET_PARAMETER from a server that does not take it.
 constexpr int32_t kStatusMethodNotAllowed = 405;
 constexpr int32_t kStatusParameterNotUnderstood = 451;
@@ -572,7 +572,8 @@ void CRTSPClient::RunPass(unsigned int& nWait)
         // The retry delay runs from here; it is armed before the report, so a
         // subscriber that hears 4102 knows the next attempt is 10 s away.
         OnStop();
-        m_Reconnect.Setup(kReconnectMs);
+        m_Reconnect.Setup(m_ReconnectNow ? 0 : kReconnectMs);
+        m_ReconnectNow = false;
         OnState(kMsgStopped, JX_ERR_FAIL);
         return;
     }
@@ -1013,10 +1014,8 @@ int32_t CRTSPClient::OnRecvDescribe()
     }
     ParseSDPConnect(parser);
 
-    ReleaseMediaData();
-    m_MediaDesc = CJXMediaDesc::Create(1);
+    BuildMediaDesc();
     if (m_Video != nullptr && m_MediaDesc != nullptr) {
-        m_Video->GetHead(m_MediaDesc);
         const double fSeconds = static_cast<double>(CJXTime::GetTimeMS() - m_StartTime) / 1000.0;
         JXPrintf("RTSP Client(%s): Used Time = %.3f s\n", GetLogUrl(), fSeconds);
         if (m_MediaDesc->m_Video != nullptr) {
@@ -1026,34 +1025,71 @@ int32_t CRTSPClient::OnRecvDescribe()
         }
     }
     if (m_Audio != nullptr && m_MediaDesc != nullptr) {
-        m_Audio->GetHead(m_MediaDesc);
         if (m_MediaDesc->m_Audio != nullptr) {
             JXPrintf("RTSP Client(%s): Audio: codec = 0x%02x\n", GetLogUrl(), m_MediaDesc->m_Audio->nCodec);
         }
     }
     CRTPSocket* pFirst = m_Video != nullptr ? m_Video : m_Audio;
     m_MediaMutex.Leave();
-    // No usable stream: nothing is sent, and the data time-out ends the attempt.
-    return pFirst != nullptr ? SendSetup(pFirst) : JX_OK;
+    if (pFirst == nullptr) {
+        JXPrintf("RTSP Client(%s): the description holds no stream that can be played.\n", GetLogUrl());
+        return JX_ERR_CONTENT;
+    }
+    return SendSetup(pFirst);
 }
 
 int32_t CRTSPClient::OnRecvSetup()
 {
     m_Pending = kPendingNone;
-    if (m_Command.m_StatusCode != kStatusOK) return JX_ERR_FAIL;
+    CRTPSocket* pStream = StreamInSetup();
+    if (m_Command.m_StatusCode != kStatusOK) return OnSetupRefused(pStream);
     if (m_Session == nullptr && m_Command.m_SessionID != nullptr) {
         // The identifier goes back in every later request.
         if (!IsLineSafe(m_Command.m_SessionID, false)) return JX_ERR_CONTENT;
         m_Session = CJXString::Clone(m_Command.m_SessionID);
         m_SessionTimeout = m_Command.m_SessionTimeout;
     }
-    if (m_Video != nullptr && m_Video->m_State == CRTPSocket::kStateSetupSent) {
-        m_Video->OnSetup(m_Command);
-    } else if (m_Audio != nullptr && m_Audio->m_State == CRTPSocket::kStateSetupSent) {
-        m_Audio->OnSetup(m_Command);
+    if (m_Session == nullptr) {
+        JXPrintf("RTSP Client(%s): the SETUP answer names no session.\n", GetLogUrl());
+        return JX_ERR_CONTENT;
     }
+    if (pStream != nullptr) {
+        const int32_t nRet = pStream->OnSetup(m_Command);
+        if (nRet != JX_OK) return nRet;
+    }
+    return SetupNextOrPlay();
+}
+
+int32_t CRTSPClient::SetupNextOrPlay()
+{
     if (m_Audio != nullptr && m_Audio->m_State < CRTPSocket::kStateSetupSent) return SendSetup(m_Audio);
     return SendPlay();
+}
+
+// A camera that refuses one track (an audio codec it will not stream, a
+// transport it cannot give that track) still plays the other.
+int32_t CRTSPClient::OnSetupRefused(CRTPSocket* pStream)
+{
+    CRTPSocket* pOther = pStream == m_Video ? m_Audio : m_Video;
+    if (pStream == nullptr || pOther == nullptr) return JX_ERR_FAIL;
+    const bool bVideo = pStream == m_Video;
+    JXPrintf("RTSP Client(%s): the %s stream was refused (%d): playing the %s alone.\n", GetLogUrl(),
+             bVideo ? "video" : "audio", static_cast<int>(m_Command.m_StatusCode), bVideo ? "audio" : "video");
+    m_MediaMutex.Enter();
+    (bVideo ? m_Video : m_Audio) = nullptr;
+    delete pStream;
+    BuildMediaDesc();
+    m_MediaMutex.Leave();
+    return SetupNextOrPlay();
+}
+
+void CRTSPClient::BuildMediaDesc()
+{
+    ReleaseMediaData();
+    m_MediaDesc = CJXMediaDesc::Create(1);
+    if (m_MediaDesc == nullptr) return;
+    if (m_Video != nullptr) m_Video->GetHead(m_MediaDesc);
+    if (m_Audio != nullptr) m_Audio->GetHead(m_MediaDesc);
 }
 
 int32_t CRTSPClient::OnRecvPlay()
@@ -1076,6 +1112,14 @@ int32_t CRTSPClient::OnRecvKeepAlive()
     // take SET_PARAMETER gets OPTIONS from now on.
     m_Pending = kPendingNone;
     const int32_t nStatus = m_Command.m_StatusCode;
+    if (nStatus == kStatusSessionNotFound || nStatus == kStatusInvalidRange) {
+        // The camera dropped our session (a reboot, a time-out of its own):
+        // waiting for the data time-out and the retry delay would lose 20 s.
+        JXPrintf("RTSP Client(%s): the server lost the session (%d): a new one starts now.\n", GetLogUrl(),
+                 static_cast<int>(nStatus));
+        m_ReconnectNow = true;
+        return JX_ERR_FAIL;
+    }
     if (nStatus == kStatusMethodNotAllowed || nStatus == kStatusParameterNotUnderstood ||
         nStatus == kStatusNotImplemented) {
         m_KeepAliveOptions = true;

@@ -169,6 +169,12 @@ public:
     int32_t AnswerChallenge();
     // The stream whose SETUP awaits its answer, or null.
     CRTPSocket* StreamInSetup() const;
+    // SETUP for the audio stream when it has not had one, else PLAY.
+    int32_t SetupNextOrPlay();
+    // A refused SETUP: the other stream plays alone, if there is one.
+    int32_t OnSetupRefused(CRTPSocket* pStream);
+    // The media description from the streams there are; the caller holds m_MediaMutex.
+    void BuildMediaDesc();
 
     // Interleaved packets by channel, to the stream that owns the channel.
     int32_t OnRecvRTP(unsigned char nChannel, const char* pData, unsigned int nLen);
@@ -251,6 +257,8 @@ public:
     bool m_AuthChallenged = false;
     // The pending request is already the answer to a 401.
     bool m_AuthRetried = false;
+    // The session ended because the server lost it: the next starts at once.
+    bool m_ReconnectNow = false;
 
 private:
     enum EUnit { kUnitWait, kUnitResponse, kUnitRequest, kUnitStray };
