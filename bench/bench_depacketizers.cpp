@@ -5,6 +5,9 @@
 //                       a counting stream), one capture per iteration
 //   BM_<codec>_memcpy   each packet's payload copied behind the previous one of
 //                       its frame into a frame-sized buffer
+//   BM_H264_reorder     as BM_H264, through the reorder window that datagrams
+//                       pass (CRTPReorder), with one pair of packets in every
+//                       kSwapEvery swapped: each swap is held and put back
 // The capture is looped: before each pass the sequence numbers and timestamps
 // of one working copy (made once, before timing) are moved on by one capture's
 // span, so every pass delivers every frame instead of being dropped as
@@ -32,6 +35,7 @@
 #include "rtph265.h"
 #include "rtpmjpeg.h"
 #include "rtpparser.h"
+#include "rtpreorder.h"
 #include "rtpsocket.h"
 
 #include <benchmark/benchmark.h>
@@ -157,6 +161,7 @@ namespace {
 constexpr size_t kSeqAt = 2;   // RTP header: sequence number, then timestamp
 constexpr size_t kTimeStampAt = 4;
 constexpr uint32_t kDefaultFrameTicks = 3600;   // one frame at 25 a second on the 90 kHz clock
+constexpr size_t kSwapEvery = 10;               // packets per swapped pair, through the reorder window
 
 void Put16(uint8_t* p, uint16_t n)
 {
@@ -258,6 +263,7 @@ struct SCase {
     const char* pName;
     const char* pCapture;
     ECodec nCodec;
+    bool bReorder = false;   // through the reorder window, pairs swapped
 };
 
 const SCase kCases[] = {
@@ -265,6 +271,7 @@ const SCase kCases[] = {
     {"H265", "h265_1080p_timed.rtp", kH265},
     {"MJPEG", "jpeg_std_420.rtp", kMJPEG},
     {"PCMA", "g711_alaw.rtp", kPCMA},
+    {"H264_reorder", "h264_1080p_timed.rtp", kH264, true},
 };
 
 // The depacketizer of the case on its stream (which owns it), set up as the
@@ -298,11 +305,26 @@ int32_t BufferSize(const CRTPMedia* pMedia)
     return 0;
 }
 
-void ReplayPass(SCapture& cap, CCountingStream& stream, uint64_t nPass)
+void ToStream(void* pUser, const uint8_t* pData, uint32_t nLen)
+{
+    static_cast<CCountingStream*>(pUser)->OnRecvRTP(pData, nLen);
+}
+
+// Straight into the stream, or through the window with the first two of
+// every kSwapEvery packets swapped.
+void ReplayPass(SCapture& cap, CCountingStream& stream, uint64_t nPass, CRTPReorder* pWindow)
 {
     cap.Rewrite(nPass);
-    for (size_t i = 0; i < cap.m_At.size(); ++i) {
-        stream.OnRecvRTP(cap.m_Bytes.data() + cap.m_At[i], cap.m_Length[i]);
+    const size_t nCount = cap.m_At.size();
+    for (size_t i = 0; i < nCount; ++i) {
+        if (pWindow == nullptr) {
+            stream.OnRecvRTP(cap.m_Bytes.data() + cap.m_At[i], cap.m_Length[i]);
+            continue;
+        }
+        size_t j = i;
+        if (i % kSwapEvery == 0 && i + 1 < nCount) j = i + 1;
+        if (i % kSwapEvery == 1) j = i - 1;
+        pWindow->Push(cap.m_Bytes.data() + cap.m_At[j], cap.m_Length[j], CJXTime::GetTimeMS());
     }
 }
 
@@ -317,11 +339,18 @@ void BM_Depacketizer(benchmark::State& state, const SCase& c)
     stream.m_PayloadType = cap.m_PayloadType;
     stream.m_Media = CreateMedia(c.nCodec, stream);
     stream.m_Media->m_PayloadType = cap.m_PayloadType;
+    CRTPReorder window;   // its storage is reserved here, before timing
+    if (c.bReorder && window.Init(&ToStream, &stream) != JX_OK) {
+        state.SkipWithError("the reorder window could not reserve its storage");
+        return;
+    }
+    CRTPReorder* pWindow = c.bReorder ? &window : nullptr;
 
     // Warm-up: the frame buffer reaches its size and the packet pool holds a
     // packet of every size class the frames need.
     uint64_t nPass = 0;
-    ReplayPass(cap, stream, nPass++);
+    ReplayPass(cap, stream, nPass++, pWindow);
+    const uint64_t nHeldBefore = window.m_Reordered;
 
     uint64_t nNew = 0;
     uint64_t nGrows = 0;
@@ -330,7 +359,7 @@ void BM_Depacketizer(benchmark::State& state, const SCase& c)
     for (auto _ : state) {
         const int32_t nSize = BufferSize(stream.m_Media);
         const uint64_t nBefore = g_NewCalls.load(std::memory_order_relaxed);
-        ReplayPass(cap, stream, nPass++);
+        ReplayPass(cap, stream, nPass++, pWindow);
         nNew += g_NewCalls.load(std::memory_order_relaxed) - nBefore;
         nGrows += BufferSize(stream.m_Media) != nSize ? 1 : 0;
     }
@@ -352,6 +381,9 @@ void BM_Depacketizer(benchmark::State& state, const SCase& c)
     state.counters["allocs_per_packet"] = static_cast<double>(nNew) / fPackets;
     state.counters["pool_misses_per_frame"] = static_cast<double>(CPacket::GetAllocCount() - nPoolBefore) / fFrames;
     state.counters["buffer_grows_per_frame"] = static_cast<double>(nGrows) / fFrames;
+    if (pWindow != nullptr) {
+        state.counters["held_per_packet"] = static_cast<double>(window.m_Reordered - nHeldBefore) / fPackets;
+    }
 }
 
 void BM_Memcpy(benchmark::State& state, const SCase& c)

@@ -118,6 +118,16 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
     EXPECT_EQ(video.m_DroppedForeign, 1u);
     EXPECT_EQ(video.m_DroppedSender, 0u);
 
+    // Datagrams out of order and twice: each frame once, none lost.
+    const uint64_t nReordered = video.m_Reorder.m_Reordered;
+    const Bytes k5 = packets.Next("K5"), k6 = packets.Next("K6");
+    for (const Bytes* pPacket : {&k6, &k6, &k5})
+        ASSERT_TRUE(rtp.SendTo(uint16_t(nRtp), *pPacket));
+    ASSERT_TRUE(c.RunUntil([&] { return video.m_RecvRTP >= 6; }));
+    EXPECT_EQ(c.m_Recorder.Frames(), 5);
+    EXPECT_EQ(video.m_Reorder.m_Reordered, nReordered + 1);
+    EXPECT_EQ(video.m_Reorder.m_Dropped, 1u);
+
     // A receiver report about the source goes to the server's RTCP port.
     c.m_Client.SendReceiverReports();
     CJXFdSet ready;

@@ -91,8 +91,8 @@ protected:
 
 private:
     // A packet of another SSRC: kOrderNewSource once kSourceSwitchPackets of
-    // that source came in sequence, else kOrderBadSSRC. Logs the first
-    // refusal of each attempt.
+    // that source came in sequence, else kOrderBadSSRC (IsFirstRefusal
+    // tells the first refusal of each attempt).
     EPacketOrder TrySwitchSource(const CRTPParser& rtp);
 
     // The first packet carried SSRC 0: it is the stream's, learned once like any other.

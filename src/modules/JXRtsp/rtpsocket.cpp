@@ -632,6 +632,7 @@ int32_t CRTPSocket::Close()
     m_Media = nullptr;
     free(m_ControlUrl);
     m_ControlUrl = nullptr;
+    m_Reorder.Reset();   // what it holds belongs to the session that ends
     CloseSocket(m_RtpSocket, m_PeerRtpPort);
     CloseSocket(m_RtcpSocket, m_PeerRtcpPort);
     return JX_OK;
@@ -651,6 +652,9 @@ int32_t CRTPSocket::OnUDPPolling()
         for (int32_t i = 0; i < kMaxDatagramsPerPoll && OnUDPRecv(m_RtcpSocket, m_RtcpBuffer, 1) >= 0; ++i)
             ++nRead;
     }
+    // The worker passes often: a packet held for a missing one leaves within
+    // the window's wait even when nothing more arrives.
+    m_Reorder.Poll(CJXTime::GetTimeMS());
     return nRead > 0 ? 1 : 0;
 }
 
@@ -668,8 +672,18 @@ int32_t CRTPSocket::OnUDPRecv(JXSOCKET s, CJXString& buffer, int bRtcp)
         return JX_OK;
     }
     if (bRtcp) return OnRecvRTCP(reinterpret_cast<const unsigned char*>(buffer.m_Data), unsigned(nCount));
-    OnRecvRTP(reinterpret_cast<const unsigned char*>(buffer.m_Data), unsigned(nCount));
+    if (!m_ReorderSet) {
+        // Once: without its storage the window hands every packet on as it comes.
+        m_ReorderSet = true;
+        m_Reorder.Init(&CRTPSocket::ReleaseOrdered, this);
+    }
+    m_Reorder.Push(reinterpret_cast<const uint8_t*>(buffer.m_Data), uint32_t(nCount), CJXTime::GetTimeMS());
     return JX_OK;
+}
+
+void CRTPSocket::ReleaseOrdered(void* pUser, const uint8_t* pData, uint32_t nLen)
+{
+    static_cast<CRTPSocket*>(pUser)->OnRecvRTP(pData, nLen);
 }
 
 int32_t CRTPSocket::OnPlay(CRTSPCommand& /*reply*/)

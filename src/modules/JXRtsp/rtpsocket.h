@@ -6,6 +6,7 @@
 #include "JXRtspDefs.h"
 #include "JXStream.h"
 #include "rtcp.h"
+#include "rtpreorder.h"
 
 #include <atomic>
 
@@ -186,6 +187,9 @@ public:
     uint32_t m_DroppedForeign = 0;   // RTP packets of another payload type, dropped
     uint32_t m_DroppedSender = 0;    // datagrams from another host than the server, dropped
     CRTPReceiverStats m_RecvStats;   // of the depacketizer's source, for receiver reports
+    // Datagrams (unicast UDP, multicast) pass it on their way to OnRecvRTP;
+    // interleaved packets come in order on the connection and do not.
+    CRTPReorder m_Reorder;
     uint32_t m_OwnSSRC = 0;          // ours, in the reports we send
     CRTPStreamCounters* m_Counters = &m_OwnCounters;
 
@@ -194,12 +198,15 @@ private:
     void CountPacket(const CRTPParser& rtp);
     // The depacketizer's clock rate and shared clock.
     void SetupClock();
+    // Where the reorder window hands packets on: OnRecvRTP of pUser.
+    static void ReleaseOrdered(void* pUser, const uint8_t* pData, uint32_t nLen);
 
     CRTPStreamCounters m_OwnCounters;
     CRTPSessionClock* m_SessionClock = nullptr;
     int64_t m_LostCounted = 0;          // the source's loss already added to the counts
     uint64_t m_DroppedCounted = 0;      // the depacketizer's drops already added
     uint32_t m_SwitchesCounted = 0;     // the depacketizer's source switches the statistics followed
+    bool m_ReorderSet = false;          // the window's storage reserved (at the first datagram)
     // Closes a socket and sets it to none; a multicast socket leaves its group first.
     void CloseSocket(JXSOCKET& s, uint16_t nPort);
     // Opens reception for the transport the SETUP answer named: connects the
