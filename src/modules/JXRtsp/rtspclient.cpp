@@ -33,6 +33,10 @@ constexpr unsigned int kMinRtpHeadBytes = 12;
 constexpr unsigned char kPayloadTypeMask = 0x7F;
 constexpr uint32_t kKeepAliveMsPerSecond = 500;   // half the session time-out
 constexpr int32_t kStatusOK = 200;
+constexpr int32_t kStatusMovedPermanently = 301;
+constexpr int32_t kStatusFound = 302;
+constexpr int32_t kStatusSeeOther = 303;
+constexpr int32_t kStatusTemporaryRedirect = 307;
 constexpr int32_t kStatusUnauthorized = 401;
 constexpr int32_t kStatusSessionNotFound = 454;
 constexpr int32_t kStatusInvalidRange = 457;   // cameras answer it for a session they no longer know
@@ -329,6 +333,7 @@ CRTSPClient::~CRTSPClient()
     m_Resolver.reset();
     RetireWorker();
     free(m_RequestUrl);
+    free(m_TargetHost);
     free(m_LogUrl);
 }
 
@@ -430,6 +435,14 @@ bool CRTSPClient::IsAttached()
 
 int32_t CRTSPClient::PrepareSession()
 {
+    ResetRequestUrl();
+    free(m_LogUrl);
+    m_LogUrl = m_Url.CloneForLog();
+    return GetRecvBuf().Init(m_RecvCapacity);
+}
+
+void CRTSPClient::ResetRequestUrl()
+{
     free(m_RequestUrl);
     m_RequestUrl = CloneWithoutUserInfo(m_Url.m_Text);
     // The scheme chooses the transport asked for (rtspu unicast UDP, rtspm
@@ -442,9 +455,6 @@ int32_t CRTSPClient::PrepareSession()
         free(m_RequestUrl);
         m_RequestUrl = CJXString::Clone(request.c_str());
     }
-    free(m_LogUrl);
-    m_LogUrl = m_Url.CloneForLog();
-    return GetRecvBuf().Init(m_RecvCapacity);
 }
 
 int CRTSPClient::GetStatistics(CJXStreamStats& stats)
@@ -568,6 +578,15 @@ void CRTSPClient::RunPass(unsigned int& nWait)
     }
     const int nRet = OnPolling();
     if (m_StopPending) return;
+    if (nRet >= 0 && m_RedirectPending) {
+        // Another host or port: a new connection, made here, outside the walk
+        // of the receive buffer that read the redirect.
+        m_RedirectPending = false;
+        ResetConnection();
+        m_Authen.SetUser(nullptr, nullptr);   // the URL's credentials are for its own host
+        if (BeginConnect() != JX_OK) FailConnect();
+        return;
+    }
     if (nRet < 0) {
         // The retry delay runs from here; it is armed before the report, so a
         // subscriber that hears 4102 knows the next attempt is 10 s away.
@@ -639,6 +658,13 @@ int CRTSPClient::OnPolling()
 int32_t CRTSPClient::OnStart()
 {
     ResetConnection();
+    // Every attempt begins at the stream's own URL, whatever redirects the
+    // last one followed.
+    m_Redirects = 0;
+    free(m_TargetHost);
+    m_TargetHost = nullptr;
+    m_TargetPort = 0;
+    ResetRequestUrl();
     m_Authen.SetUser(m_Url.m_User, m_Url.m_Password);
     return BeginConnect();
 }
@@ -688,8 +714,10 @@ void CRTSPClient::ResetConnection()
 // holds up no other stream.
 int32_t CRTSPClient::BeginConnect()
 {
-    if (m_Url.m_Host == nullptr || m_Url.m_Port == 0) return JX_ERR_ARG;
-    return StartConnect(m_Url.m_Host, m_Url.m_Port, m_Resolver.get(), kConnectTimeoutMs);
+    const char* pHost = m_TargetHost != nullptr ? m_TargetHost : m_Url.m_Host;
+    const uint16_t nPort = m_TargetHost != nullptr ? m_TargetPort : m_Url.m_Port;
+    if (pHost == nullptr || nPort == 0) return JX_ERR_ARG;
+    return StartConnect(pHost, nPort, m_Resolver.get(), kConnectTimeoutMs);
 }
 
 int32_t CRTSPClient::PollConnect()
@@ -945,7 +973,7 @@ int32_t CRTSPClient::AnswerChallenge()
 {
     const uint16_t nPending = m_Pending;
     m_Pending = kPendingNone;
-    if (m_AuthRetried || CJXString::IsEmpty(m_Url.m_User)) return JX_ERR_AUTH;
+    if (m_AuthRetried || CJXString::IsEmpty(m_Authen.m_User)) return JX_ERR_AUTH;
     if (m_Authen.ParseResponse(m_Command.m_WWWAuthenticate) != JX_OK) return JX_ERR_AUTH;
     m_AuthChallenged = true;
     m_AuthRetried = true;
@@ -968,6 +996,41 @@ int32_t CRTSPClient::AnswerChallenge()
     }
 }
 
+int32_t CRTSPClient::FollowRedirect()
+{
+    const char* pLocation = m_Command.m_Location;
+    CJXUrl target;
+    if (CJXString::IsEmpty(pLocation) || !IsLineSafe(pLocation, true) || target.Setup(pLocation) != JX_OK ||
+        target.m_Scheme == nullptr || !CJXString::EqualNoCase(target.m_Scheme, int32_t(strlen(target.m_Scheme)), "rtsp") ||
+        target.m_Host == nullptr || target.m_Port == 0) {
+        JXPrintf("RTSP Client(%s): redirect (%d) without a usable rtsp:// Location.\n", GetLogUrl(),
+                 static_cast<int>(m_Command.m_StatusCode));
+        return JX_ERR_CONTENT;
+    }
+    if (++m_Redirects > kMaxRedirects) {
+        JXPrintf("RTSP Client(%s): more than %u redirects.\n", GetLogUrl(), static_cast<unsigned>(kMaxRedirects));
+        return JX_ERR_FAIL;
+    }
+    char* pRequestUrl = CloneWithoutUserInfo(pLocation);
+    if (pRequestUrl == nullptr) return JX_ERR_NOMEM;
+    free(m_RequestUrl);
+    m_RequestUrl = pRequestUrl;
+    JXPrintf("RTSP Client(%s): redirected (%d) to %s.\n", GetLogUrl(), static_cast<int>(m_Command.m_StatusCode),
+             m_RequestUrl);
+    const char* pHost = m_TargetHost != nullptr ? m_TargetHost : m_Url.m_Host;
+    const uint16_t nPort = m_TargetHost != nullptr ? m_TargetPort : m_Url.m_Port;
+    if (pHost != nullptr && CJXString::EqualNoCase(pHost, int32_t(strlen(pHost)), target.m_Host) && nPort == target.m_Port) {
+        return SendDescribe();   // the same server: this connection, the same credentials
+    }
+    char* pTargetHost = CJXString::Clone(target.m_Host);
+    if (pTargetHost == nullptr) return JX_ERR_NOMEM;
+    free(m_TargetHost);
+    m_TargetHost = pTargetHost;
+    m_TargetPort = target.m_Port;
+    m_RedirectPending = true;
+    return JX_OK;
+}
+
 CRTPSocket* CRTSPClient::StreamInSetup() const
 {
     if (m_Video != nullptr && m_Video->m_State == CRTPSocket::kStateSetupSent) return m_Video;
@@ -978,7 +1041,12 @@ CRTPSocket* CRTSPClient::StreamInSetup() const
 int32_t CRTSPClient::OnRecvDescribe()
 {
     m_Pending = kPendingNone;
-    if (m_Command.m_StatusCode != kStatusOK) return JX_ERR_FAIL;
+    const int32_t nStatus = m_Command.m_StatusCode;
+    if (nStatus == kStatusMovedPermanently || nStatus == kStatusFound || nStatus == kStatusSeeOther ||
+        nStatus == kStatusTemporaryRedirect) {
+        return FollowRedirect();
+    }
+    if (nStatus != kStatusOK) return JX_ERR_FAIL;
 
     CSDPParser parser;
     int32_t nRet = parser.Setup(m_Command);

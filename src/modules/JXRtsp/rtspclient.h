@@ -175,6 +175,13 @@ public:
     int32_t OnSetupRefused(CRTPSocket* pStream);
     // The media description from the streams there are; the caller holds m_MediaMutex.
     void BuildMediaDesc();
+    // A DESCRIBE answered with a redirect: the request goes to the Location,
+    // on this connection when it names the same host and port, else on a
+    // new one (without the URL's credentials) made by the pass.
+    int32_t FollowRedirect();
+    // The request URL from the stream's URL: rtsp:// without user information.
+    void ResetRequestUrl();
+    static constexpr uint32_t kMaxRedirects = 3;
 
     // Interleaved packets by channel, to the stream that owns the channel.
     int32_t OnRecvRTP(unsigned char nChannel, const char* pData, unsigned int nLen);
@@ -259,6 +266,12 @@ public:
     bool m_AuthRetried = false;
     // The session ended because the server lost it: the next starts at once.
     bool m_ReconnectNow = false;
+    // Redirects followed since the attempt began at the stream's URL, and
+    // where the last one sent it when another host or port (heap text or null).
+    uint32_t m_Redirects = 0;
+    char* m_TargetHost = nullptr;
+    uint16_t m_TargetPort = 0;
+    bool m_RedirectPending = false;   // the pass connects to the target
 
 private:
     enum EUnit { kUnitWait, kUnitResponse, kUnitRequest, kUnitStray };

@@ -10,6 +10,7 @@ namespace {
 const char kRtpInfoKey[] = "RTP-info: ";
 const char kContentBaseKey[] = "Content-Base: ";
 const char kContentLocationKey[] = "Content-Location: ";
+const char kLocationKey[] = "Location: ";
 const char kCSeqKey[] = "CSeq: ";
 const char kQopAuth[] = "auth";
 constexpr int32_t kHashChars = JX_SHA256_HEX_SIZE;   // room for either digest in hex
@@ -73,7 +74,8 @@ void CRTSPCommand::ClearRtspFields()
     free(m_RtpInfo);
     free(m_ContentBase);
     free(m_ContentLocation);
-    m_RtpInfo = m_ContentBase = m_ContentLocation = nullptr;
+    free(m_Location);
+    m_RtpInfo = m_ContentBase = m_ContentLocation = m_Location = nullptr;
 }
 
 int32_t CRTSPCommand::ParseResponse(const char* pText, int32_t nLen)
@@ -104,6 +106,7 @@ int32_t CRTSPCommand::ParseHeadLine(const char* pLine)
     if (ParseLine(m_RtpInfo, pLine, kRtpInfoKey)) return 1;
     if (ParseLine(m_ContentBase, pLine, kContentBaseKey)) return 1;
     if (ParseLine(m_ContentLocation, pLine, kContentLocationKey)) return 1;
+    if (ParseLine(m_Location, pLine, kLocationKey)) return 1;
     return CJXHTTPCommand::ParseHeadLine(pLine);
 }
 

@@ -30,6 +30,7 @@ public:
     // heap text, blanks around cut, or null.
     char* m_ContentBase = nullptr;
     char* m_ContentLocation = nullptr;
+    char* m_Location = nullptr;   // where a redirect sends the request
 
 private:
     void ClearRtspFields();
