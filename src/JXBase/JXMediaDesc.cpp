@@ -5,6 +5,7 @@
 #include "JXPacket.h"
 
 #include <cmath>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -172,6 +173,16 @@ int32_t CJXMediaDesc::SetupAudio(uint16_t nCodec, uint16_t nChannels, uint32_t n
     m_Audio->nCodec = nCodec;
     m_Audio->nChannels = nChannels;
     m_Audio->nRate = nRate;
+    m_Audio->nConfigLen = 0;
+    return JX_OK;
+}
+
+int32_t CJXMediaDesc::SetAudioConfig(const uint8_t* pConfig, int32_t nLen)
+{
+    if (m_Audio == nullptr) return JX_ERR_STATE;
+    if (nLen < 0 || nLen > JX_AUDIO_CONFIG_BYTES || (pConfig == nullptr && nLen > 0)) return JX_ERR_ARG;
+    if (nLen > 0) memcpy(m_Audio->aConfig, pConfig, static_cast<size_t>(nLen));
+    m_Audio->nConfigLen = static_cast<uint16_t>(nLen);
     return JX_OK;
 }
 

@@ -13,10 +13,20 @@ struct JXVideoDesc {
     float fFPS = 0.0f;
 };
 
+// Room for an audio codec's configuration: an AAC AudioSpecificConfig is a
+// few bytes, 64 hold any that a camera sends.
+constexpr int32_t JX_AUDIO_CONFIG_BYTES = 64;
+
 struct JXAudioDesc {
     uint16_t nCodec = 0;
     uint16_t nChannels = 0;
     uint32_t nRate = 0;   // samples per second
+    // Appended behind the fields above, which hosts built before them read
+    // unchanged: the codec's configuration (AAC: the AudioSpecificConfig,
+    // as a decoder or a container takes it), nConfigLen bytes; 0 for codecs
+    // that have none.
+    uint16_t nConfigLen = 0;
+    uint8_t aConfig[JX_AUDIO_CONFIG_BYTES] = {};
 };
 
 class JXBASE_API CJXMediaDesc : public CJXObject {
@@ -33,7 +43,12 @@ public:
     // from an audio frame. 0, JX_ERR_ARG, or JX_ERR_CONTENT when the frame
     // tells no size.
     int32_t Setup(const CPacket* pPacket);
+    // Codec, channels and rate of the audio part; any configuration it held is
+    // cleared. 0, JX_ERR_ARG (no channels or rate) or JX_ERR_NOMEM.
     int32_t SetupAudio(uint16_t nCodec, uint16_t nChannels, uint32_t nRate);
+    // The audio codec's configuration, after SetupAudio. 0, JX_ERR_STATE (no
+    // audio part), or JX_ERR_ARG (null, or longer than JX_AUDIO_CONFIG_BYTES).
+    int32_t SetAudioConfig(const uint8_t* pConfig, int32_t nLen);
     // Fill the video part from a parameter-set head that is ready. 0, JX_ERR_ARG
     // or JX_ERR_STATE (head not ready).
     int32_t SetVideoHead(CJXMediaHead* pHead);

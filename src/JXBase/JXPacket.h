@@ -24,6 +24,7 @@ enum : uint8_t {
     JX_CODEC_JPEG = 3,
     JX_CODEC_PCMA = 4,
     JX_CODEC_PCMU = 5,
+    JX_CODEC_AAC = 6,   // MPEG-4 AAC access units; the description carries the AudioSpecificConfig
 };
 
 class JXBASE_API CPacket : public CJXObject {

@@ -204,6 +204,28 @@ TEST(MediaDesc, AudioFramesAndClones)
     EXPECT_EQ(copy->m_Audio->nRate, 16000u);
 }
 
+// An audio codec's configuration: only behind an audio part, bounded, cloned
+// with it, and cleared when the part is set up again.
+TEST(MediaDesc, AudioConfig)
+{
+    DescPtr desc(CJXMediaDesc::Create(1));
+    const uint8_t kConfig[] = {0x14, 0x08};
+    EXPECT_EQ(desc->SetAudioConfig(kConfig, 2), JX_ERR_STATE);
+    ASSERT_EQ(desc->SetupAudio(JX_CODEC_AAC, 1, 16000), JX_OK);
+    EXPECT_EQ(desc->m_Audio->nConfigLen, 0);
+    const Bytes tooLong(JX_AUDIO_CONFIG_BYTES + 1, 0x11);
+    EXPECT_EQ(desc->SetAudioConfig(tooLong.data(), int32_t(tooLong.size())), JX_ERR_ARG);
+    EXPECT_EQ(desc->SetAudioConfig(nullptr, 2), JX_ERR_ARG);
+    ASSERT_EQ(desc->SetAudioConfig(kConfig, 2), JX_OK);
+    DescPtr copy(desc->Clone());
+    ASSERT_TRUE(copy && copy->m_Audio);
+    ASSERT_EQ(desc->SetupAudio(JX_CODEC_PCMA, 1, 8000), JX_OK);
+    EXPECT_EQ(desc->m_Audio->nConfigLen, 0);
+    EXPECT_EQ(copy->m_Audio->nCodec, JX_CODEC_AAC);
+    ASSERT_EQ(copy->m_Audio->nConfigLen, 2);
+    EXPECT_EQ(Bytes(copy->m_Audio->aConfig, copy->m_Audio->aConfig + 2), Bytes(kConfig, kConfig + 2));
+}
+
 // A head that is not ready changes nothing; a ready one of either codec sets the part.
 TEST(MediaDesc, SetVideoHead)
 {

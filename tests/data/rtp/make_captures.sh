@@ -11,6 +11,59 @@ gst() { gst-launch-1.0 -q "$@" >/dev/null; }
 src() { echo "testsrc2=size=$1:rate=25"; }
 grain="noise=alls=8:allf=t"
 
+# AAC: the clips as ADTS (their access units are the reference), packetized by
+# GStreamer's payloaders (one unit a packet, or fragments under a small MTU)
+# and by ffmpeg's RTP muxer (several units a packet; LATM with the whole
+# StreamMuxConfig). NAME.sdp holds the a=rtpmap: and a=fmtp: lines a camera
+# would announce. `./make_captures.sh aac` makes these alone.
+aac_captures() {
+  ff -f lavfi -i "sine=frequency=440:sample_rate=16000:duration=1" -c:a aac -b:a 32k -f adts aac_16k_mono.aac
+  ff -f lavfi -i "sine=frequency=660:sample_rate=48000:duration=0.5" -ac 2 -c:a aac -b:a 96k -f adts aac_48k_stereo.aac
+  # The payloader's caps, as SDP lines.
+  caps_sdp() {
+    python3 -c '
+import re, sys
+caps = [l for l in sys.stdin if "rtpstreampay0.GstPad:sink: caps" in l][-1]
+f = dict(re.findall(r"([a-z-]+)=\([a-z]+\)([^,]+)", caps))
+name = f.pop("encoding-name"); pt = f.pop("payload"); rate = f.pop("clock-rate")
+chans = f.pop("encoding-params", None)
+for k in ("media", "ssrc", "timestamp-offset", "seqnum-offset"): f.pop(k, None)
+print("a=rtpmap:%s %s/%s%s" % (pt, name, rate, "/" + chans if chans else ""))
+print("a=fmtp:%s %s" % (pt, ";".join("%s=%s" % kv for kv in f.items())))' > "$1"
+  }
+  for run in aac_hbr_16k:rtpmp4gpay:aac_16k_mono:1400 aac_hbr_frag:rtpmp4gpay:aac_16k_mono:150 \
+             aac_latm_16k:rtpmp4apay:aac_16k_mono:1400 aac_latm_frag:rtpmp4apay:aac_16k_mono:150 \
+             aac_hbr_48k:rtpmp4gpay:aac_48k_stereo:1400 aac_latm_48k:rtpmp4apay:aac_48k_stereo:1400; do
+    IFS=: read -r name pay clip mtu <<< "$run"
+    gst-launch-1.0 -v filesrc location=$clip.aac ! aacparse ! $pay pt=96 mtu=$mtu ! rtpstreampay \
+        ! filesink location=$name.rtp | caps_sdp $name.sdp
+  done
+  # ffmpeg's muxer sends to a UDP port: a receiver on loopback writes what
+  # comes, framed as rtpstreampay does, until 2 s pass without a packet.
+  ff -i aac_16k_mono.aac -c copy aac_16k_mono.m4a
+  for run in aac_hbr_ff: aac_latm_ff:latm; do
+    name=${run%:*}
+    flags=${run#*:}
+    coproc RX { python3 -c '
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); s.settimeout(2.0)
+print(s.getsockname()[1], flush=True)
+with open(sys.argv[1], "wb") as f:
+    while True:
+        try: p = s.recv(65536)
+        except socket.timeout: break
+        f.write(len(p).to_bytes(2, "big") + p)' $name.rtp; }
+    read -r port <&"${RX[0]}"
+    ff -i aac_16k_mono.m4a -c copy -f rtp ${flags:+-rtpflags $flags} -sdp_file $name.full.sdp \
+       "rtp://127.0.0.1:$port?pkt_size=1200"
+    wait
+    grep -E '^a=(rtpmap|fmtp):' $name.full.sdp | tr -d '\r' > $name.sdp
+    rm $name.full.sdp
+  done
+  rm aac_16k_mono.m4a
+}
+if [ "${1:-}" = aac ]; then aac_captures; ls -l aac_*; exit 0; fi
+
 # H.264, 1080p at about 2 Mbit/s, a key frame every 6 frames: FU-A fragments,
 # parameter sets in-band before every key frame.
 ff -f lavfi -i "$(src 1920x1080)" -vf "$grain" -frames:v 12 -c:v libx264 -preset veryfast \
@@ -103,4 +156,5 @@ done
 # RTP/JPEG header stands for (no capture: the tests cut it into packets).
 gst videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,format=I420,width=320,height=240 \
     ! jpegenc quality=50 ! filesink location=jpeg_q50.jpg
+aac_captures
 ls -l

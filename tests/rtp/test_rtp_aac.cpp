@@ -1,0 +1,339 @@
+// AAC depacketizers: GStreamer's and ffmpeg's captures replayed against the
+// clip's access units, set-up from a=fmtp: lines, and packet scripts of
+// hostile and lost packets in both payload formats.
+#include "rtp_capture.h"
+#include "rtpaac.h"
+#include "rtpparser.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+// The RTP timestamp a delivered frame was stamped from.
+struct CStampPeek : CRTPMediaAudio {
+    static uint32_t Of(const CRTPMediaAudio& media) { return media.*(&CStampPeek::m_FrameTimeStamp); }
+};
+
+struct CFrame {
+    Bytes m_Data;
+    uint32_t m_TimeStamp;
+};
+
+class CAACSink : public CRTPSocket {
+public:
+    int OnRecvFrame(CPacket* p) override
+    {
+        EXPECT_EQ(p->FrameGetType(), JX_FRAME_AUDIO);
+        EXPECT_EQ(p->FrameGetCodec(), JX_CODEC_AAC);
+        m_Rates.push_back(p->FrameGetFreq());
+        m_Frames.push_back({Bytes(p->FrameGetData(), p->FrameGetData() + p->FrameGetLength()),
+                            CStampPeek::Of(*static_cast<CRTPMediaAudio*>(m_Media))});
+        return 0;
+    }
+    std::vector<CFrame> m_Frames;
+    std::vector<uint32_t> m_Rates;
+};
+
+// The access units of an ADTS file: each frame without its 7-byte header (9
+// with a CRC).
+std::vector<Bytes> AdtsUnits(const Bytes& adts)
+{
+    std::vector<Bytes> units;
+    for (size_t at = 0; at + 7 <= adts.size();) {
+        const size_t nFrame = (size_t(adts[at + 3] & 3) << 11) | (size_t(adts[at + 4]) << 3) | (adts[at + 5] >> 5);
+        const size_t nHead = (adts[at + 1] & 1) != 0 ? 7 : 9;
+        if (adts[at] != 0xFF || nFrame < nHead || at + nFrame > adts.size()) return {};
+        units.emplace_back(adts.begin() + long(at + nHead), adts.begin() + long(at + nFrame));
+        at += nFrame;
+    }
+    return units;
+}
+
+// A depacketizer of either format, owned by the sink's stream.
+CRTPAACMedia* Make(CAACSink& sink, bool bLatm)
+{
+    CRTPAACMedia* pAAC = bLatm ? static_cast<CRTPAACMedia*>(new CRTPLATM(&sink)) : new CRTPAAC(&sink);
+    sink.m_Media = pAAC;
+    return pAAC;
+}
+
+void Feed(CRTPAACMedia& aac, const Bytes& packet, int* pResult = nullptr)
+{
+    CRTPParser rtp;
+    ASSERT_EQ(rtp.Setup(packet.data(), uint32_t(packet.size())), JX_OK);
+    const int nResult = aac.Receive(rtp);
+    if (pResult != nullptr) *pResult = nResult;
+    EXPECT_EQ(aac.CheckInvariants(), JX_OK);
+}
+
+// Each capture's packets hold the clip's access units in order, one frame
+// each, 1024 ticks apart, whatever the packets' grouping; the stream is
+// chosen by its a=rtpmap: line, in any letter case.
+TEST(RTPAAC, CapturesDeliverTheClipsAccessUnits)
+{
+    const struct {
+        const char* name;
+        const char* clip;
+        size_t units;   // the clip's first units the capture holds
+        bool latm;
+        const char* rename;   // an encoding name written in place of the capture's, or null
+        uint32_t rate;
+        uint16_t channels;
+        const char* config;   // the AudioSpecificConfig in the description
+    } rows[] = {
+        {"aac_hbr_16k", "aac_16k_mono", 17, false, nullptr, 16000, 1, "14 08"},
+        {"aac_hbr_frag", "aac_16k_mono", 17, false, "mpeg4-generic", 16000, 1, "14 08"},
+        {"aac_hbr_ff", "aac_16k_mono", 15, false, nullptr, 16000, 1, "14 08"},   // 3 and 4 units a packet
+        {"aac_hbr_48k", "aac_48k_stereo", 25, false, nullptr, 48000, 2, "11 90"},
+        {"aac_latm_16k", "aac_16k_mono", 17, true, nullptr, 16000, 1, "14 08"},
+        {"aac_latm_frag", "aac_16k_mono", 17, true, "mp4a-latm", 16000, 1, "14 08"},
+        {"aac_latm_ff", "aac_16k_mono", 17, true, nullptr, 16000, 1, "14 08"},
+        {"aac_latm_48k", "aac_48k_stereo", 25, true, "Mp4a-Latm", 48000, 2, "11 90"},
+    };
+    for (const auto& row : rows) {
+        const std::string what = row.name;
+        const std::vector<Bytes> units = AdtsUnits(LoadDataFile(std::string("rtp/") + row.clip + ".aac"));
+        const std::vector<Bytes> packets = LoadCapture(what + ".rtp");
+        ASSERT_GE(units.size(), row.units) << what;
+        ASSERT_FALSE(packets.empty()) << what;
+        std::istringstream sdp(std::string(reinterpret_cast<const char*>(LoadDataFile("rtp/" + what + ".sdp").data())));
+        std::string rtpmap, fmtp;
+        std::getline(sdp, rtpmap);
+        std::getline(sdp, fmtp);
+        if (row.rename != nullptr) rtpmap.replace(rtpmap.find(' ') + 1, strlen(row.rename), row.rename);
+
+        CAACSink sink;
+        sink.m_PayloadType = uint16_t(std::stoi(rtpmap.substr(strlen("a=rtpmap:"))));
+        EXPECT_EQ(sink.ParseRTPMap(rtpmap.c_str()), 1) << what;
+        EXPECT_EQ(sink.m_Encoding, JX_CODEC_AAC) << what;
+        auto* pAAC = dynamic_cast<CRTPAACMedia*>(sink.m_Media);
+        ASSERT_NE(pAAC, nullptr) << what;
+        EXPECT_EQ(dynamic_cast<CRTPLATM*>(pAAC) != nullptr, row.latm) << what;
+        EXPECT_EQ(sink.ParseFMTP(fmtp.c_str()), 1) << what;
+        ASSERT_TRUE(pAAC->IsReady()) << what << ": " << fmtp;
+        EXPECT_EQ(pAAC->m_Clock.GetRate(), row.rate) << what;
+        for (const Bytes& packet : packets) Feed(*pAAC, packet);
+
+        ASSERT_EQ(sink.m_Frames.size(), row.units) << what;
+        for (size_t i = 0; i < row.units; ++i) {
+            EXPECT_TRUE(sink.m_Frames[i].m_Data == units[i]) << what << ", unit " << i;
+            // GStreamer rounds each buffer's time to the clock on its own: a tick either way.
+            const int64_t nTicks = int64_t(sink.m_Frames[i].m_TimeStamp - sink.m_Frames[0].m_TimeStamp);
+            EXPECT_LE(std::abs(nTicks - int64_t(1024 * i)), 1) << what << ", unit " << i;
+            EXPECT_EQ(sink.m_Rates[i], row.rate) << what;
+        }
+        EXPECT_EQ(pAAC->m_FramesDropped, 0u) << what;
+        CJXMediaDesc* pDesc = CJXMediaDesc::Create();
+        ASSERT_EQ(sink.GetHead(pDesc), JX_OK) << what;
+        ASSERT_NE(pDesc->m_Audio, nullptr);
+        EXPECT_EQ(pDesc->m_Audio->nCodec, JX_CODEC_AAC) << what;
+        EXPECT_EQ(pDesc->m_Audio->nRate, row.rate) << what;
+        EXPECT_EQ(pDesc->m_Audio->nChannels, row.channels) << what;
+        EXPECT_EQ(ToHex(pDesc->m_Audio->aConfig, pDesc->m_Audio->nConfigLen), ToHex(HexBytes(row.config))) << what;
+        pDesc->Release();
+    }
+}
+
+// What an a=fmtp: line sets up: the result, and for a usable one the rate,
+// channels, frame length and the AudioSpecificConfig the description carries.
+TEST(RTPAAC, SetupReadsTheConfig)
+{
+    const struct {
+        bool latm;
+        const char* fmtp;
+        int result;
+        uint32_t rate = 0, coreRate = 0;
+        uint16_t channels = 0, frameSamples = 0;
+        const char* config = "";
+    } rows[] = {
+        {false, "streamtype=5; mode=AAC-hbr; config=1210; SizeLength=13; IndexLength=3; IndexDeltaLength=3", JX_OK,
+         44100, 44100, 2, 1024, "12 10"},
+        {false, "mode=aac-hbr;config=1408", JX_OK, 16000, 16000, 1, 1024, "14 08"},   // lengths of the mode
+        {false, "mode=AAC-lbr;config=140C", JX_OK, 16000, 16000, 1, 960, "14 0c"},    // 960-sample frames
+        {false, "mode=AAC-hbr;config=2B118800", JX_OK, 48000, 24000, 2, 1024, "2b 11 88 00"},   // SBR
+        {false, "mode=AAC-hbr;config=118004C8050001088000", JX_OK, 48000, 48000, 6, 1024,
+         "11 80 04 c8 05 00 01 08 80 00"},   // 5.1 laid out by a PCE
+        {false, "mode=CELP-cbr;config=1408", JX_ERR_UNSUPPORTED},
+        {false, "mode=AAC-hbr;streamtype=4;config=1408", JX_ERR_UNSUPPORTED},
+        {false, "mode=AAC-hbr;sizelength=13;ctsdeltalength=4;config=1408", JX_ERR_UNSUPPORTED},
+        {false, "mode=AAC-hbr", JX_ERR_CONTENT},                   // no config
+        {false, "mode=AAC-hbr;config=14", JX_ERR_CONTENT},         // cut short
+        {false, "mode=AAC-hbr;config=14G8", JX_ERR_CONTENT},       // not hex
+        {false, "mode=AAC-hbr;config=1408;sizelength=33", JX_ERR_CONTENT},
+        {false, "mode=AAC-hbr;config=4408", JX_ERR_UNSUPPORTED},   // object type 8, CELP
+        {true, "cpresent=0;config=40002810", JX_OK, 16000, 16000, 1, 1024, "14 08"},   // GStreamer's, cut short
+        {true, "cpresent=0;config=400028103fc0", JX_OK, 16000, 16000, 1, 1024, "14 08"},
+        {true, "cpresent=0;config=8ff80001014081fe00", JX_OK, 16000, 16000, 1, 1024, "14 08"},   // version 1
+        {true, "config=40002810", JX_ERR_UNSUPPORTED},   // cpresent is 1 unless given
+        {true, "cpresent=1;config=40002810", JX_ERR_UNSUPPORTED},
+        {true, "cpresent=0;config=400028104140", JX_ERR_UNSUPPORTED},   // fixed frame lengths
+        {true, "cpresent=0;config=40102810", JX_ERR_UNSUPPORTED},       // two programs
+        {true, "cpresent=0", JX_ERR_CONTENT},
+        {true, "cpresent=0;config=4000", JX_ERR_CONTENT},
+    };
+    for (const auto& row : rows) {
+        CAACSink sink;
+        CRTPAACMedia* pAAC = Make(sink, row.latm);
+        EXPECT_EQ(pAAC->Setup(row.fmtp), row.result) << row.fmtp;
+        EXPECT_EQ(pAAC->IsReady(), row.result == JX_OK) << row.fmtp;
+        EXPECT_EQ(pAAC->CheckInvariants(), JX_OK) << row.fmtp;
+        CJXMediaDesc* pDesc = CJXMediaDesc::Create();
+        EXPECT_EQ(pAAC->GetHead(pDesc), row.result == JX_OK ? JX_OK : JX_ERR_STATE) << row.fmtp;
+        if (row.result == JX_OK) {
+            EXPECT_EQ(pDesc->m_Audio->nRate, row.rate) << row.fmtp;
+            EXPECT_EQ(pDesc->m_Audio->nChannels, row.channels) << row.fmtp;
+            EXPECT_EQ(ToHex(pDesc->m_Audio->aConfig, pDesc->m_Audio->nConfigLen), ToHex(HexBytes(row.config)));
+            EXPECT_EQ(pAAC->m_Config.m_CoreRate, row.coreRate) << row.fmtp;
+            EXPECT_EQ(pAAC->m_Config.m_FrameSamples, row.frameSamples) << row.fmtp;
+        }
+        pDesc->Release();
+    }
+}
+
+Bytes Cat(const Bytes& a, const Bytes& b)
+{
+    Bytes out = a;
+    out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+// One packet of a script: its payload, marker bit, timestamp step before it
+// (in access units of 1024 ticks), sequence step (1: the next), and result.
+struct CPacketStep {
+    Bytes m_Payload;
+    bool m_Mark;
+    uint32_t m_Units;
+    uint16_t m_SeqStep;
+    int m_Result;
+    bool m_StraySSRC;
+};
+CPacketStep Pkt(const char* hex, bool bMark = true, uint32_t nUnits = 1, int nResult = JX_OK, uint16_t nSeqStep = 1)
+{
+    return {HexBytes(hex), bMark, nUnits, nSeqStep, nResult, false};
+}
+struct CExpect {
+    Bytes m_Data;
+    uint32_t m_Units;   // after the first packet's timestamp
+};
+
+// Packet scripts: every packet's result, the frames and their timestamps,
+// and the frames counted as dropped. mpeg4-generic rows use AAC-hbr (13-bit
+// sizes, 3-bit indexes); LATM rows one unit an element.
+TEST(RTPAAC, PacketScripts)
+{
+    const int kBad = JX_ERR_CONTENT;
+    const Bytes k300 = Bytes(300, 0xA5);
+    CPacketStep stray = Pkt("0010 0018 0a0b0c", false, 0);
+    stray.m_StraySSRC = true;
+    stray.m_Result = kBad;
+    CPacketStep dup = Pkt("0010 0010 aabb", true, 0, kBad, 0);
+    const struct {
+        const char* what;
+        bool latm;
+        std::vector<CPacketStep> packets;
+        std::vector<CExpect> frames;
+        uint64_t dropped;
+    } rows[] = {
+        {"one unit", false, {Pkt("0010 0018 aabbcc", true, 0)}, {{HexBytes("aabbcc"), 0}}, 0},
+        {"two units", false, {Pkt("0020 0010 0010 aabb ccdd", true, 0)}, {{HexBytes("aabb"), 0}, {HexBytes("ccdd"), 1}}, 0},
+        {"index delta 2", false, {Pkt("0020 0010 0012 aabb ccdd", true, 0)},
+         {{HexBytes("aabb"), 0}, {HexBytes("ccdd"), 3}}, 0},
+        {"AU-headers-length past the payload", false, {Pkt("0040 0010", true, 0, kBad)}, {}, 1},
+        {"AU-headers-length 0", false, {Pkt("0000 aabb", true, 0, kBad)}, {}, 1},
+        {"a size past the payload", false, {Pkt("0010 0020 aabb", true, 0, kBad), Pkt("0010 0010 eeff")},
+         {{HexBytes("eeff"), 1}}, 1},
+        {"the second size past the payload", false, {Pkt("0020 0010 0018 aabb ccdd", true, 0, kBad)}, {}, 1},
+        {"bytes over", false, {Pkt("0010 0010 aabbcc", true, 0, kBad)}, {}, 1},
+        {"fragments", false, {Pkt("0010 0020 aabb", false, 0), Pkt("0010 0020 ccdd", true, 0)},
+         {{HexBytes("aabbccdd"), 0}}, 0},
+        {"fragments with a gap", false,
+         {Pkt("0010 0030 aabb", false, 0), Pkt("0010 0030 ccdd", false, 0, kBad, 2), Pkt("0010 0030 eeff", true, 0, kBad),
+          Pkt("0010 0010 1122")},
+         {{HexBytes("1122"), 1}}, 1},
+        {"last fragment lost", false, {Pkt("0010 0030 aabb", false, 0), Pkt("0010 0010 1122", true, 1, JX_OK, 3)},
+         {{HexBytes("1122"), 1}}, 1},
+        {"first fragment lost", false, {Pkt("0010 0030 ccdd", false, 0), Pkt("0010 0030 eeff", true, 0, kBad)}, {}, 1},
+        {"a fragment of another size", false, {Pkt("0010 0020 aabb", false, 0), Pkt("0010 0028 ccdd", true, 0, kBad)},
+         {}, 1},
+        {"fragments past the size", false, {Pkt("0010 0018 aabb", false, 0), Pkt("0010 0018 ccdd", true, 0, kBad)}, {}, 1},
+        {"a dropped unit's packets refused up to its marked one", false,
+         {Pkt("0010 0030 aabb", false, 0), Pkt("0010 0030 ccdd", false, 0, kBad, 2), Pkt("0010 0030 eeff", true, 0, kBad),
+          Pkt("0010 0010 1122", true, 0)},
+         {{HexBytes("1122"), 0}}, 1},
+        {"a duplicate", false, {Pkt("0010 0010 aabb", true, 0), dup}, {{HexBytes("aabb"), 0}}, 0},
+        {"another SSRC between fragments", false, {Pkt("0010 0020 aabb", false, 0), stray, Pkt("0010 0020 ccdd", true, 0)},
+         {{HexBytes("aabbccdd"), 0}}, 0},
+        {"LATM one unit", true, {Pkt("03 aabbcc", true, 0)}, {{HexBytes("aabbcc"), 0}}, 0},
+        {"LATM 300-byte unit", true, {{Cat(HexBytes("ff 2d"), k300), true, 0, 1, JX_OK, false}}, {{k300, 0}}, 0},
+        {"LATM two elements", true, {Pkt("02 aabb 01 cc", true, 0)}, {{HexBytes("aabb"), 0}, {HexBytes("cc"), 1}}, 0},
+        {"LATM length past the payload", true, {Pkt("05 aabb", true, 0, kBad), Pkt("01 ee")}, {{HexBytes("ee"), 1}}, 1},
+        {"LATM length cut after FF", true, {Pkt("ff", true, 0, kBad)}, {}, 1},
+        {"LATM second element past the payload", true, {Pkt("02 aabb 05", true, 0, kBad)}, {}, 1},
+        {"LATM fragments", true, {Pkt("05 aabb", false, 0), Pkt("ccddee", true, 0)}, {{HexBytes("aabbccddee"), 0}}, 0},
+        {"LATM fragments with a gap", true,
+         {Pkt("05 aabb", false, 0), Pkt("cc", false, 0, kBad, 2), Pkt("ddee", true, 0, kBad), Pkt("01 ff")},
+         {{HexBytes("ff"), 1}}, 1},
+        {"LATM last fragment lost", true, {Pkt("05 aabb", false, 0), Pkt("01 ff", true, 1, JX_OK, 2)},
+         {{HexBytes("ff"), 1}}, 1},
+        {"LATM fragments short of the length", true, {Pkt("05 aabb", false, 0), Pkt("cc", true, 0, kBad)}, {}, 1},
+        {"LATM without marker bits", true, {Pkt("02 aabb", false, 0), Pkt("02 ccdd", false), Pkt("01 ee", true)},
+         {{HexBytes("aabb"), 0}, {HexBytes("ccdd"), 1}, {HexBytes("ee"), 2}}, 0},
+    };
+    for (const auto& row : rows) {
+        CAACSink sink;
+        CRTPAACMedia* pAAC = Make(sink, row.latm);
+        pAAC->m_PayloadType = 96;
+        pAAC->m_Clock.SetRate(16000);
+        ASSERT_EQ(pAAC->Setup(row.latm ? "cpresent=0;config=40002810" : "mode=AAC-hbr;config=1408"), JX_OK);
+        CTestRTP b;
+        const uint32_t nFirst = b.m_TS;
+        for (size_t i = 0; i < row.packets.size(); ++i) {
+            const CPacketStep& step = row.packets[i];
+            b.m_TS += 1024 * step.m_Units;
+            b.m_Seq = uint16_t(b.m_Seq + step.m_SeqStep - 1);
+            CTestRTP use = b;
+            if (step.m_StraySSRC) use.m_SSRC ^= 0x5A5A;
+            int nResult = 0;
+            Feed(*pAAC, use.Next(step.m_Payload, step.m_Mark), &nResult);
+            if (!step.m_StraySSRC) b.m_Seq = use.m_Seq;
+            EXPECT_EQ(nResult, step.m_Result) << row.what << ", packet " << i;
+        }
+        ASSERT_EQ(sink.m_Frames.size(), row.frames.size()) << row.what;
+        for (size_t f = 0; f < row.frames.size(); ++f) {
+            EXPECT_EQ(ToHex(sink.m_Frames[f].m_Data), ToHex(row.frames[f].m_Data)) << row.what << ", frame " << f;
+            EXPECT_EQ(sink.m_Frames[f].m_TimeStamp - nFirst, 1024 * row.frames[f].m_Units) << row.what << ", frame " << f;
+        }
+        EXPECT_EQ(pAAC->m_FramesDropped, row.dropped) << row.what;
+    }
+}
+
+// The invariants see a state no packet may leave behind.
+TEST(RTPAAC, InvariantsCatchBrokenState)
+{
+    const struct {
+        const char* what;
+        bool latm;
+        void (*breakIt)(CRTPAACMedia&);
+    } rows[] = {
+        {"no channels", false, [](CRTPAACMedia& m) { m.m_Config.m_Channels = 0; }},
+        {"a frame of 1000 samples", true, [](CRTPAACMedia& m) { m.m_Config.m_FrameSamples = 1000; }},
+        {"a 33-bit size field", false, [](CRTPAACMedia& m) { static_cast<CRTPAAC&>(m).m_SizeLength = 33; }},
+        {"no units an element", true, [](CRTPAACMedia& m) { static_cast<CRTPLATM&>(m).m_SubFrames = 0; }},
+        {"bytes gathered with no fragment", true,
+         [](CRTPAACMedia& m) { static_cast<CRTPLATM&>(m).m_Element.AppendDAT("x", 1); }},
+    };
+    for (const auto& row : rows) {
+        CAACSink sink;
+        CRTPAACMedia* pAAC = Make(sink, row.latm);
+        ASSERT_EQ(pAAC->Setup(row.latm ? "cpresent=0;config=40002810" : "mode=AAC-hbr;config=1408"), JX_OK);
+        ASSERT_EQ(pAAC->CheckInvariants(), JX_OK) << row.what;
+        row.breakIt(*pAAC);
+        EXPECT_EQ(pAAC->CheckInvariants(), JX_ERR_STATE) << row.what;
+    }
+}
+
+}   // namespace
