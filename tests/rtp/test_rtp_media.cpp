@@ -525,6 +525,8 @@ TEST(RTPClock, SenderReportsLineUpAudioAndVideo)
     CRTPClock video(90000), audio(8000);
     video.SetSession(&session);
     audio.SetSession(&session);
+    video.SetVideo(true);
+    session.m_HasVideo = true;
     video.OnSenderReport(kVideoBase, 0);   // no wall clock in it: ignored
     EXPECT_FALSE(video.HasSenderReport());
     // Camera time 0: the video frame arrives at 10000 ms, the audio one 30 ms later.
@@ -535,6 +537,8 @@ TEST(RTPClock, SenderReportsLineUpAudioAndVideo)
     EXPECT_EQ(audio.FrameTime(kAudioBase + 8000, 11030), 11030);
     video.OnSenderReport(kVideoBase + 90000, kNtpStart + kNtpSecond);
     audio.OnSenderReport(kAudioBase + 8000, kNtpStart + kNtpSecond);
+    // The audio's report alone moves nothing: the video leads.
+    EXPECT_EQ(audio.FrameTime(kAudioBase + 12000, 11540), 11530);
     // Camera time 2 s: video keeps its line, audio moves onto it.
     const int64_t nFlash = video.FrameTime(kVideoBase + 180000, 12005);
     const int64_t nBeep = audio.FrameTime(kAudioBase + 16000, 12041);

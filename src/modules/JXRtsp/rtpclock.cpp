@@ -39,6 +39,7 @@ void CRTPSessionClock::Reset()
     m_CameraOffsetMs = 0;
     m_HasWallOffset = false;
     m_WallOffsetMs = 0;
+    m_HasVideo = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -169,7 +170,12 @@ int64_t CRTPClock::FrameTime(uint32_t nTimeStamp, int64_t nNowMs)
         m_HasAnchor = true;
     }
     int64_t nTime = m_AnchorMs + TicksToMs(nTicks - m_AnchorTicks);
-    if (m_HasReport) {
+    // Video leads: its frames come when encoded, while a sound packet comes
+    // only once its last sample was taken, later than its timestamp says.
+    // Were the audio to set the camera's offset, the video would jump by
+    // that much at the first report.
+    const bool bLeads = m_Video || !m_Session->m_HasVideo;
+    if (m_HasReport && (bLeads || m_Session->m_HasCameraOffset)) {
         if (!m_ReportLogged) {
             m_ReportLogged = true;
             JXPrintf("CRTPClock: frame times follow the sender's reports (clock rate %u).\n",

@@ -20,6 +20,9 @@ public:
     int64_t m_CameraOffsetMs = 0;   // our monotonic ms less the camera's wall-clock ms
     bool m_HasWallOffset = false;
     int64_t m_WallOffsetMs = 0;     // wall-clock ms since 1970 less monotonic ms
+    // The session has a video stream: its times lead, and the audio moves
+    // onto the camera's clock only once the video has put it on our line.
+    bool m_HasVideo = false;
 };
 
 // The median spacing of the last frames, as frames a second: a gap, dropped
@@ -60,6 +63,8 @@ public:
     uint32_t GetRate() const { return m_Rate; }
     // The session's shared offsets; null: this clock keeps its own.
     void SetSession(CRTPSessionClock* pSession);
+    // A video stream's clock (the others follow it onto the camera's clock).
+    void SetVideo(bool bVideo) { m_Video = bVideo; }
     // Forget the anchor and the sender report (a new SSRC).
     void Reset();
     // A sender report: RTP time nRtp is the camera's 64-bit NTP time nNtp.
@@ -98,4 +103,5 @@ private:
     int64_t m_LastOutMs = 0;
     uint32_t m_Reanchors = 0;
     bool m_ReportLogged = false;
+    bool m_Video = false;
 };

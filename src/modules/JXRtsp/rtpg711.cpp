@@ -31,7 +31,8 @@ int CRTPPCMA::OnRecvRTP(CRTPParser& rtp)
 
 int CRTPPCMA::PackFrame()
 {
-    return DeliverFrame(m_Codec, kSampleRate);
+    // One byte a sample.
+    return DeliverFrame(m_Codec, kSampleRate, static_cast<uint32_t>(m_Buffer.m_Length));
 }
 
 int CRTPPCMA::GetHead(CJXMediaDesc* pDesc)

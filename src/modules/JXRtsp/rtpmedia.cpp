@@ -579,7 +579,7 @@ int32_t CRTPMediaAudio::AppendFrame(const void* pData, int32_t nLen)
 }
 
 //   CPacket: [frame head, 20 bytes][gathered samples]
-int32_t CRTPMediaAudio::DeliverFrame(uint8_t nCodec, uint32_t nRate)
+int32_t CRTPMediaAudio::DeliverFrame(uint8_t nCodec, uint32_t nRate, uint32_t nSamples)
 {
     if (IsBufferEmpty()) {
         return JX_ERR_STATE;
@@ -589,7 +589,8 @@ int32_t CRTPMediaAudio::DeliverFrame(uint8_t nCodec, uint32_t nRate)
     if (pPacket == nullptr) {
         return JX_ERR_NOMEM;
     }
-    const CJXTime t = StampFrame(m_FrameTimeStamp, static_cast<int64_t>(CJXTime::GetTimeMS()));
+    const int64_t nDurationMs = nRate != 0 ? static_cast<int64_t>(nSamples) * 1000 / nRate : 0;
+    const CJXTime t = StampFrame(m_FrameTimeStamp, static_cast<int64_t>(CJXTime::GetTimeMS()) - nDurationMs);
     YRTIME tm{};
     t.GetTime(tm);
     pPacket->FrameInit();

@@ -249,7 +249,10 @@ protected:
     // from the stream's RTP clock (the frame's timestamp, m_FrameTimeStamp),
     // handed to the stream and released. 0, JX_ERR_STATE for an empty
     // frame, or JX_ERR_NOMEM.
-    int32_t DeliverFrame(uint8_t nCodec, uint32_t nRate);
+    // nSamples, when known, is the frame's length in samples: its last
+    // sample came that much after its timestamp's, which the arrival time
+    // is corrected for.
+    int32_t DeliverFrame(uint8_t nCodec, uint32_t nRate, uint32_t nSamples = 0);
 
     uint32_t m_FrameTimeStamp = 0;   // RTP timestamp of the frame gathered now
 };

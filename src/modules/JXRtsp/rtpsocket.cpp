@@ -300,6 +300,8 @@ void CRTPSocket::SetupClock()
     const uint32_t nDefault = m_MediaType == kMediaAudio ? CRTPClock::kAudioRate : CRTPClock::kVideoRate;
     m_Media->m_Clock.SetRate(m_ClockRate != 0 ? m_ClockRate : nDefault);
     m_Media->m_Clock.SetSession(m_SessionClock);
+    m_Media->m_Clock.SetVideo(m_MediaType == kMediaVideo);
+    if (m_SessionClock != nullptr && m_MediaType == kMediaVideo) m_SessionClock->m_HasVideo = true;
 }
 
 void CRTPSocket::SetShared(CRTPStreamCounters* pCounters, CRTPSessionClock* pSession)

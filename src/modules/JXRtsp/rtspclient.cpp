@@ -1146,6 +1146,7 @@ int32_t CRTSPClient::OnSetupRefused(CRTPSocket* pStream)
     m_MediaMutex.Enter();
     (bVideo ? m_Video : m_Audio) = nullptr;
     delete pStream;
+    if (bVideo) m_SessionClock.m_HasVideo = false;   // the audio's times lead now
     BuildMediaDesc();
     m_MediaMutex.Leave();
     return SetupNextOrPlay();
