@@ -312,8 +312,6 @@ void CRTPSocket::SetShared(CRTPStreamCounters* pCounters, CRTPSessionClock* pSes
 }
 
 int CRTPSocket::ParseFMTP(const char* pLine)
-    m_Media->m_Clock.SetVideo(m_MediaType == kMediaVideo);
-    if (m_SessionClock != nullptr && m_MediaType == kMediaVideo) m_SessionClock->m_HasVideo = true;
 {
     unsigned int nType = 0;
     if (sscanf(pLine, "a=fmtp:%u", &nType) != 1) return 0;
