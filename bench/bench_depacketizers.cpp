@@ -30,6 +30,7 @@
 // of memcpy), each the median of its repetitions when repetitions are asked
 // for, else the single run.
 #include "rtp_capture.h"
+#include "rtpaac.h"
 #include "rtpg711.h"
 #include "rtph264.h"
 #include "rtph265.h"
@@ -257,7 +258,7 @@ public:
     uint64_t m_Frames = 0;
 };
 
-enum ECodec { kH264, kH265, kMJPEG, kPCMA };
+enum ECodec { kH264, kH265, kMJPEG, kPCMA, kAAC, kLATM };
 
 struct SCase {
     const char* pName;
@@ -271,6 +272,8 @@ const SCase kCases[] = {
     {"H265", "h265_1080p_timed.rtp", kH265},
     {"MJPEG", "jpeg_std_420.rtp", kMJPEG},
     {"PCMA", "g711_alaw.rtp", kPCMA},
+    {"AAC", "aac_hbr_frag.rtp", kAAC},     // mpeg4-generic, each unit in fragments
+    {"LATM", "aac_latm_frag.rtp", kLATM},
     {"H264_reorder", "h264_1080p_timed.rtp", kH264, true},
 };
 
@@ -293,6 +296,15 @@ CRTPMedia* CreateMedia(ECodec nCodec, CCountingStream& stream)
         return new CRTPMJPEG(&stream);
     case kPCMA:
         return new CRTPPCMA(&stream);
+    case kAAC:
+    case kLATM: {
+        // The captures' own a=fmtp: lines (tests/data/rtp/aac_*.sdp), at their 16 kHz.
+        CRTPAACMedia* p = nCodec == kAAC ? static_cast<CRTPAACMedia*>(new CRTPAAC(&stream)) : new CRTPLATM(&stream);
+        p->Setup(nCodec == kAAC ? "mode=AAC-hbr;config=1408;sizelength=13;indexlength=3;indexdeltalength=3"
+                                : "cpresent=0;config=40002810");
+        p->m_Clock.SetRate(16000);
+        return p;
+    }
     }
     return nullptr;
 }
