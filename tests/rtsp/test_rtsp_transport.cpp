@@ -145,6 +145,67 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
     EXPECT_TRUE(CanBind(uint16_t(nRtcp)));
 }
 
+// A SETUP answer whose source= names another address than the server's:
+// media come from there as well as from the server, from nowhere else.
+TEST(RtspTransport, UnicastUdpFromTheSourceTheAnswerNames)
+{
+    CUdpPeer source("127.0.0.2"), server, rtcp, stranger("127.0.0.3");
+    if (source.m_Port == 0 || stranger.m_Port == 0) GTEST_SKIP() << "127.0.0.2 or 127.0.0.3 cannot be bound here";
+    CScriptedServer srv;
+    const std::string url = "rtsp://127.0.0.1:" + std::to_string(srv.GetPort()) + "/cam";
+    const std::string serverPorts = std::to_string(source.m_Port) + "-" + std::to_string(rtcp.m_Port);
+    srv.Script()
+        .Accept()
+        .Expect("DESCRIBE")
+        .Reply(SdpReply(kSdpVideoOnly))
+        .Expect("SETUP")
+        .Reply(SetupReply("7", "RTP/AVP;unicast;client_port=9-10;source=127.0.0.2;server_port=" + serverPorts))
+        .Expect("PLAY")
+        .Reply(OkReply("Session: 7\r\n"))
+        .Drain();
+    CPassClient c("rtspu://127.0.0.1:" + std::to_string(srv.GetPort()) + "/cam");
+    ASSERT_EQ(c.m_Open, JX_OK);
+    ASSERT_TRUE(c.RunUntilPlaying()) << srv.Errors();
+    CRTPSocket& video = *c.m_Client.m_Video;
+    EXPECT_EQ(video.m_SourceIP, Loopback(0, "127.0.0.2").sin_addr.s_addr);
+    delete video.m_Media;
+    video.m_Media = new CStubMedia(&video);
+    const uint16_t nRtp = video.m_LocalRtpPort;
+    CTestRTP packets;
+    ASSERT_TRUE(source.SendTo(nRtp, packets.Next("K1")));
+    ASSERT_TRUE(stranger.SendTo(nRtp, packets.Next("K2")));   // from neither: dropped
+    ASSERT_TRUE(server.SendTo(nRtp, packets.Next("K3")));     // the server's address, another port
+    ASSERT_TRUE(c.RunUntil([&] { return video.m_RecvRTP >= 2 && video.m_DroppedSender >= 1; })) << video.m_RecvRTP << " " << video.m_DroppedSender << " " << video.m_Reorder.Held();
+    EXPECT_EQ(video.m_RecvRTP, 2u);
+    EXPECT_EQ(video.m_DroppedSender, 1u);
+    EXPECT_EQ(c.m_Recorder.Frames(), 2);
+    c.m_Client.OnStop();
+}
+
+// source= read as a dotted IPv4 address, never as a name, within its room.
+TEST(RtspTransport, SourceReadOnlyAsAnAddress)
+{
+    const struct {
+        const char* m_Transport;
+        const char* m_Source;   // null: none taken
+    } kRows[] = {
+        {"RTP/AVP;unicast;source=10.0.0.1;server_port=6970-6971", "10.0.0.1"},
+        {"RTP/AVP;unicast; source=192.168.100.200 ;server_port=6970", "192.168.100.200"},
+        {"RTP/AVP;unicast;source=camera.local;server_port=6970", nullptr},
+        {"RTP/AVP;unicast;source=10.0.0.1.5", nullptr},
+        {"RTP/AVP;unicast;source=256.0.0.1", nullptr},
+        {"RTP/AVP;unicast;source=", nullptr},
+        {"RTP/AVP;unicast;source=0010.000.000.0001", nullptr},   // past the room of an address
+        {"RTP/AVP;unicast;source=10.0.0.1;source=camera", nullptr},   // the last one counts
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.m_Transport);
+        CRTPSocket::CTransportReply answer;
+        CRTPSocket::ReadTransport(row.m_Transport, answer);
+        EXPECT_EQ(answer.m_SourceIP, row.m_Source ? Loopback(0, row.m_Source).sin_addr.s_addr : 0u);
+    }
+}
+
 // A server that refuses unicast UDP fails the attempt with a report; no
 // other transport is asked for behind the user's back.
 TEST(RtspTransport, RefusedUdpFailsTheAttempt)

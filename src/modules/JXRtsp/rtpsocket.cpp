@@ -117,6 +117,16 @@ void ReadTransportToken(const char* pToken, size_t nToken, CTransportReply& out)
         if (n > CTransportReply::kMaxDestinationChars) n = CTransportReply::kMaxDestinationChars;
         memcpy(out.m_Destination, pValue, n);
         out.m_Destination[n] = '\0';
+    } else if ((pValue = ParamValue(pToken, nToken, "source=")) != nullptr) {
+        // RFC 2326 12.39: the media come from this address, not the server's.
+        char text[kAddressChars + 1] = {};
+        const size_t n = size_t(pEnd - pValue);
+        in_addr addr;
+        out.m_SourceIP = 0;
+        if (n <= kAddressChars) {
+            memcpy(text, pValue, n);
+            if (inet_pton(AF_INET, text, &addr) == 1) out.m_SourceIP = addr.s_addr;
+        }
     } else if ((pValue = ParamValue(pToken, nToken, "ssrc=")) != nullptr) {
         out.m_SSRC = static_cast<uint32_t>(strtoul(pValue, nullptr, 16));
     }
@@ -403,11 +413,50 @@ int32_t CRTPSocket::OnSetup(CRTSPCommand& reply)
     CTransportReply answer;
     ReadTransport(reply.m_Transport, answer);
     if (m_Media != nullptr) m_Media->m_SSRC = answer.m_SSRC;
+    m_SourceIP = answer.m_SourceIP;
     m_Transport = answer.m_Mode;
     m_PeerRtpPort = static_cast<uint16_t>(answer.m_First);
     m_PeerRtcpPort = static_cast<uint16_t>(answer.m_Second);
     m_State = kStateSetupAnswered;
-    return OpenReception(answer.m_Usable, answer.m_Destination);
+    const int32_t nResult = OpenReception(answer.m_Usable, answer.m_Destination);
+    return nResult == JX_OK ? AcceptNamedSource() : nResult;
+}
+
+int32_t CRTPSocket::AcceptNamedSource()
+{
+    if (m_Transport != kTransportUDP || m_RtpSocket == JX_INVALID_SOCKET) return JX_OK;
+    if (m_SourceIP == 0 || m_SourceIP == m_ServerIP) return JX_OK;
+    // Connected to the server, the socket would never see the source's
+    // datagrams: the association is dissolved (an all-zero address on
+    // Windows, AF_UNSPEC elsewhere). RTCP stays connected to the server,
+    // where the receiver reports go.
+    sockaddr_in none;
+    memset(&none, 0, sizeof(none));
+#if defined(_WIN32)
+    none.sin_family = AF_INET;
+#else
+    none.sin_family = AF_UNSPEC;
+#endif
+    JXSocketConnect(m_RtpSocket, reinterpret_cast<sockaddr*>(&none), sizeof(none));
+    // Linux lets go of a port the system chose when the association ends:
+    // the socket takes the port the SETUP offered back at once.
+    sockaddr_in local = MakeAddress(INADDR_ANY, 0);
+    int32_t nLen = sizeof(local);
+    if (JXSocketGetName(m_RtpSocket, reinterpret_cast<sockaddr*>(&local), &nLen) != JX_OK ||
+        ntohs(local.sin_port) != m_LocalRtpPort) {
+        local = MakeAddress(INADDR_ANY, m_LocalRtpPort);
+        if (JXSocketBind(m_RtpSocket, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != JX_OK) {
+            LogStream("the RTP port could not be kept to receive from the source the answer names");
+            return JX_ERR_FAIL;
+        }
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr source;
+    source.s_addr = m_SourceIP;
+    inet_ntop(AF_INET, &source, text, sizeof(text));
+    JXPrintf("RTSP Client(%s): media accepted from %s as well, the source the answer names\n",
+             m_Client != nullptr ? m_Client->GetLogUrl() : "", text);
+    return JX_OK;
 }
 
 void CRTPSocket::LogStream(const char* pWhy) const
@@ -669,7 +718,8 @@ int32_t CRTPSocket::OnUDPRecv(JXSOCKET s, CJXString& buffer, int bRtcp)
     int32_t nFrom = sizeof(from);
     const int32_t nCount = JXSocketRecvFrom(s, buffer.m_Data, buffer.m_Size, reinterpret_cast<sockaddr*>(&from), &nFrom);
     if (nCount <= 0) return nCount;
-    if (from.sin_family != AF_INET || from.sin_addr.s_addr != m_ServerIP) {
+    const uint32_t nSender = from.sin_addr.s_addr;
+    if (from.sin_family != AF_INET || (nSender != m_ServerIP && (m_SourceIP == 0 || nSender != m_SourceIP))) {
         ++m_DroppedSender;
         return JX_OK;
     }

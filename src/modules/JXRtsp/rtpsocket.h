@@ -71,6 +71,9 @@ public:
         uint32_t m_SSRC = 0;
         bool m_Usable = true;    // no port, channel or group that cannot be used
         char m_Destination[kMaxDestinationChars + 1] = {};
+        // The sender source= names, a dotted IPv4 address (first octet in the
+        // lowest byte); 0 for none, and for a name (never looked up).
+        uint32_t m_SourceIP = 0;
     };
     // Reads a Transport value token by token (';' apart, blanks around cut),
     // every number bounded; the last transport named wins.
@@ -98,7 +101,8 @@ public:
     int32_t OnUDPPolling();
     // One datagram from s into buffer: the recvfrom result when it is 0 or
     // less (nothing waiting, or an error), JX_ERR_ARG for no socket, else 0.
-    // Only the server's RTP reaches the depacketizer.
+    // Only the server's RTP, or that of the sender its SETUP answer named,
+    // reaches the depacketizer.
     int32_t OnUDPRecv(JXSOCKET s, CJXString& buffer, int bRtcp);
     // Releases the depacketizer, the control URL and both sockets, leaving a
     // multicast group first. The state returns to kStateIdle. 0.
@@ -174,6 +178,7 @@ public:
     char* m_ControlUrl = nullptr;   // heap text, released with free
     uint32_t m_Transport = kTransportNone;
     uint32_t m_ServerIP = 0;   // first octet in the lowest byte
+    uint32_t m_SourceIP = 0;   // the sender the SETUP answer named (source=), 0 for none; as m_ServerIP
     char m_Address[16] = {};
     uint8_t m_MarkEnabled = 0;      // set when m_VI or m_PB is not 0
     uint16_t m_VI = 0;              // extension profile word marking a frame of type 9
@@ -213,6 +218,10 @@ private:
     // unicast pair, or opens the multicast pair.
     // JX_OK, or a negative code (logged) when the stream could receive nothing.
     int32_t OpenReception(bool bUsable, const char* pDestination);
+    // Lets datagrams of the sender source= named reach the RTP socket as well
+    // as the server's (the sender check in OnUDPRecv takes the system's place).
+    // JX_OK, or JX_ERR_FAIL (logged) when the RTP port was lost on the way.
+    int32_t AcceptNamedSource();
     // One log line about this stream's set-up.
     void LogStream(const char* pWhy) const;
 };
