@@ -242,6 +242,7 @@ TEST(RtspTransport, SetupAnswers)
         uint16_t m_Rtcp;
         uint32_t m_SSRC;
         const char* m_Address;
+        int32_t m_Result = 0;
     } kRows[] = {
         {"RTP/AVP/TCP;unicast;interleaved=2-3", 2, 2, 3, 0, ""},
         {"RTP/AVP/TCP;unicast", 2, 0, 1, 0, ""},
@@ -252,7 +253,6 @@ TEST(RtspTransport, SetupAnswers)
         {nullptr, 0, 0, 1, 0, ""},
         // Unicast UDP answers read offline, where no server address is known:
         // the ports are kept, nothing is connected.
-        int32_t m_Result = 0;
         {"RTP/AVP;unicast;client_port=5000-5001;server_port=6970-6971;ssrc=00000001", 1, 6970, 6971, 1, "", JX_ERR_CONTENT},
         {"RTP/AVP;unicast;server_port=6970", 1, 6970, 6971, 0, "", JX_ERR_CONTENT},
         {"RTP/AVP;unicast;source=10.0.0.1;server_port=6970-6971;ssrc=1a2b3c4d", 1, 6970, 6971, 0x1A2B3C4D, "", JX_ERR_CONTENT},
