@@ -100,7 +100,8 @@ TEST(RTPAAC, CapturesDeliverTheClipsAccessUnits)
         const std::vector<Bytes> packets = LoadCapture(what + ".rtp");
         ASSERT_GE(units.size(), row.units) << what;
         ASSERT_FALSE(packets.empty()) << what;
-        std::istringstream sdp(std::string(reinterpret_cast<const char*>(LoadDataFile("rtp/" + what + ".sdp").data())));
+        const Bytes sdpFile = LoadDataFile("rtp/" + what + ".sdp");
+        std::istringstream sdp(std::string(sdpFile.begin(), sdpFile.end()));
         std::string rtpmap, fmtp;
         std::getline(sdp, rtpmap);
         std::getline(sdp, fmtp);
@@ -157,6 +158,8 @@ TEST(RTPAAC, SetupReadsTheConfig)
         {false, "mode=AAC-hbr;config=2B118800", JX_OK, 48000, 24000, 2, 1024, "2b 11 88 00"},   // SBR
         {false, "mode=AAC-hbr;config=118004C8050001088000", JX_OK, 48000, 48000, 6, 1024,
          "11 80 04 c8 05 00 01 08 80 00"},   // 5.1 laid out by a PCE
+        {false, "mode=AAC-hbr;config=140856E500", JX_OK, 16000, 16000, 1, 1024, "14 08 56 e5 00"},   // no SBR, said
+        {false, "mode=AAC-hbr;config=131056E598", JX_OK, 48000, 24000, 2, 1024, "13 10 56 e5 98"},   // SBR, said after
         {false, "mode=CELP-cbr;config=1408", JX_ERR_UNSUPPORTED},
         {false, "mode=AAC-hbr;streamtype=4;config=1408", JX_ERR_UNSUPPORTED},
         {false, "mode=AAC-hbr;sizelength=13;ctsdeltalength=4;config=1408", JX_ERR_UNSUPPORTED},
@@ -167,6 +170,7 @@ TEST(RTPAAC, SetupReadsTheConfig)
         {false, "mode=AAC-hbr;config=4408", JX_ERR_UNSUPPORTED},   // object type 8, CELP
         {true, "cpresent=0;config=40002810", JX_OK, 16000, 16000, 1, 1024, "14 08"},   // GStreamer's, cut short
         {true, "cpresent=0;config=400028103fc0", JX_OK, 16000, 16000, 1, 1024, "14 08"},
+        {true, "cpresent=0;config=40002810adca00", JX_OK, 16000, 16000, 1, 1024, "14 08 56 e5 00"},   // avenc_aac's
         {true, "cpresent=0;config=8ff80001014081fe00", JX_OK, 16000, 16000, 1, 1024, "14 08"},   // version 1
         {true, "config=40002810", JX_ERR_UNSUPPORTED},   // cpresent is 1 unless given
         {true, "cpresent=1;config=40002810", JX_ERR_UNSUPPORTED},

@@ -13,6 +13,9 @@ constexpr uint32_t kObjectTypePS = 29;
 constexpr uint32_t kObjectTypeERBSAC = 22;
 constexpr uint32_t kObjectTypeLD = 23;
 constexpr uint32_t kRateEscape = 15;
+constexpr uint32_t kSyncExtensionSBR = 0x2B7;   // 11 bits: SBR signalled behind a config
+constexpr uint32_t kSyncExtensionPS = 0x548;
+constexpr uint32_t kSyncExtensionBits = 11;
 constexpr uint32_t kMaxSubFrames = 64;   // numSubFrames is 6 bits, plus one
 constexpr uint32_t kStreamTypeAudio = 5;
 constexpr uint8_t kLengthContinues = 0xFF;   // a PayloadLengthInfo byte that another follows
@@ -50,6 +53,13 @@ public:
             return;
         }
         m_Pos += nCount;
+    }
+    // The next nCount bits (at most 32) without taking them; 0 when fewer are left.
+    uint32_t Peek(uint32_t nCount) const
+    {
+        CBitSpan copy = *this;
+        const uint32_t nValue = copy.Read(nCount);
+        return copy.m_Error ? 0 : nValue;
     }
     int64_t Pos() const { return m_Pos; }
     int64_t Left() const { return m_Bits - m_Pos; }
@@ -129,7 +139,8 @@ int32_t ReadAudioSpecificConfig(CBitSpan& bits, int64_t nStart, CAACConfig& out)
     const uint32_t nChannelConfig = bits.Read(4);
     out.m_Channels = kChannels[nChannelConfig];
     bool bParametricStereo = false;
-    if (nType == kObjectTypeSBR || nType == kObjectTypePS) {
+    const bool bExplicitSBR = nType == kObjectTypeSBR || nType == kObjectTypePS;
+    if (bExplicitSBR) {
         bParametricStereo = nType == kObjectTypePS;
         out.m_SampleRate = ReadRate(bits);   // of the decoded sound; the core runs at half
         nType = ReadObjectType(bits);
@@ -157,6 +168,26 @@ int32_t ReadAudioSpecificConfig(CBitSpan& bits, int64_t nStart, CAACConfig& out)
     }
     if (IsErrorResilient(nType) && bits.Read(2) >= 2) {
         return JX_ERR_UNSUPPORTED;   // epConfig 2 and 3 carry an error protection config
+    }
+    // SBR signalled behind the config (1.6.5.2), as encoders write it to keep
+    // old decoders working: present, it doubles the rate of the sound. In a
+    // StreamMuxConfig the config's length is not given, so the extension is
+    // known by its sync word (what may follow there, frameLengthType 2, is not
+    // taken anyway).
+    if (!bExplicitSBR && bits.Left() >= 16 && bits.Peek(kSyncExtensionBits) == kSyncExtensionSBR) {
+        bits.Skip(kSyncExtensionBits);
+        const uint32_t nExtension = ReadObjectType(bits);
+        if (nExtension == kObjectTypeSBR && bits.Read(1) != 0) {
+            out.m_SampleRate = ReadRate(bits);
+            if (bits.Left() >= 12 && bits.Peek(kSyncExtensionBits) == kSyncExtensionPS) {
+                bits.Skip(kSyncExtensionBits);
+                bParametricStereo = bits.Read(1) != 0;
+            }
+        } else if (nExtension == kObjectTypeERBSAC && bits.Read(1) != 0) {
+            out.m_SampleRate = ReadRate(bits);
+            bits.Skip(4);   // extensionChannelConfiguration
+        }
+        if (out.m_SampleRate == 0) return JX_ERR_CONTENT;
     }
     if (bParametricStereo && out.m_Channels == 1) out.m_Channels = 2;
     if (bits.Error() || out.m_Channels == 0) return JX_ERR_CONTENT;
