@@ -24,9 +24,10 @@ const uint32_t kG711Rate = 8000;
 const int kG711Channels = 1;
 const int64_t kMsPerSecond = 1000;
 
-// Audio held while the first video key frame is awaited: 10 s of G.711 (a
-// camera's key frames may be that far apart) in packets of 10 ms or more.
-const uint32_t kPendingBytes = 10 * kG711Rate;
+// Audio held while the first video key frame is awaited: 10 s (a camera's key
+// frames may be that far apart) of G.711, or of AAC up to 256 kbit/s, in
+// packets of 10 ms or more.
+const uint32_t kPendingBytes = 10 * 32000;
 const uint32_t kPendingFrames = 1000;
 // A stream whose description names no video is recorded as sound only once
 // this much sound has come without a picture.
@@ -95,6 +96,15 @@ bool IsG711(uint8_t nCodec)
     return nCodec == JX_CODEC_PCMA || nCodec == JX_CODEC_PCMU;
 }
 
+AVCodecID AudioCodecId(uint8_t nCodec)
+{
+    switch (nCodec) {
+    case JX_CODEC_PCMA: return AV_CODEC_ID_PCM_ALAW;
+    case JX_CODEC_PCMU: return AV_CODEC_ID_PCM_MULAW;
+    default: return AV_CODEC_ID_AAC;
+    }
+}
+
 }   // namespace
 
 CMkvWriter::CMkvWriter(const std::string& sDir) : m_Dir(sDir) {}
@@ -115,6 +125,23 @@ void CMkvWriter::SetMediaDesc(const JXVideoDesc* pVideo, const JXAudioDesc* pAud
         m_DescAudioCodec = uint8_t(pAudio->nCodec);
         m_DescAudioRate = pAudio->nRate != 0 ? pAudio->nRate : kG711Rate;
     }
+    // AAC is recorded only with its config: without it no player decodes the track.
+    if (pAudio != nullptr && pAudio->nCodec == JX_CODEC_AAC && pAudio->nConfigLen > 0 &&
+        pAudio->nConfigLen <= JX_AUDIO_CONFIG_BYTES && pAudio->nRate != 0 && pAudio->nChannels != 0) {
+        m_DescAudioCodec = JX_CODEC_AAC;
+        m_DescAudioRate = pAudio->nRate;
+        m_DescChannels = pAudio->nChannels;
+        memcpy(m_DescConfig, pAudio->aConfig, pAudio->nConfigLen);
+        m_DescConfigLen = pAudio->nConfigLen;
+        // A config ADTS cannot carry still has units of 1024 samples at the
+        // description's rate, near enough for a duration.
+        if (!JXAdtsFromConfig(m_DescConfig, m_DescConfigLen, m_Aac)) m_Aac.nRate = m_DescAudioRate;
+    }
+}
+
+bool CMkvWriter::IsRecordedAudio(uint8_t nCodec) const
+{
+    return IsG711(nCodec) || (nCodec == JX_CODEC_AAC && m_DescAudioCodec == JX_CODEC_AAC);
 }
 
 void CMkvWriter::FailOpen()
@@ -184,10 +211,22 @@ bool CMkvWriter::OpenFile(const CPacket* pKeyFrame, uint8_t nAudioCodec, uint32_
         }
         AVCodecParameters* pPar = m_Audio.pStream->codecpar;
         pPar->codec_type = AVMEDIA_TYPE_AUDIO;
-        pPar->codec_id = nAudioCodec == JX_CODEC_PCMA ? AV_CODEC_ID_PCM_ALAW : AV_CODEC_ID_PCM_MULAW;
+        pPar->codec_id = AudioCodecId(nAudioCodec);
         pPar->sample_rate = int(nAudioRate);
-        av_channel_layout_default(&pPar->ch_layout, kG711Channels);
-        pPar->bits_per_coded_sample = 8;
+        if (nAudioCodec == JX_CODEC_AAC) {
+            av_channel_layout_default(&pPar->ch_layout, m_DescChannels);
+            pPar->extradata = static_cast<uint8_t*>(av_mallocz(m_DescConfigLen + AV_INPUT_BUFFER_PADDING_SIZE));
+            if (pPar->extradata == nullptr) {
+                FailOpen();
+                return false;
+            }
+            memcpy(pPar->extradata, m_DescConfig, m_DescConfigLen);
+            pPar->extradata_size = m_DescConfigLen;
+            pPar->frame_size = m_Aac.nFrameSamples;
+        } else {
+            av_channel_layout_default(&pPar->ch_layout, kG711Channels);
+            pPar->bits_per_coded_sample = 8;
+        }
         m_Audio.pStream->time_base = kMsTimeBase;
         m_AudioCodec = nAudioCodec;
         m_AudioRate = nAudioRate;
@@ -252,6 +291,16 @@ void CMkvWriter::PutAudio(const uint8_t* pData, uint32_t nLength, int64_t nTimeM
     // is already that picture. Its samples from before 0 are cut off: the
     // rest starts at 0 and both tracks keep the one base.
     const int64_t nEarlyMs = m_BaseMs - nTimeMs;
+    if (m_AudioCodec == JX_CODEC_AAC) {
+        // A unit decodes only whole: one that began before the start is left out.
+        const int64_t nUnitMs = m_Aac.nRate != 0 ? int64_t(m_Aac.nFrameSamples) * kMsPerSecond / m_Aac.nRate : 1;
+        if (nEarlyMs > 0 && m_Audio.nLastMs < 0) {
+            ++m_Skipped;
+            return;
+        }
+        Put(m_Audio, pData, nLength, nTimeMs, true, nUnitMs, nUnitMs);
+        return;
+    }
     if (nEarlyMs > 0 && m_Audio.nLastMs < 0) {
         const uint64_t nCut = uint64_t(nEarlyMs) * m_AudioRate / kMsPerSecond;
         if (nCut >= nLength) {
@@ -374,7 +423,7 @@ void CMkvWriter::WriteFirstJpeg(const CPacket& frame)
 void CMkvWriter::WriteAudio(const CPacket& frame)
 {
     const uint8_t nCodec = frame.FrameGetCodec();
-    if (m_Closed || m_OpenFailed || !IsG711(nCodec)) {
+    if (m_Closed || m_OpenFailed || !IsRecordedAudio(nCodec)) {
         ++m_Skipped;
         return;
     }

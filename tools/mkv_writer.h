@@ -1,8 +1,11 @@
 // One stream.mkv per recorded stream: video (H.264 or H.265 as Annex B access
-// units, or JPEG pictures) and G.711 audio, muxed by libavformat. Built only
+// units, or JPEG pictures) and G.711 or AAC audio (A_AAC, its
+// AudioSpecificConfig as the track's codec data), muxed by libavformat. Built only
 // when the libav development packages are found (JX_HAVE_LIBAV).
 #pragma once
 
+#include "JXMediaDesc.h"
+#include "aac_adts.h"
 #include "raw_writer.h"
 
 #include <cstdint>
@@ -41,6 +44,8 @@ private:
 
     bool OpenFile(const CPacket* pKeyFrame, uint8_t nAudioCodec, uint32_t nAudioRate);
     void FailOpen();
+    // G.711, or AAC when the description gave its config.
+    bool IsRecordedAudio(uint8_t nCodec) const;
     void PendAudio(const CPacket& frame);
     void FlushPendingAudio();
     // Opens a sound-only file with the pending audio, when there is some.
@@ -50,7 +55,8 @@ private:
     // the stream's usual interval between frames.
     void Put(JXTrack& track, const uint8_t* pData, uint32_t nLength, int64_t nTimeMs, bool bKey, int64_t nDurationMs,
              int64_t nStepMs);
-    // G.711 samples taken from nTimeMs on; none before the file's start.
+    // G.711 samples taken from nTimeMs on, none before the file's start; an
+    // AAC unit whole, when it does not begin before the start.
     void PutAudio(const uint8_t* pData, uint32_t nLength, int64_t nTimeMs);
 
     std::string m_Dir;
@@ -71,6 +77,10 @@ private:
     uint16_t m_DescHeight = 0;
     uint8_t m_DescAudioCodec = 0;
     uint32_t m_DescAudioRate = 0;
+    uint16_t m_DescChannels = 1;
+    uint8_t m_DescConfig[JX_AUDIO_CONFIG_BYTES] = {};   // AAC: the AudioSpecificConfig
+    uint16_t m_DescConfigLen = 0;
+    JXAdtsFormat m_Aac;   // what the config tells of each unit's length
 
     uint8_t m_VideoCodec = 0;   // codec family in the file (JX_CODEC_*)
     uint8_t m_AudioCodec = 0;

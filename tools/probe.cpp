@@ -48,7 +48,15 @@ public:
         if (frame.FrameIsAudio() && !m_HasAudio) {
             m_Audio.sCodec = CodecName(frame.FrameGetCodec());
             m_Audio.nRate = frame.FrameGetFreq();
+            // The channels are the description's (AAC's config); G.711 is mono.
             m_Audio.nChannels = 1;
+            CJXMediaDesc* pDesc = nullptr;
+            if (m_Stream != nullptr && m_Stream->GetMediaDesc(pDesc) == JX_OK && pDesc != nullptr) {
+                if (pDesc->m_Audio != nullptr && pDesc->m_Audio->nChannels != 0) {
+                    m_Audio.nChannels = pDesc->m_Audio->nChannels;
+                }
+                pDesc->Release();
+            }
             m_HasAudio = true;
         } else if (frame.FrameIsKey() && !m_HasVideo) {
             m_Video.sCodec = CodecName(VideoCodecFamily(frame.FrameGetCodec()));
@@ -59,6 +67,7 @@ public:
         }
     }
 
+    IJXStream* m_Stream = nullptr;   // set before the stream starts
     uint64_t m_StartMs = 0;
     std::atomic<int64_t> m_FirstFrameMs{-1};
     std::atomic<int32_t> m_Error{0};
@@ -89,7 +98,8 @@ void PrintResult(const JXProbeResult& r)
     if (!r.video.sCodec.empty())
         printf("video: %s %ux%u %.2f fps\n", r.video.sCodec.c_str(), r.video.nWidth, r.video.nHeight, r.video.fFps);
     if (!r.audio.sCodec.empty())
-        printf("audio: %s %u Hz, %u channel\n", r.audio.sCodec.c_str(), r.audio.nRate, r.audio.nChannels);
+        printf("audio: %s %u Hz, %u channel%s\n", r.audio.sCodec.c_str(), r.audio.nRate, r.audio.nChannels,
+               r.audio.nChannels == 1 ? "" : "s");
     if (r.nFirstFrameMs >= 0) printf("first frame: %lld ms\n", (long long)r.nFirstFrameMs);
 }
 
@@ -104,6 +114,7 @@ int RunProbe(const JXToolOptions& opt, CModuleHost& host)
     if (pStream == nullptr) return kExitUsage;
 
     CProbeSubscriber sub;
+    sub.m_Stream = pStream;
     sub.m_StartMs = CJXTime::GetTimeMS();
     pStream->Attach(&sub, JX_SIGNAL_FUNC(&CProbeSubscriber::OnMessage));
     if (pStream->Open(sUrl.c_str()) == JX_OK) pStream->Start();

@@ -1,5 +1,6 @@
 #include "raw_writer.h"
 
+#include "JXMediaDesc.h"
 #include "JXPacket.h"
 
 #include <cstring>
@@ -74,6 +75,7 @@ const char* CodecName(uint8_t nFamily)
     case JX_CODEC_JPEG: return "jpeg";
     case JX_CODEC_PCMA: return "pcma";
     case JX_CODEC_PCMU: return "pcmu";
+    case JX_CODEC_AAC: return "aac";
     default: return "";
     }
 }
@@ -137,22 +139,56 @@ void CRawWriter::WriteFirstJpeg(const CPacket& frame)
     if (fclose(pFile) != 0) ++m_Errors;
 }
 
-void CRawWriter::WriteAudio(const CPacket& frame)
+void CRawWriter::SetMediaDesc(const JXVideoDesc* /*pVideo*/, const JXAudioDesc* pAudio)
 {
-    const uint8_t nCodec = frame.FrameGetCodec();
-    if (nCodec != JX_CODEC_PCMA && nCodec != JX_CODEC_PCMU) {
+    // AAC units carry no header of their own: the config gives the one each gets in the file.
+    m_HasAdts = pAudio != nullptr && pAudio->nCodec == JX_CODEC_AAC &&
+                JXAdtsFromConfig(pAudio->aConfig, pAudio->nConfigLen, m_Adts);
+}
+
+void CRawWriter::OpenAudio(const CPacket& frame)
+{
+    m_AudioCodec = frame.FrameGetCodec();
+    m_AudioRate = frame.FrameGetFreq() != 0 ? frame.FrameGetFreq() : kG711Rate;
+    if (m_AudioCodec == JX_CODEC_AAC) {
+        m_AudioName = "audio.aac";
+        m_Audio = OpenFile(m_AudioName, m_AudioBuffer);
+        return;
+    }
+    m_AudioName = "audio.wav";
+    m_Audio = OpenFile(m_AudioName, m_AudioBuffer);
+    // Sizes stay 0 until Close writes them.
+    uint8_t header[kWavHeader];
+    BuildWavHeader(header, m_AudioCodec == JX_CODEC_PCMA ? kWavAlaw : kWavMulaw, m_AudioRate, 0);
+    if (m_Audio != nullptr) Put(m_Audio, header, sizeof(header));
+}
+
+void CRawWriter::PutAac(const CPacket& frame)
+{
+    if (m_Audio == nullptr || frame.FrameGetLength() > kAdtsMaxUnit) {
         ++m_Skipped;
         return;
     }
-    if (m_Audio == nullptr && m_AudioCodec == 0) {
-        m_AudioCodec = nCodec;
-        m_AudioRate = frame.FrameGetFreq() != 0 ? frame.FrameGetFreq() : kG711Rate;
-        m_AudioName = "audio.wav";
-        m_Audio = OpenFile(m_AudioName, m_AudioBuffer);
-        // Sizes stay 0 until Close writes them.
-        uint8_t header[kWavHeader];
-        BuildWavHeader(header, nCodec == JX_CODEC_PCMA ? kWavAlaw : kWavMulaw, m_AudioRate, 0);
-        if (m_Audio != nullptr) Put(m_Audio, header, sizeof(header));
+    uint8_t header[kAdtsHeaderBytes];
+    JXAdtsHeader(m_Adts, frame.FrameGetLength(), header);
+    Put(m_Audio, header, sizeof(header));
+    Put(m_Audio, frame.FrameGetData(), frame.FrameGetLength());
+    m_AudioData += frame.FrameGetLength();
+}
+
+void CRawWriter::WriteAudio(const CPacket& frame)
+{
+    const uint8_t nCodec = frame.FrameGetCodec();
+    // AAC without a config ADTS can carry would be a file no player reads.
+    const bool bAac = nCodec == JX_CODEC_AAC && m_HasAdts;
+    if (nCodec != JX_CODEC_PCMA && nCodec != JX_CODEC_PCMU && !bAac) {
+        ++m_Skipped;
+        return;
+    }
+    if (m_Audio == nullptr && m_AudioCodec == 0) OpenAudio(frame);
+    if (bAac && m_AudioCodec == JX_CODEC_AAC) {
+        PutAac(frame);
+        return;
     }
     const uint32_t nRate = frame.FrameGetFreq() != 0 ? frame.FrameGetFreq() : kG711Rate;
     if (m_Audio == nullptr || nCodec != m_AudioCodec || nRate != m_AudioRate ||
@@ -184,7 +220,7 @@ void CRawWriter::Close()
     if (m_Video != nullptr && fclose(m_Video) != 0) ++m_Errors;
     m_Video = nullptr;
     if (m_Audio != nullptr) {
-        CloseWav();
+        if (m_AudioCodec != JX_CODEC_AAC) CloseWav();
         if (fclose(m_Audio) != 0) ++m_Errors;
     }
     m_Audio = nullptr;

@@ -4,6 +4,7 @@
 // thread once the stream has stopped.
 #pragma once
 
+#include "aac_adts.h"
 #include "summary_json.h"
 
 #include <cstdio>
@@ -34,13 +35,15 @@ public:
 };
 
 // Elementary files: video.h264 or video.h265 (Annex B as delivered),
-// video.mjpeg (pictures one after another), audio.wav (G.711), and first.jpg
-// (the first JPEG picture on its own). Files are opened at the first frame of
+// video.mjpeg (pictures one after another), audio.wav (G.711) or audio.aac
+// (each AAC access unit behind an ADTS header made from the description's
+// AudioSpecificConfig), and first.jpg (the first JPEG picture on its own). Files are opened at the first frame of
 // their kind, so a stream that sends nothing leaves no empty files.
 class CRawWriter : public CMediaWriter {
 public:
     explicit CRawWriter(const std::string& sDir);
     ~CRawWriter() override;
+    void SetMediaDesc(const JXVideoDesc* pVideo, const JXAudioDesc* pAudio) override;
     void WriteVideo(const CPacket& frame) override;
     void WriteAudio(const CPacket& frame) override;
     void Close() override;
@@ -53,6 +56,9 @@ private:
     void Put(FILE* pFile, const void* pData, size_t nBytes);
     void WriteFirstJpeg(const CPacket& frame);
     void CloseWav();
+    // The first audio frame opens its file: WAVE with G.711, ADTS with AAC.
+    void OpenAudio(const CPacket& frame);
+    void PutAac(const CPacket& frame);
 
     std::string m_Dir;
     FILE* m_Video = nullptr;
@@ -66,6 +72,8 @@ private:
     uint8_t m_AudioCodec = 0;
     uint32_t m_AudioRate = 0;
     uint64_t m_AudioData = 0;   // sample bytes in audio.wav
+    bool m_HasAdts = false;     // the description's AAC config fits ADTS headers
+    JXAdtsFormat m_Adts;
     uint64_t m_Skipped = 0;
     uint64_t m_Errors = 0;
 };

@@ -87,6 +87,7 @@ void CRecordStream::OnFrame(const CPacket& frame)
         CJXMediaDesc* pDesc = nullptr;
         if (m_Stream->GetMediaDesc(pDesc) == JX_OK && pDesc != nullptr) {
             m_Writer->SetMediaDesc(pDesc->m_Video, pDesc->m_Audio);
+            if (pDesc->m_Audio != nullptr) m_DescChannels = pDesc->m_Audio->nChannels;
             pDesc->Release();
         }
     }
@@ -96,7 +97,8 @@ void CRecordStream::OnFrame(const CPacket& frame)
         if (m_Audio.sCodec.empty()) {
             m_Audio.sCodec = CodecName(frame.FrameGetCodec());
             m_Audio.nRate = frame.FrameGetFreq();
-            m_Audio.nChannels = 1;
+            // A frame tells no channel count: G.711 is mono, AAC's comes from its config.
+            m_Audio.nChannels = m_DescChannels != 0 ? m_DescChannels : 1;
         }
         ++m_Audio.nFrames;
         m_Audio.nBytes += nLength;

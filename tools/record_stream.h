@@ -63,6 +63,7 @@ private:
     // Written on the worker, read after End (Stop orders the two).
     JXVideoSummary m_Video;
     JXAudioSummary m_Audio;
+    uint16_t m_DescChannels = 0;   // the description's audio channels; 0 when it names none
     int64_t m_FirstFrameMs = -1;
     bool m_Played = false;
     uint32_t m_Reconnects = 0;

@@ -194,6 +194,8 @@ std::vector<const CServeTrack*> CRtspServer::TracksForPath(const std::string& sP
     if (sPath == "/pcma") return {&m_Pcma};
     if (sPath == "/pcmu") return {&m_Pcmu};
     if (sPath == "/h264+pcmu" || sPath == "/h264%2Bpcmu" || sPath == "/h264%2bpcmu") return {&m_H264, &m_Pcmu};
+    if (sPath == "/aac") return {&m_Aac};
+    if (sPath == "/h264+aac" || sPath == "/h264%2Baac" || sPath == "/h264%2baac") return {&m_H264, &m_Aac};
     const std::string sDefault = "/" + m_Config.sMedia;
     if (sPath == sDefault) return {};   // a default that names no media: refused in Start
     return TracksForPath(sDefault);
@@ -217,6 +219,7 @@ int32_t CRtspServer::LoadClips(std::string& sWhy)
     if (nRet == JX_OK) nRet = m_Jpeg.LoadJpeg(sDir + "/sample.mjpeg", m_Config.nFps, sWhy);
     if (nRet == JX_OK) nRet = m_Pcma.LoadAudio(sDir + "/sample_pcma.wav", sWhy);
     if (nRet == JX_OK) nRet = m_Pcmu.LoadAudio(sDir + "/sample_pcmu.wav", sWhy);
+    if (nRet == JX_OK) nRet = m_Aac.LoadAac(sDir + "/sample.aac", sWhy);
     if (nRet != JX_OK) return nRet;
     if (m_Pcma.m_Kind != JXServeKind::kPcma || m_Pcmu.m_Kind != JXServeKind::kPcmu) {
         sWhy = "sample_pcma.wav or sample_pcmu.wav holds the other G.711 law";
@@ -269,7 +272,7 @@ int32_t CRtspServer::Start(const JXServeConfig& config, std::string& sWhy)
         return JX_ERR_ARG;
     }
     if (TracksForPath("/" + m_Config.sMedia).empty()) {
-        sWhy = "unknown media '" + m_Config.sMedia + "' (h264, h265, jpeg, pcma, pcmu, h264+pcmu)";
+        sWhy = "unknown media '" + m_Config.sMedia + "' (h264, h265, jpeg, pcma, pcmu, aac, h264+pcmu, h264+aac)";
         return JX_ERR_ARG;
     }
     int32_t nRet = LoadClips(sWhy);

@@ -82,6 +82,7 @@ private:
     CServeTrack m_Jpeg;
     CServeTrack m_Pcma;
     CServeTrack m_Pcmu;
+    CServeTrack m_Aac;
     JXSOCKET m_Listen = JX_INVALID_SOCKET;
     JXSOCKET m_UdpRtp = JX_INVALID_SOCKET;    // every UDP session sends from this pair
     JXSOCKET m_UdpRtcp = JX_INVALID_SOCKET;

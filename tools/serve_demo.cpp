@@ -21,7 +21,7 @@ struct JXDemoPath {
 
 const JXDemoPath kDemoPaths[] = {
     {"h264", "rtsp"}, {"h265", "rtsp"}, {"jpeg", "rtsp"},
-    {"pcma", "rtspu"}, {"pcmu", "rtsp"}, {"h264+pcmu", "rtspu"},
+    {"pcma", "rtspu"}, {"pcmu", "rtsp"}, {"h264+pcmu", "rtspu"}, {"aac", "rtsp"}, {"h264+aac", "rtspu"},
 };
 
 std::string RandomPassword()
@@ -57,7 +57,7 @@ int RunDemo(const JXToolOptions& opt, CModuleHost& host)
                               "@127.0.0.1:" + std::to_string(server.GetPort()) + "/" + path.pPath);
     }
     printf("demo: serving the sample clips on rtsp://127.0.0.1:%u/ (Digest authentication) and recording %d s of "
-           "h264, h265, jpeg, pcmu (interleaved TCP), pcma and h264+pcmu (unicast UDP)\n",
+           "h264, h265, jpeg, pcmu, aac (interleaved TCP), pcma, h264+pcmu and h264+aac (unicast UDP)\n",
            unsigned(server.GetPort()), record.nSeconds);
     fflush(stdout);
     const int nExit = RunRecord(record, host);

@@ -3,6 +3,7 @@
 #include "serve_track.h"
 
 #include "JXBase.h"
+#include "aac_adts.h"
 #include "clip_audio.h"
 #include "clip_file.h"
 #include "clip_video.h"
@@ -18,6 +19,11 @@ const uint8_t kDynamicPayloadType = 96;
 const uint8_t kJpegPayloadType = 26;
 const uint8_t kPcmaPayloadType = 8;
 const uint8_t kPcmuPayloadType = 0;
+const uint8_t kAacPayloadType = 97;
+// AAC-hbr: a 16-bit AU-headers-length, then one 16-bit AU header (13-bit size, 3-bit index).
+const uint32_t kAuHeaderBytes = 4;
+const uint32_t kAuHeaderBits = 16;
+const uint32_t kAuSizeShift = 3;
 const uint8_t kRtpVersion = 2;
 const uint8_t kMarkerBit = 0x80;
 const uint32_t kMarkerByte = CRTPData::kFrameBytes + 1;   // RTP byte 1: marker and payload type
@@ -223,6 +229,66 @@ int32_t CServeTrack::LoadAudio(const std::string& sPath, std::string& sWhy)
     return JX_OK;
 }
 
+int32_t CServeTrack::LoadAac(const std::string& sPath, std::string& sWhy)
+{
+    m_Kind = JXServeKind::kAac;
+    m_PayloadType = kAacPayloadType;
+    m_Source = sPath;
+    std::vector<uint8_t> data;
+    if (JXReadClipFile(sPath, data, sWhy) != JX_OK) return JX_ERR_FAIL;
+    CRTPData rtp;
+    tag_RTPHDR hdr = MakeHeader(m_PayloadType);
+    JXAdtsFormat first;
+    size_t nPos = 0;
+    for (uint32_t nUnit = 1; nPos < data.size(); ++nUnit) {
+        JXAdtsFormat format;
+        size_t nHead = 0;
+        size_t nFrame = 0;
+        const std::string sWhere = sPath + ": frame " + std::to_string(nUnit) + ": ";
+        if (!JXAdtsRead(data.data() + nPos, data.size() - nPos, nHead, nFrame, format)) {
+            sWhy = sWhere + "not an ADTS frame (or cut short)";
+            return JX_ERR_CONTENT;
+        }
+        if (nUnit == 1) first = format;
+        if (format.nProfile != first.nProfile || format.nRateIndex != first.nRateIndex ||
+            format.nChannelConfig != first.nChannelConfig) {
+            sWhy = sWhere + "another format than the first frame's";
+            return JX_ERR_CONTENT;
+        }
+        const uint32_t nUnitBytes = uint32_t(nFrame - nHead);
+        if (nUnitBytes + kAuHeaderBytes > kMaxPayload) {
+            sWhy = sWhere + "a unit larger than one packet";
+            return JX_ERR_CONTENT;
+        }
+        const uint32_t nHeader = nUnitBytes << kAuSizeShift;   // AU-Index 0
+        const uint8_t head[kAuHeaderBytes] = {0, uint8_t(kAuHeaderBits), uint8_t(nHeader >> 8), uint8_t(nHeader)};
+        int32_t nRet = rtp.BuildPCMRTP(&hdr, head, uint16_t(sizeof(head)), data.data() + nPos + nHead,
+                                       uint16_t(nUnitBytes));
+        if (nRet == JX_OK) nRet = AddPacket(rtp);
+        if (nRet != JX_OK) {
+            sWhy = sWhere + "cannot packetize";
+            return nRet;
+        }
+        EndFrame(true);
+        nPos += nFrame;
+    }
+    if (m_Frames.empty()) {
+        sWhy = sPath + ": no ADTS frame";
+        return JX_ERR_CONTENT;
+    }
+    m_ClockRate = first.nRate;
+    m_Channels = first.nChannels;
+    m_FrameTicks = 1024;   // ADTS carries AAC frames of 1024 samples
+    m_FramesPerSecond = (first.nRate + m_FrameTicks - 1) / m_FrameTicks;
+    uint8_t config[2];
+    JXAdtsConfig(first, config);
+    char hex[5];
+    snprintf(hex, sizeof(hex), "%02x%02x", config[0], config[1]);
+    m_Fmtp = std::string("streamtype=5;profile-level-id=1;mode=AAC-hbr;sizelength=13;indexlength=3;"
+                         "indexdeltalength=3;config=") + hex;
+    return JX_OK;
+}
+
 std::string CServeTrack::SdpMedia() const
 {
     const std::string sPt = std::to_string(m_PayloadType);
@@ -241,6 +307,11 @@ std::string CServeTrack::SdpMedia() const
     for (const JXSdpKind& k : kSdpKinds) {
         if (k.kind != m_Kind) continue;
         s = std::string("m=") + k.pMedia + " 0 RTP/AVP " + sPt + "\r\na=rtpmap:" + sPt + " " + k.pEncoding + "\r\n";
+    }
+    if (m_Kind == JXServeKind::kAac) {
+        // The clock and channels are the clip's.
+        s = "m=audio 0 RTP/AVP " + sPt + "\r\na=rtpmap:" + sPt + " MPEG4-GENERIC/" + std::to_string(m_ClockRate) + "/" +
+            std::to_string(m_Channels) + "\r\n";
     }
     if (!m_Fmtp.empty()) s += "a=fmtp:" + sPt + " " + m_Fmtp + "\r\n";
     if (IsVideo()) s += "a=framerate:" + std::to_string(m_FramesPerSecond) + "\r\n";

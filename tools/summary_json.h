@@ -40,7 +40,7 @@ struct JXVideoSummary {
 };
 
 struct JXAudioSummary {
-    std::string sCodec;   // "pcma", "pcmu"; empty when no audio came
+    std::string sCodec;   // "pcma", "pcmu", "aac"; empty when no audio came
     uint32_t nRate = 0;
     uint32_t nChannels = 0;
     uint64_t nFrames = 0;

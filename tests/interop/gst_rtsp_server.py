@@ -32,8 +32,12 @@ H265 = VIDEO + (" ! x265enc tune=zerolatency speed-preset=ultrafast key-int-max=
 JPEG = VIDEO + " ! jpegenc ! rtpjpegpay name=pay0 pt=26"
 PCMA = AUDIO + " ! alawenc ! rtppcmapay name={} pt=8"
 PCMU = AUDIO + " ! mulawenc ! rtppcmupay name={} pt=0"
+# AAC-LC at 16 kHz mono, as mpeg4-generic (AAC-hbr) and as MP4A-LATM.
+AAC_AUDIO = "audiotestsrc is-live=true wave=sine ! audio/x-raw,rate=16000,channels=1 ! avenc_aac"
+AAC = AAC_AUDIO + " ! rtpmp4gpay name={} pt=97"
+LATM = AAC_AUDIO + " ! rtpmp4apay name={} pt=97"
 
-# Named launch lines: 320x240 at 25 frames a second, G.711 at 8 kHz mono.
+# Named launch lines: 320x240 at 25 frames a second, G.711 at 8 kHz mono, AAC at 16 kHz mono.
 MEDIA = {
     "h264": H264,
     "h265": H265,
@@ -42,6 +46,8 @@ MEDIA = {
     "pcmu": PCMU.format("pay0"),
     "h264+pcmu": H264 + " " + PCMU.format("pay1"),
     "jpeg+pcma": JPEG + " " + PCMA.format("pay1"),
+    "h264+aac": H264 + " " + AAC.format("pay1"),
+    "h264+latm": H264 + " " + LATM.format("pay1"),
 }
 
 

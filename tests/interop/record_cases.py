@@ -36,6 +36,8 @@ SECONDS = 4
 FPS = 25
 WIDTH, HEIGHT = 320, 240
 G711_RATE = 8000
+AAC_RATE = 16000
+AAC_UNIT_SAMPLES = 1024
 WAV_HEADER = 58
 SERVER_START_S = 60      # a loaded machine may take long to load GStreamer
 PROCESS_LIMIT_S = 60     # any run of jxrtsp, ffprobe or ffmpeg
@@ -59,6 +61,7 @@ RECORD_CASES = {
     "h265_udp": ("h265", "rtspu", "basic"),
     "h264+pcmu_tcp": ("h264+pcmu", "rtsp", "basic"),
     "h264+pcmu_udp": ("h264+pcmu", "rtspu", "none"),
+    "h264+aac_udp": ("h264+aac", "rtspu", "none"),     # audio.aac: ADTS
 }
 # stream.mkv (no --raw): server media, URL scheme, authentication.
 MKV_CASES = {
@@ -68,12 +71,15 @@ MKV_CASES = {
     "mkv_h265_udp": ("h265", "rtspu", "none"),
     "mkv_jpeg+pcma_tcp": ("jpeg+pcma", "rtsp", "none"),
     "mkv_jpeg+pcma_udp": ("jpeg+pcma", "rtspu", "none"),
+    "mkv_h264+aac_tcp": ("h264+aac", "rtsp", "none"),       # mpeg4-generic, AAC-hbr
+    "mkv_h264+latm_udp": ("h264+latm", "rtspu", "digest"),  # MP4A-LATM
 }
 # probe on a playing stream: media, authentication, video codec, audio codec.
 PROBE_CASES = {
     "probe_jpeg+pcma": ("jpeg+pcma", "digest", "jpeg", "pcma"),
     "probe_h264+pcmu": ("h264+pcmu", "none", "h264", "pcmu"),
     "probe_h265": ("h265", "basic", "h265", None),
+    "probe_h264+aac": ("h264+aac", "none", "h264", "aac"),
 }
 # ffmpeg's clips served at their own pace from a file: seconds, video, audio. sync: a flash and a
 # beep from 1.0 s; vfr: frames 40, then 200, then 40 ms apart; silence: 1 s, 3 s of nothing, 1 s.
@@ -96,7 +102,16 @@ MAX_GAP_ERROR_MS = 100      # the silence against the clip's
 OTHER_CASES = ["sigterm", "sigterm_mkv", "reconnect", "reconnect_mkv", "stalled", "wrong_password", "probe_auth", "probe_closed", "probe_timeout"]
 
 VIDEO_CODECS = {"jpeg": ("video.mjpeg", "mjpeg"), "h264": ("video.h264", "h264"), "h265": ("video.h265", "hevc")}
-AUDIO_CODECS = {"pcma": "pcm_alaw", "pcmu": "pcm_mulaw"}
+AUDIO_CODECS = {"pcma": "pcm_alaw", "pcmu": "pcm_mulaw", "aac": "aac", "latm": "aac"}
+# The summary's codec, rate and channels of each kind of server audio.
+AUDIO_FORMATS = {"pcma": ("pcma", G711_RATE, 1), "pcmu": ("pcmu", G711_RATE, 1), "aac": ("aac", AAC_RATE, 1),
+                 "latm": ("aac", AAC_RATE, 1)}
+
+
+def audio_seconds(a, audio):
+    """Seconds of sound a summary's audio holds: G.711 a byte a sample, AAC 1024 samples a frame."""
+    codec, rate, _ = AUDIO_FORMATS[audio]
+    return a["frames"] * AAC_UNIT_SAMPLES / rate if codec == "aac" else a["bytes"] / rate
 MKV = "stream.mkv"
 
 
@@ -229,7 +244,24 @@ def check_files(d, media, expect_frames=True, outage=False):
             check((st["codec_name"], st["width"], st["height"]) == ("mjpeg", WIDTH, HEIGHT), "first.jpg: %s" % st)
     else:
         check(s["video"] is None, "video in an audio-only summary")
-    if audio:
+    if audio and AUDIO_FORMATS[audio][0] == "aac":
+        # Each unit behind a 7-byte ADTS header: ffprobe counts the units.
+        a = s["audio"]
+        codec, rate, channels = AUDIO_FORMATS[audio]
+        check(a is not None and (a["codec"], a["rate"], a["channels"], a["file"])
+              == (codec, rate, channels, "audio.aac"), "summary audio: %s" % a)
+        path = os.path.join(d, "audio.aac")
+        st = ffprobe(path, "codec_name,sample_rate,channels,nb_read_frames")
+        check((st["codec_name"], int(st["sample_rate"]), st["channels"]) == ("aac", rate, channels),
+              "audio.aac: %s" % st)
+        check(int(st["nb_read_frames"]) == a["frames"],
+              "audio.aac: %s frames, summary %d" % (st["nb_read_frames"], a["frames"]))
+        check(os.path.getsize(path) == a["bytes"] + 7 * a["frames"], "audio.aac size")
+        if expect_frames:
+            check(SECONDS / 2 <= audio_seconds(a, audio) <= SECONDS * 1.15, "audio.aac holds %d frames" % a["frames"])
+        decodes_cleanly(path)
+        line.append("aac %d frames" % a["frames"])
+    elif audio:
         a = s["audio"]
         check(a is not None and a["codec"] == audio, "summary audio codec: %s" % a)
         path = os.path.join(d, "audio.wav")
@@ -322,15 +354,17 @@ def check_mkv(d, media, expect_frames=True, outage=False, even=True):
                     % (st["codec_name"], WIDTH, HEIGHT, frames, times[0], times[-1], min(steps), max(steps)))
     if audio:
         a, st = s["audio"], streams["audio"]
-        check(a is not None and a["codec"] == audio and a["file"] == MKV, "summary audio: %s" % a)
+        codec, rate, channels = AUDIO_FORMATS[audio]
+        check(a is not None and a["codec"] == codec and a["file"] == MKV, "summary audio: %s" % a)
+        check((a["rate"], a["channels"]) == (rate, channels), "summary audio: %s" % a)
         check(st["codec_name"] == AUDIO_CODECS[audio], "audio codec %s" % st["codec_name"])
-        check((int(st["sample_rate"]), st["channels"]) == (G711_RATE, 1), "audio: %s" % st)
+        check((int(st["sample_rate"]), st["channels"]) == (rate, channels), "audio: %s" % st)
         times = packet_times(path, "a")
         check(len(times) == a["frames"], "%d audio packets, summary %d frames" % (len(times), a["frames"]))
         check_increasing(times, "audio")
         firsts.append(times[0])
         if expect_frames:
-            check(SECONDS / 2 <= a["bytes"] / G711_RATE <= SECONDS * 1.15, "audio holds %d bytes" % a["bytes"])
+            check(SECONDS / 2 <= audio_seconds(a, audio) <= SECONDS * 1.15, "audio holds %d bytes" % a["bytes"])
         line.append("%s %d packets, %d..%d ms" % (st["codec_name"], len(times), times[0], times[-1]))
     check(min(firsts) == 0, "first packets at %s ms: the file does not start at 0" % firsts)
     check(s["write_errors"] == 0 and s["skipped_frames"] == 0, "write errors or skipped frames")
@@ -626,7 +660,7 @@ def case_probe(jxrtsp, name):
         check(rc == 0 and r["status"] == "ok", "exit %d" % rc)
         check(r["video"] == {"codec": video, "width": WIDTH, "height": HEIGHT, "fps": float(FPS)},
               "video %s" % r["video"])
-        want_audio = {"codec": audio, "rate": G711_RATE, "channels": 1} if audio else None
+        want_audio = dict(zip(("codec", "rate", "channels"), AUDIO_FORMATS[audio])) if audio else None
         check(r["audio"] == want_audio, "audio %s" % r["audio"])
     else:
         server = Server("jpeg+pcma", "digest")

@@ -33,6 +33,7 @@ USER, PASSWORD, WRONG = "viewer", "s3cret-pw", "wrong-pw"
 READ_SECONDS = 2
 FPS = 25
 AUDIO_PACKETS_PER_S = 50
+AAC_FRAMES_PER_S = 16000 / 1024   # sample.aac: 16 kHz, 1024 samples a frame
 START_LIMIT_S = 20      # the server's "serving" line
 PROCESS_LIMIT_S = 60    # any run of ffmpeg, ffprobe or the demo
 STOP_LIMIT_S = 10       # the server's exit after SIGINT
@@ -46,6 +47,8 @@ PATHS = {
     "pcma": (READ_SECONDS * AUDIO_PACKETS_PER_S, ["pcm_alaw"]),
     "pcmu": (READ_SECONDS * AUDIO_PACKETS_PER_S, ["pcm_mulaw"]),
     "h264+pcmu": (READ_SECONDS * (FPS + AUDIO_PACKETS_PER_S), ["h264", "pcm_mulaw"]),
+    "aac": (int(READ_SECONDS * AAC_FRAMES_PER_S), ["aac"]),
+    "h264+aac": (int(READ_SECONDS * (FPS + AAC_FRAMES_PER_S)), ["h264", "aac"]),
 }
 
 # One row a case: ffmpeg's transport, the server's authentication.

@@ -4,13 +4,16 @@
 // a real picture, and pictures the payload cannot carry, among them Huffman
 // tables other than the standard ones).
 #include "JXBase.h"
+#include "aac_adts.h"
 #include "jpeg_packetizer.h"
 #include "rtsp_server_auth.h"
 #include "rtsp_server_request.h"
+#include "serve_track.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -273,6 +276,108 @@ TEST(ServeJpeg, PicturesThePayloadCannotCarry)
     std::string sWhy;
     EXPECT_EQ(JX_ERR_UNSUPPORTED, JXJpegParse(dri.data(), dri.size(), info, sWhy));
     EXPECT_NE(std::string::npos, sWhy.find("DRI"));
+}
+
+// The AAC clip as serve sends it: one packet a frame, its AU header giving
+// the unit's size, the config its ADTS headers tell; and the header a raw
+// recording writes in front of each unit is the clip's own, byte for byte.
+TEST(ServeAac, ClipFramesAndHeaders)
+{
+    std::vector<uint8_t> clip;
+    FILE* pFile = fopen(JX_CLIP_DIR "/sample.aac", "rb");
+    ASSERT_NE(pFile, nullptr);
+    uint8_t buf[65536];
+    for (size_t n = 0; (n = fread(buf, 1, sizeof(buf), pFile)) > 0;) clip.insert(clip.end(), buf, buf + n);
+    fclose(pFile);
+    CServeTrack track;
+    std::string sWhy;
+    ASSERT_EQ(track.LoadAac(JX_CLIP_DIR "/sample.aac", sWhy), JX_OK) << sWhy;
+    EXPECT_NE(track.m_Fmtp.find("mode=AAC-hbr;"), std::string::npos) << track.m_Fmtp;
+    const uint8_t kConfig[] = {0x14, 0x08};   // AAC LC, 16 kHz, mono
+    JXAdtsFormat config;
+    ASSERT_TRUE(JXAdtsFromConfig(kConfig, sizeof(kConfig), config));
+    EXPECT_NE(track.m_Fmtp.find(";config=1408"), std::string::npos) << track.m_Fmtp;
+    EXPECT_EQ(track.Ticks(3), 3u * 1024);
+    EXPECT_EQ(track.DueMs(125), 8000u);   // 125 frames of 64 ms
+    size_t nAt = 0;
+    size_t nFrames = 0;
+    while (nAt < clip.size()) {
+        JXAdtsFormat format;
+        size_t nHead = 0, nFrame = 0;
+        ASSERT_TRUE(JXAdtsRead(clip.data() + nAt, clip.size() - nAt, nHead, nFrame, format)) << "at " << nAt;
+        uint8_t header[kAdtsHeaderBytes];
+        JXAdtsHeader(config, nFrame - nHead, header);
+        EXPECT_EQ(std::vector<uint8_t>(header, header + nHead),
+                  std::vector<uint8_t>(clip.begin() + long(nAt), clip.begin() + long(nAt + nHead)));
+        ASSERT_LT(nFrames, track.m_Packets.size());
+        const JXServePacket& packet = track.m_Packets[nFrames];
+        const uint8_t* pPayload = track.PacketBytes(packet) + 4 + 12;   // framing, RTP header
+        const size_t nUnit = nFrame - nHead;
+        EXPECT_EQ(size_t(packet.nLength), 4 + 12 + 4 + nUnit);
+        EXPECT_EQ((size_t(pPayload[2]) << 5) | (pPayload[3] >> 3), nUnit);   // 13-bit AU-size
+        EXPECT_EQ(0, memcmp(pPayload + 4, clip.data() + nAt + nHead, nUnit));
+        nAt += nFrame;
+        ++nFrames;
+    }
+    EXPECT_EQ(nFrames, track.m_Frames.size());
+}
+
+// What ADTS can carry of a config, and the frames that are refused.
+TEST(ServeAac, AdtsTable)
+{
+    const struct {
+        const char* pWhat;
+        std::vector<uint8_t> config;
+        bool bCarried;
+        uint8_t nProfile, nRateIndex, nChannels;
+        uint16_t nFrameSamples;
+    } rows[] = {
+        {"LC 48 kHz stereo", {0x11, 0x90}, true, 1, 3, 2, 1024},
+        {"LC 16 kHz, 960-sample frames", {0x14, 0x0C}, true, 1, 8, 1, 960},
+        {"SBR over LC at 24 kHz", {0x2B, 0x11, 0x88, 0x00}, true, 1, 6, 2, 1024},
+        {"a PCE layout", {0x11, 0x80, 0x04, 0xC8}, false, 0, 0, 0, 0},
+        {"a rate given outright", {0x17, 0x80, 0x3E, 0x80, 0x08}, false, 0, 0, 0, 0},
+        {"ER AAC LD", {0xB9, 0x88}, false, 0, 0, 0, 0},
+        {"cut short", {0x14}, false, 0, 0, 0, 0},
+    };
+    for (const auto& row : rows) {
+        JXAdtsFormat format;
+        EXPECT_EQ(JXAdtsFromConfig(row.config.data(), row.config.size(), format), row.bCarried) << row.pWhat;
+        if (!row.bCarried) continue;
+        EXPECT_EQ(format.nProfile, row.nProfile) << row.pWhat;
+        EXPECT_EQ(format.nRateIndex, row.nRateIndex) << row.pWhat;
+        EXPECT_EQ(format.nChannelConfig, row.nChannels) << row.pWhat;
+        EXPECT_EQ(format.nFrameSamples, row.nFrameSamples) << row.pWhat;
+        uint8_t config[2];
+        JXAdtsConfig(format, config);
+        JXAdtsFormat again;
+        EXPECT_TRUE(JXAdtsFromConfig(config, 2, again)) << row.pWhat;
+        EXPECT_EQ(again.nRate, format.nRate) << row.pWhat;
+    }
+    const uint8_t kFrame[] = {0xFF, 0xF1, 0x60, 0x40, 0x01, 0x1F, 0xFC, 0xAA};   // 8 bytes, one of payload
+    const struct {
+        const char* pWhat;
+        size_t nLen;
+        uint8_t nByte, nValue;   // byte nByte set to nValue
+        bool bRead;
+    } frames[] = {
+        {"whole", 8, 0, 0xFF, true},
+        {"cut short", 7, 0, 0xFF, false},
+        {"no sync word", 8, 0, 0xFE, false},
+        {"layer 1", 8, 1, 0xF3, false},
+        {"a reserved rate", 8, 2, 0x74, false},
+    };
+    for (const auto& f : frames) {
+        uint8_t copy[sizeof(kFrame)];
+        memcpy(copy, kFrame, sizeof(copy));
+        copy[f.nByte] = f.nValue;
+        size_t nHead = 0, nFrame = 0;
+        JXAdtsFormat format;
+        EXPECT_EQ(JXAdtsRead(copy, f.nLen, nHead, nFrame, format), f.bRead) << f.pWhat;
+        if (f.bRead) {
+            EXPECT_EQ(nFrame, sizeof(kFrame)) << f.pWhat;
+        }
+    }
 }
 
 }   // namespace

@@ -33,4 +33,8 @@ $FF -f lavfi -i "sine=frequency=440:sample_rate=8000:duration=${SECONDS_LONG}" \
     -c:a pcm_alaw -ar 8000 -ac 1 -map_metadata -1 -fflags +bitexact sample_pcma.wav
 $FF -f lavfi -i "sine=frequency=660:sample_rate=8000:duration=${SECONDS_LONG}" \
     -c:a pcm_mulaw -ar 8000 -ac 1 -map_metadata -1 -fflags +bitexact sample_pcmu.wav
+# A tone in AAC-LC, 16 kHz mono at 32 kbit/s, ADTS: served as mpeg4-generic
+# AAC-hbr, one access unit a packet.
+$FF -f lavfi -i "sine=frequency=880:sample_rate=16000:duration=${SECONDS_LONG}" \
+    -c:a aac -b:a 32k -ar 16000 -ac 1 -map_metadata -1 -fflags +bitexact -f adts sample.aac
 ls -l sample.*  sample_*.wav
