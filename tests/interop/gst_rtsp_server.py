@@ -56,6 +56,17 @@ MEDIA = {
 EXIT_MISSING = 77
 
 
+class SchemeLoggingAuth(GstRtspServer.RTSPAuth):
+    """Prints the scheme of every Authorization header a request brings, so a
+    case can check what a client put on the wire."""
+
+    def do_authenticate(self, ctx):
+        res, value = ctx.request.get_header(GstRtsp.RTSPHeaderField.AUTHORIZATION, 0)
+        if res == GstRtsp.RTSPResult.OK and value:
+            print("auth %s" % value.split()[0], flush=True)
+        return GstRtspServer.RTSPAuth.do_authenticate(self, ctx)
+
+
 def missing_elements(launch):
     """Elements named in a launch line that this machine lacks (caps skipped)."""
     names = [part.split()[0] for part in launch.replace("(", " ").replace(")", " ").split("!") if part.split()]
@@ -66,6 +77,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--port", type=int, default=0)
     ap.add_argument("--auth", choices=["none", "basic", "digest"], default="none")
+    ap.add_argument("--log-auth", action="store_true",
+                    help="print 'auth SCHEME' for each request that carries credentials")
     ap.add_argument("--user", default="user")
     ap.add_argument("--password", default="secret")
     ap.add_argument("--mount", nargs=2, action="append", default=[], metavar=("PATH", "LAUNCH"))
@@ -98,7 +111,7 @@ def main():
     server.set_backlog(1024)   # the default of 5 drops the connects of many streams started at once
     role = "user"
     if args.auth != "none":
-        auth = GstRtspServer.RTSPAuth()
+        auth = SchemeLoggingAuth() if args.log_auth else GstRtspServer.RTSPAuth()
         token = GstRtspServer.RTSPToken()
         token.set_string(GstRtspServer.RTSP_TOKEN_MEDIA_FACTORY_ROLE, role)
         if args.auth == "basic":

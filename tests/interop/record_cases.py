@@ -99,7 +99,7 @@ CLIP_AUDIO = (" d.audio_0 ! queue ! audioconvert ! audioresample ! audio/x-raw,r
 MAX_AV_OFFSET_MS = 40       # flash and beep: one frame at 25 a second
 MAX_SPACING_ERROR_MS = 2    # a frame's time against the clip's
 MAX_GAP_ERROR_MS = 100      # the silence against the clip's
-OTHER_CASES = ["sigterm", "sigterm_mkv", "reconnect", "reconnect_mkv", "stalled", "wrong_password", "probe_auth", "probe_closed", "probe_timeout"]
+OTHER_CASES = ["sigterm", "sigterm_mkv", "reconnect", "reconnect_mkv", "stalled", "wrong_password", "digest_only", "probe_auth", "probe_closed", "probe_timeout"]
 
 VIDEO_CODECS = {"jpeg": ("video.mjpeg", "mjpeg"), "h264": ("video.h264", "h264"), "h265": ("video.h265", "hevc")}
 AUDIO_CODECS = {"pcma": "pcm_alaw", "pcmu": "pcm_mulaw", "aac": "aac", "latm": "aac"}
@@ -131,9 +131,9 @@ def check(cond, what):
 class Server:
     """GStreamer's RTSP server in a child process, stopped with SIGTERM."""
 
-    def __init__(self, media, auth="none", port=0, mounts=()):
+    def __init__(self, media, auth="none", port=0, mounts=(), log_auth=False):
         args = [sys.executable, SERVER, "--port", str(port), "--auth", auth, "--user", USER,
-                "--password", PASSWORD]
+                "--password", PASSWORD] + (["--log-auth"] if log_auth else [])
         for m in media.split(",") if media else []:
             args += ["--media", m]
         for path, launch in mounts:
@@ -625,6 +625,23 @@ def case_wrong_password(jxrtsp, tmp):
     print("PASS wrong_password: %d refusal(s) (-29) at %s ms" % (len(refused), refused))
 
 
+def case_digest_only(jxrtsp, tmp):
+    """A mount that offers only Digest: the password never goes on the wire in clear."""
+    server = Server("pcmu", "digest", log_auth=True)
+    out = os.path.join(tmp, "out")
+    try:
+        rc, stdout, stderr = record(jxrtsp, [server.url("pcmu", "rtsp", PASSWORD)], out, 3)
+    finally:
+        server.stop()
+    schemes = [line.split()[1] for line in server.proc.stdout.read().splitlines() if line.startswith("auth ")]
+    check(rc == 0, "exit %d: %s" % (rc, stderr))
+    check(schemes and all(x == "Digest" for x in schemes), "Authorization schemes the server saw: %s" % schemes)
+    s = load_summary(stream_dirs(out)[0])
+    check(s["audio"] is not None and s["audio"]["frames"] > 0, "no audio frames: %s" % s["audio"])
+    print("PASS digest_only: %d requests with credentials, all Digest; %d audio frames"
+          % (len(schemes), s["audio"]["frames"]))
+
+
 def probe(jxrtsp, url, extra=()):
     rc, stdout, stderr = run([jxrtsp, "probe", "--json"] + list(extra) + [url])
     print("$ jxrtsp probe --json %s %s -> exit %d: %s" % (" ".join(extra), url, rc, stdout.strip()))
@@ -701,6 +718,8 @@ def main(argv):
             case_stalled(jxrtsp, tmp)
         elif name == "wrong_password":
             case_wrong_password(jxrtsp, tmp)
+        elif name == "digest_only":
+            case_digest_only(jxrtsp, tmp)
         elif name.startswith("probe_"):
             case_probe(jxrtsp, name)
         else:
