@@ -601,9 +601,9 @@ int32_t CRTPMediaAudio::DeliverFrame(uint8_t nCodec, uint32_t nRate, uint32_t nS
     pPacket->FrameSetFPS(1.0f);
     pPacket->FrameSetTime(tm, static_cast<uint16_t>(t.m_MS));
     memcpy(pPacket->FrameGetData(), m_Buffer.m_Data, static_cast<size_t>(nBody));
-    ClearBuffer();   // delivered: the buffer is free for the next frame
     m_Socket->OnRecvFrame(pPacket);
     pPacket->Release();
+    ClearBuffer();   // delivered: the buffer is free for the next frame
     return JX_OK;
 }
 
