@@ -154,6 +154,7 @@ TEST(Rtcp, ReaderTable)
         EXPECT_EQ(reader.FindSenderReport(0x11223344), reader.FindSenderReport(0));
         EXPECT_EQ(reader.FindSenderReport(0x55667788), nullptr);
     }
+    EXPECT_EQ(reader.Read(nullptr, 28), JX_ERR_ARG);   // a length without data is never read
 }
 
 // After a row's sequence numbers (then nCount more, each nStep on from the
