@@ -147,7 +147,7 @@ int64_t CRTPClock::CameraMs(int64_t nTicks) const
     return m_ReportCameraMs + TicksToMs(nTicks - m_ReportTicks);
 }
 
-void CRTPClock::Reanchor(int64_t nTicks, int64_t nNowMs, int64_t nDriftMs)
+void CRTPClock::Reanchor(int64_t nTicks, int64_t nNowMs, int64_t nDriftMs, bool bViaReport)
 {
     ++m_Reanchors;
     JXPrintf("CRTPClock: frame times re-anchored at arrival: RTP time was %lld ms off (clock rate %u).\n",
@@ -155,7 +155,7 @@ void CRTPClock::Reanchor(int64_t nTicks, int64_t nNowMs, int64_t nDriftMs)
     m_AnchorTicks = nTicks;
     m_AnchorMs = nNowMs;
     m_HasAnchor = true;
-    if (m_HasReport) {
+    if (bViaReport) {   // the camera's clock itself moved: the session's offset goes with it
         m_Session->m_CameraOffsetMs = nNowMs - CameraMs(nTicks);
         m_Session->m_HasCameraOffset = true;
     }
@@ -175,7 +175,8 @@ int64_t CRTPClock::FrameTime(uint32_t nTimeStamp, int64_t nNowMs)
     // Were the audio to set the camera's offset, the video would jump by
     // that much at the first report.
     const bool bLeads = m_Video || !m_Session->m_HasVideo;
-    if (m_HasReport && (bLeads || m_Session->m_HasCameraOffset)) {
+    const bool bViaReport = m_HasReport && (bLeads || m_Session->m_HasCameraOffset);
+    if (bViaReport) {
         if (!m_ReportLogged) {
             m_ReportLogged = true;
             JXPrintf("CRTPClock: frame times follow the sender's reports (clock rate %u).\n",
@@ -191,7 +192,7 @@ int64_t CRTPClock::FrameTime(uint32_t nTimeStamp, int64_t nNowMs)
     }
     const int64_t nDrift = nTime - nNowMs;
     if (Magnitude(nDrift) > kMaxDriftMs) {
-        Reanchor(nTicks, nNowMs, nDrift);
+        Reanchor(nTicks, nNowMs, nDrift, bViaReport);
         nTime = nNowMs;
     }
     if (m_HasOut && nTime < m_LastOutMs) {

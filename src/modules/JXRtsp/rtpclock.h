@@ -84,7 +84,8 @@ private:
     int64_t TicksToMs(int64_t nTicks) const;
     // Camera wall-clock ms of an unwrapped timestamp, through the sender report.
     int64_t CameraMs(int64_t nTicks) const;
-    void Reanchor(int64_t nTicks, int64_t nNowMs, int64_t nDriftMs);
+    // bViaReport: the time came through the camera's clock, whose offset is renewed too.
+    void Reanchor(int64_t nTicks, int64_t nNowMs, int64_t nDriftMs, bool bViaReport);
 
     uint32_t m_Rate;
     CRTPSessionClock m_OwnSession;
