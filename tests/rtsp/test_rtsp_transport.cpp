@@ -151,6 +151,18 @@ TEST(RtspTransport, UnicastUdpFromTheSourceTheAnswerNames)
 {
     CUdpPeer source("127.0.0.2"), server, rtcp, stranger("127.0.0.3");
     if (source.m_Port == 0 || stranger.m_Port == 0) GTEST_SKIP() << "127.0.0.2 or 127.0.0.3 cannot be bound here";
+    // The system must tell senders on loopback apart (wine reports 127.0.0.1 for all).
+    ASSERT_TRUE(stranger.SendTo(server.m_Port, Bytes{1}));
+    CJXFdSet ready;
+    ready.Add(server.m_Socket);
+    ASSERT_EQ(JXSelect(&ready, nullptr, kWaitMs), 1);
+    sockaddr_in from = {};
+    int32_t nFrom = sizeof(from);
+    uint8_t probe[4];
+    ASSERT_EQ(JXSocketRecvFrom(server.m_Socket, probe, sizeof(probe), reinterpret_cast<sockaddr*>(&from), &nFrom), 1);
+    if (from.sin_addr.s_addr != Loopback(0, "127.0.0.3").sin_addr.s_addr) {
+        GTEST_SKIP() << "this system does not report the sender's own loopback address";
+    }
     CScriptedServer srv;
     const std::string url = "rtsp://127.0.0.1:" + std::to_string(srv.GetPort()) + "/cam";
     const std::string serverPorts = std::to_string(source.m_Port) + "-" + std::to_string(rtcp.m_Port);

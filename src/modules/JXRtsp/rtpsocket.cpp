@@ -418,45 +418,22 @@ int32_t CRTPSocket::OnSetup(CRTSPCommand& reply)
     m_PeerRtpPort = static_cast<uint16_t>(answer.m_First);
     m_PeerRtcpPort = static_cast<uint16_t>(answer.m_Second);
     m_State = kStateSetupAnswered;
-    const int32_t nResult = OpenReception(answer.m_Usable, answer.m_Destination);
-    return nResult == JX_OK ? AcceptNamedSource() : nResult;
+    return OpenReception(answer.m_Usable, answer.m_Destination);
 }
 
-int32_t CRTPSocket::AcceptNamedSource()
+bool CRTPSocket::HasOtherSource() const
 {
-    if (m_Transport != kTransportUDP || m_RtpSocket == JX_INVALID_SOCKET) return JX_OK;
-    if (m_SourceIP == 0 || m_SourceIP == m_ServerIP) return JX_OK;
-    // Connected to the server, the socket would never see the source's
-    // datagrams: the association is dissolved (an all-zero address on
-    // Windows, AF_UNSPEC elsewhere). RTCP stays connected to the server,
-    // where the receiver reports go.
-    sockaddr_in none;
-    memset(&none, 0, sizeof(none));
-#if defined(_WIN32)
-    none.sin_family = AF_INET;
-#else
-    none.sin_family = AF_UNSPEC;
-#endif
-    JXSocketConnect(m_RtpSocket, reinterpret_cast<sockaddr*>(&none), sizeof(none));
-    // Linux lets go of a port the system chose when the association ends:
-    // the socket takes the port the SETUP offered back at once.
-    sockaddr_in local = MakeAddress(INADDR_ANY, 0);
-    int32_t nLen = sizeof(local);
-    if (JXSocketGetName(m_RtpSocket, reinterpret_cast<sockaddr*>(&local), &nLen) != JX_OK ||
-        ntohs(local.sin_port) != m_LocalRtpPort) {
-        local = MakeAddress(INADDR_ANY, m_LocalRtpPort);
-        if (JXSocketBind(m_RtpSocket, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != JX_OK) {
-            LogStream("the RTP port could not be kept to receive from the source the answer names");
-            return JX_ERR_FAIL;
-        }
-    }
+    return m_SourceIP != 0 && m_SourceIP != m_ServerIP;
+}
+
+void CRTPSocket::LogOtherSource() const
+{
     char text[INET_ADDRSTRLEN] = {};
     in_addr source;
     source.s_addr = m_SourceIP;
     inet_ntop(AF_INET, &source, text, sizeof(text));
     JXPrintf("RTSP Client(%s): media accepted from %s as well, the source the answer names\n",
              m_Client != nullptr ? m_Client->GetLogUrl() : "", text);
-    return JX_OK;
 }
 
 void CRTPSocket::LogStream(const char* pWhy) const
@@ -486,7 +463,12 @@ int32_t CRTPSocket::OpenReception(bool bUsable, const char* pDestination)
         in_addr server;
         server.s_addr = m_ServerIP;
         inet_ntop(AF_INET, &server, m_Address, sizeof(m_Address));
-        if (UDPConnect(m_RtpSocket, m_Address, m_PeerRtpPort) != JX_OK) {
+        // Connected to the server, the socket would never see datagrams of
+        // another source the answer names: then it stays unconnected, and
+        // OnUDPRecv checks each sender.
+        if (HasOtherSource()) {
+            LogOtherSource();
+        } else if (UDPConnect(m_RtpSocket, m_Address, m_PeerRtpPort) != JX_OK) {
             LogStream("the RTP socket could not be connected to the server's port");
             return JX_ERR_FAIL;
         }

@@ -218,10 +218,9 @@ private:
     // unicast pair, or opens the multicast pair.
     // JX_OK, or a negative code (logged) when the stream could receive nothing.
     int32_t OpenReception(bool bUsable, const char* pDestination);
-    // Lets datagrams of the sender source= named reach the RTP socket as well
-    // as the server's (the sender check in OnUDPRecv takes the system's place).
-    // JX_OK, or JX_ERR_FAIL (logged) when the RTP port was lost on the way.
-    int32_t AcceptNamedSource();
+    // The SETUP answer named a source other than the server (source=).
+    bool HasOtherSource() const;
+    void LogOtherSource() const;
     // One log line about this stream's set-up.
     void LogStream(const char* pWhy) const;
 };
