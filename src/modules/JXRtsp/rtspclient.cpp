@@ -661,6 +661,7 @@ int32_t CRTSPClient::OnStart()
     // Every attempt begins at the stream's own URL, whatever redirects the
     // last one followed.
     m_Redirects = 0;
+    m_RedirectPending = false;
     free(m_TargetHost);
     m_TargetHost = nullptr;
     m_TargetPort = 0;
