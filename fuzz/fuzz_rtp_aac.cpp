@@ -5,7 +5,7 @@
 // pass its invariants; every delivered frame must be a non-empty AAC audio
 // frame at the config's rate, no larger than the packets fed so far.
 #include "rtpaac.h"
-#include "rtpparser.h"
+#include "fuzz_rtp_records.h"
 #include "rtpsocket.h"
 
 #include <cstdlib>
@@ -61,27 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         abort();   // every line above is one the depacketizer takes
     }
     sink.m_Rate = pAAC->m_Config.m_SampleRate;
-    size_t nPos = 1;
-    while (nSize - nPos >= 2) {
-        const size_t nLen = (static_cast<size_t>(pData[nPos]) << 8) | pData[nPos + 1];
-        nPos += 2;
-        const size_t nTake = nLen < nSize - nPos ? nLen : nSize - nPos;
-        // An exact heap copy, so that a read past the packet is caught.
-        uint8_t* pCopy = static_cast<uint8_t*>(malloc(nTake > 0 ? nTake : 1));
-        if (pCopy == nullptr) {
-            return 0;
-        }
-        memcpy(pCopy, pData + nPos, nTake);
-        nPos += nTake;
-        sink.m_BytesFed += nTake;
-        CRTPParser rtp;
-        if (rtp.Setup(pCopy, static_cast<uint32_t>(nTake)) == JX_OK) {
-            pAAC->Receive(rtp);
-        }
-        free(pCopy);
-        if (pAAC->CheckInvariants() != JX_OK) {
-            abort();
-        }
-    }
+    CRTPMedia* aMedia[] = {pAAC};
+    FeedRtpRecords(pData, nSize, 1, aMedia, 1, &sink.m_BytesFed);
     return 0;
 }

@@ -3,7 +3,7 @@
 // depacketizer. After every packet both must pass their invariants; every
 // delivered frame must be audio of its class's law holding the gathered bytes.
 #include "rtpg711.h"
-#include "rtpparser.h"
+#include "fuzz_rtp_records.h"
 #include "rtpsocket.h"
 
 #include <cstdlib>
@@ -29,17 +29,6 @@ public:
     uint8_t m_Codec = 0;
 };
 
-void FeedOne(const uint8_t* pData, size_t nLen, CRTPPCMA& g711)
-{
-    CRTPParser rtp;
-    if (rtp.Setup(pData, static_cast<uint32_t>(nLen)) == JX_OK) {
-        g711.Receive(rtp);
-    }
-    if (g711.CheckInvariants() != JX_OK) {
-        abort();
-    }
-}
-
 }   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
@@ -54,21 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     sinkA.m_Codec = JX_CODEC_PCMA;
     sinkU.m_Codec = JX_CODEC_PCMU;
     pU->m_PayloadType = 97;   // a dynamic number: the law is still the class's
-    size_t nPos = 0;
-    while (nSize - nPos >= 2) {
-        const size_t nLen = (static_cast<size_t>(pData[nPos]) << 8) | pData[nPos + 1];
-        nPos += 2;
-        const size_t nTake = nLen < nSize - nPos ? nLen : nSize - nPos;
-        // An exact heap copy, so that a read past the packet is caught.
-        uint8_t* pCopy = static_cast<uint8_t*>(malloc(nTake > 0 ? nTake : 1));
-        if (pCopy == nullptr) {
-            return 0;
-        }
-        memcpy(pCopy, pData + nPos, nTake);
-        nPos += nTake;
-        FeedOne(pCopy, nTake, *pA);
-        FeedOne(pCopy, nTake, *pU);
-        free(pCopy);
-    }
+    CRTPMedia* aMedia[] = {pA, pU};
+    FeedRtpRecords(pData, nSize, 0, aMedia, 2);
     return 0;
 }

@@ -4,7 +4,7 @@
 // every delivered picture must start with SOI, end with EOI and be followed by
 // the 32 zero bytes of a video frame.
 #include "rtpmjpeg.h"
-#include "rtpparser.h"
+#include "fuzz_rtp_records.h"
 #include "rtpsocket.h"
 
 #include <cstdlib>
@@ -38,26 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     auto* pJpeg = new CRTPMJPEG(&sink);
     sink.m_Media = pJpeg;   // deleted with the stream
     pJpeg->Setup("x-dimensions=2064,48");
-    size_t nPos = 0;
-    while (nSize - nPos >= 2) {
-        const size_t nLen = (static_cast<size_t>(pData[nPos]) << 8) | pData[nPos + 1];
-        nPos += 2;
-        const size_t nTake = nLen < nSize - nPos ? nLen : nSize - nPos;
-        // An exact heap copy, so that a read past the packet is caught.
-        uint8_t* pCopy = static_cast<uint8_t*>(malloc(nTake > 0 ? nTake : 1));
-        if (pCopy == nullptr) {
-            return 0;
-        }
-        memcpy(pCopy, pData + nPos, nTake);
-        nPos += nTake;
-        CRTPParser rtp;
-        if (rtp.Setup(pCopy, static_cast<uint32_t>(nTake)) == JX_OK) {
-            pJpeg->Receive(rtp);
-        }
-        free(pCopy);
-        if (pJpeg->CheckInvariants() != JX_OK) {
-            abort();
-        }
-    }
+    CRTPMedia* aMedia[] = {pJpeg};
+    FeedRtpRecords(pData, nSize, 0, aMedia, 1);
     return 0;
 }

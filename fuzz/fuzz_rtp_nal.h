@@ -7,6 +7,7 @@
 
 #include "rtpmedia.h"
 #include "rtpparser.h"
+#include "fuzz_rtp_records.h"
 #include "rtpsocket.h"
 
 #include <cstdlib>
@@ -45,25 +46,5 @@ inline void FuzzNalRecords(CFuzzNalSink& sink, CRTPMedia* pMedia, const char* pF
     sink.m_PB = kPB;
     pMedia->m_PayloadType = 96;
     pMedia->Setup(pFmtp);
-    size_t nPos = 0;
-    while (nSize - nPos >= 2) {
-        const size_t nLen = (static_cast<size_t>(pData[nPos]) << 8) | pData[nPos + 1];
-        nPos += 2;
-        const size_t nTake = nLen < nSize - nPos ? nLen : nSize - nPos;
-        // An exact heap copy, so that a read past the packet is caught.
-        uint8_t* pCopy = static_cast<uint8_t*>(malloc(nTake > 0 ? nTake : 1));
-        if (pCopy == nullptr) {
-            return;
-        }
-        memcpy(pCopy, pData + nPos, nTake);
-        CRTPParser rtp;
-        if (rtp.Setup(pCopy, static_cast<uint32_t>(nTake)) == JX_OK) {
-            pMedia->Receive(rtp);
-        }
-        free(pCopy);
-        if (pMedia->CheckInvariants() != JX_OK) {
-            abort();
-        }
-        nPos += nTake;
-    }
+    FeedRtpRecords(pData, nSize, 0, &pMedia, 1);
 }
