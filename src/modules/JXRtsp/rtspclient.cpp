@@ -715,8 +715,8 @@ void CRTSPClient::ResetConnection()
 // holds up no other stream.
 int32_t CRTSPClient::BeginConnect()
 {
-    const char* pHost = m_TargetHost != nullptr ? m_TargetHost : m_Url.m_Host;
-    const uint16_t nPort = m_TargetHost != nullptr ? m_TargetPort : m_Url.m_Port;
+    const char* pHost = TargetHost();
+    const uint16_t nPort = TargetPort();
     if (pHost == nullptr || nPort == 0) return JX_ERR_ARG;
     return StartConnect(pHost, nPort, m_Resolver.get(), kConnectTimeoutMs);
 }
@@ -1018,8 +1018,8 @@ int32_t CRTSPClient::FollowRedirect()
     m_RequestUrl = pRequestUrl;
     JXPrintf("RTSP Client(%s): redirected (%d) to %s.\n", GetLogUrl(), static_cast<int>(m_Command.m_StatusCode),
              m_RequestUrl);
-    const char* pHost = m_TargetHost != nullptr ? m_TargetHost : m_Url.m_Host;
-    const uint16_t nPort = m_TargetHost != nullptr ? m_TargetPort : m_Url.m_Port;
+    const char* pHost = TargetHost();
+    const uint16_t nPort = TargetPort();
     if (pHost != nullptr && CJXString::EqualNoCase(pHost, int32_t(strlen(pHost)), target.m_Host) && nPort == target.m_Port) {
         return SendDescribe();   // the same server: this connection, the same credentials
     }

@@ -181,6 +181,9 @@ public:
     int32_t FollowRedirect();
     // The request URL from the stream's URL: rtsp:// without user information.
     void ResetRequestUrl();
+    // Where the connection goes: the last redirect's host and port, else the URL's.
+    const char* TargetHost() const { return m_TargetHost != nullptr ? m_TargetHost : m_Url.m_Host; }
+    uint16_t TargetPort() const { return m_TargetHost != nullptr ? m_TargetPort : m_Url.m_Port; }
     static constexpr uint32_t kMaxRedirects = 3;
 
     // Interleaved packets by channel, to the stream that owns the channel.
