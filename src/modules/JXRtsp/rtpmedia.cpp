@@ -223,10 +223,8 @@ int CRTPMediaVideo::OnRecvRTP(CRTPParser& rtp)
             PackFrame();   // its failures stay with that frame
         }
         // Also a frame that stored nothing: its type or flags must not pass to the next.
-        ResetFrame(kResetNewFrame);
-        m_FrameTimeStamp = rtp.m_TimeStamp;
-        m_FrameArrivalMs = static_cast<int64_t>(CJXTime::GetTimeMS());
-        return JX_OK;
+        ResetFrame(kResetNewFrame);   // ends any refusal: the packet is taken below
+        break;
     case kOrderGap:
         if (!IsBufferEmpty()) {
             JXPrintf("SN Error: cur-sn = %u, prev-sn = %u\n", static_cast<unsigned>(rtp.m_SeqNo),
