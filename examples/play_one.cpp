@@ -1,7 +1,8 @@
 // The smallest host: loads the module at run time, plays one stream for a few
 // seconds and counts its frames. The README shows this file; it is built with
 // the project (build/bin/play_one URL [SECONDS]) so that the example always
-// compiles against the current headers.
+// compiles against the current headers, and on its own against the installed
+// package (examples/CMakeLists.txt).
 #include "JXBase.h"
 #include "jxrtsp.h"
 
@@ -51,13 +52,18 @@ int main(int argc, char** argv)
     }
     const int nSeconds = argc > 2 ? atoi(argv[2]) : 5;
 
-    // The module beside this program: libJXRtsp.so, or JXRtsp.dll on Windows.
+    // The module beside this program (libJXRtsp.so, or JXRtsp.dll on Windows),
+    // or where the installed package put it.
+    char path[2 * kPathBytes] = {};
+#ifdef JXRTSP_MODULE_PATH
+    snprintf(path, sizeof(path), "%s", JXRTSP_MODULE_PATH);
+#else
     char dir[kPathBytes] = {};
     char name[kPathBytes] = {};
     JXModuleProgramDir(dir, sizeof(dir));
     JXModuleFileName("JXRtsp", name, sizeof(name));
-    char path[2 * kPathBytes] = {};
     snprintf(path, sizeof(path), "%s/%s", dir, name);
+#endif
     char error[256] = {};
     void* pModule = JXModuleLoad(path, error, sizeof(error));   // the platform's loader
     if (pModule == nullptr) {
