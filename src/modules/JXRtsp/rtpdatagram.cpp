@@ -7,6 +7,8 @@
 namespace {
 
 constexpr uint32_t kMaxPort = 65535;
+constexpr uint32_t kFirstMulticastOctet = 224;
+constexpr uint32_t kLastMulticastOctet = 239;
 
 sockaddr_in MakeAddress(uint32_t nAddress, uint16_t nPort)
 {
@@ -216,6 +218,14 @@ int32_t CRTPDatagramSockets::MulticastDropGroup(JXSOCKET s, sockaddr_in* pLocal,
     const int32_t nRet = ChangeMembership(s, pLocal, pGroup, false);
     if (nRet == JX_OK) JXPrintf("Drop multicast membership success!\n");
     return nRet;
+}
+
+bool CRTPDatagramSockets::IsMulticastGroup(const char* pText)
+{
+    in_addr addr;
+    if (pText == nullptr || inet_pton(AF_INET, pText, &addr) != 1) return false;
+    const uint32_t nFirst = ntohl(addr.s_addr) >> 24;
+    return nFirst >= kFirstMulticastOctet && nFirst <= kLastMulticastOctet;
 }
 
 JXSOCKET CRTPDatagramSockets::MulticastOpen(const char* pLocal, uint16_t nLocalPort, const char* pGroup, uint16_t nPort)

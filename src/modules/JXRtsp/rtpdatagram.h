@@ -78,6 +78,8 @@ public:
     // interface of pLocal. JX_OK, JX_ERR_ARG, JX_ERR_FAIL.
     static int32_t MulticastAddGroup(JXSOCKET s, sockaddr_in* pLocal, sockaddr_in* pGroup);
     static int32_t MulticastDropGroup(JXSOCKET s, sockaddr_in* pLocal, sockaddr_in* pGroup);
+    // A dotted IPv4 address from 224.0.0.0 to 239.255.255.255 (null: false).
+    static bool IsMulticastGroup(const char* pText);
 
     JXSOCKET m_RtpSocket = JX_INVALID_SOCKET;
     JXSOCKET m_RtcpSocket = JX_INVALID_SOCKET;

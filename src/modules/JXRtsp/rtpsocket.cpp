@@ -43,8 +43,6 @@ constexpr uint32_t kMaxPort = 65535;
 constexpr uint32_t kMaxChannel = 255;
 // Interleaved channels never carry this value: a stream set to it gets nothing.
 constexpr uint16_t kNoChannel = 0xFFFF;
-constexpr uint32_t kFirstMulticastOctet = 224;
-constexpr uint32_t kLastMulticastOctet = 239;
 constexpr uint32_t kOctetMask = 0xFF;
 
 using CTransportReply = CRTPSocket::CTransportReply;
@@ -139,15 +137,6 @@ void CRTPSocket::ReadTransport(const char* pValue, CTransportReply& out)
 
 namespace {
 
-// A dotted IPv4 address from 224.0.0.0 to 239.255.255.255.
-bool IsMulticastGroup(const char* pText)
-{
-    in_addr addr;
-    if (inet_pton(AF_INET, pText, &addr) != 1) return false;
-    const uint32_t nFirst = ntohl(addr.s_addr) >> 24;
-    return nFirst >= kFirstMulticastOctet && nFirst <= kLastMulticastOctet;
-}
-
 const char kDimensionsKey[] = "a=x-dimensions:";
 
 template <class T>
@@ -217,8 +206,9 @@ int32_t CRTPSocket::Open(CRTSPClient* pClient, CSDPParser& parser)
         if (pLine[0] == 'm' && pLine[1] == '=') break;
         if (ParseControl(pLine) || ParseRTPMap(pLine) || ParseFMTP(pLine) || ParseJXFrame(pLine)) continue;
         // The picture size of JPEG above 2040 pixels, as GStreamer announces it.
+        // One that does not read leaves the size to the pictures' own headers.
         if (m_Encoding == JX_CODEC_JPEG && m_Media != nullptr && CJXString::StartsWithNoCase(pLine, kDimensionsKey))
-            m_Media->Setup(pLine);
+            (void)m_Media->Setup(pLine);
     }
     if (!HasMedia()) return JX_ERR_UNSUPPORTED;
     // RFC 2326 C.1.1: a section without a control attribute is controlled by
@@ -229,7 +219,7 @@ int32_t CRTPSocket::Open(CRTSPClient* pClient, CSDPParser& parser)
     }
     if (m_Media != nullptr && m_Client != nullptr) {
         CJXMediaHead* pHead = m_Media->GetHead();
-        if (pHead != nullptr) m_Client->OnHead(pHead);
+        if (pHead != nullptr) (void)m_Client->OnHead(pHead);   // a notice: the section stands either way
     }
     return JX_OK;
 }
@@ -315,7 +305,9 @@ int CRTPSocket::ParseFMTP(const char* pLine)
     if (sscanf(pLine, "a=fmtp:%u", &nType) != 1) return 0;
     if (nType != m_PayloadType) return 1;
     const char* pText = TextAfterSpace(pLine);
-    if (pText != nullptr && m_Media != nullptr) m_Media->Setup(pText);
+    // What the parameters are worth is the depacketizer's to judge: it logs
+    // a refusal (and then takes no packet) and leaves what it has no use for.
+    if (pText != nullptr && m_Media != nullptr) (void)m_Media->Setup(pText);
     return 1;
 }
 
@@ -444,7 +436,7 @@ int32_t CRTPSocket::OpenReception(bool bUsable, const char* pDestination)
     } else if (m_Transport == kTransportMulticast) {
         // The whole value must read as a group: one cut to the room is refused.
         CopyAddress(m_Address, pDestination);
-        if (!bUsable || !IsMulticastGroup(pDestination)) {
+        if (!bUsable || !CRTPDatagramSockets::IsMulticastGroup(pDestination)) {
             LogStream("the answer names no multicast group that can be joined");
             return JX_ERR_CONTENT;
         }
