@@ -133,7 +133,7 @@ int CRTPNalVideo::SetupSPS_PPS(const char* pText)
     return JX_OK;
 }
 
-int32_t CRTPNalVideo::BeginPacket(CRTPParser& rtp)
+int32_t CRTPNalVideo::BeginPacket(CRTPParser& rtp, uint8_t nFragmentType)
 {
     const bool bOurs = rtp.m_PayloadType == m_PayloadType && rtp.m_SSRC == m_SSRC;
     const bool bBoundaryLoss =
@@ -151,6 +151,14 @@ int32_t CRTPNalVideo::BeginPacket(CRTPParser& rtp)
         return JX_ERR_CONTENT;
     }
     MarkFrame(rtp);
+    const uint8_t* p = rtp.Payload();
+    JX_ASSERT_PTR(p, kSourcePath, "BeginPacket");
+    if (rtp.PayloadLength() < 1) {
+        return JX_ERR_CONTENT;
+    }
+    if (NalType(p) != nFragmentType && DropInsideFragment()) {
+        return JX_ERR_CONTENT;
+    }
     return JX_OK;
 }
 
@@ -396,20 +404,13 @@ void CRTPH264::SetupPiece(const char* pPiece)
 
 int CRTPH264::OnRecvRTP(CRTPParser& rtp)
 {
-    int nResult = BeginPacket(rtp);
+    const int32_t nResult = BeginPacket(rtp, kFUA);
     if (nResult != JX_OK) {
         return nResult;
     }
     const uint8_t* p = rtp.Payload();
     const int32_t nLen = rtp.PayloadLength();
-    JX_ASSERT_PTR(p, kSourcePath, "OnRecvRTP");
-    if (nLen < 1) {
-        return JX_ERR_CONTENT;
-    }
-    const uint8_t nType = p[0] & kTypeMask;
-    if (nType != kFUA && DropInsideFragment()) {
-        return JX_ERR_CONTENT;
-    }
+    const uint8_t nType = NalType(p);
     if (nType >= kNalSlice && nType <= kSingleLast) {
         return OnRecvRTPNal(p[0], p + 1, nLen - 1);
     }

@@ -70,8 +70,11 @@ protected:
     // The order checks of the base, then the frame mark. A packet that begins a
     // new timestamp out of sequence shows a loss at the frame boundary, which
     // the base does not look for: the end of the last frame or the start of
-    // this one is gone, so neither is delivered. 0: the subclass takes the payload.
-    int32_t BeginPacket(CRTPParser& rtp);
+    // this one is gone, so neither is delivered. Then a packet without payload
+    // is refused, and one other than a later fragment (of NAL type
+    // nFragmentType) drops a frame whose fragmented unit is open
+    // (DropInsideFragment). 0: the subclass takes the payload.
+    int32_t BeginPacket(CRTPParser& rtp, uint8_t nFragmentType);
     // Frame marking: a header extension whose profile word is the stream's VI
     // or PB value marks the frame.
     void MarkFrame(const CRTPParser& rtp);

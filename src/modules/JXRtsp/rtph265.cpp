@@ -102,20 +102,13 @@ int CRTPH265::OnRecvRTP(CRTPParser& rtp)
     if (m_DonRefused) {
         return JX_ERR_UNSUPPORTED;
     }
-    int nResult = BeginPacket(rtp);
+    const int32_t nResult = BeginPacket(rtp, kFragment);
     if (nResult != JX_OK) {
         return nResult;
     }
     const uint8_t* p = rtp.Payload();
     const int32_t nLen = rtp.PayloadLength();
-    JX_ASSERT_PTR(p, kSourcePath, "OnRecvRTP");
-    if (nLen < 1) {
-        return JX_ERR_CONTENT;
-    }
     const uint8_t nType = NalType(p);
-    if (nType != kFragment && DropInsideFragment()) {
-        return JX_ERR_CONTENT;
-    }
     if (nType <= kSingleLast) {
         if (nLen < kMinSingle) {
             return JX_ERR_ARG;   // refused before the second header byte is read
