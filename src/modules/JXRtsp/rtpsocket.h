@@ -92,9 +92,8 @@ public:
     int32_t SetupUDP();
     // Reads what the datagram sockets hold, without waiting (at most
     // CRTPDatagramSockets::kMaxDatagramsPerPoll per socket): 1 when a
-    // datagram was read, else 0.
-    // Only the server's RTP, or that of the sender its SETUP answer named,
-    // reaches the depacketizer.
+    // datagram was read, else 0. Only the server's RTP, or that of the
+    // sender its SETUP answer named, reaches the depacketizer.
     int32_t OnUDPPolling();
     // Releases the depacketizer, the control URL and both sockets, leaving a
     // multicast group first. The state returns to kStateIdle. JX_OK.
