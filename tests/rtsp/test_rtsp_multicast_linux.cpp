@@ -55,8 +55,8 @@ TEST(RtspMulticast, DescriptionWithAGroupJoinsItAndLeavesAtTheEnd)
     CRTPSocket& video = *c.m_Client.m_Video;
     EXPECT_EQ(video.m_Transport, uint32_t(CRTPSocket::kTransportMulticast));
     EXPECT_STREQ(video.m_Address, kGroup);
-    ASSERT_NE(video.m_RtpSocket, JX_INVALID_SOCKET);
-    ASSERT_NE(video.m_RtcpSocket, JX_INVALID_SOCKET);
+    ASSERT_NE(video.m_Datagrams.m_RtpSocket, JX_INVALID_SOCKET);
+    ASSERT_NE(video.m_Datagrams.m_RtcpSocket, JX_INVALID_SOCKET);
 
     delete video.m_Media;
     video.m_Media = new CStubMedia(&video);

@@ -116,7 +116,7 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
     EXPECT_EQ(video.m_RecvRTP, 4u);
     EXPECT_EQ(c.m_Recorder.Frames(), 3);
     EXPECT_EQ(video.m_DroppedForeign, 1u);
-    EXPECT_EQ(video.m_DroppedSender, 0u);
+    EXPECT_EQ(video.m_Datagrams.m_DroppedSender, 0u);
 
     // Datagrams out of order and twice: each frame once, none lost.
     const uint64_t nReordered = video.m_Reorder.m_Reordered;
@@ -187,9 +187,9 @@ TEST(RtspTransport, UnicastUdpFromTheSourceTheAnswerNames)
     ASSERT_TRUE(source.SendTo(nRtp, packets.Next("K1")));
     ASSERT_TRUE(stranger.SendTo(nRtp, packets.Next("K2")));   // from neither: dropped
     ASSERT_TRUE(server.SendTo(nRtp, packets.Next("K3")));     // the server's address, another port
-    ASSERT_TRUE(c.RunUntil([&] { return video.m_RecvRTP >= 2 && video.m_DroppedSender >= 1; })) << video.m_RecvRTP << " " << video.m_DroppedSender << " " << video.m_Reorder.Held();
+    ASSERT_TRUE(c.RunUntil([&] { return video.m_RecvRTP >= 2 && video.m_Datagrams.m_DroppedSender >= 1; })) << video.m_RecvRTP << " " << video.m_Datagrams.m_DroppedSender << " " << video.m_Reorder.Held();
     EXPECT_EQ(video.m_RecvRTP, 2u);
-    EXPECT_EQ(video.m_DroppedSender, 1u);
+    EXPECT_EQ(video.m_Datagrams.m_DroppedSender, 1u);
     EXPECT_EQ(c.m_Recorder.Frames(), 2);
     c.m_Client.OnStop();
 }
@@ -296,8 +296,8 @@ TEST(RtspTransport, SetupAnswers)
         EXPECT_EQ(v.m_PeerRtcpPort, row.m_Rtcp);
         EXPECT_EQ(v.m_Media ? v.m_Media->m_SSRC : row.m_SSRC, row.m_SSRC);
         EXPECT_STREQ(v.m_Address, row.m_Address);
-        EXPECT_EQ(v.m_RtpSocket, JX_INVALID_SOCKET);
-        EXPECT_EQ(v.m_RtcpSocket, JX_INVALID_SOCKET);
+        EXPECT_EQ(v.m_Datagrams.m_RtpSocket, JX_INVALID_SOCKET);
+        EXPECT_EQ(v.m_Datagrams.m_RtcpSocket, JX_INVALID_SOCKET);
     }
     // rtspu:// needs the server's IPv4 address for unicast UDP: an offline
     // client (or one on IPv6) has none, and the attempt fails instead of asking

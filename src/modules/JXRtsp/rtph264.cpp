@@ -16,12 +16,11 @@ const char kSourcePath[] = "src/modules/JXRtsp/rtph264";
 const char kLevelKey[] = "profile-level-id=%x";
 const char kModeKey[] = "packetization-mode=%d";
 const char kSetsKey[] = "sprop-parameter-sets=";
-const uint8_t kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
-constexpr int32_t kStartCodeBytes = sizeof(kStartCode);
 constexpr uint16_t kNonKey = 0;
 constexpr uint16_t kKey = 1;
 
 // H.264 NAL unit types and payload header fields.
+constexpr uint8_t kTypeShift = 0;
 constexpr uint8_t kTypeMask = 0x1F;
 constexpr uint8_t kNriMask = 0xE0;
 constexpr uint8_t kNalSlice = 1;
@@ -38,7 +37,6 @@ constexpr uint8_t kFUA = 28;
 constexpr uint8_t kFUStart = 0x80;
 constexpr uint8_t kFUEnd = 0x40;
 constexpr uint8_t kFUReserved = 0x20;
-constexpr int32_t kFUHeadBytes = 2;      // FU indicator and FU header
 constexpr int32_t kSTAPBHeadBytes = 3;   // payload header and decoding order number
 
 bool IsBlank(char c)
@@ -135,7 +133,7 @@ int CRTPNalVideo::SetupSPS_PPS(const char* pText)
     return JX_OK;
 }
 
-int32_t CRTPNalVideo::BeginPacket(CRTPParser& rtp)
+int32_t CRTPNalVideo::BeginPacket(CRTPParser& rtp, uint8_t nFragmentType)
 {
     const bool bOurs = rtp.m_PayloadType == m_PayloadType && rtp.m_SSRC == m_SSRC;
     const bool bBoundaryLoss =
@@ -153,6 +151,14 @@ int32_t CRTPNalVideo::BeginPacket(CRTPParser& rtp)
         return JX_ERR_CONTENT;
     }
     MarkFrame(rtp);
+    const uint8_t* p = rtp.Payload();
+    JX_ASSERT_PTR(p, kSourcePath, "BeginPacket");
+    if (rtp.PayloadLength() < 1) {
+        return JX_ERR_CONTENT;
+    }
+    if (NalType(p) != nFragmentType && DropInsideFragment()) {
+        return JX_ERR_CONTENT;
+    }
     return JX_OK;
 }
 
@@ -168,9 +174,18 @@ void CRTPNalVideo::MarkFrame(const CRTPParser& rtp)
     }
 }
 
+uint16_t CRTPNalVideo::SetFlag(const uint8_t* pHeader) const
+{
+    const uint8_t nType = NalType(pHeader);
+    if (nType == m_Format.nTypeVPS) return JX_NAL_FLAG_VPS;
+    if (nType == m_Format.nTypeSPS) return JX_NAL_FLAG_SPS;
+    if (nType == m_Format.nTypePPS) return JX_NAL_FLAG_PPS;
+    return 0;
+}
+
 bool CRTPNalVideo::DropInsideFragment()
 {
-    if ((m_NalFlags & kNalFragmentOpen) == 0) {
+    if (!IsFragmentOpen()) {
         return false;
     }
     DropFrame();
@@ -192,7 +207,7 @@ int32_t CRTPNalVideo::FeedHead(const uint8_t* pHeader, const uint8_t* pData, int
 
 int32_t CRTPNalVideo::OpenFragment(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen, bool bEnd)
 {
-    if ((m_NalFlags & kNalFragmentOpen) != 0) {
+    if (IsFragmentOpen()) {
         DropFrame();   // the open unit's end was lost
         return JX_ERR_CONTENT;
     }
@@ -211,15 +226,14 @@ int32_t CRTPNalVideo::OpenFragment(const uint8_t* pHeader, const uint8_t* pData,
     if (nResult != JX_OK) {
         return nResult;
     }
-    m_FragStart = m_Buffer.m_Length - m_Format.nHeadBytes - nLen;
-    m_FragSet = nSet;
+    m_Fragment = {m_Buffer.m_Length - m_Format.nHeadBytes - nLen, nSet};
     m_NalFlags |= kNalFragmentOpen;
     return JX_OK;
 }
 
 int32_t CRTPNalVideo::AddFragment(const uint8_t* pData, int32_t nLen, bool bEnd)
 {
-    if ((m_NalFlags & kNalFragmentOpen) == 0) {
+    if (!IsFragmentOpen()) {
         DropFrame();   // its start was lost
         return JX_ERR_CONTENT;
     }
@@ -228,15 +242,34 @@ int32_t CRTPNalVideo::AddFragment(const uint8_t* pData, int32_t nLen, bool bEnd)
         return nResult;
     }
     m_NalFlags &= static_cast<uint16_t>(~kNalFragmentOpen);
-    const uint16_t nSet = m_FragSet;
-    const int32_t nStart = m_FragStart;
-    m_FragSet = 0;
-    m_FragStart = kNoFragment;
-    if (nSet == 0) {
+    if (m_Fragment.nSet == 0) {
         return JX_OK;
     }
+    const int32_t nStart = m_Fragment.nStart;
     const uint8_t* pUnit = reinterpret_cast<const uint8_t*>(m_Buffer.m_Data) + nStart;
-    return FeedHead(pUnit, pUnit + m_Format.nHeadBytes, m_Buffer.m_Length - nStart - m_Format.nHeadBytes, nSet);
+    return FeedHead(pUnit, pUnit + m_Format.nHeadBytes, m_Buffer.m_Length - nStart - m_Format.nHeadBytes,
+                    m_Fragment.nSet);
+}
+
+bool CRTPNalVideo::ReadFUnit(const uint8_t* pPayload, int32_t nLen, SFUnit& out)
+{
+    const int32_t nHead = m_Format.nHeadBytes + 1;   // payload header and FU header
+    if (nLen < nHead) {
+        DropFrame();   // no FU header to read: a fragment of the frame is lost
+        return false;
+    }
+    const uint8_t nFU = pPayload[m_Format.nHeadBytes];
+    out = {nFU, (nFU & kFUStart) != 0, (nFU & kFUEnd) != 0, pPayload + nHead, nLen - nHead};
+    return true;
+}
+
+int32_t CRTPNalVideo::StoreNAL(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen, uint16_t nFrameType)
+{
+    const int32_t nResult = AppendNAL(pHeader, m_Format.nHeadBytes, pData, nLen);
+    if (nResult == JX_OK && nFrameType != kNoType) {
+        m_FrameType = nFrameType;
+    }
+    return nResult;
 }
 
 // A unit refused is left out and the next one taken, so that no unit behind
@@ -271,7 +304,7 @@ int CRTPNalVideo::PackFrame()
         ClearBuffer(1);   // no slice: nothing a decoder could show
         return JX_OK;
     }
-    if ((m_NalFlags & kNalFragmentOpen) != 0) {
+    if (IsFragmentOpen()) {
         ClearBuffer(1);
         LogError("PackFrame", __LINE__);
         return JX_ERR_CONTENT;
@@ -318,12 +351,6 @@ bool CRTPNalVideo::SetsLeadFrame() const
     return false;
 }
 
-void CRTPNalVideo::OnFrameReset(bool /*bLost*/)
-{
-    m_FragStart = kNoFragment;
-    m_FragSet = 0;
-}
-
 int32_t CRTPNalVideo::CheckInvariants() const
 {
     int32_t nResult = CRTPMediaVideo::CheckInvariants();
@@ -331,7 +358,6 @@ int32_t CRTPNalVideo::CheckInvariants() const
         return nResult;
     }
     const char* pWho = m_Format.pName;
-    const bool bOpen = (m_NalFlags & kNalFragmentOpen) != 0;
     if (!IsBufferEmpty() &&
         (m_Buffer.m_Length < kStartCodeBytes || memcmp(m_Buffer.m_Data, kStartCode, kStartCodeBytes) != 0)) {
         JXPrintf("%s: invariant broken: %s\n", pWho, "frame does not begin with a start code");
@@ -341,12 +367,9 @@ int32_t CRTPNalVideo::CheckInvariants() const
         JXPrintf("%s: invariant broken: %s\n", pWho, "a frame typed by a slice holds nothing");
         return JX_ERR_STATE;
     }
-    if (bOpen != (m_FragStart != kNoFragment) || (!bOpen && m_FragSet != 0)) {
-        JXPrintf("%s: invariant broken: %s\n", pWho, "fragment state disagrees with the NAL flags");
-        return JX_ERR_STATE;
-    }
-    if (bOpen && (m_FragStart < kStartCodeBytes || m_FragStart + m_Format.nHeadBytes > m_Buffer.m_Length ||
-                  memcmp(m_Buffer.m_Data + m_FragStart - kStartCodeBytes, kStartCode, kStartCodeBytes) != 0)) {
+    const int32_t nFrag = m_Fragment.nStart;
+    if (IsFragmentOpen() && (nFrag < kStartCodeBytes || nFrag + m_Format.nHeadBytes > m_Buffer.m_Length ||
+                             memcmp(m_Buffer.m_Data + nFrag - kStartCodeBytes, kStartCode, kStartCodeBytes) != 0)) {
         JXPrintf("%s: invariant broken: %s\n", pWho, "open fragment not behind a start code in the frame");
         return JX_ERR_STATE;
     }
@@ -360,8 +383,9 @@ namespace {
 // Private codec codes an a=JXFrame: line may give an H.264 stream.
 constexpr uint16_t kPrivateFirst = 16;
 constexpr uint16_t kPrivateLast = 31;
-const CRTPNalVideo::SFormat kH264Format = {"CRTPH264",   "h264",         1, JX_CODEC_H264, kPrivateFirst,
-                                           kPrivateLast, JX_NAL_FLAG_SPS};
+const CRTPNalVideo::SFormat kH264Format = {
+    "CRTPH264", "h264",     1,       JX_CODEC_H264, kPrivateFirst, kPrivateLast, JX_NAL_FLAG_SPS,
+    kTypeShift, kTypeMask, CRTPNalVideo::kNoSetType, kNalSPS,       kNalPPS};
 }   // namespace
 
 CRTPH264::CRTPH264(CRTPSocket* pSocket) : CRTPNalVideo(pSocket, new (std::nothrow) CJXH264Head(), kH264Format)
@@ -378,34 +402,15 @@ void CRTPH264::SetupPiece(const char* pPiece)
     }
 }
 
-uint16_t CRTPH264::SetFlag(const uint8_t* pHeader) const
-{
-    switch (pHeader[0] & kTypeMask) {
-    case kNalSPS:
-        return JX_NAL_FLAG_SPS;
-    case kNalPPS:
-        return JX_NAL_FLAG_PPS;
-    default:
-        return 0;
-    }
-}
-
 int CRTPH264::OnRecvRTP(CRTPParser& rtp)
 {
-    int nResult = BeginPacket(rtp);
+    const int32_t nResult = BeginPacket(rtp, kFUA);
     if (nResult != JX_OK) {
         return nResult;
     }
     const uint8_t* p = rtp.Payload();
     const int32_t nLen = rtp.PayloadLength();
-    JX_ASSERT_PTR(p, kSourcePath, "OnRecvRTP");
-    if (nLen < 1) {
-        return JX_ERR_CONTENT;
-    }
-    const uint8_t nType = p[0] & kTypeMask;
-    if (nType != kFUA && DropInsideFragment()) {
-        return JX_ERR_CONTENT;
-    }
+    const uint8_t nType = NalType(p);
     if (nType >= kNalSlice && nType <= kSingleLast) {
         return OnRecvRTPNal(p[0], p + 1, nLen - 1);
     }
@@ -460,13 +465,7 @@ int32_t CRTPH264::TakeNAL(const uint8_t* pHeader, const uint8_t* pData, int32_t 
     default:
         break;
     }
-    if (nResult == JX_OK) {
-        nResult = AppendNAL(pHeader, 1, pData, nLen);
-    }
-    if (nResult == JX_OK && nFrameType != kNoType) {
-        m_FrameType = nFrameType;
-    }
-    return nResult;
+    return nResult == JX_OK ? StoreNAL(pHeader, pData, nLen, nFrameType) : nResult;
 }
 
 int CRTPH264::OnRecvRTP24(const uint8_t* pPayload, int nLen)
@@ -503,21 +502,19 @@ int CRTPH264::OnRecvRTP27(const uint8_t* pPayload, int /*nLen*/)
 int CRTPH264::OnRecvRTP28(const uint8_t* pPayload, int nLen)
 {
     JX_ASSERT_PTR(pPayload, kSourcePath, "OnRecvRTP28");
-    if (nLen < kFUHeadBytes) {
-        DropFrame();   // no FU header to read: a fragment of the frame is lost
+    SFUnit fu;
+    if (!ReadFUnit(pPayload, nLen, fu)) {
         return JX_ERR_CONTENT;
     }
-    const uint8_t nFU = pPayload[1];
-    const bool bStart = (nFU & kFUStart) != 0;
-    const bool bEnd = (nFU & kFUEnd) != 0;
-    const uint8_t nHeader = static_cast<uint8_t>((pPayload[0] & kNriMask) | (nFU & kTypeMask));
-    if ((nFU & kFUReserved) != 0) {
+    const uint8_t nHeader = static_cast<uint8_t>((pPayload[0] & kNriMask) | (fu.nFU & kTypeMask));
+    if ((fu.nFU & kFUReserved) != 0) {
         JXPrintf("%s(%d)------>Error(s = %u, e = %u, type = %u, len = %d)\n", "OnRecvRTP28", __LINE__,
-                 static_cast<unsigned>(bStart), static_cast<unsigned>(bEnd), static_cast<unsigned>(nHeader), nLen);
+                 static_cast<unsigned>(fu.bStart), static_cast<unsigned>(fu.bEnd), static_cast<unsigned>(nHeader), nLen);
         DropFrame();
         return JX_ERR_CONTENT;
     }
-    const uint8_t* pData = pPayload + kFUHeadBytes;
-    const int32_t nData = nLen - kFUHeadBytes;
-    return bStart ? OpenFragment(&nHeader, pData, nData, bEnd) : AddFragment(pData, nData, bEnd);
+    if (fu.bStart) {
+        return OpenFragment(&nHeader, fu.pData, fu.nData, fu.bEnd);
+    }
+    return AddFragment(fu.pData, fu.nData, fu.bEnd);
 }

@@ -34,13 +34,20 @@ public:
         uint16_t nPrivateFirst;   // range of the stream's private codec codes (a=JXFrame:)
         uint16_t nPrivateLast;
         uint16_t nLeadSet;        // the set the head writes first (JX_NAL_FLAG_*)
+        // The NAL unit type: the first header byte shifted right, then masked.
+        uint8_t nTypeShift;
+        uint8_t nTypeMask;
+        // The types of the parameter sets; kNoSetType for a set the format lacks.
+        uint8_t nTypeVPS;
+        uint8_t nTypeSPS;
+        uint8_t nTypePPS;
     };
+    static constexpr uint8_t kNoSetType = 0xFF;
 
     uint16_t m_PacketMode = 1;       // packetization-mode: recorded only, every mode is taken
     uint32_t m_ProfileLevelId = 0;   // profile-level-id: recorded only
 
 protected:
-    static constexpr int32_t kNoFragment = -1;
     static constexpr int32_t kSizeBytes = 2;   // the size in front of each aggregated unit
 
     // Takes ownership of pHead (may be null when it could not be allocated:
@@ -49,8 +56,13 @@ protected:
 
     // An fmtp piece other than profile-level-id and packetization-mode.
     virtual void SetupPiece(const char* pPiece) = 0;
+    // The NAL unit type of a header.
+    uint8_t NalType(const uint8_t* pHeader) const
+    {
+        return static_cast<uint8_t>((pHeader[0] >> m_Format.nTypeShift) & m_Format.nTypeMask);
+    }
     // The in-band flag of a parameter-set header (JX_NAL_FLAG_*), else 0.
-    virtual uint16_t SetFlag(const uint8_t* pHeader) const = 0;
+    uint16_t SetFlag(const uint8_t* pHeader) const;
     // One whole NAL unit (header, the bytes after it, their count >= 1): sets
     // the frame's type and flags and stores it. 0 or a negative code.
     virtual int32_t TakeNAL(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen) = 0;
@@ -58,8 +70,11 @@ protected:
     // The order checks of the base, then the frame mark. A packet that begins a
     // new timestamp out of sequence shows a loss at the frame boundary, which
     // the base does not look for: the end of the last frame or the start of
-    // this one is gone, so neither is delivered. 0: the subclass takes the payload.
-    int32_t BeginPacket(CRTPParser& rtp);
+    // this one is gone, so neither is delivered. Then a packet without payload
+    // is refused, and one other than a later fragment (of NAL type
+    // nFragmentType) drops a frame whose fragmented unit is open
+    // (DropInsideFragment). 0: the subclass takes the payload.
+    int32_t BeginPacket(CRTPParser& rtp, uint8_t nFragmentType);
     // Frame marking: a header extension whose profile word is the stream's VI
     // or PB value marks the frame.
     void MarkFrame(const CRTPParser& rtp);
@@ -74,10 +89,25 @@ protected:
     int32_t OpenFragment(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen, bool bEnd);
     // A later fragment; bEnd closes the unit.
     int32_t AddFragment(const uint8_t* pData, int32_t nLen, bool bEnd);
+    // What the FU header behind a fragmentation unit's payload header says.
+    struct SFUnit {
+        uint8_t nFU;            // the FU header
+        bool bStart;
+        bool bEnd;
+        const uint8_t* pData;   // the fragment behind it
+        int32_t nData;
+    };
+    // Reads it: false, the frame dropped, for a packet too short to hold it.
+    bool ReadFUnit(const uint8_t* pPayload, int32_t nLen, SFUnit& out);
+    // Stores a whole unit behind its start code and, for a slice (nFrameType
+    // not kNoType), types the frame by it. 0 or the store's code.
+    int32_t StoreNAL(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen, uint16_t nFrameType);
+    bool IsFragmentOpen() const { return (m_NalFlags & kNalFragmentOpen) != 0; }
+    // Offset of the open fragment's NAL header in the frame; only while one is open.
+    int32_t FragmentStart() const { return m_Fragment.nStart; }
     // An aggregation packet: units behind a 16-bit size from pUnits on, each at
     // least nMinSize bytes. A unit cut short drops the frame.
     int32_t TakeAggregate(const uint8_t* pUnits, int32_t nLen, int32_t nMinSize);
-    void OnFrameReset(bool bLost) override;
     void LogError(const char* pFunc, int nLine) const;
     // The first parameter set in the frame is the one the head writes first,
     // so the frame's own sets stand in order.
@@ -86,8 +116,13 @@ protected:
     SFormat m_Format;
 
 private:
-    int32_t m_FragStart = kNoFragment;   // offset of the open fragment's NAL header in the frame
-    uint16_t m_FragSet = 0;              // the open fragment is this parameter set: to the head at its end
+    // Where the open fragmented unit stands and what it is. Read only while
+    // m_NalFlags holds kNalFragmentOpen: that flag alone says one is open.
+    struct SFragment {
+        int32_t nStart;   // offset of its NAL header in the frame
+        uint16_t nSet;    // the parameter set it is (to the head at its end), 0 for none
+    };
+    SFragment m_Fragment = {0, 0};
     bool m_SeqKnown = false;             // a packet of the stream was recorded: its number is the last
 };
 
@@ -110,6 +145,5 @@ public:
 
 protected:
     void SetupPiece(const char* pPiece) override;
-    uint16_t SetFlag(const uint8_t* pHeader) const override;
     int32_t TakeNAL(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen) override;
 };

@@ -39,22 +39,12 @@ constexpr uint8_t kNalFillerLast = 40;
 constexpr uint8_t kSingleLast = 40;
 constexpr uint8_t kAggregate = 48;
 constexpr uint8_t kFragment = 49;
-constexpr uint8_t kFUStart = 0x80;
-constexpr uint8_t kFUEnd = 0x40;
-constexpr int32_t kFUHeadBytes = 3;   // payload header and FU header
 constexpr int32_t kMinSingle = 3;     // payload header and one byte
 constexpr int32_t kDonlBytes = 2;     // decoding-order number of a unit
 constexpr int32_t kDondBytes = 1;     // its distance from the unit before it in an aggregation packet
 constexpr int32_t kSizeField = 2;     // the size in front of each aggregated unit
-const uint8_t kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
-constexpr int32_t kStartCodeBytes = sizeof(kStartCode);
 const char kMaxDonDiffKey[] = "sprop-max-don-diff=";
 const char kDepackNalusKey[] = "sprop-depack-buf-nalus=";
-
-uint8_t NalType(const uint8_t* pHeader)
-{
-    return (pHeader[0] >> kTypeShift) & kTypeMask;
-}
 
 uint16_t Read16(const uint8_t* p)
 {
@@ -81,8 +71,9 @@ long DonValue(const char* pPiece)
 // Private codec codes an a=JXFrame: line may give an H.265 stream.
 constexpr uint16_t kPrivateFirst = 32;
 constexpr uint16_t kPrivateLast = 47;
-const CRTPNalVideo::SFormat kH265Format = {"CRTPH265",    "h265",       kHeadBytes,     JX_CODEC_H265,
-                                           kPrivateFirst, kPrivateLast, JX_NAL_FLAG_VPS};
+const CRTPNalVideo::SFormat kH265Format = {"CRTPH265", "h265",     kHeadBytes, JX_CODEC_H265, kPrivateFirst,
+                                           kPrivateLast, JX_NAL_FLAG_VPS, kTypeShift, kTypeMask, kNalVPS,
+                                           kNalSPS,    kNalPPS};
 }   // namespace
 
 CRTPH265::CRTPH265(CRTPSocket* pSocket) : CRTPNalVideo(pSocket, new (std::nothrow) CJXH265Head(), kH265Format)
@@ -106,39 +97,18 @@ void CRTPH265::SetupPiece(const char* pPiece)
     }
 }
 
-uint16_t CRTPH265::SetFlag(const uint8_t* pHeader) const
-{
-    switch (NalType(pHeader)) {
-    case kNalVPS:
-        return JX_NAL_FLAG_VPS;
-    case kNalSPS:
-        return JX_NAL_FLAG_SPS;
-    case kNalPPS:
-        return JX_NAL_FLAG_PPS;
-    default:
-        return 0;
-    }
-}
-
 int CRTPH265::OnRecvRTP(CRTPParser& rtp)
 {
     if (m_DonRefused) {
         return JX_ERR_UNSUPPORTED;
     }
-    int nResult = BeginPacket(rtp);
+    const int32_t nResult = BeginPacket(rtp, kFragment);
     if (nResult != JX_OK) {
         return nResult;
     }
     const uint8_t* p = rtp.Payload();
     const int32_t nLen = rtp.PayloadLength();
-    JX_ASSERT_PTR(p, kSourcePath, "OnRecvRTP");
-    if (nLen < 1) {
-        return JX_ERR_CONTENT;
-    }
     const uint8_t nType = NalType(p);
-    if (nType != kFragment && DropInsideFragment()) {
-        return JX_ERR_CONTENT;
-    }
     if (nType <= kSingleLast) {
         if (nLen < kMinSingle) {
             return JX_ERR_ARG;   // refused before the second header byte is read
@@ -192,10 +162,7 @@ int32_t CRTPH265::TakeNAL(const uint8_t* pHeader, const uint8_t* pData, int32_t 
         nFrameType = kNonKey;
     }
     if (nResult == JX_OK) {
-        nResult = AppendNAL(pHeader, kHeadBytes, pData, nLen);
-    }
-    if (nResult == JX_OK && nFrameType != kNoType) {
-        m_FrameType = nFrameType;
+        nResult = StoreNAL(pHeader, pData, nLen, nFrameType);
     }
     if (nResult == JX_OK && nType <= kNalSliceLast && m_PicType == kNoPicture) {
         m_PicType = nType;   // every slice of a picture has the same type
@@ -218,29 +185,30 @@ int CRTPH265::OnRecvRTP48(const uint8_t* pPayload, int nLen)
 int CRTPH265::OnRecvRTP49(const uint8_t* pPayload, int nLen)
 {
     JX_ASSERT_PTR(pPayload, kSourcePath, "OnRecvRTP49");
-    if (nLen < kFUHeadBytes) {
-        DropFrame();   // no FU header to read: a fragment of the frame is lost
+    SFUnit fu;
+    if (!ReadFUnit(pPayload, nLen, fu)) {
         return JX_ERR_CONTENT;
     }
-    const uint8_t nFU = pPayload[2];
-    const bool bStart = (nFU & kFUStart) != 0;
-    const bool bEnd = (nFU & kFUEnd) != 0;
-    const uint8_t nType = nFU & kTypeMask;
+    const bool bStart = fu.bStart;
+    const bool bEnd = fu.bEnd;
+    const uint8_t nType = fu.nFU & kTypeMask;
     if (bStart && bEnd) {
         JXPrintf("CRTPH265::%s(%d)------>Error(s = %u, e = %u, type = %u, len = %d)\n", "OnRecvRTP49", __LINE__, 1u, 1u,
                  static_cast<unsigned>(nType), nLen);
         DropFrame();
         return JX_ERR_CONTENT;
     }
-    const uint8_t* pData = pPayload + kFUHeadBytes;
-    const int32_t nData = nLen - kFUHeadBytes;
+    const uint8_t* pData = fu.pData;
+    const int32_t nData = fu.nData;
     if (!bStart) {
+        // A numbered unit takes its place once it is whole; its start code
+        // stands in front of its header.
+        const bool bNumbered = m_DonPresent && IsFragmentOpen();
+        const int32_t nStart = FragmentStart() - kStartCodeBytes;
         const int32_t nResult = AddFragment(pData, nData, bEnd);
-        if (nResult != JX_OK || m_FragUnitStart < 0 || (m_NalFlags & kNalFragmentOpen) != 0) {
+        if (nResult != JX_OK || !bNumbered || IsFragmentOpen()) {
             return nResult;
         }
-        const int32_t nStart = m_FragUnitStart;   // the unit is whole: now it can take its place
-        m_FragUnitStart = -1;
         return PlaceUnit(nStart, m_FragDon);
     }
     // The F bit of the rebuilt header is 0, whatever the payload header held.
@@ -259,8 +227,7 @@ int CRTPH265::OnRecvRTP49(const uint8_t* pPayload, int nLen)
     if (nResult == JX_OK) {
         nResult = OpenFragment(header, pData + kDonlBytes, nData - kDonlBytes, false);
     }
-    if (nResult == JX_OK && (m_NalFlags & kNalFragmentOpen) != 0) {
-        m_FragUnitStart = m_Buffer.m_Length - kStartCodeBytes - kHeadBytes - (nData - kDonlBytes);
+    if (nResult == JX_OK) {
         m_FragDon = nDon;
     }
     return nResult;
@@ -304,7 +271,7 @@ int CRTPH265::OnRecvOrderedAggregate(const uint8_t* pPayload, int nLen)
 
 int32_t CRTPH265::CheckDon(uint16_t nDon, bool bFragment)
 {
-    if (!bFragment && (m_NalFlags & kNalFragmentOpen) != 0) {
+    if (!bFragment && IsFragmentOpen()) {
         DropFrame();   // the open unit's end was lost, or units were sent inside it
         return JX_ERR_CONTENT;
     }
@@ -408,7 +375,6 @@ void CRTPH265::OnFrameReset(bool bLost)
     m_MaxRel = 0;
     m_UnitCount = 0;
     m_UnitsFull = false;
-    m_FragUnitStart = -1;
     m_PicType = kNoPicture;
 }
 
@@ -423,8 +389,6 @@ int32_t CRTPH265::CheckInvariants() const
         pBroken = "ordered unit count out of range";
     } else if (m_DonRefused && !IsBufferEmpty()) {
         pBroken = "a refused stream gathers a frame";
-    } else if (m_FragUnitStart >= 0 && (m_NalFlags & kNalFragmentOpen) == 0) {
-        pBroken = "a numbered fragment is kept with none open";
     }
     int32_t nPrevStart = -1;
     for (int32_t i = 0; pBroken == nullptr && i < m_UnitCount; ++i) {
@@ -437,9 +401,10 @@ int32_t CRTPH265::CheckInvariants() const
         }
         nPrevStart = unit.nStart;
     }
-    if (pBroken == nullptr && m_FragUnitStart >= 0 &&
-        (m_FragUnitStart <= nPrevStart || m_FragUnitStart + kStartCodeBytes + kHeadBytes > m_Buffer.m_Length)) {
-        pBroken = "the numbered fragment does not follow the ordered units";
+    // The base sees the open fragment inside the frame; here it must follow the
+    // ordered units (none is placed while it is open).
+    if (pBroken == nullptr && IsFragmentOpen() && FragmentStart() - kStartCodeBytes <= nPrevStart) {
+        pBroken = "the open fragment does not follow the ordered units";
     }
     if (pBroken != nullptr) {
         JXPrintf("%s: invariant broken: %s\n", m_Format.pName, pBroken);

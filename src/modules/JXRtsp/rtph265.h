@@ -38,7 +38,6 @@ public:
 
 protected:
     void SetupPiece(const char* pPiece) override;
-    uint16_t SetFlag(const uint8_t* pHeader) const override;
     int32_t TakeNAL(const uint8_t* pHeader, const uint8_t* pData, int32_t nLen) override;
     void OnFrameReset(bool bLost) override;
 
@@ -66,8 +65,7 @@ private:
     int32_t m_MaxRel = 0;              // the largest distance from it
     bool m_LastDonKnown = false;       // a frame with numbers was closed
     uint16_t m_LastDon = 0;            // its largest number
-    int32_t m_FragUnitStart = -1;      // the open fragment's start code, with numbers; -1 none
-    uint16_t m_FragDon = 0;            // its number
+    uint16_t m_FragDon = 0;            // the open fragment's number, with numbers
     bool m_DonRefused = false;         // order across frames: every packet refused
     uint8_t m_PicType = 0xFF;          // NAL type of the frame's first slice, 0xFF none yet
     bool m_SkipRASL = false;           // resumed at a CRA or BLA: its RASL pictures are dropped

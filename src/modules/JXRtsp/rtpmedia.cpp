@@ -15,7 +15,6 @@ constexpr uint16_t kNonKeyFrame = 0;
 constexpr uint16_t kKeyFrame = 1;
 constexpr uint32_t kWaitingForKey = 1;
 constexpr uint16_t kMaxRefCount = 0xFFFF;
-const uint8_t kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
 
 // One log line naming the broken rule; the code CheckInvariants returns.
 int32_t Broken(const char* pWho, const char* pRule)

@@ -117,6 +117,10 @@ public:
     // Zero bytes written behind every delivered video frame, not counted in its length.
     static constexpr int32_t kZeroTail = 32;
     static constexpr uint16_t kNoType = 0xFF;
+    // In front of every NAL unit of a frame.
+    static constexpr uint8_t kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
+    static constexpr int32_t kStartCodeBytes = sizeof(kStartCode);
+    // The one record that a fragmented NAL unit is open.
     static constexpr uint16_t kNalFragmentOpen = 0x0001;
     // Every flag m_NalFlags may hold: the open fragment and the in-band SPS, PPS, VPS.
     static constexpr uint16_t kNalFlagsKnown = kNalFragmentOpen | JX_NAL_FLAG_SPS | JX_NAL_FLAG_PPS | JX_NAL_FLAG_VPS;

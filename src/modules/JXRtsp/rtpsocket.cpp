@@ -17,11 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#if !defined(_WIN32)
-#  include <unistd.h>   // gethostname
-#endif
 
-CRTPSocket::CRTPSocket() : m_RtpBuffer(nullptr, 5), m_RtcpBuffer(nullptr, 5)
+CRTPSocket::CRTPSocket()
 {
     // Our SSRC in receiver reports: random, so that two clients of one
     // server do not collide (RFC 3550 8.1).
@@ -46,18 +43,7 @@ constexpr uint32_t kMaxPort = 65535;
 constexpr uint32_t kMaxChannel = 255;
 // Interleaved channels never carry this value: a stream set to it gets nothing.
 constexpr uint16_t kNoChannel = 0xFFFF;
-constexpr uint32_t kFirstMulticastOctet = 224;
-constexpr uint32_t kLastMulticastOctet = 239;
 constexpr uint32_t kOctetMask = 0xFF;
-sockaddr_in MakeAddress(uint32_t nAddress, uint16_t nPort)
-{
-    sockaddr_in addr;
-    memset(&addr, 0, sizeof(addr));
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = nAddress == INADDR_ANY ? htonl(INADDR_ANY) : nAddress;
-    addr.sin_port = htons(nPort);
-    return addr;
-}
 
 using CTransportReply = CRTPSocket::CTransportReply;
 
@@ -151,15 +137,6 @@ void CRTPSocket::ReadTransport(const char* pValue, CTransportReply& out)
 
 namespace {
 
-// A dotted IPv4 address from 224.0.0.0 to 239.255.255.255.
-bool IsMulticastGroup(const char* pText)
-{
-    in_addr addr;
-    if (inet_pton(AF_INET, pText, &addr) != 1) return false;
-    const uint32_t nFirst = ntohl(addr.s_addr) >> 24;
-    return nFirst >= kFirstMulticastOctet && nFirst <= kLastMulticastOctet;
-}
-
 const char kDimensionsKey[] = "a=x-dimensions:";
 
 template <class T>
@@ -229,8 +206,9 @@ int32_t CRTPSocket::Open(CRTSPClient* pClient, CSDPParser& parser)
         if (pLine[0] == 'm' && pLine[1] == '=') break;
         if (ParseControl(pLine) || ParseRTPMap(pLine) || ParseFMTP(pLine) || ParseJXFrame(pLine)) continue;
         // The picture size of JPEG above 2040 pixels, as GStreamer announces it.
+        // One that does not read leaves the size to the pictures' own headers.
         if (m_Encoding == JX_CODEC_JPEG && m_Media != nullptr && CJXString::StartsWithNoCase(pLine, kDimensionsKey))
-            m_Media->Setup(pLine);
+            (void)m_Media->Setup(pLine);
     }
     if (!HasMedia()) return JX_ERR_UNSUPPORTED;
     // RFC 2326 C.1.1: a section without a control attribute is controlled by
@@ -241,7 +219,7 @@ int32_t CRTPSocket::Open(CRTSPClient* pClient, CSDPParser& parser)
     }
     if (m_Media != nullptr && m_Client != nullptr) {
         CJXMediaHead* pHead = m_Media->GetHead();
-        if (pHead != nullptr) m_Client->OnHead(pHead);
+        if (pHead != nullptr) (void)m_Client->OnHead(pHead);   // a notice: the section stands either way
     }
     return JX_OK;
 }
@@ -327,7 +305,9 @@ int CRTPSocket::ParseFMTP(const char* pLine)
     if (sscanf(pLine, "a=fmtp:%u", &nType) != 1) return 0;
     if (nType != m_PayloadType) return 1;
     const char* pText = TextAfterSpace(pLine);
-    if (pText != nullptr && m_Media != nullptr) m_Media->Setup(pText);
+    // What the parameters are worth is the depacketizer's to judge: it logs
+    // a refusal (and then takes no packet) and leaves what it has no use for.
+    if (pText != nullptr && m_Media != nullptr) (void)m_Media->Setup(pText);
     return 1;
 }
 
@@ -377,29 +357,7 @@ int32_t CRTPSocket::Setup(CJXString& request, int nMode)
 
 int32_t CRTPSocket::SetupUDP()
 {
-    uint16_t nPort = 0;   // 0: the system picks a free port
-    for (int32_t nAttempt = 0; nAttempt < kPortPairAttempts; ++nAttempt) {
-        CloseSocket(m_RtpSocket, 0);
-        CloseSocket(m_RtcpSocket, 0);
-        sockaddr_in rtp = MakeAddress(INADDR_ANY, nPort);
-        m_RtpSocket = UDPOpen(&rtp);
-        if (m_RtpSocket == JX_INVALID_SOCKET) continue;
-        const uint32_t nBound = ntohs(rtp.sin_port);
-        if (nBound % 2 != 0 || nBound == kMaxPort) {
-            nPort = static_cast<uint16_t>(nBound == kMaxPort ? 0 : nBound + 1);
-            continue;
-        }
-        sockaddr_in rtcp = MakeAddress(INADDR_ANY, static_cast<uint16_t>(nBound + 1));
-        m_RtcpSocket = UDPOpen(&rtcp);
-        if (m_RtcpSocket != JX_INVALID_SOCKET) {
-            m_LocalRtpPort = static_cast<uint16_t>(nBound);
-            m_LocalRtcpPort = ntohs(rtcp.sin_port);
-            return JX_OK;
-        }
-        nPort = static_cast<uint16_t>(nBound + 2 > kMaxPort ? 0 : nBound + 2);
-    }
-    CloseSocket(m_RtpSocket, 0);
-    return JX_ERR_FAIL;
+    return m_Datagrams.OpenPortPair(m_LocalRtpPort, m_LocalRtcpPort);
 }
 
 int32_t CRTPSocket::Play(CJXString& /*request*/)
@@ -414,6 +372,7 @@ int32_t CRTPSocket::OnSetup(CRTSPCommand& reply)
     ReadTransport(reply.m_Transport, answer);
     if (m_Media != nullptr) m_Media->m_SSRC = answer.m_SSRC;
     m_SourceIP = answer.m_SourceIP;
+    m_Datagrams.SetSenders(m_ServerIP, m_SourceIP);
     m_Transport = answer.m_Mode;
     m_PeerRtpPort = static_cast<uint16_t>(answer.m_First);
     m_PeerRtcpPort = static_cast<uint16_t>(answer.m_Second);
@@ -453,8 +412,7 @@ int32_t CRTPSocket::OpenReception(bool bUsable, const char* pDestination)
     }
     if (m_Transport == kTransportUDP) {
         if (!bUsable || m_ServerIP == 0) {
-            CloseSocket(m_RtpSocket, 0);
-            CloseSocket(m_RtcpSocket, 0);
+            m_Datagrams.Close();
             LogStream("the UDP ports answered cannot be used");
             return JX_ERR_CONTENT;
         }
@@ -465,141 +423,47 @@ int32_t CRTPSocket::OpenReception(bool bUsable, const char* pDestination)
         inet_ntop(AF_INET, &server, m_Address, sizeof(m_Address));
         // Connected to the server, the socket would never see datagrams of
         // another source the answer names: then it stays unconnected, and
-        // OnUDPRecv checks each sender.
+        // the datagram sockets check each sender.
         if (HasOtherSource()) {
             LogOtherSource();
-        } else if (UDPConnect(m_RtpSocket, m_Address, m_PeerRtpPort) != JX_OK) {
+        } else if (m_Datagrams.Connect(false, m_Address, m_PeerRtpPort) != JX_OK) {
             LogStream("the RTP socket could not be connected to the server's port");
             return JX_ERR_FAIL;
         }
-        UDPConnect(m_RtcpSocket, m_Address, m_PeerRtcpPort);   // without it only reports are lost
+        if (m_Datagrams.Connect(true, m_Address, m_PeerRtcpPort) != JX_OK) {
+            LogStream("the RTCP socket could not be connected; RTP is received without reports");
+        }
     } else if (m_Transport == kTransportMulticast) {
         // The whole value must read as a group: one cut to the room is refused.
         CopyAddress(m_Address, pDestination);
-        if (!bUsable || !IsMulticastGroup(pDestination)) {
+        if (!bUsable || !CRTPDatagramSockets::IsMulticastGroup(pDestination)) {
             LogStream("the answer names no multicast group that can be joined");
             return JX_ERR_CONTENT;
         }
-        m_RtpSocket = MulticastOpen("0.0.0.0", m_PeerRtpPort, m_Address, m_PeerRtpPort);
-        if (m_RtpSocket == JX_INVALID_SOCKET) {
+        if (m_Datagrams.OpenMulticast(m_Address, m_PeerRtpPort, m_PeerRtcpPort) != JX_OK) {
             LogStream("joining the multicast group for RTP failed");
             return JX_ERR_FAIL;
         }
-        m_RtcpSocket = MulticastOpen("0.0.0.0", m_PeerRtcpPort, m_Address, m_PeerRtcpPort);
-        if (m_RtcpSocket == JX_INVALID_SOCKET) {
+        if (!m_Datagrams.HasRtcp()) {
             LogStream("joining the multicast group for RTCP failed; RTP is received without reports");
         }
     } else {
         return JX_OK;
     }
-    m_RtpBuffer.Init(kDatagramBufferBytes);
-    m_RtcpBuffer.Init(kDatagramBufferBytes);
+    const int32_t nReserved = m_Datagrams.Reserve();
+    if (nReserved != JX_OK) {
+        LogStream("no memory for the datagram buffers");
+        return nReserved;
+    }
     // What the system granted of the receive buffer asked for: a small one
     // loses packets of large key frames between two passes.
     int32_t nGranted = 0;
-    if (m_RtpSocket != JX_INVALID_SOCKET && JXSocketGetOptInt(m_RtpSocket, SOL_SOCKET, SO_RCVBUF, &nGranted) == JX_OK) {
+    if (m_Datagrams.GrantedRecvBuffer(nGranted) == JX_OK) {
         JXPrintf("RTSP Client(%s): datagram receive buffer %d bytes (asked for %d)\n",
-                 m_Client ? m_Client->GetLogUrl() : "", int(nGranted), int(kSocketRecvBufferBytes));
+                 m_Client ? m_Client->GetLogUrl() : "", int(nGranted),
+                 int(CRTPDatagramSockets::kSocketRecvBufferBytes));
     }
     return JX_OK;
-}
-
-// ---------------------------------------------------------------------------
-// Datagram side: sockets, groups and reception.
-
-JXSOCKET CRTPSocket::UDPOpen(sockaddr_in* pAddr)
-{
-    if (pAddr == nullptr) return JX_INVALID_SOCKET;
-    JXSOCKET s = JXSocketCreate(AF_INET, SOCK_DGRAM, 0);
-    if (s == JX_INVALID_SOCKET) return s;
-    // A larger receive buffer is asked for; a system that refuses keeps its own.
-    // No SO_REUSEADDR: with it, two streams of one process could bind the
-    // same unicast port and each receive part of the other's packets.
-    JXSocketSetOptInt(s, SOL_SOCKET, SO_RCVBUF, kSocketRecvBufferBytes);
-    int32_t nLen = sizeof(*pAddr);
-    sockaddr* pGeneric = reinterpret_cast<sockaddr*>(pAddr);
-    if (JXSocketSetBlocking(s, 0) != JX_OK ||
-        JXSocketBind(s, pGeneric, nLen) != JX_OK || JXSocketGetName(s, pGeneric, &nLen) != JX_OK) {
-        JXSocketClose(s);
-        return JX_INVALID_SOCKET;
-    }
-    return s;
-}
-
-int32_t CRTPSocket::UDPConnect(JXSOCKET s, const char* pHost, uint16_t nPort)
-{
-    if (s == JX_INVALID_SOCKET || pHost == nullptr) return JX_ERR_ARG;
-    sockaddr_in addr = MakeAddress(inet_addr(pHost), nPort);
-    if (JXSocketConnect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != JX_OK) return JX_ERR_FAIL;
-    JXPrintf("UDP connect [%s: %d] success!\n", pHost, int(nPort));
-    return JX_OK;
-}
-
-namespace {
-
-// Joins or leaves a group on the interface of pLocal.
-int32_t ChangeMembership(JXSOCKET s, const sockaddr_in* pLocal, const sockaddr_in* pGroup, bool bJoin)
-{
-    if (s == JX_INVALID_SOCKET || pLocal == nullptr || pGroup == nullptr) return JX_ERR_ARG;
-    ip_mreq request;
-    memset(&request, 0, sizeof(request));
-    request.imr_multiaddr = pGroup->sin_addr;
-    request.imr_interface = pLocal->sin_addr;
-    const int32_t nName = bJoin ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP;
-    return JXSocketSetOpt(s, IPPROTO_IP, nName, &request, sizeof(request)) == JX_OK ? JX_OK : JX_ERR_FAIL;
-}
-
-}   // namespace
-
-int32_t CRTPSocket::MulticastAddGroup(JXSOCKET s, sockaddr_in* pLocal, sockaddr_in* pGroup)
-{
-    if (s == JX_INVALID_SOCKET || pLocal == nullptr || pGroup == nullptr) return JX_ERR_ARG;
-    if (JXSocketSetOpt(s, IPPROTO_IP, IP_MULTICAST_IF, &pLocal->sin_addr, sizeof(pLocal->sin_addr)) != JX_OK) {
-        return JX_ERR_FAIL;
-    }
-    if (ChangeMembership(s, pLocal, pGroup, true) != JX_OK) return JX_ERR_FAIL;
-    JXPrintf("Add multicast membership success!\n");
-    return JX_OK;
-}
-
-int32_t CRTPSocket::MulticastDropGroup(JXSOCKET s, sockaddr_in* pLocal, sockaddr_in* pGroup)
-{
-    const int32_t nRet = ChangeMembership(s, pLocal, pGroup, false);
-    if (nRet == JX_OK) JXPrintf("Drop multicast membership success!\n");
-    return nRet;
-}
-
-JXSOCKET CRTPSocket::MulticastOpen(const char* pLocal, uint16_t nLocalPort, const char* pGroup, uint16_t nPort)
-{
-    JXPrintf("TTTTTTTTTTTTTTTTTT local: %s: %d\n", pLocal ? pLocal : "", int(nLocalPort));
-    JXPrintf("TTTTTTTTTTTTTTTTTT remote: %s: %d\n", pGroup ? pGroup : "", int(nPort));
-    if (pLocal == nullptr || pGroup == nullptr) return JX_INVALID_SOCKET;
-    // Read as a number only: a lookup by name could hold up the worker.
-    sockaddr_in group = MakeAddress(INADDR_ANY, nPort);
-    JXSOCKET s = JX_INVALID_SOCKET;
-    if (inet_pton(AF_INET, pGroup, &group.sin_addr) != 1 ||
-        (s = JXSocketCreate(AF_INET, SOCK_DGRAM, 0)) == JX_INVALID_SOCKET) {
-        JXPrintf("MulticastOpen error for %s, %d\n", pGroup, int(nPort));
-        return JX_INVALID_SOCKET;
-    }
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &group.sin_addr, text, sizeof(text));
-    JXPrintf("AAAAAAAAAAAAAA addr: %s, port: %d\n", text, int(nPort));
-    JXSocketSetOptInt(s, SOL_SOCKET, SO_REUSEADDR, 1);
-    JXSocketSetOptInt(s, SOL_SOCKET, SO_RCVBUF, kSocketRecvBufferBytes);
-    // Non-blocking, like the unicast pair: the worker only ever reads what is there.
-    sockaddr_in any = MakeAddress(INADDR_ANY, nPort);
-    if (JXSocketSetBlocking(s, 0) != JX_OK || JXSocketBind(s, reinterpret_cast<sockaddr*>(&any), sizeof(any)) != JX_OK ||
-        ChangeMembership(s, &any, &group, true) != JX_OK) {
-        // Most often another program holds the port without sharing it; the
-        // stream then gets no data, so say why once here.
-        JXPrintf("MulticastOpen cannot bind port %d or join %s (the port may be taken by another program)\n",
-                 int(nPort), text);
-        JXSocketClose(s);
-        return JX_INVALID_SOCKET;
-    }
-    JXPrintf("OOOOOOOOOOOOOOOOOOOOOOOO Multicast connect success!\n");
-    return s;
 }
 
 uint32_t CRTPSocket::Str2IP(const char* pText)
@@ -615,49 +479,6 @@ uint32_t CRTPSocket::Str2IP(const char* pText)
     return nValue;
 }
 
-int32_t CRTPSocket::GetHostIP(char* pOut, const char* pReference)
-{
-    constexpr size_t kHostNameChars = 255;
-    constexpr uint32_t kNetworkMask = 0x00FFFFFF;   // the first three octets
-    if (pOut == nullptr || pReference == nullptr) return JX_ERR_FAIL;
-    snprintf(pOut, kAddressChars + 1, "0.0.0.0");
-    char name[kHostNameChars + 1] = {};
-    if (gethostname(name, sizeof(name) - 1) != 0) return JX_ERR_FAIL;
-    addrinfo hints;
-    memset(&hints, 0, sizeof(hints));
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* pList = nullptr;
-    const int nErr = getaddrinfo(name, nullptr, &hints, &pList);
-    if (nErr != 0) {
-        fprintf(stderr, "getaddrinfo: %s\n", gai_strerror(nErr));
-        return JX_ERR_FAIL;
-    }
-    const uint32_t nWanted = Str2IP(pReference) & kNetworkMask;
-    for (addrinfo* p = pList; p != nullptr; p = p->ai_next) {
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr, text, sizeof(text));
-        if ((Str2IP(text) & kNetworkMask) == nWanted) {
-            snprintf(pOut, kAddressChars + 1, "%s", text);
-            break;
-        }
-    }
-    freeaddrinfo(pList);
-    return JX_OK;
-}
-
-void CRTPSocket::CloseSocket(JXSOCKET& s, uint16_t nPort)
-{
-    if (s == JX_INVALID_SOCKET) return;
-    if (m_Transport == kTransportMulticast) {
-        sockaddr_in local = MakeAddress(INADDR_ANY, nPort);
-        sockaddr_in group = MakeAddress(inet_addr(m_Address), nPort);
-        MulticastDropGroup(s, &local, &group);
-    }
-    JXSocketClose(s);
-    s = JX_INVALID_SOCKET;
-}
-
 int32_t CRTPSocket::Close()
 {
     m_State = kStateIdle;
@@ -666,52 +487,34 @@ int32_t CRTPSocket::Close()
     free(m_ControlUrl);
     m_ControlUrl = nullptr;
     m_Reorder.Reset();   // what it holds belongs to the session that ends
-    CloseSocket(m_RtpSocket, m_PeerRtpPort);
-    CloseSocket(m_RtcpSocket, m_PeerRtcpPort);
+    m_Datagrams.Close();
     return JX_OK;
 }
 
 int32_t CRTPSocket::OnUDPPolling()
 {
     if (m_Transport != kTransportUDP && m_Transport != kTransportMulticast) return 0;
-    // RTP is read even where the RTCP socket could not be had.
-    if (m_State != kStatePlaying || m_RtpSocket == JX_INVALID_SOCKET) return 0;
-    // The sockets never block: each read takes what is there, and stops at
-    // the first that finds nothing. No readiness check is needed first.
-    int32_t nRead = 0;
-    for (int32_t i = 0; i < kMaxDatagramsPerPoll && OnUDPRecv(m_RtpSocket, m_RtpBuffer, 0) >= 0; ++i)
-        ++nRead;
-    if (m_RtcpSocket != m_RtpSocket && m_RtcpSocket != JX_INVALID_SOCKET) {
-        for (int32_t i = 0; i < kMaxDatagramsPerPoll && OnUDPRecv(m_RtcpSocket, m_RtcpBuffer, 1) >= 0; ++i)
-            ++nRead;
-    }
+    if (m_State != kStatePlaying) return 0;
+    const int32_t nRead = m_Datagrams.Poll(&CRTPSocket::OnDatagram, this);
+    if (nRead < 0) return 0;   // no RTP socket: nothing to read or to wait for
     // The worker passes often: a packet held for a missing one leaves within
     // the window's wait even when nothing more arrives.
     m_Reorder.Poll(CJXTime::GetTimeMS());
     return nRead > 0 ? 1 : 0;
 }
 
-int32_t CRTPSocket::OnUDPRecv(JXSOCKET s, CJXString& buffer, int bRtcp)
+int32_t CRTPSocket::OnDatagram(void* pUser, const uint8_t* pData, uint32_t nLen, bool bRtcp)
 {
-    if (s == JX_INVALID_SOCKET) return JX_ERR_ARG;
-    if (buffer.m_Data == nullptr || buffer.m_Size <= 0) return JX_ERR_STATE;
-    sockaddr_in from;
-    memset(&from, 0, sizeof(from));
-    int32_t nFrom = sizeof(from);
-    const int32_t nCount = JXSocketRecvFrom(s, buffer.m_Data, buffer.m_Size, reinterpret_cast<sockaddr*>(&from), &nFrom);
-    if (nCount <= 0) return nCount;
-    const uint32_t nSender = from.sin_addr.s_addr;
-    if (from.sin_family != AF_INET || (nSender != m_ServerIP && (m_SourceIP == 0 || nSender != m_SourceIP))) {
-        ++m_DroppedSender;
-        return JX_OK;
-    }
-    if (bRtcp) return OnRecvRTCP(reinterpret_cast<const unsigned char*>(buffer.m_Data), unsigned(nCount));
-    if (!m_ReorderSet) {
+    CRTPSocket& self = *static_cast<CRTPSocket*>(pUser);
+    if (bRtcp) return self.OnRecvRTCP(pData, nLen);
+    if (!self.m_ReorderSet) {
         // Once: without its storage the window hands every packet on as it comes.
-        m_ReorderSet = true;
-        m_Reorder.Init(&CRTPSocket::ReleaseOrdered, this);
+        self.m_ReorderSet = true;
+        self.m_Reorder.Init(&CRTPSocket::ReleaseOrdered, pUser);
     }
-    m_Reorder.Push(reinterpret_cast<const uint8_t*>(buffer.m_Data), uint32_t(nCount), CJXTime::GetTimeMS());
+    // A duplicate or a packet too late is counted by the window (m_Dropped);
+    // the next datagram is read all the same.
+    self.m_Reorder.Push(pData, nLen, CJXTime::GetTimeMS());
     return JX_OK;
 }
 
@@ -728,16 +531,12 @@ int32_t CRTPSocket::OnPlay(CRTSPCommand& /*reply*/)
 
 int32_t CRTPSocket::GetHead(CJXMediaDesc* pDesc)
 {
-    if (pDesc == nullptr) {
-        return JX_ERR_ARG;
-    }
-    if (m_Media == nullptr) {
-        return JX_ERR_STATE;
-    }
+    if (pDesc == nullptr) return JX_ERR_ARG;
+    if (m_Media == nullptr) return JX_ERR_STATE;
     return m_Media->GetHead(pDesc);
 }
 
-int CRTPSocket::OnRecvRTP(const unsigned char* pData, unsigned int nLength)
+int32_t CRTPSocket::OnRecvRTP(const unsigned char* pData, unsigned int nLength)
 {
     CRTPParser rtp;
     int32_t nResult = rtp.Setup(pData, nLength);
@@ -784,7 +583,7 @@ void CRTPSocket::CountPacket(const CRTPParser& rtp)
                               std::memory_order_relaxed);
 }
 
-int CRTPSocket::OnRecvRTCP(const unsigned char* pData, unsigned int nLength)
+int32_t CRTPSocket::OnRecvRTCP(const unsigned char* pData, unsigned int nLength)
 {
     ++m_RecvRTCP;
     CRTCPReader reader;
@@ -811,28 +610,17 @@ int32_t CRTPSocket::WriteReceiverReport(uint8_t* pOut, uint32_t nCap, const char
 int32_t CRTPSocket::SendReceiverReport(const char* pCName, uint64_t nNowMs)
 {
     if (m_Transport != kTransportUDP && m_Transport != kTransportMulticast) return JX_ERR_STATE;
-    if (m_RtcpSocket == JX_INVALID_SOCKET) return JX_ERR_STATE;
+    if (!m_Datagrams.HasRtcp()) return JX_ERR_STATE;
     uint8_t aReport[kMaxReportBytes];
     const int32_t nBytes = WriteReceiverReport(aReport, sizeof(aReport), pCName, nNowMs);
     if (nBytes <= 0) return nBytes < 0 ? nBytes : JX_ERR_STATE;
-    if (m_Transport == kTransportUDP) {
-        // Connected to the server's RTCP port at SETUP.
-        return JXSocketSend(m_RtcpSocket, aReport, nBytes) == nBytes ? JX_OK : JX_ERR_FAIL;
-    }
-    const sockaddr_in group = MakeAddress(inet_addr(m_Address), m_PeerRtcpPort);
-    const int32_t nSent =
-        JXSocketSendTo(m_RtcpSocket, aReport, nBytes, reinterpret_cast<const sockaddr*>(&group), sizeof(group));
-    return nSent == nBytes ? JX_OK : JX_ERR_FAIL;
+    return m_Datagrams.SendRtcp(aReport, nBytes);
 }
 
-int CRTPSocket::OnRecvFrame(CPacket* pFrame)
+int32_t CRTPSocket::OnRecvFrame(CPacket* pFrame)
 {
-    if (pFrame == nullptr) {
-        return JX_ERR_ARG;
-    }
-    if (m_Client == nullptr) {
-        return JX_ERR_STATE;
-    }
+    if (pFrame == nullptr) return JX_ERR_ARG;
+    if (m_Client == nullptr) return JX_ERR_STATE;
     CRTPStreamCounters::Add(m_Counters->m_FramesDelivered, 1);
     return m_Client->OnData(pFrame);
 }

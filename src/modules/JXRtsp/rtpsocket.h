@@ -1,11 +1,12 @@
 // One media stream of a session (one m= section of the SDP description): its
-// depacketizer, control URL, transport and datagram sockets, and the route by
-// which finished frames leave it for the client.
+// depacketizer, control URL, transport and datagram sockets (CRTPDatagramSockets),
+// and the route by which finished frames leave it for the client.
 #pragma once
 
 #include "JXRtspDefs.h"
 #include "JXStream.h"
 #include "rtcp.h"
+#include "rtpdatagram.h"
 #include "rtpreorder.h"
 
 #include <atomic>
@@ -50,13 +51,6 @@ public:
     static constexpr int32_t kTransportUDP = 1;
     static constexpr int32_t kTransportInterleaved = 2;
     static constexpr int32_t kTransportMulticast = 4;
-    // Datagram reception: the buffers every datagram is read into, the socket
-    // receive buffers asked for (bursts between two passes are not lost), the
-    // attempts at a local port pair, and the datagrams read per socket and pass.
-    static constexpr int32_t kDatagramBufferBytes = 262144;
-    static constexpr int32_t kSocketRecvBufferBytes = 2 << 20;   // a 4K key frame's burst
-    static constexpr int32_t kPortPairAttempts = 5;
-    static constexpr int32_t kMaxDatagramsPerPoll = 64;
     // Room for one receiver report with its SDES CNAME.
     static constexpr uint32_t kMaxReportBytes = 128;
 
@@ -93,41 +87,21 @@ public:
     int32_t Setup(CJXString& request, int nMode);
     int32_t OnSetup(CRTSPCommand& reply);
     int32_t OnPlay(CRTSPCommand& reply);
-    // The local port pair of unicast UDP: RTP on an even port, RTCP on the
-    // next. JX_OK, or JX_ERR_FAIL after kPortPairAttempts attempts.
+    // The local port pair of unicast UDP (CRTPDatagramSockets::OpenPortPair),
+    // kept in m_LocalRtpPort and m_LocalRtcpPort. JX_OK or JX_ERR_FAIL.
     int32_t SetupUDP();
     // Reads what the datagram sockets hold, without waiting (at most
-    // kMaxDatagramsPerPoll per socket): 1 when a datagram was read, else 0.
+    // CRTPDatagramSockets::kMaxDatagramsPerPoll per socket): 1 when a
+    // datagram was read, else 0. Only the server's RTP, or that of the
+    // sender its SETUP answer named, reaches the depacketizer.
     int32_t OnUDPPolling();
-    // One datagram from s into buffer: the recvfrom result when it is 0 or
-    // less (nothing waiting, or an error), JX_ERR_ARG for no socket, else 0.
-    // Only the server's RTP, or that of the sender its SETUP answer named,
-    // reaches the depacketizer.
-    int32_t OnUDPRecv(JXSOCKET s, CJXString& buffer, int bRtcp);
     // Releases the depacketizer, the control URL and both sockets, leaving a
-    // multicast group first. The state returns to kStateIdle. 0.
+    // multicast group first. The state returns to kStateIdle. JX_OK.
     int32_t Close();
 
-    // A non-blocking UDP socket bound to *pAddr, the port bound written back;
-    // JX_INVALID_SOCKET on failure or for a null address.
-    static JXSOCKET UDPOpen(sockaddr_in* pAddr);
-    // Connects a datagram socket to a dotted IPv4 host. 0, JX_ERR_ARG, JX_ERR_FAIL.
-    static int32_t UDPConnect(JXSOCKET s, const char* pHost, uint16_t nPort);
-    // A non-blocking UDP socket bound to nPort and joined to the dotted IPv4
-    // group on any interface; JX_INVALID_SOCKET on failure. The local address
-    // and port are only logged. A group is never looked up by name.
-    static JXSOCKET MulticastOpen(const char* pLocal, uint16_t nLocalPort, const char* pGroup, uint16_t nPort);
-    // Joins (with the outgoing interface set) or leaves a group on the
-    // interface of pLocal. 0, JX_ERR_ARG, JX_ERR_FAIL.
-    static int32_t MulticastAddGroup(JXSOCKET s, sockaddr_in* pLocal, sockaddr_in* pGroup);
-    static int32_t MulticastDropGroup(JXSOCKET s, sockaddr_in* pLocal, sockaddr_in* pGroup);
     // A dotted IPv4 text as a value with the first octet in the lowest byte
     // (the memory layout of a network-order address).
     static uint32_t Str2IP(const char* pText);
-    // The first address of this host in the /24 network of pReference, or
-    // "0.0.0.0" (out: 16 bytes). 0, or JX_ERR_FAIL when out or the reference
-    // is null or the host name does not resolve.
-    static int32_t GetHostIP(char* pOut, const char* pReference);
     // Attribute lines of the media section: non-zero when the line was of
     // the kind (whether or not it applied to this stream).
     int ParseControl(const char* pLine);
@@ -144,10 +118,10 @@ public:
     // One received RTP packet (from UDP or interleaved on the RTSP connection):
     // parsed in place and, when the parser accepts it, handed to the
     // depacketizer. The parser's code.
-    int OnRecvRTP(const unsigned char* pData, unsigned int nLength);
+    int32_t OnRecvRTP(const unsigned char* pData, unsigned int nLength);
     // One compound RTCP packet: a sender report of the stream's source maps
     // its RTP clock onto the camera's wall clock. 0, or the reader's code.
-    int OnRecvRTCP(const unsigned char* pData, unsigned int nLength);
+    int32_t OnRecvRTCP(const unsigned char* pData, unsigned int nLength);
     // A receiver report about the stream's source, with the session's CNAME,
     // into pOut. The bytes written, or a negative code (no source known yet).
     int32_t WriteReceiverReport(uint8_t* pOut, uint32_t nCap, const char* pCName, uint64_t nNowMs);
@@ -161,7 +135,7 @@ public:
     // Every complete frame, from the depacketizer. The frame is valid for the
     // call; a receiver that keeps it takes its own reference.
     // JX_ERR_STATE without a client, else the client's result.
-    virtual int OnRecvFrame(CPacket* pFrame);
+    virtual int32_t OnRecvFrame(CPacket* pFrame);
 
     CRTSPClient* m_Client = nullptr;   // not owned
     uint32_t m_State = kStateIdle;
@@ -170,10 +144,7 @@ public:
     uint16_t m_PeerRtpPort = 0;   // m= port; after SETUP the server's port or the RTP channel
     uint16_t m_LocalRtcpPort = 1;
     uint16_t m_PeerRtcpPort = 1;   // after SETUP the server's RTCP port or channel
-    JXSOCKET m_RtpSocket = JX_INVALID_SOCKET;
-    JXSOCKET m_RtcpSocket = JX_INVALID_SOCKET;
-    CJXString m_RtpBuffer;
-    CJXString m_RtcpBuffer;
+    CRTPDatagramSockets m_Datagrams;   // unicast UDP and multicast
     uint16_t m_PayloadType = 0;     // payload type of the m= line
     char* m_ControlUrl = nullptr;   // heap text, released with free
     uint32_t m_Transport = kTransportNone;
@@ -190,7 +161,6 @@ public:
     uint32_t m_RecvRTP = 0;     // packets the RTP parser accepted
     uint32_t m_RecvRTCP = 0;    // RTCP packets received (and dropped)
     uint32_t m_DroppedForeign = 0;   // RTP packets of another payload type, dropped
-    uint32_t m_DroppedSender = 0;    // datagrams from another host than the server, dropped
     CRTPReceiverStats m_RecvStats;   // of the depacketizer's source, for receiver reports
     // Datagrams (unicast UDP, multicast) pass it on their way to OnRecvRTP;
     // interleaved packets come in order on the connection and do not.
@@ -205,6 +175,9 @@ private:
     void SetupClock();
     // Where the reorder window hands packets on: OnRecvRTP of pUser.
     static void ReleaseOrdered(void* pUser, const uint8_t* pData, uint32_t nLen);
+    // Where the datagram sockets hand what they accepted: RTP into the
+    // reorder window, RTCP to OnRecvRTCP (whose code it returns).
+    static int32_t OnDatagram(void* pUser, const uint8_t* pData, uint32_t nLen, bool bRtcp);
 
     CRTPStreamCounters m_OwnCounters;
     CRTPSessionClock* m_SessionClock = nullptr;
@@ -212,8 +185,6 @@ private:
     uint64_t m_DroppedCounted = 0;      // the depacketizer's drops already added
     uint32_t m_SwitchesCounted = 0;     // the depacketizer's source switches the statistics followed
     bool m_ReorderSet = false;          // the window's storage reserved (at the first datagram)
-    // Closes a socket and sets it to none; a multicast socket leaves its group first.
-    void CloseSocket(JXSOCKET& s, uint16_t nPort);
     // Opens reception for the transport the SETUP answer named: connects the
     // unicast pair, or opens the multicast pair.
     // JX_OK, or a negative code (logged) when the stream could receive nothing.
