@@ -212,8 +212,8 @@ TEST(RtspTransport, SourceReadOnlyAsAnAddress)
     };
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.m_Transport);
-        CRTPSocket::CTransportReply answer;
-        CRTPSocket::ReadTransport(row.m_Transport, answer);
+        CRTSPTransport answer;
+        answer.Read(row.m_Transport);
         EXPECT_EQ(answer.m_SourceIP, row.m_Source ? Loopback(0, row.m_Source).sin_addr.s_addr : 0u);
     }
 }

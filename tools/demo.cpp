@@ -4,7 +4,7 @@
 #include "JXBase.h"
 #include "jxrtsp_tool.h"
 #include "module_host.h"
-#include "rtsp_server.h"
+#include "serve/rtsp_server.h"
 
 #include <cstdio>
 #include <random>

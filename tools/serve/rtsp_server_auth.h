@@ -13,7 +13,7 @@ public:
                const std::string& sNonce);
     // True when the request may go on: no authentication asked for, or the
     // header (null: none) proves the user and password for this method.
-    bool Check(const std::string& sMethod, const std::string* pAuthorization) const;
+    bool Check(const std::string& sMethod, const char* pAuthorization) const;
     // The WWW-Authenticate value of a 401.
     std::string Challenge() const;
     Mode GetMode() const { return m_Mode; }

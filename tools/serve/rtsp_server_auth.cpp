@@ -107,13 +107,13 @@ std::string CRtspServerAuth::Challenge() const
     return std::string(kDigest) + " realm=\"" + m_Realm + "\", nonce=\"" + m_Nonce + "\", algorithm=MD5, qop=\"auth\"";
 }
 
-bool CRtspServerAuth::Check(const std::string& sMethod, const std::string* pAuthorization) const
+bool CRtspServerAuth::Check(const std::string& sMethod, const char* pAuthorization) const
 {
     if (m_Mode == Mode::kNone) return true;
     if (pAuthorization == nullptr) return false;
     std::string sRest;
-    if (m_Mode == Mode::kBasic) return SplitScheme(*pAuthorization, kBasic, sRest) && CheckBasic(sRest);
-    return SplitScheme(*pAuthorization, kDigest, sRest) && CheckDigest(sMethod, sRest);
+    if (m_Mode == Mode::kBasic) return SplitScheme(pAuthorization, kBasic, sRest) && CheckBasic(sRest);
+    return SplitScheme(pAuthorization, kDigest, sRest) && CheckDigest(sMethod, sRest);
 }
 
 bool CRtspServerAuth::CheckBasic(const std::string& sCredentials) const
