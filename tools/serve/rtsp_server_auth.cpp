@@ -1,81 +1,16 @@
-// Digest answers are computed with the base library's MD5 and compared
-// whole; a parameter list that cannot be read is a refusal, never a pass.
+// The Authorization value is read by the base library (CJXHTTPAuthen); here
+// Digest answers are computed with its MD5 and compared whole. A value that
+// cannot be read is a refusal, never a pass.
 #include "rtsp_server_auth.h"
 
 #include "JXBase.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <map>
 
 namespace {
 const char kBasic[] = "Basic";
 const char kDigest[] = "Digest";
-const size_t kMaxParams = 16;
-
-char Lower(char c)
-{
-    return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-}
-
-std::string LowerText(std::string s)
-{
-    for (char& c : s) c = Lower(c);
-    return s;
-}
-
-// "Scheme rest": true when sHeader starts with the scheme (any case) and a space.
-bool SplitScheme(const std::string& sHeader, const char* pScheme, std::string& sRest)
-{
-    const size_t n = strlen(pScheme);
-    if (sHeader.size() <= n || LowerText(sHeader.substr(0, n)) != LowerText(pScheme) || sHeader[n] != ' ')
-        return false;
-    size_t i = n;
-    while (i < sHeader.size() && sHeader[i] == ' ') ++i;
-    sRest = sHeader.substr(i);
-    return true;
-}
-
-// name=value pairs separated by commas; values quoted (with \ escapes) or
-// tokens. False when malformed or when a name repeats.
-bool ParseParams(const std::string& s, std::map<std::string, std::string>& out)
-{
-    size_t i = 0;
-    const size_t n = s.size();
-    while (i < n) {
-        while (i < n && (s[i] == ' ' || s[i] == ',' || s[i] == '\t')) ++i;
-        if (i == n) break;
-        const size_t nName = i;
-        while (i < n && s[i] != '=' && s[i] != ',' && s[i] != ' ') ++i;
-        if (i == n || s[i] != '=' || i == nName) return false;
-        const std::string sName = LowerText(s.substr(nName, i - nName));
-        ++i;
-        std::string sValue;
-        if (i < n && s[i] == '"') {
-            ++i;
-            bool bClosed = false;
-            for (; i < n; ++i) {
-                if (s[i] == '\\' && i + 1 < n) {
-                    sValue += s[++i];
-                } else if (s[i] == '"') {
-                    bClosed = true;
-                    ++i;
-                    break;
-                } else {
-                    sValue += s[i];
-                }
-            }
-            if (!bClosed) return false;
-        } else {
-            const size_t nValue = i;
-            while (i < n && s[i] != ',' && s[i] != ' ') ++i;
-            sValue = s.substr(nValue, i - nValue);
-        }
-        if (out.count(sName) != 0 || out.size() >= kMaxParams) return false;
-        out[sName] = sValue;
-    }
-    return true;
-}
+const char kQopAuth[] = "auth";
 
 std::string Md5(const std::string& s)
 {
@@ -84,10 +19,10 @@ std::string Md5(const std::string& s)
     return hex;
 }
 
-const std::string* Find(const std::map<std::string, std::string>& params, const char* pName)
+// Null-safe text equality.
+bool Same(const char* p, const std::string& s)
 {
-    auto it = params.find(pName);
-    return it == params.end() ? nullptr : &it->second;
+    return p != nullptr && s == p;
 }
 }   // namespace
 
@@ -110,47 +45,34 @@ std::string CRtspServerAuth::Challenge() const
 bool CRtspServerAuth::Check(const std::string& sMethod, const char* pAuthorization) const
 {
     if (m_Mode == Mode::kNone) return true;
-    if (pAuthorization == nullptr) return false;
-    std::string sRest;
-    if (m_Mode == Mode::kBasic) return SplitScheme(pAuthorization, kBasic, sRest) && CheckBasic(sRest);
-    return SplitScheme(pAuthorization, kDigest, sRest) && CheckDigest(sMethod, sRest);
+    CJXHTTPAuthen given;
+    if (pAuthorization == nullptr || given.ParseRequest(pAuthorization) != JX_OK) return false;
+    if (m_Mode == Mode::kBasic) {
+        return given.m_Scheme == CJXHTTPAuthen::kSchemeBasic && Same(given.m_User, m_User) &&
+               Same(given.m_Password, m_Password);
+    }
+    return given.m_Scheme == CJXHTTPAuthen::kSchemeDigest && CheckDigest(sMethod, given);
 }
 
-bool CRtspServerAuth::CheckBasic(const std::string& sCredentials) const
+bool CRtspServerAuth::CheckDigest(const std::string& sMethod, const CJXHTTPAuthen& given) const
 {
-    char* pPlain = nullptr;
-    int32_t nPlain = 0;
-    if (JXBASE64Decode(&pPlain, &nPlain, sCredentials.c_str(), 1) != JX_OK || pPlain == nullptr) return false;
-    const std::string sPlain(pPlain, size_t(nPlain));
-    free(pPlain);
-    return sPlain == m_User + ":" + m_Password;
-}
-
-bool CRtspServerAuth::CheckDigest(const std::string& sMethod, const std::string& sParams) const
-{
-    std::map<std::string, std::string> params;
-    if (!ParseParams(sParams, params)) return false;
-    const std::string* pUser = Find(params, "username");
-    const std::string* pRealm = Find(params, "realm");
-    const std::string* pNonce = Find(params, "nonce");
-    const std::string* pUri = Find(params, "uri");
-    const std::string* pResponse = Find(params, "response");
-    const std::string* pAlgorithm = Find(params, "algorithm");
-    const std::string* pQop = Find(params, "qop");
-    if (pUser == nullptr || pRealm == nullptr || pNonce == nullptr || pUri == nullptr || pResponse == nullptr)
-        return false;
-    if (*pUser != m_User || *pRealm != m_Realm || *pNonce != m_Nonce) return false;
-    if (pAlgorithm != nullptr && LowerText(*pAlgorithm) != "md5") return false;
+    if (given.m_Uri == nullptr || given.m_Response == nullptr) return false;
+    if (!Same(given.m_User, m_User) || !Same(given.m_Realm, m_Realm) || !Same(given.m_Nonce, m_Nonce)) return false;
+    if (given.m_DigestAlgorithm != CJXHTTPAuthen::kDigestMD5) return false;
     const std::string sHa1 = Md5(m_User + ":" + m_Realm + ":" + m_Password);
-    const std::string sHa2 = Md5(sMethod + ":" + *pUri);
+    const std::string sHa2 = Md5(sMethod + ":" + given.m_Uri);
     std::string sExpected;
-    if (pQop == nullptr) {
+    if (given.m_Qop == nullptr) {
         sExpected = Md5(sHa1 + ":" + m_Nonce + ":" + sHa2);
     } else {
-        const std::string* pNc = Find(params, "nc");
-        const std::string* pCnonce = Find(params, "cnonce");
-        if (LowerText(*pQop) != "auth" || pNc == nullptr || pCnonce == nullptr) return false;
-        sExpected = Md5(sHa1 + ":" + m_Nonce + ":" + *pNc + ":" + *pCnonce + ":" + *pQop + ":" + sHa2);
+        const size_t nQop = strlen(given.m_Qop);
+        if (!CJXString::EqualNoCase(given.m_Qop, int32_t(nQop), kQopAuth) || given.m_NonceCountText == nullptr ||
+            given.m_CNonce == nullptr) {
+            return false;
+        }
+        sExpected = Md5(sHa1 + ":" + m_Nonce + ":" + given.m_NonceCountText + ":" + given.m_CNonce + ":" +
+                        given.m_Qop + ":" + sHa2);
     }
-    return !sExpected.empty() && LowerText(*pResponse) == sExpected;
+    const size_t nResponse = strlen(given.m_Response);
+    return !sExpected.empty() && CJXString::EqualNoCase(given.m_Response, int32_t(nResponse), sExpected.c_str());
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+class CJXHTTPAuthen;
+
 class CRtspServerAuth {
 public:
     enum class Mode { kNone, kBasic, kDigest };
@@ -19,8 +21,7 @@ public:
     Mode GetMode() const { return m_Mode; }
 
 private:
-    bool CheckBasic(const std::string& sCredentials) const;
-    bool CheckDigest(const std::string& sMethod, const std::string& sParams) const;
+    bool CheckDigest(const std::string& sMethod, const CJXHTTPAuthen& given) const;
 
     Mode m_Mode = Mode::kNone;
     std::string m_User;
