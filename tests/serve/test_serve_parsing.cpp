@@ -25,6 +25,9 @@ namespace {
 TEST(ServeRequest, Table)
 {
     const std::string sLong(CRtspServerRequest::kMaxHeadBytes, 'a');
+    std::string sManyHeaders = "OPTIONS * RTSP/1.0\r\nCSeq: 1\r\n";
+    for (int32_t i = 0; i < CRtspServerRequest::kMaxHeaders; ++i) sManyHeaders += "X: y\r\n";
+    sManyHeaders += "\r\n";
     const struct {
         const char* pName;
         std::string sText;
@@ -48,7 +51,17 @@ TEST(ServeRequest, Table)
         {"no CSeq", "OPTIONS * RTSP/1.0\r\n\r\n", JX_ERR_CONTENT, -1, 0},
         {"CSeq with junk", "OPTIONS * RTSP/1.0\r\nCSeq: 4x\r\n\r\n", JX_ERR_CONTENT, -1, 0},
         {"CSeq past 18 digits", "OPTIONS * RTSP/1.0\r\nCSeq: 1234567890123456789\r\n\r\n", JX_ERR_CONTENT, -1, 0},
-        {"no request line", "RTSP/1.0 200 OK\r\nCSeq: 5\r\n\r\n", JX_ERR_CONTENT, -1, 0},
+        {"no request line", "RTSP/1.0 200 OK\r\nCSeq: 5\r\n\r\n", JX_ERR_CONTENT, 5, 0},
+        {"HTTP version", "OPTIONS * HTTP/1.0\r\nCSeq: 5\r\n\r\n", JX_ERR_CONTENT, 5, 0},
+        {"two words", "OPTIONS *\r\nCSeq: 6\r\n\r\n", JX_ERR_CONTENT, 6, 0},
+        {"control byte in the request line", "OPTIONS *\x01 RTSP/1.0\r\nCSeq: 6\r\n\r\n", JX_ERR_CONTENT, 6, 0},
+        {"header without colon", "OPTIONS * RTSP/1.0\r\nCSeq: 9\r\nnocolon\r\n\r\n", JX_ERR_CONTENT, 9, 0},
+        {"control byte in a header", "OPTIONS * RTSP/1.0\r\nCSeq: 9\r\nX: a\x01b\r\n\r\n", JX_ERR_CONTENT, 9, 0},
+        {"NUL in a header", std::string("OPTIONS * RTSP/1.0\r\nCSeq: 9\r\nX: a\0b\r\n\r\n", 40), JX_ERR_CONTENT, 9, 0},
+        {"empty header name", "OPTIONS * RTSP/1.0\r\nCSeq: 9\r\n: v\r\n\r\n", JX_ERR_CONTENT, 9, 0},
+        {"too many headers", sManyHeaders, JX_ERR_CONTENT, 1, 0},
+        {"negative length", "SET_PARAMETER * RTSP/1.0\r\nCSeq: 3\r\nContent-Length: -5\r\n\r\n", JX_ERR_CONTENT,
+         3, 0},
     };
     for (const auto& row : rows) {
         CRtspServerRequest req;

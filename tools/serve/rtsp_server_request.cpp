@@ -11,7 +11,26 @@
 namespace {
 const char kAuthorizationKey[] = "Authorization: ";
 const char kCSeqKey[] = "CSeq: ";
+const char kVersion[] = " RTSP/1.0";
 const size_t kMaxCSeqDigits = 18;   // fits in int64
+
+// The request line: the first line that is not empty (the base reader skips
+// empty lines before it); null when there is none.
+const char* FirstLine(CHTTPParser& lines, const char* p, int32_t n)
+{
+    if (lines.Setup(p, n) != JX_OK) return nullptr;
+    const char* pLine = lines.ParseNext();
+    while (pLine != nullptr && *pLine == '\0') pLine = lines.ParseNext();
+    return pLine;
+}
+
+bool HasControlBytes(const char* p)
+{
+    for (; *p != '\0'; ++p) {
+        if ((unsigned char)*p < ' ' && *p != '\t') return true;
+    }
+    return false;
+}
 }   // namespace
 
 CRtspServerRequest::~CRtspServerRequest()
@@ -25,6 +44,7 @@ void CRtspServerRequest::ClearServerFields()
     m_Authorization = nullptr;
     m_RequestCSeq = -1;
     m_HasSession = false;
+    m_HeaderLines = 0;
 }
 
 int32_t CRtspServerRequest::Reset()
@@ -35,6 +55,10 @@ int32_t CRtspServerRequest::Reset()
 
 int32_t CRtspServerRequest::ParseHeadLine(const char* pLine)
 {
+    const char* pColon = strchr(pLine, ':');
+    if (++m_HeaderLines > kMaxHeaders || pColon == nullptr || pColon == pLine || HasControlBytes(pLine)) {
+        return JX_ERR_CONTENT;
+    }
     if (ParseLine(m_Authorization, pLine, kAuthorizationKey)) return 1;
     return CJXHTTPCommand::ParseHeadLine(pLine);
 }
@@ -66,8 +90,11 @@ int32_t CRtspServerRequest::Read(const char* p, size_t n, size_t& nConsumed)
     nConsumed = 0;
     const int32_t nLook = int32_t(n < kMaxHeadBytes ? n : kMaxHeadBytes);
     const int32_t nHead = ParseRequest(p, nLook);
-    if (nHead < 0) return JX_ERR_CONTENT;
     if (nHead == 0) return n >= kMaxHeadBytes ? int32_t(JX_ERR_CONTENT) : int32_t(JX_RTSP_NEED_MORE);
+    if (nHead < 0 || !IsRtspRequestLine(p, nHead)) {
+        if (m_RequestCSeq < 0) FindCSeq(p, nLook);
+        return JX_ERR_CONTENT;
+    }
     // Every answer must carry the request's CSeq; RTSP bodies are never chunked.
     if (m_RequestCSeq < 0 || m_Chunked || m_ContentLength > kMaxBodyBytes) return JX_ERR_CONTENT;
     const size_t nBody = size_t(m_ContentLength);
@@ -75,6 +102,26 @@ int32_t CRtspServerRequest::Read(const char* p, size_t n, size_t& nConsumed)
     if (ParseContent(p + nHead, m_ContentLength, nullptr) != m_ContentLength) return JX_ERR_CONTENT;
     nConsumed = size_t(nHead) + nBody;
     return JX_OK;
+}
+
+bool CRtspServerRequest::IsRtspRequestLine(const char* p, int32_t n) const
+{
+    CHTTPParser lines;
+    const char* pLine = FirstLine(lines, p, n);
+    if (pLine == nullptr || HasControlBytes(pLine)) return false;
+    const size_t nLine = strlen(pLine);
+    const size_t nVersion = strlen(kVersion);
+    return nLine > nVersion && strcmp(pLine + nLine - nVersion, kVersion) == 0;
+}
+
+void CRtspServerRequest::FindCSeq(const char* p, int32_t n)
+{
+    CHTTPParser lines;
+    if (FirstLine(lines, p, n) == nullptr) return;
+    // The header lines, up to the blank one.
+    for (const char* pLine = lines.ParseNext(); pLine != nullptr && *pLine != '\0'; pLine = lines.ParseNext()) {
+        ParseLineCSeq(pLine);
+    }
 }
 
 std::string CRtspServerRequest::Path() const

@@ -19,6 +19,7 @@ class CRtspServerRequest : public CJXHTTPCommand {
 public:
     static constexpr size_t kMaxHeadBytes = 8192;
     static constexpr int32_t kMaxBodyBytes = 16384;
+    static constexpr int32_t kMaxHeaders = 64;
 
     CRtspServerRequest() = default;
     ~CRtspServerRequest() override;
@@ -32,7 +33,9 @@ public:
     int32_t Read(const char* p, size_t n, size_t& nConsumed);
 
     int32_t Reset() override;
-    // Authorization is kept here; CSeq and Session go to the base as well.
+    // Authorization is kept here; CSeq and Session go to the base as well. A
+    // line that is no "name: value", carries control bytes or passes
+    // kMaxHeaders refuses the request: its end cannot be trusted.
     int32_t ParseHeadLine(const char* pLine) override;
     int32_t ParseLineCSeq(const char* pLine) override;
     int32_t ParseLineSessionID(const char* pLine) override;
@@ -50,4 +53,11 @@ public:
 
 private:
     void ClearServerFields();
+    // The checks the base's reader leaves to its user: version RTSP/1.0, no
+    // control bytes. The head's first line is read again for them.
+    bool IsRtspRequestLine(const char* p, int32_t n) const;
+    // A refused head still names its CSeq for the 400 when it has one.
+    void FindCSeq(const char* p, int32_t n);
+
+    int32_t m_HeaderLines = 0;
 };
