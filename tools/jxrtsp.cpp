@@ -27,9 +27,6 @@ const long kMaxSeconds = 86400;
 const long kMaxPort = 65535;
 const long kMaxFps = 240;
 const char kDemoOut[] = "jxrtsp-demo";
-const uint32_t kMsgFrame = 2106;
-const uint32_t kMsgState = 4101;
-const uint32_t kMsgStopped = 4102;
 #ifdef JX_HAVE_LIBAV
 const char kMkvNote[] = "";
 #else
@@ -224,13 +221,13 @@ class CSubscriber : public CJXObject {
 public:
     int OnMessage(CJXObject*, uint32_t nCode, void* pParam1, void*)
     {
-        if (nCode == kMsgFrame && pParam1 != nullptr) {
+        if (nCode == JXRTSP_MSG_FRAME && pParam1 != nullptr) {
             OnFrame(*static_cast<CPacket*>(pParam1));
             return 0;
         }
-        if (nCode == kMsgState || nCode == kMsgStopped) {
+        if (nCode == JXRTSP_MSG_STATE || nCode == JXRTSP_MSG_STOPPED) {
             int32_t nError = pParam1 != nullptr ? static_cast<CJXMsg*>(pParam1)->GetError() : 0;
-            if (nCode == kMsgState && nError == 0) m_Playing = true;
+            if (nCode == JXRTSP_MSG_STATE && nError == 0) m_Playing = true;
             printf("state %u error %d\n", nCode, nError);
             fflush(stdout);
         }

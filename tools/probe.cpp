@@ -3,8 +3,8 @@
 #include "JXBase.h"
 #include "jxrtsp_tool.h"
 #include "module_host.h"
-#include "raw_writer.h"
-#include "summary_json.h"
+#include "record/raw_writer.h"
+#include "record/summary_json.h"
 
 #include <atomic>
 #include <chrono>
@@ -13,10 +13,6 @@
 
 namespace {
 
-const uint32_t kMsgFrame = 2106;
-const uint32_t kMsgState = 4101;
-const uint32_t kMsgStopped = 4102;
-const int32_t kReportAuth = -29;
 const int kTickMs = 20;
 // After the first key frame (or audio frame), how long the other kind of
 // media may take to show up before the probe answers without it.
@@ -32,13 +28,13 @@ class CProbeSubscriber : public CJXObject {
 public:
     int OnMessage(CJXObject*, uint32_t nCode, void* pParam1, void*)
     {
-        if (nCode == kMsgFrame && pParam1 != nullptr) {
+        if (nCode == JXRTSP_MSG_FRAME && pParam1 != nullptr) {
             OnFrame(*static_cast<const CPacket*>(pParam1));
             return 0;
         }
         const int32_t nError = pParam1 != nullptr ? static_cast<CJXMsg*>(pParam1)->GetError() : 0;
-        if (nCode == kMsgState && nError != 0 && m_Error == 0) m_Error = nError;
-        if (nCode == kMsgStopped) m_Stopped = true;
+        if (nCode == JXRTSP_MSG_STATE && nError != 0 && m_Error == 0) m_Error = nError;
+        if (nCode == JXRTSP_MSG_STOPPED) m_Stopped = true;
         return 0;
     }
 
@@ -153,7 +149,7 @@ int RunProbe(const JXToolOptions& opt, CModuleHost& host)
     result.nError = sub.m_Error;
     if (bGotMedia && sub.m_Error == 0) {
         result.sStatus = "ok";
-    } else if (sub.m_Error == kReportAuth) {
+    } else if (sub.m_Error == JXRTSP_REPORT_AUTH) {
         result.sStatus = "auth_refused";
         nExit = kExitAuth;
     } else if (sub.m_Error != 0 && !sub.m_Stopped) {

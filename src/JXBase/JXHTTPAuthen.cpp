@@ -2,6 +2,7 @@
 // RFC 2617 Basic and Digest parameters).
 #include "JXHTTPAuthen.h"
 
+#include "JXCodec.h"
 #include "JXString.h"
 
 #include <cstdlib>
@@ -50,7 +51,10 @@ struct SSpan {
 struct SChallenge {
     int32_t m_Kind = kKindOther;
     int32_t m_Params = 0;
+    bool m_Repeated = false;   // a parameter kept here was named twice
     SSpan m_Realm, m_Nonce, m_Opaque, m_Qop, m_Algorithm, m_Stale;
+    // Of credentials (an Authorization value).
+    SSpan m_Username, m_Uri, m_Response, m_CNonce, m_Nc;
 };
 
 // Writes the value without escapes into pOut (room for nCap bytes and a NUL).
@@ -140,20 +144,86 @@ int32_t ReadValue(const char* p, int32_t n, int32_t& i, SSpan& out)
 void Assign(SChallenge& c, const char* pName, int32_t nName, const SSpan& v)
 {
     ++c.m_Params;
-    if (CJXString::EqualNoCase(pName, nName, "realm"))
-        c.m_Realm = v;
-    else if (CJXString::EqualNoCase(pName, nName, "nonce"))
-        c.m_Nonce = v;
-    else if (CJXString::EqualNoCase(pName, nName, "opaque"))
-        c.m_Opaque = v;
-    else if (CJXString::EqualNoCase(pName, nName, "qop"))
-        c.m_Qop = v;
-    else if (CJXString::EqualNoCase(pName, nName, "algorithm"))
-        c.m_Algorithm = v;
-    else if (CJXString::EqualNoCase(pName, nName, "stale"))
-        c.m_Stale = v;
+    const struct {
+        const char* m_Name;
+        SSpan SChallenge::*m_Field;
+    } kKept[] = {
+        {"realm", &SChallenge::m_Realm},
+        {"nonce", &SChallenge::m_Nonce},
+        {"opaque", &SChallenge::m_Opaque},
+        {"qop", &SChallenge::m_Qop},
+        {"algorithm", &SChallenge::m_Algorithm},
+        {"stale", &SChallenge::m_Stale},
+        {"username", &SChallenge::m_Username},
+        {"uri", &SChallenge::m_Uri},
+        {"response", &SChallenge::m_Response},
+        {"cnonce", &SChallenge::m_CNonce},
+        {"nc", &SChallenge::m_Nc},
+    };
     // userhash and charset are not read: the user name is always sent as
     // given, and user name and password are hashed as the bytes we hold.
+    for (const auto& kept : kKept) {
+        if (!CJXString::EqualNoCase(pName, nName, kept.m_Name)) continue;
+        SSpan& field = c.*kept.m_Field;
+        if (field.m_Text != nullptr) c.m_Repeated = true;
+        field = v;
+        return;
+    }
+}
+
+// Reads "scheme name=value, ..." lists, as many challenges as the text holds,
+// handing each whole one to fn. 0, or JX_ERR_CONTENT when malformed.
+template <typename F>
+int32_t ReadChallenges(const char* p, int32_t n, F fn)
+{
+    SChallenge cur;
+    bool bHave = false;
+    int32_t i = 0;
+    for (;;) {
+        while (i < n && (IsBlank(p[i]) || p[i] == ','))
+            ++i;
+        if (i >= n) break;
+        int32_t nName = i;
+        while (i < n && IsTokenChar(p[i]))
+            ++i;
+        if (i == nName) return JX_ERR_CONTENT;   // a quote, '=' or junk where a name belongs
+        int32_t nNameLen = i - nName;
+        int32_t j = i;
+        while (j < n && IsBlank(p[j]))
+            ++j;
+        if (j < n && p[j] == '=') {
+            // name=value of the current challenge
+            if (!bHave) return JX_ERR_CONTENT;
+            i = j + 1;
+            while (i < n && IsBlank(p[i]))
+                ++i;
+            SSpan value;
+            int32_t nRet = ReadValue(p, n, i, value);
+            if (nRet < 0) return nRet;
+            Assign(cur, p + nName, nNameLen, value);
+            continue;
+        }
+        // A scheme name opens the next challenge.
+        if (bHave) fn(cur);
+        cur = SChallenge();
+        bHave = true;
+        if (CJXString::EqualNoCase(p + nName, nNameLen, "Basic"))
+            cur.m_Kind = kKindBasic;
+        else if (CJXString::EqualNoCase(p + nName, nNameLen, "Digest"))
+            cur.m_Kind = kKindDigest;
+    }
+    if (bHave) fn(cur);
+    return JX_OK;
+}
+
+// The length of a NUL-ended text of at most nMax bytes, or -1 when longer;
+// never reads more than one byte past the limit.
+int32_t BoundedLength(const char* p, int32_t nMax)
+{
+    int32_t n = 0;
+    while (n <= nMax && p[n] != '\0')
+        ++n;
+    return n > nMax ? -1 : n;
 }
 
 }   // namespace
@@ -178,6 +248,14 @@ void CJXHTTPAuthen::ClearChallenge()
     free(m_Algorithm);
     m_Algorithm = nullptr;
     m_Stale = false;
+    free(m_Uri);
+    m_Uri = nullptr;
+    free(m_Response);
+    m_Response = nullptr;
+    free(m_CNonce);
+    m_CNonce = nullptr;
+    free(m_NonceCountText);
+    m_NonceCountText = nullptr;
     m_DigestAlgorithm = kDigestMD5;
     m_Scheme = kSchemeBasic;
     m_NonceCount = 0;
@@ -212,58 +290,17 @@ int32_t CJXHTTPAuthen::ParseResponse(const char* pChallenge)
 {
     ClearChallenge();
     if (pChallenge == nullptr) return JX_ERR_ARG;
-    // Bounded length: never reads more than one byte past the limit.
-    const char* p = pChallenge;
-    int32_t n = 0;
-    while (n <= kMaxChallengeBytes && p[n] != '\0')
-        ++n;
-    if (n > kMaxChallengeBytes) return JX_ERR_CONTENT;
+    const int32_t n = BoundedLength(pChallenge, kMaxChallengeBytes);
+    if (n < 0) return JX_ERR_CONTENT;
 
-    SChallenge cur;
     SChallenge best;
-    bool bHave = false;
     int32_t nBestRank = kRankNone;
-    int32_t i = 0;
-    for (;;) {
-        while (i < n && (IsBlank(p[i]) || p[i] == ','))
-            ++i;
-        if (i >= n) break;
-        int32_t nName = i;
-        while (i < n && IsTokenChar(p[i]))
-            ++i;
-        if (i == nName) return JX_ERR_CONTENT;   // a quote, '=' or junk where a name belongs
-        int32_t nNameLen = i - nName;
-        int32_t j = i;
-        while (j < n && IsBlank(p[j]))
-            ++j;
-        if (j < n && p[j] == '=') {
-            // name=value of the current challenge
-            if (!bHave) return JX_ERR_CONTENT;
-            i = j + 1;
-            while (i < n && IsBlank(p[i]))
-                ++i;
-            SSpan value;
-            int32_t nRet = ReadValue(p, n, i, value);
-            if (nRet < 0) return nRet;
-            Assign(cur, p + nName, nNameLen, value);
-            continue;
-        }
-        // A scheme name opens the next challenge.
-        if (bHave && RankOf(cur) > nBestRank) {
-            nBestRank = RankOf(cur);
-            best = cur;
-        }
-        cur = SChallenge();
-        bHave = true;
-        if (CJXString::EqualNoCase(p + nName, nNameLen, "Basic"))
-            cur.m_Kind = kKindBasic;
-        else if (CJXString::EqualNoCase(p + nName, nNameLen, "Digest"))
-            cur.m_Kind = kKindDigest;
-    }
-    if (bHave && RankOf(cur) > nBestRank) {
-        nBestRank = RankOf(cur);
-        best = cur;
-    }
+    const int32_t nRet = ReadChallenges(pChallenge, n, [&](const SChallenge& c) {
+        if (RankOf(c) <= nBestRank) return;
+        nBestRank = RankOf(c);
+        best = c;
+    });
+    if (nRet < 0) return nRet;
     if (nBestRank == kRankNone) return JX_ERR_CONTENT;
 
     m_Realm = CloneValue(best.m_Realm);
@@ -281,5 +318,58 @@ int32_t CJXHTTPAuthen::ParseResponse(const char* pChallenge)
         ClearChallenge();
         return JX_ERR_NOMEM;
     }
+    return JX_OK;
+}
+
+int32_t CJXHTTPAuthen::ParseRequest(const char* pCredentials)
+{
+    Reset();
+    if (pCredentials == nullptr) return JX_ERR_ARG;
+    const int32_t n = BoundedLength(pCredentials, kMaxChallengeBytes);
+    if (n < 0) return JX_ERR_CONTENT;
+    const char* p = pCredentials;
+    while (IsBlank(*p))
+        ++p;
+    const int32_t nScheme = int32_t(strcspn(p, " \t"));
+    if (CJXString::EqualNoCase(p, nScheme, "Basic")) {
+        // One token68: Base64 of user:password.
+        char* pPlain = nullptr;
+        int32_t nPlain = 0;
+        const char* pCode = CJXString::TrimL(p + nScheme);
+        if (nScheme == int32_t(strlen(p)) || JXBASE64Decode(&pPlain, &nPlain, pCode, 1) != JX_OK || pPlain == nullptr) {
+            return JX_ERR_CONTENT;
+        }
+        const char* pColon = static_cast<const char*>(memchr(pPlain, ':', size_t(nPlain)));
+        int32_t nRet = JX_ERR_CONTENT;
+        if (pColon != nullptr) {
+            const int32_t nUser = int32_t(pColon - pPlain);
+            m_User = CJXString::Clone(nUser > 0 ? pPlain : "", nUser);
+            m_Password = CJXString::Clone(pColon + 1 < pPlain + nPlain ? pColon + 1 : "", nPlain - nUser - 1);
+            nRet = m_User != nullptr && m_Password != nullptr ? JX_OK : JX_ERR_NOMEM;
+        }
+        free(pPlain);
+        if (nRet != JX_OK) Reset();
+        return nRet;
+    }
+    SChallenge given;
+    int32_t nGiven = 0;
+    const int32_t nRet = ReadChallenges(p, int32_t(n - (p - pCredentials)), [&](const SChallenge& c) {
+        given = c;
+        ++nGiven;
+    });
+    if (nRet < 0) return nRet;
+    if (nGiven != 1 || given.m_Kind != kKindDigest || given.m_Repeated) return JX_ERR_CONTENT;
+    m_Scheme = kSchemeDigest;
+    m_User = CloneValue(given.m_Username);
+    m_Realm = CloneValue(given.m_Realm);
+    m_Nonce = CloneValue(given.m_Nonce);
+    m_Opaque = CloneValue(given.m_Opaque);
+    m_Qop = CloneValue(given.m_Qop);
+    m_Algorithm = CloneValue(given.m_Algorithm);
+    m_DigestAlgorithm = AlgorithmOf(given);
+    m_Uri = CloneValue(given.m_Uri);
+    m_Response = CloneValue(given.m_Response);
+    m_CNonce = CloneValue(given.m_CNonce);
+    m_NonceCountText = CloneValue(given.m_Nc);
     return JX_OK;
 }

@@ -37,6 +37,14 @@ public:
     // (unterminated quote, missing value, overlong) or offers no usable
     // challenge; the previous challenge is forgotten in every case.
     int32_t ParseResponse(const char* pChallenge);
+    // Read an Authorization value, the server's side: "Basic" and the Base64
+    // of user:password (user and password kept), or "Digest" and its
+    // parameters (username as the user; realm, nonce, opaque, qop, algorithm,
+    // uri, response, cnonce and nc kept as sent). 0 when understood,
+    // JX_ERR_ARG for null text, JX_ERR_CONTENT when malformed, overlong, of
+    // another scheme or naming a parameter twice; the previous values are
+    // forgotten in every case.
+    int32_t ParseRequest(const char* pCredentials);
 
     uint32_t m_Scheme = kSchemeBasic;
     char* m_User = nullptr;
@@ -49,6 +57,11 @@ public:
     uint32_t m_DigestAlgorithm = kDigestMD5;
     bool m_Stale = false;
     uint32_t m_NonceCount = 0;   // nc of the last Digest answer with qop
+    // Of a Digest answer read by ParseRequest; null otherwise.
+    char* m_Uri = nullptr;
+    char* m_Response = nullptr;
+    char* m_CNonce = nullptr;
+    char* m_NonceCountText = nullptr;   // nc as sent (hashed as written)
 
 private:
     void ClearChallenge();

@@ -220,4 +220,49 @@ TEST(HTTPAuthen, DigestAnswersPerAlgorithm)
     }
 }
 
+// Authorization values as a server reads them: the fields kept as sent, and
+// what cannot be one answer refused whole.
+TEST(HTTPAuthen, CredentialsAsAServerReadsThem)
+{
+    const std::string digest = "Digest username=\"Mufasa\", realm=\"r\", nonce=\"n\", uri=\"/a\", response=\"5f\"";
+    const struct {
+        std::string m_Text;
+        int32_t m_Result;
+        const char* m_Expect;
+    } rows[] = {
+        {"Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==", 0, "Basic user[Aladdin] password[open sesame]"},
+        {"basic  QWxhZGRpbjo=", 0, "Basic user[Aladdin] password[]"},
+        {digest, 0, "Digest user[Mufasa] realm[r] nonce[n] uri[/a] response[5f]"},
+        {digest + ", qop=auth, nc=00000001, cnonce=\"c\\\"1\", algorithm=MD5", 0,
+         "Digest user[Mufasa] realm[r] nonce[n] uri[/a] response[5f] qop[auth] nc[00000001] cnonce[c\"1] algorithm[MD5]"},
+        {digest + ", response=\"00\"", JX_ERR_CONTENT, "Basic"},   // named twice: which one?
+        {digest + ", cnonce=\"open", JX_ERR_CONTENT, "Basic"},
+        {digest + ", Basic QWxh", JX_ERR_CONTENT, "Basic"},   // two answers
+        {"Bearer abc", JX_ERR_CONTENT, "Basic"},
+        {"Basic", JX_ERR_CONTENT, "Basic"},
+        {"Basic QWxh!ZGRp", JX_ERR_CONTENT, "Basic"},
+        {"Basic QWxhZGRpbg==", JX_ERR_CONTENT, "Basic"},   // no colon
+        {"Digest username=\"" + std::string(size_t(CJXHTTPAuthen::kMaxChallengeBytes), 'u') + "\"", JX_ERR_CONTENT,
+         "Basic"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.m_Text.substr(0, 60));
+        CJXHTTPAuthen auth;
+        auth.SetUser("old", "old");
+        EXPECT_EQ(auth.ParseRequest(row.m_Text.c_str()), row.m_Result);
+        std::string out = auth.m_Scheme == kDigest ? "Digest" : "Basic";
+        const std::pair<const char*, const char*> fields[] = {
+            {"user", auth.m_User},   {"password", auth.m_Password}, {"realm", auth.m_Realm},
+            {"nonce", auth.m_Nonce}, {"uri", auth.m_Uri},           {"response", auth.m_Response},
+            {"qop", auth.m_Qop},     {"nc", auth.m_NonceCountText}, {"cnonce", auth.m_CNonce},
+            {"algorithm", auth.m_Algorithm}};
+        for (const auto& f : fields) {
+            if (f.second != nullptr) out += std::string(" ") + f.first + "[" + f.second + "]";
+        }
+        EXPECT_EQ(out, row.m_Expect);
+    }
+    CJXHTTPAuthen auth;
+    EXPECT_EQ(auth.ParseRequest(nullptr), JX_ERR_ARG);
+}
+
 }   // namespace

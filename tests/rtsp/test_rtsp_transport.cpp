@@ -212,9 +212,42 @@ TEST(RtspTransport, SourceReadOnlyAsAnAddress)
     };
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.m_Transport);
-        CRTPSocket::CTransportReply answer;
-        CRTPSocket::ReadTransport(row.m_Transport, answer);
+        CRTSPTransport answer;
+        answer.Read(row.m_Transport);
         EXPECT_EQ(answer.m_SourceIP, row.m_Source ? Loopback(0, row.m_Source).sin_addr.s_addr : 0u);
+    }
+}
+
+// What one transport of a SETUP request offers a server: the client's ports,
+// and whether it names its channels or leaves them to the server.
+TEST(RtspTransport, RequestOffers)
+{
+    const struct {
+        const char* m_Transport;
+        uint32_t m_Mode;
+        bool m_HasChannels;
+        uint32_t m_ClientFirst, m_ClientSecond;
+    } kRows[] = {
+        {"RTP/AVP;unicast;client_port=5000-5001", CRTSPTransport::kModeUDP, false, 5000, 5001},
+        {"RTP/AVP/UDP;unicast;client_port=5000", CRTSPTransport::kModeUDP, false, 5000, 5001},
+        {"RTP/AVP;unicast;client_port=99999-100000", CRTSPTransport::kModeUDP, false, 0, 0},
+        {"RTP/AVP;unicast;client_port=65535", CRTSPTransport::kModeUDP, false, 0, 0},   // no room for RTCP
+        {"RTP/AVP;unicast;client_port=x", CRTSPTransport::kModeUDP, false, 0, 0},
+        {"RTP/AVP/TCP;unicast;interleaved=4-5", CRTSPTransport::kModeInterleaved, true, 0, 0},
+        {"RTP/AVP/TCP;unicast", CRTSPTransport::kModeInterleaved, false, 0, 0},
+        {"RTP/AVP;multicast;port=5000-5001", CRTSPTransport::kModeMulticast, false, 0, 0},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.m_Transport);
+        CRTSPTransport offer;
+        offer.Read(row.m_Transport);
+        EXPECT_EQ(offer.m_Mode, row.m_Mode);
+        EXPECT_EQ(offer.m_HasChannels, row.m_HasChannels);
+        EXPECT_EQ(offer.m_ClientFirst, row.m_ClientFirst);
+        if (row.m_ClientFirst != 0) {
+            EXPECT_EQ(offer.m_ClientSecond, row.m_ClientSecond);
+        }
+        EXPECT_TRUE(offer.m_Usable);   // the client's ports never make an answer unusable
     }
 }
 

@@ -8,14 +8,10 @@
 namespace {
 
 const char kInterfaceName[] = "IJXStream";
-const char* const kSchemes[] = {"rtsp", "rtspu", "rtspm"};
 
 bool IsAcceptedScheme(const char* pScheme, size_t nLen)
 {
-    for (const char* pAccepted : kSchemes) {
-        if (CJXString::EqualNoCase(pScheme, int32_t(nLen), pAccepted)) return true;
-    }
-    return false;
+    return JXRTSPSchemeOf(pScheme, nLen) != JXRTSP_SCHEME_NONE;
 }
 
 // The scheme as the URL reader found it; when the URL could not be read, the

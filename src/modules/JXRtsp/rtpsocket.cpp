@@ -40,102 +40,9 @@ const char kControlKey[] = "a=control:";
 const char kJXFrameKey[] = "a=JXFrame:";
 constexpr size_t kAddressChars = 15;
 constexpr uint32_t kMaxPort = 65535;
-constexpr uint32_t kMaxChannel = 255;
 // Interleaved channels never carry this value: a stream set to it gets nothing.
 constexpr uint16_t kNoChannel = 0xFFFF;
 constexpr uint32_t kOctetMask = 0xFF;
-
-using CTransportReply = CRTPSocket::CTransportReply;
-
-// "N" or "N-M", decimal, filling the token: false when a number is missing,
-// above nMax, or followed by anything else. A lone N gives N and N + 1.
-bool ReadRange(const char* p, const char* pEnd, uint32_t nMax, uint32_t& nFirst, uint32_t& nSecond)
-{
-    uint32_t nValues[2] = {0, 0};
-    int nCount = 0;
-    while (nCount < 2) {
-        if (p >= pEnd || *p < '0' || *p > '9') return false;
-        uint32_t n = 0;
-        while (p < pEnd && *p >= '0' && *p <= '9') {
-            n = n * 10 + uint32_t(*p - '0');
-            if (n > nMax) return false;
-            ++p;
-        }
-        nValues[nCount++] = n;
-        if (p == pEnd) break;
-        if (*p != '-' || nCount == 2) return false;
-        ++p;
-    }
-    nFirst = nValues[0];
-    nSecond = nCount == 2 ? nValues[1] : nValues[0] + 1;
-    return nSecond <= nMax;
-}
-
-// The value behind "key=" when the token starts with it (letter case aside), else null.
-const char* ParamValue(const char* pToken, size_t nToken, const char* pKey)
-{
-    const size_t nKey = strlen(pKey);
-    if (nToken < nKey || !CJXString::EqualNoCase(pToken, int32_t(nKey), pKey)) return nullptr;
-    return pToken + nKey;
-}
-
-void ReadTransportToken(const char* pToken, size_t nToken, CTransportReply& out)
-{
-    const char* pEnd = pToken + nToken;
-    const int32_t nLen = static_cast<int32_t>(nToken);
-    // The last transport named wins.
-    // RTP/AVP/UDP is RTP/AVP with its lower transport written out (RFC 2326
-    // section 12.39); VLC answers with it.
-    if (CJXString::EqualNoCase(pToken, nLen, "RTP/AVP") || CJXString::EqualNoCase(pToken, nLen, "RTP/AVP/UDP")) {
-        out.m_Mode = CRTPSocket::kTransportUDP;
-    } else if (CJXString::EqualNoCase(pToken, nLen, "RTP/AVP/TCP")) {
-        out.m_Mode = CRTPSocket::kTransportInterleaved;
-    } else if (CJXString::EqualNoCase(pToken, nLen, "multicast")) {
-        out.m_Mode = CRTPSocket::kTransportMulticast;
-    } else if (const char* pValue = ParamValue(pToken, nToken, "interleaved=")) {
-        if (!ReadRange(pValue, pEnd, kMaxChannel, out.m_First, out.m_Second)) out.m_Usable = false;
-    } else if ((pValue = ParamValue(pToken, nToken, "server_port=")) != nullptr ||
-               (pValue = ParamValue(pToken, nToken, "port=")) != nullptr) {
-        if (!ReadRange(pValue, pEnd, kMaxPort, out.m_First, out.m_Second) || out.m_First == 0) out.m_Usable = false;
-    } else if ((pValue = ParamValue(pToken, nToken, "destination=")) != nullptr) {
-        size_t n = strcspn(pValue, " \t;");
-        if (pValue + n > pEnd) n = size_t(pEnd - pValue);
-        if (n > CTransportReply::kMaxDestinationChars) n = CTransportReply::kMaxDestinationChars;
-        memcpy(out.m_Destination, pValue, n);
-        out.m_Destination[n] = '\0';
-    } else if ((pValue = ParamValue(pToken, nToken, "source=")) != nullptr) {
-        // RFC 2326 12.39: the media come from this address, not the server's.
-        char text[kAddressChars + 1] = {};
-        const size_t n = size_t(pEnd - pValue);
-        in_addr addr;
-        out.m_SourceIP = 0;
-        if (n <= kAddressChars) {
-            memcpy(text, pValue, n);
-            if (inet_pton(AF_INET, text, &addr) == 1) out.m_SourceIP = addr.s_addr;
-        }
-    } else if ((pValue = ParamValue(pToken, nToken, "ssrc=")) != nullptr) {
-        out.m_SSRC = static_cast<uint32_t>(strtoul(pValue, nullptr, 16));
-    }
-}
-
-}   // namespace
-
-void CRTPSocket::ReadTransport(const char* pValue, CTransportReply& out)
-{
-    if (pValue == nullptr) return;
-    while (*pValue != '\0') {
-        // Blanks around a token are a camera's, not part of it.
-        pValue = CJXString::TrimL(pValue);
-        size_t nToken = strcspn(pValue, ";");
-        const char* pNext = pValue + nToken;
-        while (nToken > 0 && (pValue[nToken - 1] == ' ' || pValue[nToken - 1] == '\t'))
-            --nToken;
-        ReadTransportToken(pValue, nToken, out);
-        pValue = *pNext == ';' ? pNext + 1 : pNext;
-    }
-}
-
-namespace {
 
 const char kDimensionsKey[] = "a=x-dimensions:";
 
@@ -368,8 +275,8 @@ int32_t CRTPSocket::Play(CJXString& /*request*/)
 int32_t CRTPSocket::OnSetup(CRTSPCommand& reply)
 {
     if (!HasMedia()) return JX_ERR_STATE;
-    CTransportReply answer;
-    ReadTransport(reply.m_Transport, answer);
+    CRTSPTransport answer;
+    answer.Read(reply.m_Transport);
     if (m_Media != nullptr) m_Media->m_SSRC = answer.m_SSRC;
     m_SourceIP = answer.m_SourceIP;
     m_Datagrams.SetSenders(m_ServerIP, m_SourceIP);

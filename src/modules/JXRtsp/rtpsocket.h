@@ -8,6 +8,7 @@
 #include "rtcp.h"
 #include "rtpdatagram.h"
 #include "rtpreorder.h"
+#include "rtsptransport.h"
 
 #include <atomic>
 
@@ -47,31 +48,12 @@ public:
     static constexpr uint32_t kStateSetupAnswered = 4;
     static constexpr uint32_t kStatePlaying = 6;
     // Transport modes.
-    static constexpr int32_t kTransportNone = 0;
-    static constexpr int32_t kTransportUDP = 1;
-    static constexpr int32_t kTransportInterleaved = 2;
-    static constexpr int32_t kTransportMulticast = 4;
+    static constexpr int32_t kTransportNone = CRTSPTransport::kModeNone;
+    static constexpr int32_t kTransportUDP = CRTSPTransport::kModeUDP;
+    static constexpr int32_t kTransportInterleaved = CRTSPTransport::kModeInterleaved;
+    static constexpr int32_t kTransportMulticast = CRTSPTransport::kModeMulticast;
     // Room for one receiver report with its SDES CNAME.
     static constexpr uint32_t kMaxReportBytes = 128;
-
-    // What a SETUP answer's Transport value says.
-    struct CTransportReply {
-        // Room for a destination value; a longer one is cut to it, and is
-        // then refused because it cannot read as an IPv4 address.
-        static constexpr size_t kMaxDestinationChars = 63;
-        uint32_t m_Mode = kTransportNone;
-        uint32_t m_First = 0;    // RTP port or channel
-        uint32_t m_Second = 1;   // RTCP port or channel
-        uint32_t m_SSRC = 0;
-        bool m_Usable = true;    // no port, channel or group that cannot be used
-        char m_Destination[kMaxDestinationChars + 1] = {};
-        // The sender source= names, a dotted IPv4 address (first octet in the
-        // lowest byte); 0 for none, and for a name (never looked up).
-        uint32_t m_SourceIP = 0;
-    };
-    // Reads a Transport value token by token (';' apart, blanks around cut),
-    // every number bounded; the last transport named wins.
-    static void ReadTransport(const char* pValue, CTransportReply& out);
 
     CRTPSocket();
     ~CRTPSocket() override;

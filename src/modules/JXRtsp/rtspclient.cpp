@@ -2,6 +2,7 @@
 // the control connection's send and receive sides, and the state reports.
 #include "rtspclient.h"
 
+#include "jxrtsp.h"
 #include "rtpsocket.h"
 #include "sdpparser.h"
 
@@ -96,10 +97,9 @@ bool IsNewPicture(const JXVideoDesc* pVideo, const CPacket& frame)
 
 int32_t TransportOfScheme(const char* pScheme)
 {
-    if (pScheme != nullptr && CJXString::EqualNoCase(pScheme, int32_t(strlen(pScheme)), "rtspu"))
-        return CRTPSocket::kTransportUDP;
-    if (pScheme != nullptr && CJXString::EqualNoCase(pScheme, int32_t(strlen(pScheme)), "rtspm"))
-        return CRTPSocket::kTransportMulticast;
+    const int32_t nScheme = pScheme != nullptr ? JXRTSPSchemeOf(pScheme, strlen(pScheme)) : JXRTSP_SCHEME_NONE;
+    if (nScheme == JXRTSP_SCHEME_UDP) return CRTPSocket::kTransportUDP;
+    if (nScheme == JXRTSP_SCHEME_MULTICAST) return CRTPSocket::kTransportMulticast;
     return CRTPSocket::kTransportInterleaved;
 }
 

@@ -410,14 +410,8 @@ void CMkvWriter::WriteVideo(const CPacket& frame)
 
 void CMkvWriter::WriteFirstJpeg(const CPacket& frame)
 {
-    m_FirstJpeg = "first.jpg";
-    FILE* pFile = fopen((m_Dir + "/" + m_FirstJpeg).c_str(), "wb");
-    if (pFile == nullptr) {
-        ++m_Errors;
-        return;
-    }
-    if (fwrite(frame.FrameGetData(), 1, frame.FrameGetLength(), pFile) != frame.FrameGetLength()) ++m_Errors;
-    if (fclose(pFile) != 0) ++m_Errors;
+    m_FirstJpeg = kFirstJpegName;
+    m_Errors += WriteFrameFile(m_Dir + "/" + m_FirstJpeg, frame);
 }
 
 void CMkvWriter::WriteAudio(const CPacket& frame)

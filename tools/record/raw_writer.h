@@ -78,6 +78,11 @@ private:
     uint64_t m_Errors = 0;
 };
 
+// The first JPEG picture of a stream, on its own beside the recording (both writers).
+const char kFirstJpegName[] = "first.jpg";
+// A frame's bytes as a file of its own; the write errors met (0 to 2).
+uint32_t WriteFrameFile(const std::string& sPath, const CPacket& frame);
+
 // JX_CODEC_H264, JX_CODEC_H265 or JX_CODEC_JPEG for a frame's codec code
 // (a stream's private codes 16..31 are H.264, 32..47 H.265); 0 for others.
 uint8_t VideoCodecFamily(uint8_t nCodec);

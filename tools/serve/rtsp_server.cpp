@@ -8,6 +8,7 @@
 #include "clip_file.h"
 #include "rtpdata.h"
 #include "rtsp_server_request.h"
+#include "rtsptransport.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -49,12 +50,11 @@ const char kRealm[] = "jxrtsp";
 const int kMaxWaitMs = 50;   // the stop flag is looked at this often
 const uint64_t kDrainMs = 2000;   // after a 400: how long the peer's rest is read and dropped
 const size_t kRecvChunk = 16384;
-const size_t kMaxInBytes = JXRtspRequest::kMaxHeadBytes + JXRtspRequest::kMaxBodyBytes;
+const size_t kMaxInBytes = CRtspServerRequest::kMaxHeadBytes + CRtspServerRequest::kMaxBodyBytes;
 const size_t kMaxSendChunk = 256 * 1024;
 const int kSessionTimeoutS = 60;
 const uint8_t kInterleavedMagic = '$';
 const size_t kInterleavedHead = 4;
-const uint32_t kMaxChannel = 255;
 const int kUdpPairTries = 32;
 const int32_t kUdpSendBuffer = 4 << 20;
 const size_t kMaxDatagram = 65536;
@@ -102,23 +102,6 @@ std::string Hex32(uint32_t n)
     return text;
 }
 
-// "a-b" or "a": the numbers, each at most nMax. False when malformed.
-bool ParseRange(const std::string& s, uint32_t nMax, uint32_t& nFirst, uint32_t& nSecond)
-{
-    char* pEnd = nullptr;
-    const unsigned long a = strtoul(s.c_str(), &pEnd, 10);
-    if (pEnd == s.c_str() || a > nMax || s[0] == '-' || s[0] == '+') return false;
-    nFirst = uint32_t(a);
-    nSecond = nFirst + 1;
-    if (*pEnd == '\0') return nSecond <= nMax;
-    if (*pEnd != '-') return false;
-    const char* pB = pEnd + 1;
-    const unsigned long b = strtoul(pB, &pEnd, 10);
-    if (pEnd == pB || *pEnd != '\0' || b > nMax || *pB == '-' || *pB == '+') return false;
-    nSecond = uint32_t(b);
-    return true;
-}
-
 bool EndsWith(const std::string& s, const char* pSuffix)
 {
     const size_t n = strlen(pSuffix);
@@ -146,6 +129,7 @@ struct CRtspServer::Client {
     sockaddr_storage peer = {};
     int32_t nPeerLen = 0;
     std::vector<char> in;
+    CRtspServerRequest request;   // the request at the start of in, read as its bytes arrive
     size_t nSkip = 0;   // bytes of an interleaved packet from the client still to skip
     std::vector<uint8_t> out;
     size_t nOutPos = 0;
@@ -318,11 +302,11 @@ void CRtspServer::Reply(Client& c, int nStatus, int64_t nCSeq, const std::string
     c.Append(s.data(), s.size());
 }
 
-void CRtspServer::OnDescribe(Client& c, const JXRtspRequest& req)
+void CRtspServer::OnDescribe(Client& c, const CRtspServerRequest& req)
 {
-    const std::string sPath = JXRtspUrlPath(req.sUri);
+    const std::string sPath = req.Path();
     if (sPath.empty() || sPath == "*") {
-        Reply(c, 400, req.nCSeq, "");
+        Reply(c, 400, req.m_RequestCSeq, "");
         return;
     }
     const std::vector<const CServeTrack*> tracks = TracksForPath(sPath);
@@ -331,16 +315,16 @@ void CRtspServer::OnDescribe(Client& c, const JXRtspRequest& req)
     for (size_t i = 0; i < tracks.size(); ++i) {
         sdp += tracks[i]->SdpMedia() + "a=control:trackID=" + std::to_string(i) + "\r\n";
     }
-    Reply(c, 200, req.nCSeq, "Content-Type: application/sdp\r\nContent-Base: " + BaseUrl(sPath) + "\r\n", sdp);
+    Reply(c, 200, req.m_RequestCSeq, "Content-Type: application/sdp\r\nContent-Base: " + BaseUrl(sPath) + "\r\n", sdp);
 }
 
-void CRtspServer::OnSetup(Client& c, const JXRtspRequest& req)
+void CRtspServer::OnSetup(Client& c, const CRtspServerRequest& req)
 {
     if (c.bPlaying) {
-        Reply(c, 455, req.nCSeq, SessionHeader(c));
+        Reply(c, 455, req.m_RequestCSeq, SessionHeader(c));
         return;
     }
-    std::string sPath = JXRtspUrlPath(req.sUri);
+    std::string sPath = req.Path();
     int nTrack = -1;
     const size_t nSlash = sPath.rfind('/');
     const char kTrackPrefix[] = "trackID=";
@@ -348,74 +332,58 @@ void CRtspServer::OnSetup(Client& c, const JXRtspRequest& req)
         const std::string sNumber = sPath.substr(nSlash + 1 + strlen(kTrackPrefix));
         if (sNumber.size() == 1 && sNumber[0] >= '0' && sNumber[0] < '0' + kMaxTracks) nTrack = sNumber[0] - '0';
         if (nTrack < 0) {
-            Reply(c, 404, req.nCSeq, "");
+            Reply(c, 404, req.m_RequestCSeq, "");
             return;
         }
         sPath = nSlash == 0 ? std::string("/") : sPath.substr(0, nSlash);
     }
     if (sPath.empty() || sPath == "*") {
-        Reply(c, 400, req.nCSeq, "");
+        Reply(c, 400, req.m_RequestCSeq, "");
         return;
     }
     const std::vector<const CServeTrack*> tracks = TracksForPath(sPath);
     if (nTrack < 0) {
         if (tracks.size() != 1) {
-            Reply(c, 459, req.nCSeq, "");
+            Reply(c, 459, req.m_RequestCSeq, "");
             return;
         }
         nTrack = 0;
     }
     if (size_t(nTrack) >= tracks.size()) {
-        Reply(c, 404, req.nCSeq, "");
+        Reply(c, 404, req.m_RequestCSeq, "");
         return;
     }
     if (!c.sSession.empty() && sPath != c.sPath) {
-        Reply(c, 459, req.nCSeq, SessionHeader(c));
+        Reply(c, 459, req.m_RequestCSeq, SessionHeader(c));
         return;
     }
 
-    // The first transport of the client's list that is served here.
-    const std::string* pTransport = req.Header("Transport");
+    // The first transport of the client's list that is served here: RTP over
+    // TCP (the channels asked for, else two of our own) or unicast UDP to the
+    // client's ports.
+    const char* pList = req.m_Transport != nullptr ? req.m_Transport : "";
     bool bFound = false;
     bool bUdp = false;
     uint32_t nFirst = 0;
     uint32_t nSecond = 0;
-    size_t nPos = 0;
-    while (pTransport != nullptr && !bFound && nPos <= pTransport->size()) {
-        size_t nComma = pTransport->find(',', nPos);
-        if (nComma == std::string::npos) nComma = pTransport->size();
-        const std::string sSpec = pTransport->substr(nPos, nComma - nPos) + ";";
-        nPos = nComma + 1;
-        const size_t nSemi = sSpec.find(';');
-        const std::string sProto = sSpec.substr(0, nSemi);
-        const bool bTcp = sProto == "RTP/AVP/TCP";
-        bUdp = sProto == "RTP/AVP" || sProto == "RTP/AVP/UDP";
-        if (!bTcp && !bUdp) continue;
-        bool bMulticast = false;
-        bool bHavePorts = false;
-        bool bBad = false;
-        for (size_t i = nSemi + 1; i < sSpec.size();) {
-            const size_t nEnd = sSpec.find(';', i);
-            const std::string sParam = sSpec.substr(i, nEnd - i);
-            i = nEnd + 1;
-            if (sParam == "multicast") bMulticast = true;
-            const char* pKey = bTcp ? "interleaved=" : "client_port=";
-            if (sParam.compare(0, strlen(pKey), pKey) == 0) {
-                const uint32_t nMax = bTcp ? kMaxChannel : UINT16_MAX;
-                bBad = !ParseRange(sParam.substr(strlen(pKey)), nMax, nFirst, nSecond) || (bUdp && nFirst == 0);
-                bHavePorts = !bBad;
-            }
+    while (!bFound && *pList != '\0') {
+        const size_t nSpec = strcspn(pList, ",");
+        CRTSPTransport offer;
+        offer.Read(std::string(pList, nSpec).c_str());
+        pList += pList[nSpec] == ',' ? nSpec + 1 : nSpec;
+        bUdp = offer.m_Mode == CRTSPTransport::kModeUDP;
+        if (offer.m_Mode == CRTSPTransport::kModeInterleaved && offer.m_Usable) {
+            nFirst = offer.m_HasChannels ? offer.m_First : uint32_t(2 * nTrack);
+            nSecond = offer.m_HasChannels ? offer.m_Second : nFirst + 1;
+            bFound = true;
+        } else if (bUdp && offer.m_ClientFirst != 0) {
+            nFirst = offer.m_ClientFirst;
+            nSecond = offer.m_ClientSecond;
+            bFound = true;
         }
-        if (bMulticast || bBad) continue;
-        if (bTcp && !bHavePorts) {
-            nFirst = uint32_t(2 * nTrack);
-            nSecond = nFirst + 1;
-            bHavePorts = true;
-        }
-        bFound = bHavePorts;
     }
     if (!bFound) {
-        Reply(c, 461, req.nCSeq, c.sSession.empty() ? std::string() : SessionHeader(c));
+        Reply(c, 461, req.m_RequestCSeq, c.sSession.empty() ? std::string() : SessionHeader(c));
         return;
     }
     if (c.sSession.empty()) {
@@ -451,10 +419,10 @@ void CRtspServer::OnSetup(Client& c, const JXRtspRequest& req)
         sReply = "RTP/AVP/TCP;unicast;interleaved=" + std::to_string(nFirst) + "-" + std::to_string(nSecond);
     }
     sReply += ";ssrc=" + Hex32(t.nSsrc);
-    Reply(c, 200, req.nCSeq, "Transport: " + sReply + "\r\n" + SessionHeader(c));
+    Reply(c, 200, req.m_RequestCSeq, "Transport: " + sReply + "\r\n" + SessionHeader(c));
 }
 
-void CRtspServer::OnPlay(Client& c, const JXRtspRequest& req)
+void CRtspServer::OnPlay(Client& c, const CRtspServerRequest& req)
 {
     std::string sInfo;
     for (size_t i = 0; i < c.tracks.size(); ++i) {
@@ -467,14 +435,14 @@ void CRtspServer::OnPlay(Client& c, const JXRtspRequest& req)
                  ";rtptime=" + std::to_string(nTime);
     }
     if (sInfo.empty()) {
-        Reply(c, 455, req.nCSeq, SessionHeader(c));
+        Reply(c, 455, req.m_RequestCSeq, SessionHeader(c));
         return;
     }
     if (!c.bPlaying) {
         c.bPlaying = true;
         c.nPlayMs = CJXTime::GetTimeMS();
     }
-    Reply(c, 200, req.nCSeq, SessionHeader(c) + "Range: npt=0.000-\r\nRTP-Info: " + sInfo + "\r\n");
+    Reply(c, 200, req.m_RequestCSeq, SessionHeader(c) + "Range: npt=0.000-\r\nRTP-Info: " + sInfo + "\r\n");
 }
 
 void CRtspServer::EndSession(Client& c)
@@ -492,35 +460,34 @@ void CRtspServer::EndSession(Client& c)
     c.bPlaying = false;
 }
 
-void CRtspServer::HandleRequest(Client& c, const JXRtspRequest& req)
+void CRtspServer::HandleRequest(Client& c, const CRtspServerRequest& req)
 {
-    const std::string& m = req.sMethod;
+    const std::string m = req.m_Method;
     if (m == "OPTIONS") {
-        Reply(c, 200, req.nCSeq,
+        Reply(c, 200, req.m_RequestCSeq,
               "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER, SET_PARAMETER\r\n");
         return;
     }
     const bool bKnown = m == "DESCRIBE" || m == "SETUP" || m == "PLAY" || m == "PAUSE" || m == "TEARDOWN" ||
                         m == "GET_PARAMETER" || m == "SET_PARAMETER";
     if (!bKnown) {
-        Reply(c, 501, req.nCSeq, "");
+        Reply(c, 501, req.m_RequestCSeq, "");
         return;
     }
-    if (!m_Auth.Check(m, req.Header("Authorization"))) {
-        Reply(c, 401, req.nCSeq, "WWW-Authenticate: " + m_Auth.Challenge() + "\r\n");
+    if (!m_Auth.Check(m, req.m_Authorization)) {
+        Reply(c, 401, req.m_RequestCSeq, "WWW-Authenticate: " + m_Auth.Challenge() + "\r\n");
         return;
     }
-    const std::string* pSession = req.Header("Session");
-    if (pSession != nullptr) {
-        const std::string sId = pSession->substr(0, pSession->find(';'));
+    if (req.m_HasSession) {
+        const std::string sId = req.m_SessionID != nullptr ? req.m_SessionID : "";
         if (c.sSession.empty() || sId != c.sSession) {
-            Reply(c, 454, req.nCSeq, "");
+            Reply(c, 454, req.m_RequestCSeq, "");
             return;
         }
     }
     const bool bNeedsSession = m == "PLAY" || m == "PAUSE" || m == "TEARDOWN";
-    if (bNeedsSession && (pSession == nullptr || c.sSession.empty())) {
-        Reply(c, 454, req.nCSeq, "");
+    if (bNeedsSession && (!req.m_HasSession || c.sSession.empty())) {
+        Reply(c, 454, req.m_RequestCSeq, "");
         return;
     }
     if (m == "DESCRIBE") {
@@ -530,13 +497,13 @@ void CRtspServer::HandleRequest(Client& c, const JXRtspRequest& req)
     } else if (m == "PLAY") {
         OnPlay(c, req);
     } else if (m == "PAUSE") {
-        Reply(c, 501, req.nCSeq, SessionHeader(c));
+        Reply(c, 501, req.m_RequestCSeq, SessionHeader(c));
     } else if (m == "TEARDOWN") {
         EndSession(c);
-        Reply(c, 200, req.nCSeq, "");
+        Reply(c, 200, req.m_RequestCSeq, "");
     } else {
         // GET_PARAMETER and SET_PARAMETER: keep-alive; no parameters are kept.
-        Reply(c, 200, req.nCSeq, c.sSession.empty() ? std::string() : SessionHeader(c));
+        Reply(c, 200, req.m_RequestCSeq, c.sSession.empty() ? std::string() : SessionHeader(c));
     }
 }
 
@@ -579,18 +546,18 @@ void CRtspServer::ReadClient(Client& c)
             c.nSkip = kInterleavedHead + (size_t(uint8_t(p[2])) << 8 | uint8_t(p[3]));
             continue;
         }
-        JXRtspRequest req;
         size_t nUsed = 0;
-        const int32_t nRet = JXRtspParseRequest(p, nLeft, req, nUsed);
+        const int32_t nRet = c.request.Read(p, nLeft, nUsed);
         if (nRet == JX_RTSP_NEED_MORE) break;
         if (nRet != JX_OK) {
             // The request's end cannot be trusted: answer and close.
-            Reply(c, 400, req.nCSeq, "");
+            Reply(c, 400, c.request.m_RequestCSeq, "");
             c.bClose = true;
             break;
         }
         nPos += nUsed;
-        HandleRequest(c, req);
+        HandleRequest(c, c.request);
+        c.request.Reset();
     }
     c.in.erase(c.in.begin(), c.in.begin() + long(nPos));
 }

@@ -6,9 +6,6 @@
 
 namespace {
 
-const uint32_t kMsgFrame = 2106;
-const uint32_t kMsgState = 4101;
-const uint32_t kMsgStopped = 4102;
 // A camera that fails for days reports every 10 s; the summary keeps the first
 // reports and counts the rest.
 const size_t kMaxReports = 200;
@@ -68,11 +65,11 @@ uint64_t CRecordStream::SinceStartMs() const
 
 int CRecordStream::OnMessage(CJXObject*, uint32_t nCode, void* pParam1, void*)
 {
-    if (nCode == kMsgFrame && pParam1 != nullptr) {
+    if (nCode == JXRTSP_MSG_FRAME && pParam1 != nullptr) {
         OnFrame(*static_cast<const CPacket*>(pParam1));
         return 0;
     }
-    if (nCode == kMsgState || nCode == kMsgStopped) {
+    if (nCode == JXRTSP_MSG_STATE || nCode == JXRTSP_MSG_STOPPED) {
         OnReport(nCode, pParam1 != nullptr ? static_cast<CJXMsg*>(pParam1)->GetError() : 0);
     }
     return 0;
@@ -123,7 +120,7 @@ void CRecordStream::OnFrame(const CPacket& frame)
 
 void CRecordStream::OnReport(uint32_t nCode, int32_t nError)
 {
-    if (nCode == kMsgState && nError == JX_OK) {
+    if (nCode == JXRTSP_MSG_STATE && nError == JX_OK) {
         if (m_Played) ++m_Reconnects;
         m_Played = true;
     }

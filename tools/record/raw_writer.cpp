@@ -67,6 +67,16 @@ uint8_t VideoCodecFamily(uint8_t nCodec)
     return 0;
 }
 
+uint32_t WriteFrameFile(const std::string& sPath, const CPacket& frame)
+{
+    FILE* pFile = fopen(sPath.c_str(), "wb");
+    if (pFile == nullptr) return 1;
+    uint32_t nErrors = 0;
+    if (fwrite(frame.FrameGetData(), 1, frame.FrameGetLength(), pFile) != frame.FrameGetLength()) ++nErrors;
+    if (fclose(pFile) != 0) ++nErrors;
+    return nErrors;
+}
+
 const char* CodecName(uint8_t nFamily)
 {
     switch (nFamily) {
@@ -129,14 +139,8 @@ void CRawWriter::WriteVideo(const CPacket& frame)
 
 void CRawWriter::WriteFirstJpeg(const CPacket& frame)
 {
-    m_FirstJpeg = "first.jpg";
-    FILE* pFile = fopen((m_Dir + "/" + m_FirstJpeg).c_str(), "wb");
-    if (pFile == nullptr) {
-        ++m_Errors;
-        return;
-    }
-    Put(pFile, frame.FrameGetData(), frame.FrameGetLength());
-    if (fclose(pFile) != 0) ++m_Errors;
+    m_FirstJpeg = kFirstJpegName;
+    m_Errors += WriteFrameFile(m_Dir + "/" + m_FirstJpeg, frame);
 }
 
 void CRawWriter::SetMediaDesc(const JXVideoDesc* /*pVideo*/, const JXAudioDesc* pAudio)

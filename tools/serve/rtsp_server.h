@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-struct JXRtspRequest;
+class CRtspServerRequest;
 
 struct JXServeConfig {
     uint16_t nPort = 0;   // 0: a free port
@@ -62,11 +62,11 @@ private:
     void AcceptClients();
     void DrainUdp(JXSOCKET s);
     void ReadClient(Client& c);
-    void HandleRequest(Client& c, const JXRtspRequest& req);
+    void HandleRequest(Client& c, const CRtspServerRequest& req);
     void Reply(Client& c, int nStatus, int64_t nCSeq, const std::string& sHeaders, const std::string& sBody = "");
-    void OnDescribe(Client& c, const JXRtspRequest& req);
-    void OnSetup(Client& c, const JXRtspRequest& req);
-    void OnPlay(Client& c, const JXRtspRequest& req);
+    void OnDescribe(Client& c, const CRtspServerRequest& req);
+    void OnSetup(Client& c, const CRtspServerRequest& req);
+    void OnPlay(Client& c, const CRtspServerRequest& req);
     void EndSession(Client& c);
     void PumpFrames(Client& c, uint64_t nNowMs);
     void SendFrame(Client& c, TrackState& t);

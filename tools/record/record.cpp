@@ -34,10 +34,6 @@ const int kTickMs = 100;             // how often the loop looks at the flag and
 const uint64_t kProgressMs = 1000;   // progress line refresh on a terminal
 const size_t kMaxNameBytes = 100;    // folder name taken from host and path
 const int kMaxFolderNumber = 10000;
-const uint32_t kMsgState = 4101;
-const uint32_t kMsgStopped = 4102;
-const int32_t kReportAuth = -29;
-const int32_t kReportNoData = -2;
 const double kBitsPerMbit = 1e6;
 
 volatile std::sig_atomic_t g_StopSignal = 0;
@@ -155,19 +151,19 @@ void LogToFile(const char* pLine, void* pUser)
 
 std::string DescribeReport(uint32_t nCode, int32_t nError)
 {
-    if (nCode == kMsgStopped) return "stopped after a failure, next attempt in 10 s";
-    if (nCode != kMsgState) return "report " + std::to_string(nCode);
+    if (nCode == JXRTSP_MSG_STOPPED) return "stopped after a failure, next attempt in 10 s";
+    if (nCode != JXRTSP_MSG_STATE) return "report " + std::to_string(nCode);
     if (nError == 0) return "playing";
     const std::string sError = " (error " + std::to_string(nError) + ")";
-    if (nError == kReportAuth) return "authentication refused" + sError;
-    if (nError == kReportNoData) return "no data in time" + sError;
+    if (nError == JXRTSP_REPORT_AUTH) return "authentication refused" + sError;
+    if (nError == JXRTSP_REPORT_NO_DATA) return "no data in time" + sError;
     return "failed" + sError;
 }
 
 std::string ShortState(int32_t nCode, int32_t nError)
 {
     if (nCode == 0) return "connecting";
-    if (nCode == int32_t(kMsgStopped)) return "retrying";
+    if (nCode == int32_t(JXRTSP_MSG_STOPPED)) return "retrying";
     if (nError == 0) return "playing";
     return "error " + std::to_string(nError);
 }

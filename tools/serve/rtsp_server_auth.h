@@ -4,6 +4,8 @@
 
 #include <string>
 
+class CJXHTTPAuthen;
+
 class CRtspServerAuth {
 public:
     enum class Mode { kNone, kBasic, kDigest };
@@ -13,14 +15,13 @@ public:
                const std::string& sNonce);
     // True when the request may go on: no authentication asked for, or the
     // header (null: none) proves the user and password for this method.
-    bool Check(const std::string& sMethod, const std::string* pAuthorization) const;
+    bool Check(const std::string& sMethod, const char* pAuthorization) const;
     // The WWW-Authenticate value of a 401.
     std::string Challenge() const;
     Mode GetMode() const { return m_Mode; }
 
 private:
-    bool CheckBasic(const std::string& sCredentials) const;
-    bool CheckDigest(const std::string& sMethod, const std::string& sParams) const;
+    bool CheckDigest(const std::string& sMethod, const CJXHTTPAuthen& given) const;
 
     Mode m_Mode = Mode::kNone;
     std::string m_User;

@@ -4,7 +4,7 @@
 #include "JXBase.h"
 #include "jxrtsp_tool.h"
 #include "module_host.h"
-#include "rtsp_server.h"
+#include "serve/rtsp_server.h"
 
 #include <cstdio>
 #include <random>
@@ -16,12 +16,13 @@ const char kDemoUser[] = "demo";
 
 struct JXDemoPath {
     const char* pPath;
-    const char* pScheme;   // rtspu: unicast UDP; rtsp: interleaved on the connection
+    int32_t nScheme;   // JXRTSP_SCHEME_UDP: unicast UDP; JXRTSP_SCHEME_RTSP: interleaved on the connection
 };
 
 const JXDemoPath kDemoPaths[] = {
-    {"h264", "rtsp"}, {"h265", "rtsp"}, {"jpeg", "rtsp"},
-    {"pcma", "rtspu"}, {"pcmu", "rtsp"}, {"h264+pcmu", "rtspu"}, {"aac", "rtsp"}, {"h264+aac", "rtspu"},
+    {"h264", JXRTSP_SCHEME_RTSP}, {"h265", JXRTSP_SCHEME_RTSP}, {"jpeg", JXRTSP_SCHEME_RTSP},
+    {"pcma", JXRTSP_SCHEME_UDP},  {"pcmu", JXRTSP_SCHEME_RTSP}, {"h264+pcmu", JXRTSP_SCHEME_UDP},
+    {"aac", JXRTSP_SCHEME_RTSP},  {"h264+aac", JXRTSP_SCHEME_UDP},
 };
 
 std::string RandomPassword()
@@ -53,7 +54,7 @@ int RunDemo(const JXToolOptions& opt, CModuleHost& host)
     record.nSeconds = opt.nSeconds != 0 ? opt.nSeconds : kDefaultDemoSeconds;
     record.urls.clear();
     for (const JXDemoPath& path : kDemoPaths) {
-        record.urls.push_back(std::string(path.pScheme) + "://" + config.sUser + ":" + config.sPassword +
+        record.urls.push_back(std::string(JXRTSP_SCHEMES[path.nScheme]) + "://" + config.sUser + ":" + config.sPassword +
                               "@127.0.0.1:" + std::to_string(server.GetPort()) + "/" + path.pPath);
     }
     printf("demo: serving the sample clips on rtsp://127.0.0.1:%u/ (Digest authentication) and recording %d s of "
