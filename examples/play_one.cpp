@@ -14,10 +14,6 @@
 
 namespace {
 
-const uint32_t kMsgFrame = 2106;   // a frame: valid during the call only
-const uint32_t kMsgState = 4101;   // a state report: 0 playing, -2 no data, -28 failure, -29 refused
-const uint32_t kMsgStopped = 4102; // stopped after a failure; the module retries in 10 s
-
 const size_t kPathBytes = 1024;
 
 class CMyHost : public CJXObject {
@@ -25,12 +21,13 @@ public:
     // Called on the module's worker thread, never on the host's.
     int OnStream(CJXObject* /*pSender*/, uint32_t nCode, void* pParam1, void* /*pParam2*/)
     {
-        if (nCode == kMsgFrame) {
+        if (nCode == JXRTSP_MSG_FRAME) {   // valid during the call only
             const CPacket* pFrame = static_cast<const CPacket*>(pParam1);
             m_Frames++;
             if (pFrame->FrameIsKey()) m_KeyFrames++;
             m_Bytes += pFrame->FrameGetLength();   // FrameGetData() holds the bytes
-        } else if (nCode == kMsgState || nCode == kMsgStopped) {
+        } else if (nCode == JXRTSP_MSG_STATE || nCode == JXRTSP_MSG_STOPPED) {
+            // JXRTSP_REPORT_*: playing, no data, failure, credentials refused
             m_LastError = pParam1 != nullptr ? static_cast<CJXMsg*>(pParam1)->GetError() : 0;
         }
         return 0;
