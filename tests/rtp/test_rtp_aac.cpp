@@ -1,9 +1,8 @@
 // AAC depacketizers: GStreamer's and ffmpeg's captures replayed against the
 // clip's access units, set-up from a=fmtp: lines, and packet scripts of
 // hostile and lost packets in both payload formats.
-#include "rtp_capture.h"
+#include "rtp_harness.h"
 #include "rtpaac.h"
-#include "rtpparser.h"
 
 #include <gtest/gtest.h>
 
@@ -12,31 +11,6 @@
 #include <sstream>
 
 namespace {
-
-// The RTP timestamp a delivered frame was stamped from.
-struct CStampPeek : CRTPMediaAudio {
-    static uint32_t Of(const CRTPMediaAudio& media) { return media.*(&CStampPeek::m_FrameTimeStamp); }
-};
-
-struct CFrame {
-    Bytes m_Data;
-    uint32_t m_TimeStamp;
-};
-
-class CAACSink : public CRTPSocket {
-public:
-    int OnRecvFrame(CPacket* p) override
-    {
-        EXPECT_EQ(p->FrameGetType(), JX_FRAME_AUDIO);
-        EXPECT_EQ(p->FrameGetCodec(), JX_CODEC_AAC);
-        m_Rates.push_back(p->FrameGetFreq());
-        m_Frames.push_back({Bytes(p->FrameGetData(), p->FrameGetData() + p->FrameGetLength()),
-                            CStampPeek::Of(*static_cast<CRTPMediaAudio*>(m_Media))});
-        return 0;
-    }
-    std::vector<CFrame> m_Frames;
-    std::vector<uint32_t> m_Rates;
-};
 
 // The access units of an ADTS file: each frame without its 7-byte header (9
 // with a CRC).
@@ -54,20 +28,19 @@ std::vector<Bytes> AdtsUnits(const Bytes& adts)
 }
 
 // A depacketizer of either format, owned by the sink's stream.
-CRTPAACMedia* Make(CAACSink& sink, bool bLatm)
+CRTPAACMedia* Make(CFrameSink& sink, bool bLatm)
 {
-    CRTPAACMedia* pAAC = bLatm ? static_cast<CRTPAACMedia*>(new CRTPLATM(&sink)) : new CRTPAAC(&sink);
-    sink.m_Media = pAAC;
-    return pAAC;
+    return bLatm ? static_cast<CRTPAACMedia*>(sink.Use(new CRTPLATM(&sink))) : sink.Use(new CRTPAAC(&sink));
 }
 
-void Feed(CRTPAACMedia& aac, const Bytes& packet, int* pResult = nullptr)
+// Every frame is an AAC audio frame at the rate.
+void ExpectAAC(const CFrameSink& sink, uint32_t nRate, const std::string& what)
 {
-    CRTPParser rtp;
-    ASSERT_EQ(rtp.Setup(packet.data(), uint32_t(packet.size())), JX_OK);
-    const int nResult = aac.Receive(rtp);
-    if (pResult != nullptr) *pResult = nResult;
-    EXPECT_EQ(aac.CheckInvariants(), JX_OK);
+    for (const CSunkFrame& f : sink.m_Frames) {
+        EXPECT_EQ(std::vector<int>({f.m_Type, f.m_Codec, int(f.m_Freq)}),
+                  std::vector<int>({JX_FRAME_AUDIO, JX_CODEC_AAC, int(nRate)}))
+            << what;
+    }
 }
 
 // Each capture's packets hold the clip's access units in order, one frame
@@ -107,8 +80,7 @@ TEST(RTPAAC, CapturesDeliverTheClipsAccessUnits)
         std::getline(sdp, fmtp);
         if (row.rename != nullptr) rtpmap.replace(rtpmap.find(' ') + 1, strlen(row.rename), row.rename);
 
-        CAACSink sink;
-        sink.m_PayloadType = uint16_t(std::stoi(rtpmap.substr(strlen("a=rtpmap:"))));
+        CFrameSink sink(uint16_t(std::stoi(rtpmap.substr(strlen("a=rtpmap:")))));
         EXPECT_EQ(sink.ParseRTPMap(rtpmap.c_str()), 1) << what;
         EXPECT_EQ(sink.m_Encoding, JX_CODEC_AAC) << what;
         auto* pAAC = dynamic_cast<CRTPAACMedia*>(sink.m_Media);
@@ -117,15 +89,15 @@ TEST(RTPAAC, CapturesDeliverTheClipsAccessUnits)
         EXPECT_EQ(sink.ParseFMTP(fmtp.c_str()), 1) << what;
         ASSERT_TRUE(pAAC->IsReady()) << what << ": " << fmtp;
         EXPECT_EQ(pAAC->m_Clock.GetRate(), row.rate) << what;
-        for (const Bytes& packet : packets) Feed(*pAAC, packet);
+        sink.FeedAll(packets);
+        ExpectAAC(sink, row.rate, what);
 
         ASSERT_EQ(sink.m_Frames.size(), row.units) << what;
         for (size_t i = 0; i < row.units; ++i) {
             EXPECT_TRUE(sink.m_Frames[i].m_Data == units[i]) << what << ", unit " << i;
             // GStreamer rounds each buffer's time to the clock on its own: a tick either way.
-            const int64_t nTicks = int64_t(sink.m_Frames[i].m_TimeStamp - sink.m_Frames[0].m_TimeStamp);
+            const int64_t nTicks = int64_t(sink.m_Frames[i].m_RTPTime - sink.m_Frames[0].m_RTPTime);
             EXPECT_LE(std::abs(nTicks - int64_t(1024 * i)), 1) << what << ", unit " << i;
-            EXPECT_EQ(sink.m_Rates[i], row.rate) << what;
         }
         EXPECT_EQ(pAAC->m_FramesDropped, 0u) << what;
         CJXMediaDesc* pDesc = CJXMediaDesc::Create();
@@ -180,7 +152,7 @@ TEST(RTPAAC, SetupReadsTheConfig)
         {true, "cpresent=0;config=4000", JX_ERR_CONTENT},
     };
     for (const auto& row : rows) {
-        CAACSink sink;
+        CFrameSink sink;
         CRTPAACMedia* pAAC = Make(sink, row.latm);
         EXPECT_EQ(pAAC->Setup(row.fmtp), row.result) << row.fmtp;
         EXPECT_EQ(pAAC->IsReady(), row.result == JX_OK) << row.fmtp;
@@ -288,9 +260,8 @@ TEST(RTPAAC, PacketScripts)
          {{HexBytes("aabb"), 0}, {HexBytes("ccdd"), 1}, {HexBytes("ee"), 2}}, 0},
     };
     for (const auto& row : rows) {
-        CAACSink sink;
+        CFrameSink sink;
         CRTPAACMedia* pAAC = Make(sink, row.latm);
-        pAAC->m_PayloadType = 96;
         pAAC->m_Clock.SetRate(16000);
         ASSERT_EQ(pAAC->Setup(row.latm ? "cpresent=0;config=40002810" : "mode=AAC-hbr;config=1408"), JX_OK);
         CTestRTP b;
@@ -301,15 +272,15 @@ TEST(RTPAAC, PacketScripts)
             b.m_Seq = uint16_t(b.m_Seq + step.m_SeqStep - 1);
             CTestRTP use = b;
             if (step.m_StraySSRC) use.m_SSRC ^= 0x5A5A;
-            int nResult = 0;
-            Feed(*pAAC, use.Next(step.m_Payload, step.m_Mark), &nResult);
+            const int nResult = sink.Feed(use.Next(step.m_Payload, step.m_Mark));
             if (!step.m_StraySSRC) b.m_Seq = use.m_Seq;
             EXPECT_EQ(nResult, step.m_Result) << row.what << ", packet " << i;
         }
         ASSERT_EQ(sink.m_Frames.size(), row.frames.size()) << row.what;
+        ExpectAAC(sink, 16000, row.what);
         for (size_t f = 0; f < row.frames.size(); ++f) {
             EXPECT_EQ(ToHex(sink.m_Frames[f].m_Data), ToHex(row.frames[f].m_Data)) << row.what << ", frame " << f;
-            EXPECT_EQ(sink.m_Frames[f].m_TimeStamp - nFirst, 1024 * row.frames[f].m_Units) << row.what << ", frame " << f;
+            EXPECT_EQ(sink.m_Frames[f].m_RTPTime - nFirst, 1024 * row.frames[f].m_Units) << row.what << ", frame " << f;
         }
         EXPECT_EQ(pAAC->m_FramesDropped, row.dropped) << row.what;
     }
@@ -331,7 +302,7 @@ TEST(RTPAAC, InvariantsCatchBrokenState)
          [](CRTPAACMedia& m) { static_cast<CRTPLATM&>(m).m_Element.AppendDAT("x", 1); }},
     };
     for (const auto& row : rows) {
-        CAACSink sink;
+        CFrameSink sink;
         CRTPAACMedia* pAAC = Make(sink, row.latm);
         ASSERT_EQ(pAAC->Setup(row.latm ? "cpresent=0;config=40002810" : "mode=AAC-hbr;config=1408"), JX_OK);
         ASSERT_EQ(pAAC->CheckInvariants(), JX_OK) << row.what;
