@@ -4,6 +4,8 @@
 #include "JXSocket.h"
 #include "JXTime.h"
 
+#include "test_wait.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,18 +33,6 @@ constexpr uint64_t kClockStart = 1000000;
 int64_t MsSince(Clock::time_point t0)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-}
-
-// True once pred holds, polling for at most nMs.
-template <class F>
-bool WaitFor(F pred, int32_t nMs = kBoundMs)
-{
-    Clock::time_point t0 = Clock::now();
-    while (!pred()) {
-        if (MsSince(t0) > nMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 // A listening socket on loopback, closed at the end.

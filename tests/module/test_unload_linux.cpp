@@ -3,6 +3,7 @@
 // the module is unloaded, no thread of ours is left running.
 #include "jxrtsp.h"
 #include "scripted_server.h"
+#include "test_wait.h"
 
 #include <gtest/gtest.h>
 
@@ -41,9 +42,7 @@ TEST(ModuleUnload, NoThreadOutlivesTheModuleDuringASlowLookup)
     ASSERT_NE(pStream, nullptr);
     ASSERT_EQ(pStream->Open("rtsp://camera.slow/live"), 0);
     ASSERT_EQ(pStream->Start(), 0);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (CSlowNames::s_Started.load() == nStarted && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WaitFor([&] { return CSlowNames::s_Started.load() != nStarted; });
     ASSERT_EQ(CSlowNames::s_Running.load(), 1);
     EXPECT_GT(CountThreads(), nBefore);   // the worker and the lookup's thread
     pStream->Release();
@@ -52,8 +51,6 @@ TEST(ModuleUnload, NoThreadOutlivesTheModuleDuringASlowLookup)
     EXPECT_EQ(CSlowNames::s_Running.load(), 0);
     // Every thread was joined before dlclose returned; the kernel may list a
     // joined thread a moment longer, so the count is waited for.
-    const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (CountThreads() != nBefore && std::chrono::steady_clock::now() < gone)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WaitFor([&] { return CountThreads() == nBefore; });
     EXPECT_EQ(CountThreads(), nBefore);
 }
