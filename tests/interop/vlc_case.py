@@ -9,7 +9,8 @@ serves unicast UDP only, so the recording uses rtspu://. The recording,
 stream.mkv (or the elementary files of a build without libavformat), must pass
 ffprobe and a full ffmpeg decode, and VLC must play stream.mkv to its end with
 its video and audio decoders and no decoding error. VLC refuses to run as root:
-it runs as nobody with a HOME of its own. Debian packages: vlc-bin,
+run by root, it runs as nobody (setpriv, or a user namespace where no other
+uid is mapped) with a HOME of its own. Debian packages: vlc-bin,
 vlc-plugin-base, ffmpeg.
 """
 import re
@@ -41,8 +42,28 @@ def run(args, **kw):
     return subprocess.run(args, capture_output=True, text=True, timeout=LIMIT_S, **kw)
 
 
-def as_nobody(args):
-    return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + args
+# VLC refuses to run as root. Ways to start it as nobody, tried in turn:
+# setpriv (needs nobody's uid to exist here), then a user namespace of its own
+# in which this user is nobody (a root-only container maps no other uid; the
+# files stay this user's).
+AS_NOBODY = (["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"],
+             ["unshare", "--map-user=65534", "--map-group=65534"])
+
+
+def nobody_prefix():
+    """The command prefix that runs a program as nobody, and why none works."""
+    if os.geteuid() != 0:
+        return [], ""
+    errors = []
+    for prefix in AS_NOBODY:
+        if shutil.which(prefix[0]) is None:
+            errors.append("%s not installed" % prefix[0])
+            continue
+        r = run(prefix + ["id", "-u"])
+        if r.returncode == 0 and r.stdout.strip() == "65534":
+            return prefix, ""
+        errors.append("%s: %s" % (prefix[0], (r.stderr or r.stdout).strip()))
+    return None, "; ".join(errors)
 
 
 # What VLC says while it plays a file: each decoder it opens, the end of the
@@ -51,10 +72,10 @@ VLC_DECODER = re.compile(r"using (video|audio) decoder module")
 VLC_TROUBLE = re.compile(r"decoder error|corrupt|no suitable decoder|demux error|cannot decode", re.I)
 
 
-def vlc_plays(path, env):
+def vlc_plays(path, env, nobody):
     """Failures of VLC playing the file to its end, without a screen or sound."""
     os.chmod(path, 0o644)
-    r = run(as_nobody(["cvlc", "-I", "dummy", "--play-and-exit", "--vout=dummy", "--aout=dummy", "-vv", path]),
+    r = run(nobody + ["cvlc", "-I", "dummy", "--play-and-exit", "--vout=dummy", "--aout=dummy", "-vv", path],
             env=env)
     text = r.stdout + r.stderr
     kinds = sorted(set(m.group(1) for m in VLC_DECODER.finditer(text)))
@@ -73,12 +94,13 @@ def main(argv):
     if len(argv) != 3 or argv[1] != "--jxrtsp":
         print(__doc__, file=sys.stderr)
         return 2
-    for tool in ("cvlc", "ffmpeg", "ffprobe", "setpriv"):
+    for tool in ("cvlc", "ffmpeg", "ffprobe"):
         if shutil.which(tool) is None:
             print("SKIP vlc: %s not installed" % tool)
             return EXIT_SKIP
-    if os.geteuid() != 0:
-        print("SKIP vlc: needs root to start VLC as nobody")
+    nobody, why = nobody_prefix()
+    if nobody is None:
+        print("SKIP vlc: VLC cannot be started as another user than root here: " + why)
         return EXIT_SKIP
     tmp = tempfile.mkdtemp(prefix="jxrtsp-vlc-")
     os.chmod(tmp, 0o777)
@@ -96,7 +118,7 @@ def main(argv):
     os.chmod(clip, 0o644)
     port = free_port()
     env = dict(os.environ, HOME=tmp)
-    vlc = subprocess.Popen(as_nobody(["cvlc", "-q", clip, "--sout", "#rtp{sdp=rtsp://127.0.0.1:%d/s}" % port]),
+    vlc = subprocess.Popen(nobody + ["cvlc", "-q", clip, "--sout", "#rtp{sdp=rtsp://127.0.0.1:%d/s}" % port],
                            cwd=tmp, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     try:
         end = time.monotonic() + START_S
@@ -136,7 +158,7 @@ def main(argv):
         if decode.stderr.strip():
             failures.append("%s does not decode cleanly: %s" % (name, decode.stderr.strip()[:300]))
     if mkv:
-        failures += vlc_plays(os.path.join(dirs[0], "stream.mkv"), env)
+        failures += vlc_plays(os.path.join(dirs[0], "stream.mkv"), env, nobody)
     video = summary.get("video") or {}
     if video.get("frames", 0) < SECONDS * 25 // 2 or video.get("key_frames", 0) < 1:
         failures.append("video frames %s" % video)
