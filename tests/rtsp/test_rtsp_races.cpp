@@ -3,6 +3,7 @@
 // stop on the worker while the host starts and opens the same stream, and
 // slow name lookups beside a live camera. Run under ThreadSanitizer in CI too.
 #include "rtsp_test_util.h"
+#include "stand_in_names.h"
 
 #include <algorithm>
 
@@ -115,7 +116,8 @@ TEST(RtspRaces, StopOnTheWorkerWhileTheHostOpensAndStarts)
 TEST(RtspRaces, SlowNameLookupsDoNotHoldUpALiveCamera)
 {
     CTestClock clock;
-    CSlowNames names;
+    CNameGuard guard;
+    CNameService& names = guard.m_Names;
     CScriptedServer srv;
     PlayAndStream(srv.Script().Accept(), 5);
     std::mutex mutex;
@@ -136,7 +138,7 @@ TEST(RtspRaces, SlowNameLookupsDoNotHoldUpALiveCamera)
         slow.emplace_back(new CHostStream("rtsp://camera" + std::to_string(i) + ".slow/live"));
         ASSERT_EQ((*slow.back())->Start(), 0);
     }
-    ASSERT_TRUE(WaitFor([] { return CSlowNames::s_Started.load() >= 4; }, kWaitMs));
+    ASSERT_TRUE(WaitFor([&] { return names.m_Calls.load() >= 4; }, kWaitMs));
     const size_t nFirst = arrived();
     // Long enough for the ten lookups to hold a blocking worker many times over.
     ASSERT_TRUE(WaitFor([&] { return arrived() >= nFirst + 100; }, kWaitMs));
@@ -149,10 +151,10 @@ TEST(RtspRaces, SlowNameLookupsDoNotHoldUpALiveCamera)
         // A worker that waited on one lookup would leave a gap of the whole
         // lookup; a third of it leaves room for a loaded machine and the
         // sanitizers' slowness without letting a blocked pass through.
-        EXPECT_LT(nMost.count(), CSlowNames::kLookupMs / 3);
+        EXPECT_LT(nMost.count(), CNameService::kSlowMs / 3);
     }
     slow.clear();
     live.reset();
-    EXPECT_EQ(CSlowNames::s_Running.load(), 0);
+    EXPECT_EQ(names.m_Active.load(), 0);
     EXPECT_FALSE(CRTSPSocket::HasResolver());
 }

@@ -509,36 +509,3 @@ std::string CScriptedServer::StreamStep(const CServerScript::Step& step, CConn& 
     conn.Reset();
     return std::string();
 }
-
-// ---------------------------------------------------------------------------
-// Slow names
-
-std::atomic<int> CSlowNames::s_Running{0};
-std::atomic<int> CSlowNames::s_Started{0};
-
-namespace {
-
-int SlowResolve(const char* pHost, const char* pPort, const addrinfo* pHints, addrinfo** ppResult)
-{
-    static const std::string kSuffix = ".slow";
-    const std::string host = pHost;
-    if (host.size() < kSuffix.size() || host.compare(host.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
-        return getaddrinfo(pHost, pPort, pHints, ppResult);
-    ++CSlowNames::s_Running;
-    ++CSlowNames::s_Started;
-    std::this_thread::sleep_for(std::chrono::milliseconds(CSlowNames::kLookupMs));
-    --CSlowNames::s_Running;
-    return EAI_NONAME;
-}
-
-}   // namespace
-
-CSlowNames::CSlowNames()
-{
-    JXNetSetResolver(&SlowResolve);
-}
-
-CSlowNames::~CSlowNames()
-{
-    JXNetSetResolver(nullptr);
-}

@@ -230,15 +230,3 @@ private:
     std::thread m_AcceptThread;
     std::vector<std::thread> m_SessionThreads;
 };
-
-// A name service that takes its time, for the tests of name lookups off the
-// worker: while one lives, every lookup of a name under ".slow" takes
-// kLookupMs and finds nothing; other names are looked up as usual.
-class CSlowNames {
-public:
-    static constexpr int32_t kLookupMs = 1500;
-    CSlowNames();
-    ~CSlowNames();
-    static std::atomic<int> s_Running;   // lookups under way
-    static std::atomic<int> s_Started;   // lookups begun, ever
-};
