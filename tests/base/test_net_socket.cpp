@@ -4,6 +4,9 @@
 #include "JXSocket.h"
 #include "JXTime.h"
 
+#include "stand_in_names.h"
+#include "test_wait.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,18 +34,6 @@ constexpr uint64_t kClockStart = 1000000;
 int64_t MsSince(Clock::time_point t0)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-}
-
-// True once pred holds, polling for at most nMs.
-template <class F>
-bool WaitFor(F pred, int32_t nMs = kBoundMs)
-{
-    Clock::time_point t0 = Clock::now();
-    while (!pred()) {
-        if (MsSince(t0) > nMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 // A listening socket on loopback, closed at the end.
@@ -92,91 +83,6 @@ std::string ReadUpTo(JXSOCKET s, size_t n, CJXSocketTCP* pClient = nullptr)
     return out;
 }
 
-int NumericLookup(const char* pHost, const char* pPort, addrinfo** ppList)
-{
-    addrinfo hints;
-    memset(&hints, 0, sizeof(hints));
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    return getaddrinfo(pHost, pPort, &hints, ppList);
-}
-
-// Stand-in names: *.test is 127.0.0.1, dual.test ::1 then 127.0.0.1, hang.* waits for
-// the test's release, localhost the system's; static, as resolver threads may outlive a test.
-struct CNameService {
-    std::mutex m_Mutex;
-    std::condition_variable m_Gate;
-    std::atomic<int32_t> m_Calls{0}, m_Active{0}, m_MaxActive{0};
-    int32_t m_Permits = 0;                  // waiting lookups that may return
-    bool m_Open = false;                    // every waiting lookup may return
-    std::atomic<bool> m_Destroyed{false};   // set by a test once a resolver is gone
-    std::atomic<bool> m_ExitAfterDestroyed{false};
-
-    void Release(int32_t nPermits, bool bOpen = false)
-    {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        m_Permits += nPermits;
-        m_Open = m_Open || bOpen;
-        m_Gate.notify_all();
-    }
-    void OpenGate() { Release(0, true); }
-    bool WaitActive(int32_t n)
-    {
-        return WaitFor([&] { return m_Active == n; });
-    }
-};
-CNameService s_Names;
-
-int StandInResolve(const char* pHost, const char* pPort, const addrinfo* pHints, addrinfo** ppList)
-{
-    CNameService& names = s_Names;
-    const std::string host(pHost);
-    {
-        std::unique_lock<std::mutex> lock(names.m_Mutex);
-        ++names.m_Calls;
-        names.m_MaxActive = std::max(names.m_MaxActive.load(), ++names.m_Active);
-        if (host.compare(0, 5, "hang.") == 0) {
-            names.m_Gate.wait(lock, [&] { return names.m_Open || names.m_Permits > 0; });
-            if (!names.m_Open) --names.m_Permits;
-        }
-    }
-    int nRet = EAI_NONAME;
-    if (host == "localhost") nRet = getaddrinfo(pHost, pPort, pHints, ppList);
-    if (host.size() > 5 && host.compare(host.size() - 5, 5, ".test") == 0) {
-        nRet = NumericLookup("127.0.0.1", pPort, ppList);
-        addrinfo* pV6 = nullptr;
-        if (nRet == 0 && host == "dual.test" && NumericLookup("::1", pPort, &pV6) == 0) {
-            // freeaddrinfo releases node by node, so the chain goes whole.
-            addrinfo* pLast = pV6;
-            while (pLast->ai_next)
-                pLast = pLast->ai_next;
-            pLast->ai_next = *ppList;
-            *ppList = pV6;
-        }
-    }
-    std::lock_guard<std::mutex> lock(names.m_Mutex);
-    --names.m_Active;
-    names.m_ExitAfterDestroyed = names.m_ExitAfterDestroyed || names.m_Destroyed;
-    return nRet;
-}
-
-// The stand-in for one scope; declared after the resolvers so it releases their lookups first.
-struct CNameGuard {
-    CNameGuard()
-    {
-        std::lock_guard<std::mutex> lock(m_Names.m_Mutex);
-        m_Names.m_Calls = m_Names.m_Active = m_Names.m_MaxActive = m_Names.m_Permits = 0;
-        m_Names.m_Open = m_Names.m_Destroyed = m_Names.m_ExitAfterDestroyed = false;
-        JXNetSetResolver(&StandInResolve);
-    }
-    ~CNameGuard()
-    {
-        m_Names.OpenGate();
-        JXNetSetResolver(nullptr);
-    }
-    CNameService& m_Names = s_Names;
-};
 
 class NetBase : public ::testing::Test {
 protected:

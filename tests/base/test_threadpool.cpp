@@ -1,6 +1,8 @@
 // The worker pool: rounds, wait hints, attach and detach from anywhere, ending it from inside.
 #include "JXThreadPool.h"
 
+#include "test_wait.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,17 +15,7 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-constexpr int32_t kBoundMs = 3000;   // for what must happen: far more than it takes
 constexpr int32_t kQuietMs = 50;     // for what must not happen: a window to see it
-
-template <typename Pred>
-bool WaitFor(Pred pred)
-{
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kBoundMs);
-    while (!pred() && Clock::now() <= end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return pred();
-}
 
 void SleepMs(int32_t nMs)
 {

@@ -2,6 +2,8 @@
 // Linux only (the file name keeps it out of the Windows build).
 #include "JXThreadPool.h"
 
+#include "test_wait.h"
+
 #include <gtest/gtest.h>
 
 #include <pthread.h>
@@ -30,9 +32,7 @@ TEST(ThreadPoolPosix, ThreadsAreNamed)
     CJXThreadPool pool(1, "AVeryLongPoolNameIndeed");
     CNameReader reader;
     ASSERT_EQ(pool.Attach(&reader, JX_WORK_FUNC(&CNameReader::OnWork)), JX_OK);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (!reader.m_Done && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WaitFor([&] { return reader.m_Done.load(); });
     pool.Detach(&reader, JX_WORK_FUNC(&CNameReader::OnWork));
     ASSERT_TRUE(reader.m_Done);
     EXPECT_STREQ(reader.m_Name, "AVeryLongPoolNa");

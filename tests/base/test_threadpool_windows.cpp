@@ -2,6 +2,8 @@
 // cut to the same 15 characters as on Linux.
 #include "JXThreadPool.h"
 
+#include "test_wait.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -48,9 +50,7 @@ TEST(ThreadPoolWindows, ThreadsAreNamed)
     CJXThreadPool pool(1, "AVeryLongPoolNameIndeed");
     CNameReader reader;
     ASSERT_EQ(pool.Attach(&reader, JX_WORK_FUNC(&CNameReader::OnWork)), JX_OK);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (!reader.m_Done && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WaitFor([&] { return reader.m_Done.load(); });
     pool.Detach(&reader, JX_WORK_FUNC(&CNameReader::OnWork));
     ASSERT_TRUE(reader.m_Done);
     EXPECT_EQ(reader.m_Name, "AVeryLongPoolNa");

@@ -28,14 +28,14 @@ import tempfile
 import threading
 import time
 
-EXIT_SKIP = 77
+from interop_util import Fail as Failure, check_decodes, main, need_tools, run, stream_fields
+
 USER, PASSWORD, WRONG = "viewer", "s3cret-pw", "wrong-pw"
 READ_SECONDS = 2
 FPS = 25
 AUDIO_PACKETS_PER_S = 50
 AAC_FRAMES_PER_S = 16000 / 1024   # sample.aac: 16 kHz, 1024 samples a frame
 START_LIMIT_S = 20      # the server's "serving" line
-PROCESS_LIMIT_S = 60    # any run of ffmpeg, ffprobe or the demo
 STOP_LIMIT_S = 10       # the server's exit after SIGINT
 SOCKET_LIMIT_S = 10
 
@@ -63,17 +63,6 @@ OTHER_CASES = ["serve_wrong_password", "serve_hostile", "serve_slow_reader", "de
 SLOW_FPS = 240          # the slow reader's server sends JPEG at 240 pictures a second
 STALL_S = 8             # long enough to pass the 4 MB queue and the socket buffers
 SESSION_LINE = re.compile(r"^session ended: (\S+) frames sent (\d+), frames dropped (\d+)$")
-
-
-class Failure(Exception):
-    pass
-
-
-def need_tools():
-    missing = [t for t in ("ffmpeg", "ffprobe") if shutil.which(t) is None]
-    if missing:
-        print("SKIP: %s not installed (Debian: apt-get install ffmpeg)" % " and ".join(missing))
-        sys.exit(EXIT_SKIP)
 
 
 class Server:
@@ -124,13 +113,6 @@ class Server:
             else:
                 print("serve stderr: " + line)
         return sessions
-
-
-def run(args, limit=PROCESS_LIMIT_S):
-    try:
-        return subprocess.run(args, capture_output=True, text=True, timeout=limit)
-    except subprocess.TimeoutExpired:
-        raise Failure("timed out after %d s: %s" % (limit, " ".join(args)))
 
 
 def ffmpeg_read(url, transport, output_options=()):
@@ -343,16 +325,11 @@ def case_demo(jxrtsp):
                 media_files = [media]
             found = []
             for f in media_files:
-                p = run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name,width,height", "-of",
-                         "compact=p=0:nk=1", f])
-                for line in p.stdout.split():
-                    fields = line.split("|")
+                for fields in stream_fields(f, "codec_name,width,height"):
                     found.append(fields[0])
                     if fields[0] in ("h264", "hevc", "mjpeg") and fields[1:3] != ["640", "360"]:
                         raise Failure("%s: video size %s" % (f, fields[1:3]))
-                d = run(["ffmpeg", "-nostdin", "-v", "error", "-i", f, "-f", "null", "-"])
-                if d.returncode != 0 or d.stderr.strip():
-                    raise Failure("%s does not decode cleanly: %s" % (f, d.stderr.strip()))
+                check_decodes(f)
             print("%s: %s decode cleanly" % (path, ", ".join(found)))
             if sorted(found) != sorted(codecs):
                 raise Failure("%s: codecs %r, expected %r" % (path, found, codecs))
@@ -362,33 +339,19 @@ def case_demo(jxrtsp):
         shutil.rmtree(out, ignore_errors=True)
 
 
-def main(argv):
-    cases = list(SERVE_CASES) + OTHER_CASES
-    if argv[1:] == ["--list"]:
-        print(";".join(cases))
-        return 0
-    if len(argv) != 4 or argv[1] != "--jxrtsp" or argv[3] not in cases:
-        print(__doc__)
-        return 2
-    need_tools()
-    jxrtsp, case = argv[2], argv[3]
-    try:
-        if case in SERVE_CASES:
-            case_serve(jxrtsp, *SERVE_CASES[case])
-        elif case == "serve_wrong_password":
-            case_wrong_password(jxrtsp)
-        elif case == "serve_hostile":
-            case_hostile(jxrtsp)
-        elif case == "serve_slow_reader":
-            case_slow_reader(jxrtsp)
-        else:
-            case_demo(jxrtsp)
-    except Failure as e:
-        print("FAIL: %s" % e)
-        return 1
-    print("PASS")
-    return 0
+def run_case(jxrtsp, case):
+    need_tools("ffmpeg", "ffprobe")
+    if case in SERVE_CASES:
+        case_serve(jxrtsp, *SERVE_CASES[case])
+    elif case == "serve_wrong_password":
+        case_wrong_password(jxrtsp)
+    elif case == "serve_hostile":
+        case_hostile(jxrtsp)
+    elif case == "serve_slow_reader":
+        case_slow_reader(jxrtsp)
+    else:
+        case_demo(jxrtsp)
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(main(__doc__, list(SERVE_CASES) + OTHER_CASES, run_case))

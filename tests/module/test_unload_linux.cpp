@@ -2,7 +2,8 @@
 // looked up: once the stream is released, JXRTSPInvalidate has returned and
 // the module is unloaded, no thread of ours is left running.
 #include "jxrtsp.h"
-#include "scripted_server.h"
+#include "stand_in_names.h"
+#include "test_wait.h"
 
 #include <gtest/gtest.h>
 
@@ -26,9 +27,10 @@ int CountThreads()
 
 TEST(ModuleUnload, NoThreadOutlivesTheModuleDuringASlowLookup)
 {
-    CSlowNames names;
+    CNameGuard guard;
+    CNameService& names = guard.m_Names;
     const int nBefore = CountThreads();
-    const int nStarted = CSlowNames::s_Started.load();
+    const int nStarted = names.m_Calls.load();
     void* pModule = dlopen(JX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(pModule, nullptr) << dlerror();
     auto pGetAPI = reinterpret_cast<JXRTSPGetAPIFunc>(dlsym(pModule, "JXRTSPGetAPI"));
@@ -41,19 +43,15 @@ TEST(ModuleUnload, NoThreadOutlivesTheModuleDuringASlowLookup)
     ASSERT_NE(pStream, nullptr);
     ASSERT_EQ(pStream->Open("rtsp://camera.slow/live"), 0);
     ASSERT_EQ(pStream->Start(), 0);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (CSlowNames::s_Started.load() == nStarted && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(CSlowNames::s_Running.load(), 1);
+    WaitFor([&] { return names.m_Calls.load() != nStarted; });
+    ASSERT_EQ(names.m_Active.load(), 1);
     EXPECT_GT(CountThreads(), nBefore);   // the worker and the lookup's thread
     pStream->Release();
     EXPECT_EQ(pInvalidate(), 0);
     EXPECT_EQ(dlclose(pModule), 0);
-    EXPECT_EQ(CSlowNames::s_Running.load(), 0);
+    EXPECT_EQ(names.m_Active.load(), 0);
     // Every thread was joined before dlclose returned; the kernel may list a
     // joined thread a moment longer, so the count is waited for.
-    const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (CountThreads() != nBefore && std::chrono::steady_clock::now() < gone)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WaitFor([&] { return CountThreads() == nBefore; });
     EXPECT_EQ(CountThreads(), nBefore);
 }

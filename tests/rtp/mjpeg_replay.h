@@ -3,7 +3,7 @@
 // a CRTPMJPEG, collecting every delivered picture.
 #pragma once
 
-#include "rtp_capture.h"
+#include "rtp_harness.h"
 #include "rtpmjpeg.h"
 #include "rtpparser.h"
 
@@ -62,51 +62,26 @@ inline std::vector<JpegParts> SplitJpeg(const Bytes& data)
     return pictures;
 }
 
-// A stream that keeps every delivered frame's bytes and fields.
-class CJpegSink : public CRTPSocket {
-public:
-    struct Frame {
-        Bytes data;
-        uint8_t type, codec;
-        uint16_t width, height;
-    };
-    int OnRecvFrame(CPacket* p) override
-    {
-        const uint8_t* d = p->FrameGetData();
-        m_Frames.push_back({Bytes(d, d + p->FrameGetLength()), p->FrameGetType(), p->FrameGetCodec(),
-                            p->FrameGetWidth(), p->FrameGetHeight()});
-        return 0;
-    }
-    std::vector<Frame> m_Frames;
-};
-
 // Feeds the packets to a new CRTPMJPEG (after Setup with pSetup, when given),
 // then one packet of the next timestamp, which closes the last picture. Fails
 // the test when the depacketizer's invariants break after any packet.
-inline std::vector<CJpegSink::Frame> ReplayJpeg(const std::vector<Bytes>& packets, const char* pSetup = nullptr)
+inline std::vector<CSunkFrame> ReplayJpeg(const std::vector<Bytes>& packets, const char* pSetup = nullptr)
 {
-    CJpegSink sink;
-    auto* pJpeg = new CRTPMJPEG(&sink);
-    sink.m_Media = pJpeg;   // deleted with the stream
+    CFrameSink sink(CRTPMJPEG::kDefaultPayloadType);
+    auto* pJpeg = sink.Use(new CRTPMJPEG(&sink));
     if (pSetup != nullptr) {
         EXPECT_EQ(pJpeg->Setup(pSetup), JX_OK) << pSetup;
     }
-    CRTPParser rtp;
-    for (const Bytes& pkt : packets) {
-        if (rtp.Setup(pkt.data(), uint32_t(pkt.size())) == JX_OK) {
-            pJpeg->Receive(rtp);
-        }
-        EXPECT_EQ(pJpeg->CheckInvariants(), JX_OK);
+    sink.FeedAll(packets);
+    CRTPParser last;
+    if (packets.empty() || last.Setup(packets.back().data(), uint32_t(packets.back().size())) != JX_OK) {
+        return sink.m_Frames;
     }
-    if (!packets.empty() && rtp.IsSetup()) {
-        CTestRTP next;
-        next.m_PT = uint8_t(CRTPMJPEG::kDefaultPayloadType);
-        next.m_SSRC = rtp.m_SSRC;
-        next.m_Seq = uint16_t(rtp.m_SeqNo + 1);
-        next.m_TS = rtp.m_TimeStamp + 3600;
-        const Bytes closing = next.Build(std::string(8, '\x01'));
-        rtp.Setup(closing.data(), uint32_t(closing.size()));
-        pJpeg->Receive(rtp);
-    }
+    CTestRTP next;
+    next.m_PT = uint8_t(CRTPMJPEG::kDefaultPayloadType);
+    next.m_SSRC = last.m_SSRC;
+    next.m_Seq = uint16_t(last.m_SeqNo + 1);
+    next.m_TS = last.m_TimeStamp + 3600;
+    sink.Feed(next.Build(std::string(8, '\x01')));
     return sink.m_Frames;
 }

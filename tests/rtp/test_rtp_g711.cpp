@@ -1,30 +1,14 @@
 // G.711 depacketizers: GStreamer's captures replayed against the source
 // samples, under any payload type number, and packet scripts of loss and
 // duplication.
-#include "rtp_capture.h"
+#include "rtp_harness.h"
 #include "rtpg711.h"
-#include "rtpparser.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 
 namespace {
-
-class CAudioSink : public CRTPSocket {
-public:
-    int OnRecvFrame(CPacket* p) override
-    {
-        EXPECT_EQ(p->FrameGetType(), JX_FRAME_AUDIO);
-        EXPECT_EQ(p->FrameGetFreq(), 8000u);
-        m_Codecs.push_back(p->FrameGetCodec());
-        m_Frames.emplace_back(p->FrameGetData(), p->FrameGetData() + p->FrameGetLength());
-        return 0;
-    }
-    std::vector<Bytes> m_Frames;
-    std::vector<uint8_t> m_Codecs;
-};
 
 // The samples of a WAV file's data chunk.
 Bytes WavSamples(const Bytes& wav)
@@ -40,63 +24,41 @@ Bytes WavSamples(const Bytes& wav)
     return {};
 }
 
-// Feeds the packets; nothing closes the last one: every packet is a frame
-// and goes out as it comes.
-void Replay(CRTPPCMA& g711, const std::vector<Bytes>& packets)
-{
-    CRTPParser rtp;
-    for (const Bytes& p : packets) {
-        if (rtp.Setup(p.data(), uint32_t(p.size())) == JX_OK) g711.Receive(rtp);
-        EXPECT_EQ(g711.CheckInvariants(), JX_OK);
-    }
-}
-
 // The law comes from the class the a=rtpmap: line chose, never from the
 // payload type number: a dynamic number (97 mapped to PCMA) still delivers
-// and describes A-law. Each frame holds the payloads of the packets listed.
+// and describes A-law. Each frame holds the payloads of the packets listed;
+// nothing closes the last one: every packet is a frame and goes out as it comes.
 TEST(RTPG711, CapturesDeliverWholeFramesOfTheirLaw)
 {
-    enum EOp { kNone, kDrop, kDuplicate, kStraySSRC, kSameTimestampAsPrevious };
     const std::vector<std::vector<size_t>> kEach = {{0}, {1}, {2}, {3}, {4}, {5}};
     const struct {
         const char* name;
         bool muLaw;
         uint8_t payloadType;   // written into every packet and given to the stream
-        EOp op;
-        size_t at;
+        std::vector<CLoss> losses;
         std::vector<std::vector<size_t>> frames;
     } rows[] = {
-        {"g711_alaw", false, 8, kNone, 0, kEach},
-        {"g711_mulaw", true, 0, kNone, 0, kEach},
-        {"g711_alaw", false, 97, kNone, 0, kEach},
-        {"g711_mulaw", true, 96, kNone, 0, kEach},
-        {"g711_alaw", false, 8, kDrop, 2, {{0}, {1}, {3}, {4}, {5}}},
-        {"g711_alaw", false, 8, kDuplicate, 2, kEach},   // its samples once
-        {"g711_alaw", false, 8, kStraySSRC, 3, {{0}, {1}, {2}, {4}, {5}}},   // refused
-        {"g711_alaw", false, 8, kSameTimestampAsPrevious, 3, kEach},
+        {"g711_alaw", false, 8, {}, kEach},
+        {"g711_mulaw", true, 0, {}, kEach},
+        {"g711_alaw", false, 97, {}, kEach},
+        {"g711_mulaw", true, 96, {}, kEach},
+        {"g711_alaw", false, 8, {{CLoss::kDrop, 2}}, {{0}, {1}, {3}, {4}, {5}}},
+        {"g711_alaw", false, 8, {{CLoss::kDuplicate, 2}}, kEach},   // its samples once
+        {"g711_alaw", false, 8, {{CLoss::kStraySSRC, 3}}, {{0}, {1}, {2}, {4}, {5}}},   // refused
+        {"g711_alaw", false, 8, {{CLoss::kTimestampOfPrevious, 3}}, kEach},
     };
     constexpr size_t kRTPHead = 12;
     for (const auto& row : rows) {
         const std::string what = std::string(row.name) + ", PT " + std::to_string(row.payloadType) + ", op " +
-                                 std::to_string(row.op);
-        const std::vector<Bytes> packets = LoadCapture(std::string(row.name) + ".rtp");
+                                 std::to_string(row.losses.empty() ? -1 : row.losses[0].m_Op);
+        std::vector<Bytes> packets = LoadCapture(std::string(row.name) + ".rtp");
         const Bytes samples = WavSamples(LoadDataFile(std::string("rtp/") + row.name + ".wav"));
         ASSERT_EQ(packets.size(), kEach.size()) << what;
-        std::vector<Bytes> script;
-        for (size_t i = 0; i < packets.size(); ++i) {
-            Bytes p = packets[i];
+        for (Bytes& p : packets)
             p[1] = uint8_t((p[1] & 0x80) | row.payloadType);
-            if (i == row.at && row.op == kDrop) continue;
-            if (i == row.at && row.op == kStraySSRC) p[11] ^= 0x5A;
-            if (i == row.at && row.op == kSameTimestampAsPrevious) std::copy(&packets[i - 1][4], &packets[i - 1][8], &p[4]);
-            script.push_back(p);
-            if (i == row.at && row.op == kDuplicate) script.push_back(p);
-        }
-        CAudioSink sink;
-        auto* pG711 = row.muLaw ? new CRTPPCMU(&sink) : new CRTPPCMA(&sink);
-        sink.m_Media = pG711;
-        pG711->m_PayloadType = row.payloadType;
-        Replay(*pG711, script);
+        CFrameSink sink(row.payloadType);
+        CRTPPCMA* pG711 = row.muLaw ? sink.Use(new CRTPPCMU(&sink)) : sink.Use(new CRTPPCMA(&sink));
+        sink.FeedAll(ApplyLosses(packets, row.losses));
 
         const uint8_t codec = row.muLaw ? JX_CODEC_PCMU : JX_CODEC_PCMA;
         ASSERT_EQ(sink.m_Frames.size(), row.frames.size()) << what;
@@ -104,11 +66,14 @@ TEST(RTPG711, CapturesDeliverWholeFramesOfTheirLaw)
         for (size_t f = 0; f < row.frames.size(); ++f) {
             Bytes expect;
             for (size_t i : row.frames[f]) expect.insert(expect.end(), packets[i].begin() + kRTPHead, packets[i].end());
-            EXPECT_TRUE(sink.m_Frames[f] == expect) << what << ", frame " << f;
-            EXPECT_EQ(sink.m_Codecs[f], codec) << what;
-            all.insert(all.end(), sink.m_Frames[f].begin(), sink.m_Frames[f].end());
+            const CSunkFrame& got = sink.m_Frames[f];
+            EXPECT_TRUE(got.m_Data == expect) << what << ", frame " << f;
+            EXPECT_EQ(std::vector<int>({got.m_Codec, got.m_Type, int(got.m_Freq)}),
+                      std::vector<int>({codec, JX_FRAME_AUDIO, 8000}))
+                << what;
+            all.insert(all.end(), got.m_Data.begin(), got.m_Data.end());
         }
-        EXPECT_TRUE(row.op != kNone || all == samples) << what << ": not the source's samples";
+        EXPECT_TRUE(!row.losses.empty() || all == samples) << what << ": not the source's samples";
         CJXMediaDesc* pDesc = CJXMediaDesc::Create();
         ASSERT_EQ(pG711->GetHead(pDesc), JX_OK);
         ASSERT_NE(pDesc->m_Audio, nullptr);

@@ -2,11 +2,10 @@
 // whole and with losses, compared with the clips access unit by access unit;
 // one table of hand-written packets (malformed, hostile, parameter sets, marks,
 // random-access points, decoding-order numbers).
-#include "rtp_capture.h"
+#include "rtp_harness.h"
 #include "rtph264.h"
 #include "rtph265.h"
 #include "rtpparser.h"
-#include "test_rtp.h"
 
 #include <gtest/gtest.h>
 
@@ -16,69 +15,17 @@
 
 namespace {
 
-struct Frame {
-    Bytes data;
-    int nType, nCodec, nWidth, nHeight;
-    bool bZeroTail;
-};
-
-class CSink : public CRTPSocket {
-public:
-    int OnRecvFrame(CPacket* p) override
-    {
-        const uint8_t* d = p->FrameGetData();
-        const uint32_t n = p->FrameGetLength();
-        const Bytes tail(d + n, d + n + CRTPMediaVideo::kZeroTail);
-        m_Frames.push_back({Bytes(d, d + n), p->FrameGetType(), p->FrameGetCodec(), p->FrameGetWidth(),
-                            p->FrameGetHeight(),
-                            std::all_of(tail.begin(), tail.end(), [](uint8_t c) { return c == 0; })});
-        return 0;
-    }
-    std::vector<Frame> m_Frames;
-};
-
-// One depacketizer on its own stream; each packet an exact heap copy (a read
-// past it shows under AddressSanitizer), the invariants checked after it.
-struct CRig {
-    explicit CRig(bool bH265, const char* pFmtp = nullptr)
-    {
-        m_Media = bH265 ? static_cast<CRTPNalVideo*>(new CRTPH265(&m_Sink)) : new CRTPH264(&m_Sink);
-        m_Sink.m_Media = m_Media;
-        m_Media->m_PayloadType = 96;
-        m_Media->Setup(pFmtp);
-    }
-    int Feed(const Bytes& packet)
-    {
-        CRTPParser rtp;
-        const Bytes copy(packet);
-        int nResult = rtp.Setup(copy.data(), static_cast<uint32_t>(copy.size()));
-        if (nResult == JX_OK) nResult = m_Media->Receive(rtp);
-        EXPECT_EQ(m_Media->CheckInvariants(), JX_OK);
-        return nResult;
-    }
-    CSink m_Sink;
-    CRTPNalVideo* m_Media;
-};
+// One depacketizer of either format on the sink's stream, set up from the fmtp text.
+CRTPNalVideo* Make(CFrameSink& sink, bool bH265, const char* pFmtp = nullptr)
+{
+    CRTPNalVideo* pMedia = bH265 ? static_cast<CRTPNalVideo*>(new CRTPH265(&sink)) : new CRTPH264(&sink);
+    sink.Use(pMedia)->Setup(pFmtp);
+    return pMedia;
+}
 
 uint8_t NalType(const Bytes& unit, bool bH265)
 {
     return bH265 ? (unit[0] >> 1) & 0x3F : unit[0] & 0x1F;
-}
-
-// NAL units of an Annex B stream, without start codes or trailing zero bytes.
-std::vector<Bytes> SplitUnits(const Bytes& b)
-{
-    const uint8_t kCode[] = {0, 0, 1};
-    std::vector<Bytes> units;
-    for (auto at = std::search(b.begin(), b.end(), kCode, kCode + 3); at != b.end();) {
-        const auto next = std::search(at + 3, b.end(), kCode, kCode + 3);
-        auto end = next;
-        while (end > at + 3 && end[-1] == 0)
-            --end;
-        units.emplace_back(at + 3, end);
-        at = next;
-    }
-    return units;
 }
 
 // A frame as the clip holds it, each unit behind 00 00 00 01: without the
@@ -104,7 +51,7 @@ std::vector<Bytes> AccessUnits(const Bytes& clip, bool bH265, std::vector<bool>&
 {
     std::vector<std::vector<Bytes>> aus;
     bool bAfterSlice = true;
-    for (const Bytes& u : SplitUnits(clip)) {
+    for (const Bytes& u : SplitNals(clip)) {
         const uint8_t t = NalType(u, bH265);
         const bool bSlice = bH265 ? t < 32 : (t >= 1 && t <= 5);
         const bool bFirst = bH265 ? (u[2] & 0x80) != 0 : (u[1] & 0x80) != 0;
@@ -146,26 +93,26 @@ void Replay(const Capture& cap, const std::vector<Bytes>& packets, int nLostFirs
     std::vector<bool> keys;
     const std::vector<Bytes> aus = AccessUnits(LoadDataFile(std::string("rtp/") + cap.pClip), cap.bH265, keys);
     ASSERT_FALSE(packets.empty());
-    CRig rig(cap.bH265);
-    for (const Bytes& p : packets)
-        rig.Feed(p);
+    CFrameSink sink;
+    Make(sink, cap.bH265);
+    sink.FeedAll(packets);
 
     std::vector<int> expect;
     for (int i = 0; i < int(aus.size()); ++i) {
         const bool bSkipped = std::find(skipped.begin(), skipped.end(), i) != skipped.end();
         if ((i < nLostFirst || i > nLostLast) && !bSkipped) expect.push_back(i);
     }
-    const auto& frames = rig.m_Sink.m_Frames;
+    const auto& frames = sink.m_Frames;
     ASSERT_EQ(frames.size(), expect.size());
     for (size_t i = 0; i < frames.size(); ++i) {
-        const Frame& f = frames[i];
+        const CSunkFrame& f = frames[i];
         SCOPED_TRACE("access unit " + std::to_string(expect[i]));
-        EXPECT_EQ(Normal(SplitUnits(f.data), cap.bH265), aus[size_t(expect[i])]);
-        EXPECT_EQ(f.nType, keys[size_t(expect[i])] ? 1 : 0);
-        EXPECT_EQ(f.nCodec, cap.bH265 ? JX_CODEC_H265 : JX_CODEC_H264);
-        EXPECT_EQ(f.nWidth, cap.nWidth);
-        EXPECT_EQ(f.nHeight, cap.nHeight);
-        EXPECT_TRUE(f.bZeroTail);
+        EXPECT_EQ(Normal(SplitNals(f.m_Data), cap.bH265), aus[size_t(expect[i])]);
+        EXPECT_EQ(f.m_Type, keys[size_t(expect[i])] ? 1 : 0);
+        EXPECT_EQ(f.m_Codec, cap.bH265 ? JX_CODEC_H265 : JX_CODEC_H264);
+        EXPECT_EQ(f.m_Width, cap.nWidth);
+        EXPECT_EQ(f.m_Height, cap.nHeight);
+        EXPECT_TRUE(f.m_ZeroTail);
     }
 }
 
@@ -223,14 +170,13 @@ TEST(RtpH26x, LossAndDisorderNeverDeliverADamagedFrame)
         const auto [first, count] = UnitPackets(packets, row.nAU);
         const size_t at = first + (row.cWhere == 'f' ? 0 : row.cWhere == 'l' ? count - 1 : count / 2);
         const std::string what = row.pWhat;
-        Bytes& p = packets[at];   // not used after a drop or dup
+        const Bytes& p = packets[at];
         const uint8_t nType = cap.bH265 ? (p[12] >> 1) & 0x3F : p[12] & 0x1F;
         const bool bFU = nType == (cap.bH265 ? 49 : 28);
-        if (what == "drop") packets.erase(packets.begin() + long(at));
-        if (what == "dup") packets.insert(packets.begin() + long(at), p);
-        if (what == "swap") std::swap(packets[at], packets[at + 1]);
-        if (what == "trunc")
-            p.resize(bFU ? 12 + (cap.bH265 ? 2 : 1) : p.size() - 3);   // FU: one byte short of its header
+        const long nKeep = bFU ? 12 + (cap.bH265 ? 2 : 1) : -3;   // FU: one byte short of its header
+        const CLoss::EOp op = what == "drop" ? CLoss::kDrop : what == "dup" ? CLoss::kDuplicate
+                            : what == "swap" ? CLoss::kSwapWithNext : CLoss::kCut;
+        if (what != "none") packets = ApplyLosses(packets, {{op, at, nKeep}});
         std::vector<int> skipped;
         std::istringstream in(row.pSkipped);
         for (int n; in >> n;)
@@ -374,50 +320,34 @@ std::string Expand(std::string text, bool bH265)
     return text;
 }
 
-std::vector<std::string> Words(const std::string& text, char cSep = ' ')
-{
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    for (std::string w; std::getline(in, w, cSep);) {
-        if (!w.empty()) words.push_back(w);
-    }
-    return words;
-}
-
 TEST(RtpH26x, PacketTable)
 {
     for (const PacketRow& row : kPackets) {
         SCOPED_TRACE(row.pName);
-        CRig rig(row.codec.bH265, row.codec.pFmtp);
-        rig.m_Sink.m_MarkEnabled = row.nVI != 0 || row.nPB != 0;
-        rig.m_Sink.m_VI = row.nVI;
-        rig.m_Sink.m_PB = row.nPB;
-        rig.m_Sink.m_Codec = row.nCodec;
+        CFrameSink sink;
+        Make(sink, row.codec.bH265, row.codec.pFmtp);
+        sink.m_MarkEnabled = row.nVI != 0 || row.nPB != 0;
+        sink.m_VI = row.nVI;
+        sink.m_PB = row.nPB;
+        sink.m_Codec = row.nCodec;
         CTestRTP b;
         int nExtension = -1;
         for (std::string tok : Words(Expand(row.pScript, row.codec.bH265))) {
-            if (tok == "|" || tok == "-") {
-                tok == "|" ? b.m_TS += 3600 : ++b.m_Seq;
-                continue;
-            }
+            if (BuilderToken(tok, b, 3600)) continue;
             if (tok.rfind("x=", 0) == 0) {
                 nExtension = std::stoi(tok.substr(2), nullptr, 16);
                 continue;
             }
-            static const std::string kMarks = "!?~#";
-            static const int kResults[] = {JX_ERR_CONTENT, JX_ERR_ARG, JX_ERR_FAIL, JX_ERR_UNSUPPORTED};
-            const size_t nMark = kMarks.find(tok.back());
-            const int nExpect = nMark != std::string::npos ? kResults[nMark] : JX_OK;
-            tok.erase(std::remove(tok.begin(), tok.end(), '.'), tok.end());
-            Bytes pkt = b.Next(HexBytes(nMark != std::string::npos ? tok.substr(0, tok.size() - 1) : tok));
+            const int nExpect = TakeResultMark(tok);
+            Bytes pkt = b.Next(HexBytes(tok));
             if (nExtension >= 0) {
                 pkt[0] |= 0x10;   // X, and an empty extension behind the fixed header
                 pkt.insert(pkt.begin() + 12, {uint8_t(nExtension >> 8), uint8_t(nExtension), 0, 0});
                 nExtension = -1;
             }
-            EXPECT_EQ(rig.Feed(pkt), nExpect) << tok;
+            EXPECT_EQ(sink.Feed(pkt), nExpect) << tok;
         }
-        const auto& frames = rig.m_Sink.m_Frames;
+        const auto& frames = sink.m_Frames;
         const std::vector<std::string> expect = Words(Expand(row.pFrames, row.codec.bH265));
         const std::vector<std::string> types = Words(row.pTypes);
         const std::vector<std::string> widths = Words(row.pWidths);
@@ -426,12 +356,12 @@ TEST(RtpH26x, PacketTable)
             std::string want = "+" + expect[i];
             for (size_t at; (at = want.find('+')) != std::string::npos;)
                 want.replace(at, 1, "00000001");
-            EXPECT_EQ(ToHex(frames[i].data), ToHex(HexBytes(want))) << "frame " << i;
-            EXPECT_TRUE(frames[i].bZeroTail);
+            EXPECT_EQ(ToHex(frames[i].m_Data), ToHex(HexBytes(want))) << "frame " << i;
+            EXPECT_TRUE(frames[i].m_ZeroTail);
             const int nStandard = row.codec.bH265 ? JX_CODEC_H265 : JX_CODEC_H264;
-            EXPECT_EQ(frames[i].nCodec, row.nCodec != 0 && row.bOwnCodec ? row.nCodec : nStandard);
-            EXPECT_EQ(types.empty() ? "" : std::to_string(frames[i].nType), types.empty() ? "" : types[i]);
-            EXPECT_EQ(widths.empty() ? "" : std::to_string(frames[i].nWidth), widths.empty() ? "" : widths[i]);
+            EXPECT_EQ(frames[i].m_Codec, row.nCodec != 0 && row.bOwnCodec ? row.nCodec : nStandard);
+            EXPECT_EQ(types.empty() ? "" : std::to_string(frames[i].m_Type), types.empty() ? "" : types[i]);
+            EXPECT_EQ(widths.empty() ? "" : std::to_string(frames[i].m_Width), widths.empty() ? "" : widths[i]);
         }
     }
 }

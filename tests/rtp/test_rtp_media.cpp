@@ -3,7 +3,7 @@
 // check, CRTPFrame.
 #include "rtpmedia.h"
 #include "rtpparser.h"
-#include "test_rtp.h"
+#include "rtp_harness.h"
 
 #include <gtest/gtest.h>
 
@@ -100,44 +100,6 @@ public:
     }
     int GetHead(CJXMediaDesc*) override { return 0; }
     std::vector<Bytes> m_Frames;
-};
-
-// Milliseconds of a frame's stamp on a line without days' breaks.
-int64_t StampMs(const YRTIME& t)
-{
-    // Days from 1970-01-01 of a Gregorian date (the civil-from-days inverse).
-    const int64_t y = t.wYear - (t.wMonth <= 2 ? 1 : 0);
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (t.wMonth + (t.wMonth > 2 ? -3 : 9)) + 2) / 5 + t.wDay - 1;
-    const int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    return ((days * 24 + t.wHour) * 60 + t.wMinute) * 60000 + t.wSecond * 1000 + t.wMilliseconds;
-}
-
-// Copies every frame handed on, with the bytes behind it and its time, and
-// keeps no reference: the packet goes back to the pool.
-class CRecordSink : public CRTPSocket {
-public:
-    CRecordSink() { m_PayloadType = CTestRTP().m_PT; }   // the stream takes only its own type
-    struct Frame {
-        Bytes data, tail;
-        int nType;
-        float fFPS;
-        bool bHeadOK;   // codec and size as given, and only the depacketizer's reference
-        int64_t nMs;   // its stamp
-    };
-    int OnRecvFrame(CPacket* p) override
-    {
-        const uint8_t* pData = p->FrameGetData();
-        const uint32_t n = p->FrameGetLength();
-        m_Frames.push_back({Bytes(pData, pData + n), Bytes(pData + n, pData + n + CRTPMediaVideo::kZeroTail),
-                            p->FrameGetType(), p->FrameGetFPS(),
-                            p->FrameGetCodec() == CTestVideo::kCodec && p->FrameGetWidth() == CTestVideo::kWidth &&
-                                p->FrameGetHeight() == CTestVideo::kHeight && p->GetRefCount() == 1,
-                            StampMs(p->FrameGetTime())});
-        return 0;
-    }
-    std::vector<Frame> m_Frames;
 };
 
 Bytes Pattern(size_t n, uint32_t nSeed, uint8_t nLead)
@@ -248,45 +210,21 @@ const Scenario kScenarios[] = {
 
 constexpr uint64_t kTestClockStartMs = 5000000;
 
-std::vector<std::string> Words(const std::string& text)
+void RunToken(std::string tok, CTestRTP& b, CRTPMedia& media, CTestVideo* pVideo, CFrameSink& sink)
 {
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    for (std::string w; in >> w;)
-        words.push_back(w);
-    return words;
-}
-
-void RunToken(std::string tok, CTestRTP& b, CRTPMedia& media, CTestVideo* pVideo, const CRecordSink& sink)
-{
-    int32_t nExpect = JX_OK;
-    if (tok.back() == '!' || tok.back() == '?') {
-        nExpect = tok.back() == '!' ? JX_ERR_CONTENT : JX_ERR_ARG;
-        tok.pop_back();
+    const int32_t nExpect = TakeResultMark(tok);
+    int64_t nStep = 0;
+    if (BuilderToken(tok, b, 3600, &nStep)) {
+        CJXTime::AdvanceTestClock(static_cast<uint64_t>(std::max<int64_t>(0, nStep * 1000 / media.m_Clock.GetRate())));
+        return;
     }
     const size_t nEq = tok.find('=');
     const std::string key = tok.substr(0, nEq), value = nEq == std::string::npos ? "" : tok.substr(nEq + 1);
     const uint32_t n = static_cast<uint32_t>(strtoul(value.c_str(), nullptr, 0));
-    if (tok[0] == '|') {
-        const int64_t nStep = tok.size() > 1 ? strtol(tok.c_str() + 1, nullptr, 10) : 3600;
-        b.m_TS += static_cast<uint32_t>(nStep);
-        CJXTime::AdvanceTestClock(static_cast<uint64_t>(std::max<int64_t>(0, nStep * 1000 / media.m_Clock.GetRate())));
-    } else if (key == "jump") {
-        b.m_TS += n;
-    } else if (key == "wait") {
+    if (key == "wait") {
         CJXTime::AdvanceTestClock(n);
-    } else if (key == "ts") {
-        b.m_TS = n;
     } else if (key == "frames") {
         EXPECT_EQ(sink.m_Frames.size(), n);
-    } else if (tok == "-") {
-        ++b.m_Seq;
-    } else if (key == "seq") {
-        b.m_Seq = static_cast<uint16_t>(n);
-    } else if (key == "ssrc") {
-        b.m_SSRC = n;
-    } else if (key == "pt") {
-        b.m_PT = static_cast<uint8_t>(n);
     } else if (key == "mark") {
         pVideo->m_FrameMark = static_cast<uint16_t>(n);
     } else if (key == "flags") {
@@ -304,13 +242,10 @@ void RunToken(std::string tok, CTestRTP& b, CRTPMedia& media, CTestVideo* pVideo
         const char cOp = nOp < tok.size() ? tok[nOp] : '\0';
         const size_t nArg = cOp == '*' || cOp == '/' ? strtoul(tok.c_str() + nOp + 1, nullptr, 10) : 1;
         const size_t nPiece = cOp == '/' ? nArg : payload.size();
-        const bool bMarker = cOp == '^';
         for (size_t i = 0; i < (cOp == '/' ? 1 : nArg); ++i) {
             for (size_t nPos = 0; nPos < payload.size(); nPos += nPiece) {
-                const Bytes pkt = b.Next(payload.data() + nPos, std::min(nPiece, payload.size() - nPos), bMarker);
-                CRTPParser rtp;
-                ASSERT_EQ(rtp.Setup(pkt.data(), static_cast<uint32_t>(pkt.size())), JX_OK);
-                EXPECT_EQ(media.Receive(rtp), nExpect) << "seq " << rtp.m_SeqNo;
+                const Bytes pkt = b.Next(payload.data() + nPos, std::min(nPiece, payload.size() - nPos), cOp == '^');
+                EXPECT_EQ(sink.Feed(pkt), nExpect) << "seq " << b.m_Seq - 1;
             }
         }
     }
@@ -335,11 +270,10 @@ void RunScenario(const Scenario& s)
     head.m_WriteError = nHead == 2 ? 1 : 0;
     CRTPLogCapture log;
     CJXTime::UseTestClock(kTestClockStartMs);
-    CRecordSink sink;
-    CTestVideo* pVideo = bAudio ? nullptr : new CTestVideo(&sink);
-    CTestAudio* pAudio = bAudio ? new CTestAudio(&sink) : nullptr;
+    CFrameSink sink;
+    CTestVideo* pVideo = bAudio ? nullptr : sink.Use(new CTestVideo(&sink));
+    CTestAudio* pAudio = bAudio ? sink.Use(new CTestAudio(&sink)) : nullptr;
     CRTPMedia* pMedia = bAudio ? static_cast<CRTPMedia*>(pAudio) : pVideo;
-    sink.m_Media = pMedia;   // the stream owns it
     pMedia->m_SSRC = static_cast<uint32_t>(strtoul(Option(s, "ssrc").c_str(), nullptr, 0));
     if (pVideo != nullptr) pVideo->m_Prefix = nHead != 0 ? &head : nullptr;
     CTestRTP b;
@@ -349,10 +283,12 @@ void RunScenario(const Scenario& s)
         ASSERT_EQ(pMedia->CheckInvariants(), JX_OK);
     }
     std::vector<Bytes> got = bAudio ? pAudio->m_Frames : std::vector<Bytes>();
-    for (const CRecordSink::Frame& f : sink.m_Frames) {
-        got.push_back(f.data);
-        EXPECT_EQ(f.tail, Bytes(CRTPMediaVideo::kZeroTail, 0));
-        EXPECT_TRUE(f.bHeadOK);
+    for (const CSunkFrame& f : sink.m_Frames) {
+        got.push_back(f.m_Data);
+        EXPECT_TRUE(f.m_ZeroTail);
+        // codec and size as given, and only the depacketizer's reference
+        EXPECT_EQ(std::vector<int>({f.m_Codec, f.m_Width, f.m_Height, f.m_Refs}),
+                  std::vector<int>({CTestVideo::kCodec, CTestVideo::kWidth, CTestVideo::kHeight, 1}));
     }
     const std::vector<std::string> frames = Words(s.pFrames), offsets = Words(Option(s, "at"));
     ASSERT_EQ(got.size(), frames.size());
@@ -361,13 +297,13 @@ void RunScenario(const Scenario& s)
         EXPECT_TRUE(got[i] == Blob(frames[i]))
             << i << ": " << ToHex(got[i].data(), std::min<size_t>(got[i].size(), 24));
         if (bAudio) continue;
-        const CRecordSink::Frame& f = sink.m_Frames[i];
+        const CSunkFrame& f = sink.m_Frames[i];
         char sz[16];
-        snprintf(sz, sizeof(sz), i ? " %g" : "%g", double(f.fFPS));
+        snprintf(sz, sizeof(sz), i ? " %g" : "%g", double(f.m_FPS));
         fps += sz;
-        types += (i ? " " : "") + std::to_string(f.nType);
+        types += (i ? " " : "") + std::to_string(f.m_Type);
         if (i < offsets.size() && offsets[i] != "-") {
-            EXPECT_EQ(f.nMs - sink.m_Frames[0].nMs, std::stoll(offsets[i])) << i;
+            EXPECT_EQ(f.m_Ms - sink.m_Frames[0].m_Ms, std::stoll(offsets[i])) << i;
         }
     }
     if (!Option(s, "dropped").empty()) {
@@ -394,9 +330,8 @@ TEST(RTPMedia, PacketScripts)
 
 TEST(RTPMedia, SteadyStreamAllocatesNothingPerPacketOrFrame)
 {
-    CRecordSink sink;
-    auto* pVideo = new CTestVideo(&sink);
-    sink.m_Media = pVideo;
+    CFrameSink sink;
+    auto* pVideo = sink.Use(new CTestVideo(&sink));
     const char* pStorage = pVideo->m_Buffer.m_Data;
     CTestRTP b;
     Bytes chunk(1400, 'v');
@@ -419,8 +354,8 @@ TEST(RTPMedia, NewSourceStartsTheStatisticsAgain)
 {
     CRTPLogCapture log;
     CJXTime::UseTestClock(kTestClockStartMs);
-    CRecordSink sink;
-    sink.m_Media = new CTestVideo(&sink);
+    CFrameSink sink;
+    sink.Use(new CTestVideo(&sink));
     CTestRTP b;
     for (int i = 0; i < 14; ++i) {
         if (i == 6) {   // the encoder restarts: another SSRC, numbers and clock

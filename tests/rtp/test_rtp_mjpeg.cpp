@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 
 namespace {
 
@@ -16,15 +15,16 @@ std::vector<JpegParts> Source(const std::string& name)
 
 // The frame is one whole picture (nothing behind its EOI) with the source's
 // size, quantization tables and scan data.
-void ExpectSamePicture(const CJpegSink::Frame& f, const JpegParts& src, const std::string& what)
+void ExpectSamePicture(const CSunkFrame& f, const JpegParts& src, const std::string& what)
 {
     SCOPED_TRACE(what);
-    EXPECT_EQ(f.type, JX_FRAME_JPEG);
-    EXPECT_EQ(f.codec, JX_CODEC_JPEG);
-    const std::vector<JpegParts> got = SplitJpeg(f.data);
+    EXPECT_EQ(f.m_Type, JX_FRAME_JPEG);
+    EXPECT_EQ(f.m_Codec, JX_CODEC_JPEG);
+    EXPECT_TRUE(f.m_ZeroTail);
+    const std::vector<JpegParts> got = SplitJpeg(f.m_Data);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].whole.size(), f.data.size());
-    EXPECT_EQ(std::vector<int>({got[0].width, got[0].height, f.width, f.height}),
+    EXPECT_EQ(got[0].whole.size(), f.m_Data.size());
+    EXPECT_EQ(std::vector<int>({got[0].width, got[0].height, f.m_Width, f.m_Height}),
               std::vector<int>({src.width, src.height, src.width, src.height}));
     EXPECT_TRUE(got[0].tables == src.tables) << "tables differ";
     EXPECT_TRUE(got[0].scan == src.scan) << "scan data differs";
@@ -57,27 +57,28 @@ TEST(RTPMJPEG, CapturesRebuildTheSourcePictures)
 // that lost any part is never delivered, the others are delivered whole.
 TEST(RTPMJPEG, LossAndDisorderNeverDeliverABrokenPicture)
 {
-    enum EOp { kDrop, kDuplicate, kSwapWithNext, kTruncate, kCutInHeader };
     enum EWhere { kFirst, kMiddle, kLast };
+    constexpr long kTruncate = -100, kCutInHeader = 12 + 7;   // bytes cut off; bytes kept
     struct Step {
-        EOp op;
+        CLoss::EOp op;
         int picture;
         EWhere where;
+        long keep = 0;
     };
     const struct {
         const char* name;
         std::vector<Step> steps;
         std::vector<int> delivered;   // source pictures expected, in order
     } rows[] = {
-        {"first fragment lost", {{kDrop, 1, kFirst}}, {0, 2}},
-        {"middle fragment lost", {{kDrop, 1, kMiddle}}, {0, 2}},
-        {"last fragment lost", {{kDrop, 1, kLast}}, {0, 2}},
-        {"end of one and start of the next lost", {{kDrop, 1, kLast}, {kDrop, 2, kFirst}}, {0}},
-        {"end of the last picture lost", {{kDrop, 2, kLast}}, {0, 1}},
-        {"fragment duplicated", {{kDuplicate, 1, kMiddle}}, {0, 2}},
-        {"fragments swapped", {{kSwapWithNext, 0, kMiddle}}, {1, 2}},
-        {"fragment truncated", {{kTruncate, 1, kMiddle}}, {0, 2}},
-        {"fragment cut inside its header", {{kCutInHeader, 2, kMiddle}}, {0, 1}},
+        {"first fragment lost", {{CLoss::kDrop, 1, kFirst}}, {0, 2}},
+        {"middle fragment lost", {{CLoss::kDrop, 1, kMiddle}}, {0, 2}},
+        {"last fragment lost", {{CLoss::kDrop, 1, kLast}}, {0, 2}},
+        {"end of one and start of the next lost", {{CLoss::kDrop, 1, kLast}, {CLoss::kDrop, 2, kFirst}}, {0}},
+        {"end of the last picture lost", {{CLoss::kDrop, 2, kLast}}, {0, 1}},
+        {"fragment duplicated", {{CLoss::kDuplicate, 1, kMiddle}}, {0, 2}},
+        {"fragments swapped", {{CLoss::kSwapWithNext, 0, kMiddle}}, {1, 2}},
+        {"fragment truncated", {{CLoss::kCut, 1, kMiddle, kTruncate}}, {0, 2}},
+        {"fragment cut inside its header", {{CLoss::kCut, 2, kMiddle, kCutInHeader}}, {0, 1}},
     };
     const std::vector<Bytes> packets = LoadCapture("jpeg_std_420.rtp");
     const std::vector<JpegParts> src = Source("jpeg_std_420");
@@ -93,26 +94,12 @@ TEST(RTPMJPEG, LossAndDisorderNeverDeliverABrokenPicture)
     starts.push_back(packets.size());
 
     for (const auto& row : rows) {
-        std::map<size_t, EOp> ops;
+        std::vector<CLoss> losses;
         for (const Step& s : row.steps) {
             const size_t first = starts[size_t(s.picture)], end = starts[size_t(s.picture) + 1];
-            ops[s.where == kFirst ? first : s.where == kLast ? end - 1 : (first + end) / 2] = s.op;
+            losses.push_back({s.op, s.where == kFirst ? first : s.where == kLast ? end - 1 : (first + end) / 2, s.keep});
         }
-        std::vector<Bytes> script;
-        for (size_t i = 0; i < packets.size(); ++i) {
-            const auto it = ops.find(i);
-            const Bytes& p = packets[i];
-            if (it == ops.end()) {
-                script.push_back(p);
-                continue;
-            }
-            const EOp op = it->second;
-            if (op == kDuplicate) script.insert(script.end(), {p, p});
-            if (op == kSwapWithNext) script.insert(script.end(), {packets[++i], p});
-            if (op == kTruncate) script.emplace_back(p.begin(), p.end() - 100);
-            if (op == kCutInHeader) script.emplace_back(p.begin(), p.begin() + kRTPHead + 7);
-        }
-        const auto frames = ReplayJpeg(script);
+        const auto frames = ReplayJpeg(ApplyLosses(packets, losses));
         ASSERT_EQ(frames.size(), row.delivered.size()) << row.name;
         for (size_t i = 0; i < frames.size(); ++i) {
             ExpectSamePicture(frames[i], src[size_t(row.delivered[i])], row.name);
@@ -192,12 +179,12 @@ TEST(RTPMJPEG, HostilePayloads)
         const auto frames = ReplayJpeg(packets);
         ASSERT_EQ(frames.size(), row.frames);
         if (frames.empty()) continue;
-        const std::vector<JpegParts> got = SplitJpeg(frames[0].data);
+        const std::vector<JpegParts> got = SplitJpeg(frames[0].m_Data);
         ASSERT_EQ(got.size(), 1u);
-        EXPECT_EQ(got[0].whole.size(), frames[0].data.size());
-        EXPECT_EQ(std::vector<size_t>({got[0].width, frames[0].width, got[0].scan.size()}),
+        EXPECT_EQ(got[0].whole.size(), frames[0].m_Data.size());
+        EXPECT_EQ(std::vector<size_t>({got[0].width, size_t(frames[0].m_Width), got[0].scan.size()}),
                   std::vector<size_t>({row.width, row.width, row.scanBytes}));
-        const Bytes& d = frames[0].data;
+        const Bytes& d = frames[0].m_Data;
         auto holds = [&d](const char* hex) {
             const Bytes b = HexBytes(hex);
             return std::search(d.begin(), d.end(), b.begin(), b.end()) != d.end();

@@ -107,14 +107,14 @@ TEST(RTPMJPEGDecode, RebuiltPicturesDecodeToTheSourcePixels)
         ASSERT_FALSE(src.empty()) << row.name;
         ASSERT_EQ(frames.size(), src.size()) << row.name;
         for (size_t i = 0; i < src.size(); ++i) {
-            ExpectSamePixels(frames[i].data, src[i].whole, std::string(row.name) + " #" + std::to_string(i));
+            ExpectSamePixels(frames[i].m_Data, src[i].whole, std::string(row.name) + " #" + std::to_string(i));
         }
     }
     const std::vector<JpegParts> q50 = SplitJpeg(LoadDataFile("rtp/jpeg_q50.jpg"));
     ASSERT_EQ(q50.size(), 1u);
     const auto frames = ReplayJpeg(CutWithQ50(q50[0], 1000));
     ASSERT_EQ(frames.size(), 1u);
-    ExpectSamePixels(frames[0].data, q50[0].whole, "Q 50");
+    ExpectSamePixels(frames[0].m_Data, q50[0].whole, "Q 50");
 }
 
 }   // namespace

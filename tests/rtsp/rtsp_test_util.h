@@ -9,6 +9,7 @@
 #include "rtspclient.h"
 #include "scripted_server.h"
 #include "test_rtp.h"
+#include "test_wait.h"
 
 #include <gtest/gtest.h>
 
@@ -90,15 +91,10 @@ private:
 
 typedef std::vector<CReport> Reports;
 
-// Polls a condition until it holds or the time is up.
+// The name the many-streams and worker tests wait by.
 inline bool WaitUntil(const std::function<bool()>& condition, int32_t nMs)
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return WaitFor(condition, nMs);
 }
 
 // A client whose passes the test runs on its own thread, with no worker:
@@ -114,7 +110,7 @@ struct CPassClient {
     // Passes until the condition holds; false when the time is up.
     bool RunUntil(const std::function<bool()>& condition, int32_t nMs = 3000)
     {
-        return WaitUntil(
+        return WaitFor(
             [&] {
                 unsigned int nWait = 0;
                 m_Client.OnWork(nullptr, 0, nWait);
@@ -213,7 +209,7 @@ public:
 // Every stream from the first given on has at least n frames, within the bound.
 inline bool WaitFrames(const std::vector<std::unique_ptr<CHostStream>>& streams, size_t nFrom, int32_t n, int32_t nMs)
 {
-    return WaitUntil(
+    return WaitFor(
         [&] {
             for (size_t i = nFrom; i < streams.size(); ++i) {
                 if (streams[i]->m_Recorder.Frames() < n) return false;
@@ -287,12 +283,7 @@ inline int32_t COfflineClient::Feed(const std::string& bytes, size_t nPiece)
     // What waits in the send buffer has gone out before the answer comes.
     m_Client.GetSendBuf().Empty();
     // {CSeq}: the CSeq of the request last written.
-    std::string text = bytes;
-    const std::string key = "{CSeq}";
-    const std::string value = std::to_string(static_cast<uint16_t>(m_Client.m_CSeq - 1));
-    for (size_t pos = text.find(key); pos != std::string::npos; pos = text.find(key, pos)) {
-        text.replace(pos, key.size(), value);
-    }
+    const std::string text = SubstituteCSeq(bytes, static_cast<uint16_t>(m_Client.m_CSeq - 1));
     size_t nStep = nPiece == 0 ? text.size() : nPiece;
     for (size_t pos = 0; pos < text.size();) {
         size_t n = std::min(nStep, text.size() - pos);

@@ -3,6 +3,7 @@
 // stop on the worker while the host starts and opens the same stream, and
 // slow name lookups beside a live camera. Run under ThreadSanitizer in CI too.
 #include "rtsp_test_util.h"
+#include "stand_in_names.h"
 
 #include <algorithm>
 
@@ -57,7 +58,7 @@ TEST(RtspRaces, ReleaseInsideTheReportOfStartOnTheHostThread)
     EXPECT_EQ(pClient->Start(), JX_ERR_STATE);
     EXPECT_EQ(nDeleted.load(), 1);
     EXPECT_EQ(stream.m_Recorder.Reports(), (Reports{{4101, -28}}));
-    EXPECT_TRUE(WaitUntil([] { return !CRTSPSocket::HasWorker(); }, kWaitMs));
+    EXPECT_TRUE(WaitFor([] { return !CRTSPSocket::HasWorker(); }, kWaitMs));
 }
 
 // The last stream leaving while another starts: the start joins the worker
@@ -73,7 +74,7 @@ TEST(RtspRaces, StopOfTheLastStreamRacingAStartNeverRunsTwoPasses)
     for (int i = 0; i < 20; ++i) {
         ASSERT_EQ(a.Start(), 0);
         const int nPasses = g_Passes.load();
-        ASSERT_TRUE(WaitUntil([&] { return g_Passes.load() > nPasses; }, kWaitMs));
+        ASSERT_TRUE(WaitFor([&] { return g_Passes.load() > nPasses; }, kWaitMs));
         std::thread stopper([&] { a.Stop(); });
         std::thread starter([&] { b.Start(); });
         stopper.join();
@@ -81,7 +82,7 @@ TEST(RtspRaces, StopOfTheLastStreamRacingAStartNeverRunsTwoPasses)
         ASSERT_EQ(b.Stop(), 0);
     }
     EXPECT_EQ(g_MostAtOnce.load(), 1);
-    EXPECT_TRUE(WaitUntil([] { return !CRTSPSocket::HasWorker(); }, kWaitMs));
+    EXPECT_TRUE(WaitFor([] { return !CRTSPSocket::HasWorker(); }, kWaitMs));
 }
 
 // A frame callback on the worker stops the stream while the host's thread
@@ -115,7 +116,8 @@ TEST(RtspRaces, StopOnTheWorkerWhileTheHostOpensAndStarts)
 TEST(RtspRaces, SlowNameLookupsDoNotHoldUpALiveCamera)
 {
     CTestClock clock;
-    CSlowNames names;
+    CNameGuard guard;
+    CNameService& names = guard.m_Names;
     CScriptedServer srv;
     PlayAndStream(srv.Script().Accept(), 5);
     std::mutex mutex;
@@ -130,16 +132,16 @@ TEST(RtspRaces, SlowNameLookupsDoNotHoldUpALiveCamera)
         if (r.m_Code == 2106) arrivals.push_back(std::chrono::steady_clock::now());
     });
     ASSERT_EQ((*live)->Start(), 0);
-    ASSERT_TRUE(WaitUntil([&] { return arrived() > 0; }, kWaitMs)) << srv.Errors();
+    ASSERT_TRUE(WaitFor([&] { return arrived() > 0; }, kWaitMs)) << srv.Errors();
     std::vector<std::unique_ptr<CHostStream>> slow;
     for (int i = 0; i < 10; ++i) {
         slow.emplace_back(new CHostStream("rtsp://camera" + std::to_string(i) + ".slow/live"));
         ASSERT_EQ((*slow.back())->Start(), 0);
     }
-    ASSERT_TRUE(WaitUntil([] { return CSlowNames::s_Started.load() >= 4; }, kWaitMs));
+    ASSERT_TRUE(WaitFor([&] { return names.m_Calls.load() >= 4; }, kWaitMs));
     const size_t nFirst = arrived();
     // Long enough for the ten lookups to hold a blocking worker many times over.
-    ASSERT_TRUE(WaitUntil([&] { return arrived() >= nFirst + 100; }, kWaitMs));
+    ASSERT_TRUE(WaitFor([&] { return arrived() >= nFirst + 100; }, kWaitMs));
     {
         std::lock_guard<std::mutex> lock(mutex);
         auto nMost = std::chrono::milliseconds(0);
@@ -149,10 +151,10 @@ TEST(RtspRaces, SlowNameLookupsDoNotHoldUpALiveCamera)
         // A worker that waited on one lookup would leave a gap of the whole
         // lookup; a third of it leaves room for a loaded machine and the
         // sanitizers' slowness without letting a blocked pass through.
-        EXPECT_LT(nMost.count(), CSlowNames::kLookupMs / 3);
+        EXPECT_LT(nMost.count(), CNameService::kSlowMs / 3);
     }
     slow.clear();
     live.reset();
-    EXPECT_EQ(CSlowNames::s_Running.load(), 0);
+    EXPECT_EQ(names.m_Active.load(), 0);
     EXPECT_FALSE(CRTSPSocket::HasResolver());
 }

@@ -104,7 +104,7 @@ TEST(RtspSession, WholeDialogueByteForByte)
     // Keep-alive at half the session time-out: none was named, so 20 s.
     const size_t nRequests = srv.Requests().size();
     AdvanceNothingBefore(clock, 10000, [&] { return srv.Requests().size() == nRequests; });
-    ASSERT_TRUE(WaitUntil([&] { return srv.Requests().size() == nRequests + 1; }, kWaitMs)) << srv.Errors();
+    ASSERT_TRUE(WaitFor([&] { return srv.Requests().size() == nRequests + 1; }, kWaitMs)) << srv.Errors();
     // No frame reached a subscriber: 20 s after PLAY, TEARDOWN and a report of each kind.
     clock.Advance(10000);
     ASSERT_TRUE(stream.m_Recorder.WaitReports(3, kWaitMs)) << srv.Errors();
@@ -481,14 +481,14 @@ TEST(RtspSession, StopOrReleaseFromAFrameCallback)
         ASSERT_TRUE(srv.WaitDone(kWaitMs)) << srv.Errors();   // the stream step ends when the client closes
         EXPECT_EQ(srv.Errors(), "");
         if (bRelease) {
-            ASSERT_TRUE(WaitUntil([&] { return nDeleted.load() == 1; }, kWaitMs));
+            ASSERT_TRUE(WaitFor([&] { return nDeleted.load() == 1; }, kWaitMs));
             EXPECT_EQ(nFrames.load(), 1);
             EXPECT_EQ(JXRTSPInvalidate(), 0);   // the module's end takes down the worker left behind
             EXPECT_FALSE(CRTSPSocket::HasWorker());
             continue;
         }
         EXPECT_EQ(stream.m_Recorder.Reports(), (Reports{{4101, 0}}));
-        EXPECT_TRUE(WaitUntil(
+        EXPECT_TRUE(WaitFor(
             [&] {
                 CPacket* pFrame = nullptr;
                 const int nRet = pClient->GetLastIFrame(pFrame);
@@ -518,7 +518,7 @@ TEST(RtspSession, CallbackStopsAndReleasesAnotherStream)
         EXPECT_EQ(nDeleted.load(), 1);
     });
     ASSERT_EQ(a->Start(), 0);
-    ASSERT_TRUE(WaitUntil([&] { return nFrames.load() >= 3; }, kWaitMs));   // A goes on
+    ASSERT_TRUE(WaitFor([&] { return nFrames.load() >= 3; }, kWaitMs));   // A goes on
     EXPECT_EQ(nDeleted.load(), 1);
     EXPECT_EQ(CRTSPSocket::s_RTSPCount, 1);
 }
@@ -550,7 +550,7 @@ TEST(RtspSession, FramesHoldTheSessionOpenUntilTheyStop)
     for (int i = 1; i <= 3; ++i) {   // 27 s in all, never 10 s without a frame
         clock.Advance(9000);
         srv.OpenGate("frame" + std::to_string(i));
-        ASSERT_TRUE(WaitUntil([&] { return stream.m_Recorder.Frames() == i; }, kWaitMs)) << srv.Errors();
+        ASSERT_TRUE(WaitFor([&] { return stream.m_Recorder.Frames() == i; }, kWaitMs)) << srv.Errors();
     }
     EXPECT_EQ(log.CountContaining("State Error"), 1);
     AdvanceNothingBefore(clock, 10000, [&] { return stream.m_Recorder.Count() == 2; });

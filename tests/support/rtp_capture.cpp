@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 Bytes LoadDataFile(const std::string& path)
 {
@@ -24,4 +25,22 @@ std::vector<Bytes> LoadCapture(const std::string& name)
     }
     if (at != file.size()) return {};
     return packets;
+}
+
+std::vector<std::vector<std::string>> LoadTable(const std::string& path)
+{
+    const Bytes file = LoadDataFile(path);
+    std::istringstream in(std::string(file.begin(), file.end()));
+    std::vector<std::vector<std::string>> rows;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#') continue;
+        std::vector<std::string> cells;
+        std::istringstream cellsIn(line);
+        for (std::string cell; std::getline(cellsIn, cell, '|');) {
+            const size_t b = cell.find_first_not_of(" \t\r");
+            cells.push_back(b == std::string::npos ? "" : cell.substr(b, cell.find_last_not_of(" \t\r") + 1 - b));
+        }
+        rows.push_back(cells);
+    }
+    return rows;
 }

@@ -1,4 +1,4 @@
-// RTP captures made by independent software: each file holds the packets of one
+// Test data read from tests/data. RTP captures made by independent software: each file holds the packets of one
 // stream, each behind its length as two bytes, most significant first (the
 // framing of RTP over a byte stream, as GStreamer's rtpstreampay writes it).
 // The files and the commands that made them are in tests/data/rtp.
@@ -15,3 +15,7 @@ std::vector<Bytes> LoadCapture(const std::string& name);
 
 // The bytes of tests/data/<path>; empty when the file is missing.
 Bytes LoadDataFile(const std::string& path);
+
+// A table of tests/data/<path>: one row a line, its cells apart by "|" and
+// trimmed; blank lines and lines starting with "#" left out.
+std::vector<std::vector<std::string>> LoadTable(const std::string& path);

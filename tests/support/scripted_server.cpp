@@ -1,6 +1,8 @@
 // The scripted RTSP server of the tests.
 #include "scripted_server.h"
 
+#include "JXHTTPCommand.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cctype>
@@ -34,44 +36,18 @@ std::string Trim(const std::string& s)
     return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t\r") + 1 - b);
 }
 
-// End of the head (behind the blank line) in the text, or npos.
-size_t FindHeadEnd(const std::string& s)
-{
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\n') continue;
-        if (i + 1 < s.size() && s[i + 1] == '\n') return i + 2;
-        if (i + 2 < s.size() && s[i + 1] == '\r' && s[i + 2] == '\n') return i + 3;
+// Reads a request head with the base library's reader, keeping every header
+// line as it was sent.
+class CRequestReader : public CJXHTTPCommand {
+public:
+    int32_t ParseHeadLine(const char* pLine) override
+    {
+        const char* pColon = strchr(pLine, ':');
+        if (pColon != nullptr) m_Lines.emplace_back(std::string(pLine, pColon), Trim(pColon + 1));
+        return CJXHTTPCommand::ParseHeadLine(pLine);
     }
-    return std::string::npos;
-}
-
-void ParseHead(const std::string& head, CScriptRequest& out)
-{
-    std::istringstream in(head);
-    std::string line;
-    std::getline(in, line);
-    std::istringstream first(line);
-    first >> out.m_Method >> out.m_Url;
-    while (std::getline(in, line) && !Trim(line).empty()) {
-        const size_t colon = line.find(':');
-        if (colon != std::string::npos) out.m_Headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
-    }
-    const std::string cseq = out.Header("CSeq");
-    if (!cseq.empty() && cseq.find_first_not_of("0123456789") == std::string::npos && cseq.size() < 9)
-        out.m_CSeq = atoi(cseq.c_str());
-}
-
-std::string Substitute(const std::string& text, int32_t nCSeq)
-{
-    static const std::string kKey = "{CSeq}";
-    std::string out = text;
-    for (size_t pos = out.find(kKey); pos != std::string::npos; pos = out.find(kKey, pos)) {
-        std::string value = std::to_string(nCSeq);
-        out.replace(pos, kKey.size(), value);
-        pos += value.size();
-    }
-    return out;
-}
+    std::vector<std::pair<std::string, std::string>> m_Lines;
+};
 
 }   // namespace
 
@@ -150,6 +126,18 @@ std::string SdpReply(const std::string& sdp)
 {
     return "RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\nContent-Type: application/sdp\r\nContent-Length: " +
            std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+}
+
+std::string SubstituteCSeq(const std::string& text, int32_t nCSeq)
+{
+    static const std::string kKey = "{CSeq}";
+    std::string out = text;
+    for (size_t pos = out.find(kKey); pos != std::string::npos; pos = out.find(kKey, pos)) {
+        std::string value = std::to_string(nCSeq);
+        out.replace(pos, kKey.size(), value);
+        pos += value.size();
+    }
+    return out;
 }
 
 std::string ShowText(const std::string& text)
@@ -408,28 +396,40 @@ int32_t CScriptedServer::Receive(CConn& conn, int32_t nWaitMs)
     return -1;
 }
 
-bool CScriptedServer::TakeRequest(CConn& conn, bool bBody, CScriptRequest& out)
+int32_t CScriptedServer::TakeRequest(CConn& conn, bool bBody, CScriptRequest& out)
 {
-    const size_t nHead = FindHeadEnd(conn.m_In);
-    if (nHead == std::string::npos) return false;
+    // A request, or the client's answer to one of the server's: its method is
+    // then the version and its URL the status code.
+    CRequestReader reader, answer;
+    const char* pIn = conn.m_In.data();
+    const int32_t nIn = int32_t(std::min(conn.m_In.size(), kMaxRequestBytes));
+    int32_t nHead = reader.ParseRequest(pIn, nIn);
+    const bool bAnswer = nHead < 0;
+    if (bAnswer) nHead = answer.ParseResponse(pIn, nIn);
+    if (nHead <= 0) return nHead;
     CScriptRequest request;
-    ParseHead(conn.m_In.substr(0, nHead), request);
-    const size_t nBody = bBody ? strtoul(request.Header("Content-Length").c_str(), nullptr, 10) : 0;
-    if (nBody > kMaxRequestBytes || conn.m_In.size() < nHead + nBody) return false;
-    request.m_Raw = conn.m_In.substr(0, nHead + nBody);
-    conn.m_In.erase(0, nHead + nBody);
+    request.m_Method = bAnswer ? conn.m_In.substr(0, conn.m_In.find(' ')) : reader.m_Method;
+    request.m_Url = bAnswer ? std::to_string(answer.m_StatusCode) : reader.m_Uri;
+    request.m_Headers = bAnswer ? answer.m_Lines : reader.m_Lines;
+    const std::string cseq = request.Header("CSeq");
+    if (!cseq.empty() && cseq.find_first_not_of("0123456789") == std::string::npos && cseq.size() < 9)
+        request.m_CSeq = atoi(cseq.c_str());
+    const size_t nBody = bBody ? size_t(reader.m_ContentLength) : 0;
+    if (conn.m_In.size() < size_t(nHead) + nBody) return 0;
+    request.m_Raw = conn.m_In.substr(0, size_t(nHead) + nBody);
+    conn.m_In.erase(0, size_t(nHead) + nBody);
     conn.m_LastCSeq = request.m_CSeq;
     std::lock_guard<std::mutex> lock(m_Mutex);
     m_Requests.push_back(request);
     out = request;
-    return true;
+    return 1;
 }
 
 std::string CScriptedServer::ReadRequest(CConn& conn, CScriptRequest& out)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_StepTimeoutMs);
-    while (!TakeRequest(conn, true, out)) {
-        if (conn.m_In.size() > kMaxRequestBytes) return "request too long";
+    for (int32_t nTaken; (nTaken = TakeRequest(conn, true, out)) <= 0;) {
+        if (nTaken < 0) return "malformed or too long request:\n" + ShowText(conn.m_In);
         if (Stopping()) return "stopped";
         const int32_t nLeft = MsLeft(deadline);
         if (nLeft == 0) return "no request in time; received so far:\n" + ShowText(conn.m_In);
@@ -459,7 +459,7 @@ std::string CScriptedServer::SendBytes(CConn& conn, const std::string& bytes)
 
 std::string CScriptedServer::SendStep(const CServerScript::Step& step, CConn& conn)
 {
-    const std::string bytes = step.m_Substitute ? Substitute(step.m_Text, conn.m_LastCSeq) : step.m_Text;
+    const std::string bytes = step.m_Substitute ? SubstituteCSeq(step.m_Text, conn.m_LastCSeq) : step.m_Text;
     const size_t nPiece = step.m_Piece > 0 ? step.m_Piece : bytes.size();
     for (size_t nFrom = 0; nFrom < bytes.size(); nFrom += nPiece) {
         if (nFrom > 0 && step.m_PauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.m_PauseMs));
@@ -475,7 +475,7 @@ std::string CScriptedServer::WaitClosed(CConn& conn, bool bAllowData)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_StepTimeoutMs);
     for (CScriptRequest request;;) {
-        if (TakeRequest(conn, false, request)) {
+        if (TakeRequest(conn, false, request) > 0) {
             if (!bAllowData) return "unexpected request before the close:\n" + ShowText(request.m_Raw);
             continue;
         }
@@ -508,37 +508,4 @@ std::string CScriptedServer::StreamStep(const CServerScript::Step& step, CConn& 
     }
     conn.Reset();
     return std::string();
-}
-
-// ---------------------------------------------------------------------------
-// Slow names
-
-std::atomic<int> CSlowNames::s_Running{0};
-std::atomic<int> CSlowNames::s_Started{0};
-
-namespace {
-
-int SlowResolve(const char* pHost, const char* pPort, const addrinfo* pHints, addrinfo** ppResult)
-{
-    static const std::string kSuffix = ".slow";
-    const std::string host = pHost;
-    if (host.size() < kSuffix.size() || host.compare(host.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
-        return getaddrinfo(pHost, pPort, pHints, ppResult);
-    ++CSlowNames::s_Running;
-    ++CSlowNames::s_Started;
-    std::this_thread::sleep_for(std::chrono::milliseconds(CSlowNames::kLookupMs));
-    --CSlowNames::s_Running;
-    return EAI_NONAME;
-}
-
-}   // namespace
-
-CSlowNames::CSlowNames()
-{
-    JXNetSetResolver(&SlowResolve);
-}
-
-CSlowNames::~CSlowNames()
-{
-    JXNetSetResolver(nullptr);
 }

@@ -58,6 +58,8 @@ std::string InterleavedFrame(uint8_t nChannel, const std::string& payload);
 std::string InterleavedFrame(uint8_t nChannel, const std::vector<uint8_t>& payload);
 // A 200 answer carrying an SDP body, with Content-Type and Content-Length.
 std::string SdpReply(const std::string& sdp);
+// The text with every "{CSeq}" written as the number.
+std::string SubstituteCSeq(const std::string& text, int32_t nCSeq);
 // Text with CR and LF written as \r and \n, for readable failures.
 std::string ShowText(const std::string& text);
 
@@ -199,8 +201,9 @@ private:
     std::string SendStep(const CServerScript::Step& step, CConn& conn);
     std::string WaitClosed(CConn& conn, bool bAllowData);
     std::string StreamStep(const CServerScript::Step& step, CConn& conn);
-    // Takes a whole request (with its body when bBody) that has come in, and records it.
-    bool TakeRequest(CConn& conn, bool bBody, CScriptRequest& out);
+    // Takes a whole request (with its body when bBody) that has come in, and
+    // records it: 1, 0 while it is incomplete, negative when it is malformed.
+    int32_t TakeRequest(CConn& conn, bool bBody, CScriptRequest& out);
     // Bytes that arrived within the wait (0: none), or -1 when the connection is closed.
     int32_t Receive(CConn& conn, int32_t nWaitMs);
     bool Stopping() const { return m_Stop.load(); }
@@ -226,16 +229,4 @@ private:
     std::thread m_MainThread;
     std::thread m_AcceptThread;
     std::vector<std::thread> m_SessionThreads;
-};
-
-// A name service that takes its time, for the tests of name lookups off the
-// worker: while one lives, every lookup of a name under ".slow" takes
-// kLookupMs and finds nothing; other names are looked up as usual.
-class CSlowNames {
-public:
-    static constexpr int32_t kLookupMs = 1500;
-    CSlowNames();
-    ~CSlowNames();
-    static std::atomic<int> s_Running;   // lookups under way
-    static std::atomic<int> s_Started;   // lookups begun, ever
 };

@@ -33,6 +33,22 @@ std::string ToHex(const uint8_t* p, size_t n)
     return out;
 }
 
+std::vector<Bytes> SplitNals(const Bytes& data)
+{
+    std::vector<size_t> starts;
+    for (size_t i = 0; i + 3 <= data.size(); ++i) {
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) starts.push_back(i + 3);
+    }
+    std::vector<Bytes> nals;
+    for (size_t k = 0; k < starts.size(); ++k) {
+        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : data.size();
+        while (end > starts[k] && data[end - 1] == 0)
+            --end;
+        nals.emplace_back(data.begin() + long(starts[k]), data.begin() + long(end));
+    }
+    return nals;
+}
+
 Bytes CTestRTP::Build(const uint8_t* pPayload, size_t nPayload, bool bMark) const
 {
     constexpr uint8_t kVersion2 = 0x80;

@@ -23,6 +23,9 @@ inline std::string ToHex(const Bytes& b)
     return ToHex(b.data(), b.size());
 }
 
+// The NAL units of an Annex B stream, start codes and trailing zero bytes removed.
+std::vector<Bytes> SplitNals(const Bytes& data);
+
 // Builds version-2 RTP packets without CSRC, extension or padding. Next()
 // writes one packet with the current fields, then advances the sequence number.
 //   CTestRTP b;  b.m_TS = 3000;  auto pkt = b.Next("\x65" "idr", true);
