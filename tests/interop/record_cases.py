@@ -99,7 +99,7 @@ CLIP_AUDIO = (" d.audio_0 ! queue ! audioconvert ! audioresample ! audio/x-raw,r
 MAX_AV_OFFSET_MS = 40       # flash and beep: one frame at 25 a second
 MAX_SPACING_ERROR_MS = 2    # a frame's time against the clip's
 MAX_GAP_ERROR_MS = 100      # the silence against the clip's
-OTHER_CASES = ["sigterm", "sigterm_mkv", "reconnect", "reconnect_mkv", "digest_only", "probe_auth", "probe_closed", "probe_timeout"]
+OTHER_CASES = ["sigterm", "sigterm_mkv", "reconnect", "reconnect_mkv", "wrong_password", "digest_only", "probe_auth", "probe_closed", "probe_timeout"]
 
 VIDEO_CODECS = {"jpeg": ("video.mjpeg", "mjpeg"), "h264": ("video.h264", "h264"), "h265": ("video.h265", "hevc")}
 AUDIO_CODECS = {"pcma": "pcm_alaw", "pcmu": "pcm_mulaw", "aac": "aac", "latm": "aac"}
@@ -529,6 +529,31 @@ def case_reconnect(jxrtsp, tmp, mkv):
     print("PASS reconnect%s: %s; reports %s" % ("_mkv" if mkv else "", line, codes))
 
 
+def case_wrong_password(jxrtsp, tmp):
+    """Refused credentials as record shows them: exit 1, reports -29 no sooner
+    than 10 s apart, no media files, and the password nowhere."""
+    server = Server("pcmu", "digest")
+    seconds = 12
+    out = os.path.join(tmp, "out")
+    try:
+        rc, stdout, stderr = record(jxrtsp, [server.url("pcmu", "rtsp", WRONG)], out, seconds)
+    finally:
+        server.stop()
+    check(rc == 1, "exit %d for a refused stream" % rc)
+    check_no_password([stdout, stderr], out)
+    d = stream_dirs(out)[0]
+    check(sorted(os.listdir(d)) == ["summary.json"], "files: %s" % os.listdir(d))
+    s = load_summary(d)
+    refused = [r["at_ms"] for r in s["states"] if r["code"] == 4101]
+    check(all(r["error"] == -29 for r in s["states"] if r["code"] == 4101), "reports %s" % s["states"])
+    # At most one attempt per 10 s: 12 s allow two.
+    check(1 <= len(refused) <= seconds // 10 + 1, "%d refusals in %d s" % (len(refused), seconds))
+    gaps = [b - a for a, b in zip(refused, refused[1:])]
+    check(all(g >= RETRY_GAP_MS for g in gaps), "attempts %s ms apart" % gaps)
+    check(s["video"] is None and s["audio"] is None, "media from a refused stream")
+    print("PASS wrong_password: %d refusal(s) (-29) at %s ms" % (len(refused), refused))
+
+
 def case_digest_only(jxrtsp, tmp):
     """A mount that offers only Digest: the password never goes on the wire in clear."""
     server = Server("pcmu", "digest", log_auth=True)
@@ -603,6 +628,8 @@ def run_case(jxrtsp, name):
             case_sigterm(jxrtsp, tmp, name.endswith("_mkv"))
         elif name in ("reconnect", "reconnect_mkv"):
             case_reconnect(jxrtsp, tmp, name.endswith("_mkv"))
+        elif name == "wrong_password":
+            case_wrong_password(jxrtsp, tmp)
         elif name == "digest_only":
             case_digest_only(jxrtsp, tmp)
         else:
