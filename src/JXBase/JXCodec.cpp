@@ -31,11 +31,6 @@ int32_t DigitValue(char c)
     return -1;
 }
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 // Checks the text and counts its digits; JX_OK or JX_ERR_CONTENT.
 int32_t ScanBase64(const char* pText, size_t nText, bool bStrict, size_t& nDigits)
 {
@@ -43,7 +38,7 @@ int32_t ScanBase64(const char* pText, size_t nText, bool bStrict, size_t& nDigit
     nDigits = 0;
     for (size_t i = 0; i < nText; ++i) {
         const char c = pText[i];
-        if (!bStrict && IsBlank(c)) {
+        if (!bStrict && CJXString::IsBlank(c)) {
             continue;
         }
         if (c == '=') {

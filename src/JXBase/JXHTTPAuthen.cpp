@@ -27,11 +27,6 @@ static_assert(sizeof(kAlgorithmNames) / sizeof(kAlgorithmNames[0]) == CJXHTTPAut
 
 enum : int32_t { kKindOther = 0, kKindBasic, kKindDigest };
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 // RFC 7230 tchar.
 bool IsTokenChar(char c)
 {
@@ -130,7 +125,7 @@ int32_t ReadValue(const char* p, int32_t n, int32_t& i, SSpan& out)
     }
     // A token, or a token68-like value (nonce=abc/+==) some servers send unquoted.
     int32_t nStart = i;
-    while (i < n && !IsBlank(p[i]) && p[i] != ',' && p[i] != '"')
+    while (i < n && !CJXString::IsBlank(p[i]) && p[i] != ',' && p[i] != '"')
         ++i;
     if (i == nStart || (i < n && p[i] == '"')) return JX_ERR_CONTENT;   // "realm=" or realm=a"b
     if (i - nStart > CJXHTTPAuthen::kMaxValueBytes) return JX_ERR_CONTENT;
@@ -180,7 +175,7 @@ int32_t ReadChallenges(const char* p, int32_t n, F fn)
     bool bHave = false;
     int32_t i = 0;
     for (;;) {
-        while (i < n && (IsBlank(p[i]) || p[i] == ','))
+        while (i < n && (CJXString::IsBlank(p[i]) || p[i] == ','))
             ++i;
         if (i >= n) break;
         int32_t nName = i;
@@ -189,13 +184,13 @@ int32_t ReadChallenges(const char* p, int32_t n, F fn)
         if (i == nName) return JX_ERR_CONTENT;   // a quote, '=' or junk where a name belongs
         int32_t nNameLen = i - nName;
         int32_t j = i;
-        while (j < n && IsBlank(p[j]))
+        while (j < n && CJXString::IsBlank(p[j]))
             ++j;
         if (j < n && p[j] == '=') {
             // name=value of the current challenge
             if (!bHave) return JX_ERR_CONTENT;
             i = j + 1;
-            while (i < n && IsBlank(p[i]))
+            while (i < n && CJXString::IsBlank(p[i]))
                 ++i;
             SSpan value;
             int32_t nRet = ReadValue(p, n, i, value);
@@ -328,7 +323,7 @@ int32_t CJXHTTPAuthen::ParseRequest(const char* pCredentials)
     const int32_t n = BoundedLength(pCredentials, kMaxChallengeBytes);
     if (n < 0) return JX_ERR_CONTENT;
     const char* p = pCredentials;
-    while (IsBlank(*p))
+    while (CJXString::IsBlank(*p))
         ++p;
     const int32_t nScheme = int32_t(strcspn(p, " \t"));
     if (CJXString::EqualNoCase(p, nScheme, "Basic")) {

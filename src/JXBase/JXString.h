@@ -62,6 +62,8 @@ public:
     }
     // First character that is neither a space nor a tab.
     static const char* TrimL(const char* pText);
+    // A blank between tokens of a header or attribute value: space, tab, CR or LF.
+    static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
     // Letter case aside, ASCII only: bytes above 0x7F are never folded, and the
     // result does not depend on the process locale.

@@ -49,26 +49,21 @@ struct CParam {
     }
 };
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 // The next parameter of an a=fmtp: parameter list ("a=1; b=2;c"), blanks
 // around keys and values left out (a line end left on the text too). False
 // at the end of the text.
 bool NextParam(const char*& p, CParam& out)
 {
-    while (IsBlank(*p) || *p == ';') ++p;
+    while (CJXString::IsBlank(*p) || *p == ';') ++p;
     if (*p == '\0') return false;
     const char* pEnd = p + strcspn(p, ";");
     const char* pEq = static_cast<const char*>(memchr(p, '=', static_cast<size_t>(pEnd - p)));
     const char* pKeyEnd = pEq != nullptr ? pEq : pEnd;
     const char* pValue = pEq != nullptr ? pEq + 1 : pEnd;
-    while (pValue < pEnd && IsBlank(*pValue)) ++pValue;
+    while (pValue < pEnd && CJXString::IsBlank(*pValue)) ++pValue;
     const char* pValueEnd = pEnd;
-    while (pKeyEnd > p && IsBlank(pKeyEnd[-1])) --pKeyEnd;
-    while (pValueEnd > pValue && IsBlank(pValueEnd[-1])) --pValueEnd;
+    while (pKeyEnd > p && CJXString::IsBlank(pKeyEnd[-1])) --pKeyEnd;
+    while (pValueEnd > pValue && CJXString::IsBlank(pValueEnd[-1])) --pValueEnd;
     out = CParam{p, static_cast<int32_t>(pKeyEnd - p), pValue, static_cast<int32_t>(pValueEnd - pValue)};
     p = pEnd;
     return true;

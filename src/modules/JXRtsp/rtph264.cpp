@@ -39,10 +39,6 @@ constexpr uint8_t kFUEnd = 0x40;
 constexpr uint8_t kFUReserved = 0x20;
 constexpr int32_t kSTAPBHeadBytes = 3;   // payload header and decoding order number
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 }   // namespace
 
 // ---------------------------------------------------------------------------
@@ -79,7 +75,7 @@ int CRTPNalVideo::Setup(const char* pText)
         char* pCopy = nPiece > 0 ? CJXString::Clone(p, static_cast<int32_t>(nPiece)) : nullptr;
         if (pCopy != nullptr) {
             // A line end or blank behind a value would spoil its Base64.
-            for (size_t n = strlen(pCopy); n > 0 && IsBlank(pCopy[n - 1]); --n) {
+            for (size_t n = strlen(pCopy); n > 0 && CJXString::IsBlank(pCopy[n - 1]); --n) {
                 pCopy[n - 1] = '\0';
             }
             const char* pPiece = CJXString::TrimL(pCopy);
