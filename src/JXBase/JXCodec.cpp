@@ -1,6 +1,7 @@
 // Base64 (RFC 4648, standard alphabet with padding), MD5 (RFC 1321) and
 // SHA-256 (FIPS 180-4).
 #include "JXCodec.h"
+#include "JXString.h"
 
 #include <cstdlib>
 #include <cstring>
