@@ -16,10 +16,7 @@ namespace {
 
 const char kUserAgent[] = "RTSPClient/1.0";
 const char kWorkerName[] = "RTSPSocket";
-const char kResponsePrefix[] = "RTSP/";
-constexpr int32_t kResponsePrefixLen = 5;
-constexpr int32_t kMaxMethodChars = 32;
-constexpr int32_t kFrameHeadBytes = 4;            // '$', channel, 16-bit length
+constexpr int32_t kFrameHeadBytes = CRTSPReader::kFrameHeadBytes;
 constexpr uint16_t kMaxChannel = 0xFF;
 
 // Random bits for report intervals and the CNAME: unpredictable enough that
@@ -109,29 +106,6 @@ bool IsMulticastV4(const char* pAddress)
     const uint32_t nAddr = static_cast<uint32_t>(inet_addr(pAddress));
     const uint32_t nFirst = nAddr & 0xFF;
     return nFirst >= 224 && nFirst <= 239;
-}
-
-bool IsMethodChar(char c)
-{
-    return (c >= 'A' && c <= 'Z') || c == '_' || c == '-';
-}
-
-// A byte at which a frame ('$'), a response ("RTSP/") or a request from the
-// server (a method in capitals) can begin.
-bool CanBeginUnit(char c)
-{
-    return c == '$' || (c >= 'A' && c <= 'Z');
-}
-
-// Whether the bytes begin "METHOD ", as a request from the server does: 1
-// yes, 0 when they may still, -1 when they cannot.
-int32_t MatchMethod(const char* p, int32_t n)
-{
-    int32_t i = 0;
-    while (i < n && i < kMaxMethodChars && IsMethodChar(p[i]))
-        ++i;
-    if (i == n) return i < kMaxMethodChars ? 0 : -1;
-    return i > 0 && p[i] == ' ' ? 1 : -1;
 }
 
 // The request left in the send buffer is taken back: what was written from
@@ -291,29 +265,6 @@ bool CRTSPSocket::HasResolver()
 int CRTSPSocket::OnWork(CJXMessageT*, unsigned int, unsigned int&)
 {
     return 0;
-}
-
-// ---------------------------------------------------------------------------
-// CRTSPServerRequest
-
-int32_t CRTSPServerRequest::Reset()
-{
-    m_CSeqText[0] = '\0';
-    return CJXHTTPCommand::Reset();
-}
-
-int32_t CRTSPServerRequest::ParseHeadLine(const char* pLine)
-{
-    char* pValue = nullptr;
-    if (ParseLine(pValue, pLine, "CSeq: ")) {
-        // Digits only, and only as many as fit: the value goes back on the wire.
-        const size_t nDigits = strspn(pValue, "0123456789");
-        if (nDigits > 0 && nDigits <= size_t(kMaxCSeqChars) && pValue[nDigits] == '\0') {
-            memcpy(m_CSeqText, pValue, nDigits + 1);
-        }
-        free(pValue);
-    }
-    return CJXHTTPCommand::ParseHeadLine(pLine);
 }
 
 // ---------------------------------------------------------------------------
@@ -682,18 +633,10 @@ void CRTSPClient::ResetConnection()
     m_KeepAliveOptions = false;
     GetSendBuf().Empty();
     GetRecvBuf().Empty();
-    m_Command.Reset();
+    m_Reader.Reset();
     m_Authen.Reset();
     m_AuthChallenged = false;
     m_AuthRetried = false;
-    m_ServerRequest.Reset();
-    m_InServerRequest = false;
-    m_StrayBytes = 0;
-    m_ServerRequests = 0;
-    m_UnsolicitedResponses = 0;
-    m_StrayLogged = false;
-    m_RequestLogged = false;
-    m_UnsolicitedLogged = false;
     free(m_Control);
     free(m_Connect);
     free(m_Session);
@@ -911,42 +854,28 @@ int32_t CRTSPClient::SendTeardown()
 
 int CRTSPClient::OnRecvCommand(const char* pText, int nLen)
 {
-    const int32_t nTaken = m_Command.ParseResponse(pText, nLen);
-    if (nTaken < 0) return nTaken;
-    if (m_Command.m_StatusCode == 0 || !m_Command.IsCompleted()) return nTaken;
-    if (!IsAnswerToPending()) {
-        // Read to its end and dropped, so that it holds up nothing behind it.
-        LogUnsolicited();
-        m_Command.Reset();
-        return nTaken;
-    }
+    return m_Reader.TakeResponse(pText, nLen);
+}
 
-    int32_t nResult = JX_OK;
-    if (m_Command.m_StatusCode == kStatusUnauthorized && m_Pending != kPendingTeardown) {
-        nResult = AnswerChallenge();
-        m_Command.Reset();
-        return nResult != JX_OK ? nResult : nTaken;
-    }
+// A complete response that answers the pending request, held in m_Command;
+// the reader resets it afterwards.
+int32_t CRTSPClient::OnResponse()
+{
+    if (m_Command.m_StatusCode == kStatusUnauthorized && m_Pending != kPendingTeardown) return AnswerChallenge();
     m_AuthRetried = false;
     switch (m_Pending) {
     case kPendingDescribe:
-        nResult = OnRecvDescribe();
-        break;
+        return OnRecvDescribe();
     case kPendingSetup:
-        nResult = OnRecvSetup();
-        break;
+        return OnRecvSetup();
     case kPendingPlay:
-        nResult = OnRecvPlay();
-        break;
+        return OnRecvPlay();
     case kPendingKeepAlive:
-        nResult = OnRecvKeepAlive();
-        break;
+        return OnRecvKeepAlive();
     default:
-        m_Pending = kPendingNone;
-        break;   // the answer to TEARDOWN: nothing to do
+        m_Pending = kPendingNone;   // the answer to TEARDOWN: nothing to do
+        return JX_OK;
     }
-    m_Command.Reset();
-    return nResult != JX_OK ? nResult : nTaken;
 }
 
 // A response answers the pending request when its CSeq is that request's. A
@@ -956,14 +885,6 @@ bool CRTSPClient::IsAnswerToPending() const
 {
     if (m_Pending == kPendingNone) return false;
     return m_Command.m_CSeq == 0 || m_Command.m_CSeq == m_PendingCSeq;
-}
-
-void CRTSPClient::LogUnsolicited()
-{
-    ++m_UnsolicitedResponses;
-    if (m_UnsolicitedLogged) return;
-    m_UnsolicitedLogged = true;
-    JXPrintf("RTSP Client(%s): State Error\n", GetLogUrl());
 }
 
 // A 401 to any request: answered once with the challenge's strongest scheme
@@ -1238,14 +1159,9 @@ int32_t CRTSPClient::OnRecvBytes(const char* pData, int32_t nLen)
 int32_t CRTSPClient::WalkRecvBuffer()
 {
     CJXString& in = GetRecvBuf();
-    int32_t nPos = 0;
-    while (nPos < in.m_Length && !m_StopPending) {
-        const int32_t nRet = TakeUnit(in.m_Data + nPos, in.m_Length - nPos);
-        if (nRet < 0) return nRet;   // the connection ends; the buffer is left as it is
-        if (nRet == 0) break;        // the rest is incomplete
-        nPos += nRet;
-    }
-    in.Flush(nPos);
+    const int32_t nUsed = m_Reader.Read(in.m_Data, in.m_Length);
+    if (nUsed < 0) return nUsed;   // the connection ends; the buffer is left as it is
+    in.Flush(nUsed);
     if (!m_StopPending && in.GetSpace() <= kRecvKeepFree) {
         // Full, and nothing in it can be used: more bytes can never complete it.
         JXPrintf("RTSP Client(%s): Receive buffer full.\n", GetLogUrl());
@@ -1254,115 +1170,58 @@ int32_t CRTSPClient::WalkRecvBuffer()
     return JX_OK;
 }
 
-// One unit from the front of the unconsumed bytes: >0 taken, 0 wait, <0 fail.
-int32_t CRTSPClient::TakeUnit(const char* p, int32_t n)
+void CRTSPClient::AnswerServerRequest(const CRTSPServerRequest& request)
 {
-    // A response or request whose head has been read owns everything up to
-    // the end of its body, '$' included (an SDP body may contain one).
-    if (m_Command.m_StatusCode != 0) return OnRecvCommand(p, n);
-    if (m_InServerRequest) return OnRecvServerRequest(p, n);
-    if (p[0] == '$') return OnRecvData(p, n);
-    int32_t nLen = 0;
-    switch (ClassifyText(p, n, nLen)) {
-    case kUnitResponse:
-        return OnRecvCommand(p, n);
-    case kUnitRequest:
-        m_InServerRequest = true;
-        return OnRecvServerRequest(p, n);
-    case kUnitStray:
-        return SkipStray(nLen);
-    default:
-        return 0;
-    }
-}
-
-// Cameras put CR LF or padding between interleaved frames.
-int32_t CRTSPClient::SkipStray(int32_t nLen)
-{
-    m_StrayBytes += static_cast<uint32_t>(nLen);
-    if (!m_StrayLogged) {
-        m_StrayLogged = true;
-        JXPrintf("RTSP Client(%s): Skipping stray bytes on the connection.\n", GetLogUrl());
-    }
-    return nLen;
-}
-
-// What the bytes at a unit boundary (nothing half read) begin. Only the
-// first bytes are looked at: the heads themselves are read by the message
-// reader, which resumes where it stopped.
-CRTSPClient::EUnit CRTSPClient::ClassifyText(const char* p, int32_t n, int32_t& nLen)
-{
-    // Never decide on fewer bytes than "RTSP/" while they still match it.
-    int32_t k = 0;
-    while (k < n && k < kResponsePrefixLen && p[k] == kResponsePrefix[k])
-        ++k;
-    m_ClassifiedBytes += static_cast<uint64_t>(k < n ? k + 1 : k);
-    if (k == kResponsePrefixLen) return kUnitResponse;
-    if (k == n) return kUnitWait;
-    if (p[0] >= 'A' && p[0] <= 'Z') {
-        const int32_t nMatch = MatchMethod(p, n);
-        m_ClassifiedBytes += static_cast<uint64_t>(n < kMaxMethodChars ? n : kMaxMethodChars);
-        if (nMatch > 0) return kUnitRequest;
-        if (nMatch == 0) return kUnitWait;
-    }
-    int32_t i = 1;
-    while (i < n && !CanBeginUnit(p[i]))
-        ++i;
-    m_ClassifiedBytes += static_cast<uint64_t>(i);
-    nLen = i;
-    return kUnitStray;
-}
-
-// A request from the server: read with the message reader (head, then any
-// body), then answered: 200 for OPTIONS and GET_PARAMETER (keep-alive pings
-// that some cameras send and wait for), 501 for anything else. Text that
-// turns out not to be a request is skipped as stray bytes, its first word
-// at a time.
-int32_t CRTSPClient::OnRecvServerRequest(const char* p, int32_t n)
-{
-    const int32_t nTaken = m_ServerRequest.RecvRequest(p, n, nullptr);
-    if (nTaken < 0) {
-        m_ServerRequest.Reset();
-        m_InServerRequest = false;
-        const char* pBlank = static_cast<const char*>(memchr(p, ' ', static_cast<size_t>(n)));
-        return SkipStray(pBlank != nullptr ? static_cast<int32_t>(pBlank - p) + 1 : n);
-    }
-    if (!m_ServerRequest.IsCompleted()) return nTaken;
-    ++m_ServerRequests;
-    if (!m_RequestLogged) {
-        m_RequestLogged = true;
-        JXPrintf("RTSP Client(%s): Answering a request from the server (%s).\n", GetLogUrl(),
-                 m_ServerRequest.m_Method ? m_ServerRequest.m_Method : "");
-    }
-    AnswerServerRequest();
-    m_ServerRequest.Reset();
-    m_InServerRequest = false;
-    return nTaken;
-}
-
-void CRTSPClient::AnswerServerRequest()
-{
-    const char* pMethod = m_ServerRequest.m_Method ? m_ServerRequest.m_Method : "";
+    const char* pMethod = request.m_Method ? request.m_Method : "";
     const bool bKnown = strcmp(pMethod, "OPTIONS") == 0 || strcmp(pMethod, "GET_PARAMETER") == 0;
     CJXString& out = GetSendBuf();
     out.Append("RTSP/1.0 %s\r\n", bKnown ? "200 OK" : "501 Not Implemented");
-    if (m_ServerRequest.m_CSeqText[0] != '\0') out.Append("CSeq: %s\r\n", m_ServerRequest.m_CSeqText);
+    if (request.m_CSeqText[0] != '\0') out.Append("CSeq: %s\r\n", request.m_CSeqText);
     if (!CJXString::IsEmpty(m_Session)) out.Append("Session: %s\r\n", m_Session);
     out.Append("User-Agent: %s\r\n\r\n", kUserAgent);
 }
 
 int CRTSPClient::OnRecvData(const char* pData, int nLen)
 {
-    if (nLen < kFrameHeadBytes) return 0;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(pData);
-    const int32_t nBody = (p[2] << 8) | p[3];
-    if (nLen < nBody + kFrameHeadBytes) return 0;
-    const unsigned char nChannel = p[1];
-    const unsigned int nPacket = static_cast<unsigned int>(nBody);
-    const int32_t nRet = (nChannel & 1) ? OnRecvRTCP(nChannel, pData + kFrameHeadBytes, nPacket)
-                                        : OnRecvRTP(nChannel, pData + kFrameHeadBytes, nPacket);
-    if (nRet < 0) JXPrintf("Parse RTP/RTCP Data Error(ret = %d).\n", nRet);
-    return nBody + kFrameHeadBytes;   // a bad packet is skipped, never stalls the connection
+    return m_Reader.TakeFrame(pData, nLen);
+}
+
+int32_t CRTSPClient::OnPacket(unsigned char nChannel, const char* pData, unsigned int nLen)
+{
+    return (nChannel & 1) ? OnRecvRTCP(nChannel, pData, nLen) : OnRecvRTP(nChannel, pData, nLen);
+}
+
+// ---------------------------------------------------------------------------
+// CRTSPClient::CReaderSink
+
+bool CRTSPClient::CReaderSink::IsAwaited(const CRTSPCommand&) const
+{
+    return m_Client.IsAnswerToPending();
+}
+
+int32_t CRTSPClient::CReaderSink::OnResponse(CRTSPCommand&)
+{
+    return m_Client.OnResponse();
+}
+
+int32_t CRTSPClient::CReaderSink::OnPacket(uint8_t nChannel, const char* pData, uint32_t nLen)
+{
+    return m_Client.OnPacket(nChannel, pData, nLen);
+}
+
+void CRTSPClient::CReaderSink::OnServerRequest(const CRTSPServerRequest& request)
+{
+    m_Client.AnswerServerRequest(request);
+}
+
+bool CRTSPClient::CReaderSink::KeepReading() const
+{
+    return !m_Client.m_StopPending;
+}
+
+const char* CRTSPClient::CReaderSink::LogName() const
+{
+    return m_Client.GetLogUrl();
 }
 
 int32_t CRTSPClient::OnRecvRTP(unsigned char nChannel, const char* pData, unsigned int nLen)

@@ -6,6 +6,7 @@
 #include "rtpclock.h"
 #include "rtpsocket.h"
 #include "rtspcommand.h"
+#include "rtspreader.h"
 
 #include <atomic>
 #include <memory>
@@ -67,19 +68,6 @@ public:
     static constexpr int32_t kWorkerMaxWait = 24;
 };
 
-// A request from the server (OPTIONS or GET_PARAMETER pings, ANNOUNCE...),
-// read with the base reader. The CSeq text is kept as sent, so the answer
-// echoes it exactly (the base keeps 16 bits of it).
-class JXRTSP_API CRTSPServerRequest : public CJXHTTPCommand {
-public:
-    static constexpr int32_t kMaxCSeqChars = 10;
-
-    int32_t Reset() override;
-    int32_t ParseHeadLine(const char* pLine) override;
-
-    char m_CSeqText[kMaxCSeqChars + 1] = {};
-};
-
 // One RTSP session with one server for one URL, with at most one video and one
 // audio stream. The host starts, stops, releases and queries it; everything
 // else, every subscriber call included, happens on the worker thread.
@@ -114,6 +102,21 @@ public:
     static constexpr uint32_t kMinSessionTimeout = 20;   // seconds, when the server names none
     static constexpr uint32_t kMinKeepAliveMs = 1000;
     static constexpr uint32_t kIdleWaitMs = 5;
+
+    // The reader's view of this stream: what it reads goes to the client.
+    class CReaderSink : public IRTSPReaderSink {
+    public:
+        explicit CReaderSink(CRTSPClient& client) : m_Client(client) {}
+        bool IsAwaited(const CRTSPCommand& response) const override;
+        int32_t OnResponse(CRTSPCommand& response) override;
+        int32_t OnPacket(uint8_t nChannel, const char* pData, uint32_t nLen) override;
+        void OnServerRequest(const CRTSPServerRequest& request) override;
+        bool KeepReading() const override;
+        const char* LogName() const override;
+
+    private:
+        CRTSPClient& m_Client;
+    };
 
     CRTSPClient();
     ~CRTSPClient() override;
@@ -247,18 +250,10 @@ public:
 
     // Capacity Start gives the receive buffer (tests may lower it).
     int32_t m_RecvCapacity = kRecvBufferBytes;
-    // What the receive walk skipped on this connection, for the log and tests.
-    uint32_t m_StrayBytes = 0;
-    uint32_t m_ServerRequests = 0;
-    uint32_t m_UnsolicitedResponses = 0;
-    // Bytes the receive walk looked at to tell units apart (tests: the cost
-    // of a head that arrives byte by byte stays linear).
-    uint64_t m_ClassifiedBytes = 0;
-    // All bytes the connection's readers looked at to find units and heads.
-    uint64_t ExaminedBytes() const
-    {
-        return m_ClassifiedBytes + m_Command.m_ScannedBytes + m_ServerRequest.m_ScannedBytes;
-    }
+    // Splits the received bytes into responses, frames and server requests.
+    CReaderSink m_ReaderSink{*this};
+    CRTSPReader m_Reader{m_ReaderSink, m_Command};
+    uint64_t ExaminedBytes() const { return m_Reader.ExaminedBytes(); }
     // CSeq of the request whose answer is awaited.
     uint16_t m_PendingCSeq = 0;
     // The server refused SET_PARAMETER: keep-alives go as OPTIONS.
@@ -277,17 +272,15 @@ public:
     bool m_RedirectPending = false;   // the pass connects to the target
 
 private:
-    enum EUnit { kUnitWait, kUnitResponse, kUnitRequest, kUnitStray };
     // Which session header a request carries.
     enum ESession { kSessionIfHeld, kSessionAlways };
 
-    int32_t TakeUnit(const char* p, int32_t n);
-    EUnit ClassifyText(const char* p, int32_t n, int32_t& nLen);
-    int32_t SkipStray(int32_t nLen);
+    // A complete response to the pending request (the reader's sink).
+    int32_t OnResponse();
     bool IsAnswerToPending() const;
-    void LogUnsolicited();
-    int32_t OnRecvServerRequest(const char* p, int32_t n);
-    void AnswerServerRequest();
+    // Interleaved packets: odd channels carry RTCP, even ones RTP.
+    int32_t OnPacket(unsigned char nChannel, const char* pData, unsigned int nLen);
+    void AnswerServerRequest(const CRTSPServerRequest& request);
 
     // The connection is made across passes so that a camera that does not
     // answer costs the other streams nothing.
@@ -319,11 +312,6 @@ private:
 
     char* m_RequestUrl = nullptr;   // stream URL without credentials
     char* m_LogUrl = nullptr;       // stream URL with the password masked
-    bool m_StrayLogged = false;
-    bool m_RequestLogged = false;
-    bool m_UnsolicitedLogged = false;
-    bool m_InServerRequest = false;   // m_ServerRequest holds a request's head or body in part
-    CRTSPServerRequest m_ServerRequest;
 
     // Stop or Release asked for from inside a callback of this stream: done
     // when the callback has returned. Written on the thread of the callback,
