@@ -117,47 +117,6 @@ void RestoreLength(CJXString& out, int32_t nLength)
     out.m_Data[nLength] = '\0';
 }
 
-// Streams whose subscribers are being called on this thread, innermost
-// first: a pass of the worker, or a report that Start or Open sends on the
-// host's thread. A stream stopped or released from inside such a call is
-// recognised by it, and what would free memory the call still uses waits
-// until the call has returned.
-struct CCallFrame {
-    const CRTSPClient* m_Client;
-    bool m_Pass;
-    CCallFrame* m_Outer;
-};
-thread_local CCallFrame* t_Calls = nullptr;
-
-class CCallScope {
-public:
-    CCallScope(const CRTSPClient* pClient, bool bPass) : m_Frame{pClient, bPass, t_Calls} { t_Calls = &m_Frame; }
-    ~CCallScope() { t_Calls = m_Frame.m_Outer; }
-    CCallScope(const CCallScope&) = delete;
-    CCallScope& operator=(const CCallScope&) = delete;
-
-private:
-    CCallFrame m_Frame;
-};
-
-const CCallFrame* FindCall(const CRTSPClient* pClient)
-{
-    for (const CCallFrame* p = t_Calls; p != nullptr; p = p->m_Outer) {
-        if (p->m_Client == pClient) return p;
-    }
-    return nullptr;
-}
-
-// A report inside a pass adds a frame of its own: the pass is looked for
-// over all of them.
-bool IsInPass(const CRTSPClient* pClient)
-{
-    for (const CCallFrame* p = t_Calls; p != nullptr; p = p->m_Outer) {
-        if (p->m_Client == pClient && p->m_Pass) return true;
-    }
-    return false;
-}
-
 int32_t MapReportedError(int32_t nError)
 {
     if (nError == JX_OK || nError == JX_ERR_TIMEOUT) return nError;
@@ -291,10 +250,10 @@ CRTSPClient::~CRTSPClient()
 int CRTSPClient::Release()
 {
     Stop();
-    if (FindCall(this) != nullptr) {
+    if (m_Calls.InCall()) {
         // From inside a callback of this stream: the object goes once the
         // call that is still walking its subscribers has returned.
-        m_DeletePending = true;
+        m_Calls.DeferRelease();
         return 0;
     }
     delete this;
@@ -330,7 +289,7 @@ int CRTSPClient::Open(char const* pUrl)
 
 int CRTSPClient::Start()
 {
-    if (m_StopPending && IsInPass(this)) {
+    if (m_Calls.IsStopDeferred() && m_Calls.InPass()) {
         JXPrintf("RTSP Client(%s): Start refused inside its own callback after Stop.\n", GetLogUrl());
         return JX_ERR_STATE;
     }
@@ -350,12 +309,12 @@ int CRTSPClient::Start()
 
 int CRTSPClient::Stop()
 {
-    if (IsInPass(this)) {
+    if (m_Calls.InPass()) {
         // A subscriber of this stream stops it from inside its callback on
         // the worker: no further pass follows, and the session ends when this
         // one unwinds, so nothing the running call uses is freed under it.
         DetachWorker();
-        m_StopPending = true;
+        m_Calls.DeferStop();
         return 0;
     }
     if (IsAttached()) {
@@ -445,7 +404,7 @@ void CRTSPClient::ReleaseMediaData()
 int CRTSPClient::OnData(CPacket* pPacket)
 {
     if (pPacket == nullptr) return JX_ERR_ARG;
-    if (m_StopPending) return 0;   // stopped from a callback earlier in this pass
+    if (m_Calls.IsStopDeferred()) return 0;   // stopped from a callback earlier in this pass
     const uint64_t nNow = CJXTime::GetTimeMS();
     if (pPacket->FrameIsVideo() && m_FirstFrameTime == 0) {
         m_FirstFrameTime = nNow;
@@ -469,18 +428,18 @@ int CRTSPClient::OnData(CPacket* pPacket)
 
 int CRTSPClient::OnState(unsigned int nCode, int nError)
 {
-    if (m_StopPending) return 0;   // stopped from a callback: nothing more is reported
+    if (m_Calls.IsStopDeferred()) return 0;   // stopped from a callback: nothing more is reported
     CJXMsg msg;
     msg.m_Url = m_Url;
     msg.SetError(nCode == kMsgState ? MapReportedError(nError) : 0);
     {
-        CCallScope scope(this, false);
+        CRTSPCallGuard::CScope scope(m_Calls, false);
         m_Signal.Commit(static_cast<IJXStream*>(this), nCode, &msg, nullptr);
     }
     // Released by a subscriber of a report sent outside any pass (from Start
     // or Open on the host's thread): the walk over the subscribers is over,
     // so the object goes now; those callers touch nothing after the report.
-    if (m_DeletePending && FindCall(this) == nullptr) delete this;
+    if (m_Calls.IsReleaseDeferred() && !m_Calls.InCall()) delete this;
     return 0;
 }
 
@@ -498,10 +457,12 @@ int CRTSPClient::OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
     {
         CJXAutoLock lock(m_WorkMutex);
         {
-            CCallScope scope(this, true);
+            CRTSPCallGuard::CScope scope(m_Calls, true);
             RunPass(nWait);
         }
-        bDelete = FinishDeferred();
+        const uint32_t nTodo = m_Calls.FinishDeferred();
+        if (nTodo & CRTSPCallGuard::kFinishEndSession) EndSessionQuietly();
+        bDelete = (nTodo & CRTSPCallGuard::kFinishDelete) != 0;
     }
     if (bDelete) delete this;
     return 0;
@@ -528,7 +489,7 @@ void CRTSPClient::RunPass(unsigned int& nWait)
         }
     }
     const int nRet = OnPolling();
-    if (m_StopPending) return;
+    if (m_Calls.IsStopDeferred()) return;
     if (nRet >= 0 && m_RedirectPending) {
         // Another host or port: a new connection, made here, outside the walk
         // of the receive buffer that read the redirect.
@@ -554,14 +515,6 @@ void CRTSPClient::RunPass(unsigned int& nWait)
     }
 }
 
-// Ends a stop or release asked for inside the pass. True when the object is
-// to be deleted now.
-bool CRTSPClient::FinishDeferred()
-{
-    if (m_StopPending.exchange(false)) EndSessionQuietly();
-    return m_DeletePending;
-}
-
 int CRTSPClient::OnPolling()
 {
     if (!IsValid()) {
@@ -579,7 +532,7 @@ int CRTSPClient::OnPolling()
     int nResult = 0;
     if (m_Video != nullptr && m_Video->OnUDPPolling() > 0) nResult = 1;
     if (m_Audio != nullptr && m_Audio->OnUDPPolling() > 0) nResult = 1;
-    if (m_StopPending) return nResult;
+    if (m_Calls.IsStopDeferred()) return nResult;
 
     CJXFdSet readSet;
     CJXFdSet writeSet;
@@ -1162,7 +1115,7 @@ int32_t CRTSPClient::WalkRecvBuffer()
     const int32_t nUsed = m_Reader.Read(in.m_Data, in.m_Length);
     if (nUsed < 0) return nUsed;   // the connection ends; the buffer is left as it is
     in.Flush(nUsed);
-    if (!m_StopPending && in.GetSpace() <= kRecvKeepFree) {
+    if (!m_Calls.IsStopDeferred() && in.GetSpace() <= kRecvKeepFree) {
         // Full, and nothing in it can be used: more bytes can never complete it.
         JXPrintf("RTSP Client(%s): Receive buffer full.\n", GetLogUrl());
         return JX_ERR_CONTENT;
@@ -1216,7 +1169,7 @@ void CRTSPClient::CReaderSink::OnServerRequest(const CRTSPServerRequest& request
 
 bool CRTSPClient::CReaderSink::KeepReading() const
 {
-    return !m_Client.m_StopPending;
+    return !m_Client.m_Calls.IsStopDeferred();
 }
 
 const char* CRTSPClient::CReaderSink::LogName() const

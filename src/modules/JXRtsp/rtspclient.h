@@ -5,6 +5,7 @@
 #include "JXStream.h"
 #include "rtpclock.h"
 #include "rtpsocket.h"
+#include "rtspcallguard.h"
 #include "rtspcommand.h"
 #include "rtspreader.h"
 
@@ -289,7 +290,6 @@ private:
     int32_t FinishConnect();
     void FailConnect();
     void RunPass(unsigned int& nWait);
-    bool FinishDeferred();
     bool IsAttached();
     // Clears everything that belongs to one connection (buffers, pending
     // request, readers, session texts, media streams). Every path that
@@ -297,9 +297,6 @@ private:
     void ResetConnection();
     // The host's stop: the session ends without TEARDOWN.
     void EndSessionQuietly();
-    // True while this stream's subscribers are being called on this thread
-    // (a report from Start, or the worker's pass).
-    bool IsInCallback() const;
 
     // Request line, CSeq and Session; Authorization, User-Agent and the blank
     // line. Between the two a request adds its own lines.
@@ -314,10 +311,8 @@ private:
     char* m_LogUrl = nullptr;       // stream URL with the password masked
 
     // Stop or Release asked for from inside a callback of this stream: done
-    // when the callback has returned. Written on the thread of the callback,
-    // read by the host's thread too.
-    std::atomic<bool> m_StopPending{false};
-    std::atomic<bool> m_DeletePending{false};
+    // when the callback has returned.
+    CRTSPCallGuard m_Calls;
     // Held for each pass, by Stop's clean-up on the host thread and while the
     // URL changes, so none of them overlap.
     CJXMutex m_WorkMutex;
