@@ -304,7 +304,11 @@ int CRTSPClient::Start()
     CJXAutoLock lock(m_WorkMutex);   // a pass that ends a stop of its own finishes first
     const int32_t nRet = PrepareSession();
     if (nRet != JX_OK) return nRet;
-    return AttachWorker();
+    // A retry delay that a failure before the last Stop armed still runs.
+    m_Phase = m_Reconnect.m_Period != 0 ? EPhase::kWaitingToRetry : EPhase::kConnecting;
+    const int32_t nAttach = AttachWorker();
+    if (nAttach < 0) m_Phase = EPhase::kIdle;
+    return nAttach;
 }
 
 int CRTSPClient::Stop()
@@ -333,6 +337,7 @@ void CRTSPClient::EndSessionQuietly()
     free(m_Session);   // a stop asked for by the host sends no TEARDOWN
     m_Session = nullptr;
     OnStop();
+    m_Phase = EPhase::kIdle;
     // Off the worker with the connection closed: the resolver may go.
     m_Resolver.reset();
 }
@@ -443,6 +448,25 @@ int CRTSPClient::OnState(unsigned int nCode, int nError)
     return 0;
 }
 
+const char* CRTSPClient::PhaseName(EPhase ePhase)
+{
+    switch (ePhase) {
+    case EPhase::kIdle:
+        return "idle";
+    case EPhase::kConnecting:
+        return "connecting";
+    case EPhase::kDescribing:
+        return "describing";
+    case EPhase::kSettingUp:
+        return "setting up";
+    case EPhase::kPlaying:
+        return "playing";
+    case EPhase::kWaitingToRetry:
+        return "waiting to retry";
+    }
+    return "unknown";
+}
+
 int CRTSPClient::OnHead(CJXMediaHead*)
 {
     return 0;
@@ -470,7 +494,7 @@ int CRTSPClient::OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
 
 void CRTSPClient::RunPass(unsigned int& nWait)
 {
-    if (m_Reconnect.m_Period != 0 && !m_Reconnect.Check(0, false)) return;
+    if (m_Phase == EPhase::kWaitingToRetry && m_Reconnect.m_Period != 0 && !m_Reconnect.Check(0, false)) return;
     if (!IsValid() && !IsConnecting()) {
         m_Reconnect.Setup(0);
         if (OnStart() != JX_OK) {
@@ -496,13 +520,16 @@ void CRTSPClient::RunPass(unsigned int& nWait)
         m_RedirectPending = false;
         ResetConnection();
         m_Authen.SetUser(nullptr, nullptr);   // the URL's credentials are for its own host
+        m_Phase = EPhase::kConnecting;
         if (BeginConnect() != JX_OK) FailConnect();
         return;
     }
     if (nRet < 0) {
         // The retry delay runs from here; it is armed before the report, so a
         // subscriber that hears 4102 knows the next attempt is 10 s away.
+        JXPrintf("RTSP Client(%s): Failed while %s.\n", GetLogUrl(), PhaseName(m_Phase));
         OnStop();
+        m_Phase = EPhase::kWaitingToRetry;
         m_Reconnect.Setup(m_ReconnectNow ? 0 : kReconnectMs);
         m_ReconnectNow = false;
         OnState(kMsgStopped, JX_ERR_FAIL);
@@ -571,6 +598,7 @@ int32_t CRTSPClient::OnStart()
     m_TargetPort = 0;
     ResetRequestUrl();
     m_Authen.SetUser(m_Url.m_User, m_Url.m_Password);
+    m_Phase = EPhase::kConnecting;
     return BeginConnect();
 }
 
@@ -640,6 +668,7 @@ void CRTSPClient::FailConnect()
     JXPrintf("RTSP Client(%s): Connect failed.\n", GetLogUrl());
     CJXSocketTCP::Close();
     m_Reconnect.Setup(kReconnectMs);
+    m_Phase = EPhase::kWaitingToRetry;
     OnState(kMsgState, JX_ERR_FAIL);
 }
 
@@ -682,6 +711,7 @@ int32_t CRTSPClient::SendDescribe()
     if (m_RequestUrl == nullptr) return JX_ERR_STATE;
     CJXString& out = GetSendBuf();
     m_Pending = kPendingDescribe;
+    m_Phase = EPhase::kDescribing;
     BeginRequest(out, "DESCRIBE", m_RequestUrl, kSessionIfHeld);
     out += "Accept: application/sdp\r\n";
     EndRequest(out, "DESCRIBE", m_RequestUrl);
@@ -714,6 +744,7 @@ int32_t CRTSPClient::SendSetup(CRTPSocket* pStream)
         return nRet;
     }
     m_Pending = kPendingSetup;
+    m_Phase = EPhase::kSettingUp;
     EndRequest(out, "SETUP", pStream->m_ControlUrl);
     return JX_OK;
 }
@@ -724,6 +755,7 @@ int32_t CRTSPClient::SendPlay()
     if (CJXString::IsEmpty(m_Session)) return JX_OK;
     CJXString& out = GetSendBuf();
     m_Pending = kPendingPlay;
+    m_Phase = EPhase::kSettingUp;
     BeginRequest(out, "PLAY", m_RequestUrl, kSessionAlways);
     EndRequest(out, "PLAY", m_RequestUrl);
     return JX_OK;
@@ -1045,6 +1077,7 @@ int32_t CRTSPClient::OnRecvPlay()
     m_DataTimeout.Setup(kStartDataTimeoutMs);
     m_KeepAlive.Setup(KeepAlivePeriodMs());
     m_ReportTimer.Setup(CRTPReceiverStats::ReportIntervalMs(NextRandom() & 0xFFFF));
+    m_Phase = EPhase::kPlaying;
     OnState(kMsgState, JX_OK);
     return JX_OK;
 }

@@ -83,6 +83,17 @@ public:
         kPendingTeardown = 5,
         kPendingKeepAlive = 8,
     };
+    // The session's phase. It changes only on the thread that runs the
+    // stream (the worker, or the host's thread while the stream is off it)
+    // and may be read from any thread.
+    enum class EPhase : uint8_t {
+        kIdle,             // not started
+        kConnecting,       // the TCP connection is being made
+        kDescribing,       // DESCRIBE awaits its answer
+        kSettingUp,        // SETUP or PLAY awaits its answer
+        kPlaying,          // PLAY was accepted
+        kWaitingToRetry,   // an attempt failed; the next waits for m_Reconnect
+    };
     // Subscriber messages.
     enum : uint32_t {
         kMsgFrame = 2106,
@@ -211,6 +222,9 @@ public:
     // bytes leave the buffer. 0, or a negative result that fails the pass.
     int32_t WalkRecvBuffer();
 
+    EPhase Phase() const { return m_Phase; }
+    static const char* PhaseName(EPhase ePhase);
+
     const CJXUrl& GetUrl() const { return m_Url; }
     // The stream URL as it stands in the request lines: without user name
     // and password. Null before Start.
@@ -313,6 +327,7 @@ private:
     // Stop or Release asked for from inside a callback of this stream: done
     // when the callback has returned.
     CRTSPCallGuard m_Calls;
+    std::atomic<EPhase> m_Phase{EPhase::kIdle};
     // Held for each pass, by Stop's clean-up on the host thread and while the
     // URL changes, so none of them overlap.
     CJXMutex m_WorkMutex;
