@@ -47,19 +47,6 @@ JXWorkFunc WorkFunc()
     return JX_WORK_FUNC(&CRTSPSocket::OnWork);
 }
 
-// Text that may stand in a request line or header value: no control
-// characters (a CR or LF would end the line early), and no blank when
-// bNoBlank is set (a URL).
-bool IsLineSafe(const char* pText, bool bNoBlank)
-{
-    if (pText == nullptr) return false;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(pText); *p != 0; ++p) {
-        if (*p < 0x20 || *p == 0x7F) return false;
-        if (bNoBlank && *p == ' ') return false;
-    }
-    return true;
-}
-
 // The URL text without "user:password@": RTSP request URLs carry no user
 // information (RFC 2326 section 3.2), and sending it would put the password
 // on the wire even when Digest is used.
@@ -724,7 +711,7 @@ int32_t CRTSPClient::SendSetup(CRTPSocket* pStream)
     if (pStream->m_State == CRTPSocket::kStateSetupSent || pStream->m_ControlUrl == nullptr) return JX_ERR_STATE;
     // The control URL comes from the server's description: it goes into the
     // request line only if it cannot break it.
-    if (!IsLineSafe(pStream->m_ControlUrl, true)) return JX_ERR_CONTENT;
+    if (!CJXHTTPCommand::IsLineSafe(pStream->m_ControlUrl, false)) return JX_ERR_CONTENT;
     CJXString& out = GetSendBuf();
     const int32_t nBefore = out.m_Length;
     const uint16_t nCSeq = m_CSeq;
@@ -907,7 +894,7 @@ int32_t CRTSPClient::FollowRedirect()
 {
     const char* pLocation = m_Command.m_Location;
     CJXUrl target;
-    if (CJXString::IsEmpty(pLocation) || !IsLineSafe(pLocation, true) || target.Setup(pLocation) != JX_OK ||
+    if (CJXString::IsEmpty(pLocation) || !CJXHTTPCommand::IsLineSafe(pLocation, false) || target.Setup(pLocation) != JX_OK ||
         target.m_Scheme == nullptr || !CJXString::EqualNoCase(target.m_Scheme, int32_t(strlen(target.m_Scheme)), "rtsp") ||
         target.m_Host == nullptr || target.m_Port == 0) {
         JXPrintf("RTSP Client(%s): redirect (%d) without a usable rtsp:// Location.\n", GetLogUrl(),
@@ -1020,7 +1007,7 @@ int32_t CRTSPClient::OnRecvSetup()
     if (m_Command.m_StatusCode != kStatusOK) return OnSetupRefused(pStream);
     if (m_Session == nullptr && m_Command.m_SessionID != nullptr) {
         // The identifier goes back in every later request.
-        if (!IsLineSafe(m_Command.m_SessionID, false)) return JX_ERR_CONTENT;
+        if (!CJXHTTPCommand::IsLineSafe(m_Command.m_SessionID, true)) return JX_ERR_CONTENT;
         m_Session = CJXString::Clone(m_Command.m_SessionID);
         m_SessionTimeout = m_Command.m_SessionTimeout;
     }
@@ -1232,7 +1219,7 @@ void CRTSPClient::TakeContentBase()
     free(m_ContentBase);
     m_ContentBase = nullptr;
     for (const char* pValue : {m_Command.m_ContentBase, m_Command.m_ContentLocation}) {
-        if (pValue != nullptr && CJXUrl::IsAbsolute(pValue) && IsLineSafe(pValue, true)) {
+        if (pValue != nullptr && CJXUrl::IsAbsolute(pValue) && CJXHTTPCommand::IsLineSafe(pValue, false)) {
             m_ContentBase = CJXString::Clone(pValue);
             return;
         }
