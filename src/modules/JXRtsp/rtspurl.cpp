@@ -1,0 +1,44 @@
+// The stream URL as the requests use it.
+#include "rtspurl.h"
+
+#include "rtpsocket.h"
+
+#include <cstring>
+
+// The URL text without "user:password@": RTSP request URLs carry no user
+// information (RFC 2326 section 3.2), and sending it would put the password
+// on the wire even when Digest is used.
+char* CRTSPUrl::CloneWithoutUserInfo(const char* pText)
+{
+    if (pText == nullptr) return nullptr;
+    const char* pSep = strstr(pText, "://");
+    if (pSep == nullptr) return CJXString::Clone(pText);
+    const char* pAuthority = pSep + 3;
+    const size_t nAuthority = strcspn(pAuthority, "/?#");
+    const char* pAt = nullptr;
+    for (const char* p = pAuthority; p < pAuthority + nAuthority; ++p) {
+        if (*p == '@') pAt = p;
+    }
+    if (pAt == nullptr) return CJXString::Clone(pText);
+    CJXString out;
+    out.AppendDAT(pText, static_cast<int32_t>(pAuthority - pText));
+    out += pAt + 1;
+    return CJXString::Clone(out.c_str());
+}
+
+int32_t CRTSPUrl::TransportOfScheme(const char* pScheme)
+{
+    if (pScheme != nullptr && CJXString::EqualNoCase(pScheme, int32_t(strlen(pScheme)), "rtspu"))
+        return CRTPSocket::kTransportUDP;
+    if (pScheme != nullptr && CJXString::EqualNoCase(pScheme, int32_t(strlen(pScheme)), "rtspm"))
+        return CRTPSocket::kTransportMulticast;
+    return CRTPSocket::kTransportInterleaved;
+}
+
+bool CRTSPUrl::IsMulticastV4(const char* pAddress)
+{
+    // inet_addr gives the address in network order: first octet in the lowest byte.
+    const uint32_t nAddr = static_cast<uint32_t>(inet_addr(pAddress));
+    const uint32_t nFirst = nAddr & 0xFF;
+    return nFirst >= 224 && nFirst <= 239;
+}
