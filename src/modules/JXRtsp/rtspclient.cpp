@@ -49,17 +49,17 @@ CRTSPClient::~CRTSPClient()
     free(m_LogUrl);
 }
 
-int CRTSPClient::Release()
+int32_t CRTSPClient::Release()
 {
     Stop();
     if (m_Calls.InCall()) {
         // From inside a callback of this stream: the object goes once the
         // call that is still walking its subscribers has returned.
         m_Calls.DeferRelease();
-        return 0;
+        return JX_OK;
     }
     delete this;
-    return 0;
+    return JX_OK;
 }
 
 const char* CRTSPClient::GetProtocol()
@@ -67,7 +67,7 @@ const char* CRTSPClient::GetProtocol()
     return "rtsp";
 }
 
-int CRTSPClient::Open(CJXUrl const& url)
+int32_t CRTSPClient::Open(CJXUrl const& url)
 {
     // The worker reads the URL while the stream runs: it is not replaced then.
     if (IsAttached()) {
@@ -82,14 +82,14 @@ int CRTSPClient::Open(CJXUrl const& url)
     return Start();
 }
 
-int CRTSPClient::Open(char const* pUrl)
+int32_t CRTSPClient::Open(char const* pUrl)
 {
     if (IsAttached()) return JX_ERR_STATE;
     CJXAutoLock lock(m_WorkMutex);
     return IJXStream::Open(pUrl);
 }
 
-int CRTSPClient::Start()
+int32_t CRTSPClient::Start()
 {
     if (m_Calls.IsStopDeferred() && m_Calls.InPass()) {
         JXPrintf("RTSP Client(%s): Start refused inside its own callback after Stop.\n", GetLogUrl());
@@ -113,7 +113,7 @@ int CRTSPClient::Start()
     return nAttach;
 }
 
-int CRTSPClient::Stop()
+int32_t CRTSPClient::Stop()
 {
     if (m_Calls.InPass()) {
         // A subscriber of this stream stops it from inside its callback on
@@ -121,7 +121,7 @@ int CRTSPClient::Stop()
         // one unwinds, so nothing the running call uses is freed under it.
         DetachWorker();
         m_Calls.DeferStop();
-        return 0;
+        return JX_OK;
     }
     if (IsAttached()) {
         DetachWorker();
@@ -131,7 +131,7 @@ int CRTSPClient::Stop()
     // A worker left by a stream that stopped itself from its callback ends
     // here, on the host's thread.
     RetireWorker();
-    return 0;
+    return JX_OK;
 }
 
 void CRTSPClient::EndSessionQuietly()
@@ -174,21 +174,21 @@ void CRTSPClient::ResetRequestUrl()
     }
 }
 
-int CRTSPClient::GetStatistics(CJXStreamStats& stats)
+int32_t CRTSPClient::GetStatistics(CJXStreamStats& stats)
 {
     m_VideoCounters.CopyTo(stats.m_Video);
     m_AudioCounters.CopyTo(stats.m_Audio);
     return JX_OK;
 }
 
-int CRTSPClient::GetMediaDesc(CJXMediaDesc*& pDesc)
+int32_t CRTSPClient::GetMediaDesc(CJXMediaDesc*& pDesc)
 {
     CJXAutoLock lock(m_MediaMutex);
     pDesc = m_MediaDesc ? m_MediaDesc->Clone() : nullptr;
     return m_MediaDesc ? JX_OK : JX_ERR_STATE;
 }
 
-int CRTSPClient::GetLastIFrame(CPacket*& pPacket)
+int32_t CRTSPClient::GetLastIFrame(CPacket*& pPacket)
 {
     CJXAutoLock lock(m_MediaMutex);
     pPacket = m_LastIFrame;
@@ -208,10 +208,10 @@ void CRTSPClient::ReleaseMediaData()
 // ---------------------------------------------------------------------------
 // CRTSPClient: reports and frames
 
-int CRTSPClient::OnData(CPacket* pPacket)
+int32_t CRTSPClient::OnData(CPacket* pPacket)
 {
     if (pPacket == nullptr) return JX_ERR_ARG;
-    if (m_Calls.IsStopDeferred()) return 0;   // stopped from a callback earlier in this pass
+    if (m_Calls.IsStopDeferred()) return JX_OK;   // stopped from a callback earlier in this pass
     const uint64_t nNow = CJXTime::GetTimeMS();
     if (pPacket->FrameIsVideo() && m_FirstFrameTime == 0) {
         m_FirstFrameTime = nNow;
@@ -230,12 +230,12 @@ int CRTSPClient::OnData(CPacket* pPacket)
     m_MediaMutex.Leave();
     m_Signal.Commit(static_cast<IJXStream*>(this), kMsgFrame, pPacket, nullptr);
     m_DataTimeout.Setup(kFrameDataTimeoutMs);
-    return 0;
+    return JX_OK;
 }
 
-int CRTSPClient::OnState(unsigned int nCode, int nError)
+int32_t CRTSPClient::OnState(unsigned int nCode, int32_t nError)
 {
-    if (m_Calls.IsStopDeferred()) return 0;   // stopped from a callback: nothing more is reported
+    if (m_Calls.IsStopDeferred()) return JX_OK;   // stopped from a callback: nothing more is reported
     CJXMsg msg;
     msg.m_Url = m_Url;
     msg.SetError(nCode == kMsgState ? MapReportedError(nError) : 0);
@@ -247,7 +247,7 @@ int CRTSPClient::OnState(unsigned int nCode, int nError)
     // or Open on the host's thread): the walk over the subscribers is over,
     // so the object goes now; those callers touch nothing after the report.
     if (m_Calls.IsReleaseDeferred() && !m_Calls.InCall()) delete this;
-    return 0;
+    return JX_OK;
 }
 
 const char* CRTSPClient::PhaseName(EPhase ePhase)
@@ -269,15 +269,15 @@ const char* CRTSPClient::PhaseName(EPhase ePhase)
     return "unknown";
 }
 
-int CRTSPClient::OnHead(CJXMediaHead*)
+int32_t CRTSPClient::OnHead(CJXMediaHead*)
 {
-    return 0;
+    return JX_OK;
 }
 
 // ---------------------------------------------------------------------------
 // CRTSPClient: the worker's pass
 
-int CRTSPClient::OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
+int32_t CRTSPClient::OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
 {
     bool bDelete = false;
     {
@@ -291,7 +291,7 @@ int CRTSPClient::OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
         bDelete = (nTodo & CRTSPCallGuard::kFinishDelete) != 0;
     }
     if (bDelete) delete this;
-    return 0;
+    return JX_OK;
 }
 
 void CRTSPClient::RunPass(unsigned int& nWait)
@@ -314,7 +314,7 @@ void CRTSPClient::RunPass(unsigned int& nWait)
             return;
         }
     }
-    const int nRet = OnPolling();
+    const int32_t nRet = OnPolling();
     if (m_Calls.IsStopDeferred()) return;
     if (nRet >= 0 && m_RedirectPending) {
         // Another host or port: a new connection, made here, outside the walk
@@ -344,7 +344,7 @@ void CRTSPClient::RunPass(unsigned int& nWait)
     }
 }
 
-int CRTSPClient::OnPolling()
+int32_t CRTSPClient::OnPolling()
 {
     if (!IsValid()) {
         OnState(kMsgState, JX_ERR_STATE);
@@ -355,10 +355,18 @@ int CRTSPClient::OnPolling()
         OnState(kMsgState, JX_ERR_TIMEOUT);
         return JX_ERR_TIMEOUT;
     }
-    if (m_KeepAlive.Check(0, false)) SendKeepAlive();
+    if (m_KeepAlive.Check(0, false)) {
+        // It fails only without a request URL, which a connected stream always
+        // has; a keep-alive that cannot be written ends the pass like any fault.
+        const int32_t nKeep = SendKeepAlive();
+        if (nKeep != JX_OK) {
+            OnState(kMsgState, nKeep);
+            return nKeep;
+        }
+    }
     if (m_ReportTimer.Check(0, false)) SendReceiverReports();
 
-    int nResult = 0;
+    int32_t nResult = 0;
     if (m_Video != nullptr && m_Video->OnUDPPolling() > 0) nResult = 1;
     if (m_Audio != nullptr && m_Audio->OnUDPPolling() > 0) nResult = 1;
     if (m_Calls.IsStopDeferred()) return nResult;
@@ -476,8 +484,11 @@ void CRTSPClient::FailConnect()
 
 int32_t CRTSPClient::OnStop()
 {
-    SendTeardown();
+    // The connection closes whether the TEARDOWN went or not; one that could
+    // not go is logged (the server keeps the session until its time-out).
+    const int32_t nTeardown = SendTeardown();
+    if (nTeardown != JX_OK) JXPrintf("RTSP Client(%s): TEARDOWN not sent (%d).\n", GetLogUrl(), nTeardown);
     ResetConnection();
     if (m_Url.m_Text != nullptr) JXPrintf("RTSP Client(%s): OnStop.\n", GetLogUrl());
-    return 0;
+    return JX_OK;
 }

@@ -80,29 +80,29 @@ public:
     ~CRTSPClient() override;
 
     // IJXStream
-    int Release() override;
+    int32_t Release() override;
     const char* GetProtocol() override;
-    int Open(CJXUrl const& url) override;
+    int32_t Open(CJXUrl const& url) override;
     // As the stream interface's, but refused (JX_ERR_STATE) while the stream
     // is started: the worker reads the URL then.
-    int Open(char const* pUrl) override;
-    int Start() override;
-    int Stop() override;
-    int GetMediaDesc(CJXMediaDesc*& pDesc) override;
-    int GetLastIFrame(CPacket*& pPacket) override;
+    int32_t Open(char const* pUrl) override;
+    int32_t Start() override;
+    int32_t Stop() override;
+    int32_t GetMediaDesc(CJXMediaDesc*& pDesc) override;
+    int32_t GetLastIFrame(CPacket*& pPacket) override;
     // The reception counts of every session since the object was made; 0.
-    int GetStatistics(CJXStreamStats& stats) override;
+    int32_t GetStatistics(CJXStreamStats& stats) override;
 
     // The client's own virtual operations, in slot order.
-    virtual int OnData(CPacket* pPacket);
-    virtual int OnState(unsigned int nCode, int nError);
-    virtual int OnHead(CJXMediaHead* pHead);
-    virtual int OnPolling();
+    virtual int32_t OnData(CPacket* pPacket);
+    virtual int32_t OnState(unsigned int nCode, int32_t nError);
+    virtual int32_t OnHead(CJXMediaHead* pHead);
+    virtual int32_t OnPolling();
     int32_t OnSend(CJXFdSet* pWrite) override;
     int32_t OnRecv(CJXFdSet* pRead) override;
-    virtual int OnRecvCommand(const char* pText, int nLen);
-    virtual int OnRecvData(const char* pData, int nLen);
-    int OnWork(CJXMessageT* pMsg, unsigned int nValue, unsigned int& nWait) override;
+    virtual int32_t OnRecvCommand(const char* pText, int32_t nLen);
+    virtual int32_t OnRecvData(const char* pData, int32_t nLen);
+    int32_t OnWork(CJXMessageT* pMsg, unsigned int nValue, unsigned int& nWait) override;
 
     // Session start and end (worker thread; OnStop also from Stop).
     int32_t OnStart();

@@ -14,11 +14,11 @@ constexpr unsigned char kPayloadTypeMask = 0x7F;
 int32_t CRTSPClient::OnSend(CJXFdSet* pWrite)
 {
     CJXString& out = GetSendBuf();
-    if (out.m_Data == nullptr || out.m_Length == 0) return 0;
+    if (out.m_Data == nullptr || out.m_Length == 0) return JX_OK;
     const int32_t nSent = CJXSocketTCP::OnSend(pWrite, out.m_Data, out.m_Length);
     if (nSent < 0) return nSent;
     if (nSent > 0) out.Flush(nSent);
-    return 0;
+    return JX_OK;
 }
 
 int32_t CRTSPClient::OnRecv(CJXFdSet* pRead)
@@ -60,7 +60,7 @@ int32_t CRTSPClient::WalkRecvBuffer()
     return JX_OK;
 }
 
-int CRTSPClient::OnRecvData(const char* pData, int nLen)
+int32_t CRTSPClient::OnRecvData(const char* pData, int32_t nLen)
 {
     return m_Reader.TakeFrame(pData, nLen);
 }
@@ -114,7 +114,7 @@ int32_t CRTSPClient::OnRecvRTP(unsigned char nChannel, const char* pData, unsign
         return m_Audio->OnRecvRTP(p, nLen);
     if (bVideo) return m_Video->OnRecvRTP(p, nLen);
     if (bAudio) return m_Audio->OnRecvRTP(p, nLen);
-    return 0;
+    return JX_OK;
 }
 
 uint32_t CRTSPClient::PeerIPv4() const
@@ -131,5 +131,5 @@ int32_t CRTSPClient::OnRecvRTCP(unsigned char nChannel, const char* pData, unsig
     const unsigned char* p = reinterpret_cast<const unsigned char*>(pData);
     if (m_Video != nullptr && m_Video->m_PeerRtcpPort == nChannel) return m_Video->OnRecvRTCP(p, nLen);
     if (m_Audio != nullptr && m_Audio->m_PeerRtcpPort == nChannel) return m_Audio->OnRecvRTCP(p, nLen);
-    return 0;
+    return JX_OK;
 }

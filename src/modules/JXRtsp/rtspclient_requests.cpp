@@ -180,14 +180,19 @@ int32_t CRTSPClient::SendTeardown()
     if (CJXString::IsEmpty(m_Session) || m_RequestUrl == nullptr) return JX_OK;
     // Appended behind whatever is still waiting, and handed to the socket
     // once, without waiting: the connection is closed right after, and the
-    // answer is never read. What the socket does not take is dropped.
+    // answer is never read. What the socket does not take is dropped; a
+    // socket that fails is the caller's to hear of.
     CJXString& out = GetSendBuf();
     m_Pending = kPendingTeardown;
     BeginRequest(out, "TEARDOWN", m_RequestUrl, kSessionAlways);
     EndRequest(out, "TEARDOWN", m_RequestUrl);
-    if (IsValid() && !IsConnecting()) CJXSocketTCP::OnSend(nullptr, out.m_Data, out.m_Length);
+    int32_t nRet = JX_OK;
+    if (IsValid() && !IsConnecting()) {
+        const int32_t nSent = CJXSocketTCP::OnSend(nullptr, out.m_Data, out.m_Length);
+        if (nSent < 0) nRet = nSent;
+    }
     out.Empty();
-    return JX_OK;
+    return nRet;
 }
 
 void CRTSPClient::AnswerServerRequest(const CRTSPServerRequest& request)

@@ -24,7 +24,7 @@ constexpr int32_t kStatusNotImplemented = 501;
 
 }   // namespace
 
-int CRTSPClient::OnRecvCommand(const char* pText, int nLen)
+int32_t CRTSPClient::OnRecvCommand(const char* pText, int32_t nLen)
 {
     return m_Reader.TakeResponse(pText, nLen);
 }
@@ -174,7 +174,13 @@ int32_t CRTSPClient::OnRecvDescribe()
         }
         pLine = parser.m_Line;
     }
-    ParseSDPConnect(parser);
+    // A description without a connection line names no group (the streams
+    // come from the server's own address): no failure, and nothing to keep.
+    const int32_t nConnect = ParseSDPConnect(parser);
+    if (nConnect != JX_OK && nConnect != JX_ERR_CONTENT) {
+        m_MediaMutex.Leave();
+        return nConnect;
+    }
 
     BuildMediaDesc();
     if (m_Video != nullptr && m_MediaDesc != nullptr) {
@@ -251,6 +257,9 @@ void CRTSPClient::BuildMediaDesc()
     ReleaseMediaData();
     m_MediaDesc = CJXMediaDesc::Create(1);
     if (m_MediaDesc == nullptr) return;
+    // A stream whose head is not known yet (no parameter sets in the
+    // description) fails here and leaves its part empty: the first key frame
+    // fills it (OnData), so that is no failure of the description.
     if (m_Video != nullptr) m_Video->GetHead(m_MediaDesc);
     if (m_Audio != nullptr) m_Audio->GetHead(m_MediaDesc);
 }
@@ -259,8 +268,10 @@ int32_t CRTSPClient::OnRecvPlay()
 {
     m_Pending = kPendingNone;
     if (m_Command.m_StatusCode != kStatusOK) return JX_ERR_FAIL;
-    if (m_Video != nullptr) m_Video->OnPlay(m_Command);
-    if (m_Audio != nullptr) m_Audio->OnPlay(m_Command);
+    for (CRTPSocket* pStream : {m_Video, m_Audio}) {
+        const int32_t nRet = pStream != nullptr ? pStream->OnPlay(m_Command) : JX_OK;
+        if (nRet != JX_OK) return nRet;
+    }
     m_DataTimeout.Setup(kStartDataTimeoutMs);
     m_KeepAlive.Setup(KeepAlivePeriodMs());
     ArmReceiverReports();
