@@ -122,11 +122,22 @@ public:
 
 }   // namespace
 
-// Byte streams cut at every position: whatever the cut, the same units are
-// read, none twice, nothing is left over, and the same error ends the walk.
+// Byte streams cut at every position, given to a reader alone and to a
+// client: whatever the cut, the same units are read, none twice, nothing is
+// left over, and the same error ends the walk.
 TEST(RtspReader, ByteStreamsCutAtEveryPosition)
 {
     CTestRTP rtp;
+    const std::string dialogue = WithCSeq(SdpReply(kSdpVideoAudio), 1) +
+                                 WithCSeq(SetupReply("A1;timeout=60", "RTP/AVP/TCP;unicast;interleaved=0-1"), 2) +
+                                 WithCSeq(SetupReply("A1", "RTP/AVP/TCP;unicast;interleaved=2-3"), 3) +
+                                 Frame(0, rtp, "v") + Frame(2, rtp, "a") + Frame(9, rtp, "nobody") +
+                                 "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: A1\r\n\r\n" + Frame(0, rtp, "one") +
+                                 Frame(1, rtp, "rtcp") + Frame(2, rtp, "audio") + Frame(0, rtp, "two");
+    const std::string dollarBody =
+        WithCSeq(SdpReply(std::string(kSdpVideoOnly) + "a=x-price:$5\r\n"), 1) + Frame(0, rtp, "early");
+    const std::string badSession = WithCSeq(SdpReply(kSdpVideoOnly), 1) +
+                                   std::string("RTSP/1.0 200 OK\r\nCSeq: 2\r\nSession: ab\x01") + "cd\r\n\r\n";
     const std::string empty("$\x00\x00\x00", 4);
     const std::string stray = std::string("\r\n\x00\xff junk ", 10) + "\r\n";
     // The bodies hold a '$' and "RTSP/": neither may be taken for a unit.
@@ -140,106 +151,78 @@ TEST(RtspReader, ByteStreamsCutAtEveryPosition)
     static const char kNulAfterPrefix[] = "RTSP/\0 200 OK\r\n\r\n";
     const struct {
         const char* m_Name;
+        bool m_Client;   // through a client that sent DESCRIBE, else to a reader alone
         std::string m_Bytes;
-        int32_t m_Result;              // the first error, else 0
-        const char* m_Trace;           // the units, then unsolicited answers and whether stray bytes were seen
+        int32_t m_Result;   // the first error, else 0
+        // Client: as Counts writes them. Reader: the units, then unsolicited
+        // answers and whether stray bytes were seen.
+        const char* m_Expect;
         const char* m_Log = nullptr;   // a log line expected m_LogCount times
         int m_LogCount = 0;
     } kRows[] = {
         // clang-format off
-        {"answer with a $ in its body", WithCSeq(SdpReply(std::string(kSdpVideoOnly) + "a=x-price:$5\r\n"), 1) + Frame(0, rtp, "early"), 0, "R200 P0 u0 s0"},
-        {"one frame", Frame(0, rtp, "split frame payload"), 0, "P0 u0 s0"},
+        // Frames before the PLAY answer count; one on a channel nobody has is dropped.
+        {"whole dialogue", true, dialogue, 0, "v3 c1 a2 q0 u0 s0 p0"},
+        // The stream before SETUP is answered takes the m= port (0) as its channel.
+        {"answer with a $ in its body", true, dollarBody, 0, "v1 c0 a0 q0 u0 s0 p3"},
+        {"refused DESCRIBE", true, "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n", JX_ERR_FAIL, ""},
+        // A session identifier that would break a request line ends the attempt.
+        {"control character in the session", true, badSession, JX_ERR_CONTENT, ""},
+        {"answer with a $ in its body", false, dollarBody, 0, "R200 P0 u0 s0"},
+        {"one frame", false, Frame(0, rtp, "split frame payload"), 0, "P0 u0 s0"},
         // A zero-length frame takes four bytes; a packet refused is skipped.
-        {"empty frames", empty + empty + Frame(0, rtp, "after"), 0, "P0 P0 P0 u0 s0", "Parse RTP/RTCP Data Error(ret = ", 2},
-        {"stray bytes", Frame(0, rtp, "a") + stray + Frame(0, rtp, "b") + "\r\n" + Frame(0, rtp, "c"), 0, "P0 P0 P0 u0 s1", "Skipping stray bytes", 1},
-        {"requests from the server", requests, 0, "P0 QGET_PARAMETER P0 QOPTIONS P0 u0 s0"},
+        {"empty frames", false, empty + empty + Frame(0, rtp, "after"), 0, "P0 P0 P0 u0 s0", "Parse RTP/RTCP Data Error(ret = ", 2},
+        {"stray bytes", false, Frame(0, rtp, "a") + stray + Frame(0, rtp, "b") + "\r\n" + Frame(0, rtp, "c"), 0, "P0 P0 P0 u0 s1", "Skipping stray bytes", 1},
+        {"requests from the server", false, requests, 0, "P0 QGET_PARAMETER P0 QOPTIONS P0 u0 s0"},
         // A request may begin with any capital, the first and last included.
-        {"stray bytes then ANNOUNCE", "\r\nANNOUNCE rtsp://a/b RTSP/1.0\r\nCSeq: 3\r\n\r\n" + Frame(0, rtp, "x"), 0, "QANNOUNCE P0 u0 s1", "from the server (ANNOUNCE)", 1},
-        {"stray bytes then ZAP", "\r\nZAP * RTSP/1.0\r\nCSeq: 4\r\n\r\n" + Frame(0, rtp, "x"), 0, "QZAP P0 u0 s1", "from the server (ZAP)", 1},
+        {"stray bytes then ANNOUNCE", false, "\r\nANNOUNCE rtsp://a/b RTSP/1.0\r\nCSeq: 3\r\n\r\n" + Frame(0, rtp, "x"), 0, "QANNOUNCE P0 u0 s1", "from the server (ANNOUNCE)", 1},
+        {"stray bytes then ZAP", false, "\r\nZAP * RTSP/1.0\r\nCSeq: 4\r\n\r\n" + Frame(0, rtp, "x"), 0, "QZAP P0 u0 s1", "from the server (ZAP)", 1},
         // Text like a request that is none is skipped a word at a time: the frame behind it arrives.
-        {"broken request then a frame", "OPTIONS " + Frame(0, rtp, "k") + "\r\n\r\n", 0, "P0 u0 s1"},
+        {"broken request then a frame", false, "OPTIONS " + Frame(0, rtp, "k") + "\r\n\r\n", 0, "P0 u0 s1"},
         // Logged once a connection; its body's "$" is no frame.
-        {"unsolicited answer", unsolicited, 0, "P0 u1 s0", "RTSP Client(rtsp://127.0.0.1:554/cam): State Error", 1},
+        {"unsolicited answer", false, unsolicited, 0, "P0 u1 s0", "RTSP Client(rtsp://127.0.0.1:554/cam): State Error", 1},
         // Errors: whatever the cut, fewer bytes than "RTSP/" are awaited, not dropped.
-        {"refused answer", "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n", JX_ERR_FAIL, ""},
-        {"no status code", "RTSP/1.0 OK\r\n\r\n", JX_ERR_CONTENT, ""},
-        {"no version", "RTSP/x\r\n\r\n", JX_ERR_CONTENT, ""},
-        {"NUL in the head", std::string(kNul, sizeof(kNul) - 1), JX_ERR_CONTENT, ""},
-        {"NUL right behind RTSP/", std::string(kNulAfterPrefix, sizeof(kNulAfterPrefix) - 1), JX_ERR_CONTENT, ""},
+        {"refused answer", false, "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n", JX_ERR_FAIL, ""},
+        {"no status code", false, "RTSP/1.0 OK\r\n\r\n", JX_ERR_CONTENT, ""},
+        {"no version", false, "RTSP/x\r\n\r\n", JX_ERR_CONTENT, ""},
+        {"NUL in the head", false, std::string(kNul, sizeof(kNul) - 1), JX_ERR_CONTENT, ""},
+        {"NUL right behind RTSP/", false, std::string(kNulAfterPrefix, sizeof(kNulAfterPrefix) - 1), JX_ERR_CONTENT, ""},
         // clang-format on
     };
     for (const auto& row : kRows) {
         for (size_t cut = 0; cut <= row.m_Bytes.size(); ++cut) {
             SCOPED_TRACE(std::string(row.m_Name) + " cut " + std::to_string(cut));
-            CTraceSink sink;
-            CRTSPCommand response;
-            CRTSPReader reader(sink, response);
             CRTPLogCapture log;
             std::string left;
-            auto read = [&](const std::string& b) { return reader.Read(b.data(), int32_t(b.size())); };
-            ASSERT_EQ(FeedCut(read, row.m_Bytes, cut, left), row.m_Result);
-            if (row.m_Result != 0) continue;
-            EXPECT_EQ(sink.m_Trace + "u" + std::to_string(reader.m_UnsolicitedResponses) + " s" +
-                          (reader.m_StrayBytes > 0 ? "1" : "0"),
-                      row.m_Trace);
-            EXPECT_EQ(reader.m_ServerRequests, uint32_t(std::count(sink.m_Trace.begin(), sink.m_Trace.end(), 'Q')));
+            if (row.m_Client) {
+                COfflineClient c(kUrl);
+                ASSERT_EQ(c->SendDescribe(), 0);
+                auto read = [&](const std::string& b) {   // the client takes all it is given
+                    const int32_t nRet = c->OnRecvBytes(b.data(), int32_t(b.size()));
+                    EXPECT_EQ(nRet < 0 ? int32_t(b.size()) : nRet, int32_t(b.size()));
+                    return nRet;
+                };
+                ASSERT_EQ(FeedCut(read, row.m_Bytes, cut, left), row.m_Result);
+                if (row.m_Result != 0) continue;
+                EXPECT_EQ(Counts(c), row.m_Expect);
+                EXPECT_EQ(c->m_Audio ? c->m_Audio->m_RecvRTCP : 0, 0u);   // channel 9 is nobody's
+                const bool bPlaying = std::string(row.m_Expect).find(" p0") != std::string::npos;
+                EXPECT_EQ(c.m_Recorder.Reports(), bPlaying ? Reports({{4101, 0}}) : Reports());
+                EXPECT_EQ(c->GetRecvBuf().m_Length, 0);
+            } else {
+                CTraceSink sink;
+                CRTSPCommand response;
+                CRTSPReader reader(sink, response);
+                auto read = [&](const std::string& b) { return reader.Read(b.data(), int32_t(b.size())); };
+                ASSERT_EQ(FeedCut(read, row.m_Bytes, cut, left), row.m_Result);
+                if (row.m_Result != 0) continue;
+                EXPECT_EQ(sink.m_Trace + "u" + std::to_string(reader.m_UnsolicitedResponses) + " s" +
+                              (reader.m_StrayBytes > 0 ? "1" : "0"),
+                          row.m_Expect);
+                EXPECT_EQ(reader.m_ServerRequests, uint32_t(std::count(sink.m_Trace.begin(), sink.m_Trace.end(), 'Q')));
+            }
             EXPECT_EQ(left, "");
             EXPECT_EQ(row.m_Log ? log.CountContaining(row.m_Log) : 0, row.m_LogCount);
-        }
-    }
-}
-
-// The same walk inside the client, cut at every position: the dialogue sets
-// up the streams, frames go to the stream that owns the channel, and the
-// handlers' errors end the walk.
-TEST(RtspReader, ClientDialogueCutAtEveryPosition)
-{
-    CTestRTP rtp;
-    const std::string dialogue = WithCSeq(SdpReply(kSdpVideoAudio), 1) +
-                                 WithCSeq(SetupReply("A1;timeout=60", "RTP/AVP/TCP;unicast;interleaved=0-1"), 2) +
-                                 WithCSeq(SetupReply("A1", "RTP/AVP/TCP;unicast;interleaved=2-3"), 3) +
-                                 Frame(0, rtp, "v") + Frame(2, rtp, "a") + Frame(9, rtp, "nobody") +
-                                 "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: A1\r\n\r\n" + Frame(0, rtp, "one") +
-                                 Frame(1, rtp, "rtcp") + Frame(2, rtp, "audio") + Frame(0, rtp, "two");
-    const std::string dollarBody =
-        WithCSeq(SdpReply(std::string(kSdpVideoOnly) + "a=x-price:$5\r\n"), 1) + Frame(0, rtp, "early");
-    const std::string badSession = WithCSeq(SdpReply(kSdpVideoOnly), 1) +
-                                   std::string("RTSP/1.0 200 OK\r\nCSeq: 2\r\nSession: ab\x01") + "cd\r\n\r\n";
-    // Counts: RTP on video, RTCP on video, RTP on audio, requests from the
-    // server, unsolicited answers, stray bytes seen, the pending request.
-    const struct {
-        const char* m_Name;
-        std::string m_Bytes;
-        int32_t m_Result;       // the first error, else 0
-        const char* m_Counts;   // as Counts writes them
-    } kRows[] = {
-        // Frames before the PLAY answer count; one on a channel nobody has is dropped.
-        {"whole dialogue", dialogue, 0, "v3 c1 a2 q0 u0 s0 p0"},
-        // The stream before SETUP is answered takes the m= port (0) as its channel.
-        {"answer with a $ in its body", dollarBody, 0, "v1 c0 a0 q0 u0 s0 p3"},
-        {"refused DESCRIBE", "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n", JX_ERR_FAIL, ""},
-        // A session identifier that would break a request line ends the attempt.
-        {"control character in the session", badSession, JX_ERR_CONTENT, ""},
-    };
-    for (const auto& row : kRows) {
-        for (size_t cut = 0; cut <= row.m_Bytes.size(); ++cut) {
-            SCOPED_TRACE(std::string(row.m_Name) + " cut " + std::to_string(cut));
-            COfflineClient c(kUrl);
-            ASSERT_EQ(c->SendDescribe(), 0);
-            std::string left;   // the client keeps what it did not consume itself: it takes all it is given
-            auto read = [&](const std::string& b) {
-                const int32_t nRet = c->OnRecvBytes(b.data(), int32_t(b.size()));
-                EXPECT_EQ(nRet < 0 ? int32_t(b.size()) : nRet, int32_t(b.size()));
-                return nRet;
-            };
-            ASSERT_EQ(FeedCut(read, row.m_Bytes, cut, left), row.m_Result);
-            if (row.m_Result != 0) continue;
-            EXPECT_EQ(left, "");
-            EXPECT_EQ(Counts(c), row.m_Counts);
-            EXPECT_EQ(c->m_Audio ? c->m_Audio->m_RecvRTCP : 0, 0u);   // channel 9 is nobody's
-            const bool bPlaying = std::string(row.m_Counts).find(" p0") != std::string::npos;
-            EXPECT_EQ(c.m_Recorder.Reports(), bPlaying ? Reports({{4101, 0}}) : Reports());
-            EXPECT_EQ(c->GetRecvBuf().m_Length, 0);
         }
     }
 }
