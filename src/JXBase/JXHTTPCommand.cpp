@@ -231,18 +231,19 @@ const char* DefaultReason(int32_t nCode)
     }
 }
 
-// A text that may stand in a request or status line: no blank, CR or LF.
-bool IsLineSafe(const char* p, bool bBlanksAllowed)
-{
-    for (; *p != '\0'; ++p) {
-        if (*p == '\r' || *p == '\n' || (!bBlanksAllowed && IsBlank(*p))) return false;
-    }
-    return true;
-}
-
 }   // namespace
 
 CJXHTTPCommand::CJXHTTPCommand() : m_Body(nullptr, 5) {}
+
+bool CJXHTTPCommand::IsLineSafe(const char* pText, bool bBlanksAllowed)
+{
+    if (pText == nullptr) return false;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(pText); *p != 0; ++p) {
+        if (*p < 0x20 || *p == 0x7F) return false;
+        if (!bBlanksAllowed && *p == ' ') return false;
+    }
+    return true;
+}
 
 CJXHTTPCommand::~CJXHTTPCommand()
 {

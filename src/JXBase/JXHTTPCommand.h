@@ -90,6 +90,10 @@ public:
     static bool ParseLine(char*& pField, const char* pLine, const char* pKey);
     // Append "key<value>\r\n".
     static int32_t BuildLine(CJXString& out, const char* pKey, uint32_t nValue);
+    // Whether the text may stand in a request, status or header line: not
+    // null, no control character (a CR or LF would end the line early, a
+    // NUL cut it), and no blank unless bBlanksAllowed (a method or URL).
+    static bool IsLineSafe(const char* pText, bool bBlanksAllowed);
 
     // Fields read directly.
     int32_t m_StatusCode = 0;   // 0 until a status line was read

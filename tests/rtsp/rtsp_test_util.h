@@ -298,9 +298,11 @@ inline int32_t COfflineClient::Feed(const std::string& bytes, size_t nPiece)
 inline void COfflineClient::PlayTo(const std::string& sdp, const std::string& session, size_t nPiece)
 {
     ASSERT_EQ(m_Client.SendDescribe(), 0);
+    ASSERT_EQ(m_Client.Phase(), CRTSPClient::EPhase::kDescribing);
     ASSERT_EQ(Feed(SdpReply(sdp), nPiece), 0);
     ASSERT_NE(m_Client.m_Video, nullptr);
     ASSERT_EQ(m_Client.m_Pending, CRTSPClient::kPendingSetup);
+    ASSERT_EQ(m_Client.Phase(), CRTSPClient::EPhase::kSettingUp);
     // The first answer names the time-out (60 s unless the test gives one).
     const std::string id = session.substr(0, session.find(';'));
     const std::string first = session.find(';') == std::string::npos ? session + ";timeout=60" : session;
@@ -310,6 +312,8 @@ inline void COfflineClient::PlayTo(const std::string& sdp, const std::string& se
         ASSERT_EQ(Feed(SetupReply(id, "RTP/AVP/TCP;unicast;interleaved=2-3"), nPiece), 0);
     }
     ASSERT_EQ(m_Client.m_Pending, CRTSPClient::kPendingPlay);
+    ASSERT_EQ(m_Client.Phase(), CRTSPClient::EPhase::kSettingUp);
     ASSERT_EQ(Feed(OkReply("Session: " + id + "\r\n"), nPiece), 0);
     ASSERT_EQ(m_Client.m_Pending, CRTSPClient::kPendingNone);
+    ASSERT_EQ(m_Client.Phase(), CRTSPClient::EPhase::kPlaying);
 }

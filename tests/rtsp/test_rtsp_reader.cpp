@@ -2,6 +2,7 @@
 // a network: bytes go into the receive buffer, requests come from the send buffer.
 #include "rtsp_test_util.h"
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -22,8 +23,8 @@ std::string Counts(COfflineClient& c)
 {
     char sz[128];
     snprintf(sz, sizeof(sz), "v%u c%u a%u q%u u%u s%d p%u", VideoPackets(c), c->m_Video ? c->m_Video->m_RecvRTCP : 0,
-             c->m_Audio ? c->m_Audio->m_RecvRTP : 0, c->m_ServerRequests, c->m_UnsolicitedResponses,
-             c->m_StrayBytes > 0 ? 1 : 0, c->m_Pending);
+             c->m_Audio ? c->m_Audio->m_RecvRTP : 0, c->m_Reader.m_ServerRequests,
+             c->m_Reader.m_UnsolicitedResponses, c->m_Reader.m_StrayBytes > 0 ? 1 : 0, c->m_Pending);
     return sz;
 }
 
@@ -83,22 +84,47 @@ std::string WithCSeq(std::string text, int nCSeq)
     return text;
 }
 
-// Gives the first cut bytes, then the rest; the first error, else 0.
-int32_t FeedCut(COfflineClient& c, const std::string& bytes, size_t cut)
+// Gives the first cut bytes, then the rest, to a reader of a buffer that
+// keeps what was not consumed; the first error, else 0 and what is left.
+template <class TRead>
+int32_t FeedCut(TRead read, const std::string& bytes, size_t cut, std::string& left)
 {
-    const int32_t nFirst = c->OnRecvBytes(bytes.data(), int32_t(cut));
-    if (nFirst < 0) return nFirst;
-    EXPECT_EQ(nFirst, int32_t(cut));
-    const int32_t nSecond = c->OnRecvBytes(bytes.data() + cut, int32_t(bytes.size() - cut));
-    if (nSecond < 0) return nSecond;
-    EXPECT_EQ(nSecond, int32_t(bytes.size() - cut));
+    for (const std::string& piece : {bytes.substr(0, cut), bytes.substr(cut)}) {
+        left += piece;
+        const int32_t nRet = read(left);
+        if (nRet < 0) return nRet;
+        left.erase(0, size_t(nRet));
+    }
     return 0;
 }
 
+// Records what a reader hands on as text: "R<status>", "P<channel>",
+// "Q<method>". A response with CSeq 99 is not awaited; any status but 200
+// and an empty packet are refused.
+class CTraceSink : public IRTSPReaderSink {
+public:
+    bool IsAwaited(const CRTSPCommand& r) const override { return r.m_CSeq != 99; }
+    int32_t OnResponse(CRTSPCommand& r) override
+    {
+        m_Trace += "R" + std::to_string(r.m_StatusCode) + " ";
+        return r.m_StatusCode == 200 ? 0 : JX_ERR_FAIL;
+    }
+    int32_t OnPacket(uint8_t nChannel, const char*, uint32_t nLen) override
+    {
+        m_Trace += "P" + std::to_string(nChannel) + " ";
+        return nLen == 0 ? JX_ERR_CONTENT : 0;
+    }
+    void OnServerRequest(const CRTSPServerRequest& q) override { m_Trace += std::string("Q") + q.m_Method + " "; }
+    bool KeepReading() const override { return true; }
+    const char* LogName() const override { return kUrl; }
+    std::string m_Trace;
+};
+
 }   // namespace
 
-// Byte streams cut at every position: whatever the cut, the same units are
-// read, none twice, nothing is left over, and the same error ends the walk.
+// Byte streams cut at every position, given to a reader alone and to a
+// client: whatever the cut, the same units are read, none twice, nothing is
+// left over, and the same error ends the walk.
 TEST(RtspReader, ByteStreamsCutAtEveryPosition)
 {
     CTestRTP rtp;
@@ -110,6 +136,8 @@ TEST(RtspReader, ByteStreamsCutAtEveryPosition)
                                  Frame(1, rtp, "rtcp") + Frame(2, rtp, "audio") + Frame(0, rtp, "two");
     const std::string dollarBody =
         WithCSeq(SdpReply(std::string(kSdpVideoOnly) + "a=x-price:$5\r\n"), 1) + Frame(0, rtp, "early");
+    const std::string badSession = WithCSeq(SdpReply(kSdpVideoOnly), 1) +
+                                   std::string("RTSP/1.0 200 OK\r\nCSeq: 2\r\nSession: ab\x01") + "cd\r\n\r\n";
     const std::string empty("$\x00\x00\x00", 4);
     const std::string stray = std::string("\r\n\x00\xff junk ", 10) + "\r\n";
     // The bodies hold a '$' and "RTSP/": neither may be taken for a unit.
@@ -121,63 +149,79 @@ TEST(RtspReader, ByteStreamsCutAtEveryPosition)
                                     std::string("$\x00\x00\x01zz", 6) + Frame(0, rtp, "after");
     static const char kNul[] = "RTSP/1.0 200 OK\r\nBad\0Line\r\n\r\n";
     static const char kNulAfterPrefix[] = "RTSP/\0 200 OK\r\n\r\n";
-    const std::string badSession = WithCSeq(SdpReply(kSdpVideoOnly), 1) +
-                                   std::string("RTSP/1.0 200 OK\r\nCSeq: 2\r\nSession: ab\x01") + "cd\r\n\r\n";
-    // Counts: RTP on video, RTCP on video, RTP on audio, requests from the
-    // server, unsolicited answers, stray bytes seen, the pending request.
     const struct {
         const char* m_Name;
-        bool m_Played;   // false: only DESCRIBE sent
+        bool m_Client;   // through a client that sent DESCRIBE, else to a reader alone
         std::string m_Bytes;
-        int32_t m_Result;              // the first error, else 0
-        const char* m_Counts;          // as Counts writes them
+        int32_t m_Result;   // the first error, else 0
+        // Client: as Counts writes them. Reader: the units, then unsolicited
+        // answers and whether stray bytes were seen.
+        const char* m_Expect;
         const char* m_Log = nullptr;   // a log line expected m_LogCount times
         int m_LogCount = 0;
     } kRows[] = {
         // clang-format off
         // Frames before the PLAY answer count; one on a channel nobody has is dropped.
-        {"whole dialogue", false, dialogue, 0, "v3 c1 a2 q0 u0 s0 p0"},
+        {"whole dialogue", true, dialogue, 0, "v3 c1 a2 q0 u0 s0 p0"},
         // The stream before SETUP is answered takes the m= port (0) as its channel.
-        {"answer with a $ in its body", false, dollarBody, 0, "v1 c0 a0 q0 u0 s0 p3"},
-        {"one frame", true, Frame(0, rtp, "split frame payload"), 0, "v1 c0 a0 q0 u0 s0 p0"},
-        // A zero-length frame takes four bytes; the parser refuses the empty packet.
-        {"empty frames", true, empty + empty + Frame(0, rtp, "after"), 0, "v1 c0 a0 q0 u0 s0 p0", "Parse RTP/RTCP Data Error(ret = ", 2},
-        {"stray bytes", true, Frame(0, rtp, "a") + stray + Frame(0, rtp, "b") + "\r\n" + Frame(0, rtp, "c"), 0, "v3 c0 a0 q0 u0 s1 p0", "Skipping stray bytes", 1},
-        {"requests from the server", true, requests, 0, "v3 c0 a0 q2 u0 s0 p0"},
+        {"answer with a $ in its body", true, dollarBody, 0, "v1 c0 a0 q0 u0 s0 p3"},
+        {"refused DESCRIBE", true, "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n", JX_ERR_FAIL, ""},
+        // A session identifier that would break a request line ends the attempt.
+        {"control character in the session", true, badSession, JX_ERR_CONTENT, ""},
+        {"answer with a $ in its body", false, dollarBody, 0, "R200 P0 u0 s0"},
+        {"one frame", false, Frame(0, rtp, "split frame payload"), 0, "P0 u0 s0"},
+        // A zero-length frame takes four bytes; a packet refused is skipped.
+        {"empty frames", false, empty + empty + Frame(0, rtp, "after"), 0, "P0 P0 P0 u0 s0", "Parse RTP/RTCP Data Error(ret = ", 2},
+        {"stray bytes", false, Frame(0, rtp, "a") + stray + Frame(0, rtp, "b") + "\r\n" + Frame(0, rtp, "c"), 0, "P0 P0 P0 u0 s1", "Skipping stray bytes", 1},
+        {"requests from the server", false, requests, 0, "P0 QGET_PARAMETER P0 QOPTIONS P0 u0 s0"},
         // A request may begin with any capital, the first and last included.
-        {"stray bytes then ANNOUNCE", true, "\r\nANNOUNCE rtsp://a/b RTSP/1.0\r\nCSeq: 3\r\n\r\n" + Frame(0, rtp, "x"), 0, "v1 c0 a0 q1 u0 s1 p0", "from the server (ANNOUNCE)", 1},
-        {"stray bytes then ZAP", true, "\r\nZAP * RTSP/1.0\r\nCSeq: 4\r\n\r\n" + Frame(0, rtp, "x"), 0, "v1 c0 a0 q1 u0 s1 p0", "from the server (ZAP)", 1},
+        {"stray bytes then ANNOUNCE", false, "\r\nANNOUNCE rtsp://a/b RTSP/1.0\r\nCSeq: 3\r\n\r\n" + Frame(0, rtp, "x"), 0, "QANNOUNCE P0 u0 s1", "from the server (ANNOUNCE)", 1},
+        {"stray bytes then ZAP", false, "\r\nZAP * RTSP/1.0\r\nCSeq: 4\r\n\r\n" + Frame(0, rtp, "x"), 0, "QZAP P0 u0 s1", "from the server (ZAP)", 1},
         // Text like a request that is none is skipped a word at a time: the frame behind it arrives.
-        {"broken request then a frame", true, "OPTIONS " + Frame(0, rtp, "k") + "\r\n\r\n", 0, "v1 c0 a0 q0 u0 s1 p0"},
+        {"broken request then a frame", false, "OPTIONS " + Frame(0, rtp, "k") + "\r\n\r\n", 0, "P0 u0 s1"},
         // Logged once a connection; its body's "$" is no frame.
-        {"unsolicited answer", true, unsolicited, 0, "v1 c0 a0 q0 u1 s0 p0", "RTSP Client(rtsp://127.0.0.1:554/cam): State Error", 1},
+        {"unsolicited answer", false, unsolicited, 0, "P0 u1 s0", "RTSP Client(rtsp://127.0.0.1:554/cam): State Error", 1},
         // Errors: whatever the cut, fewer bytes than "RTSP/" are awaited, not dropped.
-        {"refused DESCRIBE", false, "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n", JX_ERR_FAIL, ""},
+        {"refused answer", false, "RTSP/1.0 404 Not Found\r\nCSeq: 1\r\n\r\n", JX_ERR_FAIL, ""},
         {"no status code", false, "RTSP/1.0 OK\r\n\r\n", JX_ERR_CONTENT, ""},
         {"no version", false, "RTSP/x\r\n\r\n", JX_ERR_CONTENT, ""},
         {"NUL in the head", false, std::string(kNul, sizeof(kNul) - 1), JX_ERR_CONTENT, ""},
         {"NUL right behind RTSP/", false, std::string(kNulAfterPrefix, sizeof(kNulAfterPrefix) - 1), JX_ERR_CONTENT, ""},
-        // A session identifier that would break a request line ends the attempt.
-        {"control character in the session", false, badSession, JX_ERR_CONTENT, ""},
         // clang-format on
     };
     for (const auto& row : kRows) {
         for (size_t cut = 0; cut <= row.m_Bytes.size(); ++cut) {
             SCOPED_TRACE(std::string(row.m_Name) + " cut " + std::to_string(cut));
-            COfflineClient c(kUrl);
-            if (row.m_Played) {
-                c.PlayTo(kSdpVideoOnly);
-            } else {
-                ASSERT_EQ(c->SendDescribe(), 0);
-            }
             CRTPLogCapture log;
-            ASSERT_EQ(FeedCut(c, row.m_Bytes, cut), row.m_Result);
-            if (row.m_Result != 0) continue;
-            EXPECT_EQ(Counts(c), row.m_Counts);
-            EXPECT_EQ(c->m_Audio ? c->m_Audio->m_RecvRTCP : 0, 0u);   // channel 9 is nobody's
-            const bool bPlaying = std::string(row.m_Counts).find(" p0") != std::string::npos;
-            EXPECT_EQ(c.m_Recorder.Reports(), bPlaying ? Reports({{4101, 0}}) : Reports());
-            EXPECT_EQ(c->GetRecvBuf().m_Length, 0);
+            std::string left;
+            if (row.m_Client) {
+                COfflineClient c(kUrl);
+                ASSERT_EQ(c->SendDescribe(), 0);
+                auto read = [&](const std::string& b) {   // the client takes all it is given
+                    const int32_t nRet = c->OnRecvBytes(b.data(), int32_t(b.size()));
+                    EXPECT_EQ(nRet < 0 ? int32_t(b.size()) : nRet, int32_t(b.size()));
+                    return nRet;
+                };
+                ASSERT_EQ(FeedCut(read, row.m_Bytes, cut, left), row.m_Result);
+                if (row.m_Result != 0) continue;
+                EXPECT_EQ(Counts(c), row.m_Expect);
+                EXPECT_EQ(c->m_Audio ? c->m_Audio->m_RecvRTCP : 0, 0u);   // channel 9 is nobody's
+                const bool bPlaying = std::string(row.m_Expect).find(" p0") != std::string::npos;
+                EXPECT_EQ(c.m_Recorder.Reports(), bPlaying ? Reports({{4101, 0}}) : Reports());
+                EXPECT_EQ(c->GetRecvBuf().m_Length, 0);
+            } else {
+                CTraceSink sink;
+                CRTSPCommand response;
+                CRTSPReader reader(sink, response);
+                auto read = [&](const std::string& b) { return reader.Read(b.data(), int32_t(b.size())); };
+                ASSERT_EQ(FeedCut(read, row.m_Bytes, cut, left), row.m_Result);
+                if (row.m_Result != 0) continue;
+                EXPECT_EQ(sink.m_Trace + "u" + std::to_string(reader.m_UnsolicitedResponses) + " s" +
+                              (reader.m_StrayBytes > 0 ? "1" : "0"),
+                          row.m_Expect);
+                EXPECT_EQ(reader.m_ServerRequests, uint32_t(std::count(sink.m_Trace.begin(), sink.m_Trace.end(), 'Q')));
+            }
+            EXPECT_EQ(left, "");
             EXPECT_EQ(row.m_Log ? log.CountContaining(row.m_Log) : 0, row.m_LogCount);
         }
     }
@@ -214,7 +258,7 @@ TEST(RtspReader, RequestsAnsweredAndStrayResponsesSkipped)
             CTestRTP rtp;
             ASSERT_EQ(c.Feed(row.m_Request + Frame(0, rtp, "x"), nPiece), 0);
             EXPECT_EQ(c.Sent(), row.m_Answer);
-            EXPECT_EQ(c->m_ServerRequests, 1u);
+            EXPECT_EQ(c->m_Reader.m_ServerRequests, 1u);
             EXPECT_EQ(VideoPackets(c), 1u);   // the frame behind it still arrives
         }
     }
@@ -234,7 +278,7 @@ TEST(RtspReader, RequestsAnsweredAndStrayResponsesSkipped)
         ASSERT_EQ(c->m_PendingCSeq, uint16_t(c->m_CSeq - 1));
         ASSERT_EQ(c.Feed(row.m_First, 1), 0);
         EXPECT_EQ(c->m_Pending, row.m_Handled ? CRTSPClient::kPendingNone : CRTSPClient::kPendingKeepAlive);
-        EXPECT_EQ(c->m_UnsolicitedResponses, row.m_Handled ? 0u : 1u);
+        EXPECT_EQ(c->m_Reader.m_UnsolicitedResponses, row.m_Handled ? 0u : 1u);
         ASSERT_EQ(c.Feed("RTSP/1.0 200 OK\r\nCSeq: {CSeq}\r\n\r\n"), 0);
         EXPECT_EQ(c->m_Pending, CRTSPClient::kPendingNone);
     }
@@ -260,7 +304,7 @@ TEST(RtspReader, ReceiveBufferBounds)
         ASSERT_EQ(c->SendKeepAlive(), 0);
         const uint64_t nBefore = c->ExaminedBytes();
         ASSERT_EQ(c.Feed(bytes, 1), 0);
-        EXPECT_EQ(c->m_ServerRequests, bRequest ? 1u : 0u);
+        EXPECT_EQ(c->m_Reader.m_ServerRequests, bRequest ? 1u : 0u);
         EXPECT_EQ(c->m_Pending, bRequest ? CRTSPClient::kPendingKeepAlive : CRTSPClient::kPendingNone);
         EXPECT_LE(c->ExaminedBytes() - nBefore, 8 * bytes.size());
     }

@@ -1,84 +1,20 @@
-// The RTSP stream object (CRTSPClient) and the shared worker that drives every
-// stream of the process (CRTSPSocket).
+// The RTSP stream object (CRTSPClient).
 #pragma once
 
 #include "JXStream.h"
+#include "jxrtsp.h"
 #include "rtpclock.h"
 #include "rtpsocket.h"
+#include "rtspcallguard.h"
 #include "rtspcommand.h"
+#include "rtspreader.h"
+#include "rtspworker.h"
 
 #include <atomic>
 #include <memory>
 
 class CRTPSocket;
 class CSDPParser;
-
-// The control connection of one stream and its place on the shared worker:
-// one pool thread named "RTSPSocket" calls OnWork of every started stream,
-// one pass at a time.
-class JXRTSP_API CRTSPSocket : public CJXSocketTCP {
-public:
-    CRTSPSocket();
-    ~CRTSPSocket() override;
-
-    // Join the worker (creating it for the first stream). 0 when already
-    // attached, else the pool's result.
-    int32_t AttachWorker();
-    // Leave the worker. 0; 1 when called from inside this stream's own pass
-    // (the pass runs to its end, and no other follows); JX_ERR_STATE when the
-    // worker is already gone. No lock is held while it waits for a running
-    // pass, so a subscriber may start and stop other streams from inside its
-    // callback. The worker ends with the last stream's detach, once no other
-    // detach is still under way, so a Start in between joins the same worker
-    // and two workers never run passes at once.
-    int32_t DetachWorker();
-    // Ends the worker and the resolver when no stream is attached and no
-    // detach is under way, waiting for the worker's thread. Does nothing on
-    // that thread itself: a stream stopped from its own callback leaves the
-    // end to the host's next Stop, Release or JXRTSPInvalidate.
-    static void RetireWorker();
-    // Whether the worker and its resolver exist now (read under the lock).
-    static bool HasWorker();
-    static bool HasResolver();
-    // One pass of work; the base does nothing.
-    virtual int OnWork(CJXMessageT* pMsg, unsigned int nValue, unsigned int& nWait);
-
-    bool m_Attached = false;   // guarded by s_RTSPMutex
-    CJXTimeout m_Reconnect;    // delay before the next connection attempt
-    // The resolver this stream looks host names up with, taken when it joins
-    // the worker and let go once its connection is closed after it left: the
-    // last holder ends the resolver and waits for its threads.
-    std::shared_ptr<CJXResolver> m_Resolver;
-
-    // Shared by all streams, guarded by s_RTSPMutex. The pool is held by
-    // shared pointer so that a detach can wait for it outside the lock.
-    static std::shared_ptr<CJXThreadPool> s_RTSPThread;
-    static int32_t s_RTSPCount;
-    static CJXMutex s_RTSPMutex;
-    // Detaches that wait for a pass outside the lock: the worker stays while
-    // one is under way.
-    static int32_t s_Detaching;
-    // Host names are looked up here, never on the worker; made with the
-    // worker, and ended when the worker has ended and the last stream has
-    // let go of it.
-    static std::shared_ptr<CJXResolver> s_Resolver;
-
-    static constexpr int32_t kWorkerThreads = 1;
-    static constexpr int32_t kWorkerMaxWait = 24;
-};
-
-// A request from the server (OPTIONS or GET_PARAMETER pings, ANNOUNCE...),
-// read with the base reader. The CSeq text is kept as sent, so the answer
-// echoes it exactly (the base keeps 16 bits of it).
-class JXRTSP_API CRTSPServerRequest : public CJXHTTPCommand {
-public:
-    static constexpr int32_t kMaxCSeqChars = 10;
-
-    int32_t Reset() override;
-    int32_t ParseHeadLine(const char* pLine) override;
-
-    char m_CSeqText[kMaxCSeqChars + 1] = {};
-};
 
 // One RTSP session with one server for one URL, with at most one video and one
 // audio stream. The host starts, stops, releases and queries it; everything
@@ -94,16 +30,26 @@ public:
         kPendingTeardown = 5,
         kPendingKeepAlive = 8,
     };
-    // Subscriber messages.
-    enum : uint32_t {
-        kMsgFrame = 2106,
-        kMsgState = 4101,
-        kMsgStopped = 4102,
+    // The session's phase. It changes only on the thread that runs the
+    // stream (the worker, or the host's thread while the stream is off it)
+    // and may be read from any thread.
+    enum class EPhase : uint8_t {
+        kIdle,             // not started
+        kConnecting,       // the TCP connection is being made
+        kDescribing,       // DESCRIBE awaits its answer
+        kSettingUp,        // SETUP or PLAY awaits its answer
+        kPlaying,          // PLAY was accepted
+        kWaitingToRetry,   // an attempt failed; the next waits for m_Reconnect
     };
-    // State-report errors as subscribers see them.
+    // Subscriber messages and state-report errors, as the public header names them.
+    enum : uint32_t {
+        kMsgFrame = JXRTSP_MSG_FRAME,
+        kMsgState = JXRTSP_MSG_STATE,
+        kMsgStopped = JXRTSP_MSG_STOPPED,
+    };
     enum : int32_t {
-        kReportAuth = -29,
-        kReportFailure = -28,
+        kReportAuth = JXRTSP_REPORT_AUTH,
+        kReportFailure = JXRTSP_REPORT_FAILURE,
     };
     static constexpr int32_t kRecvBufferBytes = 262144;
     static constexpr int32_t kRecvKeepFree = 2;   // bytes of the receive buffer never filled
@@ -115,33 +61,48 @@ public:
     static constexpr uint32_t kMinKeepAliveMs = 1000;
     static constexpr uint32_t kIdleWaitMs = 5;
 
+    // The reader's view of this stream: what it reads goes to the client.
+    class CReaderSink : public IRTSPReaderSink {
+    public:
+        explicit CReaderSink(CRTSPClient& client) : m_Client(client) {}
+        bool IsAwaited(const CRTSPCommand& response) const override;
+        int32_t OnResponse(CRTSPCommand& response) override;
+        int32_t OnPacket(uint8_t nChannel, const char* pData, uint32_t nLen) override;
+        void OnServerRequest(const CRTSPServerRequest& request) override;
+        bool KeepReading() const override;
+        const char* LogName() const override;
+
+    private:
+        CRTSPClient& m_Client;
+    };
+
     CRTSPClient();
     ~CRTSPClient() override;
 
     // IJXStream
-    int Release() override;
+    int32_t Release() override;
     const char* GetProtocol() override;
-    int Open(CJXUrl const& url) override;
+    int32_t Open(CJXUrl const& url) override;
     // As the stream interface's, but refused (JX_ERR_STATE) while the stream
     // is started: the worker reads the URL then.
-    int Open(char const* pUrl) override;
-    int Start() override;
-    int Stop() override;
-    int GetMediaDesc(CJXMediaDesc*& pDesc) override;
-    int GetLastIFrame(CPacket*& pPacket) override;
+    int32_t Open(char const* pUrl) override;
+    int32_t Start() override;
+    int32_t Stop() override;
+    int32_t GetMediaDesc(CJXMediaDesc*& pDesc) override;
+    int32_t GetLastIFrame(CPacket*& pPacket) override;
     // The reception counts of every session since the object was made; 0.
-    int GetStatistics(CJXStreamStats& stats) override;
+    int32_t GetStatistics(CJXStreamStats& stats) override;
 
     // The client's own virtual operations, in slot order.
-    virtual int OnData(CPacket* pPacket);
-    virtual int OnState(unsigned int nCode, int nError);
-    virtual int OnHead(CJXMediaHead* pHead);
-    virtual int OnPolling();
+    virtual int32_t OnData(CPacket* pPacket);
+    virtual int32_t OnState(unsigned int nCode, int32_t nError);
+    virtual int32_t OnHead(CJXMediaHead* pHead);
+    virtual int32_t OnPolling();
     int32_t OnSend(CJXFdSet* pWrite) override;
     int32_t OnRecv(CJXFdSet* pRead) override;
-    virtual int OnRecvCommand(const char* pText, int nLen);
-    virtual int OnRecvData(const char* pData, int nLen);
-    int OnWork(CJXMessageT* pMsg, unsigned int nValue, unsigned int& nWait) override;
+    virtual int32_t OnRecvCommand(const char* pText, int32_t nLen);
+    virtual int32_t OnRecvData(const char* pData, int32_t nLen);
+    int32_t OnWork(CJXMessageT* pMsg, unsigned int nValue, unsigned int& nWait) override;
 
     // Session start and end (worker thread; OnStop also from Stop).
     int32_t OnStart();
@@ -159,6 +120,8 @@ public:
     // interleaved on the connection (behind what waits to be sent, unless
     // that is more than kMaxQueuedForReport). Arms the next one.
     void SendReceiverReports();
+    // The next receiver reports, a random share of the interval away.
+    void ArmReceiverReports();
     // A request the send buffer could not take whole leaves it as it was.
     // Handlers of a complete response held in m_Command.
     int32_t OnRecvDescribe();
@@ -207,6 +170,9 @@ public:
     // bytes leave the buffer. 0, or a negative result that fails the pass.
     int32_t WalkRecvBuffer();
 
+    EPhase Phase() const { return m_Phase; }
+    static const char* PhaseName(EPhase ePhase);
+
     const CJXUrl& GetUrl() const { return m_Url; }
     // The stream URL as it stands in the request lines: without user name
     // and password. Null before Start.
@@ -247,18 +213,10 @@ public:
 
     // Capacity Start gives the receive buffer (tests may lower it).
     int32_t m_RecvCapacity = kRecvBufferBytes;
-    // What the receive walk skipped on this connection, for the log and tests.
-    uint32_t m_StrayBytes = 0;
-    uint32_t m_ServerRequests = 0;
-    uint32_t m_UnsolicitedResponses = 0;
-    // Bytes the receive walk looked at to tell units apart (tests: the cost
-    // of a head that arrives byte by byte stays linear).
-    uint64_t m_ClassifiedBytes = 0;
-    // All bytes the connection's readers looked at to find units and heads.
-    uint64_t ExaminedBytes() const
-    {
-        return m_ClassifiedBytes + m_Command.m_ScannedBytes + m_ServerRequest.m_ScannedBytes;
-    }
+    // Splits the received bytes into responses, frames and server requests.
+    CReaderSink m_ReaderSink{*this};
+    CRTSPReader m_Reader{m_ReaderSink, m_Command};
+    uint64_t ExaminedBytes() const { return m_Reader.ExaminedBytes(); }
     // CSeq of the request whose answer is awaited.
     uint16_t m_PendingCSeq = 0;
     // The server refused SET_PARAMETER: keep-alives go as OPTIONS.
@@ -277,17 +235,15 @@ public:
     bool m_RedirectPending = false;   // the pass connects to the target
 
 private:
-    enum EUnit { kUnitWait, kUnitResponse, kUnitRequest, kUnitStray };
     // Which session header a request carries.
     enum ESession { kSessionIfHeld, kSessionAlways };
 
-    int32_t TakeUnit(const char* p, int32_t n);
-    EUnit ClassifyText(const char* p, int32_t n, int32_t& nLen);
-    int32_t SkipStray(int32_t nLen);
+    // A complete response to the pending request (the reader's sink).
+    int32_t OnResponse();
     bool IsAnswerToPending() const;
-    void LogUnsolicited();
-    int32_t OnRecvServerRequest(const char* p, int32_t n);
-    void AnswerServerRequest();
+    // Interleaved packets: odd channels carry RTCP, even ones RTP.
+    int32_t OnPacket(unsigned char nChannel, const char* pData, unsigned int nLen);
+    void AnswerServerRequest(const CRTSPServerRequest& request);
 
     // The connection is made across passes so that a camera that does not
     // answer costs the other streams nothing.
@@ -296,7 +252,6 @@ private:
     int32_t FinishConnect();
     void FailConnect();
     void RunPass(unsigned int& nWait);
-    bool FinishDeferred();
     bool IsAttached();
     // Clears everything that belongs to one connection (buffers, pending
     // request, readers, session texts, media streams). Every path that
@@ -304,9 +259,6 @@ private:
     void ResetConnection();
     // The host's stop: the session ends without TEARDOWN.
     void EndSessionQuietly();
-    // True while this stream's subscribers are being called on this thread
-    // (a report from Start, or the worker's pass).
-    bool IsInCallback() const;
 
     // Request line, CSeq and Session; Authorization, User-Agent and the blank
     // line. Between the two a request adds its own lines.
@@ -319,17 +271,11 @@ private:
 
     char* m_RequestUrl = nullptr;   // stream URL without credentials
     char* m_LogUrl = nullptr;       // stream URL with the password masked
-    bool m_StrayLogged = false;
-    bool m_RequestLogged = false;
-    bool m_UnsolicitedLogged = false;
-    bool m_InServerRequest = false;   // m_ServerRequest holds a request's head or body in part
-    CRTSPServerRequest m_ServerRequest;
 
     // Stop or Release asked for from inside a callback of this stream: done
-    // when the callback has returned. Written on the thread of the callback,
-    // read by the host's thread too.
-    std::atomic<bool> m_StopPending{false};
-    std::atomic<bool> m_DeletePending{false};
+    // when the callback has returned.
+    CRTSPCallGuard m_Calls;
+    std::atomic<EPhase> m_Phase{EPhase::kIdle};
     // Held for each pass, by Stop's clean-up on the host thread and while the
     // URL changes, so none of them overlap.
     CJXMutex m_WorkMutex;
