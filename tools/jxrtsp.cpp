@@ -10,6 +10,7 @@
 #include "JXBase.h"
 #include "jxrtsp_tool.h"
 #include "module_host.h"
+#include "stream_url.h"
 
 #include <atomic>
 #include <chrono>
@@ -68,7 +69,8 @@ void PrintUsage(FILE* pOut)
             "  --json       print every summary as one JSON array on standard output\n"
             "  The module's log goes to DIR/jxrtsp.log (--verbose: standard error). A recording\n"
             "  goes on in the same files after the module reconnects. Exit status: 0 when every\n"
-            "  stream delivered frames and every file was written, 1 otherwise.\n"
+            "  stream delivered frames and every file was written, 1 otherwise, 2 when a URL or\n"
+            "  DIR is refused before anything starts (a --urls line is reported and left out).\n"
             "\n"
             "probe: waits (at most --timeout seconds, default 15) for the first key frame, or the\n"
             "  first audio frame of a stream without video, then prints codec, size, frame rate,\n"
@@ -177,6 +179,10 @@ int ParseOptions(int argc, char** argv, JXToolOptions& opt)
         } else if (strcmp(pArg, "--out") == 0 && bHasValue && (bRecord || opt.sCommand == "demo")) {
             opt.sOut = argv[++i];
             bOutGiven = true;
+            if (opt.sOut.empty()) {
+                fprintf(stderr, "jxrtsp: --out needs a folder name\n");
+                return JX_ERR_ARG;
+            }
         } else if (bServe && bHasValue && ParseServeOption(pArg, argv[i + 1], opt)) {
             ++i;
             if (bServeError) return JX_ERR_ARG;
@@ -324,6 +330,10 @@ void DiscardLog(const char*, void*) {}
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && strcmp(argv[1], "help") == 0) {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
     JXToolOptions opt;
     const int nParse = ParseOptions(argc, argv, opt);
     if (nParse == JX_ERR_STATE) {
@@ -336,6 +346,14 @@ int main(int argc, char** argv)
     }
     // serve loads no module: it only builds packets.
     if (opt.sCommand == "serve") return RunServe(opt);
+    // A URL the module could not read or would refuse stops the run before
+    // anything starts, rather than becoming a stream that never plays.
+    for (const std::string& sUrl : opt.urls) {
+        std::string sWhy;
+        if (CheckStreamUrl(sUrl, sWhy)) continue;
+        fprintf(stderr, "jxrtsp: %s: %s\n", UrlForLog(sUrl.c_str()).c_str(), sWhy.c_str());
+        return kExitUsage;
+    }
     // probe prints only its answer; record sends the log to its folder.
     if (opt.sCommand == "probe" && !opt.bVerbose) JXSetLogSink(DiscardLog, nullptr);
 

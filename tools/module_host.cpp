@@ -26,8 +26,20 @@ std::string UrlForLog(const char* pUrl)
 {
     CJXUrl url(pUrl);
     char* pShown = url.CloneForLog();   // never print the password
-    std::string s = pShown != nullptr ? pShown : "(unreadable URL)";
-    free(pShown);
+    if (pShown != nullptr) {
+        std::string s = pShown;
+        free(pShown);
+        return s;
+    }
+    // A URL the reader refuses is still shown, for the user to find it, with
+    // whatever stands between the first ':' and the last '@' of its authority
+    // taken for a password.
+    std::string s = pUrl != nullptr ? pUrl : "";
+    const size_t nSep = s.find("://");
+    const size_t nAuthority = nSep == std::string::npos ? 0 : nSep + 3;
+    const size_t nAt = s.rfind('@', s.find('/', nAuthority));
+    const size_t nColon = s.find(':', nAuthority);
+    if (nAt != std::string::npos && nAt >= nAuthority && nColon < nAt) s.replace(nColon + 1, nAt - nColon - 1, "***");
     return s;
 }
 

@@ -6,6 +6,7 @@
 #include "jxrtsp_tool.h"
 #include "module_host.h"
 #include "record_stream.h"
+#include "stream_url.h"
 #ifdef JX_HAVE_LIBAV
 #include "mkv_writer.h"
 #endif
@@ -19,12 +20,12 @@
 #include <memory>
 #include <thread>
 
+#include <sys/stat.h>
 #ifdef _WIN32
 #include <direct.h>
 #include <io.h>
 #else
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -112,7 +113,10 @@ std::string MakeStreamDir(const std::string& sOut, const std::string& sName)
     return std::string();
 }
 
-int ReadUrlsFile(const std::string& sFile, std::vector<std::string>& urls)
+// The URLs of a list file, one a line ('#' starts a comment). A line whose
+// URL cannot be played is reported with its number and left out; nBad counts
+// them.
+int ReadUrlsFile(const std::string& sFile, std::vector<std::string>& urls, int& nBad)
 {
     std::ifstream in(sFile);
     if (!in) {
@@ -120,15 +124,39 @@ int ReadUrlsFile(const std::string& sFile, std::vector<std::string>& urls)
         return JX_ERR_ARG;
     }
     std::string sLine;
-    while (std::getline(in, sLine)) {
+    for (int nLine = 1; std::getline(in, sLine); ++nLine) {
         const size_t nHash = sLine.find('#');
         if (nHash != std::string::npos) sLine.resize(nHash);
         const size_t nFrom = sLine.find_first_not_of(" \t\r");
         if (nFrom == std::string::npos) continue;
         const size_t nTo = sLine.find_last_not_of(" \t\r");
-        urls.push_back(sLine.substr(nFrom, nTo - nFrom + 1));
+        const std::string sUrl = sLine.substr(nFrom, nTo - nFrom + 1);
+        std::string sWhy;
+        if (!CheckStreamUrl(sUrl, sWhy)) {
+            fprintf(stderr, "jxrtsp: %s:%d: %s: %s\n", sFile.c_str(), nLine, UrlForLog(sUrl.c_str()).c_str(),
+                    sWhy.c_str());
+            ++nBad;
+            continue;
+        }
+        urls.push_back(sUrl);
     }
     return JX_OK;
+}
+
+// The output folder, made with its parents: false (with the reason printed)
+// when it cannot be made or a file of that name stands there.
+bool MakeOutputDir(const std::string& sOut)
+{
+    struct stat info;
+    if (!MakeDirs(sOut) || stat(sOut.c_str(), &info) != 0) {
+        fprintf(stderr, "jxrtsp: cannot create %s: %s\n", sOut.c_str(), strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        fprintf(stderr, "jxrtsp: %s is not a folder\n", sOut.c_str());
+        return false;
+    }
+    return true;
 }
 
 // Hundreds of streams hold a control connection, UDP sockets and two files
@@ -300,7 +328,8 @@ std::unique_ptr<CMediaWriter> MakeWriter(const JXToolOptions& opt, const std::st
 int RunRecord(const JXToolOptions& opt, CModuleHost& host)
 {
     std::vector<std::string> urls = opt.urls;
-    if (!opt.sUrlsFile.empty() && ReadUrlsFile(opt.sUrlsFile, urls) != JX_OK) return kExitUsage;
+    int nBadLines = 0;
+    if (!opt.sUrlsFile.empty() && ReadUrlsFile(opt.sUrlsFile, urls, nBadLines) != JX_OK) return kExitUsage;
     if (urls.empty()) {
         fprintf(stderr, "jxrtsp: no URL to record\n");
         return kExitUsage;
@@ -309,10 +338,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
 #ifndef JX_HAVE_LIBAV
     if (!opt.bRaw) fprintf(stderr, "jxrtsp: built without libavformat: writing elementary files (--raw)\n");
 #endif
-    if (!MakeDirs(opt.sOut)) {
-        fprintf(stderr, "jxrtsp: cannot create %s: %s\n", opt.sOut.c_str(), strerror(errno));
-        return kExitFailed;
-    }
+    if (!MakeOutputDir(opt.sOut)) return kExitUsage;
     FILE* pLog = nullptr;
     if (!opt.bVerbose) {
         pLog = fopen((opt.sOut + "/jxrtsp.log").c_str(), "ab");
@@ -324,7 +350,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
 
     std::vector<JXRecording> streams;
     streams.reserve(urls.size());
-    bool bAllOk = true;
+    bool bAllOk = nBadLines == 0;
     for (const std::string& sUrl : urls) {
         const std::string sDir = MakeStreamDir(opt.sOut, FolderName(sUrl));
         IJXStream* pStream = sDir.empty() ? nullptr : host.CreateStream(sUrl.c_str());
@@ -341,6 +367,15 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
         // A start that fails at once (a URL without a host) is reported to
         // the subscriber; the stream stays in the list and shows no frames.
         streams.back().pRecord->Begin(pStream);
+    }
+
+    if (streams.empty()) {
+        // Nothing to wait for: every stream failed to start.
+        if (pLog != nullptr) {
+            JXSetLogSink(nullptr, nullptr);
+            fclose(pLog);
+        }
+        return kExitFailed;
     }
 
     g_StopSignal = 0;
