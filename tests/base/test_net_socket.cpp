@@ -10,12 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstring>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -25,7 +21,6 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-constexpr int32_t kBoundMs = 5000;      // for what must happen
 constexpr int32_t kWatchMs = 200;       // watching for what must not happen
 constexpr uint32_t kAttemptMs = 3000;   // the table's connects (the test clock stands still)
 constexpr uint32_t kOpenMs = 300;       // Open in the table (the real clock ends a hanging lookup)
@@ -50,7 +45,7 @@ struct CTestListener {
         m_Socket = JX_INVALID_SOCKET;
     }
     // The next connection within nMs, or JX_INVALID_SOCKET.
-    JXSOCKET Accept(int32_t nMs = kBoundMs)
+    JXSOCKET Accept(int32_t nMs = kWaitBoundMs)
     {
         CJXFdSet readSet;
         readSet.Add(m_Socket);
@@ -65,21 +60,27 @@ struct CHandle : CTestListener {
     explicit CHandle(JXSOCKET s = JX_INVALID_SOCKET) { m_Socket = s; }
 };
 
+// True once s is readable within the bound; readSet then holds it.
+bool WaitReadable(JXSOCKET s, CJXFdSet& readSet)
+{
+    readSet.Add(s);
+    return JXSelect(&readSet, nullptr, kWaitBoundMs) == 1;
+}
+
 // Up to n bytes until the peer's close or the bound; through the client's OnRecv when given.
 std::string ReadUpTo(JXSOCKET s, size_t n, CJXSocketTCP* pClient = nullptr)
 {
     std::string out;
     std::vector<char> buf(65536);
-    Clock::time_point t0 = Clock::now();
-    while (out.size() < n && MsSince(t0) < kBoundMs) {
+    WaitFor([&] {
         CJXFdSet readSet;
         readSet.Add(s);
-        if (JXSelect(&readSet, nullptr, 50) <= 0) continue;
+        if (JXSelect(&readSet, nullptr, 0) <= 0) return false;
         int32_t nWant = static_cast<int32_t>(std::min(n - out.size(), buf.size()));
         int32_t nGot = pClient ? pClient->OnRecv(&readSet, buf.data(), nWant) : JXSocketRecv(s, buf.data(), nWant);
-        if (nGot <= 0) break;
-        out.append(buf.data(), static_cast<size_t>(nGot));
-    }
+        if (nGot > 0) out.append(buf.data(), static_cast<size_t>(nGot));
+        return nGot <= 0 || out.size() >= n;
+    });
     return out;
 }
 
@@ -116,11 +117,11 @@ const ConnectCase kConnectCases[] = {
     {"LongestName", kLongestName.c_str(), EPeer::V4, JX_OK, AF_INET, 1},
 };
 
-class NetConnect : public ::testing::TestWithParam<ConnectCase> {
+class NetConnect : public NetBase, public ::testing::WithParamInterface<ConnectCase> {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(JXNetStartup(), JX_OK);
+        NetBase::SetUp();
         CJXTime::UseTestClock(kClockStart);
         ASSERT_TRUE(m_V4.Open());
         if (GetParam().ePeer == EPeer::V6 && !m_V6.Open("::1")) GTEST_SKIP() << "no IPv6 loopback here";
@@ -131,7 +132,7 @@ protected:
     void TearDown() override
     {
         CJXTime::UseRealClock();
-        JXNetCleanup();
+        NetBase::TearDown();
     }
     uint16_t Port() const
     {
@@ -172,17 +173,23 @@ protected:
     uint16_t m_Dead = 0;
 };
 
+// An attempt (on the test clock) still under way 1 ms before its time-out; its result at the time-out.
+int32_t ResultAtTimeOut(CJXSocketTCP& client, uint32_t nTimeOutMs)
+{
+    EXPECT_EQ(client.ContinueConnect(), 1);
+    CJXTime::AdvanceTestClock(nTimeOutMs - 1);
+    EXPECT_EQ(client.ContinueConnect(), 1);
+    EXPECT_TRUE(client.IsConnecting());
+    CJXTime::AdvanceTestClock(1);
+    return client.ContinueConnect();
+}
+
 // Passes as the worker makes them: ContinueConnect, then a short wait on the socket.
 int32_t Drive(CJXSocketTCP& client)
 {
-    Clock::time_point t0 = Clock::now();
-    for (;;) {
-        int32_t nRet = client.ContinueConnect();
-        if (nRet != 1 || MsSince(t0) > kBoundMs) return nRet;
-        CJXFdSet writeSet;
-        if (client.IsValid()) writeSet.Add(client.m_Socket);
-        JXSelect(nullptr, &writeSet, 1);
-    }
+    int32_t nRet = 1;
+    WaitFor([&] { return (nRet = client.ContinueConnect()) != 1; });
+    return nRet;
 }
 
 TEST_P(NetConnect, WithoutWaiting)
@@ -196,12 +203,7 @@ TEST_P(NetConnect, WithoutWaiting)
         // The lookup hangs: the attempt ends exactly at its time-out.
         ASSERT_EQ(nRet, JX_OK);
         ASSERT_TRUE(guard.m_Names.WaitActive(1));
-        EXPECT_EQ(client.ContinueConnect(), 1);
-        CJXTime::AdvanceTestClock(kAttemptMs - 1);
-        EXPECT_EQ(client.ContinueConnect(), 1);
-        EXPECT_TRUE(client.IsConnecting());
-        CJXTime::AdvanceTestClock(1);
-        nRet = client.ContinueConnect();
+        nRet = ResultAtTimeOut(client, kAttemptMs);
     } else if (nRet == JX_OK) {
         EXPECT_TRUE(client.IsConnecting());
         nRet = Drive(client);
@@ -242,11 +244,7 @@ TEST_F(NetBase, UnansweredConnectEndsAtTheTimeOut)
     CJXSocketTCP client;
     CJXTime::UseTestClock(kClockStart);
     ASSERT_EQ(client.StartConnect("127.0.0.1", server.m_Port, nullptr, 500), JX_OK);
-    EXPECT_EQ(client.ContinueConnect(), 1);
-    CJXTime::AdvanceTestClock(499);
-    EXPECT_EQ(client.ContinueConnect(), 1);
-    CJXTime::AdvanceTestClock(1);
-    EXPECT_EQ(client.ContinueConnect(), JX_ERR_TIMEOUT);
+    EXPECT_EQ(ResultAtTimeOut(client, 500), JX_ERR_TIMEOUT);
     CJXTime::UseRealClock();
     EXPECT_FALSE(client.IsValid());
 }
@@ -264,8 +262,7 @@ TEST_F(NetBase, NewConnectClosesTheEarlierOneAndKeepsBuffers)
     client.GetRecvBuf() = "partial";
     ASSERT_EQ(client.StartConnect("127.0.0.1", server.m_Port, nullptr), JX_OK);
     CJXFdSet readSet;
-    readSet.Add(first.m_Socket);
-    ASSERT_EQ(JXSelect(&readSet, nullptr, kBoundMs), 1);
+    ASSERT_TRUE(WaitReadable(first.m_Socket, readSet));
     char buf[8];
     EXPECT_EQ(JXSocketRecv(first.m_Socket, buf, sizeof(buf)), 0);
     ASSERT_EQ(Drive(client), JX_OK);
@@ -431,7 +428,7 @@ TEST_F(NetConnected, ByteExactBothWaysWithPartialSends)
         big[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
     std::string got;
     std::thread reader([&] { got = ReadUpTo(m_Peer.m_Socket, big.size()); });
-    EXPECT_EQ(m_Client.Send(big.data(), static_cast<int32_t>(big.size()), kBoundMs), static_cast<int32_t>(big.size()));
+    EXPECT_EQ(m_Client.Send(big.data(), static_cast<int32_t>(big.size()), kWaitBoundMs), static_cast<int32_t>(big.size()));
     reader.join();
     EXPECT_TRUE(got == big) << "received " << got.size() << " of " << big.size() << " bytes";
 
@@ -441,8 +438,7 @@ TEST_F(NetConnected, ByteExactBothWaysWithPartialSends)
     EXPECT_EQ(m_Client.OnSend(&otherSet, "abc", 3), 0);
     ASSERT_EQ(JXSocketSend(m_Peer.m_Socket, "xyz", 3), 3);
     CJXFdSet readSet;
-    readSet.Add(m_Client.m_Socket);
-    ASSERT_EQ(JXSelect(&readSet, nullptr, kBoundMs), 1);
+    ASSERT_TRUE(WaitReadable(m_Client.m_Socket, readSet));
     char buf[16];
     EXPECT_EQ(m_Client.OnRecv(&otherSet, buf, sizeof(buf)), 0);
     EXPECT_EQ(m_Client.OnRecv(&readSet, buf, sizeof(buf)), 3);
@@ -469,19 +465,14 @@ TEST_F(NetConnected, PeerCloseAfterDataIsAFailureWithoutSignal)
     // The bytes before the close come first, then the close itself.
     EXPECT_EQ(ReadUpTo(m_Client.m_Socket, 4, &m_Client), "last");
     CJXFdSet readSet;
-    readSet.Add(m_Client.m_Socket);
-    ASSERT_EQ(JXSelect(&readSet, nullptr, kBoundMs), 1);
+    ASSERT_TRUE(WaitReadable(m_Client.m_Socket, readSet));
     char buf[16];
     EXPECT_EQ(m_Client.OnRecv(&readSet, buf, sizeof(buf)), JX_ERR_FAIL);
 
     // Once the reset is back a send fails (a SIGPIPE would end this program instead).
     const std::string chunk(4096, 'x');
     int32_t nRet = 0;
-    Clock::time_point t0 = Clock::now();
-    while (nRet >= 0 && MsSince(t0) < kBoundMs) {
-        nRet = m_Client.Send(chunk.data(), static_cast<int32_t>(chunk.size()), 200);
-        if (nRet >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    WaitFor([&] { return (nRet = m_Client.Send(chunk.data(), static_cast<int32_t>(chunk.size()), 200)) < 0; });
     EXPECT_EQ(nRet, JX_ERR_FAIL);
     EXPECT_EQ(m_Client.OnSend(nullptr, chunk.data(), 10), JX_ERR_FAIL);
 }
