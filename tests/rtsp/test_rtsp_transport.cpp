@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int32_t kWaitMs = 3000;
-
 sockaddr_in Loopback(uint16_t nPort, const char* pHost = "127.0.0.1")
 {
     sockaddr_in addr = {};
@@ -44,6 +42,15 @@ public:
         const int32_t n = int32_t(packet.size());
         return JXSocketSendTo(m_Socket, packet.data(), n, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == n;
     }
+    // One datagram within the bound: its length (negative: none), and its sender.
+    int32_t Recv(uint8_t* pBuf, int32_t nSize, sockaddr_in* pFrom = nullptr) const
+    {
+        CJXFdSet ready;
+        ready.Add(m_Socket);
+        if (JXSelect(&ready, nullptr, kWaitBoundMs) != 1) return JX_ERR_TIMEOUT;
+        int32_t nFrom = sizeof(sockaddr_in);
+        return JXSocketRecvFrom(m_Socket, pBuf, nSize, reinterpret_cast<sockaddr*>(pFrom), pFrom ? &nFrom : nullptr);
+    }
     JXSOCKET m_Socket = JX_INVALID_SOCKET;
     uint16_t m_Port = 0;
 };
@@ -58,6 +65,20 @@ bool CanBind(uint16_t nPort)
     return bFree;
 }
 
+// A server that plays one video stream over unicast UDP with this SETUP answer; url is what the requests name.
+void ScriptUdpPlay(CScriptedServer& srv, const std::string& url, const std::string& transport)
+{
+    srv.Script()
+        .Accept()
+        .Expect("DESCRIBE", ExpectUrl(url))
+        .Reply(SdpReply(kSdpVideoOnly))
+        .Expect("SETUP", ExpectUrl(url + "/trackID=1"))
+        .Reply(SetupReply("7", transport))
+        .Expect("PLAY", ExpectUrl(url))
+        .Reply(OkReply("Session: 7\r\n"))
+        .Drain();
+}
+
 }   // namespace
 
 TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
@@ -66,15 +87,7 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
     CScriptedServer srv;
     const std::string url = "rtsp://localhost:" + std::to_string(srv.GetPort()) + "/cam";
     const std::string serverPorts = std::to_string(rtp.m_Port) + "-" + std::to_string(rtcp.m_Port);
-    srv.Script()
-        .Accept()
-        .Expect("DESCRIBE", ExpectUrl(url))
-        .Reply(SdpReply(kSdpVideoOnly))
-        .Expect("SETUP", ExpectUrl(url + "/trackID=1"))
-        .Reply(SetupReply("7", "RTP/AVP;unicast;client_port=9-10;server_port=" + serverPorts))
-        .Expect("PLAY", ExpectUrl(url))
-        .Reply(OkReply("Session: 7\r\n"))
-        .Drain();
+    ScriptUdpPlay(srv, url, "RTP/AVP;unicast;client_port=9-10;server_port=" + serverPorts);
     // rtspu:// asks for unicast UDP; the requests name rtsp://.
     CPassClient c("rtspu://localhost:" + std::to_string(srv.GetPort()) + "/cam");
     ASSERT_EQ(c.m_Open, JX_OK);
@@ -130,12 +143,8 @@ TEST(RtspTransport, UnicastUdpFromAServerNamedByHostName)
 
     // A receiver report about the source goes to the server's RTCP port.
     c.m_Client.SendReceiverReports();
-    CJXFdSet ready;
-    ready.Add(rtcp.m_Socket);
-    ASSERT_EQ(JXSelect(&ready, nullptr, kWaitMs), 1);
     uint8_t report[256];
-    const int32_t nReport = JXSocketRecvFrom(rtcp.m_Socket, report, sizeof(report), nullptr, nullptr);
-    ASSERT_GE(nReport, 32);
+    ASSERT_GE(rtcp.Recv(report, sizeof(report)), 32);
     EXPECT_EQ(ToHex(report, 4), "81 c9 00 07");
     EXPECT_EQ(ToHex(report + 8, 4), "11 22 33 44");
 
@@ -153,28 +162,16 @@ TEST(RtspTransport, UnicastUdpFromTheSourceTheAnswerNames)
     if (source.m_Port == 0 || stranger.m_Port == 0) GTEST_SKIP() << "127.0.0.2 or 127.0.0.3 cannot be bound here";
     // The system must tell senders on loopback apart (wine reports 127.0.0.1 for all).
     ASSERT_TRUE(stranger.SendTo(server.m_Port, Bytes{1}));
-    CJXFdSet ready;
-    ready.Add(server.m_Socket);
-    ASSERT_EQ(JXSelect(&ready, nullptr, kWaitMs), 1);
     sockaddr_in from = {};
-    int32_t nFrom = sizeof(from);
     uint8_t probe[4];
-    ASSERT_EQ(JXSocketRecvFrom(server.m_Socket, probe, sizeof(probe), reinterpret_cast<sockaddr*>(&from), &nFrom), 1);
+    ASSERT_EQ(server.Recv(probe, sizeof(probe), &from), 1);
     if (from.sin_addr.s_addr != Loopback(0, "127.0.0.3").sin_addr.s_addr) {
         GTEST_SKIP() << "this system does not report the sender's own loopback address";
     }
     CScriptedServer srv;
     const std::string url = "rtsp://127.0.0.1:" + std::to_string(srv.GetPort()) + "/cam";
     const std::string serverPorts = std::to_string(source.m_Port) + "-" + std::to_string(rtcp.m_Port);
-    srv.Script()
-        .Accept()
-        .Expect("DESCRIBE")
-        .Reply(SdpReply(kSdpVideoOnly))
-        .Expect("SETUP")
-        .Reply(SetupReply("7", "RTP/AVP;unicast;client_port=9-10;source=127.0.0.2;server_port=" + serverPorts))
-        .Expect("PLAY")
-        .Reply(OkReply("Session: 7\r\n"))
-        .Drain();
+    ScriptUdpPlay(srv, url, "RTP/AVP;unicast;client_port=9-10;source=127.0.0.2;server_port=" + serverPorts);
     CPassClient c("rtspu://127.0.0.1:" + std::to_string(srv.GetPort()) + "/cam");
     ASSERT_EQ(c.m_Open, JX_OK);
     ASSERT_TRUE(c.RunUntilPlaying()) << srv.Errors();
@@ -269,7 +266,7 @@ TEST(RtspTransport, RefusedUdpFailsTheAttempt)
         .ExpectClosed();
     CPassClient c("rtspu://127.0.0.1:" + std::to_string(srv.GetPort()) + "/cam");
     ASSERT_TRUE(c.RunUntil([&] { return c.m_Recorder.Count() >= 1; }));
-    ASSERT_TRUE(srv.WaitDone(kWaitMs));
+    ASSERT_TRUE(srv.WaitDone(kWaitBoundMs));
     EXPECT_EQ(srv.Errors(), "");
     EXPECT_LT(c.m_Recorder.Reports()[0].m_Error, 0);
     c.m_Client.OnStop();
