@@ -31,9 +31,10 @@ int64_t MsSince(Clock::time_point t0)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
 }
 
-// A listening socket on loopback, closed at the end.
-struct CTestListener {
-    ~CTestListener() { Close(); }
+// A socket on loopback, listening or accepted, closed at the end of its scope.
+struct CTestSocket {
+    explicit CTestSocket(JXSOCKET s = JX_INVALID_SOCKET) : m_Socket(s) {}
+    ~CTestSocket() { Close(); }
     bool Open(const char* pHost = nullptr, int32_t nBacklog = 16)
     {
         m_Socket = JXSocketListenTCP(pHost, 0, nBacklog, &m_Port);
@@ -53,11 +54,6 @@ struct CTestListener {
     }
     JXSOCKET m_Socket = JX_INVALID_SOCKET;
     uint16_t m_Port = 0;
-};
-
-// An accepted connection, closed at the end of a scope.
-struct CHandle : CTestListener {
-    explicit CHandle(JXSOCKET s = JX_INVALID_SOCKET) { m_Socket = s; }
 };
 
 // True once s is readable within the bound; readSet then holds it.
@@ -125,7 +121,7 @@ protected:
         CJXTime::UseTestClock(kClockStart);
         ASSERT_TRUE(m_V4.Open());
         if (GetParam().ePeer == EPeer::V6 && !m_V6.Open("::1")) GTEST_SKIP() << "no IPv6 loopback here";
-        CTestListener gone;   // a port where nothing listens: bound once, then released
+        CTestSocket gone;   // a port where nothing listens: bound once, then released
         ASSERT_TRUE(gone.Open());
         m_Dead = gone.m_Port;
     }
@@ -146,7 +142,7 @@ protected:
         EXPECT_EQ(nRet, c.nExpect);
         EXPECT_FALSE(client.IsConnecting());
         EXPECT_EQ(names.m_Calls, c.nLookups);
-        CTestListener& server = c.ePeer == EPeer::V6 ? m_V6 : m_V4;
+        CTestSocket& server = c.ePeer == EPeer::V6 ? m_V6 : m_V4;
         if (c.nExpect != JX_OK) {
             EXPECT_FALSE(client.IsValid());
             EXPECT_EQ(server.Accept(0), JX_INVALID_SOCKET);
@@ -162,14 +158,14 @@ protected:
         EXPECT_NE(nNoDelay, 0);
         char buf[8];
         EXPECT_EQ(client.OnRecv(nullptr, buf, sizeof(buf)), 0);   // would block, not wait
-        CHandle peer(server.Accept());
+        CTestSocket peer(server.Accept());
         ASSERT_NE(peer.m_Socket, JX_INVALID_SOCKET);
         ASSERT_EQ(client.Send("ping", 4), 4);
         EXPECT_EQ(ReadUpTo(peer.m_Socket, 4), "ping");
     }
 
-    CTestListener m_V4;
-    CTestListener m_V6;
+    CTestSocket m_V4;
+    CTestSocket m_V6;
     uint16_t m_Dead = 0;
 };
 
@@ -229,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(Loopback, NetConnect, ::testing::ValuesIn(kConnectCases
 // A full backlog answers no handshake: the connect ends at its time-out exactly.
 TEST_F(NetBase, UnansweredConnectEndsAtTheTimeOut)
 {
-    CTestListener server;
+    CTestSocket server;
     ASSERT_TRUE(server.Open(nullptr, 0));
     std::vector<CJXSocketTCP> fill(8);
     bool bFull = false;
@@ -252,11 +248,11 @@ TEST_F(NetBase, UnansweredConnectEndsAtTheTimeOut)
 // A new connect closes the earlier connection and keeps the buffers.
 TEST_F(NetBase, NewConnectClosesTheEarlierOneAndKeepsBuffers)
 {
-    CTestListener server;
+    CTestSocket server;
     ASSERT_TRUE(server.Open());
     CJXSocketTCP client;
     ASSERT_EQ(client.Open("127.0.0.1", server.m_Port), JX_OK);
-    CHandle first(server.Accept());
+    CTestSocket first(server.Accept());
     ASSERT_NE(first.m_Socket, JX_INVALID_SOCKET);
     client.GetSendBuf() = "pending";
     client.GetRecvBuf() = "partial";
@@ -266,7 +262,7 @@ TEST_F(NetBase, NewConnectClosesTheEarlierOneAndKeepsBuffers)
     char buf[8];
     EXPECT_EQ(JXSocketRecv(first.m_Socket, buf, sizeof(buf)), 0);
     ASSERT_EQ(Drive(client), JX_OK);
-    CHandle second(server.Accept());
+    CTestSocket second(server.Accept());
     EXPECT_NE(second.m_Socket, JX_INVALID_SOCKET);
     EXPECT_STREQ(client.GetSendBuf().c_str(), "pending");
     EXPECT_STREQ(client.GetRecvBuf().c_str(), "partial");
@@ -409,9 +405,9 @@ protected:
         m_Peer.m_Socket = m_Server.Accept();
         ASSERT_NE(m_Peer.m_Socket, JX_INVALID_SOCKET);
     }
-    CTestListener m_Server;
+    CTestSocket m_Server;
     CJXSocketTCP m_Client;
-    CHandle m_Peer;
+    CTestSocket m_Peer;
 };
 
 TEST_F(NetConnected, ByteExactBothWaysWithPartialSends)
@@ -460,8 +456,7 @@ TEST_F(NetConnected, WouldBlockAndSendTimeOut)
 TEST_F(NetConnected, PeerCloseAfterDataIsAFailureWithoutSignal)
 {
     ASSERT_EQ(JXSocketSend(m_Peer.m_Socket, "last", 4), 4);
-    JXSocketClose(m_Peer.m_Socket);
-    m_Peer.m_Socket = JX_INVALID_SOCKET;
+    m_Peer.Close();
     // The bytes before the close come first, then the close itself.
     EXPECT_EQ(ReadUpTo(m_Client.m_Socket, 4, &m_Client), "last");
     CJXFdSet readSet;
