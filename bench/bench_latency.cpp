@@ -43,7 +43,6 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-const uint32_t kMsgFrame = 2106;
 const uint8_t kPayloadType = 96;
 const uint32_t kSsrc = 0x4A584C54;
 const uint32_t kClockHz = 90000;
@@ -325,7 +324,7 @@ public:
 
     int OnMessage(CJXObject*, uint32_t nCode, void* pParam1, void*)
     {
-        if (nCode != kMsgFrame || pParam1 == nullptr) return 0;
+        if (nCode != JXRTSP_MSG_FRAME || pParam1 == nullptr) return 0;
         const Clock::time_point now = Clock::now();
         const CPacket& frame = *static_cast<const CPacket*>(pParam1);
         if (!frame.FrameIsVideo()) return 0;

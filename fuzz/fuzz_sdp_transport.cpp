@@ -7,6 +7,7 @@
 #include "rtpmedia.h"
 #include "rtpsocket.h"
 #include "rtspclient.h"
+#include "rtsptransport.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -26,8 +27,8 @@ void DropLog(const char*, void*) {}
 
 void CheckTransport(const char* pValue)
 {
-    CRTPSocket::CTransportReply reply;
-    CRTPSocket::ReadTransport(pValue, reply);
+    CRTSPTransport reply;
+    reply.Read(pValue);
     Check(reply.m_Mode == CRTPSocket::kTransportNone || reply.m_Mode == CRTPSocket::kTransportUDP ||
           reply.m_Mode == CRTPSocket::kTransportInterleaved || reply.m_Mode == CRTPSocket::kTransportMulticast);
     Check(reply.m_First <= kMaxPort && reply.m_Second <= kMaxPort);
