@@ -323,6 +323,14 @@ std::unique_ptr<CMediaWriter> MakeWriter(const JXToolOptions& opt, const std::st
     return std::unique_ptr<CMediaWriter>(new CRawWriter(sDir));
 }
 
+// The module's log goes back to standard error before its file closes.
+void CloseLogFile(FILE* pLog)
+{
+    if (pLog == nullptr) return;
+    JXSetLogSink(nullptr, nullptr);
+    fclose(pLog);
+}
+
 }   // namespace
 
 int RunRecord(const JXToolOptions& opt, CModuleHost& host)
@@ -371,10 +379,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
 
     if (streams.empty()) {
         // Nothing to wait for: every stream failed to start.
-        if (pLog != nullptr) {
-            JXSetLogSink(nullptr, nullptr);
-            fclose(pLog);
-        }
+        CloseLogFile(pLog);
         return kExitFailed;
     }
 
@@ -416,9 +421,6 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
     if (g_StopSignal != 0) fprintf(stderr, "jxrtsp: stopped by signal %d, files complete\n", int(g_StopSignal));
     fflush(stdout);
 
-    if (pLog != nullptr) {
-        JXSetLogSink(nullptr, nullptr);
-        fclose(pLog);
-    }
+    CloseLogFile(pLog);
     return bAllOk ? kExitOk : kExitFailed;
 }
