@@ -234,9 +234,9 @@ int32_t JXSocketSetBlocking(JXSOCKET s, int32_t bBlock)
     return JX_OK;
 }
 
-int32_t JXSocketLastError()
+int32_t JXSocketErrorKind(int32_t nRaw)
 {
-    switch (s_LastError) {
+    switch (nRaw) {
     case 0:
         return JX_NET_ERR_NONE;
     case WSAEWOULDBLOCK:
@@ -254,6 +254,8 @@ int32_t JXSocketLastError()
     case WSAENETUNREACH:
     case WSAEHOSTUNREACH:
         return JX_NET_ERR_UNREACHABLE;
+    case WSAETIMEDOUT:
+        return JX_NET_ERR_TIMEDOUT;
     default:
         return JX_NET_ERR_OTHER;
     }
@@ -398,9 +400,9 @@ int32_t JXSocketSetBlocking(JXSOCKET s, int32_t bBlock)
     return JX_OK;
 }
 
-int32_t JXSocketLastError()
+int32_t JXSocketErrorKind(int32_t nRaw)
 {
-    switch (s_LastError) {
+    switch (nRaw) {
     case 0:
         return JX_NET_ERR_NONE;
     case EAGAIN:
@@ -421,6 +423,8 @@ int32_t JXSocketLastError()
     case ENETUNREACH:
     case EHOSTUNREACH:
         return JX_NET_ERR_UNREACHABLE;
+    case ETIMEDOUT:
+        return JX_NET_ERR_TIMEDOUT;
     default:
         return JX_NET_ERR_OTHER;
     }
@@ -479,6 +483,11 @@ int32_t JXSocketRecvFrom(JXSOCKET s, void* pBuf, int32_t n, sockaddr* pFrom, int
 int32_t JXSocketLastErrorRaw()
 {
     return s_LastError;
+}
+
+int32_t JXSocketLastError()
+{
+    return JXSocketErrorKind(s_LastError);
 }
 
 int32_t JXSocketSetOptInt(JXSOCKET s, int32_t nLevel, int32_t nName, int32_t nValue)

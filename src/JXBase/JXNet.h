@@ -29,6 +29,10 @@ enum : int32_t {
     JX_NET_ERR_RESET = 3,   // connection reset or aborted
     JX_NET_ERR_UNREACHABLE = 4,
     JX_NET_ERR_OTHER = 5,
+    JX_NET_ERR_TIMEDOUT = 6,   // the peer stopped answering (a connect or a send that gave up)
+    // Outcomes of a connection that no system call names (CJXSocketTCP).
+    JX_NET_ERR_HOST_NOT_FOUND = 7,   // the name gave no address
+    JX_NET_ERR_CLOSED = 8,           // the peer closed the connection
 };
 
 // A set of sockets for a readiness check, of at most kMax sockets. On Linux the
@@ -71,6 +75,8 @@ JXBASE_API int32_t JXSocketClose(JXSOCKET s);
 JXBASE_API int32_t JXSocketSetBlocking(JXSOCKET s, int32_t bBlock);
 // The last socket error of this thread, as a JX_NET_ERR_* value.
 JXBASE_API int32_t JXSocketLastError();
+// A platform error number (errno, WSAGetLastError, SO_ERROR) as a JX_NET_ERR_* value.
+JXBASE_API int32_t JXSocketErrorKind(int32_t nRaw);
 // The platform's own last error number (errno or WSAGetLastError), for logs.
 JXBASE_API int32_t JXSocketLastErrorRaw();
 // Bytes sent or received (recv: 0 means the peer closed), or -1 with

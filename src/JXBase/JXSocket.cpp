@@ -107,11 +107,15 @@ addrinfo* NumericAddresses(const char* pHost, uint16_t nPort)
 }
 
 // A non-blocking socket with a connect to pAddr under way (or already done),
-// or JX_INVALID_SOCKET when this address failed at once.
-JXSOCKET StartOne(const addrinfo* pAddr)
+// or JX_INVALID_SOCKET when this address failed at once (nSysError: why).
+JXSOCKET StartOne(const addrinfo* pAddr, int32_t& nSysError)
 {
+    nSysError = 0;
     JXSOCKET s = JXSocketCreate(pAddr->ai_family, SOCK_STREAM, IPPROTO_TCP);
-    if (s == JX_INVALID_SOCKET) return s;
+    if (s == JX_INVALID_SOCKET) {
+        nSysError = JXSocketLastErrorRaw();
+        return s;
+    }
     if (JXSocketSetBlocking(s, 0) != JX_OK) {
         JXSocketClose(s);
         return JX_INVALID_SOCKET;
@@ -120,12 +124,14 @@ JXSOCKET StartOne(const addrinfo* pAddr)
     JXSocketSetOptInt(s, IPPROTO_TCP, TCP_NODELAY, 1);
     if (JXSocketConnect(s, pAddr->ai_addr, static_cast<int32_t>(pAddr->ai_addrlen)) == JX_OK) return s;
     if (JXSocketLastError() == JX_NET_ERR_WOULDBLOCK) return s;
+    nSysError = JXSocketLastErrorRaw();
     JXSocketClose(s);
     return JX_INVALID_SOCKET;
 }
 
-// Where a started connect stands: 1 under way, JX_OK connected, JX_ERR_FAIL.
-int32_t CheckOne(JXSOCKET s)
+// Where a started connect stands: 1 under way, JX_OK connected, JX_ERR_FAIL
+// (nSysError: the socket's pending error).
+int32_t CheckOne(JXSOCKET s, int32_t& nSysError)
 {
     CJXFdSet writeSet;
     writeSet.Add(s);
@@ -135,6 +141,7 @@ int32_t CheckOne(JXSOCKET s)
     // socket's pending error tells which.
     int32_t nSoError = -1;
     if (nReady > 0 && JXSocketGetOptInt(s, SOL_SOCKET, SO_ERROR, &nSoError) == JX_OK && nSoError == 0) return JX_OK;
+    nSysError = nSoError > 0 ? nSoError : JXSocketLastErrorRaw();
     return JX_ERR_FAIL;
 }
 
@@ -182,6 +189,7 @@ int32_t CJXSocketTCP::BeginAttempt(const char* pHost, uint16_t nPort, CJXResolve
                                    uint32_t nTimeoutMs)
 {
     EndAttempt(JX_ERR_FAIL);   // an attempt or connection left from before
+    NoteFailure(JX_NET_ERR_NONE, 0);
     if (CJXString::IsEmpty(pHost) || nPort == 0) return JX_ERR_ARG;
     char host[kMaxHostLen + 1];
     bool bBracketed = false;
@@ -214,8 +222,12 @@ bool CJXSocketTCP::StartNextAddress()
     CJXSocket::Close();
     for (; m_ConnNext != nullptr; m_ConnNext = m_ConnNext->ai_next) {
         if (m_ConnNext->ai_family != AF_INET && m_ConnNext->ai_family != AF_INET6) continue;
-        m_Socket = StartOne(m_ConnNext);
-        if (m_Socket == JX_INVALID_SOCKET) continue;
+        int32_t nSysError = 0;
+        m_Socket = StartOne(m_ConnNext, nSysError);
+        if (m_Socket == JX_INVALID_SOCKET) {
+            NoteFailure(JXSocketErrorKind(nSysError), nSysError);
+            continue;
+        }
         m_ConnNext = m_ConnNext->ai_next;
         return true;
     }
@@ -244,11 +256,14 @@ int32_t CJXSocketTCP::ContinueConnect()
     if (m_ConnLookup > 0) {
         addrinfo* pList = nullptr;
         int32_t nRet = m_ConnResolver->Collect(m_ConnLookup, &pList);
-        if (nRet == 1) return m_ConnTimeout.Check() ? EndAttempt(JX_ERR_TIMEOUT) : 1;
+        if (nRet == 1) return m_ConnTimeout.Check() ? TimeOut() : 1;
         // The handle is gone either way: the resolver is not needed any more.
         m_ConnLookup = 0;
         m_ConnResolver = nullptr;
-        if (nRet != JX_OK) return EndAttempt(JX_ERR_FAIL);
+        if (nRet != JX_OK) {
+            NoteFailure(JX_NET_ERR_HOST_NOT_FOUND, 0);
+            return EndAttempt(JX_ERR_FAIL);
+        }
         m_ConnList = pList;
         m_ConnNext = pList;
         if (!StartNextAddress()) return EndAttempt(JX_ERR_FAIL);
@@ -256,11 +271,32 @@ int32_t CJXSocketTCP::ContinueConnect()
 
     // A refused address goes on to the next; the time-out covers them all.
     for (;;) {
-        int32_t nRet = CheckOne(m_Socket);
+        int32_t nSysError = 0;
+        int32_t nRet = CheckOne(m_Socket, nSysError);
         if (nRet == JX_OK) return EndAttempt(JX_OK);
-        if (nRet == 1) return m_ConnTimeout.Check() ? EndAttempt(JX_ERR_TIMEOUT) : 1;
+        if (nRet == 1) return m_ConnTimeout.Check() ? TimeOut() : 1;
+        NoteFailure(JXSocketErrorKind(nSysError), nSysError);
         if (!StartNextAddress()) return EndAttempt(JX_ERR_FAIL);
     }
+}
+
+int32_t CJXSocketTCP::TimeOut()
+{
+    NoteFailure(JX_NET_ERR_TIMEDOUT, 0);
+    return EndAttempt(JX_ERR_TIMEOUT);
+}
+
+void CJXSocketTCP::NoteFailure(int32_t nKind, int32_t nSysError)
+{
+    m_FailKind = nKind;
+    m_FailSys = nSysError;
+}
+
+int32_t CJXSocketTCP::NoteTransferFailure()
+{
+    const int32_t nSysError = JXSocketLastErrorRaw();
+    NoteFailure(JXSocketErrorKind(nSysError), nSysError);
+    return JX_ERR_FAIL;
 }
 
 int32_t CJXSocketTCP::Open(const char* pHost, uint16_t nPort, uint32_t nTimeoutMs)
@@ -276,7 +312,7 @@ int32_t CJXSocketTCP::Open(const char* pHost, uint16_t nPort, uint32_t nTimeoutM
         nRet = ContinueConnect();
         if (nRet != 1) return nRet;
         int32_t nLeft = MsLeft(deadline);
-        if (nLeft == 0) return EndAttempt(JX_ERR_TIMEOUT);
+        if (nLeft == 0) return TimeOut();
         uint32_t nLimit = m_ConnTimeout.Remaining();
         if (nLimit > 0 && nLimit < static_cast<uint32_t>(nLeft)) nLeft = static_cast<int32_t>(nLimit);
         if (m_ConnLookup > 0) {
@@ -312,8 +348,11 @@ int32_t CJXSocketTCP::OnRecv(CJXFdSet* pRead, char* pBuf, int32_t n)
     if (pRead && !pRead->IsSet(m_Socket)) return 0;
     int32_t nGot = JXSocketRecv(m_Socket, pBuf, n);
     if (nGot > 0) return nGot;
-    if (nGot == 0) return JX_ERR_FAIL;   // the peer closed the connection
-    return JXSocketLastError() == JX_NET_ERR_WOULDBLOCK ? 0 : JX_ERR_FAIL;
+    if (nGot == 0) {
+        NoteFailure(JX_NET_ERR_CLOSED, 0);   // the peer closed the connection
+        return JX_ERR_FAIL;
+    }
+    return JXSocketLastError() == JX_NET_ERR_WOULDBLOCK ? 0 : NoteTransferFailure();
 }
 
 int32_t CJXSocketTCP::OnSend(CJXFdSet* pWrite, const char* pData, int32_t n)
@@ -324,7 +363,7 @@ int32_t CJXSocketTCP::OnSend(CJXFdSet* pWrite, const char* pData, int32_t n)
     if (pWrite && !pWrite->IsSet(m_Socket)) return 0;
     int32_t nSent = JXSocketSend(m_Socket, pData, n);
     if (nSent >= 0) return nSent;
-    return JXSocketLastError() == JX_NET_ERR_WOULDBLOCK ? 0 : JX_ERR_FAIL;
+    return JXSocketLastError() == JX_NET_ERR_WOULDBLOCK ? 0 : NoteTransferFailure();
 }
 
 int32_t CJXSocketTCP::Send(const char* pData, int32_t n, uint32_t nTimeoutMs)

@@ -97,6 +97,16 @@ public:
     // gone out, so the connection is no longer usable for a byte stream.
     virtual int32_t Send(const char* pData, int32_t n, uint32_t nTimeoutMs = 2000);
 
+    // Why the connection attempt or the transfer last failed: a JX_NET_ERR_*
+    // value (JX_NET_ERR_NONE when nothing failed since the attempt began)
+    // and the system's error number behind it (0 when the failure had none:
+    // a name without address, the attempt's time-out, the peer's close).
+    int32_t LastFailure(int32_t& nSysError) const
+    {
+        nSysError = m_FailSys;
+        return m_FailKind;
+    }
+
     // Output waits in the send buffer.
     bool IsSending() const { return m_SendBuf.m_Length > 0; }
     CJXString& GetSendBuf() { return m_SendBuf; }
@@ -110,6 +120,11 @@ private:
     int32_t BeginAttempt(const char* pHost, uint16_t nPort, CJXResolver* pResolver, bool bShared, uint32_t nTimeoutMs);
     bool StartNextAddress();
     int32_t EndAttempt(int32_t nResult);
+    // The attempt's time-out passed: JX_ERR_TIMEOUT.
+    int32_t TimeOut();
+    void NoteFailure(int32_t nKind, int32_t nSysError);
+    // A failed send or receive: the thread's last socket error.
+    int32_t NoteTransferFailure();
 
     // The attempt under way: the resolver and handle of its lookup (none
     // once collected), the addresses and the next one to try, its time-out.
@@ -119,4 +134,6 @@ private:
     const addrinfo* m_ConnNext = nullptr;
     CJXTimeout m_ConnTimeout;
     bool m_ConnBusy = false;
+    int32_t m_FailKind = 0;   // JX_NET_ERR_*
+    int32_t m_FailSys = 0;
 };

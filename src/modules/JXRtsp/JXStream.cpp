@@ -185,3 +185,8 @@ int IJXStream::GetStatistics(CJXStreamStats&)
 {
     return JX_ERR_UNSUPPORTED;
 }
+
+int IJXStream::GetLastFailure(CJXStreamFailure&)
+{
+    return JX_ERR_UNSUPPORTED;
+}

@@ -235,6 +235,7 @@ int32_t CRTSPClient::OnData(CPacket* pPacket)
 
 int32_t CRTSPClient::OnState(unsigned int nCode, int32_t nError)
 {
+    if (nCode == kMsgState) NoteStateReport(nError);
     if (m_Calls.IsStopDeferred()) return JX_OK;   // stopped from a callback: nothing more is reported
     CJXMsg msg;
     msg.m_Url = m_Url;

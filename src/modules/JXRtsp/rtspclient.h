@@ -7,6 +7,7 @@
 #include "rtpsocket.h"
 #include "rtspcallguard.h"
 #include "rtspcommand.h"
+#include "rtspfailure.h"
 #include "rtspreader.h"
 #include "rtspworker.h"
 
@@ -92,6 +93,8 @@ public:
     int32_t GetLastIFrame(CPacket*& pPacket) override;
     // The reception counts of every session since the object was made; 0.
     int32_t GetStatistics(CJXStreamStats& stats) override;
+    // Why the last attempt failed (rtspclient_failure.cpp); 0.
+    int32_t GetLastFailure(CJXStreamFailure& failure) override;
 
     // The client's own virtual operations, in slot order.
     virtual int32_t OnData(CPacket* pPacket);
@@ -170,6 +173,15 @@ public:
     // bytes leave the buffer. 0, or a negative result that fails the pass.
     int32_t WalkRecvBuffer();
 
+    // The cause of the last failed attempt (rtspclient_failure.cpp). A
+    // response that ends the attempt stages its status for the report; each
+    // state report (OnState) publishes a failure, or marks it old on playing.
+    void NoteResponseFailure(uint16_t nPending, int32_t nResult);
+    void NoteStateReport(int32_t nError);
+    // Where the session stands, as a JXRTSP_PHASE_* value.
+    int32_t FailurePhase() const;
+    CRTSPFailureNote m_Failure;
+
     EPhase Phase() const { return m_Phase; }
     static const char* PhaseName(EPhase ePhase);
 
@@ -240,6 +252,7 @@ private:
 
     // A complete response to the pending request (the reader's sink).
     int32_t OnResponse();
+    int32_t DispatchResponse();
     bool IsAnswerToPending() const;
     // Interleaved packets: odd channels carry RTCP, even ones RTP.
     int32_t OnPacket(unsigned char nChannel, const char* pData, unsigned int nLen);

@@ -33,6 +33,15 @@ int32_t CRTSPClient::OnRecvCommand(const char* pText, int32_t nLen)
 // the reader resets it afterwards.
 int32_t CRTSPClient::OnResponse()
 {
+    const uint16_t nPending = m_Pending;
+    const int32_t nResult = DispatchResponse();
+    // The status is gone once the reader resets the response: kept for the report.
+    if (nResult < 0) NoteResponseFailure(nPending, nResult);
+    return nResult;
+}
+
+int32_t CRTSPClient::DispatchResponse()
+{
     if (m_Command.m_StatusCode == kStatusUnauthorized && m_Pending != kPendingTeardown) return AnswerChallenge();
     m_AuthRetried = false;
     switch (m_Pending) {

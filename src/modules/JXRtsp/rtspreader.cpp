@@ -8,6 +8,7 @@
 namespace {
 
 const char kResponsePrefix[] = "RTSP/";
+const char kForeignPrefix[] = "HTTP/";   // a web server's answer to our request
 constexpr int32_t kResponsePrefixLen = 5;
 constexpr int32_t kMaxMethodChars = 32;
 
@@ -90,6 +91,10 @@ int32_t CRTSPReader::TakeUnit(const char* p, int32_t n)
         return TakeServerRequest(p, n);
     case kUnitStray:
         return SkipStray(nLen);
+    case kUnitForeign:
+        m_ForeignAnswer = true;
+        JXPrintf("RTSP Client(%s): the server answered in another protocol.\n", m_Sink.LogName());
+        return JX_ERR_CONTENT;
     default:
         return 0;
     }
@@ -132,6 +137,7 @@ void CRTSPReader::Reset()
     m_Response.Reset();
     m_Request.Reset();
     m_InRequest = false;
+    m_ForeignAnswer = false;
     m_StrayBytes = 0;
     m_ServerRequests = 0;
     m_UnsolicitedResponses = 0;
@@ -167,6 +173,7 @@ CRTSPReader::EUnit CRTSPReader::ClassifyText(const char* p, int32_t n, int32_t& 
     m_ClassifiedBytes += static_cast<uint64_t>(k < n ? k + 1 : k);
     if (k == kResponsePrefixLen) return kUnitResponse;
     if (k == n) return kUnitWait;
+    if (n >= kResponsePrefixLen && memcmp(p, kForeignPrefix, kResponsePrefixLen) == 0) return kUnitForeign;
     if (p[0] >= 'A' && p[0] <= 'Z') {
         const int32_t nMatch = MatchMethod(p, n);
         m_ClassifiedBytes += static_cast<uint64_t>(n < kMaxMethodChars ? n : kMaxMethodChars);

@@ -45,7 +45,8 @@ public:
 // end of its body, '$' included (an SDP body may contain one); otherwise a
 // '$' begins an interleaved frame, "RTSP/" a response, a method in capitals
 // and a blank a request from the server, and anything else is skipped as
-// stray bytes (cameras put CR LF or padding between frames).
+// stray bytes (cameras put CR LF or padding between frames). "HTTP/" where
+// a unit begins is an answer of another server than an RTSP one: a failure.
 class JXRTSP_API CRTSPReader {
 public:
     static constexpr int32_t kFrameHeadBytes = 4;   // '$', channel, 16-bit length
@@ -81,9 +82,11 @@ public:
     uint32_t m_UnsolicitedResponses = 0;
     // Bytes looked at to tell units apart.
     uint64_t m_ClassifiedBytes = 0;
+    // The peer answered in another protocol ("HTTP/..."): the reading failed.
+    bool m_ForeignAnswer = false;
 
 private:
-    enum EUnit { kUnitWait, kUnitResponse, kUnitRequest, kUnitStray };
+    enum EUnit { kUnitWait, kUnitResponse, kUnitRequest, kUnitStray, kUnitForeign };
 
     EUnit ClassifyText(const char* p, int32_t n, int32_t& nLen);
     int32_t SkipStray(int32_t nLen);
