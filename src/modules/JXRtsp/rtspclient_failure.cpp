@@ -59,9 +59,10 @@ void CRTSPClient::NoteStateReport(int32_t nError)
     int32_t nPhase = FailurePhase();
     int32_t nSysError = 0;
     const int32_t nKind = LastFailure(nSysError);
-    // Text that is not RTSP, then the connection closed, before any answer.
-    const bool bForeign = m_Reader.m_ForeignAnswer || (nPhase == JXRTSP_PHASE_DESCRIBING &&
-                                                       m_Reader.m_StrayBytes > 0 && nKind == JX_NET_ERR_CLOSED);
+    // Text that is not RTSP before any answer to DESCRIBE (a web page, a
+    // banner of another service), whatever ended the reading then.
+    const bool bForeign =
+        m_Reader.m_ForeignAnswer || (nPhase == JXRTSP_PHASE_DESCRIBING && m_Reader.m_StrayBytes > 0);
     if (bForeign) {
         m_Failure.Publish(nPhase, JXRTSP_CAUSE_NOT_RTSP, 0, 0, kNotRtsp);
     } else if (nError == JX_ERR_TIMEOUT) {
