@@ -39,6 +39,7 @@ void PrintUsage(FILE* pOut)
     fprintf(pOut,
             "usage: jxrtsp [--module PATH] [--seconds N] [URL]\n"
             "       jxrtsp record URL... [--urls FILE] [--seconds N] [--out DIR] [--raw] [--json]\n"
+            "                    [--retries N] [--give-up-after S] [--stop-on-refusal]\n"
             "       jxrtsp probe URL [--json] [--timeout N]\n"
             "       jxrtsp serve [--port P] [--auth none|basic|digest --user U --password W]\n"
             "                    [--media KIND] [--clip FILE --fps N]\n"
@@ -67,6 +68,15 @@ void PrintUsage(FILE* pOut)
             "    audio.aac                AAC, each access unit behind an ADTS header\n"
             "  --urls FILE  more URLs, one a line ('#' begins a comment)\n"
             "  --json       print every summary as one JSON array on standard output\n"
+            "  A failed attempt prints why ('DESCRIBE: 404 Not Found', 'connect: connection\n"
+            "  refused', 'not an RTSP server', 'authentication refused (401)') and when the\n"
+            "  next one is; summary.json keeps the last as last_error. A stream is retried every\n"
+            "  10 s while the run lasts, unless:\n"
+            "  --retries N          give a stream up after N failed attempts in a row\n"
+            "  --give-up-after S    give a stream up once it has not played for S seconds\n"
+            "  --stop-on-refusal    give a stream up at its first authentication refusal or 404\n"
+            "  A stream given up is stopped, its files completed, its summary says why\n"
+            "  (gave_up), and it counts as failed; the run ends when every stream has ended.\n"
             "  The module's log goes to DIR/jxrtsp.log (--verbose: standard error). A recording\n"
             "  goes on in the same files after the module reconnects. Exit status: 0 when every\n"
             "  stream delivered frames and every file was written, 1 otherwise, 2 when a URL or\n"
@@ -186,6 +196,18 @@ int ParseOptions(int argc, char** argv, JXToolOptions& opt)
         } else if (bServe && bHasValue && ParseServeOption(pArg, argv[i + 1], opt)) {
             ++i;
             if (bServeError) return JX_ERR_ARG;
+        } else if (strcmp(pArg, "--retries") == 0 && bHasValue && bRecord) {
+            if (ParseNumber(argv[++i], kMaxSeconds, opt.nRetries) != JX_OK) {
+                fprintf(stderr, "jxrtsp: --retries takes a number from 1 to %ld\n", kMaxSeconds);
+                return JX_ERR_ARG;
+            }
+        } else if (strcmp(pArg, "--give-up-after") == 0 && bHasValue && bRecord) {
+            if (ParseNumber(argv[++i], kMaxSeconds, opt.nGiveUpAfter) != JX_OK) {
+                fprintf(stderr, "jxrtsp: --give-up-after takes a number of seconds from 1 to %ld\n", kMaxSeconds);
+                return JX_ERR_ARG;
+            }
+        } else if (strcmp(pArg, "--stop-on-refusal") == 0 && bRecord) {
+            opt.bStopOnRefusal = true;
         } else if (strcmp(pArg, "--urls") == 0 && bHasValue && bRecord) {
             opt.sUrlsFile = argv[++i];
         } else if (strcmp(pArg, "--raw") == 0 && bRecord) {

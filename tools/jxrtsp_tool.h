@@ -15,6 +15,10 @@ struct JXToolOptions {
     bool bRaw = false;
     bool bJson = false;
     bool bVerbose = false;
+    // record's retry policy: 0 / false for none (retry every 10 s while running)
+    int nRetries = 0;
+    int nGiveUpAfter = 0;   // seconds
+    bool bStopOnRefusal = false;
     // serve
     int nPort = 8554;
     std::string sAuth = "none";

@@ -5,6 +5,7 @@
 #include "module_host.h"
 #include "record/raw_writer.h"
 #include "record/summary_json.h"
+#include "stream_failure.h"
 
 #include <atomic>
 #include <chrono>
@@ -89,7 +90,7 @@ JXVideoDesc ReadVideoDesc(IJXStream* pStream)
 void PrintResult(const JXProbeResult& r)
 {
     printf("url: %s\nstatus: %s", r.sUrl.c_str(), r.sStatus.c_str());
-    if (r.nError != 0) printf(" (error %d)", r.nError);
+    if (r.nError != 0) printf(" (%s)", FailureWords(r.lastError, "no further detail").c_str());
     printf("\n");
     if (!r.video.sCodec.empty())
         printf("video: %s %ux%u %.2f fps\n", r.video.sCodec.c_str(), r.video.nWidth, r.video.nHeight, r.video.fFps);
@@ -137,6 +138,7 @@ int RunProbe(const JXToolOptions& opt, CModuleHost& host)
         std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
     }
     const JXVideoDesc desc = ReadVideoDesc(pStream);
+    if (sub.m_Error != 0) result.lastError = ReadLastFailure(pStream);
     // Stop waits for the worker's pass to end: a failure after the connection
     // was made has sent its 4102 by then, a failed connect sends none.
     pStream->Stop();

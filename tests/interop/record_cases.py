@@ -99,7 +99,8 @@ CLIP_AUDIO = (" d.audio_0 ! queue ! audioconvert ! audioresample ! audio/x-raw,r
 MAX_AV_OFFSET_MS = 40       # flash and beep: one frame at 25 a second
 MAX_SPACING_ERROR_MS = 2    # a frame's time against the clip's
 MAX_GAP_ERROR_MS = 100      # the silence against the clip's
-OTHER_CASES = ["sigterm", "sigterm_mkv", "reconnect", "reconnect_mkv", "wrong_password", "digest_only", "probe_auth", "probe_closed", "probe_timeout"]
+OTHER_CASES = ["sigterm", "sigterm_mkv", "reconnect", "reconnect_mkv", "wrong_password", "digest_only", "probe_auth", "probe_closed", "probe_timeout", "give_up_404"]
+GIVE_UP_LIMIT_S = 8     # a 404 with --retries 1 ends the run well before the module's 10 s retry
 
 VIDEO_CODECS = {"jpeg": ("video.mjpeg", "mjpeg"), "h264": ("video.h264", "h264"), "h265": ("video.h265", "hevc")}
 AUDIO_CODECS = {"pcma": "pcm_alaw", "pcmu": "pcm_mulaw", "aac": "aac", "latm": "aac"}
@@ -571,6 +572,27 @@ def case_digest_only(jxrtsp, tmp):
           % (len(schemes), s["audio"]["frames"]))
 
 
+def case_give_up_404(jxrtsp, tmp):
+    """A mount the server does not have, recorded with --retries 1: the run
+    ends at the first failure with exit 1, saying why in words (no bare codes)."""
+    server = Server("h264")
+    out = os.path.join(tmp, "out")
+    start = time.monotonic()
+    try:
+        rc, stdout, stderr = record(jxrtsp, [server.url("missing")], out, 60, ["--retries", "1"])
+    finally:
+        server.stop()
+    took = time.monotonic() - start
+    print(stderr)
+    check(rc == 1 and took < GIVE_UP_LIMIT_S, "exit %d after %.1f s" % (rc, took))
+    check("DESCRIBE: 404" in stderr and "giving up" in stderr, "no failure line naming the 404: %r" % stderr)
+    check("-28" not in stdout + stderr and "4101" not in stderr, "a bare code was printed")
+    s = load_summary(stream_dirs(out)[0])
+    check(s["last_error"]["status"] == 404 and s["last_error"]["phase"] == "describing", "last_error %s" % s["last_error"])
+    check(s["gave_up"] is not None, "gave_up missing")
+    print("PASS give_up_404: exit 1 after %.1f s; last_error %s; gave_up %s" % (took, s["last_error"], s["gave_up"]))
+
+
 def probe(jxrtsp, url, extra=()):
     r = run([jxrtsp, "probe", "--json"] + list(extra) + [url])
     print("$ jxrtsp probe --json %s %s -> exit %d: %s" % (" ".join(extra), url, r.returncode, r.stdout.strip()))
@@ -632,6 +654,8 @@ def run_case(jxrtsp, name):
             case_wrong_password(jxrtsp, tmp)
         elif name == "digest_only":
             case_digest_only(jxrtsp, tmp)
+        elif name == "give_up_404":
+            case_give_up_404(jxrtsp, tmp)
         else:
             case_probe(jxrtsp, name)
     except Fail as e:

@@ -177,23 +177,21 @@ void LogToFile(const char* pLine, void* pUser)
     fputs(pLine, static_cast<FILE*>(pUser));
 }
 
-std::string DescribeReport(uint32_t nCode, int32_t nError)
+// A state report's line; empty for the stop after a failure, whose line
+// (the failure's, with what follows it) came just before.
+std::string DescribeReport(const JXStateReport& report)
 {
-    if (nCode == JXRTSP_MSG_STOPPED) return "stopped after a failure, next attempt in 10 s";
-    if (nCode != JXRTSP_MSG_STATE) return "report " + std::to_string(nCode);
-    if (nError == 0) return "playing";
-    const std::string sError = " (error " + std::to_string(nError) + ")";
-    if (nError == JXRTSP_REPORT_AUTH) return "authentication refused" + sError;
-    if (nError == JXRTSP_REPORT_NO_DATA) return "no data in time" + sError;
-    return "failed" + sError;
+    if (report.nCode == JXRTSP_MSG_STOPPED) return std::string();
+    if (report.nError == 0) return "playing";
+    return report.sWhy;
 }
 
-std::string ShortState(int32_t nCode, int32_t nError)
+std::string ShortState(const CRecordStream& record, const std::string& sGaveUp)
 {
-    if (nCode == 0) return "connecting";
-    if (nCode == int32_t(JXRTSP_MSG_STOPPED)) return "retrying";
-    if (nError == 0) return "playing";
-    return "error " + std::to_string(nError);
+    if (!sGaveUp.empty()) return "gave up: " + sGaveUp;
+    if (record.m_LastCode == 0) return "connecting";
+    if (record.m_LastCode == int32_t(JXRTSP_MSG_STATE) && record.m_LastError == 0) return "playing";
+    return "retrying after " + record.LastFailureWords();
 }
 
 // "lost 0 packets, 0 frames  jitter 1.2 ms  " from the module's counts of
@@ -218,6 +216,7 @@ struct JXRecording {
     std::string sName;
     uint64_t nLastBytes = 0;
     double fMbits = 0.0;
+    std::string sGaveUp;   // the retry policy ended the stream: why
 };
 
 class CProgress {
@@ -241,7 +240,7 @@ public:
             if (fSeconds > 0.0) r.fMbits = double(nBytes - r.nLastBytes) * 8.0 / fSeconds / kBitsPerMbit;
             r.nLastBytes = nBytes;
             fprintf(stderr, "\033[2K%s  %s  video %llu  audio %llu  %s%.2f Mbit/s\n", r.sName.c_str(),
-                    ShortState(r.pRecord->m_LastCode, r.pRecord->m_LastError).c_str(),
+                    ShortState(*r.pRecord, r.sGaveUp).c_str(),
                     (unsigned long long)r.pRecord->m_VideoFrames.load(std::memory_order_relaxed),
                     (unsigned long long)r.pRecord->m_AudioFrames.load(std::memory_order_relaxed),
                     ReceptionText(r.pStream).c_str(), r.fMbits);
@@ -262,8 +261,10 @@ private:
         std::vector<JXStateReport> reports;
         for (JXRecording& r : m_Streams) {
             r.pRecord->TakeNewReports(reports);
-            for (const JXStateReport& report : reports)
-                fprintf(stderr, "%s: %s\n", r.sName.c_str(), DescribeReport(report.nCode, report.nError).c_str());
+            for (const JXStateReport& report : reports) {
+                const std::string sLine = DescribeReport(report);
+                if (!sLine.empty()) fprintf(stderr, "%s: %s\n", r.sName.c_str(), sLine.c_str());
+            }
         }
         fflush(stderr);
     }
@@ -323,6 +324,33 @@ std::unique_ptr<CMediaWriter> MakeWriter(const JXToolOptions& opt, const std::st
     return std::unique_ptr<CMediaWriter>(new CRawWriter(sDir));
 }
 
+JXRetryPolicy RetryPolicy(const JXToolOptions& opt)
+{
+    JXRetryPolicy policy;
+    policy.nRetries = uint32_t(opt.nRetries);
+    policy.nGiveUpAfterS = uint32_t(opt.nGiveUpAfter);
+    policy.bStopOnRefusal = opt.bStopOnRefusal;
+    return policy;
+}
+
+// Streams the retry policy gives up are stopped and their files completed
+// at once; the number of streams ended so.
+size_t EndGivenUp(std::vector<JXRecording>& streams, uint64_t nNowMs)
+{
+    size_t nEnded = 0;
+    for (JXRecording& r : streams) {
+        if (r.sGaveUp.empty()) {
+            r.sGaveUp = r.pRecord->GiveUpReason(nNowMs);
+            if (r.sGaveUp.empty()) continue;
+            r.pRecord->End();
+            // On a terminal the stream's progress line says it.
+            if (!IsTerminal(stderr)) fprintf(stderr, "%s: gave up: %s\n", r.sName.c_str(), r.sGaveUp.c_str());
+        }
+        ++nEnded;
+    }
+    return nEnded;
+}
+
 // The module's log goes back to standard error before its file closes.
 void CloseLogFile(FILE* pLog)
 {
@@ -371,6 +399,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
         r.pRecord.reset(new CRecordStream(sUrl, sDir, MakeWriter(opt, sDir)));
         r.pStream = pStream;
         r.sName = sDir.substr(opt.sOut.size() + 1);
+        r.pRecord->SetRetryPolicy(RetryPolicy(opt));
         streams.push_back(std::move(r));
         // A start that fails at once (a URL without a host) is reported to
         // the subscriber; the stream stays in the list and shows no frames.
@@ -393,6 +422,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
         const uint64_t nNow = CJXTime::GetTimeMS();
         if (opt.nSeconds != 0 && nNow >= nEndMs) break;
         progress.Tick(nNow);
+        if (EndGivenUp(streams, nNow) == streams.size()) break;   // nothing left to record
         std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
     }
     std::signal(SIGINT, SIG_DFL);
@@ -409,7 +439,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
         const bool bWritten = WriteSummaryFile(s);
         if (!bWritten) fprintf(stderr, "jxrtsp: cannot write %s/summary.json\n", s.sDir.c_str());
         const bool bMedia = s.video.nFrames + s.audio.nFrames > 0;
-        if (!bWritten || !bMedia || s.nWriteErrors != 0) bAllOk = false;
+        if (!bWritten || !bMedia || s.nWriteErrors != 0 || !s.sGaveUp.empty()) bAllOk = false;
         if (opt.bJson) {
             sJson += (i == 0 ? "\n" : ",\n") + SummaryToJson(s);
         } else {

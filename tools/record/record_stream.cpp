@@ -3,6 +3,7 @@
 #include "JXBase.h"
 #include "JXStream.h"
 #include "module_host.h"
+#include "stream_failure.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ int32_t CRecordStream::Begin(IJXStream* pStream)
 {
     m_Stream = pStream;
     m_StartMs = CJXTime::GetTimeMS();
+    m_Retry.reset(new CRetryTracker(m_Policy, m_StartMs));
     pStream->Attach(this, JX_SIGNAL_FUNC(&CRecordStream::OnMessage));
     int32_t nRet = pStream->Open(m_Url.c_str());
     if (nRet == JX_OK) nRet = pStream->Start();
@@ -123,6 +125,20 @@ void CRecordStream::OnReport(uint32_t nCode, int32_t nError)
     if (nCode == JXRTSP_MSG_STATE && nError == JX_OK) {
         if (m_Played) ++m_Reconnects;
         m_Played = true;
+        m_Retry->OnPlaying();
+    }
+    std::string sWhy;
+    if (nCode == JXRTSP_MSG_STATE && nError != JX_OK) {
+        // On the worker, with the report: the module's cause is this failure's.
+        const JXFailureSummary failure = ReadLastFailure(m_Stream);
+        const std::string sGiveUp = m_Retry->OnFailure(failure, CJXTime::GetTimeMS());
+        const char* pFallback = nError == JXRTSP_REPORT_AUTH      ? "authentication refused"
+                                : nError == JXRTSP_REPORT_NO_DATA ? "no data in time"
+                                                                  : "failed";
+        sWhy = FailureWords(failure, pFallback) + "; " + CRetryTracker::NextStep(sGiveUp);
+        std::lock_guard<std::mutex> lock(m_ReportMutex);
+        m_LastFailure = failure;
+        if (m_GiveUp.empty()) m_GiveUp = sGiveUp;
     }
     m_LastCode = int32_t(nCode);
     m_LastError = nError;
@@ -135,7 +151,21 @@ void CRecordStream::OnReport(uint32_t nCode, int32_t nError)
     report.nAtMs = SinceStartMs();
     report.nCode = nCode;
     report.nError = nError;
+    report.sWhy = sWhy;
     m_Reports.push_back(report);
+}
+
+std::string CRecordStream::GiveUpReason(uint64_t nNowMs)
+{
+    std::lock_guard<std::mutex> lock(m_ReportMutex);
+    if (m_GiveUp.empty() && m_Retry) m_GiveUp = m_Retry->CheckIdle(nNowMs);
+    return m_GiveUp;
+}
+
+std::string CRecordStream::LastFailureWords() const
+{
+    std::lock_guard<std::mutex> lock(m_ReportMutex);
+    return m_LastFailure.sText;
 }
 
 void CRecordStream::ReadReception(IJXStream* pStream, JXReceptionSummary& video, JXReceptionSummary& audio)
@@ -175,6 +205,8 @@ JXStreamSummary CRecordStream::GetSummary() const
     summary.nReconnects = m_Reconnects;
     {
         std::lock_guard<std::mutex> lock(m_ReportMutex);
+        summary.lastError = m_LastFailure;
+        summary.sGaveUp = m_GiveUp;
         summary.states = m_Reports;
         summary.nStatesDropped = m_ReportsDropped;
     }

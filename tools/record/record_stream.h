@@ -5,6 +5,7 @@
 
 #include "JXObject.h"
 #include "raw_writer.h"
+#include "retry_policy.h"
 #include "summary_json.h"
 
 #include <atomic>
@@ -33,6 +34,13 @@ public:
 
     // Reports not yet taken, for state-change lines (host thread).
     void TakeNewReports(std::vector<JXStateReport>& reports);
+    // The retry policy; before Begin.
+    void SetRetryPolicy(const JXRetryPolicy& policy) { m_Policy = policy; }
+    // Host thread: why the policy gives the stream up (a failure's verdict,
+    // or too long without playing), empty while it goes on.
+    std::string GiveUpReason(uint64_t nNowMs);
+    // The last failure in words; empty when none.
+    std::string LastFailureWords() const;
     // After End.
     JXStreamSummary GetSummary() const;
     // The module's counts of a stream; unknown when the module cannot tell.
@@ -68,7 +76,12 @@ private:
     bool m_Played = false;
     uint32_t m_Reconnects = 0;
 
+    JXRetryPolicy m_Policy;
+    std::unique_ptr<CRetryTracker> m_Retry;   // made by Begin
+
     mutable std::mutex m_ReportMutex;   // reports are rare; frames never take it
+    JXFailureSummary m_LastFailure;
+    std::string m_GiveUp;
     std::vector<JXStateReport> m_Reports;
     size_t m_ReportsTaken = 0;
     uint64_t m_ReportsDropped = 0;

@@ -96,6 +96,20 @@ std::string AudioToJson(const JXAudioSummary& a, bool bCounts)
     return s + "}";
 }
 
+std::string FailureToJson(const JXFailureSummary& f)
+{
+    if (!f.bKnown) return "null";
+    std::string s = "{";
+    AddField(s, "phase", JsonQuote(f.sPhase));
+    s += ", ";
+    AddField(s, "status", f.nStatus != 0 ? Signed(f.nStatus) : "null");
+    s += ", ";
+    AddField(s, "reason", JsonQuote(f.sReason));
+    s += ", ";
+    AddField(s, "text", JsonQuote(f.sText));
+    return s + "}";
+}
+
 std::string FirstFrame(int64_t nMs)
 {
     return nMs < 0 ? "null" : Signed(nMs);
@@ -152,6 +166,10 @@ std::string SummaryToJson(const JXStreamSummary& sum)
     AddField(s, "states", states + "]");
     s += ", ";
     AddField(s, "states_dropped", Number(sum.nStatesDropped));
+    s += ",\n  ";
+    AddField(s, "last_error", FailureToJson(sum.lastError));
+    s += ", ";
+    AddField(s, "gave_up", sum.sGaveUp.empty() ? "null" : JsonQuote(sum.sGaveUp));
     return s + "}";
 }
 
@@ -169,5 +187,7 @@ std::string ProbeToJson(const JXProbeResult& r)
     AddField(s, "audio", AudioToJson(r.audio, false));
     s += ", ";
     AddField(s, "first_frame_ms", FirstFrame(r.nFirstFrameMs));
+    s += ", ";
+    AddField(s, "last_error", FailureToJson(r.lastError));
     return s + "}";
 }

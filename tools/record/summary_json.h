@@ -12,6 +12,18 @@ struct JXStateReport {
     uint64_t nAtMs = 0;
     uint32_t nCode = 0;
     int32_t nError = 0;
+    std::string sWhy;   // a failure in words and what follows it; empty otherwise
+};
+
+// Why the last attempt of a stream failed, as the module tells it; unknown
+// (null in JSON) when no attempt failed or the module cannot tell.
+struct JXFailureSummary {
+    bool bKnown = false;
+    std::string sPhase;   // "connecting", "describing", "setting up", "play", "keep-alive", "receiving"
+    int32_t nStatus = 0;  // the server's status code; 0 (null in JSON) when no answer ended it
+    std::string sReason;  // the status's reason phrase, or the cause in words
+    std::string sText;    // the whole: "DESCRIBE: 404 Not Found"
+    bool bRefused = false;   // authentication refused, or 404: trying again will not help
 };
 
 // What the module counted for one media stream, over every session of the
@@ -61,6 +73,8 @@ struct JXStreamSummary {
     uint64_t nSkippedFrames = 0;   // frames no file could take (codec changed, size limit)
     uint64_t nWriteErrors = 0;
     std::string sFirstJpeg;   // "first.jpg" when written
+    JXFailureSummary lastError;
+    std::string sGaveUp;   // why the retry policy gave the stream up; empty when it did not
 };
 
 struct JXProbeResult {
@@ -70,6 +84,7 @@ struct JXProbeResult {
     JXVideoSummary video;
     JXAudioSummary audio;
     int64_t nFirstFrameMs = -1;
+    JXFailureSummary lastError;
 };
 
 // Text as a JSON string literal, quotes included.
