@@ -191,7 +191,8 @@ std::string ShortState(const CRecordStream& record, const std::string& sGaveUp)
     if (!sGaveUp.empty()) return "gave up: " + sGaveUp;
     if (record.m_LastCode == 0) return "connecting";
     if (record.m_LastCode == int32_t(JXRTSP_MSG_STATE) && record.m_LastError == 0) return "playing";
-    return "retrying after " + record.LastFailureWords();
+    const std::string sWords = record.LastFailureWords();
+    return sWords.empty() ? "retrying" : "retrying after " + sWords;
 }
 
 // "lost 0 packets, 0 frames  jitter 1.2 ms  " from the module's counts of

@@ -105,6 +105,7 @@ int32_t CRTSPReader::TakeResponse(const char* p, int32_t n)
     const int32_t nTaken = m_Response.ParseResponse(p, n);
     if (nTaken < 0) return nTaken;
     if (m_Response.m_StatusCode == 0 || !m_Response.IsCompleted()) return nTaken;
+    m_Answered = true;
     if (!m_Sink.IsAwaited(m_Response)) {
         // Read to its end and dropped, so that it holds up nothing behind it.
         ++m_UnsolicitedResponses;
@@ -138,6 +139,7 @@ void CRTSPReader::Reset()
     m_Request.Reset();
     m_InRequest = false;
     m_ForeignAnswer = false;
+    m_Answered = false;
     m_StrayBytes = 0;
     m_ServerRequests = 0;
     m_UnsolicitedResponses = 0;
@@ -173,7 +175,11 @@ CRTSPReader::EUnit CRTSPReader::ClassifyText(const char* p, int32_t n, int32_t& 
     m_ClassifiedBytes += static_cast<uint64_t>(k < n ? k + 1 : k);
     if (k == kResponsePrefixLen) return kUnitResponse;
     if (k == n) return kUnitWait;
-    if (n >= kResponsePrefixLen && memcmp(p, kForeignPrefix, kResponsePrefixLen) == 0) return kUnitForeign;
+    // Only before the first response: later, such text among interleaved
+    // frames is taken for what it most likely is, stray bytes.
+    if (!m_Answered && n >= kResponsePrefixLen && memcmp(p, kForeignPrefix, kResponsePrefixLen) == 0) {
+        return kUnitForeign;
+    }
     if (p[0] >= 'A' && p[0] <= 'Z') {
         const int32_t nMatch = MatchMethod(p, n);
         m_ClassifiedBytes += static_cast<uint64_t>(n < kMaxMethodChars ? n : kMaxMethodChars);

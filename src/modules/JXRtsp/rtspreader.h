@@ -46,7 +46,8 @@ public:
 // '$' begins an interleaved frame, "RTSP/" a response, a method in capitals
 // and a blank a request from the server, and anything else is skipped as
 // stray bytes (cameras put CR LF or padding between frames). "HTTP/" where
-// a unit begins is an answer of another server than an RTSP one: a failure.
+// a unit begins before any response is the answer of another server than
+// an RTSP one: a failure.
 class JXRTSP_API CRTSPReader {
 public:
     static constexpr int32_t kFrameHeadBytes = 4;   // '$', channel, 16-bit length
@@ -96,6 +97,7 @@ private:
     CRTSPCommand& m_Response;
     CRTSPServerRequest m_Request;
     bool m_InRequest = false;   // m_Request holds a request's head or body in part
+    bool m_Answered = false;    // a whole response was read on this connection
     bool m_StrayLogged = false;
     bool m_RequestLogged = false;
     bool m_UnsolicitedLogged = false;
