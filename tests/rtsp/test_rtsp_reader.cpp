@@ -187,6 +187,9 @@ TEST(RtspReader, ByteStreamsCutAtEveryPosition)
         {"no version", false, "RTSP/x\r\n\r\n", JX_ERR_CONTENT, ""},
         {"NUL in the head", false, std::string(kNul, sizeof(kNul) - 1), JX_ERR_CONTENT, ""},
         {"NUL right behind RTSP/", false, std::string(kNulAfterPrefix, sizeof(kNulAfterPrefix) - 1), JX_ERR_CONTENT, ""},
+        // A web server's answer fails the reading; after a response such text is stray.
+        {"an HTTP answer", false, "HTTP/1.1 200 OK\r\n\r\n", JX_ERR_CONTENT, ""},
+        {"HTTP/ after a response", false, "RTSP/1.0 200 OK\r\n\r\nHTTP/" + Frame(0, rtp, "x"), 0, "R200 P0 u0 s1"},
         // clang-format on
     };
     for (const auto& row : kRows) {
