@@ -17,6 +17,7 @@
 #include "JXNet.h"
 #include "JXObject.h"
 #include "JXPacket.h"
+#include "JXPollSet.h"
 #include "JXPrintf.h"
 #include "JXResolver.h"
 #include "JXSignal.h"

@@ -303,6 +303,17 @@ int32_t JXSocketRecvFrom(JXSOCKET s, void* pBuf, int32_t n, sockaddr* pFrom, int
     return rc;
 }
 
+int32_t JXSocketRecvBatch(JXSOCKET s, char* pBuf, int32_t nSlot, int32_t nCount, int32_t* pLens, sockaddr_in* pFrom)
+{
+    if (pBuf == nullptr || nSlot < 1 || nCount < 1 || pLens == nullptr || pFrom == nullptr) return -1;
+    // Winsock has no batch read: one datagram per call.
+    int32_t nFrom = sizeof(*pFrom);
+    const int32_t nGot = JXSocketRecvFrom(s, pBuf, nSlot, reinterpret_cast<sockaddr*>(pFrom), &nFrom);
+    if (nGot < 0) return -1;
+    pLens[0] = nGot;
+    return 1;
+}
+
 #else   // Linux and other POSIX systems
 
 int32_t JXNetStartup()
@@ -473,6 +484,36 @@ int32_t JXSocketRecvFrom(JXSOCKET s, void* pBuf, int32_t n, sockaddr* pFrom, int
     }
     if (pFromLen) *pFromLen = static_cast<int32_t>(nLen);
     return static_cast<int32_t>(rc);
+}
+
+int32_t JXSocketRecvBatch(JXSOCKET s, char* pBuf, int32_t nSlot, int32_t nCount, int32_t* pLens, sockaddr_in* pFrom)
+{
+    constexpr int32_t kMaxBatch = 64;
+    if (pBuf == nullptr || nSlot < 1 || nCount < 1 || pLens == nullptr || pFrom == nullptr) return -1;
+    if (nCount > kMaxBatch) nCount = kMaxBatch;
+    // The message headers live on the stack: nothing is allocated per read.
+    mmsghdr msgs[kMaxBatch];
+    iovec iov[kMaxBatch];
+    memset(msgs, 0, sizeof(mmsghdr) * static_cast<size_t>(nCount));
+    for (int32_t i = 0; i < nCount; ++i) {
+        iov[i].iov_base = pBuf + static_cast<size_t>(i) * static_cast<size_t>(nSlot);
+        iov[i].iov_len = static_cast<size_t>(nSlot);
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+        msgs[i].msg_hdr.msg_name = &pFrom[i];
+        msgs[i].msg_hdr.msg_namelen = sizeof(pFrom[i]);
+    }
+    const int rc = recvmmsg(Native(s), msgs, static_cast<unsigned int>(nCount), MSG_DONTWAIT, nullptr);
+    if (rc < 0) {
+        RecordError();
+        return -1;
+    }
+    for (int i = 0; i < rc; ++i) {
+        pLens[i] = static_cast<int32_t>(msgs[i].msg_len);
+        // A sender of another family is reported as none: callers drop it.
+        if (msgs[i].msg_hdr.msg_namelen != sizeof(pFrom[i])) pFrom[i].sin_family = AF_UNSPEC;
+    }
+    return rc;
 }
 
 #endif

@@ -85,6 +85,12 @@ JXBASE_API int32_t JXSocketSend(JXSOCKET s, const void* pData, int32_t n);
 JXBASE_API int32_t JXSocketRecv(JXSOCKET s, void* pBuf, int32_t n);
 JXBASE_API int32_t JXSocketSendTo(JXSOCKET s, const void* pData, int32_t n, const sockaddr* pTo, int32_t nToLen);
 JXBASE_API int32_t JXSocketRecvFrom(JXSOCKET s, void* pBuf, int32_t n, sockaddr* pFrom, int32_t* pFromLen);
+// Up to nCount datagrams (IPv4) in one call, each of at most nSlot bytes:
+// datagram i lands at pBuf + i * nSlot, its length in pLens[i], its sender in
+// pFrom[i]. recvmmsg on Linux; one recvfrom on Windows. The count, or -1 with
+// JXSocketLastError telling why (JX_NET_ERR_WOULDBLOCK: none waiting).
+JXBASE_API int32_t JXSocketRecvBatch(JXSOCKET s, char* pBuf, int32_t nSlot, int32_t nCount, int32_t* pLens,
+                                     sockaddr_in* pFrom);
 // setsockopt with an int value. 0 or JX_ERR_FAIL.
 JXBASE_API int32_t JXSocketSetOptInt(JXSOCKET s, int32_t nLevel, int32_t nName, int32_t nValue);
 // setsockopt with a value of nLen bytes (ip_mreq, in_addr). 0, JX_ERR_ARG or

@@ -58,6 +58,8 @@ public:
     // An attempt is under way (StartConnect returned JX_OK and
     // ContinueConnect has not yet reported the outcome).
     bool IsConnecting() const { return m_ConnBusy; }
+    // Milliseconds until the attempt under way times out (0 without one).
+    uint32_t ConnectTimeLeft() const { return m_ConnBusy ? m_ConnTimeout.Remaining() : 0; }
 
     // Connect and wait for the outcome, holding the caller at most
     // nTimeoutMs (0 or above kConnectTimeoutMs means kConnectTimeoutMs, on

@@ -1,7 +1,9 @@
-// Worker threads that call every attached member in rounds, then pause for the
-// shortest wait the members asked for.
+// Worker threads that call the members that are due in rounds, and between
+// rounds wait on the readiness set of the sockets the members watch, until
+// the nearest member is due.
 #include "JXThreadPool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -21,6 +23,16 @@ namespace {
 constexpr int32_t kMaxThreads = 64;
 // Linux takes thread names of 15 characters (16 bytes with the NUL).
 constexpr size_t kMaxNameLen = 15;
+// A readiness event's tag: the member's slot in the low half, the slot's
+// generation in the high half (an event of a member since detached is stale).
+constexpr uint32_t kTagShift = 32;
+constexpr uint64_t kSlotMask = 0xFFFFFFFFu;
+
+int64_t NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 #if defined(_WIN32)
 
@@ -64,6 +76,10 @@ struct CJXThreadPool::Core {
         bool m_Running = false;    // a thread is inside the call
         std::thread::id m_Runner;
         uint64_t m_Ended = 0;   // calls finished, for Detach to wait on
+        int64_t m_Due = 0;      // when the hint runs out (steady ms)
+        bool m_Ready = false;   // a watched socket was reported ready
+        uint32_t m_Gen = 0;     // counts detaches of the slot
+        std::vector<JXSOCKET> m_Watched;
     };
 
     std::mutex m_Mutex;
@@ -78,6 +94,11 @@ struct CJXThreadPool::Core {
     int32_t m_Count = 0;
     int32_t m_Waiters = 0;
     bool m_Stop = false;
+    // The readiness set; one thread at a time waits on it (m_Polling), the
+    // others on m_Wake.
+    CJXPollSet m_Poll;
+    bool m_Polling = false;
+    CJXPollSet::Event m_Events[CJXPollSet::kMaxEvents];
 
     // The index of the attached pair, or -1.
     int32_t Find(const CJXObject* pObject, JXWorkFunc pFunc) const
@@ -90,21 +111,46 @@ struct CJXThreadPool::Core {
     }
 
     void Run();
-    // One round over all members; the smallest wait hint left, or -1 when no
-    // member was called. Entered and left with the lock held.
+    // One round over the members that are due; the time the next one is due
+    // (steady ms), or -1 when none waits. Entered and left with the lock held.
     int64_t RunRound(std::unique_lock<std::mutex>& lock);
+    // Waits on the readiness set at most nTimeoutMs (negative: until woken)
+    // and marks the members whose sockets are ready. Lock held on entry and exit.
+    void WaitReady(std::unique_lock<std::mutex>& lock, int64_t nTimeoutMs);
+    // A detached slot: its sockets leave the set, its events become stale.
+    void Unwatch(Entry& e)
+    {
+        for (JXSOCKET s : e.m_Watched)
+            m_Poll.Set(s, 0, 0);
+        e.m_Watched.clear();
+        e.m_Ready = false;
+        ++e.m_Gen;
+    }
+    // Ends the wait of whichever thread waits, on the set or the condition.
+    void WakeAll()
+    {
+        ++m_Changes;
+        m_Wake.notify_all();
+        m_Poll.Wake();
+    }
 };
 
 int64_t CJXThreadPool::Core::RunRound(std::unique_lock<std::mutex>& lock)
 {
     const std::thread::id self = std::this_thread::get_id();
-    int64_t nWait = -1;
+    const int64_t nNow = NowMs();
+    int64_t nNext = -1;
     // By index: the vector may grow while a call runs without the lock, and
     // nothing is copied per round.
     for (size_t i = 0; i < m_Entries.size() && !m_Stop; ++i) {
         Entry& e = m_Entries[i];
         if (!e.m_Attached || e.m_Running) continue;   // running: on another thread
+        if (!e.m_Ready && e.m_Due > nNow) {
+            if (nNext < 0 || e.m_Due < nNext) nNext = e.m_Due;
+            continue;
+        }
         e.m_Running = true;
+        e.m_Ready = false;   // readiness reported during the call calls it again
         e.m_Runner = self;
         CJXObject* pObject = e.m_Object;
         JXWorkFunc pFunc = e.m_Func;
@@ -119,10 +165,33 @@ int64_t CJXThreadPool::Core::RunRound(std::unique_lock<std::mutex>& lock)
         done.m_Runner = std::thread::id();
         ++done.m_Ended;
         if (m_Waiters > 0) m_CallEnded.notify_all();
-        int64_t nAsked = nHint < m_MaxWait ? nHint : m_MaxWait;
-        if (nWait < 0 || nAsked < nWait) nWait = nAsked;
+        const uint32_t nAsked = nHint < m_MaxWait ? nHint : m_MaxWait;
+        done.m_Due = NowMs() + nAsked;
+        if (nNext < 0 || done.m_Due < nNext) nNext = done.m_Due;
     }
-    return nWait;
+    return nNext;
+}
+
+void CJXThreadPool::Core::WaitReady(std::unique_lock<std::mutex>& lock, int64_t nTimeoutMs)
+{
+    m_Polling = true;
+    lock.unlock();
+    const int32_t nReady = m_Poll.Wait(static_cast<int32_t>(nTimeoutMs), m_Events, CJXPollSet::kMaxEvents);
+    lock.lock();
+    m_Polling = false;
+    for (int32_t i = 0; i < nReady; ++i) {
+        const size_t nSlot = static_cast<size_t>(m_Events[i].m_Tag & kSlotMask);
+        const uint32_t nGen = static_cast<uint32_t>(m_Events[i].m_Tag >> kTagShift);
+        if (nSlot >= m_Entries.size()) continue;
+        Entry& e = m_Entries[nSlot];
+        if (e.m_Attached && e.m_Gen == nGen) e.m_Ready = true;
+    }
+    // Threads waiting on the condition may take the ready members, or the
+    // set's wait once this thread is in a call.
+    if (m_Threads.size() > 1) {
+        ++m_Changes;
+        m_Wake.notify_all();
+    }
 }
 
 void CJXThreadPool::Core::Run()
@@ -132,18 +201,23 @@ void CJXThreadPool::Core::Run()
     while (!m_Stop) {
         const uint64_t nChanges = m_Changes;
         auto changed = [this, nChanges] { return m_Stop || m_Changes != nChanges; };
-        int64_t nWait = RunRound(lock);
+        const int64_t nNext = RunRound(lock);
         if (m_Stop) break;
-        if (nWait < 0) {
-            // Nothing to call (or all busy on other threads): sleep until a
-            // member comes or goes.
+        // Until the nearest member is due, at most the longest hint; with no
+        // member due (none, or all in calls on other threads) until a member
+        // comes or goes, or the longest hint when some are in calls.
+        int64_t nTimeout = m_Count > 0 ? static_cast<int64_t>(m_MaxWait) : -1;
+        if (nNext >= 0) nTimeout = std::min<int64_t>(std::max<int64_t>(nNext - NowMs(), 0), m_MaxWait);
+        if (!m_Polling && m_Poll.IsOpen()) {
+            WaitReady(lock, nTimeout);
+        } else if (nTimeout < 0) {
             m_Wake.wait(lock, changed);
-        } else if (nWait == 0) {
+        } else if (nTimeout == 0) {
             lock.unlock();
             std::this_thread::yield();
             lock.lock();
         } else {
-            m_Wake.wait_for(lock, std::chrono::milliseconds(nWait), changed);
+            m_Wake.wait_for(lock, std::chrono::milliseconds(nTimeout), changed);
         }
     }
 }
@@ -158,6 +232,9 @@ CJXThreadPool::CJXThreadPool(int32_t nThreads, const char* pName, int32_t /*nFla
         return;
     }
     if (m_Core->m_Name.size() > kMaxNameLen) m_Core->m_Name.resize(kMaxNameLen);
+    // Without a readiness set the threads pause on the condition alone, and
+    // members are called at their hints only.
+    m_Core->m_Poll.Open();
     m_Core->m_MaxWait = nMaxWait > 0 ? static_cast<uint32_t>(nMaxWait) : 0;
     if (nThreads < 1) nThreads = 1;
     if (nThreads > kMaxThreads) nThreads = kMaxThreads;
@@ -184,8 +261,8 @@ CJXThreadPool::~CJXThreadPool()
         std::lock_guard<std::mutex> lock(m_Core->m_Mutex);
         m_Core->m_Stop = true;
         threads.swap(m_Core->m_Threads);
+        m_Core->WakeAll();
     }
-    m_Core->m_Wake.notify_all();
     const std::thread::id self = std::this_thread::get_id();
     for (std::thread& t : threads) {
         // On a pool thread (a member ending the pool): do not wait for
@@ -223,9 +300,10 @@ int32_t CJXThreadPool::Attach(CJXObject* pObject, JXWorkFunc pFunc)
     e.m_Object = pObject;
     e.m_Func = pFunc;
     e.m_Attached = true;
+    e.m_Due = 0;   // called in the next round
+    e.m_Ready = false;
     ++core.m_Count;
-    ++core.m_Changes;
-    core.m_Wake.notify_all();
+    core.WakeAll();
     return JX_OK;
 }
 
@@ -240,9 +318,9 @@ int32_t CJXThreadPool::Detach(CJXObject* pObject, JXWorkFunc pFunc)
 
     Core::Entry& e = core.m_Entries[static_cast<size_t>(nSlot)];
     e.m_Attached = false;   // no thread starts it again from now on
+    core.Unwatch(e);
     --core.m_Count;
-    ++core.m_Changes;
-    core.m_Wake.notify_all();
+    core.WakeAll();
     if (!e.m_Running) return 0;
     if (e.m_Runner == std::this_thread::get_id()) return 1;   // from inside its own call
 
@@ -256,11 +334,50 @@ int32_t CJXThreadPool::Detach(CJXObject* pObject, JXWorkFunc pFunc)
     return 0;
 }
 
+int32_t CJXThreadPool::Watch(CJXObject* pObject, JXWorkFunc pFunc, JXSOCKET s, uint32_t nEvents)
+{
+    if (pObject == nullptr || pFunc == nullptr || s == JX_INVALID_SOCKET) return JX_ERR_ARG;
+    if (!m_Core) return JX_ERR_STATE;
+    Core& core = *m_Core;
+    std::lock_guard<std::mutex> lock(core.m_Mutex);
+    const int32_t nSlot = core.Find(pObject, pFunc);
+    if (nSlot < 0) return JX_ERR_STATE;
+    Core::Entry& e = core.m_Entries[static_cast<size_t>(nSlot)];
+    auto it = std::find(e.m_Watched.begin(), e.m_Watched.end(), s);
+    const bool bKnown = it != e.m_Watched.end();
+    if (nEvents == 0) {
+        if (!bKnown) return JX_OK;
+        e.m_Watched.erase(it);
+        return core.m_Poll.Set(s, 0, 0);
+    }
+    if (!bKnown) {
+        try {
+            e.m_Watched.push_back(s);
+        } catch (const std::bad_alloc&) {
+            return JX_ERR_NOMEM;
+        }
+    }
+    const uint64_t nTag = (static_cast<uint64_t>(e.m_Gen) << kTagShift) | static_cast<uint64_t>(nSlot);
+    const int32_t nRet = core.m_Poll.Set(s, nEvents, nTag);
+    if (nRet != JX_OK && !bKnown) e.m_Watched.pop_back();
+    return nRet;
+}
+
 int32_t CJXThreadPool::GetCount() const
 {
     if (!m_Core) return 0;
     std::lock_guard<std::mutex> lock(m_Core->m_Mutex);
     return m_Core->m_Count;
+}
+
+int32_t CJXThreadPool::GetWatchCount() const
+{
+    if (!m_Core) return 0;
+    std::lock_guard<std::mutex> lock(m_Core->m_Mutex);
+    size_t n = 0;
+    for (const Core::Entry& e : m_Core->m_Entries)
+        n += e.m_Watched.size();
+    return static_cast<int32_t>(n);
 }
 
 bool CJXThreadPool::IsPoolThread() const

@@ -1,7 +1,9 @@
-// A pool of worker threads that call each attached member over and over.
+// A pool of worker threads that call each attached member when its wait hint
+// runs out or one of the sockets it watches is ready.
 #pragma once
 
 #include "JXObject.h"
+#include "JXPollSet.h"
 
 #include <memory>
 
@@ -9,10 +11,13 @@ class JXBASE_API CJXThreadPool : public CJXObject {
 public:
     // nThreads threads (1 to 64) named pName (the name is cut to the 15
     // characters Linux takes). nFlags: unused. nMaxWait: the wait hint, in ms,
-    // given to every member call; after a round over all members the thread
-    // pauses for the smallest hint the members left, never longer than nMaxWait
-    // (0: go on at once). Attach, Detach and the destructor end the pause.
-    // With several threads each member still runs on one thread at a time.
+    // given to every member call. The hint a call leaves means "call me again
+    // after at most this many ms (never more than nMaxWait; 0: at once), or
+    // as soon as a socket I watch is ready". A round calls the members that
+    // are due: just attached, hint run out, or a watched socket ready. Between
+    // rounds one thread waits on the readiness set until the nearest member
+    // is due; Attach, Detach and the destructor end that wait. With several
+    // threads each member still runs on one thread at a time.
     CJXThreadPool(int32_t nThreads, const char* pName, int32_t nFlags = 0, int32_t nMaxWait = 24);
     // Stops the threads. On one of the pool's own threads it does not wait for
     // that thread: the thread ends once the running call returns.
@@ -31,8 +36,16 @@ public:
     // A member that detaches another member running on a second thread waits
     // for it like any other caller.
     int32_t Detach(CJXObject* pObject, JXWorkFunc pFunc);
+    // Watch s for nEvents (CJXPollSet::kReadable, kWritable; 0: no longer)
+    // on behalf of an attached member: the member is called in the next
+    // round once s is ready. Detach stops every watch of the member. Stop
+    // watching a socket before closing it. JX_OK, JX_ERR_ARG, JX_ERR_STATE
+    // (the pair is not attached), or the readiness set's error.
+    int32_t Watch(CJXObject* pObject, JXWorkFunc pFunc, JXSOCKET s, uint32_t nEvents);
     // The number of attached members.
     int32_t GetCount() const;
+    // The number of sockets the members watch.
+    int32_t GetWatchCount() const;
     // True on one of this pool's threads.
     bool IsPoolThread() const;
 

@@ -1,6 +1,7 @@
-// The worker pool: rounds, wait hints, attach and detach from anywhere, ending it from inside.
+// The worker pool: rounds, wait hints, watched sockets, attach and detach from anywhere, ending it from inside.
 #include "JXThreadPool.h"
 
+#include "loop_socket.h"
 #include "test_wait.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,8 @@ namespace {
 typedef std::chrono::steady_clock Clock;
 
 constexpr int32_t kQuietMs = 50;     // for what must not happen: a window to see it
+constexpr uint32_t kRead = CJXPollSet::kReadable;
+constexpr uint32_t kLongHint = 600000;   // never runs out within a test
 
 void SleepMs(int32_t nMs)
 {
@@ -39,6 +42,7 @@ public:
         const int64_t nGapUs = std::chrono::duration_cast<std::chrono::microseconds>(now - m_LastCall).count();
         if (nCall > 1 && nGapUs < m_MinGapUs) m_MinGapUs = nGapUs;
         m_LastCall = now;
+        if (m_Drain != nullptr) m_Drain->Drain();
         if (m_SleepMs > 0) SleepMs(m_SleepMs);
         if (m_SetHint >= 0) nWait = static_cast<unsigned int>(m_SetHint);
         if (nCall == m_ActOnCall) Act();
@@ -52,6 +56,7 @@ public:
     int64_t m_SetHint = -1;   // -1: keep the hint given
     int32_t m_SleepMs = 0;
     int32_t m_ActOnCall = -1;
+    const CLoopSocket* m_Drain = nullptr;   // read empty on each call
     std::atomic<int32_t> m_Calls{0}, m_Inside{0}, m_MaxInside{0};
     std::atomic<int64_t> m_MinGapUs{INT64_MAX};
     Clock::time_point m_LastCall;   // the pool thread's only
@@ -170,11 +175,13 @@ TEST(ThreadPool, DetachOrDestroyFromInsideACall)
 TEST(ThreadPool, WaitHints)
 {
     constexpr uint32_t kLong = 60000;
+    // A member is called when its own hint runs out, not at another's: the
+    // minute-long hint under a larger maximum is called once, at its attach.
     const struct {
         int32_t maxWait;
         uint32_t hints[2];
-        int32_t calls;
-    } rows[] = {{10, {kLong, kLong}, 20}, {100000, {kLong, 5}, 20}, {1000, {0, 0}, 1000}};
+        int32_t calls[2];
+    } rows[] = {{10, {kLong, kLong}, {20, 20}}, {100000, {kLong, 5}, {1, 20}}, {1000, {0, 0}, {1000, 1000}}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.hints[1]);
         CMember members[2];
@@ -183,7 +190,8 @@ TEST(ThreadPool, WaitHints)
             members[i].m_SetHint = row.hints[i];
             ASSERT_EQ(pool.Attach(&members[i], kWork), JX_OK);
         }
-        EXPECT_TRUE(WaitFor([&] { return members[0].m_Calls >= row.calls && members[1].m_Calls >= row.calls; }));
+        EXPECT_TRUE(WaitFor([&] { return members[0].m_Calls >= row.calls[0] && members[1].m_Calls >= row.calls[1]; }));
+        EXPECT_TRUE(row.calls[0] != 1 || members[0].m_Calls == 1) << members[0].m_Calls;
         // Without a pause some rounds follow within a millisecond.
         EXPECT_TRUE(row.hints[0] != 0 || members[0].m_MinGapUs < 900) << members[0].m_MinGapUs;
     }
@@ -205,6 +213,65 @@ TEST(ThreadPool, WaitHints)
     ASSERT_TRUE(WaitFor([&] { return sleeper.m_Calls >= 1; }));
     ASSERT_EQ(slow.Attach(&newcomer, kWork), JX_OK);
     EXPECT_TRUE(WaitFor([&] { return newcomer.m_Calls >= 1; }));
+}
+
+// 1,000 members, every tenth watching a socket: when one socket is ready, the
+// next round calls its member only.
+TEST(ThreadPool, OnlyTheMemberOfAReadySocketIsCalled)
+{
+    constexpr size_t kMembers = 1000;
+    constexpr size_t kEvery = 10;
+    constexpr size_t kReady = 500;
+    std::vector<CMember> members(kMembers);
+    std::vector<std::unique_ptr<CLoopSocket>> sockets;
+    CJXThreadPool pool(1, "PoolTest", 0, kLongHint);
+    for (size_t i = 0; i < kMembers; ++i) {
+        members[i].m_SetHint = kLongHint;
+        ASSERT_EQ(pool.Attach(&members[i], kWork), JX_OK);
+        if (i % kEvery != 0) continue;
+        sockets.push_back(std::make_unique<CLoopSocket>());
+        members[i].m_Drain = sockets.back().get();
+        ASSERT_EQ(pool.Watch(&members[i], kWork, sockets.back()->m_Socket, kRead), JX_OK);
+    }
+    EXPECT_EQ(pool.GetWatchCount(), int32_t(kMembers / kEvery));
+    ASSERT_TRUE(WaitFor([&] {
+        for (const CMember& m : members) {
+            if (m.m_Calls < 1) return false;
+        }
+        return true;
+    }));
+    ASSERT_TRUE(sockets[kReady / kEvery]->Send());
+    ASSERT_TRUE(WaitFor([&] { return members[kReady].m_Calls == 2; }));
+    int32_t nOthers = 0;
+    for (const CMember& m : members)
+        nOthers += m.m_Calls;
+    EXPECT_EQ(nOthers - members[kReady].m_Calls, int32_t(kMembers) - 1);
+}
+
+// A member that detaches inside its own call (called for its ready socket)
+// leaves the readiness set: attached again in the same slot, with the socket
+// still readable, it is called for its attach only.
+TEST(ThreadPool, DetachInsideItsCallLeavesTheSet)
+{
+    CJXThreadPool pool(1, "PoolTest", 0, kLongHint);
+    CLoopSocket sock;
+    CActor m;
+    m.m_Pool = &pool;
+    m.m_Target = &m;
+    m.m_ActOnCall = 2;
+    m.m_SetHint = kLongHint;
+    ASSERT_EQ(pool.Attach(&m, kWork), JX_OK);
+    ASSERT_EQ(pool.Watch(&m, kWork, sock.m_Socket, kRead), JX_OK);
+    ASSERT_TRUE(WaitFor([&] { return m.m_Calls == 1 && m.m_Inside == 0; }));
+    ASSERT_TRUE(sock.Send());
+    ASSERT_TRUE(WaitFor([&] { return m.m_Result != -100 && m.m_Inside == 0; }));
+    EXPECT_EQ(m.m_Result, 1);
+    EXPECT_EQ(pool.GetWatchCount(), 0);
+    EXPECT_EQ(pool.Watch(&m, kWork, sock.m_Socket, kRead), JX_ERR_STATE);
+    ASSERT_EQ(pool.Attach(&m, kWork), JX_OK);
+    ASSERT_TRUE(WaitFor([&] { return m.m_Calls == 3; }));
+    SleepMs(kQuietMs);
+    EXPECT_EQ(m.m_Calls, 3);
 }
 
 // Several pool and host threads: no member runs twice at once, Detach never returns during a call.

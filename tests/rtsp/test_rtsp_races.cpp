@@ -1,7 +1,8 @@
 // The stream object across threads: a release inside a report that Start
 // sends on the host's thread, starts and stops racing on the one worker, a
 // stop on the worker while the host starts and opens the same stream, and
-// slow name lookups beside a live camera. Run under ThreadSanitizer in CI too.
+// slow name lookups beside a live camera, the sockets the worker watches.
+// Run under ThreadSanitizer in CI too.
 #include "rtsp_test_util.h"
 #include "stand_in_names.h"
 
@@ -33,6 +34,13 @@ public:
         return 0;
     }
 };
+
+// The sockets the worker watches for all streams; -1 without a worker.
+int32_t WorkerWatches()
+{
+    CJXAutoLock lock(CRTSPSocket::s_RTSPMutex);
+    return CRTSPSocket::s_RTSPThread ? CRTSPSocket::s_RTSPThread->GetWatchCount() : -1;
+}
 
 }   // namespace
 
@@ -157,4 +165,35 @@ TEST(RtspRaces, SlowNameLookupsDoNotHoldUpALiveCamera)
     live.reset();
     EXPECT_EQ(names.m_Active.load(), 0);
     EXPECT_FALSE(CRTSPSocket::HasResolver());
+}
+
+// Two playing streams have their connections watched; one stopped from
+// inside its frame callback leaves the set while the other plays on, and
+// the host's stop of the other empties it.
+TEST(RtspRaces, AStreamStoppedInItsCallbackLeavesTheWatchedSet)
+{
+    CTestClock clock;
+    CScriptedServer srv;
+    CServerScript session;
+    srv.ServeEach(PlayAndStream(session, 2));
+    std::vector<std::unique_ptr<CHostStream>> streams;
+    for (int i = 0; i < 2; ++i)
+        streams.emplace_back(new CHostStream(srv.Url("/cam"), true));
+    CRTSPClient* pFirst = streams[0]->m_Client;
+    std::atomic<bool> bStop{false};
+    std::atomic<int> nStops{0};
+    streams[0]->SetAction([&](const CReport& r) {
+        if (r.m_Code == CRTSPClient::kMsgFrame && bStop && nStops.fetch_add(1) == 0) pFirst->Stop();
+    });
+    for (auto& s : streams)
+        ASSERT_EQ((*s)->Start(), 0);
+    ASSERT_TRUE(WaitFrames(streams, 0, 2, kWaitMs)) << srv.Errors();
+    EXPECT_TRUE(WaitFor([] { return WorkerWatches() == 2; })) << WorkerWatches();
+    bStop = true;
+    EXPECT_TRUE(WaitFor([&] { return nStops > 0 && WorkerWatches() == 1; })) << WorkerWatches();
+    const int32_t nFrames = streams[1]->m_Recorder.Frames();
+    EXPECT_TRUE(WaitFor([&] { return streams[1]->m_Recorder.Frames() > nFrames + 3; }));
+    ASSERT_EQ(streams[1]->m_Client->Stop(), 0);
+    EXPECT_EQ(WorkerWatches(), -1);   // the last stop ended the worker
+    streams[0]->SetAction(nullptr);
 }

@@ -402,10 +402,13 @@ TEST(RtspSession, WorkerExistsWhileStreamsAreStarted)
     EXPECT_FALSE(CRTSPSocket::HasWorker());   // Release stopped it
 }
 
-// Passes on the test's thread: until a media stream has datagram sockets, no
-// pass is busy, and the wait hint is capped at the idle wait.
-TEST(RtspSession, WaitHintIsCappedOnIdlePasses)
+// Passes on the test's thread: the hint a pass leaves is the time to the
+// stream's nearest timer (here the data time-out armed at the connect), never
+// more than the hint given.
+TEST(RtspSession, WaitHintIsTheNearestTimer)
 {
+    constexpr unsigned int kGiven = 100;
+    constexpr uint32_t kBeforeTimeout = 30;
     CTestClock clock;
     CScriptedServer srv;
     srv.Script().Accept().Expect("DESCRIBE").Reply(SdpReply(kSdpVideoOnly)).Expect("SETUP").Drain();
@@ -414,15 +417,19 @@ TEST(RtspSession, WaitHintIsCappedOnIdlePasses)
     ASSERT_EQ(client.PrepareSession(), 0);
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
     for (int nAfterSetup = 0; nAfterSetup < 3 && std::chrono::steady_clock::now() < end;) {
-        unsigned int nWait = 100;
+        unsigned int nWait = kGiven;
         client.OnWork(nullptr, 0, nWait);
-        EXPECT_EQ(nWait, CRTSPClient::kIdleWaitMs);
+        EXPECT_EQ(nWait, kGiven);
         if (srv.StepsDone() >= 4) ++nAfterSetup;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_EQ(srv.StepsDone(), 4u) << srv.Errors();
     ASSERT_NE(client.m_Video, nullptr);
-    unsigned int nWait = 3;
+    clock.Advance(CRTSPClient::kStartDataTimeoutMs - kBeforeTimeout);
+    unsigned int nWait = kGiven;
+    client.OnWork(nullptr, 0, nWait);
+    EXPECT_EQ(nWait, kBeforeTimeout);
+    nWait = 3;
     client.OnWork(nullptr, 0, nWait);
     EXPECT_EQ(nWait, 3u);
     client.OnStop();

@@ -131,34 +131,47 @@ int32_t CRTPDatagramSockets::Poll(FReceive pReceive, void* pUser)
 {
     // RTP is read even where the RTCP socket could not be had.
     if (m_RtpSocket == JX_INVALID_SOCKET) return JX_ERR_STATE;
-    // The sockets never block: each read takes what is there, and stops at
-    // the first that finds nothing. No readiness check is needed first.
+    const int32_t nRtp = Drain(m_RtpSocket, m_RtpBuffer, false, pReceive, pUser);
+    if (m_RtcpSocket == m_RtpSocket || m_RtcpSocket == JX_INVALID_SOCKET) return nRtp;
+    return nRtp + Drain(m_RtcpSocket, m_RtcpBuffer, true, pReceive, pUser);
+}
+
+int32_t CRTPDatagramSockets::Drain(JXSOCKET s, CJXString& buffer, bool bRtcp, FReceive pReceive, void* pUser)
+{
+    // The sockets never block: each read takes what is there. A batch that
+    // comes back short has emptied the socket, so no read is spent on
+    // finding nothing; a receiver's failure ends the reading too.
     int32_t nRead = 0;
-    for (int32_t i = 0; i < kMaxDatagramsPerPoll && Recv(m_RtpSocket, m_RtpBuffer, false, pReceive, pUser) >= 0; ++i)
-        ++nRead;
-    if (m_RtcpSocket != m_RtpSocket && m_RtcpSocket != JX_INVALID_SOCKET) {
-        for (int32_t i = 0; i < kMaxDatagramsPerPoll && Recv(m_RtcpSocket, m_RtcpBuffer, true, pReceive, pUser) >= 0;
-             ++i)
-            ++nRead;
+    while (nRead < kMaxDatagramsPerPoll) {
+        int32_t nFailed = JX_OK;
+        const int32_t nGot = RecvBatch(s, buffer, bRtcp, pReceive, pUser, nFailed);
+        if (nGot <= 0) break;
+        nRead += nGot;
+        if (nGot < kBatch || nFailed < 0) break;
     }
     return nRead;
 }
 
-int32_t CRTPDatagramSockets::Recv(JXSOCKET s, CJXString& buffer, bool bRtcp, FReceive pReceive, void* pUser)
+int32_t CRTPDatagramSockets::RecvBatch(JXSOCKET s, CJXString& buffer, bool bRtcp, FReceive pReceive, void* pUser,
+                                       int32_t& nFailed)
 {
     if (s == JX_INVALID_SOCKET || pReceive == nullptr) return JX_ERR_ARG;
-    if (buffer.m_Data == nullptr || buffer.m_Size <= 0) return JX_ERR_STATE;
-    sockaddr_in from;
-    memset(&from, 0, sizeof(from));
-    int32_t nFrom = sizeof(from);
-    const int32_t nCount = JXSocketRecvFrom(s, buffer.m_Data, buffer.m_Size, reinterpret_cast<sockaddr*>(&from), &nFrom);
+    if (buffer.m_Data == nullptr || buffer.m_Size < kBatch * kSlotBytes) return JX_ERR_STATE;
+    int32_t lens[kBatch];
+    sockaddr_in from[kBatch];
+    const int32_t nCount = JXSocketRecvBatch(s, buffer.m_Data, kSlotBytes, kBatch, lens, from);
     if (nCount <= 0) return nCount;
-    const uint32_t nSender = from.sin_addr.s_addr;
-    if (from.sin_family != AF_INET || (nSender != m_ServerIP && (m_SourceIP == 0 || nSender != m_SourceIP))) {
-        ++m_DroppedSender;
-        return JX_OK;
+    for (int32_t i = 0; i < nCount; ++i) {
+        const uint32_t nSender = from[i].sin_addr.s_addr;
+        if (from[i].sin_family != AF_INET || (nSender != m_ServerIP && (m_SourceIP == 0 || nSender != m_SourceIP))) {
+            ++m_DroppedSender;
+            continue;
+        }
+        const uint8_t* pData = reinterpret_cast<const uint8_t*>(buffer.m_Data) + size_t(i) * size_t(kSlotBytes);
+        const int32_t nRet = pReceive(pUser, pData, uint32_t(lens[i]), bRtcp);
+        if (nRet < 0) nFailed = nRet;
     }
-    return pReceive(pUser, reinterpret_cast<const uint8_t*>(buffer.m_Data), uint32_t(nCount), bRtcp);
+    return nCount;
 }
 
 int32_t CRTPDatagramSockets::SendRtcp(const uint8_t* pData, int32_t nLen)

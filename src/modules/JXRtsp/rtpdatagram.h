@@ -15,6 +15,10 @@ public:
     static constexpr int32_t kSocketRecvBufferBytes = 2 << 20;   // a 4K key frame's burst
     static constexpr int32_t kPortPairAttempts = 5;
     static constexpr int32_t kMaxDatagramsPerPoll = 64;
+    // One read takes up to kBatch datagrams, each into its own slot of the
+    // buffer; a slot holds the largest datagram, so none is ever cut.
+    static constexpr int32_t kBatch = 4;
+    static constexpr int32_t kSlotBytes = kDatagramBufferBytes / kBatch;
 
     // Where an accepted datagram goes; the bytes are valid for the call. Its
     // result ends the pass on that socket when negative.
@@ -52,14 +56,15 @@ public:
     int32_t GrantedRecvBuffer(int32_t& nBytes) const;
 
     // Reads what the sockets hold, without waiting (at most
-    // kMaxDatagramsPerPoll per socket), handing each accepted datagram to
-    // pReceive. The datagrams read, or JX_ERR_STATE without an RTP socket.
+    // kMaxDatagramsPerPoll per socket, kBatch per read), handing each
+    // accepted datagram to pReceive. The datagrams read, or JX_ERR_STATE
+    // without an RTP socket.
     int32_t Poll(FReceive pReceive, void* pUser);
-    // One datagram from s into buffer: the recvfrom result when it is 0 or
-    // less (nothing waiting, or an error), JX_ERR_ARG for no socket,
-    // JX_ERR_STATE without a buffer, JX_OK for a sender dropped, else the
-    // receiver's result.
-    int32_t Recv(JXSOCKET s, CJXString& buffer, bool bRtcp, FReceive pReceive, void* pUser);
+    // One batch read from s into buffer's slots: the datagrams read (each
+    // accepted one handed to pReceive; a negative result of the receiver is
+    // kept in nFailed), the read's result when it is 0 or less, JX_ERR_ARG
+    // for no socket, JX_ERR_STATE without a buffer.
+    int32_t RecvBatch(JXSOCKET s, CJXString& buffer, bool bRtcp, FReceive pReceive, void* pUser, int32_t& nFailed);
     // One RTCP packet to the server's RTCP port (unicast, connected) or to the
     // group's (multicast). JX_OK, JX_ERR_STATE without an RTCP socket,
     // JX_ERR_FAIL when it did not go out whole.
@@ -88,6 +93,9 @@ public:
     uint32_t m_DroppedSender = 0;   // datagrams from another host than the senders, dropped
 
 private:
+    // Batch reads from s until it is empty, a receiver fails, or
+    // kMaxDatagramsPerPoll were read. The datagrams read.
+    int32_t Drain(JXSOCKET s, CJXString& buffer, bool bRtcp, FReceive pReceive, void* pUser);
     // Closes a socket and sets it to none; a multicast socket leaves the group
     // on nPort first.
     void CloseSocket(JXSOCKET& s, uint16_t nPort);

@@ -19,6 +19,19 @@ bool IsNewPicture(const JXVideoDesc* pVideo, const CPacket& frame)
            pVideo->nCodec != frame.FrameGetCodec();
 }
 
+// The hint lowered to the time left on an armed timer.
+unsigned int Earlier(const CJXTimeout& timer, unsigned int nWait)
+{
+    if (timer.m_Period == 0) return nWait;
+    const uint32_t nLeft = timer.Remaining();
+    return nLeft < nWait ? nLeft : nWait;
+}
+
+unsigned int Earlier(uint32_t nLeft, unsigned int nWait)
+{
+    return nLeft < nWait ? nLeft : nWait;
+}
+
 int32_t MapReportedError(int32_t nError)
 {
     if (nError == JX_OK || nError == JX_ERR_TIMEOUT) return nError;
@@ -285,17 +298,21 @@ int32_t CRTSPClient::OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
         CJXAutoLock lock(m_WorkMutex);
         {
             CRTSPCallGuard::CScope scope(m_Calls, true);
-            RunPass(nWait);
+            RunPass();
         }
         const uint32_t nTodo = m_Calls.FinishDeferred();
         if (nTodo & CRTSPCallGuard::kFinishEndSession) EndSessionQuietly();
         bDelete = (nTodo & CRTSPCallGuard::kFinishDelete) != 0;
+        // Stopped from a callback, the stream is off the worker: both calls
+        // then only forget what the detach has already undone.
+        WatchSockets();
+        nWait = NextPassWait(nWait);
     }
     if (bDelete) delete this;
     return JX_OK;
 }
 
-void CRTSPClient::RunPass(unsigned int& nWait)
+void CRTSPClient::RunPass()
 {
     if (m_Phase == EPhase::kWaitingToRetry && m_Reconnect.m_Period != 0 && !m_Reconnect.Check(0, false)) return;
     if (!IsValid() && !IsConnecting()) {
@@ -306,14 +323,14 @@ void CRTSPClient::RunPass(unsigned int& nWait)
         }
     }
     if (IsConnecting()) {
+        // The attempt may close its socket and open another for the next
+        // address: nothing of it stays watched meanwhile.
+        ClearWatches();
         if (PollConnect() != JX_OK) {
             FailConnect();
             return;
         }
-        if (IsConnecting()) {
-            if (nWait > kIdleWaitMs) nWait = kIdleWaitMs;
-            return;
-        }
+        if (IsConnecting()) return;
     }
     const int32_t nRet = OnPolling();
     if (m_Calls.IsStopDeferred()) return;
@@ -338,11 +355,56 @@ void CRTSPClient::RunPass(unsigned int& nWait)
         OnState(kMsgStopped, JX_ERR_FAIL);
         return;
     }
-    if (nRet == 0) {
-        if (nWait > kIdleWaitMs) nWait = kIdleWaitMs;
-    } else {
-        nWait = 0;
+    // Whatever a socket still holds (reading is bounded per pass) makes it
+    // ready again, so the next pass follows at once without a hint of 0.
+}
+
+void CRTSPClient::WatchSockets()
+{
+    CWatch want[kMaxWatches];
+    int32_t n = 0;
+    if (IsValid() && !m_Calls.IsStopDeferred()) {
+        // Connecting: writable tells the outcome. Connected: readable, and
+        // writable only while a request waits in the send buffer.
+        // (Assigned one by one: the set's constants are read, never bound to
+        // a reference, which a DLL's class does not export.)
+        uint32_t nEvents = CJXPollSet::kWritable;
+        if (!IsConnecting()) {
+            nEvents = CJXPollSet::kReadable;
+            if (IsSending()) nEvents |= CJXPollSet::kWritable;
+        }
+        want[n++] = CWatch{m_Socket, nEvents};
+        for (const CRTPSocket* pStream : {m_Video, m_Audio}) {
+            // Only a playing stream's pair: before PLAY its sockets may still
+            // be replaced (a multicast answer), and nothing reads them.
+            if (pStream == nullptr || pStream->m_State != CRTPSocket::kStatePlaying) continue;
+            const CRTPDatagramSockets& d = pStream->m_Datagrams;
+            if (d.HasRtp()) want[n++] = CWatch{d.m_RtpSocket, CJXPollSet::kReadable};
+            if (d.HasRtcp() && d.m_RtcpSocket != d.m_RtpSocket) want[n++] = CWatch{d.m_RtcpSocket, CJXPollSet::kReadable};
+        }
     }
+    SetWatches(want, n);
+}
+
+unsigned int CRTSPClient::NextPassWait(unsigned int nWait) const
+{
+    if (m_Phase == EPhase::kWaitingToRetry) return m_Reconnect.m_Period == 0 ? 0 : Earlier(m_Reconnect, nWait);
+    if (IsConnecting()) {
+        // A lookup on the resolver has no socket to wait on, and WSAPoll may
+        // not report a refused connect: both are looked at often.
+        if (!IsValid() || !CJXPollSet::kReportsConnectFailure) return Earlier(kIdleWaitMs, nWait);
+        return Earlier(ConnectTimeLeft(), nWait);
+    }
+    if (!IsValid()) return nWait;
+    nWait = Earlier(m_KeepAlive, nWait);
+    nWait = Earlier(m_DataTimeout, nWait);
+    nWait = Earlier(m_ReportTimer, nWait);
+    for (const CRTPSocket* pStream : {m_Video, m_Audio}) {
+        // A packet held for a missing one leaves after the window's wait.
+        if (pStream != nullptr && pStream->m_Reorder.Held() > 0)
+            nWait = Earlier(static_cast<uint32_t>(CRTPReorder::kMaxWaitMs), nWait);
+    }
+    return nWait;
 }
 
 int32_t CRTSPClient::OnPolling()
@@ -372,21 +434,14 @@ int32_t CRTSPClient::OnPolling()
     if (m_Audio != nullptr && m_Audio->OnUDPPolling() > 0) nResult = 1;
     if (m_Calls.IsStopDeferred()) return nResult;
 
-    CJXFdSet readSet;
-    CJXFdSet writeSet;
-    readSet.Add(m_Socket);
-    const bool bSending = IsSending();
-    if (bSending) writeSet.Add(m_Socket);
-    const int32_t nReady = JXSelect(&readSet, bSending ? &writeSet : nullptr, 0);
-    if (nReady == 0) return nResult;
-    if (nReady < 0) return JX_ERR_FAIL;
-
-    int32_t nError = OnSend(&writeSet);
+    // The pass runs for a ready socket or a due timer: the non-blocking
+    // calls find out which, without a readiness check of their own.
+    int32_t nError = OnSend(nullptr);
     if (nError != JX_OK) {
         OnState(kMsgState, nError);
         return JX_ERR_FAIL;
     }
-    nError = OnRecv(&readSet);
+    nError = OnRecv(nullptr);
     if (nError != JX_OK) {
         OnState(kMsgState, nError);
         return JX_ERR_FAIL;
@@ -415,6 +470,7 @@ int32_t CRTSPClient::OnStart()
 
 void CRTSPClient::ResetConnection()
 {
+    ClearWatches();   // before the connection's and the streams' sockets close
     CJXSocketTCP::Close();
     m_Pending = kPendingNone;
     m_PendingCSeq = 0;
@@ -477,6 +533,7 @@ int32_t CRTSPClient::FinishConnect()
 void CRTSPClient::FailConnect()
 {
     JXPrintf("RTSP Client(%s): Connect failed.\n", GetLogUrl());
+    ClearWatches();
     CJXSocketTCP::Close();
     m_Reconnect.Setup(kReconnectMs);
     m_Phase = EPhase::kWaitingToRetry;

@@ -60,7 +60,11 @@ public:
     static constexpr uint32_t kConnectTimeoutMs = CJXSocketTCP::kConnectTimeoutMs;
     static constexpr uint32_t kMinSessionTimeout = 20;   // seconds, when the server names none
     static constexpr uint32_t kMinKeepAliveMs = 1000;
+    // The hint while a host name is looked up (no socket to wait on yet).
     static constexpr uint32_t kIdleWaitMs = 5;
+    // Reads of the connection per pass: one flooding stream cannot hold up
+    // the others, and what is left makes the socket ready again.
+    static constexpr int32_t kMaxReadsPerPass = 4;
 
     // The reader's view of this stream: what it reads goes to the client.
     class CReaderSink : public IRTSPReaderSink {
@@ -264,7 +268,11 @@ private:
     int32_t PollConnect();
     int32_t FinishConnect();
     void FailConnect();
-    void RunPass(unsigned int& nWait);
+    void RunPass();
+    // After a pass: the worker watches the sockets the stream has now, and
+    // the hint is the time to the stream's nearest timer (at most nWait).
+    void WatchSockets();
+    unsigned int NextPassWait(unsigned int nWait) const;
     bool IsAttached();
     // Clears everything that belongs to one connection (buffers, pending
     // request, readers, session texts, media streams). Every path that

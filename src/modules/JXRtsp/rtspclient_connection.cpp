@@ -23,14 +23,23 @@ int32_t CRTSPClient::OnSend(CJXFdSet* pWrite)
 
 int32_t CRTSPClient::OnRecv(CJXFdSet* pRead)
 {
-    if (pRead == nullptr || !IsValid()) return JX_ERR_ARG;
-    CJXString& in = GetRecvBuf();
-    const int32_t nRoom = in.GetSpace() - kRecvKeepFree;
-    if (nRoom <= 0 || in.GetTail() == nullptr) return JX_ERR_CONTENT;
-    const int32_t nGot = CJXSocketTCP::OnRecv(pRead, in.GetTail(), nRoom);
-    if (nGot <= 0) return nGot;
-    in.Add(nGot);
-    return WalkRecvBuffer();
+    if (!IsValid()) return JX_ERR_ARG;
+    // Until the socket would block, in reads as large as the buffer's room,
+    // at most kMaxReadsPerPass: the rest makes the socket ready again.
+    for (int32_t nRead = 0; nRead < kMaxReadsPerPass; ++nRead) {
+        CJXString& in = GetRecvBuf();
+        const int32_t nRoom = in.GetSpace() - kRecvKeepFree;
+        if (nRoom <= 0 || in.GetTail() == nullptr) return JX_ERR_CONTENT;
+        const int32_t nGot = CJXSocketTCP::OnRecv(pRead, in.GetTail(), nRoom);
+        if (nGot <= 0) return nGot;
+        in.Add(nGot);
+        const int32_t nRet = WalkRecvBuffer();
+        if (nRet != JX_OK) return nRet;
+        // A short read emptied the socket; a stop or a redirect to another
+        // host ends reading from this connection.
+        if (nGot < nRoom || m_Calls.IsStopDeferred() || m_RedirectPending || !IsValid()) return JX_OK;
+    }
+    return JX_OK;
 }
 
 int32_t CRTSPClient::OnRecvBytes(const char* pData, int32_t nLen)

@@ -46,6 +46,8 @@ int32_t CRTSPSocket::AttachWorker()
         return nRet;
     }
     m_Attached = true;
+    m_WatchCount = 0;   // a new member watches nothing yet
+    m_Pool = s_RTSPThread.get();
     ++s_RTSPCount;
     return nRet;
 }
@@ -57,6 +59,7 @@ int32_t CRTSPSocket::DetachWorker()
         CJXAutoLock lock(s_RTSPMutex);
         if (!m_Attached) return JX_OK;
         m_Attached = false;
+        m_Pool = nullptr;
         if (s_RTSPCount < 1 || !s_RTSPThread) return JX_ERR_STATE;
         --s_RTSPCount;
         ++s_Detaching;
@@ -110,4 +113,43 @@ bool CRTSPSocket::HasResolver()
 int CRTSPSocket::OnWork(CJXMessageT*, unsigned int, unsigned int&)
 {
     return 0;
+}
+
+namespace {
+
+const CRTSPSocket::CWatch* FindWatch(const CRTSPSocket::CWatch* pList, int32_t n, JXSOCKET s)
+{
+    for (int32_t i = 0; i < n; ++i) {
+        if (pList[i].m_Socket == s) return &pList[i];
+    }
+    return nullptr;
+}
+
+}   // namespace
+
+void CRTSPSocket::SetWatches(const CWatch* pWant, int32_t nWant)
+{
+    if (nWant > kMaxWatches) nWant = kMaxWatches;
+    CJXThreadPool* pPool = m_Pool;
+    if (pPool == nullptr) {
+        m_WatchCount = 0;
+        return;
+    }
+    for (int32_t i = 0; i < m_WatchCount; ++i) {
+        if (FindWatch(pWant, nWant, m_Watches[i].m_Socket) == nullptr)
+            pPool->Watch(static_cast<CJXObject*>(this), WorkFunc(), m_Watches[i].m_Socket, 0);
+    }
+    int32_t nKept = 0;
+    CWatch kept[kMaxWatches];
+    for (int32_t i = 0; i < nWant; ++i) {
+        const CWatch* pOld = FindWatch(m_Watches, m_WatchCount, pWant[i].m_Socket);
+        const bool bSame = pOld != nullptr && pOld->m_Events == pWant[i].m_Events;
+        // A watch the worker refused is tried again by the next pass.
+        if (bSame || pPool->Watch(static_cast<CJXObject*>(this), WorkFunc(), pWant[i].m_Socket, pWant[i].m_Events) ==
+                         JX_OK)
+            kept[nKept++] = pWant[i];
+    }
+    for (int32_t i = 0; i < nKept; ++i)
+        m_Watches[i] = kept[i];
+    m_WatchCount = nKept;
 }

@@ -3,6 +3,7 @@
 
 #include "JXRtspDefs.h"
 
+#include <atomic>
 #include <memory>
 
 // The control connection of one stream and its place on the shared worker:
@@ -35,7 +36,29 @@ public:
     // One pass of work; the base does nothing.
     virtual int OnWork(CJXMessageT* pMsg, unsigned int nValue, unsigned int& nWait);
 
+    // A socket the worker watches for this stream, with CJXPollSet events.
+    struct CWatch {
+        JXSOCKET m_Socket = JX_INVALID_SOCKET;
+        uint32_t m_Events = 0;
+    };
+    // The control connection and two sockets for each of two media streams.
+    static constexpr int32_t kMaxWatches = 5;
+    // Makes the watched sockets those of pWant (at most kMaxWatches); only
+    // what changed reaches the worker, so a pass that changed nothing makes
+    // no system call. Off the worker (detached) it only forgets the table:
+    // the detach stopped every watch. On the thread that runs the stream.
+    void SetWatches(const CWatch* pWant, int32_t nWant);
+    // Stops every watch; called before any watched socket is closed, so a
+    // number the system gives to another stream's socket is never confused.
+    void ClearWatches() { SetWatches(nullptr, 0); }
+
     bool m_Attached = false;   // guarded by s_RTSPMutex
+    // The worker while attached, for watching sockets from the stream's own
+    // pass without s_RTSPMutex (which a retiring worker holds while it waits
+    // for its thread). Cleared before the detach, which the worker outlives.
+    std::atomic<CJXThreadPool*> m_Pool{nullptr};
+    CWatch m_Watches[kMaxWatches];
+    int32_t m_WatchCount = 0;
     CJXTimeout m_Reconnect;    // delay before the next connection attempt
     // The resolver this stream looks host names up with, taken when it joins
     // the worker and let go once its connection is closed after it left: the
@@ -56,5 +79,8 @@ public:
     static std::shared_ptr<CJXResolver> s_Resolver;
 
     static constexpr int32_t kWorkerThreads = 1;
-    static constexpr int32_t kWorkerMaxWait = 24;
+    // The longest a stream waits for its next pass: a stream's hint names
+    // its nearest timer, and ready sockets end the wait at once, so this is
+    // only a backstop.
+    static constexpr int32_t kWorkerMaxWait = 1000;
 };
