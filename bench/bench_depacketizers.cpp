@@ -12,19 +12,20 @@
 // of one working copy (made once, before timing) are moved on by one capture's
 // span, so every pass delivers every frame instead of being dropped as
 // repeats. The rewrite (6 bytes a packet) is charged to the depacketizer, not
-// to memcpy. Delivery copies each frame once more into its packet, so the
-// depacketizer moves every byte at least twice; memcpy moves it once.
+// to memcpy. Frames are gathered in the packet they are delivered in, so the
+// depacketizer copies each payload byte once, as memcpy does; a frame that
+// outgrows its packet is copied once more into a larger one
+// (frame_moves_per_frame).
 //
 // Allocations: global operator new is replaced by a counting one, and the
 // count over the timed passes (after one warm-up pass) is reported per frame
 // and per packet. It does not see malloc, calloc or realloc, which cannot be
-// replaced portably. Two receive-path allocators use them: the packet pool
-// (CPacket::Acquire mallocs a buffer, and news the CPacket, when its size
-// class has no free packet) and the frame buffer (CJXString grows with
-// realloc). The depacketizers themselves call malloc only in Setup (fmtp and
-// sprop-parameter-sets copies), outside the timed loop. Both are counted from
-// their own state instead: CPacket::GetAllocCount() for pool misses, and a
-// change of m_Buffer.m_Size for a frame buffer that grew.
+// replaced portably. The receive path's one allocator uses them: the packet
+// pool (CPacket::Acquire mallocs a buffer, and news the CPacket, when its size
+// class has no free packet), which also holds the frames under assembly. The
+// depacketizers themselves call malloc only in Setup (fmtp and
+// sprop-parameter-sets copies), outside the timed loop. Pool misses are
+// counted from CPacket::GetAllocCount().
 //
 // The ratio printed at the end is (CPU time of the depacketizer) / (CPU time
 // of memcpy), each the median of its repetitions when repetitions are asked
@@ -309,11 +310,12 @@ CRTPMedia* CreateMedia(ECodec nCodec, CCountingStream& stream)
     return nullptr;
 }
 
-// The frame buffer's reserved size: a change is one realloc the new counter misses.
-int32_t BufferSize(const CRTPMedia* pMedia)
+// Frames the store moved into a larger packet: each is one copy of what the
+// frame held, and one pool packet more in use for a moment.
+uint32_t BufferMoves(const CRTPMedia* pMedia)
 {
-    if (const auto* pVideo = dynamic_cast<const CRTPMediaVideo*>(pMedia)) return pVideo->m_Buffer.m_Size;
-    if (const auto* pAudio = dynamic_cast<const CRTPMediaAudio*>(pMedia)) return pAudio->m_Buffer.m_Size;
+    if (const auto* pVideo = dynamic_cast<const CRTPMediaVideo*>(pMedia)) return pVideo->m_Buffer.m_Moves;
+    if (const auto* pAudio = dynamic_cast<const CRTPMediaAudio*>(pMedia)) return pAudio->m_Buffer.m_Moves;
     return 0;
 }
 
@@ -358,22 +360,23 @@ void BM_Depacketizer(benchmark::State& state, const SCase& c)
     }
     CRTPReorder* pWindow = c.bReorder ? &window : nullptr;
 
-    // Warm-up: the frame buffer reaches its size and the packet pool holds a
-    // packet of every size class the frames need.
+    // Warm-up: the packet pool holds a packet of every size class the frames
+    // need, and a video stream's marker bits are trusted (until then each
+    // pass delivers its last frame only at the next pass's first packet).
     uint64_t nPass = 0;
-    ReplayPass(cap, stream, nPass++, pWindow);
+    do {
+        ReplayPass(cap, stream, nPass++, pWindow);
+    } while (stream.m_Frames <= CRTPMediaVideo::kMarkerTrustFrames);
     const uint64_t nHeldBefore = window.m_Reordered;
 
     uint64_t nNew = 0;
-    uint64_t nGrows = 0;
+    const uint32_t nMovesBefore = BufferMoves(stream.m_Media);
     const uint64_t nFramesBefore = stream.m_Frames;
     const uint64_t nPoolBefore = CPacket::GetAllocCount();
     for (auto _ : state) {
-        const int32_t nSize = BufferSize(stream.m_Media);
         const uint64_t nBefore = g_NewCalls.load(std::memory_order_relaxed);
         ReplayPass(cap, stream, nPass++, pWindow);
         nNew += g_NewCalls.load(std::memory_order_relaxed) - nBefore;
-        nGrows += BufferSize(stream.m_Media) != nSize ? 1 : 0;
     }
     const uint64_t nPasses = static_cast<uint64_t>(state.iterations());
     const uint64_t nFrames = stream.m_Frames - nFramesBefore;
@@ -392,7 +395,7 @@ void BM_Depacketizer(benchmark::State& state, const SCase& c)
     state.counters["allocs_per_frame"] = static_cast<double>(nNew) / fFrames;
     state.counters["allocs_per_packet"] = static_cast<double>(nNew) / fPackets;
     state.counters["pool_misses_per_frame"] = static_cast<double>(CPacket::GetAllocCount() - nPoolBefore) / fFrames;
-    state.counters["buffer_grows_per_frame"] = static_cast<double>(nGrows) / fFrames;
+    state.counters["frame_moves_per_frame"] = static_cast<double>(BufferMoves(stream.m_Media) - nMovesBefore) / fFrames;
     if (pWindow != nullptr) {
         state.counters["held_per_packet"] = static_cast<double>(window.m_Reordered - nHeldBefore) / fPackets;
     }

@@ -17,7 +17,7 @@ public:
     // still gathered in the depacketizer, which packs before it clears.
     int OnRecvFrame(CPacket* pFrame) override
     {
-        const CJXString& buffer = m_G711->m_Buffer;
+        const CRTPFrameStore& buffer = m_G711->m_Buffer;
         if (pFrame->FrameGetType() != JX_FRAME_AUDIO || pFrame->FrameGetCodec() != m_Codec ||
             pFrame->FrameGetLength() == 0 || pFrame->FrameGetLength() != static_cast<uint32_t>(buffer.m_Length) ||
             memcmp(pFrame->FrameGetData(), buffer.m_Data, pFrame->FrameGetLength()) != 0) {

@@ -164,7 +164,18 @@ void CPacket::FrameInit()
     m_FPS = 0.0f;
     m_Freq = 0;
     m_Time = YRTIME{};
+    m_Offset = 0;
     memset(m_Buffer, 0, kFrameHead);
+}
+
+bool CPacket::FrameSetOffset(int32_t nBytes)
+{
+    if (nBytes < 0 || nBytes > m_Capacity - kFrameHead) {
+        return false;
+    }
+    m_Offset = nBytes;
+    FrameSetLength(m_Length);   // the length stays inside the payload from its new start
+    return true;
 }
 
 void CPacket::FrameSetLength(uint32_t nLength)

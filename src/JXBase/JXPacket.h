@@ -41,8 +41,13 @@ public:
     int32_t Release();
     int32_t GetRefCount() const;
 
-    // Clear every frame field.
+    // Clear every frame field; the payload starts at the payload area's first byte.
     void FrameInit();
+    // The payload starts nBytes into the payload area: a producer that wrote a
+    // frame behind room it kept free puts what leads the frame into that room
+    // and starts the payload there, so the frame is never moved. false (nothing
+    // changed) when nBytes lies outside the payload area.
+    bool FrameSetOffset(int32_t nBytes);
     void FrameSetType(uint8_t nType) { m_Type = nType; }
     void FrameSetCodec(uint8_t nCodec) { m_Codec = nCodec; }
     // Payload bytes (clamped to the payload area).
@@ -54,9 +59,10 @@ public:
     void FrameSetWidth(uint16_t n) { m_Width = n; }
     void FrameSetHeight(uint16_t n) { m_Height = n; }
 
-    uint8_t* FrameGetData() { return m_Buffer + kFrameHead; }
-    const uint8_t* FrameGetData() const { return m_Buffer + kFrameHead; }
-    int32_t FrameGetCapacity() const { return m_Capacity - kFrameHead; }
+    uint8_t* FrameGetData() { return m_Buffer + kFrameHead + m_Offset; }
+    const uint8_t* FrameGetData() const { return m_Buffer + kFrameHead + m_Offset; }
+    // Payload bytes from FrameGetData to the end of the buffer.
+    int32_t FrameGetCapacity() const { return m_Capacity - kFrameHead - m_Offset; }
     uint8_t FrameGetType() const { return m_Type; }
     uint8_t FrameGetCodec() const { return m_Codec; }
     uint32_t FrameGetLength() const { return m_Length; }
@@ -81,6 +87,7 @@ private:
     uint8_t* m_Buffer = nullptr;
     int32_t m_Capacity = 0;
     int32_t m_SizeClass = -1;
+    int32_t m_Offset = 0;   // where the payload starts in the payload area (FrameSetOffset)
     std::atomic<int32_t> m_RefCount{0};
     CPacket* m_Next = nullptr;   // free-list link
 

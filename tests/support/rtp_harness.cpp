@@ -28,6 +28,12 @@ struct CStampPeek : CRTPMediaAudio {
 
 }   // namespace
 
+CFrameSink::~CFrameSink()
+{
+    for (CPacket* p : m_Held)
+        p->Release();
+}
+
 int CFrameSink::OnRecvFrame(CPacket* p)
 {
     const uint8_t* pData = p->FrameGetData();
@@ -47,6 +53,10 @@ int CFrameSink::OnRecvFrame(CPacket* p)
     f.m_Ms = StampMs(p->FrameGetTime());
     if (const auto* pAudio = dynamic_cast<const CRTPMediaAudio*>(m_Media)) f.m_RTPTime = CStampPeek::Of(*pAudio);
     m_Frames.push_back(std::move(f));
+    if (m_Hold) {
+        p->AddRef();
+        m_Held.push_back(p);
+    }
     return 0;
 }
 

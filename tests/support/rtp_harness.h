@@ -23,10 +23,11 @@ struct CSunkFrame {
 };
 
 // A stream that owns one depacketizer and copies every frame it hands on
-// (no reference kept: the packet goes back to the pool).
+// (no reference kept unless m_Hold: the packet goes back to the pool).
 class CFrameSink : public CRTPSocket {
 public:
     explicit CFrameSink(uint16_t nPayloadType = 96) { m_PayloadType = nPayloadType; }
+    ~CFrameSink() override;
     // The stream takes the depacketizer (made on this stream) and gives it its payload type.
     template <class T>
     T* Use(T* pMedia)
@@ -43,6 +44,10 @@ public:
     void FeedAll(const std::vector<Bytes>& packets);
 
     std::vector<CSunkFrame> m_Frames;
+    // Keep a reference to every packet handed on, as a receiver that queues
+    // frames does (released with the sink); m_Held[i] carried m_Frames[i].
+    bool m_Hold = false;
+    std::vector<CPacket*> m_Held;
 };
 
 // What is done to one packet of a sequence (counted in the original).

@@ -145,14 +145,14 @@ void CRTPAACMedia::DropFragment(bool bSkipRest)
     m_FragmentOpen = false;
     m_SkipTimeStamp = bSkipRest;
     EmptyFragment();
-    m_Buffer.Empty(false);
+    m_Buffer.Empty();
 }
 
 void CRTPAACMedia::CloseDelivered()
 {
     m_FragmentOpen = false;
     EmptyFragment();
-    m_Buffer.Empty(false);
+    m_Buffer.Empty();
 }
 
 int32_t CRTPAACMedia::Refuse(const char* pWhy, bool bCount)
@@ -185,7 +185,7 @@ int32_t CRTPAACMedia::DeliverUnit(const uint8_t* pData, int32_t nLen, uint32_t n
         return JX_OK;
     }
     if (reinterpret_cast<const char*>(pData) != m_Buffer.m_Data) {
-        m_Buffer.Empty(false);
+        m_Buffer.Empty();
         const int32_t nResult = AppendFrame(pData, nLen);
         if (nResult != JX_OK) {
             return nResult;
@@ -193,7 +193,7 @@ int32_t CRTPAACMedia::DeliverUnit(const uint8_t* pData, int32_t nLen, uint32_t n
     }
     m_FrameTimeStamp = nTimeStamp;
     const int32_t nResult = DeliverFrame(JX_CODEC_AAC, m_Config.m_SampleRate);
-    m_Buffer.Empty(false);   // also when the delivery failed: the unit is gone either way
+    m_Buffer.Empty();   // also when the delivery failed: the unit is gone either way
     return nResult;
 }
 

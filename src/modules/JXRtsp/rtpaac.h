@@ -50,7 +50,7 @@ protected:
     // Bytes of the open fragment; the subclass that gathers elsewhere than in
     // m_Buffer says so, and empties that store in EmptyFragment.
     virtual int32_t GatheredLength() const { return m_Buffer.m_Length; }
-    virtual void EmptyFragment() { m_Buffer.Empty(false); }
+    virtual void EmptyFragment() { m_Buffer.Empty(); }
     // The open fragment is dropped (counted as a frame dropped); bSkipRest
     // also refuses the rest of its packets, up to a marked one or the next
     // timestamp.

@@ -22,6 +22,19 @@ int32_t Broken(const char* pWho, const char* pRule)
     JXPrintf("%s: invariant broken: %s\n", pWho, pRule);
     return JX_ERR_STATE;
 }
+
+// The rules every frame buffer keeps, whatever its storage.
+template <class TBuffer>
+int32_t CheckLength(const TBuffer& buffer, int32_t nMax, const char* pWho)
+{
+    if (buffer.m_Length < 0 || buffer.m_Length > nMax) {
+        return Broken(pWho, "frame length outside 0 to the frame cap");
+    }
+    if (buffer.m_Length > buffer.m_Size || (buffer.m_Length > 0 && buffer.m_Data == nullptr)) {
+        return Broken(pWho, "frame length beyond the buffer's storage");
+    }
+    return JX_OK;
+}
 }   // namespace
 
 // ---------------------------------------------------------------------------
@@ -96,13 +109,14 @@ int32_t CRTPMedia::CheckInvariants() const
 
 int32_t CRTPMedia::CheckBuffer(const CJXString& buffer, int32_t nMax, const char* pWho)
 {
-    if (buffer.m_Length < 0 || buffer.m_Length > nMax) {
-        return Broken(pWho, "frame length outside 0 to the frame cap");
-    }
-    if (buffer.m_Length > buffer.m_Size || (buffer.m_Length > 0 && buffer.m_Data == nullptr)) {
-        return Broken(pWho, "frame length beyond the buffer's storage");
-    }
-    return JX_OK;
+    return CheckLength(buffer, nMax, pWho);
+}
+
+int32_t CRTPMedia::CheckBuffer(const CRTPFrameStore& buffer, int32_t nMax, const char* pWho)
+{
+    const int32_t nResult = CheckLength(buffer, nMax, pWho);
+    const char* pFault = nResult == JX_OK ? buffer.Fault() : nullptr;
+    return pFault == nullptr ? nResult : Broken(pWho, pFault);
 }
 
 CRTPMedia::EPacketOrder CRTPMedia::TrackPacket(const CRTPParser& rtp, uint16_t& nPrevSeq)
@@ -175,12 +189,23 @@ int32_t CRTPMedia::AppendBounded(CJXString& buffer, const void* pData, int32_t n
     return nResult < 0 ? nResult : JX_OK;
 }
 
+int32_t CRTPMedia::AppendBounded(CRTPFrameStore& buffer, const void* pData, int32_t nLen, int32_t nMax)
+{
+    if (nLen < 0 || (pData == nullptr && nLen > 0)) {
+        return JX_ERR_ARG;
+    }
+    if (nLen > nMax - buffer.m_Length) {
+        return JX_ERR_CONTENT;
+    }
+    return buffer.Append(pData, nLen);
+}
+
 // ---------------------------------------------------------------------------
 // CRTPMediaVideo
 
-CRTPMediaVideo::CRTPMediaVideo(CRTPSocket* pSocket) : CRTPMedia(pSocket), m_Buffer(nullptr, 5)
+CRTPMediaVideo::CRTPMediaVideo(CRTPSocket* pSocket)
+    : CRTPMedia(pSocket), m_Buffer(kFrontRoom, kZeroTail, kInitialBuffer, kMaxFrameBytes)
 {
-    m_Buffer.Init(kInitialBuffer);   // on failure the buffer grows with the first frame
 }
 
 CRTPMediaVideo::~CRTPMediaVideo() = default;
@@ -309,7 +334,7 @@ void CRTPMediaVideo::ResetFrame(EFrameReset nWhy)
         ++m_FramesDropped;
     }
     m_FrameDelivered = false;
-    m_Buffer.Empty(false);
+    m_Buffer.Empty();
     m_NalFlags = 0;
     m_FrameType = kNoType;
     m_FrameMark = kNoType;
@@ -411,7 +436,7 @@ int32_t CRTPMediaVideo::AppendFrame(const void* pData, int32_t nLen)
     if (nResult != JX_OK) {
         return nResult;
     }
-    if (m_Buffer.AppendDAT(pData, nLen) < 0) {
+    if (m_Buffer.Append(pData, nLen) != JX_OK) {
         DropOversized();   // out of memory: the frame cannot be whole
         return JX_ERR_CONTENT;
     }
@@ -429,8 +454,8 @@ int32_t CRTPMediaVideo::AppendNAL(const uint8_t* pHead, int32_t nHead, const uin
     if (nResult != JX_OK) {
         return nResult;
     }
-    if (m_Buffer.AppendDAT(kStartCode, sizeof(kStartCode)) < 0 || m_Buffer.AppendDAT(pHead, nHead) < 0 ||
-        m_Buffer.AppendDAT(pData, nLen) < 0) {
+    if (m_Buffer.Append(kStartCode, sizeof(kStartCode)) != JX_OK || m_Buffer.Append(pHead, nHead) != JX_OK ||
+        m_Buffer.Append(pData, nLen) != JX_OK) {
         DropOversized();
         return JX_ERR_CONTENT;
     }
@@ -447,8 +472,10 @@ bool CRTPMediaVideo::CheckWaitKey()
     return true;
 }
 
-//   CPacket: [frame head, 20 bytes][prefix][gathered frame][32 zero bytes]
-//                                  |<------ length n ----->|
+//   CPacket: [frame head, 20 bytes][room][prefix][gathered frame][32 zero bytes]
+//                                         |<------ length n ----->|
+// The frame was gathered behind the room: the prefix goes in its last bytes
+// and the payload starts there, so no byte of the frame moves.
 int32_t CRTPMediaVideo::DeliverFrame(uint8_t nType, uint8_t nCodec, uint16_t nWidth, uint16_t nHeight,
                                      CJXMediaHead* pPrefix, uint16_t nPrefixFlags)
 {
@@ -462,16 +489,21 @@ int32_t CRTPMediaVideo::DeliverFrame(uint8_t nType, uint8_t nCodec, uint16_t nWi
     if (nPrefix < 0) {
         nPrefix = 0;
     }
-    const int32_t nBody = m_Buffer.m_Length;
     if (nPrefix > kMaxFrameBytes) {
         return JX_ERR_CONTENT;
     }
-    const int32_t nFrame = nPrefix + nBody;
-    CPacket* pPacket = CPacket::Acquire(nFrame + CPacket::kFrameHead + kZeroTail, 0);
+    const int32_t nFrame = nPrefix + m_Buffer.m_Length;
+    CPacket* pPacket = m_Buffer.Seal(nPrefix);
     if (pPacket == nullptr) {
         return JX_ERR_NOMEM;
     }
-    pPacket->FrameInit();
+    uint8_t* pOut = pPacket->FrameGetData();
+    if (nPrefix > 0 && pPrefix->WriteHead(pOut, nPrefixFlags) != nPrefix) {
+        // The head promised another size than it wrote: the frame would be corrupt.
+        JXPrintf("CRTPMediaVideo::%s(%d)---------->Error.\n", "DeliverFrame", __LINE__);
+        return JX_ERR_CONTENT;
+    }
+    memset(pOut + nFrame, 0, kZeroTail);
     pPacket->FrameSetType(nType);
     pPacket->FrameSetLength(static_cast<uint32_t>(nFrame));
     pPacket->FrameSetCodec(nCodec);
@@ -480,30 +512,18 @@ int32_t CRTPMediaVideo::DeliverFrame(uint8_t nType, uint8_t nCodec, uint16_t nWi
     pPacket->FrameSetWidth(nWidth);
     pPacket->FrameSetHeight(nHeight);
 
-    uint8_t* pOut = pPacket->FrameGetData();
-    if (nPrefix > 0 && pPrefix->WriteHead(pOut, nPrefixFlags) != nPrefix) {
-        // The head promised another size than it wrote: the frame would be corrupt.
-        JXPrintf("CRTPMediaVideo::%s(%d)---------->Error.\n", "DeliverFrame", __LINE__);
-        pPacket->Release();
-        return JX_ERR_CONTENT;
-    }
-    if (nBody > 0) {
-        memcpy(pOut + nPrefix, m_Buffer.m_Data, static_cast<size_t>(nBody));
-    }
-    memset(pOut + nFrame, 0, kZeroTail);
-
     m_FrameDelivered = true;
     m_Socket->OnRecvFrame(pPacket);   // a receiver that keeps the frame holds its own reference
-    pPacket->Release();
+    m_Buffer.Handed();
     return JX_OK;
 }
 
 // ---------------------------------------------------------------------------
 // CRTPMediaAudio
 
-CRTPMediaAudio::CRTPMediaAudio(CRTPSocket* pSocket) : CRTPMedia(pSocket), m_Buffer(nullptr, 5)
+CRTPMediaAudio::CRTPMediaAudio(CRTPSocket* pSocket)
+    : CRTPMedia(pSocket), m_Buffer(0, 0, kInitialBuffer, kMaxFrameBytes)
 {
-    m_Buffer.Init(kInitialBuffer);
 }
 
 CRTPMediaAudio::~CRTPMediaAudio() = default;
@@ -555,7 +575,7 @@ int CRTPMediaAudio::OnRecvRTP(CRTPParser& rtp)
 
 void CRTPMediaAudio::ClearBuffer()
 {
-    m_Buffer.Empty(false);
+    m_Buffer.Empty();
 }
 
 int32_t CRTPMediaAudio::CheckInvariants() const
@@ -582,7 +602,7 @@ int32_t CRTPMediaAudio::DeliverFrame(uint8_t nCodec, uint32_t nRate, uint32_t nS
         return JX_ERR_STATE;
     }
     const int32_t nBody = m_Buffer.m_Length;
-    CPacket* pPacket = CPacket::Acquire(nBody + CPacket::kFrameHead, 0);
+    CPacket* pPacket = m_Buffer.Seal(0);
     if (pPacket == nullptr) {
         return JX_ERR_NOMEM;
     }
@@ -590,17 +610,15 @@ int32_t CRTPMediaAudio::DeliverFrame(uint8_t nCodec, uint32_t nRate, uint32_t nS
     const CJXTime t = StampFrame(m_FrameTimeStamp, static_cast<int64_t>(CJXTime::GetTimeMS()) - nDurationMs);
     YRTIME tm{};
     t.GetTime(tm);
-    pPacket->FrameInit();
     pPacket->FrameSetType(JX_FRAME_AUDIO);
     pPacket->FrameSetLength(static_cast<uint32_t>(nBody));
     pPacket->FrameSetCodec(nCodec);
     pPacket->FrameSetFreq(nRate);
     pPacket->FrameSetFPS(1.0f);
     pPacket->FrameSetTime(tm, static_cast<uint16_t>(t.m_MS));
-    memcpy(pPacket->FrameGetData(), m_Buffer.m_Data, static_cast<size_t>(nBody));
     m_Socket->OnRecvFrame(pPacket);
-    pPacket->Release();
-    ClearBuffer();   // delivered: the buffer is free for the next frame
+    m_Buffer.Handed();   // delivered: the next frame takes a packet of its own
+    ClearBuffer();
     return JX_OK;
 }
 

@@ -6,6 +6,7 @@
 
 #include "JXRtspDefs.h"
 #include "rtpclock.h"
+#include "rtpframestore.h"
 
 class CRTPParser;
 class CRTPSocket;
@@ -82,12 +83,14 @@ protected:
     // The time of the frame with timestamp nTimeStamp whose last packet came
     // at nArrivalMs (monotonic), as a stamp: seconds and ms of the wall clock.
     CJXTime StampFrame(uint32_t nTimeStamp, int64_t nArrivalMs);
-    // Appends to a frame buffer unless it would pass nMax bytes. JX_OK, or
-    // JX_ERR_CONTENT when it would (nothing appended).
+    // Appends to a frame buffer unless it would pass nMax bytes. JX_OK,
+    // JX_ERR_CONTENT when it would (nothing appended), or the buffer's code.
     static int32_t AppendBounded(CJXString& buffer, const void* pData, int32_t nLen, int32_t nMax);
+    static int32_t AppendBounded(CRTPFrameStore& buffer, const void* pData, int32_t nLen, int32_t nMax);
     // JX_OK when the buffer holds at most nMax bytes inside its storage; else
     // logs pWho's broken rule and returns JX_ERR_STATE.
     static int32_t CheckBuffer(const CJXString& buffer, int32_t nMax, const char* pWho);
+    static int32_t CheckBuffer(const CRTPFrameStore& buffer, int32_t nMax, const char* pWho);
 
 private:
     // A packet of another SSRC: kOrderNewSource once kSourceSwitchPackets of
@@ -109,7 +112,8 @@ private:
 
 class JXRTSP_API CRTPMediaVideo : public CRTPMedia {
 public:
-    // Storage reserved for the frame buffer at the start; it grows for larger frames.
+    // Packet bytes taken for the first frame; a frame that outgrows its packet
+    // moves to a larger one, and later packets follow the recent frame sizes.
     static constexpr int32_t kInitialBuffer = 65536;
     // Largest frame gathered. A frame that grows beyond is dropped, and the
     // stream waits for the next key frame.
@@ -120,6 +124,9 @@ public:
     // In front of every NAL unit of a frame.
     static constexpr uint8_t kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
     static constexpr int32_t kStartCodeBytes = sizeof(kStartCode);
+    // Room kept in front of every frame for the parameter sets a key frame is
+    // delivered behind (a larger head moves its frame once).
+    static constexpr int32_t kFrontRoom = 256;
     // The one record that a fragmented NAL unit is open.
     static constexpr uint16_t kNalFragmentOpen = 0x0001;
     // Every flag m_NalFlags may hold: the open fragment and the in-band SPS, PPS, VPS.
@@ -164,7 +171,7 @@ public:
     uint16_t m_Height = 0;
     uint32_t m_FrameCount = 0;     // frames delivered
     double m_FrameRate = 0.0;      // from the median spacing; 0 before the first frame
-    CJXString m_Buffer;               // the frame being gathered
+    CRTPFrameStore m_Buffer;          // the frame being gathered, in the packet it goes out in
     uint16_t m_NalFlags = 0;          // 0x0001 fragment open; 0x0100/0x0200/0x0400 SPS/PPS/VPS in-band
     uint16_t m_FrameType = kNoType;   // 0xFF no slice yet, 0 non-key, 1 key
     uint16_t m_FrameMark = kNoType;   // 0xFF none, else 9 or 10 from the header extension
@@ -183,9 +190,10 @@ protected:
     // For PackFrame: false when a non-key frame arrives while the stream waits
     // for a key frame (the frame is dropped); true otherwise, ending the wait.
     bool CheckWaitKey();
-    // The frame delivery: frame rate, frame time, one packet holding pPrefix's
-    // parameter sets (when given) and the gathered bytes followed by kZeroTail
-    // zero bytes, handed to the stream and released. 0 or a negative code.
+    // The frame delivery: frame rate, frame time, and the packet the frame was
+    // gathered in, pPrefix's parameter sets (when given) written in front of
+    // it and kZeroTail zero bytes behind, handed to the stream and released
+    // (the store is then empty). 0 or a negative code.
     int32_t DeliverFrame(uint8_t nType, uint8_t nCodec, uint16_t nWidth, uint16_t nHeight,
                          CJXMediaHead* pPrefix = nullptr, uint16_t nPrefixFlags = 0);
     // Drops the frame being gathered (as ClearBuffer(1)) and refuses the rest
@@ -242,14 +250,14 @@ public:
     virtual void ClearBuffer();
     int32_t CheckInvariants() const override;
 
-    CJXString m_Buffer;
+    CRTPFrameStore m_Buffer;   // the frame being gathered, in the packet it goes out in
 
 protected:
     bool IsBufferEmpty() const { return m_Buffer.m_Length == 0 || m_Buffer.m_Data == nullptr; }
     // Audio data in; a frame that would pass kMaxFrameBytes is dropped. JX_OK or JX_ERR_CONTENT.
     int32_t AppendFrame(const void* pData, int32_t nLen);
-    // The audio frame delivery: one packet of type audio holding the gathered
-    // bytes (no zero tail), one channel at nRate samples a second, stamped
+    // The audio frame delivery: the packet the frame was gathered in, of type
+    // audio (no zero tail), one channel at nRate samples a second, stamped
     // from the stream's RTP clock (the frame's timestamp, m_FrameTimeStamp),
     // handed to the stream and released. 0, JX_ERR_STATE for an empty
     // frame, or JX_ERR_NOMEM.
