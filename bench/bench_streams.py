@@ -242,6 +242,18 @@ class Client:
         self.streams = streams
         self.dir = tempfile.mkdtemp(prefix=re.sub(r"\W+", "_", label) + ".", dir=work)
         self.procs = []
+        self.errs = []      # each process's standard error, shown when it fails
+
+    def start(self, argv, err_name, stdout=subprocess.DEVNULL):
+        self.errs.append(self.out(err_name))
+        with open(self.errs[-1], "wb") as err:
+            self.procs.append(spawn(argv, stdout=stdout, stderr=err))
+
+    def report_failures(self, exits):
+        for e, path in zip(exits, self.errs):
+            if e not in self.normal_exits:
+                with open(path, errors="replace") as f:
+                    log("  %s: exit %d: %s" % (self.label, e, f.read()[-600:].strip()))
 
     def out(self, name):
         return os.path.join(self.dir, name)
@@ -258,8 +270,8 @@ class Jxrtsp(Client):
             f.write("\n".join(urls) + "\n")
         argv = [jxrtsp, "record"] + (["--module", module] if module else [])
         argv += ["--raw", "--json", "--seconds", str(seconds_bound), "--out", self.out("rec"), "--urls", self.out("urls.txt")]
-        with open(self.out("out.json"), "wb") as out, open(self.out("err.txt"), "wb") as err:
-            self.procs.append(spawn(argv, stdout=out, stderr=err))
+        with open(self.out("out.json"), "wb") as out:
+            self.start(argv, "err.txt", out)
 
     def results(self):
         try:
@@ -291,8 +303,8 @@ class Floor(Client):
         super().__init__(label, len(urls), work)
         argv = [floor, "--fps", str(FPS), "--seconds", str(seconds_bound)]
         argv += ["--discard"] if discard else ["--out", self.out("files")]
-        with open(self.out("out.json"), "wb") as out, open(self.out("err.txt"), "wb") as err:
-            self.procs.append(spawn(argv + urls, stdout=out, stderr=err))
+        with open(self.out("out.json"), "wb") as out:
+            self.start(argv + urls, "err.txt", out)
 
     def results(self):
         try:
@@ -316,8 +328,7 @@ class Ffmpeg(Client):
             argv = ["ffmpeg", "-nostdin", "-v", "warning", "-nostats", "-progress", self.out("progress%d" % i),
                     "-rtsp_transport", "tcp", "-i", url, "-c", "copy"]
             argv += ["-f", "h264", self.out("out%d.h264" % i)] if to_file else ["-f", "null", "-"]
-            with open(self.out("err%d" % i), "wb") as err:
-                self.procs.append(spawn(argv, stdout=subprocess.DEVNULL, stderr=err))
+            self.start(argv, "err%d" % i)
 
     def results(self):
         frames = packets_lost = 0
@@ -341,8 +352,7 @@ class Gst(Client):
             tail = ("rtph264depay ! h264parse ! matroskamux ! filesink location=%s" % self.out("out%d.mkv" % i)
                     if to_file else "fakesink")
             argv = ["gst-launch-1.0", "-q", "-e", "rtspsrc", "location=" + url, "protocols=tcp", "!"] + tail.split()
-            with open(self.out("err%d" % i), "wb") as err:
-                self.procs.append(spawn(argv, stdout=subprocess.DEVNULL, stderr=err))
+            self.start(argv, "err%d" % i)
 
     def results(self):
         if not self.to_file:
@@ -380,6 +390,7 @@ def run_group(clients, servers, n, args, row_base):
     for c, a, b, r in zip(clients, cpu0, cpu1, rss):
         exits = codes[at:at + len(c.procs)]
         at += len(c.procs)
+        c.report_failures(exits)
         user = sum(y[0] - x[0] for x, y in zip(a, b))
         system = sum(y[1] - x[1] for x, y in zip(a, b))
         res = c.results()
@@ -630,9 +641,6 @@ def svg_panel(x0, y0, w, h, series, title, ylabel):
                    % (color, " ".join("%.1f,%.1f" % (px(n), py(v)) for n, v in pts)))
         for n, v in pts:
             out.append('<circle cx="%.1f" cy="%.1f" r="3" fill="%s"/>' % (px(n), py(v), color))
-        ly = y0 + 14 + 14 * i
-        out.append('<line x1="%d" y1="%d" x2="%d" y2="%d" stroke="%s" stroke-width="2"/>' % (x0 + 8, ly - 4, x0 + 26, ly - 4, color))
-        out.append('<text x="%d" y="%d" font-size="10">%s</text>' % (x0 + 30, ly, label))
     return "\n".join(out)
 
 
@@ -645,10 +653,16 @@ def write_svg(rows, path, seconds):
     mem = [(c, [(r["n"], r["rss_mib_per_stream"]) for r in rows if r["client"] == c]) for c in clients]
     body = svg_panel(70, 40, 420, 320, cpu, "CPU per stream", "% of one core per stream")
     body += "\n" + svg_panel(600, 40, 420, 320, mem, "memory per stream", "RSS MiB per stream")
+    # One legend under both panels: the same client has the same colour in each.
+    for i, c in enumerate(clients):
+        x, y = 70 + 240 * (i % 4), 430 + 16 * (i // 4)
+        color = SVG_COLORS[i % len(SVG_COLORS)]
+        body += ('\n<line x1="%d" y1="%d" x2="%d" y2="%d" stroke="%s" stroke-width="2"/>'
+                 '<text x="%d" y="%d" font-size="11">%s</text>' % (x, y - 4, x + 20, y - 4, color, x + 26, y, c))
     with open(path, "w") as f:
-        f.write('<svg xmlns="http://www.w3.org/2000/svg" width="1060" height="430" font-family="sans-serif">\n'
+        f.write('<svg xmlns="http://www.w3.org/2000/svg" width="1060" height="510" font-family="sans-serif">\n'
                 '<rect width="100%%" height="100%%" fill="#fff"/>\n%s\n'
-                '<text x="530" y="420" text-anchor="middle" font-size="11">H.264 over RTSP interleaved TCP on 127.0.0.1, '
+                '<text x="530" y="500" text-anchor="middle" font-size="11">H.264 over RTSP interleaved TCP on 127.0.0.1, '
                 '1080p 4 Mbit/s up to %d streams, 640x360 1 Mbit/s above; %d s a group</text>\n</svg>\n'
                 % (body, SUBSTREAM_ABOVE, seconds))
 
