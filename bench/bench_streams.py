@@ -60,7 +60,7 @@ STOP_GRACE = 20.0           # seconds a client may take to stop after SIGINT
 TERM_GRACE = 3.0            # seconds between SIGTERM and SIGKILL
 POLL = 0.05
 SETTLE = 1.0                # seconds between client groups: the server drops the old sessions
-LAG_LIMIT_MS = 500          # the floor's streams that far behind the clock: the server lags
+LAG_LIMIT_MS = 500          # the canary's stream that far behind the clock: the server lags
 SILENT_COUNT = 64
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 PAGE_KIB = 1024.0
@@ -177,9 +177,13 @@ class Servers:
 
     def __init__(self, clip, paths, silent, count, work):
         self.list = []
-        per = (paths + count - 1) // count
+        self.per = (paths + count - 1) // count
         for k in range(count):
-            self.list.append(Server(clip, per, silent, work, k))
+            # One path more on each: the canary's.
+            self.list.append(Server(clip, self.per + 1, silent, work, k))
+
+    def canary_urls(self):
+        return [s.url("s", self.per + 1) for s in self.list]
 
     def urls(self, n, prefix="s"):
         k = len(self.list)
@@ -368,9 +372,14 @@ class Gst(Client):
 
 # ---- one client group on the running server ----
 
-def run_group(clients, servers, n, args, row_base):
-    """Starts every client of the group, measures the window, stops them. One row per client."""
-    procs = [p for c in clients for p in c.procs]
+def run_group(clients, servers, n, args, row_base, floor, work):
+    """Starts every client of the group, measures the window, stops them. One row per client.
+
+    A canary, one more floor stream reading and discarding on each server, runs
+    beside them: how far its media clock falls behind the wall clock is how far
+    the server falls behind with every client of the group."""
+    canary = Floor("canary", floor, servers.canary_urls(), work, True, int(args.warmup_for(n) + args.seconds + 60))
+    procs = [p for c in clients for p in c.procs] + canary.procs
     started = time.monotonic()
     pushed_at_start = servers.counts()[0]
     time.sleep(args.warmup_for(n))
@@ -385,6 +394,8 @@ def run_group(clients, servers, n, args, row_base):
     pushed_life = servers.counts()[0] - pushed_at_start
     life = time.monotonic() - started
     server_alive = all(s.alive() for s in servers.list)
+    canary_result = canary.results()
+    shutil.rmtree(canary.dir, ignore_errors=True)
     rows = []
     at = 0
     for c, a, b, r in zip(clients, cpu0, cpu1, rss):
@@ -398,10 +409,11 @@ def run_group(clients, servers, n, args, row_base):
         row.update(client=c.label, n=n, streams=c.streams, processes=len(c.procs), window_s=window, life_s=life,
                    exit=max((abs(e) for e in exits if e not in c.normal_exits), default=0),
                    cpu_user_s=user, cpu_sys_s=system, rss_kib=sum(r),
-                   frames_sent=pushed_life * c.streams // max(1, len(servers.list)),
+                   frames_made=pushed_life * c.streams // max(1, len(servers.list)),
                    server_pushed=push1[0] - push0[0], server_due=push1[1] - push0[1],
                    server_late=push1[2] - push0[2], server_cpu_pct=100.0 * (server1 - server0) / window,
-                   server_alive=server_alive)
+                   server_alive=server_alive, server_lag_ms=canary_result.get("lag_ms_max"),
+                   canary_lost=canary_result.get("frames_lost"))
         row.update(res)
         rows.append(row)
         log("  %-22s N=%-4d streams=%-4d CPU %.2f s (user %.2f, sys %.2f), RSS %.1f MiB, frames %s, lost %s"
@@ -467,7 +479,7 @@ def run_count(n, args, floor, work):
             for group in groups:
                 log("N=%d, %s on %d server(s), %s, %d + %d s" % (n, ", ".join(c.label for c in group), server_count,
                                                                  clip_name, args.warmup_for(n), args.seconds))
-                rows += run_group(group, servers, n, args, base)
+                rows += run_group(group, servers, n, args, base, floor, work)
                 for c in group:
                     shutil.rmtree(c.dir, ignore_errors=True)
                 time.sleep(SETTLE)
@@ -542,8 +554,12 @@ def derive(rows, traces):
             problems.append("server died")
         if r["server_pushed"] < r["server_due"] - 2:
             problems.append("source behind (%d of %d frames)" % (r["server_pushed"], r["server_due"]))
-        if (r.get("lag_ms_max") or 0) > LAG_LIMIT_MS:
-            problems.append("streams %d ms behind" % r["lag_ms_max"])
+        if r["server_lag_ms"] is None:
+            problems.append("no canary figures")
+        elif r["server_lag_ms"] > LAG_LIMIT_MS:
+            problems.append("%d ms behind" % r["server_lag_ms"])
+        if r["canary_lost"]:
+            problems.append("canary lost %d frames" % r["canary_lost"])
         if (r.get("packets_lost") or 0) > 0:
             problems.append("%d packets lost" % r["packets_lost"])
         r["server_check"] = "; ".join(problems) if problems else "ok"
@@ -552,9 +568,9 @@ def derive(rows, traces):
 
 COLUMNS = ["client", "n", "streams", "processes", "media", "servers", "window_s", "life_s", "exit",
            "cpu_user_s", "cpu_sys_s", "cpu_pct_per_stream", "cpu_user_pct_per_stream", "cpu_sys_pct_per_stream",
-           "share_of_ffmpeg", "rss_kib", "rss_mib_per_stream", "rss_mib_marginal", "frames_received", "frames_sent",
-           "frames_lost", "packets_lost", "lag_ms_max", "syscalls_per_frame", "top_syscalls",
-           "server_pushed", "server_due", "server_late", "server_cpu_pct", "server_check"]
+           "share_of_ffmpeg", "rss_kib", "rss_mib_per_stream", "rss_mib_marginal", "frames_received", "frames_made",
+           "frames_lost", "packets_lost", "syscalls_per_frame", "top_syscalls",
+           "server_pushed", "server_due", "server_late", "server_cpu_pct", "server_lag_ms", "canary_lost", "server_check"]
 
 
 def fmt(v, digits=3):
@@ -579,15 +595,17 @@ def write_csv(rows, silent, path):
 
 def markdown(rows, silent, seconds):
     head = ("| client | N | % of a core per stream (user / sys) | share of ffmpeg | RSS MiB per stream "
-            "| marginal MiB per stream | frames received / sent | frames lost | syscalls per frame | server |")
+            "| marginal MiB per stream | frames received / sent | frames lost | syscalls per frame "
+            "| server lag ms | server |")
     lines = [head, "|" + "---|" * head.count(" | ") + "---|"]
     for r in rows:
         streams = "" if r["streams"] == r["n"] else " (%d)" % r["streams"]
-        lines.append("| %s | %d%s | %s (%s / %s) | %s | %s | %s | %s / %s | %s | %s | %s |" % (
+        sent = r["frames_received"] + r["frames_lost"] if r["frames_lost"] is not None else None
+        lines.append("| %s | %d%s | %s (%s / %s) | %s | %s | %s | %s / %s | %s | %s | %s | %s |" % (
             r["client"], r["n"], streams, fmt(r["cpu_pct_per_stream"]), fmt(r["cpu_user_pct_per_stream"]),
             fmt(r["cpu_sys_pct_per_stream"]), fmt(r["share_of_ffmpeg"]), fmt(r["rss_mib_per_stream"], 2),
-            fmt(r["rss_mib_marginal"], 2), fmt(r["frames_received"]), fmt(r["frames_sent"]), fmt(r["frames_lost"]),
-            fmt(r["syscalls_per_frame"], 1), r["server_check"]))
+            fmt(r["rss_mib_marginal"], 2), fmt(r["frames_received"]), fmt(sent), fmt(r["frames_lost"]),
+            fmt(r["syscalls_per_frame"], 1), fmt(r["server_lag_ms"], 0), r["server_check"]))
     out = "\n".join(lines)
     for s in silent:
         out += ("\n\n%d silent cameras (playing, sending nothing), %s: %.3f CPU-s in %.1f s (user %.3f, sys %.3f), "

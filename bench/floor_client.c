@@ -12,8 +12,8 @@
  * buffered and prints one JSON line of totals on standard output. Frames are
  * counted at the RTP marker bit; a frame with a sequence gap, or one whose
  * timestamp fell in a sequence gap (F frames a second on a 90 kHz clock),
- * counts as lost. lag_ms_max is how far the slowest stream's media clock fell
- * behind the wall clock between its first and its latest packet.
+ * counts as lost. lag_ms_max is the most any stream's media clock (RTP time
+ * since its first packet) fell behind the wall clock at the end of a frame.
  */
 #define _GNU_SOURCE
 #include <arpa/inet.h>
@@ -70,8 +70,9 @@ struct Stream {
     uint16_t next_seq;
     uint32_t last_ts;
     uint64_t frames, frames_lost, packets, packets_lost, bytes;
-    double first_wall, last_wall;   /* when the first and the latest packet came */
+    double first_wall;              /* when the first packet came */
     int64_t ts_span;                /* RTP clock from the first packet to the latest */
+    double lag_max;                 /* the most the media clock fell behind the wall clock */
 };
 
 struct Totals {
@@ -263,7 +264,6 @@ static void on_rtp(struct Stream *s, const unsigned char *p, size_t len)
         s->frame_bad = 0;
     }
     if (!s->have_ts) s->first_wall = g_now;
-    s->last_wall = g_now;
     s->have_ts = 1;
     s->last_ts = ts;
     if (lost) {
@@ -282,6 +282,8 @@ static void on_rtp(struct Stream *s, const unsigned char *p, size_t len)
         s->out_len += payload;
     }
     if (marker) {
+        const double lag = (g_now - s->first_wall) - (double)s->ts_span / RTP_CLOCK;
+        if (lag > s->lag_max) s->lag_max = lag;
         if (s->frame_bad) ++s->frames_lost; else ++s->frames;
         s->frame_bad = 0;
         s->frame_open = 0;
@@ -430,8 +432,8 @@ int main(int argc, char **argv)
     struct Stream sum;
     memset(&sum, 0, sizeof(sum));
     size_t playing = 0;
-    /* How far the streams' media clock fell behind the wall clock while we
-     * read: a server that cannot keep up with every client falls behind. */
+    /* How far a stream's media clock fell behind the wall clock at a frame's
+     * end: a server that cannot keep up with its clients falls behind. */
     double lag_max = 0;
     for (size_t i = 0; i < count; ++i) {
         struct Stream *s = &streams[i];
@@ -449,8 +451,7 @@ int main(int argc, char **argv)
         sum.packets += s->packets;
         sum.packets_lost += s->packets_lost;
         sum.bytes += s->bytes;
-        const double lag = (s->last_wall - s->first_wall) - (double)s->ts_span / RTP_CLOCK;
-        if (s->have_ts && lag > lag_max) lag_max = lag;
+        if (s->lag_max > lag_max) lag_max = s->lag_max;
     }
     printf("{\"streams\": %zu, \"playing\": %zu, \"frames\": %llu, \"frames_lost\": %llu, \"packets\": %llu, "
            "\"packets_lost\": %llu, \"bytes\": %llu, \"reads\": %llu, \"writes\": %llu, \"waits\": %llu, \"lag_ms_max\": %.0f}\n",
