@@ -285,6 +285,7 @@ class Jxrtsp(Client):
             log("  %s printed no JSON; its stderr: %s" % (self.label, open(self.out("err.txt")).read()[-1000:]))
             return super().results()
         received = lost = packets_lost = reconnects = 0
+        first_ms = [s["first_frame_ms"] for s in summaries if s.get("first_frame_ms") is not None]
         for s in summaries:
             v = s.get("video") or {}
             delivered, dropped, plost = v.get("frames_delivered") or 0, v.get("frames_dropped") or 0, v.get("packets_lost") or 0
@@ -299,7 +300,8 @@ class Jxrtsp(Client):
             reconnects += s.get("reconnects") or 0
         if reconnects:
             log("  %s: %d reconnects" % (self.label, reconnects))
-        return dict(frames_received=received, frames_lost=lost, packets_lost=packets_lost, streams_ok=len(summaries))
+        return dict(frames_received=received, frames_lost=lost, packets_lost=packets_lost, streams_ok=len(summaries),
+                    first_frame_ms_mean=sum(first_ms) / len(first_ms) if first_ms else None)
 
 
 class Floor(Client):
@@ -569,7 +571,7 @@ def derive(rows, traces):
 COLUMNS = ["client", "n", "streams", "processes", "media", "servers", "window_s", "life_s", "exit",
            "cpu_user_s", "cpu_sys_s", "cpu_pct_per_stream", "cpu_user_pct_per_stream", "cpu_sys_pct_per_stream",
            "share_of_ffmpeg", "rss_kib", "rss_mib_per_stream", "rss_mib_marginal", "frames_received", "frames_made",
-           "frames_lost", "packets_lost", "syscalls_per_frame", "top_syscalls",
+           "frames_lost", "packets_lost", "first_frame_ms_mean", "syscalls_per_frame", "top_syscalls",
            "server_pushed", "server_due", "server_late", "server_cpu_pct", "server_lag_ms", "canary_lost", "server_check"]
 
 

@@ -446,6 +446,8 @@ int main(int argc, char **argv)
             close(s->file);
         }
         if (s->fd >= 0) close(s->fd);
+        free(s->carry);
+        free(s->out);
         sum.frames += s->frames;
         sum.frames_lost += s->frames_lost;
         sum.packets += s->packets;
@@ -458,5 +460,8 @@ int main(int argc, char **argv)
            count, playing, (unsigned long long)sum.frames, (unsigned long long)sum.frames_lost,
            (unsigned long long)sum.packets, (unsigned long long)sum.packets_lost, (unsigned long long)sum.bytes,
            (unsigned long long)g_totals.reads, (unsigned long long)g_totals.writes, (unsigned long long)g_totals.waits, lag_max * 1000);
+    free(streams);
+    free(buf);
+    close(ep);
     return playing == count ? 0 : 1;
 }
