@@ -86,22 +86,38 @@ def signal_group(proc, sig):
         pass
 
 
+def reaped(proc, block=False):
+    """True once the child has ended; its whole life's usage is kept in proc.rusage."""
+    if proc.returncode is not None:
+        return True
+    try:
+        pid, status, usage = os.wait4(proc.pid, 0 if block else os.WNOHANG)
+    except ChildProcessError:
+        proc.returncode = proc.returncode if proc.returncode is not None else -1
+        return True
+    if pid != proc.pid:
+        return False
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    proc.rusage = usage
+    return True
+
+
 def stop_all(procs, sig, grace):
     """Sends SIG, waits up to GRACE, then SIGTERM and SIGKILL. Returns exit codes."""
     for p in procs:
-        if p.poll() is None:
+        if not reaped(p):
             signal_group(p, sig)
     for step_sig, wait in ((None, grace), (signal.SIGTERM, TERM_GRACE), (signal.SIGKILL, TERM_GRACE)):
         if step_sig is not None:
             for p in procs:
-                if p.poll() is None:
+                if not reaped(p):
                     log("  pid %d did not stop: %s" % (p.pid, step_sig.name))
                     signal_group(p, step_sig)
         end = time.monotonic() + wait
-        while time.monotonic() < end and any(p.poll() is None for p in procs):
+        while time.monotonic() < end and not all([reaped(p) for p in procs]):
             time.sleep(POLL)
     for p in procs:
-        p.wait()
+        reaped(p, block=True)
         if p in CHILDREN:
             CHILDREN.remove(p)
     return [p.returncode for p in procs]
@@ -407,10 +423,12 @@ def run_group(clients, servers, n, args, row_base, floor, work):
         user = sum(y[0] - x[0] for x, y in zip(a, b))
         system = sum(y[1] - x[1] for x, y in zip(a, b))
         res = c.results()
+        usages = [getattr(p, "rusage", None) for p in c.procs]
         row = dict(row_base)
         row.update(client=c.label, n=n, streams=c.streams, processes=len(c.procs), window_s=window, life_s=life,
                    exit=max((abs(e) for e in exits if e not in c.normal_exits), default=0),
                    cpu_user_s=user, cpu_sys_s=system, rss_kib=sum(r),
+                   life_cpu_s=sum(u.ru_utime + u.ru_stime for u in usages if u),
                    frames_made=pushed_life * c.streams // max(1, len(servers.list)),
                    server_pushed=push1[0] - push0[0], server_due=push1[1] - push0[1],
                    server_late=push1[2] - push0[2], server_cpu_pct=100.0 * (server1 - server0) / window,
@@ -539,6 +557,8 @@ def derive(rows, traces):
         r["cpu_user_pct_per_stream"] = 100.0 * r["cpu_user_s"] / (s * w)
         r["cpu_sys_pct_per_stream"] = 100.0 * r["cpu_sys_s"] / (s * w)
         r["rss_mib_per_stream"] = r["rss_kib"] / s / PAGE_KIB
+        # The whole life, start and connects included, from the reaped child's usage.
+        r["life_cpu_pct_per_stream"] = 100.0 * r["life_cpu_s"] / (s * r["life_s"])
     for r in rows:
         s = r["streams"]
         one = first[r["client"]]
@@ -548,6 +568,8 @@ def derive(rows, traces):
         ff = ffmpeg.get(r["n"])
         r["share_of_ffmpeg"] = (r["cpu_pct_per_stream"] / ff["cpu_pct_per_stream"]
                                 if ff and ff["cpu_pct_per_stream"] > 0 else None)
+        r["life_share_of_ffmpeg"] = (r["life_cpu_pct_per_stream"] / ff["life_cpu_pct_per_stream"]
+                                     if ff and ff["life_cpu_pct_per_stream"] > 0 else None)
         t = trace.get((r["client"], r["n"]))
         r["syscalls_per_frame"] = t["syscalls_per_frame"] if t else None
         r["top_syscalls"] = t["top_syscalls"] if t else ""
@@ -570,7 +592,7 @@ def derive(rows, traces):
 
 COLUMNS = ["client", "n", "streams", "processes", "media", "servers", "window_s", "life_s", "exit",
            "cpu_user_s", "cpu_sys_s", "cpu_pct_per_stream", "cpu_user_pct_per_stream", "cpu_sys_pct_per_stream",
-           "share_of_ffmpeg", "rss_kib", "rss_mib_per_stream", "rss_mib_marginal", "frames_received", "frames_made",
+           "share_of_ffmpeg", "life_cpu_s", "life_cpu_pct_per_stream", "life_share_of_ffmpeg", "rss_kib", "rss_mib_per_stream", "rss_mib_marginal", "frames_received", "frames_made",
            "frames_lost", "packets_lost", "first_frame_ms_mean", "syscalls_per_frame", "top_syscalls",
            "server_pushed", "server_due", "server_late", "server_cpu_pct", "server_lag_ms", "canary_lost", "server_check"]
 
