@@ -5,6 +5,8 @@
 #   tools/setup-debian.sh --tests  also GoogleTest, Google Benchmark and the
 #                                  independent peers of the interop tests
 #                                  (GStreamer's RTSP server, VLC, ffmpeg)
+#   tools/setup-debian.sh --bench  also what bench/bench_streams.py runs
+#                                  (gst-launch-1.0, strace)
 # Run as root, or as a user who may use sudo. Packages already there are kept.
 set -eu
 
@@ -13,12 +15,14 @@ TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev libjpeg62-turbo-dev ip
   python3 python3-gi python3-matplotlib gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   ffmpeg vlc-bin vlc-plugin-base"
+BENCH_PACKAGES="gstreamer1.0-tools strace"
 
 packages=$BUILD_PACKAGES
 case "${1:-}" in
   "") ;;
   --tests) packages="$BUILD_PACKAGES $TEST_PACKAGES" ;;
-  *) echo "usage: $0 [--tests]" >&2; exit 2 ;;
+  --bench) packages="$BUILD_PACKAGES $TEST_PACKAGES $BENCH_PACKAGES" ;;
+  *) echo "usage: $0 [--tests | --bench]" >&2; exit 2 ;;
 esac
 
 if [ "$(id -u)" = 0 ]; then
