@@ -10,6 +10,7 @@
 #include "JXBase.h"
 #include "jxrtsp_tool.h"
 #include "module_host.h"
+#include "stream_failure.h"
 #include "stream_url.h"
 
 #include <atomic>
@@ -247,16 +248,19 @@ int ParseOptions(int argc, char** argv, JXToolOptions& opt)
 // Counts what the stream delivers; called on the module's worker thread.
 class CSubscriber : public CJXObject {
 public:
-    int OnMessage(CJXObject*, uint32_t nCode, void* pParam1, void*)
+    int OnMessage(CJXObject* pSender, uint32_t nCode, void* pParam1, void*)
     {
         if (nCode == JXRTSP_MSG_FRAME && pParam1 != nullptr) {
             OnFrame(*static_cast<CPacket*>(pParam1));
             return 0;
         }
-        if (nCode == JXRTSP_MSG_STATE || nCode == JXRTSP_MSG_STOPPED) {
+        // A failure's line says what follows; the stop after it adds nothing.
+        if (nCode == JXRTSP_MSG_STATE) {
             int32_t nError = pParam1 != nullptr ? static_cast<CJXMsg*>(pParam1)->GetError() : 0;
-            if (nCode == JXRTSP_MSG_STATE && nError == 0) m_Playing = true;
-            printf("state %u error %d\n", nCode, nError);
+            if (nError == 0) m_Playing = true;
+            const JXFailureSummary failure = ReadLastFailure(static_cast<IJXStream*>(pSender));
+            const std::string sWhy = FailureWords(failure, "failed") + "; next attempt in 10 s";
+            printf("state: %s\n", nError == 0 ? "playing" : sWhy.c_str());
             fflush(stdout);
         }
         return 0;

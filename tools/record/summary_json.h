@@ -19,10 +19,10 @@ struct JXStateReport {
 // (null in JSON) when no attempt failed or the module cannot tell.
 struct JXFailureSummary {
     bool bKnown = false;
-    std::string sPhase;   // "connecting", "describing", "setting up", "play", "keep-alive", "receiving"
-    int32_t nStatus = 0;  // the server's status code; 0 (null in JSON) when no answer ended it
-    std::string sReason;  // the status's reason phrase, or the cause in words
-    std::string sText;    // the whole: "DESCRIBE: 404 Not Found"
+    std::string sPhase;      // "connecting", "describing", "setting up", "play", "keep-alive", "receiving"
+    int32_t nStatus = 0;     // the server's status code; 0 (null in JSON) when no answer ended it
+    std::string sReason;     // the status's reason phrase, or the cause in words
+    std::string sText;       // the whole: "DESCRIBE: 404 Not Found"
     bool bRefused = false;   // authentication refused, or 404: trying again will not help
 };
 
