@@ -15,6 +15,10 @@ struct JXToolOptions {
     bool bRaw = false;
     bool bJson = false;
     bool bVerbose = false;
+    // record: --segment, --name, --progress
+    int nSegmentSeconds = 0;    // 0: one file
+    std::string sNameTemplate;  // empty: stream.mkv in the stream's folder
+    std::string sProgress;      // empty: none; "-": standard output
     // serve
     int nPort = 8554;
     std::string sAuth = "none";

@@ -33,7 +33,8 @@ public:
 
     // Reports not yet taken, for state-change lines (host thread).
     void TakeNewReports(std::vector<JXStateReport>& reports);
-    // After End.
+    // While recording, as of the last second or so (the frames' part is
+    // taken on the worker thread), and complete after End.
     JXStreamSummary GetSummary() const;
     // The module's counts of a stream; unknown when the module cannot tell.
     static void ReadReception(IJXStream* pStream, JXReceptionSummary& video, JXReceptionSummary& audio);
@@ -52,6 +53,9 @@ private:
     void OnFrame(const class CPacket& frame);
     void OnReport(uint32_t nCode, int32_t nError);
     uint64_t SinceStartMs() const;
+    // What the frames and the writer tell, copied for GetSummary (worker
+    // thread while the stream runs, host thread after End).
+    void Publish();
 
     std::string m_Url;
     std::string m_LogUrl;
@@ -67,6 +71,12 @@ private:
     int64_t m_FirstFrameMs = -1;
     bool m_Played = false;
     uint32_t m_Reconnects = 0;
+    std::string m_FirstJpeg;
+    uint32_t m_JpegErrors = 0;
+    uint64_t m_PublishedMs = 0;
+
+    mutable std::mutex m_PublishMutex;   // taken once a second, not per frame
+    JXStreamSummary m_Published;
 
     mutable std::mutex m_ReportMutex;   // reports are rare; frames never take it
     std::vector<JXStateReport> m_Reports;

@@ -1,5 +1,7 @@
 #include "summary_json.h"
 
+#include "segment_name.h"
+
 #include <cstdio>
 
 namespace {
@@ -96,6 +98,30 @@ std::string AudioToJson(const JXAudioSummary& a, bool bCounts)
     return s + "}";
 }
 
+std::string SegmentsToJson(const std::vector<JXSegmentSummary>& segments)
+{
+    std::string s = "[";
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const JXSegmentSummary& g = segments[i];
+        s += i == 0 ? "\n    {" : ",\n    {";
+        AddField(s, "file", JsonQuote(g.sFile));
+        s += ", ";
+        AddField(s, "start_utc", JsonQuote(UtcText(g.nStartUtcMs)));
+        s += ", ";
+        AddField(s, "frames", Number(g.nFrames));
+        s += ", ";
+        AddField(s, "bytes", Number(g.nBytes));
+        s += "}";
+    }
+    return s + "]";
+}
+
+// Lost counts of both media, or null when the module cannot tell.
+std::string LostSum(const JXReceptionSummary& v, const JXReceptionSummary& a, uint64_t JXReceptionSummary::*pCount)
+{
+    return v.bKnown ? Number(v.*pCount + a.*pCount) : "null";
+}
+
 std::string FirstFrame(int64_t nMs)
 {
     return nMs < 0 ? "null" : Signed(nMs);
@@ -152,6 +178,10 @@ std::string SummaryToJson(const JXStreamSummary& sum)
     AddField(s, "states", states + "]");
     s += ", ";
     AddField(s, "states_dropped", Number(sum.nStatesDropped));
+    s += ",\n  ";
+    AddField(s, "segments", SegmentsToJson(sum.segments));
+    s += ", ";
+    AddField(s, "segments_dropped", Number(sum.nSegmentsDropped));
     return s + "}";
 }
 
@@ -169,5 +199,30 @@ std::string ProbeToJson(const JXProbeResult& r)
     AddField(s, "audio", AudioToJson(r.audio, false));
     s += ", ";
     AddField(s, "first_frame_ms", FirstFrame(r.nFirstFrameMs));
+    return s + "}";
+}
+
+std::string ProgressToJson(const JXProgressSample& p)
+{
+    std::string s = "{";
+    AddField(s, "time", JsonQuote(UtcText(p.nUtcMs)));
+    s += ", ";
+    AddField(s, "url", JsonQuote(p.sUrl));
+    s += ", ";
+    AddField(s, "dir", JsonQuote(p.sDir));
+    s += ", ";
+    AddField(s, "state", JsonQuote(p.sState));
+    s += ", ";
+    AddField(s, "frames", Number(p.nFrames));
+    s += ", ";
+    AddField(s, "bytes", Number(p.nBytes));
+    s += ", ";
+    AddField(s, "bitrate_kbps", Real(p.fKbits));
+    s += ", ";
+    AddField(s, "packets_lost", LostSum(p.video, p.audio, &JXReceptionSummary::nPacketsLost));
+    s += ", ";
+    AddField(s, "frames_lost", LostSum(p.video, p.audio, &JXReceptionSummary::nFramesDropped));
+    s += ", ";
+    AddField(s, "elapsed_s", Real(double(p.nElapsedMs) / 1000.0));
     return s + "}";
 }
