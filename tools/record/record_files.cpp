@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <direct.h>
@@ -75,6 +78,13 @@ std::string TakeName(const std::string& sBase, const char* pExt, bool bFolder)
         if (nError != EEXIST) break;
     }
     return std::string();
+}
+
+void ReturnFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 bool ReplaceFile(const std::string& sPath, const std::string& sText)

@@ -15,6 +15,10 @@ bool MakeDirs(const std::string& sPath);
 // of this run or an earlier recording), creating it empty at once: a folder
 // when bFolder, else a file. Its parents are made. Empty on failure.
 std::string TakeName(const std::string& sBase, const char* pExt, bool bFolder);
+// Memory the program freed goes back to the system where the C library holds
+// on to it (glibc keeps freed blocks of each thread's arena): a closed file's
+// muxer buffers would otherwise stay with the process as fragments.
+void ReturnFreedMemory();
 // sText into sPath through a temporary file beside it, renamed over sPath:
 // a reader (or a crash) never sees a half-written file.
 bool ReplaceFile(const std::string& sPath, const std::string& sText);

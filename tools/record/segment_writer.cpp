@@ -79,6 +79,7 @@ void CSegmentWriter::Finish()
     JXStreamSummary written;
     m_Writer->Fill(written);
     m_Writer.reset();
+    ReturnFreedMemory();
     m_Skipped += written.nSkippedFrames;
     m_Errors += written.nWriteErrors;
     // A file that never got a frame (no key frame came) was removed by its writer.
