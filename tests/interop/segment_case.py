@@ -7,7 +7,8 @@
 Records /h264+aac and /pcmu from `jxrtsp serve` (Digest authentication) with
 --segment 2 for 7 s, named by a --name template, with --progress into a file.
 Then for each stream: summary.json parses and lists at least three files
-whose frames add up to the stream's, each start later than the one before;
+whose frames add up to the stream's (none skipped at a cut), each start
+later than the one before;
 every file exists, decodes with ffmpeg -v warning printing nothing, carries
 its start as its date (DateUTC, which ffprobe shows as creation_time), and its
 video begins with a key frame at time 0 and goes on in increasing times. Every
@@ -71,6 +72,8 @@ def case_segments(jxrtsp):
             segments = s["segments"]
             counted = sum((s[k] or {}).get("frames", 0) for k in ("video", "audio"))
             check(len(segments) >= 3, "%s: %d files" % (path, len(segments)))
+            # Sound from before a cut that arrives after it goes into the file before, none is left out.
+            check(s["skipped_frames"] == 0, "%s: %d frames skipped" % (path, s["skipped_frames"]))
             check(sum(g["frames"] for g in segments) == counted,
                   "%s: the files' frames %r do not add up to %d" % (path, [g["frames"] for g in segments], counted))
             starts = [g["start_utc"] for g in segments]

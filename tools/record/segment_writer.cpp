@@ -11,6 +11,9 @@ namespace {
 // a week of 10 s files would otherwise grow it without end.
 const size_t kMaxListedSegments = 1000;
 const char kMkvExt[] = ".mkv";
+// How long the file before a cut waits for sound from before the cut: sound
+// arrives behind the picture by a packet or a network's reordering, far less.
+const int64_t kSoundLagMs = 1000;
 
 }   // namespace
 
@@ -49,9 +52,15 @@ void CSegmentWriter::SetMediaDesc(const JXVideoDesc* pVideo, const JXAudioDesc* 
     if (m_Writer != nullptr) m_Writer->SetMediaDesc(pVideo, pAudio);
 }
 
-void CSegmentWriter::Begin(bool bSoundOnly)
+void CSegmentWriter::Begin(bool bSoundOnly, bool bByPicture, int64_t nCutMs)
 {
-    Finish();
+    FinishPrevious();
+    if (bByPicture && m_Writer != nullptr) {
+        m_Previous = std::move(m_Writer);
+        m_PreviousSegment = m_Segment;
+        m_CutMs = nCutMs;
+    }
+    Finish(m_Writer, m_Segment);
     JXNameFields fields = m_Plan.fields;
     fields.nUtcMs = NowUtcMs();
     fields.nNumber = ++m_Number;
@@ -72,60 +81,73 @@ void CSegmentWriter::Begin(bool bSoundOnly)
     if (bSoundOnly) m_Writer->SetSoundOnly();
 }
 
-void CSegmentWriter::Finish()
+void CSegmentWriter::Finish(std::unique_ptr<CMediaWriter>& pWriter, const JXSegmentSummary& segment)
 {
-    if (m_Writer == nullptr) return;
-    m_Writer->Close();
+    if (pWriter == nullptr) return;
+    pWriter->Close();
     JXStreamSummary written;
-    m_Writer->Fill(written);
-    m_Writer.reset();
+    pWriter->Fill(written);
+    pWriter.reset();
     ReturnFreedMemory();
     m_Skipped += written.nSkippedFrames;
     m_Errors += written.nWriteErrors;
     // A file that never got a frame (no key frame came) was removed by its writer.
     if (written.video.sFile.empty() && written.audio.sFile.empty()) return;
-    m_LastVideoFile = written.video.sFile.empty() ? "" : InStreamDir(m_Segment.sFile, written.video.sFile);
-    m_LastAudioFile = written.audio.sFile.empty() ? "" : InStreamDir(m_Segment.sFile, written.audio.sFile);
+    m_LastVideoFile = written.video.sFile.empty() ? "" : InStreamDir(segment.sFile, written.video.sFile);
+    m_LastAudioFile = written.audio.sFile.empty() ? "" : InStreamDir(segment.sFile, written.audio.sFile);
     if (m_Done.size() >= kMaxListedSegments) {
         m_Done.pop_front();
         ++m_Dropped;
     }
-    m_Done.push_back(m_Segment);
+    m_Done.push_back(segment);
 }
 
-void CSegmentWriter::Count(const CPacket& frame)
+void CSegmentWriter::FinishPrevious()
 {
-    ++m_Segment.nFrames;
-    m_Segment.nBytes += frame.FrameGetLength();
+    Finish(m_Previous, m_PreviousSegment);
+}
+
+void CSegmentWriter::Count(JXSegmentSummary& segment, const CPacket& frame)
+{
+    ++segment.nFrames;
+    segment.nBytes += frame.FrameGetLength();
 }
 
 void CSegmentWriter::WriteVideo(const CPacket& frame)
 {
     if (m_Closed) return;
     m_SawVideo = true;
+    const int64_t nTimeMs = FrameTimeMs(frame);
     const bool bKey = frame.FrameIsKey() || VideoCodecFamily(frame.FrameGetCodec()) == JX_CODEC_JPEG;
-    if (m_Clock.Begins(FrameTimeMs(frame), bKey)) Begin(false);
+    if (m_Previous != nullptr && (nTimeMs - m_CutMs > kSoundLagMs || nTimeMs < m_CutMs)) FinishPrevious();
+    if (m_Clock.Begins(nTimeMs, bKey)) Begin(false, m_HasAudioDesc, nTimeMs);
     if (m_Writer == nullptr) {
         ++m_Skipped;
         return;
     }
-    Count(frame);
+    Count(m_Segment, frame);
     m_Writer->WriteVideo(frame);
 }
 
 void CSegmentWriter::WriteAudio(const CPacket& frame)
 {
     if (m_Closed) return;
-    // With a picture, sound follows the picture's cut: it goes into the file
-    // the last key frame began (which leaves out what came before its start).
+    const int64_t nTimeMs = FrameTimeMs(frame);
+    if (m_Previous != nullptr && nTimeMs < m_CutMs) {
+        Count(m_PreviousSegment, frame);
+        m_Previous->WriteAudio(frame);
+        return;
+    }
+    // The sound has passed the cut: the file before is complete.
+    FinishPrevious();
     const bool bSoundOnly = !m_SawVideo && !m_HasVideoDesc;
     const bool bFirst = m_Number == 0;
-    if (m_Clock.Begins(FrameTimeMs(frame), bSoundOnly)) Begin(bSoundOnly && !bFirst);
+    if (m_Clock.Begins(nTimeMs, bSoundOnly)) Begin(bSoundOnly && !bFirst, false, nTimeMs);
     if (m_Writer == nullptr) {
         ++m_Skipped;
         return;
     }
-    Count(frame);
+    Count(m_Segment, frame);
     m_Writer->WriteAudio(frame);
 }
 
@@ -133,7 +155,8 @@ void CSegmentWriter::Close()
 {
     if (m_Closed) return;
     m_Closed = true;
-    Finish();
+    FinishPrevious();
+    Finish(m_Writer, m_Segment);
 }
 
 std::string CSegmentWriter::InStreamDir(const std::string& sSegment, const std::string& sName) const
@@ -144,6 +167,18 @@ std::string CSegmentWriter::InStreamDir(const std::string& sSegment, const std::
     return sPath;
 }
 
+void CSegmentWriter::Add(JXStreamSummary& summary, CMediaWriter& writer, const JXSegmentSummary& segment) const
+{
+    JXStreamSummary open;
+    writer.Fill(open);
+    summary.nSkippedFrames += open.nSkippedFrames;
+    summary.nWriteErrors += open.nWriteErrors;
+    if (open.video.sFile.empty() && open.audio.sFile.empty()) return;
+    if (!open.video.sFile.empty()) summary.video.sFile = InStreamDir(segment.sFile, open.video.sFile);
+    if (!open.audio.sFile.empty()) summary.audio.sFile = InStreamDir(segment.sFile, open.audio.sFile);
+    summary.segments.push_back(segment);
+}
+
 void CSegmentWriter::Fill(JXStreamSummary& summary) const
 {
     summary.video.sFile = m_LastVideoFile;
@@ -152,14 +187,7 @@ void CSegmentWriter::Fill(JXStreamSummary& summary) const
     summary.nWriteErrors = m_Errors;
     summary.segments.assign(m_Done.begin(), m_Done.end());
     summary.nSegmentsDropped = m_Dropped;
-    if (m_Writer == nullptr) return;
-    // The open file, as far as it is written.
-    JXStreamSummary open;
-    m_Writer->Fill(open);
-    summary.nSkippedFrames += open.nSkippedFrames;
-    summary.nWriteErrors += open.nWriteErrors;
-    if (open.video.sFile.empty() && open.audio.sFile.empty()) return;
-    if (!open.video.sFile.empty()) summary.video.sFile = InStreamDir(m_Segment.sFile, open.video.sFile);
-    if (!open.audio.sFile.empty()) summary.audio.sFile = InStreamDir(m_Segment.sFile, open.audio.sFile);
-    summary.segments.push_back(m_Segment);
+    // The open files, as far as they are written.
+    if (m_Previous != nullptr) Add(summary, *m_Previous, m_PreviousSegment);
+    if (m_Writer != nullptr) Add(summary, *m_Writer, m_Segment);
 }

@@ -1,6 +1,8 @@
 // A stream's recording cut into files: the first file at the first frame, a
 // new one at the first video key frame after each boundary (a sound-only
-// stream at the boundary itself; sound follows the picture's cut), each named
+// stream at the boundary itself). Sound follows the picture's cut: sound
+// from before the key frame that arrives after it still goes into the file
+// before, which stays open for it a little longer. Each file is named
 // from the template at its wall-clock start and written by a writer of its
 // own, which is freed with its file (a Matroska file's index with it).
 #pragma once
@@ -56,9 +58,13 @@ public:
     void Fill(JXStreamSummary& summary) const override;
 
 private:
-    void Begin(bool bSoundOnly);
-    void Finish();
-    void Count(const CPacket& frame);
+    // bByPicture: at a key frame of time nCutMs, with sound to follow it.
+    void Begin(bool bSoundOnly, bool bByPicture, int64_t nCutMs);
+    void Finish(std::unique_ptr<CMediaWriter>& pWriter, const JXSegmentSummary& segment);
+    void FinishPrevious();
+    static void Count(JXSegmentSummary& segment, const CPacket& frame);
+    // A closed or open file into the summary, when it holds frames.
+    void Add(JXStreamSummary& summary, CMediaWriter& writer, const JXSegmentSummary& segment) const;
     // A file's path as the summary's video and audio "file" give it: relative
     // to the stream's folder when inside it.
     std::string InStreamDir(const std::string& sSegment, const std::string& sName) const;
@@ -68,6 +74,9 @@ private:
     CSegmentClock m_Clock;
     std::unique_ptr<CMediaWriter> m_Writer;   // the open file's; null between files or when none could be made
     JXSegmentSummary m_Segment;               // the open file's
+    std::unique_ptr<CMediaWriter> m_Previous;   // the file before, open for the sound before m_CutMs
+    JXSegmentSummary m_PreviousSegment;
+    int64_t m_CutMs = 0;
     std::deque<JXSegmentSummary> m_Done;      // the latest closed ones
     uint64_t m_Dropped = 0;                   // closed ones no longer listed
     uint32_t m_Number = 0;
