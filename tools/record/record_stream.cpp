@@ -18,6 +18,9 @@ CRecordStream::CRecordStream(const std::string& sUrl, const std::string& sDir, s
     : m_Url(sUrl), m_LogUrl(UrlForLog(sUrl.c_str())), m_Dir(sDir), m_Writer(std::move(pWriter))
 {
     m_Reports.reserve(kMaxReports);
+    // A summary asked for before the first frame or report still names its stream.
+    m_Published.sUrl = m_LogUrl;
+    m_Published.sDir = m_Dir;
 }
 
 CRecordStream::~CRecordStream()
@@ -64,8 +67,6 @@ void CRecordStream::End()
 void CRecordStream::Publish()
 {
     std::lock_guard<std::mutex> lock(m_PublishMutex);
-    m_Published.sUrl = m_LogUrl;
-    m_Published.sDir = m_Dir;
     m_Published.video = m_Video;
     m_Published.audio = m_Audio;
     m_Published.nFirstFrameMs = m_FirstFrameMs;
