@@ -41,6 +41,7 @@ void PrintUsage(FILE* pOut)
             "usage: jxrtsp [--module PATH] [--seconds N] [URL]\n"
             "       jxrtsp record URL... [--urls FILE] [--seconds N] [--out DIR] [--raw] [--json]\n"
             "                    [--retries N] [--give-up-after S] [--stop-on-refusal]\n"
+            "                    [--segment SECONDS] [--name TEMPLATE] [--progress FILE|-]\n"
             "       jxrtsp probe URL [--json] [--timeout N]\n"
             "       jxrtsp serve [--port P] [--auth none|basic|digest --user U --password W]\n"
             "                    [--media KIND] [--clip FILE --fps N]\n"
@@ -69,6 +70,18 @@ void PrintUsage(FILE* pOut)
             "    audio.aac                AAC, each access unit behind an ADTS header\n"
             "  --urls FILE  more URLs, one a line ('#' begins a comment)\n"
             "  --json       print every summary as one JSON array on standard output\n"
+            "  --segment S  a new file at the first key frame after every S seconds (sound only:\n"
+            "               at S seconds), each starting at time 0; summary.json lists them\n"
+            "               (\"segments\": file, start_utc, frames, bytes); default one file;\n"
+            "               every .mkv carries its start as its date (DateUTC)\n"
+            "  --name T     file names under DIR from the template T, at each file's start (UTC):\n"
+            "               %%host %%path %%Y %%m %%d %%H %%M %%S %%n (file number) %%%%; .mkv is added\n"
+            "               (--raw: a folder of the elementary files); default with --segment\n"
+            "               FOLDER/%%Y%%m%%d-%%H%%M%%S, e.g. --name '%%host_%%path/%%Y%%m%%d-%%H%%M%%S.mkv'\n"
+            "  --progress F a JSON line a stream once a second (time, url, dir, state, frames,\n"
+            "               bytes, bitrate_kbps, packets_lost, frames_lost, elapsed_s), appended to\n"
+            "               file F, or standard output for '-' (then no progress block)\n"
+            "  summary.json is rewritten every 5 s while recording (whole, never half-written).\n"
             "  A failed attempt prints why ('DESCRIBE: 404 Not Found', 'connect: connection\n"
             "  refused', 'not an RTSP server', 'authentication refused (401)') and when the\n"
             "  next one is; summary.json keeps the last as last_error. A stream is retried every\n"
@@ -78,7 +91,8 @@ void PrintUsage(FILE* pOut)
             "  --stop-on-refusal    give a stream up at its first authentication refusal or 404\n"
             "  A stream given up is stopped, its files completed, its summary says why\n"
             "  (gave_up), and it counts as failed; the run ends when every stream has ended.\n"
-            "  The module's log goes to DIR/jxrtsp.log (--verbose: standard error). A recording\n"
+            "  The module's log goes to DIR/jxrtsp.log, kept to 10 MiB and three older files\n"
+            "  jxrtsp.log.1 .. .3 (--verbose: standard error). A recording\n"
             "  goes on in the same files after the module reconnects. Exit status: 0 when every\n"
             "  stream delivered frames and every file was written, 1 otherwise, 2 when a URL or\n"
             "  DIR is refused before anything starts (a --urls line is reported and left out).\n"
@@ -211,6 +225,15 @@ int ParseOptions(int argc, char** argv, JXToolOptions& opt)
             opt.bStopOnRefusal = true;
         } else if (strcmp(pArg, "--urls") == 0 && bHasValue && bRecord) {
             opt.sUrlsFile = argv[++i];
+        } else if (strcmp(pArg, "--segment") == 0 && bHasValue && bRecord) {
+            if (ParseNumber(argv[++i], kMaxSeconds, opt.nSegmentSeconds) != JX_OK) {
+                fprintf(stderr, "jxrtsp: --segment takes a number of seconds from 1 to %ld\n", kMaxSeconds);
+                return JX_ERR_ARG;
+            }
+        } else if (strcmp(pArg, "--name") == 0 && bHasValue && bRecord) {
+            opt.sNameTemplate = argv[++i];
+        } else if (strcmp(pArg, "--progress") == 0 && bHasValue && bRecord) {
+            opt.sProgress = argv[++i];
         } else if (strcmp(pArg, "--raw") == 0 && bRecord) {
             opt.bRaw = true;
         } else if (strcmp(pArg, "--json") == 0 && (bRecord || opt.sCommand == "probe")) {

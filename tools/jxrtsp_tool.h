@@ -19,6 +19,10 @@ struct JXToolOptions {
     int nRetries = 0;
     int nGiveUpAfter = 0;   // seconds
     bool bStopOnRefusal = false;
+    // record: --segment, --name, --progress
+    int nSegmentSeconds = 0;    // 0: one file
+    std::string sNameTemplate;  // empty: stream.mkv in the stream's folder
+    std::string sProgress;      // empty: none; "-": standard output
     // serve
     int nPort = 8554;
     std::string sAuth = "none";
