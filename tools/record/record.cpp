@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <thread>
 
@@ -118,7 +119,9 @@ std::string MakeStreamDir(const std::string& sOut, const std::string& sName)
 // them.
 int ReadUrlsFile(const std::string& sFile, std::vector<std::string>& urls, int& nBad)
 {
-    std::ifstream in(sFile);
+    std::ifstream file;
+    if (sFile != "-") file.open(sFile);
+    std::istream& in = sFile == "-" ? std::cin : file;   // "-": standard input
     if (!in) {
         fprintf(stderr, "jxrtsp: cannot read %s\n", sFile.c_str());
         return JX_ERR_ARG;
@@ -392,7 +395,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
     while (g_StopSignal == 0) {
         const uint64_t nNow = CJXTime::GetTimeMS();
         if (opt.nSeconds != 0 && nNow >= nEndMs) break;
-        progress.Tick(nNow);
+        if (!opt.bQuiet) progress.Tick(nNow);
         std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
     }
     std::signal(SIGINT, SIG_DFL);
@@ -401,7 +404,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
     // Every stream stops before any file is completed: no frame arrives
     // after its stream's End.
     for (JXRecording& r : streams) r.pRecord->End();
-    progress.Finish();
+    if (!opt.bQuiet) progress.Finish();
 
     std::string sJson = "[";
     for (size_t i = 0; i < streams.size(); ++i) {
