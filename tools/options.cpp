@@ -14,10 +14,11 @@ const long kMaxFps = 240;
 const char kDemoOut[] = "jxrtsp-demo";
 const size_t kHelpColumn = 24;   // where an option's help text begins
 
+// Said wherever stream.mkv is promised (a literal, joined to the texts).
 #ifdef JX_HAVE_LIBAV
-const char kMkvNote[] = "";
+#  define JX_MKV_NOTE ""
 #else
-const char kMkvNote[] = " (NOT IN THIS BUILD: no libavformat, record writes --raw files)";
+#  define JX_MKV_NOTE "\n  (NOT IN THIS BUILD: no libavformat, record writes --raw files)"
 #endif
 
 // Which commands take an option; kCmdTop: before the command word.
@@ -45,7 +46,7 @@ using JXSetter = std::string (*)(JXParse&, const char* pValue);
 struct JXOptionSpec {
     unsigned nCommands;
     const char* pLong;
-    char cShort;   // 0: none
+    char cShort;              // 0: none
     const char* pValueName;   // null: a flag
     JXSetter set;
     const char* pHelp;   // '\n' starts a continuation line
@@ -84,9 +85,18 @@ std::string SetOut(JXParse& p, const char* pValue)
     return std::string();
 }
 
-std::string SetJson(JXParse& p, const char*)
+// An option whose value is kept as it is written.
+template <std::string JXToolOptions::*pField>
+std::string SetText(JXParse& p, const char* pValue)
 {
-    p.opt.bJson = true;
+    p.opt.*pField = pValue;
+    return std::string();
+}
+
+template <bool JXToolOptions::*pField>
+std::string SetFlag(JXParse& p, const char*)
+{
+    p.opt.*pField = true;
     return std::string();
 }
 
@@ -104,56 +114,26 @@ const JXOptionSpec kOptions[] = {
          return std::string(*v == '\0' ? "a file name, or - for standard input" : "");
      },
      "more URLs, one a line ('#' starts a comment); '-' reads\nthem from standard input"},
-    {kCmdRecord, "--raw", 0, nullptr,
-     [](JXParse& p, const char*) {
-         p.opt.bRaw = true;
-         return std::string();
-     },
-     "elementary files instead of stream.mkv"},
-    {kCmdRecord, "--json", 0, nullptr, SetJson, "print every summary as one JSON array on standard output"},
-    {kCmdProbe, "--json", 0, nullptr, SetJson, "print the answer as one JSON object"},
+    {kCmdRecord, "--raw", 0, nullptr, SetFlag<&JXToolOptions::bRaw>, "elementary files instead of stream.mkv"},
+    {kCmdRecord, "--json", 0, nullptr, SetFlag<&JXToolOptions::bJson>,
+     "print every summary as one JSON array on standard output"},
+    {kCmdProbe, "--json", 0, nullptr, SetFlag<&JXToolOptions::bJson>, "print the answer as one JSON object"},
     {kCmdProbe, "--timeout", 0, "N",
      [](JXParse& p, const char* v) { return TakeNumber(v, 1, kMaxSeconds, p.opt.nTimeout); },
      "wait at most N seconds for media (default 15)"},
     {kCmdServe, "--port", 0, "P", [](JXParse& p, const char* v) { return TakeNumber(v, 0, kMaxPort, p.opt.nPort); },
      "port to listen on (default 8554; 0: any free port)"},
-    {kCmdServe, "--auth", 0, "MODE",
-     [](JXParse& p, const char* v) {
-         p.opt.sAuth = v;
-         return std::string();
-     },
+    {kCmdServe, "--auth", 0, "MODE", SetText<&JXToolOptions::sAuth>,
      "none (default), basic or digest (MD5), checking\n--user and --password"},
-    {kCmdServe, "--user", 0, "NAME",
-     [](JXParse& p, const char* v) {
-         p.opt.sUser = v;
-         return std::string();
-     },
-     "the user name --auth checks"},
-    {kCmdServe, "--password", 0, "WORD",
-     [](JXParse& p, const char* v) {
-         p.opt.sPassword = v;
-         return std::string();
-     },
-     "the password --auth checks"},
-    {kCmdServe, "--media", 0, "KIND",
-     [](JXParse& p, const char* v) {
-         p.opt.sMedia = v;
-         return std::string();
-     },
+    {kCmdServe, "--user", 0, "NAME", SetText<&JXToolOptions::sUser>, "the user name --auth checks"},
+    {kCmdServe, "--password", 0, "WORD", SetText<&JXToolOptions::sPassword>, "the password --auth checks"},
+    {kCmdServe, "--media", 0, "KIND", SetText<&JXToolOptions::sMedia>,
      "what other paths serve: h264 (default), h265, jpeg,\npcma, pcmu, aac, h264+pcmu, h264+aac"},
-    {kCmdServe, "--clip", 0, "FILE",
-     [](JXParse& p, const char* v) {
-         p.opt.sClip = v;
-         return std::string();
-     },
+    {kCmdServe, "--clip", 0, "FILE", SetText<&JXToolOptions::sClip>,
      "an Annex B clip of your own in place of the H.264 one\n(of the H.265 one when FILE ends in .h265 or .hevc)"},
     {kCmdServe, "--fps", 0, "N", [](JXParse& p, const char* v) { return TakeNumber(v, 1, kMaxFps, p.opt.nFps); },
      "the frame rate of --clip (default 25)"},
-    {kModuleCmds, "--module", 0, "PATH",
-     [](JXParse& p, const char* v) {
-         p.opt.sModule = v;
-         return std::string();
-     },
+    {kModuleCmds, "--module", 0, "PATH", SetText<&JXToolOptions::sModule>,
      "load the module from PATH instead of beside this program"},
     {kModuleCmds, "--quiet", 'q', nullptr,
      [](JXParse& p, const char*) {
@@ -183,16 +163,15 @@ const JXOptionSpec kOptions[] = {
      "print the program's version"},
 };
 
-const char kExitStatus[] =
-    "exit status: 0 success; 1 a stream or the run failed; 2 wrong arguments, or\n"
-    "  a URL or folder refused before anything started";
+const char kExitStatus[] = "exit status: 0 success; 1 a stream or the run failed; 2 wrong arguments, or\n"
+                           "  a URL or folder refused before anything started";
 
 const JXCommandSpec kCommands[] = {
     {"record", kCmdRecord, SIZE_MAX, "record URL... [options]",
      "Records every stream at once until --seconds have passed or Ctrl-C or SIGTERM\n"
      "stops it; every file is complete either way. Each stream gets a folder under\n"
      "--out named from its host and path, holding:\n"
-     "  stream.mkv     video and audio in one Matroska file\n"
+     "  stream.mkv     video and audio in one Matroska file" JX_MKV_NOTE "\n"
      "  summary.json   codec, size, frame rate, frames, bytes, state reports,\n"
      "                 reconnects, packets received and lost, jitter\n"
      "or with --raw, elementary files: video.h264 or video.h265 (Annex B), video.mjpeg\n"
@@ -262,9 +241,7 @@ std::string TopUsage()
                        "\n"
                        "commands:\n"
                        "  record URL...  record streams into ./recordings, a folder each, until Ctrl-C\n"
-                       "                 or --seconds; a failed camera is tried again every 10 s") +
-           kMkvNote +
-           "\n"
+                       "                 or --seconds; a failed camera is tried again every 10 s" JX_MKV_NOTE "\n") +
            "  probe URL      tell what one stream carries: codec, size, frame rate, audio\n"
            "  serve          an RTSP server on 127.0.0.1 streaming the sample clips\n"
            "  demo           serve and record every media kind for 5 s into ./jxrtsp-demo\n"
@@ -370,8 +347,8 @@ JXCommandLine ReadCommandLine(const std::vector<std::string>& args, JXToolOption
         if (pOption == nullptr && pCommand == nullptr)
             return Refuse("unknown option '" + sName + "' before the command (jxrtsp --help)");
         if (pOption == nullptr) {
-            return Refuse(std::string(pCommand->pName) + ": unknown option '" + sName + "' (jxrtsp " +
-                          pCommand->pName + " --help lists them)");
+            return Refuse(std::string(pCommand->pName) + ": unknown option '" + sName + "' (jxrtsp " + pCommand->pName +
+                          " --help lists them)");
         }
         std::string sValue;
         if (nEquals != std::string::npos) {

@@ -18,7 +18,8 @@ std::vector<std::string> Words(const std::string& sLine)
 {
     std::istringstream in(sLine);
     std::vector<std::string> words;
-    for (std::string s; in >> s;) words.push_back(s == "''" ? std::string() : s);
+    for (std::string s; in >> s;)
+        words.push_back(s == "''" ? std::string() : s);
     return words;
 }
 
@@ -130,5 +131,6 @@ TEST(CommandLine, ManualPageNamesEveryOption)
         }
         return false;
     };
-    for (const std::string& sName : OptionNames()) EXPECT_TRUE(Names(sName)) << sName << " is not in tools/jxrtsp.1";
+    for (const std::string& sName : OptionNames())
+        EXPECT_TRUE(Names(sName)) << sName << " is not in tools/jxrtsp.1";
 }
