@@ -4,7 +4,7 @@
 #include "stream_url.h"
 
 #include <cstdlib>
-#include <cstring>
+#include <cstdint>
 
 namespace {
 
