@@ -3,8 +3,8 @@
 #include "module_host.h"
 #include "stream_url.h"
 
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
