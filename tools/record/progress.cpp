@@ -70,14 +70,15 @@ std::string Elapsed(uint64_t nMs)
 
 }   // namespace
 
-CProgress::CProgress(std::vector<JXRecording>& streams, bool bDraw, FILE* pJson)
-    : m_Streams(streams), m_Draw(bDraw), m_Json(pJson), m_StartMs(CJXTime::GetTimeMS())
+CProgress::CProgress(std::vector<JXRecording>& streams, bool bDraw, bool bQuiet, FILE* pJson)
+    : m_Streams(streams), m_Draw(bDraw && !bQuiet), m_Lines(!bDraw && !bQuiet), m_Json(pJson),
+      m_StartMs(CJXTime::GetTimeMS())
 {
 }
 
 void CProgress::Tick(uint64_t nNowMs)
 {
-    if (!m_Draw) PrintStateChanges();
+    if (m_Lines) PrintStateChanges();
     const bool bSecond = m_LastMs == 0 || nNowMs - m_LastMs >= kProgressMs;
     if (bSecond) {
         Sample(nNowMs, m_LastMs == 0 ? 0.0 : double(nNowMs - m_LastMs) / 1000.0);
@@ -162,7 +163,7 @@ void CProgress::Finish()
 {
     // The block's last state: a stream given up at the end still says so.
     if (m_Draw) Draw(CJXTime::GetTimeMS());
-    if (!m_Draw) PrintStateChanges();
+    if (m_Lines) PrintStateChanges();
 }
 
 void CProgress::PrintStateChanges()

@@ -27,9 +27,9 @@ struct JXRecording {
 
 class CProgress {
 public:
-    // bDraw: the block on standard error (a terminal); else state lines.
-    // pJson: where the JSON lines go (null: none).
-    CProgress(std::vector<JXRecording>& streams, bool bDraw, FILE* pJson);
+    // bDraw: the block on standard error (a terminal); else state lines,
+    // unless bQuiet (-q: neither). pJson: where the JSON lines go (null: none).
+    CProgress(std::vector<JXRecording>& streams, bool bDraw, bool bQuiet, FILE* pJson);
 
     // Once a tick: state lines, and once a second the block and the JSON lines.
     void Tick(uint64_t nNowMs);
@@ -49,6 +49,7 @@ private:
 
     std::vector<JXRecording>& m_Streams;
     bool m_Draw;
+    bool m_Lines;   // state lines
     FILE* m_Json;
     uint64_t m_StartMs = 0;
     uint64_t m_LastMs = 0;

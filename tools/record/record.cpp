@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <thread>
 
@@ -74,7 +75,9 @@ std::string MakeStreamDir(const std::string& sOut, const std::string& sName)
 // them.
 int ReadUrlsFile(const std::string& sFile, std::vector<std::string>& urls, int& nBad)
 {
-    std::ifstream in(sFile);
+    std::ifstream file;
+    if (sFile != "-") file.open(sFile);
+    std::istream& in = sFile == "-" ? std::cin : file;   // "-": standard input
     if (!in) {
         fprintf(stderr, "jxrtsp: cannot read %s\n", sFile.c_str());
         return JX_ERR_ARG;
@@ -330,8 +333,9 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
     std::vector<JXRecording> streams;
     streams.reserve(urls.size());
     // The block is drawn on a terminal that no JSON progress shares.
-    const bool bDraw = IsTerminal(stderr) && pProgressOut != stdout;
-    CProgress progress(streams, bDraw, pProgressOut);
+    // -q: neither, only what --progress asks for.
+    const bool bDraw = IsTerminal(stderr) && pProgressOut != stdout && !opt.bQuiet;
+    CProgress progress(streams, bDraw, opt.bQuiet, pProgressOut);
     std::unique_ptr<CRecordLog> pLog(new CRecordLog(opt, progress, bDraw));
     bool bAllOk = nBadLines == 0;
     for (const std::string& sUrl : urls) {
