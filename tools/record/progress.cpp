@@ -161,8 +161,11 @@ void CProgress::LogSink(const char* pLine, void* pUser)
 
 void CProgress::Finish()
 {
-    // The block's last state: a stream given up at the end still says so.
-    if (m_Draw) Draw(CJXTime::GetTimeMS());
+    // The last state, in the block and the JSON lines: a stream given up at
+    // the end still says so.
+    const uint64_t nNowMs = CJXTime::GetTimeMS();
+    if (m_LastMs != 0 && nNowMs > m_LastMs) Sample(nNowMs, double(nNowMs - m_LastMs) / 1000.0);
+    if (m_Draw) Draw(nNowMs);
     if (m_Lines) PrintStateChanges();
 }
 

@@ -34,7 +34,7 @@ public:
     // Once a tick: state lines, and once a second the block and the JSON lines.
     void Tick(uint64_t nNowMs);
     // Reports that came since the last tick, when state lines are what is
-    // shown; else the block once more.
+    // shown; else the block once more; and the last JSON lines.
     void Finish();
     // The module's log on the terminal the block is drawn on (pUser: a CProgress).
     static void LogSink(const char* pLine, void* pUser);
