@@ -17,6 +17,9 @@ cmake --install "$BUILD" --prefix "$work/prefix" >/dev/null
 cmake -S examples -B "$work/host" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/host" >/dev/null
 echo "installed: $(cd "$work/prefix" && find . -type f | sort | tr '\n' ' ')"
+for f in share/man/man1/jxrtsp.1 share/bash-completion/completions/jxrtsp; do
+  [ -s "$work/prefix/$f" ] || { echo "not installed: $f"; exit 1; }
+done
 
 export PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig"
 module=$(pkg-config --variable=module jxrtsp)

@@ -47,3 +47,9 @@ file(RELATIVE_PATH JX_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root
 string(REGEX REPLACE "/$" "" JX_PC_TO_PREFIX "${JX_PC_TO_PREFIX}")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/jxrtsp.pc.in ${CMAKE_BINARY_DIR}/jxrtsp.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/jxrtsp.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The host program's manual page and bash completion (loaded by bash-completion
+# on demand, by the command's name).
+install(FILES ${CMAKE_SOURCE_DIR}/tools/jxrtsp.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/tools/completion/jxrtsp.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME jxrtsp)

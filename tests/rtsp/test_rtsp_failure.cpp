@@ -25,10 +25,10 @@ TEST(RtspFailure, EachCauseIsKeptInCodesAndWords)
         int32_t m_Status;
         const char* m_Text;
     } kRows[] = {
-        {"404", [](auto& s) { Describe(s, "RTSP/1.0 404 Not Found\r\nCSeq: {CSeq}\r\n\r\n"); },
-         JXRTSP_PHASE_DESCRIBING, JXRTSP_CAUSE_STATUS, 404, "DESCRIBE: 404 Not Found"},
-        {"401 refused", [&](auto& s) { Describe(s, k401).Expect("DESCRIBE").Reply(k401); },
-         JXRTSP_PHASE_DESCRIBING, JXRTSP_CAUSE_AUTH, 401, "authentication refused (401)"},
+        {"404", [](auto& s) { Describe(s, "RTSP/1.0 404 Not Found\r\nCSeq: {CSeq}\r\n\r\n"); }, JXRTSP_PHASE_DESCRIBING,
+         JXRTSP_CAUSE_STATUS, 404, "DESCRIBE: 404 Not Found"},
+        {"401 refused", [&](auto& s) { Describe(s, k401).Expect("DESCRIBE").Reply(k401); }, JXRTSP_PHASE_DESCRIBING,
+         JXRTSP_CAUSE_AUTH, 401, "authentication refused (401)"},
         {"461",
          [](auto& s) {
              Describe(s, SdpReply(kSdpVideoOnly))
@@ -108,8 +108,8 @@ TEST(RtspFailure, KeptUntilTheStreamPlaysAgain)
         EXPECT_STREQ(failure.m_Text, "DESCRIBE: 404 Not Found");
         clock.Advance(CRTSPClient::kReconnectMs);
     }
-    ASSERT_TRUE(WaitFor([&] { return stream.m_Recorder.Reports().back() == CReport{4101, 0}; }, kWaitMs))
-        << srv.Errors();
+    const auto playing = [&] { return stream.m_Recorder.Reports().back() == CReport{4101, 0}; };
+    ASSERT_TRUE(WaitFor(playing, kWaitMs)) << srv.Errors();
     ASSERT_EQ(stream->GetLastFailure(failure), 0);
     EXPECT_EQ(failure.m_Old, 1u);
     EXPECT_EQ(failure.m_Failures, 0u);

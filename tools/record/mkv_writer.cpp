@@ -1,10 +1,12 @@
 #include "mkv_writer.h"
 
 #include "frame_time.h"
+#include "segment_name.h"
 
 #include "JXMediaDesc.h"
 #include "JXPacket.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -12,12 +14,12 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/mem.h>
 }
 
 namespace {
 
-const char kFileName[] = "stream.mkv";
 const int kMaxRateDenominator = 1001000;   // 29.97 and such stay exact
 const AVRational kMsTimeBase = {1, 1000};
 const uint32_t kG711Rate = 8000;
@@ -107,7 +109,10 @@ AVCodecID AudioCodecId(uint8_t nCodec)
 
 }   // namespace
 
-CMkvWriter::CMkvWriter(const std::string& sDir) : m_Dir(sDir) {}
+CMkvWriter::CMkvWriter(const std::string& sPath, int64_t nStartUtcMs)
+    : m_Path(sPath), m_FileName(sPath.substr(sPath.find_last_of("/\\") + 1)), m_StartUtcMs(nStartUtcMs)
+{
+}
 
 CMkvWriter::~CMkvWriter()
 {
@@ -162,12 +167,11 @@ void CMkvWriter::FailOpen()
     m_PendingUsed = 0;
 }
 
-// Opens stream.mkv with a video stream described by pKeyFrame (when given)
+// Opens the file with a video stream described by pKeyFrame (when given)
 // and an audio stream of nAudioCodec (when not 0), and writes the header.
 bool CMkvWriter::OpenFile(const CPacket* pKeyFrame, uint8_t nAudioCodec, uint32_t nAudioRate)
 {
-    m_FileName = kFileName;
-    const std::string sPath = m_Dir + "/" + m_FileName;
+    const std::string& sPath = m_Path;
     if (avformat_alloc_output_context2(&m_Format, nullptr, "matroska", sPath.c_str()) < 0 || m_Format == nullptr) {
         m_Format = nullptr;
         FailOpen();
@@ -237,6 +241,8 @@ bool CMkvWriter::OpenFile(const CPacket* pKeyFrame, uint8_t nAudioCodec, uint32_
         return false;
     }
     m_Format->pb = pIo;
+    // The muxer writes it as the file's date (DateUTC in its Info).
+    av_dict_set(&m_Format->metadata, "creation_time", UtcText(m_StartUtcMs).c_str(), 0);
     if (avformat_write_header(m_Format, nullptr) < 0) {
         FailOpen();
         return false;
@@ -405,13 +411,6 @@ void CMkvWriter::WriteVideo(const CPacket& frame)
     const float fFps = frame.FrameGetFPS();
     const int64_t nStep = fFps > 0.0f ? int64_t(double(kMsPerSecond) / double(fFps) + 0.5) : 1;
     Put(m_Video, frame.FrameGetData(), frame.FrameGetLength(), FrameTimeMs(frame), bKey, 0, nStep);
-    if (nFamily == JX_CODEC_JPEG && m_FirstJpeg.empty()) WriteFirstJpeg(frame);
-}
-
-void CMkvWriter::WriteFirstJpeg(const CPacket& frame)
-{
-    m_FirstJpeg = kFirstJpegName;
-    m_Errors += WriteFrameFile(m_Dir + "/" + m_FirstJpeg, frame);
 }
 
 void CMkvWriter::WriteAudio(const CPacket& frame)
@@ -427,8 +426,9 @@ void CMkvWriter::WriteAudio(const CPacket& frame)
         // has come to tell (a JPEG stream's description has no video part
         // until its first picture, which may arrive after the first sound).
         PendAudio(frame);
-        const bool bWait = m_ExpectVideo || m_SawVideo ||
-                           (m_PendingCount != 0 && FrameTimeMs(frame) - m_Pending[0].nTimeMs < kVideoWaitMs);
+        const bool bWait = !m_SoundOnly && (m_ExpectVideo || m_SawVideo ||
+                                            (m_PendingCount != 0 &&
+                                             FrameTimeMs(frame) - m_Pending[0].nTimeMs < kVideoWaitMs));
         if (!bWait) OpenPendingAudio();
         return;
     }
@@ -446,6 +446,8 @@ void CMkvWriter::Close()
     m_Closed = true;
     // Sound that waited for a picture that never came still makes a file.
     if (!m_Opened && !m_OpenFailed) OpenPendingAudio();
+    // No frame opened the file: the empty name taken for it goes.
+    if (!m_Opened) remove(m_Path.c_str());
     if (m_Format == nullptr) return;
     if (m_Opened && av_write_trailer(m_Format) < 0) ++m_Errors;
     if (m_Format->pb != nullptr) {
@@ -461,7 +463,6 @@ void CMkvWriter::Fill(JXStreamSummary& summary) const
 {
     if (m_Video.pStream != nullptr) summary.video.sFile = m_FileName;
     if (m_Audio.pStream != nullptr) summary.audio.sFile = m_FileName;
-    summary.sFirstJpeg = m_FirstJpeg;
     summary.nSkippedFrames = m_Skipped;
     summary.nWriteErrors = m_Errors;
 }

@@ -1,4 +1,4 @@
-// One stream.mkv per recorded stream: video (H.264 or H.265 as Annex B access
+// One Matroska file of a recorded stream: video (H.264 or H.265 as Annex B access
 // units, or JPEG pictures) and G.711 or AAC audio (A_AAC, its
 // AudioSpecificConfig as the track's codec data), muxed by libavformat. Built only
 // when the libav development packages are found (JX_HAVE_LIBAV).
@@ -18,9 +18,13 @@ struct AVStream;
 
 class CMkvWriter : public CMediaWriter {
 public:
-    explicit CMkvWriter(const std::string& sDir);
+    // sPath: the file, made empty already (removed at Close when no frame
+    // came to open it); nStartUtcMs: its wall-clock start, written as the
+    // file's date.
+    CMkvWriter(const std::string& sPath, int64_t nStartUtcMs);
     ~CMkvWriter() override;
     void SetMediaDesc(const JXVideoDesc* pVideo, const JXAudioDesc* pAudio) override;
+    void SetSoundOnly() override { m_SoundOnly = true; }
     void WriteVideo(const CPacket& frame) override;
     void WriteAudio(const CPacket& frame) override;
     void Close() override;
@@ -50,7 +54,6 @@ private:
     void FlushPendingAudio();
     // Opens a sound-only file with the pending audio, when there is some.
     void OpenPendingAudio();
-    void WriteFirstJpeg(const CPacket& frame);
     // Writes one frame at its time relative to the file's start; nStepMs is
     // the stream's usual interval between frames.
     void Put(JXTrack& track, const uint8_t* pData, uint32_t nLength, int64_t nTimeMs, bool bKey, int64_t nDurationMs,
@@ -59,9 +62,9 @@ private:
     // AAC unit whole, when it does not begin before the start.
     void PutAudio(const uint8_t* pData, uint32_t nLength, int64_t nTimeMs);
 
-    std::string m_Dir;
-    std::string m_FileName;
-    std::string m_FirstJpeg;   // the first JPEG picture on its own, as with --raw
+    std::string m_Path;
+    std::string m_FileName;   // the last part of m_Path
+    int64_t m_StartUtcMs;
     AVFormatContext* m_Format = nullptr;
     AVPacket* m_Packet = nullptr;
     JXTrack m_Video;
@@ -70,6 +73,7 @@ private:
     bool m_OpenFailed = false;   // no file: every frame is counted as skipped
     bool m_Closed = false;
     bool m_SawVideo = false;   // a video frame came, key or not
+    bool m_SoundOnly = false;  // no picture to wait for
 
     // What the session description promised (set before the first frame).
     bool m_ExpectVideo = true;

@@ -134,13 +134,6 @@ void CRawWriter::WriteVideo(const CPacket& frame)
         return;
     }
     Put(m_Video, frame.FrameGetData(), frame.FrameGetLength());
-    if (nFamily == JX_CODEC_JPEG && m_FirstJpeg.empty()) WriteFirstJpeg(frame);
-}
-
-void CRawWriter::WriteFirstJpeg(const CPacket& frame)
-{
-    m_FirstJpeg = kFirstJpegName;
-    m_Errors += WriteFrameFile(m_Dir + "/" + m_FirstJpeg, frame);
 }
 
 void CRawWriter::SetMediaDesc(const JXVideoDesc* /*pVideo*/, const JXAudioDesc* pAudio)
@@ -234,7 +227,6 @@ void CRawWriter::Fill(JXStreamSummary& summary) const
 {
     summary.video.sFile = m_VideoName;
     summary.audio.sFile = m_AudioName;
-    summary.sFirstJpeg = m_FirstJpeg;
     summary.nSkippedFrames = m_Skipped;
     summary.nWriteErrors = m_Errors;
 }

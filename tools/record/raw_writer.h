@@ -26,6 +26,9 @@ public:
         (void)pVideo;
         (void)pAudio;
     }
+    // The stream has shown itself to be sound only: a writer that waits for
+    // a picture before it opens its file need not.
+    virtual void SetSoundOnly() {}
     virtual void WriteVideo(const CPacket& frame) = 0;
     virtual void WriteAudio(const CPacket& frame) = 0;
     // Completes every file (headers, buffers); the writer takes no more frames.
@@ -37,8 +40,8 @@ public:
 // Elementary files: video.h264 or video.h265 (Annex B as delivered),
 // video.mjpeg (pictures one after another), audio.wav (G.711) or audio.aac
 // (each AAC access unit behind an ADTS header made from the description's
-// AudioSpecificConfig), and first.jpg (the first JPEG picture on its own). Files are opened at the first frame of
-// their kind, so a stream that sends nothing leaves no empty files.
+// AudioSpecificConfig). Files are opened at the first frame of their kind, so
+// a stream that sends nothing leaves no empty files.
 class CRawWriter : public CMediaWriter {
 public:
     explicit CRawWriter(const std::string& sDir);
@@ -54,7 +57,6 @@ private:
     // small one when given none).
     FILE* OpenFile(const std::string& sName, std::unique_ptr<char[]>& pBuffer);
     void Put(FILE* pFile, const void* pData, size_t nBytes);
-    void WriteFirstJpeg(const CPacket& frame);
     void CloseWav();
     // The first audio frame opens its file: WAVE with G.711, ADTS with AAC.
     void OpenAudio(const CPacket& frame);
@@ -67,7 +69,6 @@ private:
     std::unique_ptr<char[]> m_AudioBuffer;
     std::string m_VideoName;
     std::string m_AudioName;
-    std::string m_FirstJpeg;
     uint8_t m_VideoCodec = 0;   // codec family of the open video file (JX_CODEC_*)
     uint8_t m_AudioCodec = 0;
     uint32_t m_AudioRate = 0;
@@ -78,7 +79,7 @@ private:
     uint64_t m_Errors = 0;
 };
 
-// The first JPEG picture of a stream, on its own beside the recording (both writers).
+// The first JPEG picture of a stream, on its own in the stream's folder.
 const char kFirstJpegName[] = "first.jpg";
 // A frame's bytes as a file of its own; the write errors met (0 to 2).
 uint32_t WriteFrameFile(const std::string& sPath, const CPacket& frame);

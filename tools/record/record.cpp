@@ -1,11 +1,16 @@
 // jxrtsp record: every stream recorded at once, one folder each, until the
 // time is up or a signal stops it. Frames are written on the module's worker
-// thread (record_stream); this thread starts and stops the streams, prints
-// progress or state changes and writes the summaries.
+// thread (record_stream, through segment_writer into mkv_writer or
+// raw_writer); this thread starts and stops the streams, shows progress
+// (progress) and writes the summaries, every few seconds and at the end.
 #include "JXBase.h"
 #include "jxrtsp_tool.h"
 #include "module_host.h"
+#include "progress.h"
+#include "record_files.h"
 #include "record_stream.h"
+#include "segment_name.h"
+#include "segment_writer.h"
 #include "stream_url.h"
 #ifdef JX_HAVE_LIBAV
 #include "mkv_writer.h"
@@ -17,12 +22,12 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <thread>
 
 #include <sys/stat.h>
 #ifdef _WIN32
-#include <direct.h>
 #include <io.h>
 #else
 #include <sys/resource.h>
@@ -31,11 +36,14 @@
 
 namespace {
 
-const int kTickMs = 100;             // how often the loop looks at the flag and the reports
-const uint64_t kProgressMs = 1000;   // progress line refresh on a terminal
-const size_t kMaxNameBytes = 100;    // folder name taken from host and path
-const int kMaxFolderNumber = 10000;
-const double kBitsPerMbit = 1e6;
+const int kTickMs = 100;               // how often the loop looks at the flag and the reports
+const uint64_t kSummaryMs = 5000;      // summary.json rewritten while recording
+const uint64_t kMaxLogBytes = 10 * 1024 * 1024;
+const int kKeptLogs = 3;               // jxrtsp.log.1 .. .3
+const int64_t kMsPerSecond = 1000;
+const char kSingleName[] = "stream";   // the one file of a recording without --segment or --name
+const char kSegmentName[] = "%Y%m%d-%H%M%S";
+const char kMkvExt[] = ".mkv";
 
 volatile std::sig_atomic_t g_StopSignal = 0;
 
@@ -55,62 +63,11 @@ bool IsTerminal(FILE* pFile)
 #endif
 }
 
-// 0, or errno (EEXIST when the folder is there already).
-int MakeDir(const std::string& sPath)
-{
-#ifdef _WIN32
-    const int nRet = _mkdir(sPath.c_str());
-#else
-    const int nRet = mkdir(sPath.c_str(), 0755);
-#endif
-    return nRet == 0 ? 0 : errno;
-}
-
-// The folder and its parents; true when it exists afterwards.
-bool MakeDirs(const std::string& sPath)
-{
-    for (size_t nAt = 1; nAt <= sPath.size(); ++nAt) {
-        if (nAt != sPath.size() && sPath[nAt] != '/' && sPath[nAt] != '\\') continue;
-        const int nError = MakeDir(sPath.substr(0, nAt));
-        if (nError != 0 && nError != EEXIST) return false;
-    }
-    return true;
-}
-
-// A folder name from the URL's host and path: letters, digits, '.', '-' and
-// '_' kept, anything else one '_', never starting with '.'.
-std::string FolderName(const std::string& sUrl)
-{
-    CJXUrl url(sUrl.c_str());
-    std::string sRaw = url.m_Host != nullptr ? url.m_Host : "stream";
-    if (url.m_Path != nullptr) sRaw += url.m_Path;
-    std::string sName;
-    for (char c : sRaw) {
-        const bool bKeep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                           c == '-' || c == '_';
-        if (sName.empty() && c == '.') continue;
-        if (bKeep) {
-            sName += c;
-        } else if (!sName.empty() && sName.back() != '_') {
-            sName += '_';
-        }
-        if (sName.size() >= kMaxNameBytes) break;
-    }
-    while (!sName.empty() && sName.back() == '_') sName.pop_back();
-    return sName.empty() ? "stream" : sName;
-}
-
 // Creates DIR/name, or DIR/name-2, -3 ... when taken (by another stream of
 // this run or an earlier recording, which is never written over). Empty on failure.
 std::string MakeStreamDir(const std::string& sOut, const std::string& sName)
 {
-    for (int n = 1; n <= kMaxFolderNumber; ++n) {
-        const std::string sPath = sOut + "/" + sName + (n == 1 ? "" : "-" + std::to_string(n));
-        const int nError = MakeDir(sPath);
-        if (nError == 0) return sPath;
-        if (nError != EEXIST) break;
-    }
-    return std::string();
+    return TakeName(sOut + "/" + sName, "", true);
 }
 
 // The URLs of a list file, one a line ('#' starts a comment). A line whose
@@ -118,7 +75,9 @@ std::string MakeStreamDir(const std::string& sOut, const std::string& sName)
 // them.
 int ReadUrlsFile(const std::string& sFile, std::vector<std::string>& urls, int& nBad)
 {
-    std::ifstream in(sFile);
+    std::ifstream file;
+    if (sFile != "-") file.open(sFile);
+    std::istream& in = sFile == "-" ? std::cin : file;   // "-": standard input
     if (!in) {
         fprintf(stderr, "jxrtsp: cannot read %s\n", sFile.c_str());
         return JX_ERR_ARG;
@@ -172,110 +131,6 @@ void RaiseFileLimit()
 #endif
 }
 
-void LogToFile(const char* pLine, void* pUser)
-{
-    fputs(pLine, static_cast<FILE*>(pUser));
-}
-
-// A state report's line; empty for the stop after a failure, whose line
-// (the failure's, with what follows it) came just before.
-std::string DescribeReport(const JXStateReport& report)
-{
-    if (report.nCode == JXRTSP_MSG_STOPPED) return std::string();
-    if (report.nError == 0) return "playing";
-    return report.sWhy;
-}
-
-std::string ShortState(const CRecordStream& record, const std::string& sGaveUp)
-{
-    if (!sGaveUp.empty()) return "gave up: " + sGaveUp;
-    if (record.m_LastCode == 0) return "connecting";
-    if (record.m_LastCode == int32_t(JXRTSP_MSG_STATE) && record.m_LastError == 0) return "playing";
-    const std::string sWords = record.LastFailureWords();
-    return sWords.empty() ? "retrying" : "retrying after " + sWords;
-}
-
-// "lost 0 packets, 0 frames  jitter 1.2 ms  " from the module's counts of
-// both media (jitter: the video's, else the audio's); empty when it cannot tell.
-std::string ReceptionText(IJXStream* pStream)
-{
-    JXReceptionSummary video;
-    JXReceptionSummary audio;
-    CRecordStream::ReadReception(pStream, video, audio);
-    if (!video.bKnown) return std::string();
-    const double fJitter = video.nPacketsReceived != 0 ? video.fJitterMs : audio.fJitterMs;
-    char text[128];
-    snprintf(text, sizeof(text), "lost %llu packets, %llu frames  jitter %.1f ms  ",
-             (unsigned long long)(video.nPacketsLost + audio.nPacketsLost),
-             (unsigned long long)(video.nFramesDropped + audio.nFramesDropped), fJitter);
-    return text;
-}
-
-struct JXRecording {
-    std::unique_ptr<CRecordStream> pRecord;
-    IJXStream* pStream = nullptr;
-    std::string sName;
-    uint64_t nLastBytes = 0;
-    double fMbits = 0.0;
-    std::string sGaveUp;   // the retry policy ended the stream: why
-};
-
-class CProgress {
-public:
-    explicit CProgress(std::vector<JXRecording>& streams) : m_Streams(streams), m_Terminal(IsTerminal(stderr)) {}
-
-    // Once a tick: state changes (not on a terminal) or, once a second, the
-    // progress lines (on a terminal).
-    void Tick(uint64_t nNowMs)
-    {
-        if (!m_Terminal) {
-            PrintStateChanges();
-            return;
-        }
-        if (m_LastMs != 0 && nNowMs - m_LastMs < kProgressMs) return;
-        const double fSeconds = m_LastMs == 0 ? 0.0 : double(nNowMs - m_LastMs) / 1000.0;
-        m_LastMs = nNowMs;
-        if (m_Drawn) fprintf(stderr, "\033[%zuA", m_Streams.size());
-        for (JXRecording& r : m_Streams) {
-            const uint64_t nBytes = r.pRecord->m_Bytes.load(std::memory_order_relaxed);
-            if (fSeconds > 0.0) r.fMbits = double(nBytes - r.nLastBytes) * 8.0 / fSeconds / kBitsPerMbit;
-            r.nLastBytes = nBytes;
-            fprintf(stderr, "\033[2K%s  %s  video %llu  audio %llu  %s%.2f Mbit/s\n", r.sName.c_str(),
-                    ShortState(*r.pRecord, r.sGaveUp).c_str(),
-                    (unsigned long long)r.pRecord->m_VideoFrames.load(std::memory_order_relaxed),
-                    (unsigned long long)r.pRecord->m_AudioFrames.load(std::memory_order_relaxed),
-                    ReceptionText(r.pStream).c_str(), r.fMbits);
-        }
-        fflush(stderr);
-        m_Drawn = true;
-    }
-
-    // Reports that came since the last tick, when state changes are what is shown.
-    void Finish()
-    {
-        if (!m_Terminal) PrintStateChanges();
-    }
-
-private:
-    void PrintStateChanges()
-    {
-        std::vector<JXStateReport> reports;
-        for (JXRecording& r : m_Streams) {
-            r.pRecord->TakeNewReports(reports);
-            for (const JXStateReport& report : reports) {
-                const std::string sLine = DescribeReport(report);
-                if (!sLine.empty()) fprintf(stderr, "%s: %s\n", r.sName.c_str(), sLine.c_str());
-            }
-        }
-        fflush(stderr);
-    }
-
-    std::vector<JXRecording>& m_Streams;
-    bool m_Terminal;
-    bool m_Drawn = false;
-    uint64_t m_LastMs = 0;
-};
-
 // The module's counts of one medium, after pPrefix; nothing when it cannot tell.
 void PrintLoss(const char* pPrefix, const JXReceptionSummary& r)
 {
@@ -305,24 +160,25 @@ void PrintSummaryLine(const JXStreamSummary& s)
     printf("\n");
 }
 
+// Written whole or not at all: a crash leaves the last complete one.
 bool WriteSummaryFile(const JXStreamSummary& s)
 {
-    const std::string sPath = s.sDir + "/summary.json";
-    FILE* pFile = fopen(sPath.c_str(), "wb");
-    if (pFile == nullptr) return false;
-    const std::string sJson = SummaryToJson(s) + "\n";
-    const bool bOk = fwrite(sJson.data(), 1, sJson.size(), pFile) == sJson.size();
-    return fclose(pFile) == 0 && bOk;
+    return ReplaceFile(s.sDir + "/summary.json", SummaryToJson(s) + "\n");
 }
 
-std::unique_ptr<CMediaWriter> MakeWriter(const JXToolOptions& opt, const std::string& sDir)
+void WriteSummaries(const std::vector<JXRecording>& streams)
+{
+    for (const JXRecording& r : streams) WriteSummaryFile(r.pRecord->GetSummary());
+}
+
+bool WritesMkv(const JXToolOptions& opt)
 {
 #ifdef JX_HAVE_LIBAV
-    if (!opt.bRaw) return std::unique_ptr<CMediaWriter>(new CMkvWriter(sDir));
+    return !opt.bRaw;
 #else
     (void)opt;
+    return false;
 #endif
-    return std::unique_ptr<CMediaWriter>(new CRawWriter(sDir));
 }
 
 JXRetryPolicy RetryPolicy(const JXToolOptions& opt)
@@ -335,8 +191,9 @@ JXRetryPolicy RetryPolicy(const JXToolOptions& opt)
 }
 
 // Streams the retry policy gives up are stopped and their files completed
-// at once; the number of streams ended so.
-size_t EndGivenUp(std::vector<JXRecording>& streams, uint64_t nNowMs)
+// at once; the number of streams ended so. bDrawn: the progress block shows
+// it on the stream's line, else a line says it.
+size_t EndGivenUp(std::vector<JXRecording>& streams, uint64_t nNowMs, bool bDrawn)
 {
     size_t nEnded = 0;
     for (JXRecording& r : streams) {
@@ -344,21 +201,114 @@ size_t EndGivenUp(std::vector<JXRecording>& streams, uint64_t nNowMs)
             r.sGaveUp = r.pRecord->GiveUpReason(nNowMs);
             if (r.sGaveUp.empty()) continue;
             r.pRecord->End();
-            // On a terminal the stream's progress line says it.
-            if (!IsTerminal(stderr)) fprintf(stderr, "%s: gave up: %s\n", r.sName.c_str(), r.sGaveUp.c_str());
+            if (!bDrawn) fprintf(stderr, "%s: gave up: %s\n", r.sName.c_str(), r.sGaveUp.c_str());
         }
         ++nEnded;
     }
     return nEnded;
 }
 
-// The module's log goes back to standard error before its file closes.
-void CloseLogFile(FILE* pLog)
+std::unique_ptr<CMediaWriter> MakeWriter(bool bMkv, const std::string& sPath, int64_t nStartUtcMs)
 {
-    if (pLog == nullptr) return;
-    JXSetLogSink(nullptr, nullptr);
-    fclose(pLog);
+#ifdef JX_HAVE_LIBAV
+    if (bMkv) return std::unique_ptr<CMediaWriter>(new CMkvWriter(sPath, nStartUtcMs));
+#else
+    (void)bMkv;
+#endif
+    (void)nStartUtcMs;
+    return std::unique_ptr<CMediaWriter>(new CRawWriter(sPath));
 }
+
+// The template without the extension the writer adds.
+std::string TemplateStem(const std::string& sTemplate)
+{
+    const size_t nExt = sizeof(kMkvExt) - 1;
+    const bool bMkv = sTemplate.size() > nExt && sTemplate.compare(sTemplate.size() - nExt, nExt, kMkvExt) == 0;
+    return bMkv ? sTemplate.substr(0, sTemplate.size() - nExt) : sTemplate;
+}
+
+// A stream's files: named by --name's template, or in the stream's own
+// folder: one stream.mkv (the elementary files in the folder itself) or,
+// with --segment, one a start time.
+std::unique_ptr<CMediaWriter> MakeStreamWriter(const JXToolOptions& opt, const std::string& sUrl,
+                                               const std::string& sDir)
+{
+    JXSegmentPlan plan;
+    const bool bMkv = WritesMkv(opt);
+    plan.sOut = opt.sOut;
+    plan.sStreamDir = sDir;
+    plan.fields = NameFieldsOf(sUrl);
+    plan.nLengthMs = int64_t(opt.nSegmentSeconds) * kMsPerSecond;
+    plan.bFolders = !bMkv;
+    // The folder's own name holds no '%' (SanitizeName keeps none).
+    const std::string sInOut = sDir.substr(opt.sOut.size() + 1);
+    if (!opt.sNameTemplate.empty()) {
+        plan.sTemplate = TemplateStem(opt.sNameTemplate);
+    } else if (opt.nSegmentSeconds != 0) {
+        plan.sTemplate = sInOut + "/" + kSegmentName;
+    } else {
+        plan.sTemplate = bMkv ? sInOut + "/" + kSingleName : sInOut;
+    }
+    return std::unique_ptr<CMediaWriter>(new CSegmentWriter(
+        plan, [bMkv](const std::string& sPath, int64_t nStartUtcMs) { return MakeWriter(bMkv, sPath, nStartUtcMs); }));
+}
+
+// Where --progress goes: null for none, standard output for "-", else the
+// file, appended to. False, with the reason printed, when it cannot be opened.
+bool OpenProgress(const std::string& sTarget, FILE*& pOut)
+{
+    pOut = nullptr;
+    if (sTarget.empty()) return true;
+    if (sTarget == "-") {
+        pOut = stdout;
+        return true;
+    }
+    pOut = fopen(sTarget.c_str(), "ab");
+    if (pOut == nullptr) fprintf(stderr, "jxrtsp: cannot open %s: %s\n", sTarget.c_str(), strerror(errno));
+    return pOut != nullptr;
+}
+
+// Refuses what cannot work before anything is made.
+bool CheckRecordOptions(const JXToolOptions& opt)
+{
+    const std::string sWhy = opt.sNameTemplate.empty() ? "" : CheckNameTemplate(opt.sNameTemplate);
+    if (!sWhy.empty()) {
+        fprintf(stderr, "jxrtsp: --name %s: %s\n", opt.sNameTemplate.c_str(), sWhy.c_str());
+        return false;
+    }
+    if (opt.sProgress == "-" && opt.bJson) {
+        fprintf(stderr, "jxrtsp: --progress - and --json both write to standard output\n");
+        return false;
+    }
+    return true;
+}
+
+// The module's log: DIR/jxrtsp.log, rotated by size; with --verbose standard
+// error, above the progress block when one is drawn there.
+class CRecordLog {
+public:
+    CRecordLog(const JXToolOptions& opt, CProgress& progress, bool bDrawn)
+    {
+        if (opt.bVerbose) {
+            if (bDrawn) JXSetLogSink(CProgress::LogSink, &progress);
+            m_Installed = bDrawn;
+            return;
+        }
+        m_File.reset(new CLogFile(opt.sOut + "/jxrtsp.log", kMaxLogBytes, kKeptLogs));
+        if (!m_File->IsOpen()) return;
+        JXSetLogSink(CLogFile::Sink, m_File.get());
+        m_Installed = true;
+    }
+    // The log goes back to standard error before its sink goes.
+    ~CRecordLog()
+    {
+        if (m_Installed) JXSetLogSink(nullptr, nullptr);
+    }
+
+private:
+    std::unique_ptr<CLogFile> m_File;
+    bool m_Installed = false;
+};
 
 }   // namespace
 
@@ -366,6 +316,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
 {
     std::vector<std::string> urls = opt.urls;
     int nBadLines = 0;
+    if (!CheckRecordOptions(opt)) return kExitUsage;
     if (!opt.sUrlsFile.empty() && ReadUrlsFile(opt.sUrlsFile, urls, nBadLines) != JX_OK) return kExitUsage;
     if (urls.empty()) {
         fprintf(stderr, "jxrtsp: no URL to record\n");
@@ -376,17 +327,16 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
     if (!opt.bRaw) fprintf(stderr, "jxrtsp: built without libavformat: writing elementary files (--raw)\n");
 #endif
     if (!MakeOutputDir(opt.sOut)) return kExitUsage;
-    FILE* pLog = nullptr;
-    if (!opt.bVerbose) {
-        pLog = fopen((opt.sOut + "/jxrtsp.log").c_str(), "ab");
-        if (pLog != nullptr) {
-            setvbuf(pLog, nullptr, _IOLBF, BUFSIZ);
-            JXSetLogSink(LogToFile, pLog);
-        }
-    }
+    FILE* pProgressOut = nullptr;
+    if (!OpenProgress(opt.sProgress, pProgressOut)) return kExitUsage;
 
     std::vector<JXRecording> streams;
     streams.reserve(urls.size());
+    // The block is drawn on a terminal that no JSON progress shares.
+    // -q: neither, only what --progress asks for.
+    const bool bDraw = IsTerminal(stderr) && pProgressOut != stdout && !opt.bQuiet;
+    CProgress progress(streams, bDraw, opt.bQuiet, pProgressOut);
+    std::unique_ptr<CRecordLog> pLog(new CRecordLog(opt, progress, bDraw));
     bool bAllOk = nBadLines == 0;
     for (const std::string& sUrl : urls) {
         const std::string sDir = MakeStreamDir(opt.sOut, FolderName(sUrl));
@@ -397,7 +347,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
             continue;
         }
         JXRecording r;
-        r.pRecord.reset(new CRecordStream(sUrl, sDir, MakeWriter(opt, sDir)));
+        r.pRecord.reset(new CRecordStream(sUrl, sDir, MakeStreamWriter(opt, sUrl, sDir)));
         r.pStream = pStream;
         r.sName = sDir.substr(opt.sOut.size() + 1);
         r.pRecord->SetRetryPolicy(RetryPolicy(opt));
@@ -409,21 +359,26 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
 
     if (streams.empty()) {
         // Nothing to wait for: every stream failed to start.
-        CloseLogFile(pLog);
+        pLog.reset();
+        if (pProgressOut != nullptr && pProgressOut != stdout) fclose(pProgressOut);
         return kExitFailed;
     }
 
     g_StopSignal = 0;
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
-    CProgress progress(streams);
     const uint64_t nStartMs = CJXTime::GetTimeMS();
     const uint64_t nEndMs = nStartMs + uint64_t(opt.nSeconds) * 1000;
+    uint64_t nSummaryMs = nStartMs;
     while (g_StopSignal == 0) {
         const uint64_t nNow = CJXTime::GetTimeMS();
         if (opt.nSeconds != 0 && nNow >= nEndMs) break;
         progress.Tick(nNow);
-        if (EndGivenUp(streams, nNow) == streams.size()) break;   // nothing left to record
+        if (nNow - nSummaryMs >= kSummaryMs) {
+            nSummaryMs = nNow;
+            WriteSummaries(streams);
+        }
+        if (EndGivenUp(streams, nNow, bDraw) == streams.size()) break;   // nothing left to record
         std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
     }
     std::signal(SIGINT, SIG_DFL);
@@ -433,6 +388,9 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
     // after its stream's End.
     for (JXRecording& r : streams) r.pRecord->End();
     progress.Finish();
+    // Nothing is drawn any more: the log leaves the progress block.
+    pLog.reset();
+    if (pProgressOut != nullptr && pProgressOut != stdout) fclose(pProgressOut);
 
     std::string sJson = "[";
     for (size_t i = 0; i < streams.size(); ++i) {
@@ -451,7 +409,5 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
     if (opt.bJson) printf("%s\n]\n", sJson.c_str());
     if (g_StopSignal != 0) fprintf(stderr, "jxrtsp: stopped by signal %d, files complete\n", int(g_StopSignal));
     fflush(stdout);
-
-    CloseLogFile(pLog);
     return bAllOk ? kExitOk : kExitFailed;
 }

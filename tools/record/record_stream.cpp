@@ -10,6 +10,8 @@ namespace {
 // A camera that fails for days reports every 10 s; the summary keeps the first
 // reports and counts the rest.
 const size_t kMaxReports = 200;
+// How often the frames' counts are copied for a summary written while recording.
+const uint64_t kPublishMs = 1000;
 
 }   // namespace
 
@@ -17,6 +19,9 @@ CRecordStream::CRecordStream(const std::string& sUrl, const std::string& sDir, s
     : m_Url(sUrl), m_LogUrl(UrlForLog(sUrl.c_str())), m_Dir(sDir), m_Writer(std::move(pWriter))
 {
     m_Reports.reserve(kMaxReports);
+    // A summary asked for before the first frame or report still names its stream.
+    m_Published.sUrl = m_LogUrl;
+    m_Published.sDir = m_Dir;
 }
 
 CRecordStream::~CRecordStream()
@@ -58,6 +63,19 @@ void CRecordStream::End()
         m_Video.nHeight = desc.nHeight;
     }
     if (m_Video.fFps == 0.0) m_Video.fFps = desc.fFPS;
+    Publish();
+}
+
+void CRecordStream::Publish()
+{
+    std::lock_guard<std::mutex> lock(m_PublishMutex);
+    m_Published.video = m_Video;
+    m_Published.audio = m_Audio;
+    m_Published.nFirstFrameMs = m_FirstFrameMs;
+    m_Published.nReconnects = m_Reconnects;
+    m_Writer->Fill(m_Published);
+    m_Published.sFirstJpeg = m_FirstJpeg;
+    m_Published.nWriteErrors += m_JpegErrors;
 }
 
 uint64_t CRecordStream::SinceStartMs() const
@@ -79,6 +97,11 @@ int CRecordStream::OnMessage(CJXObject*, uint32_t nCode, void* pParam1, void*)
 
 void CRecordStream::OnFrame(const CPacket& frame)
 {
+    const uint64_t nNowMs = SinceStartMs();
+    if (nNowMs - m_PublishedMs >= kPublishMs) {
+        m_PublishedMs = nNowMs;
+        Publish();
+    }
     if (m_FirstFrameMs < 0) {
         m_FirstFrameMs = int64_t(SinceStartMs());
         // Once, on the worker: the description is complete by the first
@@ -118,6 +141,10 @@ void CRecordStream::OnFrame(const CPacket& frame)
     m_Video.nBytes += nLength;
     m_VideoFrames.fetch_add(1, std::memory_order_relaxed);
     m_Writer->WriteVideo(frame);
+    if (m_FirstJpeg.empty() && VideoCodecFamily(frame.FrameGetCodec()) == JX_CODEC_JPEG) {
+        m_FirstJpeg = kFirstJpegName;
+        m_JpegErrors += WriteFrameFile(m_Dir + "/" + m_FirstJpeg, frame);
+    }
 }
 
 void CRecordStream::OnReport(uint32_t nCode, int32_t nError)
@@ -142,6 +169,7 @@ void CRecordStream::OnReport(uint32_t nCode, int32_t nError)
     }
     m_LastCode = int32_t(nCode);
     m_LastError = nError;
+    Publish();
     std::lock_guard<std::mutex> lock(m_ReportMutex);
     if (m_Reports.size() >= kMaxReports) {
         ++m_ReportsDropped;
@@ -197,19 +225,16 @@ void CRecordStream::TakeNewReports(std::vector<JXStateReport>& reports)
 JXStreamSummary CRecordStream::GetSummary() const
 {
     JXStreamSummary summary;
-    summary.sUrl = m_LogUrl;
-    summary.sDir = m_Dir;
-    summary.video = m_Video;
-    summary.audio = m_Audio;
-    summary.nFirstFrameMs = m_FirstFrameMs;
-    summary.nReconnects = m_Reconnects;
     {
-        std::lock_guard<std::mutex> lock(m_ReportMutex);
-        summary.lastError = m_LastFailure;
-        summary.sGaveUp = m_GiveUp;
-        summary.states = m_Reports;
-        summary.nStatesDropped = m_ReportsDropped;
+        std::lock_guard<std::mutex> lock(m_PublishMutex);
+        summary = m_Published;
     }
-    m_Writer->Fill(summary);
+    // While the stream runs, the module's counts are read now.
+    if (m_Stream != nullptr) ReadReception(m_Stream, summary.video.reception, summary.audio.reception);
+    std::lock_guard<std::mutex> lock(m_ReportMutex);
+    summary.lastError = m_LastFailure;
+    summary.sGaveUp = m_GiveUp;
+    summary.states = m_Reports;
+    summary.nStatesDropped = m_ReportsDropped;
     return summary;
 }

@@ -41,7 +41,8 @@ public:
     std::string GiveUpReason(uint64_t nNowMs);
     // The last failure in words; empty when none.
     std::string LastFailureWords() const;
-    // After End.
+    // While recording, as of the last second or so (the frames' part is
+    // taken on the worker thread), and complete after End.
     JXStreamSummary GetSummary() const;
     // The module's counts of a stream; unknown when the module cannot tell.
     static void ReadReception(IJXStream* pStream, JXReceptionSummary& video, JXReceptionSummary& audio);
@@ -60,6 +61,9 @@ private:
     void OnFrame(const class CPacket& frame);
     void OnReport(uint32_t nCode, int32_t nError);
     uint64_t SinceStartMs() const;
+    // What the frames and the writer tell, copied for GetSummary (worker
+    // thread while the stream runs, host thread after End).
+    void Publish();
 
     std::string m_Url;
     std::string m_LogUrl;
@@ -75,6 +79,12 @@ private:
     int64_t m_FirstFrameMs = -1;
     bool m_Played = false;
     uint32_t m_Reconnects = 0;
+    std::string m_FirstJpeg;
+    uint32_t m_JpegErrors = 0;
+    uint64_t m_PublishedMs = 0;
+
+    mutable std::mutex m_PublishMutex;   // taken once a second, not per frame
+    JXStreamSummary m_Published;
 
     JXRetryPolicy m_Policy;
     std::unique_ptr<CRetryTracker> m_Retry;   // made by Begin

@@ -2,8 +2,7 @@
 
 CRetryTracker::CRetryTracker(const JXRetryPolicy& policy, uint64_t nStartMs)
     : m_Policy(policy), m_NotPlayingSinceMs(nStartMs)
-{
-}
+{}
 
 void CRetryTracker::OnPlaying()
 {

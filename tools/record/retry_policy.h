@@ -10,9 +10,9 @@
 #include <string>
 
 struct JXRetryPolicy {
-    uint32_t nRetries = 0;          // give up after this many failed attempts in a row; 0: never
-    uint32_t nGiveUpAfterS = 0;     // give up on a stream that has not played for this long; 0: never
-    bool bStopOnRefusal = false;    // an authentication refusal or a 404 ends the stream at once
+    uint32_t nRetries = 0;         // give up after this many failed attempts in a row; 0: never
+    uint32_t nGiveUpAfterS = 0;    // give up on a stream that has not played for this long; 0: never
+    bool bStopOnRefusal = false;   // an authentication refusal or a 404 ends the stream at once
 };
 
 // One stream's attempts as the policy sees them. The module's worker tells

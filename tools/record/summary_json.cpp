@@ -1,5 +1,7 @@
 #include "summary_json.h"
 
+#include "segment_name.h"
+
 #include <cstdio>
 
 namespace {
@@ -110,6 +112,30 @@ std::string FailureToJson(const JXFailureSummary& f)
     return s + "}";
 }
 
+std::string SegmentsToJson(const std::vector<JXSegmentSummary>& segments)
+{
+    std::string s = "[";
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const JXSegmentSummary& g = segments[i];
+        s += i == 0 ? "\n    {" : ",\n    {";
+        AddField(s, "file", JsonQuote(g.sFile));
+        s += ", ";
+        AddField(s, "start_utc", JsonQuote(UtcText(g.nStartUtcMs)));
+        s += ", ";
+        AddField(s, "frames", Number(g.nFrames));
+        s += ", ";
+        AddField(s, "bytes", Number(g.nBytes));
+        s += "}";
+    }
+    return s + "]";
+}
+
+// Lost counts of both media, or null when the module cannot tell.
+std::string LostSum(const JXReceptionSummary& v, const JXReceptionSummary& a, uint64_t JXReceptionSummary::*pCount)
+{
+    return v.bKnown ? Number(v.*pCount + a.*pCount) : "null";
+}
+
 std::string FirstFrame(int64_t nMs)
 {
     return nMs < 0 ? "null" : Signed(nMs);
@@ -167,6 +193,10 @@ std::string SummaryToJson(const JXStreamSummary& sum)
     s += ", ";
     AddField(s, "states_dropped", Number(sum.nStatesDropped));
     s += ",\n  ";
+    AddField(s, "segments", SegmentsToJson(sum.segments));
+    s += ", ";
+    AddField(s, "segments_dropped", Number(sum.nSegmentsDropped));
+    s += ",\n  ";
     AddField(s, "last_error", FailureToJson(sum.lastError));
     s += ", ";
     AddField(s, "gave_up", sum.sGaveUp.empty() ? "null" : JsonQuote(sum.sGaveUp));
@@ -189,5 +219,30 @@ std::string ProbeToJson(const JXProbeResult& r)
     AddField(s, "first_frame_ms", FirstFrame(r.nFirstFrameMs));
     s += ", ";
     AddField(s, "last_error", FailureToJson(r.lastError));
+    return s + "}";
+}
+
+std::string ProgressToJson(const JXProgressSample& p)
+{
+    std::string s = "{";
+    AddField(s, "time", JsonQuote(UtcText(p.nUtcMs)));
+    s += ", ";
+    AddField(s, "url", JsonQuote(p.sUrl));
+    s += ", ";
+    AddField(s, "dir", JsonQuote(p.sDir));
+    s += ", ";
+    AddField(s, "state", JsonQuote(p.sState));
+    s += ", ";
+    AddField(s, "frames", Number(p.nFrames));
+    s += ", ";
+    AddField(s, "bytes", Number(p.nBytes));
+    s += ", ";
+    AddField(s, "bitrate_kbps", Real(p.fKbits));
+    s += ", ";
+    AddField(s, "packets_lost", LostSum(p.video, p.audio, &JXReceptionSummary::nPacketsLost));
+    s += ", ";
+    AddField(s, "frames_lost", LostSum(p.video, p.audio, &JXReceptionSummary::nFramesDropped));
+    s += ", ";
+    AddField(s, "elapsed_s", Real(double(p.nElapsedMs) / 1000.0));
     return s + "}";
 }

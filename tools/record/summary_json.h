@@ -19,10 +19,10 @@ struct JXStateReport {
 // (null in JSON) when no attempt failed or the module cannot tell.
 struct JXFailureSummary {
     bool bKnown = false;
-    std::string sPhase;   // "connecting", "describing", "setting up", "play", "keep-alive", "receiving"
-    int32_t nStatus = 0;  // the server's status code; 0 (null in JSON) when no answer ended it
-    std::string sReason;  // the status's reason phrase, or the cause in words
-    std::string sText;    // the whole: "DESCRIBE: 404 Not Found"
+    std::string sPhase;      // "connecting", "describing", "setting up", "play", "keep-alive", "receiving"
+    int32_t nStatus = 0;     // the server's status code; 0 (null in JSON) when no answer ended it
+    std::string sReason;     // the status's reason phrase, or the cause in words
+    std::string sText;       // the whole: "DESCRIBE: 404 Not Found"
     bool bRefused = false;   // authentication refused, or 404: trying again will not help
 };
 
@@ -61,6 +61,14 @@ struct JXAudioSummary {
     JXReceptionSummary reception;
 };
 
+// One file of a recording (a folder of elementary files with --raw).
+struct JXSegmentSummary {
+    std::string sFile;         // as opened, like the stream's dir
+    int64_t nStartUtcMs = 0;   // the host's clock when its first frame came, ms since 1970 UTC
+    uint64_t nFrames = 0;      // frames given to it, video and audio
+    uint64_t nBytes = 0;       // their payload bytes
+};
+
 struct JXStreamSummary {
     std::string sUrl;   // without the password
     std::string sDir;
@@ -75,6 +83,23 @@ struct JXStreamSummary {
     std::string sFirstJpeg;   // "first.jpg" when written
     JXFailureSummary lastError;
     std::string sGaveUp;   // why the retry policy gave the stream up; empty when it did not
+    std::vector<JXSegmentSummary> segments;   // the latest files, oldest first
+    uint64_t nSegmentsDropped = 0;            // earlier files no longer listed
+};
+
+// One line of record --progress: a stream's state once a second.
+struct JXProgressSample {
+    std::string sUrl;     // without the password
+    std::string sDir;
+    std::string sState;   // "connecting", "playing", "retrying", "auth_refused", "no_data", "failed",
+                          // "gave_up"
+    uint64_t nFrames = 0;
+    uint64_t nBytes = 0;
+    double fKbits = 0.0;   // over the last second
+    JXReceptionSummary video;
+    JXReceptionSummary audio;
+    uint64_t nElapsedMs = 0;
+    int64_t nUtcMs = 0;
 };
 
 struct JXProbeResult {
@@ -91,3 +116,5 @@ struct JXProbeResult {
 std::string JsonQuote(const std::string& sText);
 std::string SummaryToJson(const JXStreamSummary& summary);
 std::string ProbeToJson(const JXProbeResult& result);
+// One line of JSON, without its line feed.
+std::string ProgressToJson(const JXProgressSample& sample);

@@ -34,13 +34,13 @@ enum : int32_t {
 // What ended it (CJXStreamFailure::m_Cause).
 enum : int32_t {
     JXRTSP_CAUSE_NONE = 0,
-    JXRTSP_CAUSE_STATUS = 1,       // the server answered with an error status (m_Status)
-    JXRTSP_CAUSE_AUTH = 2,         // the server refused the credentials, or asked for some there are none of
-    JXRTSP_CAUSE_NETWORK = 3,      // the connection failed or broke (m_SysError: the system's number)
-    JXRTSP_CAUSE_HOST = 4,         // the host name gave no address
-    JXRTSP_CAUSE_TIMEOUT = 5,      // no answer, or no media, in time
-    JXRTSP_CAUSE_NOT_RTSP = 6,     // the peer does not speak RTSP (an HTTP server, another service)
-    JXRTSP_CAUSE_CONTENT = 7,      // an answer the stream cannot use (malformed, no playable media)
+    JXRTSP_CAUSE_STATUS = 1,     // the server answered with an error status (m_Status)
+    JXRTSP_CAUSE_AUTH = 2,       // the server refused the credentials, or asked for some there are none of
+    JXRTSP_CAUSE_NETWORK = 3,    // the connection failed or broke (m_SysError: the system's number)
+    JXRTSP_CAUSE_HOST = 4,       // the host name gave no address
+    JXRTSP_CAUSE_TIMEOUT = 5,    // no answer, or no media, in time
+    JXRTSP_CAUSE_NOT_RTSP = 6,   // the peer does not speak RTSP (an HTTP server, another service)
+    JXRTSP_CAUSE_CONTENT = 7,    // an answer the stream cannot use (malformed, no playable media)
     JXRTSP_CAUSE_OTHER = 8,
 };
 
@@ -52,10 +52,10 @@ struct CJXStreamFailure {
 
     int32_t m_Phase = JXRTSP_PHASE_NONE;
     int32_t m_Cause = JXRTSP_CAUSE_NONE;
-    int32_t m_Status = 0;       // the status code of the answer that ended the attempt; 0 when none did
-    int32_t m_SysError = 0;     // the system's error number of a network failure; 0 when none
-    uint32_t m_Failures = 0;    // failed attempts in a row: 0 once the stream plays again
-    uint32_t m_Old = 0;         // 1: the stream has played since this failure
+    int32_t m_Status = 0;               // the status code of the answer that ended the attempt; 0 when none did
+    int32_t m_SysError = 0;             // the system's error number of a network failure; 0 when none
+    uint32_t m_Failures = 0;            // failed attempts in a row: 0 once the stream plays again
+    uint32_t m_Old = 0;                 // 1: the stream has played since this failure
     char m_Reason[kReasonBytes] = {};   // the answer's reason phrase, or the cause in words
     char m_Text[kTextBytes] = {};       // the whole in words: "DESCRIBE: 404 Not Found"
 };

@@ -61,8 +61,7 @@ void CRTSPClient::NoteStateReport(int32_t nError)
     const int32_t nKind = LastFailure(nSysError);
     // Text that is not RTSP before any answer to DESCRIBE (a web page, a
     // banner of another service), whatever ended the reading then.
-    const bool bForeign =
-        m_Reader.m_ForeignAnswer || (nPhase == JXRTSP_PHASE_DESCRIBING && m_Reader.m_StrayBytes > 0);
+    const bool bForeign = m_Reader.m_ForeignAnswer || (nPhase == JXRTSP_PHASE_DESCRIBING && m_Reader.m_StrayBytes > 0);
     if (bForeign) {
         m_Failure.Publish(nPhase, JXRTSP_CAUSE_NOT_RTSP, 0, 0, kNotRtsp);
     } else if (nError == JX_ERR_TIMEOUT) {

@@ -31,6 +31,6 @@ public:
 private:
     CJXStreamFailure m_Staged;   // worker only
     bool m_HasStaged = false;
-    mutable CJXMutex m_Mutex;    // guards m_Last against the host's reads
+    mutable CJXMutex m_Mutex;   // guards m_Last against the host's reads
     CJXStreamFailure m_Last;
 };
