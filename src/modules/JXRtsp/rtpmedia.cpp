@@ -261,7 +261,13 @@ int CRTPMediaVideo::OnRecvRTP(CRTPParser& rtp)
         break;
     }
     m_FrameTimeStamp = rtp.m_TimeStamp;
-    m_FrameArrivalMs = static_cast<int64_t>(CJXTime::GetTimeMS());
+    // A frame is stamped from the arrival of its last packet. Once the marker
+    // bits are trusted that is the marked one, and the clock (not cheap on
+    // every host) is read there and at a frame's first packet only; a frame
+    // that loses the trust by going on is stamped from its first packet.
+    if (!m_MarkerTrusted || rtp.m_Marker != 0 || nOrder != kOrderInSequence) {
+        m_FrameArrivalMs = static_cast<int64_t>(CJXTime::GetTimeMS());
+    }
     return m_SkipFrame ? JX_ERR_CONTENT : JX_OK;
 }
 

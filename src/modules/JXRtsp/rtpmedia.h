@@ -227,7 +227,7 @@ private:
     bool m_OverflowLogged = false;
     bool m_FrameDelivered = false;   // the frame gathered now went out
     uint32_t m_FrameTimeStamp = 0;   // RTP timestamp of the frame gathered now
-    int64_t m_FrameArrivalMs = 0;    // when its last packet so far came (monotonic)
+    int64_t m_FrameArrivalMs = 0;    // when its last packet so far came (monotonic; see OnRecvRTP)
     CFrameRateMedian m_RateMedian;
     bool m_PrevMarked = false;        // the last packet of the stream carried the marker bit
     bool m_HasLastPacket = false;
