@@ -227,11 +227,14 @@ TEST(ThreadPool, OnlyTheMemberOfAReadySocketIsCalled)
     CJXThreadPool pool(1, "PoolTest", 0, kLongHint);
     for (size_t i = 0; i < kMembers; ++i) {
         members[i].m_SetHint = kLongHint;
+        if (i % kEvery == 0) {
+            sockets.push_back(std::make_unique<CLoopSocket>());
+            members[i].m_Drain = sockets.back().get();
+        }
         ASSERT_EQ(pool.Attach(&members[i], kWork), JX_OK);
-        if (i % kEvery != 0) continue;
-        sockets.push_back(std::make_unique<CLoopSocket>());
-        members[i].m_Drain = sockets.back().get();
-        ASSERT_EQ(pool.Watch(&members[i], kWork, sockets.back()->m_Socket, kRead), JX_OK);
+        if (i % kEvery == 0) {
+            ASSERT_EQ(pool.Watch(&members[i], kWork, sockets.back()->m_Socket, kRead), JX_OK);
+        }
     }
     EXPECT_EQ(pool.GetWatchCount(), int32_t(kMembers / kEvery));
     ASSERT_TRUE(WaitFor([&] {
