@@ -23,10 +23,16 @@ namespace {
 constexpr int32_t kMaxThreads = 64;
 // Linux takes thread names of 15 characters (16 bytes with the NUL).
 constexpr size_t kMaxNameLen = 15;
-// A readiness event's tag: the member's slot in the low half, the slot's
-// generation in the high half (an event of a member since detached is stale).
-constexpr uint32_t kTagShift = 32;
+// A readiness event's tag: the member's slot in the low 32 bits, the socket's
+// position among the member's watches in the next 8, the slot's generation
+// above (an event of a member since detached is stale).
+constexpr uint32_t kPositionShift = 32;
+constexpr uint32_t kGenShift = 40;
 constexpr uint64_t kSlotMask = 0xFFFFFFFFu;
+constexpr uint64_t kPositionMask = 0xFFu;
+constexpr uint32_t kGenMask = 0xFFFFFFu;
+// Positions are the bits of the ready mask a call is given.
+constexpr size_t kMaxWatchesPerMember = 32;
 
 int64_t NowMs()
 {
@@ -78,7 +84,9 @@ struct CJXThreadPool::Core {
         uint64_t m_Ended = 0;   // calls finished, for Detach to wait on
         int64_t m_Due = 0;      // when the hint runs out (steady ms)
         bool m_Ready = false;   // a watched socket was reported ready
-        uint32_t m_Gen = 0;     // counts detaches of the slot
+        uint32_t m_ReadyMask = 0;   // by position, for the next call
+        uint32_t m_Gen = 0;         // counts detaches of the slot
+        // Watched sockets by position; a position given up holds none.
         std::vector<JXSOCKET> m_Watched;
     };
 
@@ -120,11 +128,13 @@ struct CJXThreadPool::Core {
     // A detached slot: its sockets leave the set, its events become stale.
     void Unwatch(Entry& e)
     {
-        for (JXSOCKET s : e.m_Watched)
-            m_Poll.Set(s, 0, 0);
+        for (JXSOCKET s : e.m_Watched) {
+            if (s != JX_INVALID_SOCKET) m_Poll.Set(s, 0, 0);
+        }
         e.m_Watched.clear();
         e.m_Ready = false;
-        ++e.m_Gen;
+        e.m_ReadyMask = 0;
+        e.m_Gen = (e.m_Gen + 1) & kGenMask;
     }
     // Ends the wait of whichever thread waits, on the set or the condition.
     void WakeAll()
@@ -151,13 +161,15 @@ int64_t CJXThreadPool::Core::RunRound(std::unique_lock<std::mutex>& lock)
         }
         e.m_Running = true;
         e.m_Ready = false;   // readiness reported during the call calls it again
+        const uint32_t nReadyMask = e.m_ReadyMask;
+        e.m_ReadyMask = 0;
         e.m_Runner = self;
         CJXObject* pObject = e.m_Object;
         JXWorkFunc pFunc = e.m_Func;
 
         lock.unlock();
         unsigned int nHint = m_MaxWait;
-        (pObject->*pFunc)(nullptr, 0, nHint);
+        (pObject->*pFunc)(nullptr, nReadyMask, nHint);
         lock.lock();
 
         Entry& done = m_Entries[i];
@@ -181,10 +193,13 @@ void CJXThreadPool::Core::WaitReady(std::unique_lock<std::mutex>& lock, int64_t 
     m_Polling = false;
     for (int32_t i = 0; i < nReady; ++i) {
         const size_t nSlot = static_cast<size_t>(m_Events[i].m_Tag & kSlotMask);
-        const uint32_t nGen = static_cast<uint32_t>(m_Events[i].m_Tag >> kTagShift);
+        const uint32_t nPosition = static_cast<uint32_t>((m_Events[i].m_Tag >> kPositionShift) & kPositionMask);
+        const uint32_t nGen = static_cast<uint32_t>(m_Events[i].m_Tag >> kGenShift);
         if (nSlot >= m_Entries.size()) continue;
         Entry& e = m_Entries[nSlot];
-        if (e.m_Attached && e.m_Gen == nGen) e.m_Ready = true;
+        if (!e.m_Attached || e.m_Gen != nGen) continue;
+        e.m_Ready = true;
+        e.m_ReadyMask |= 1u << nPosition;
     }
     // Threads waiting on the condition may take the ready members, or the
     // set's wait once this thread is in a call.
@@ -344,23 +359,28 @@ int32_t CJXThreadPool::Watch(CJXObject* pObject, JXWorkFunc pFunc, JXSOCKET s, u
     if (nSlot < 0) return JX_ERR_STATE;
     Core::Entry& e = core.m_Entries[static_cast<size_t>(nSlot)];
     auto it = std::find(e.m_Watched.begin(), e.m_Watched.end(), s);
-    const bool bKnown = it != e.m_Watched.end();
     if (nEvents == 0) {
-        if (!bKnown) return JX_OK;
-        e.m_Watched.erase(it);
+        if (it == e.m_Watched.end()) return JX_OK;
+        *it = JX_INVALID_SOCKET;   // the position stays for the next watch
         return core.m_Poll.Set(s, 0, 0);
     }
-    if (!bKnown) {
+    const bool bKnown = it != e.m_Watched.end();
+    if (!bKnown) it = std::find(e.m_Watched.begin(), e.m_Watched.end(), JX_INVALID_SOCKET);
+    if (it == e.m_Watched.end()) {
+        if (e.m_Watched.size() >= kMaxWatchesPerMember) return JX_ERR_NOMEM;
         try {
-            e.m_Watched.push_back(s);
+            it = e.m_Watched.insert(it, JX_INVALID_SOCKET);
         } catch (const std::bad_alloc&) {
             return JX_ERR_NOMEM;
         }
     }
-    const uint64_t nTag = (static_cast<uint64_t>(e.m_Gen) << kTagShift) | static_cast<uint64_t>(nSlot);
+    const uint64_t nPosition = static_cast<uint64_t>(it - e.m_Watched.begin());
+    const uint64_t nTag =
+        (static_cast<uint64_t>(e.m_Gen) << kGenShift) | (nPosition << kPositionShift) | static_cast<uint64_t>(nSlot);
     const int32_t nRet = core.m_Poll.Set(s, nEvents, nTag);
-    if (nRet != JX_OK && !bKnown) e.m_Watched.pop_back();
-    return nRet;
+    if (nRet != JX_OK) return nRet;
+    *it = s;
+    return static_cast<int32_t>(nPosition);
 }
 
 int32_t CJXThreadPool::GetCount() const
@@ -376,7 +396,8 @@ int32_t CJXThreadPool::GetWatchCount() const
     std::lock_guard<std::mutex> lock(m_Core->m_Mutex);
     size_t n = 0;
     for (const Core::Entry& e : m_Core->m_Entries)
-        n += e.m_Watched.size();
+        n += static_cast<size_t>(std::count_if(e.m_Watched.begin(), e.m_Watched.end(),
+                                               [](JXSOCKET s) { return s != JX_INVALID_SOCKET; }));
     return static_cast<int32_t>(n);
 }
 

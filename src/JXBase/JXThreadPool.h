@@ -38,9 +38,13 @@ public:
     int32_t Detach(CJXObject* pObject, JXWorkFunc pFunc);
     // Watch s for nEvents (CJXPollSet::kReadable, kWritable; 0: no longer)
     // on behalf of an attached member: the member is called in the next
-    // round once s is ready. Detach stops every watch of the member. Stop
-    // watching a socket before closing it. JX_OK, JX_ERR_ARG, JX_ERR_STATE
-    // (the pair is not attached), or the readiness set's error.
+    // round once s is ready, and that call's nValue has bit (1 << position)
+    // set for each of its sockets reported ready (0 for a call by hint or
+    // attach). Detach stops every watch of the member. Stop watching a
+    // socket before closing it. The socket's position (0 to 31, kept while
+    // watched), JX_OK when a watch is stopped, JX_ERR_ARG, JX_ERR_STATE (the
+    // pair is not attached), JX_ERR_NOMEM (32 watched already), or the
+    // readiness set's error.
     int32_t Watch(CJXObject* pObject, JXWorkFunc pFunc, JXSOCKET s, uint32_t nEvents);
     // The number of attached members.
     int32_t GetCount() const;

@@ -28,8 +28,9 @@ void SleepMs(int32_t nMs)
 // Counts its calls and overlaps; sets the hint, sleeps, and runs Act on call m_ActOnCall.
 class CMember : public CJXObject {
 public:
-    int OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
+    int OnWork(CJXMessageT*, unsigned int nValue, unsigned int& nWait)
     {
+        m_LastValue = nValue;
         const int32_t nInside = ++m_Inside;
         if (nInside > m_MaxInside) m_MaxInside = nInside;
         if (++s_Running > s_MaxRunning) s_MaxRunning = s_Running.load();
@@ -61,6 +62,7 @@ public:
     std::atomic<int64_t> m_MinGapUs{INT64_MAX};
     Clock::time_point m_LastCall;   // the pool thread's only
     std::atomic<uint32_t> m_LastHintIn{0};
+    std::atomic<uint32_t> m_LastValue{0};   // the ready mask of the last call
     std::atomic<bool> m_OnPoolThread{false};
     std::atomic<std::thread::id> m_Thread{};
     static std::atomic<int32_t> s_Running, s_MaxRunning;
@@ -227,11 +229,14 @@ TEST(ThreadPool, OnlyTheMemberOfAReadySocketIsCalled)
     CJXThreadPool pool(1, "PoolTest", 0, kLongHint);
     for (size_t i = 0; i < kMembers; ++i) {
         members[i].m_SetHint = kLongHint;
+        if (i % kEvery == 0) {
+            sockets.push_back(std::make_unique<CLoopSocket>());
+            members[i].m_Drain = sockets.back().get();
+        }
         ASSERT_EQ(pool.Attach(&members[i], kWork), JX_OK);
-        if (i % kEvery != 0) continue;
-        sockets.push_back(std::make_unique<CLoopSocket>());
-        members[i].m_Drain = sockets.back().get();
-        ASSERT_EQ(pool.Watch(&members[i], kWork, sockets.back()->m_Socket, kRead), JX_OK);
+        if (i % kEvery == 0) {
+            ASSERT_EQ(pool.Watch(&members[i], kWork, sockets.back()->m_Socket, kRead), 0);   // its first position
+        }
     }
     EXPECT_EQ(pool.GetWatchCount(), int32_t(kMembers / kEvery));
     ASSERT_TRUE(WaitFor([&] {
@@ -242,6 +247,7 @@ TEST(ThreadPool, OnlyTheMemberOfAReadySocketIsCalled)
     }));
     ASSERT_TRUE(sockets[kReady / kEvery]->Send());
     ASSERT_TRUE(WaitFor([&] { return members[kReady].m_Calls == 2; }));
+    EXPECT_EQ(members[kReady].m_LastValue, 1u);   // called for the socket at position 0
     int32_t nOthers = 0;
     for (const CMember& m : members)
         nOthers += m.m_Calls;
@@ -261,11 +267,14 @@ TEST(ThreadPool, DetachInsideItsCallLeavesTheSet)
     m.m_ActOnCall = 2;
     m.m_SetHint = kLongHint;
     ASSERT_EQ(pool.Attach(&m, kWork), JX_OK);
-    ASSERT_EQ(pool.Watch(&m, kWork, sock.m_Socket, kRead), JX_OK);
+    CLoopSocket unread;   // watched at the next position, never ready
+    ASSERT_EQ(pool.Watch(&m, kWork, unread.m_Socket, kRead), 0);
+    ASSERT_EQ(pool.Watch(&m, kWork, sock.m_Socket, kRead), 1);
     ASSERT_TRUE(WaitFor([&] { return m.m_Calls == 1 && m.m_Inside == 0; }));
     ASSERT_TRUE(sock.Send());
     ASSERT_TRUE(WaitFor([&] { return m.m_Result != -100 && m.m_Inside == 0; }));
     EXPECT_EQ(m.m_Result, 1);
+    EXPECT_EQ(m.m_LastValue, 2u);   // its call named the ready socket only
     EXPECT_EQ(pool.GetWatchCount(), 0);
     EXPECT_EQ(pool.Watch(&m, kWork, sock.m_Socket, kRead), JX_ERR_STATE);
     ASSERT_EQ(pool.Attach(&m, kWork), JX_OK);

@@ -127,12 +127,12 @@ int32_t CRTPDatagramSockets::GrantedRecvBuffer(int32_t& nBytes) const
     return JXSocketGetOptInt(m_RtpSocket, SOL_SOCKET, SO_RCVBUF, &nBytes) == JX_OK ? JX_OK : JX_ERR_FAIL;
 }
 
-int32_t CRTPDatagramSockets::Poll(FReceive pReceive, void* pUser)
+int32_t CRTPDatagramSockets::Poll(FReceive pReceive, void* pUser, bool bRtp, bool bRtcp)
 {
     // RTP is read even where the RTCP socket could not be had.
     if (m_RtpSocket == JX_INVALID_SOCKET) return JX_ERR_STATE;
-    const int32_t nRtp = Drain(m_RtpSocket, m_RtpBuffer, false, pReceive, pUser);
-    if (m_RtcpSocket == m_RtpSocket || m_RtcpSocket == JX_INVALID_SOCKET) return nRtp;
+    const int32_t nRtp = bRtp ? Drain(m_RtpSocket, m_RtpBuffer, false, pReceive, pUser) : 0;
+    if (!bRtcp || m_RtcpSocket == m_RtpSocket || m_RtcpSocket == JX_INVALID_SOCKET) return nRtp;
     return nRtp + Drain(m_RtcpSocket, m_RtcpBuffer, true, pReceive, pUser);
 }
 

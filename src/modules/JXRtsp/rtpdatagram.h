@@ -55,11 +55,11 @@ public:
     // JX_ERR_STATE without one, JX_ERR_FAIL when the system does not say.
     int32_t GrantedRecvBuffer(int32_t& nBytes) const;
 
-    // Reads what the sockets hold, without waiting (at most
-    // kMaxDatagramsPerPoll per socket, kBatch per read), handing each
-    // accepted datagram to pReceive. The datagrams read, or JX_ERR_STATE
-    // without an RTP socket.
-    int32_t Poll(FReceive pReceive, void* pUser);
+    // Reads what the sockets hold (of those bRtp and bRtcp name), without
+    // waiting (at most kMaxDatagramsPerPoll per socket, kBatch per read),
+    // handing each accepted datagram to pReceive. The datagrams read, or
+    // JX_ERR_STATE without an RTP socket.
+    int32_t Poll(FReceive pReceive, void* pUser, bool bRtp = true, bool bRtcp = true);
     // One batch read from s into buffer's slots: the datagrams read (each
     // accepted one handed to pReceive; a negative result of the receiver is
     // kept in nFailed), the read's result when it is 0 or less, JX_ERR_ARG

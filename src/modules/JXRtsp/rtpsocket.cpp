@@ -398,11 +398,11 @@ int32_t CRTPSocket::Close()
     return JX_OK;
 }
 
-int32_t CRTPSocket::OnUDPPolling()
+int32_t CRTPSocket::OnUDPPolling(bool bRtp, bool bRtcp)
 {
     if (m_Transport != kTransportUDP && m_Transport != kTransportMulticast) return 0;
     if (m_State != kStatePlaying) return 0;
-    const int32_t nRead = m_Datagrams.Poll(&CRTPSocket::OnDatagram, this);
+    const int32_t nRead = m_Datagrams.Poll(&CRTPSocket::OnDatagram, this, bRtp, bRtcp);
     if (nRead < 0) return 0;   // no RTP socket: nothing to read or to wait for
     // The worker passes often: a packet held for a missing one leaves within
     // the window's wait even when nothing more arrives.

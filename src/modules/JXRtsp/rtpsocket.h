@@ -76,7 +76,9 @@ public:
     // CRTPDatagramSockets::kMaxDatagramsPerPoll per socket): 1 when a
     // datagram was read, else 0. Only the server's RTP, or that of the
     // sender its SETUP answer named, reaches the depacketizer.
-    int32_t OnUDPPolling();
+    // bRtp, bRtcp: whether each socket is read (one reported ready); held
+    // packets leave the reorder window after their wait either way.
+    int32_t OnUDPPolling(bool bRtp = true, bool bRtcp = true);
     // Releases the depacketizer, the control URL and both sockets, leaving a
     // multicast group first. The state returns to kStateIdle. JX_OK.
     int32_t Close();

@@ -291,11 +291,12 @@ int32_t CRTSPClient::OnHead(CJXMediaHead*)
 // ---------------------------------------------------------------------------
 // CRTSPClient: the worker's pass
 
-int32_t CRTSPClient::OnWork(CJXMessageT*, unsigned int, unsigned int& nWait)
+int32_t CRTSPClient::OnWork(CJXMessageT*, unsigned int nValue, unsigned int& nWait)
 {
     bool bDelete = false;
     {
         CJXAutoLock lock(m_WorkMutex);
+        m_ReadyMask = nValue;
         {
             CRTSPCallGuard::CScope scope(m_Calls, true);
             RunPass();
@@ -430,8 +431,12 @@ int32_t CRTSPClient::OnPolling()
     if (m_ReportTimer.Check(0, false)) SendReceiverReports();
 
     int32_t nResult = 0;
-    if (m_Video != nullptr && m_Video->OnUDPPolling() > 0) nResult = 1;
-    if (m_Audio != nullptr && m_Audio->OnUDPPolling() > 0) nResult = 1;
+    for (CRTPSocket* pStream : {m_Video, m_Audio}) {
+        if (pStream == nullptr) continue;
+        const CRTPDatagramSockets& d = pStream->m_Datagrams;
+        if (pStream->OnUDPPolling(IsReadable(d.m_RtpSocket, m_ReadyMask), IsReadable(d.m_RtcpSocket, m_ReadyMask)) > 0)
+            nResult = 1;
+    }
     if (m_Calls.IsStopDeferred()) return nResult;
 
     // The pass runs for a ready socket or a due timer: the non-blocking
@@ -441,7 +446,9 @@ int32_t CRTSPClient::OnPolling()
         OnState(kMsgState, nError);
         return JX_ERR_FAIL;
     }
-    nError = OnRecv(nullptr);
+    // Watched, the connection is read only when reported ready: a pass for
+    // a datagram or a timer spends no read on it.
+    nError = IsReadable(m_Socket, m_ReadyMask) ? OnRecv(nullptr) : JX_OK;
     if (nError != JX_OK) {
         OnState(kMsgState, nError);
         return JX_ERR_FAIL;

@@ -300,4 +300,6 @@ private:
     // Held for each pass, by Stop's clean-up on the host thread and while the
     // URL changes, so none of them overlap.
     CJXMutex m_WorkMutex;
+    // The worker's ready mask of the running pass (IsReadable).
+    uint32_t m_ReadyMask = 0;
 };

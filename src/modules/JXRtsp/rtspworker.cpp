@@ -143,13 +143,25 @@ void CRTSPSocket::SetWatches(const CWatch* pWant, int32_t nWant)
     CWatch kept[kMaxWatches];
     for (int32_t i = 0; i < nWant; ++i) {
         const CWatch* pOld = FindWatch(m_Watches, m_WatchCount, pWant[i].m_Socket);
-        const bool bSame = pOld != nullptr && pOld->m_Events == pWant[i].m_Events;
+        if (pOld != nullptr && pOld->m_Events == pWant[i].m_Events) {
+            kept[nKept++] = *pOld;
+            continue;
+        }
         // A watch the worker refused is tried again by the next pass.
-        if (bSame || pPool->Watch(static_cast<CJXObject*>(this), WorkFunc(), pWant[i].m_Socket, pWant[i].m_Events) ==
-                         JX_OK)
-            kept[nKept++] = pWant[i];
+        const int32_t nPosition =
+            pPool->Watch(static_cast<CJXObject*>(this), WorkFunc(), pWant[i].m_Socket, pWant[i].m_Events);
+        if (nPosition < 0) continue;
+        kept[nKept] = pWant[i];
+        kept[nKept++].m_Bit = 1u << nPosition;
     }
     for (int32_t i = 0; i < nKept; ++i)
         m_Watches[i] = kept[i];
     m_WatchCount = nKept;
+}
+
+bool CRTSPSocket::IsReadable(JXSOCKET s, uint32_t nReadyMask) const
+{
+    const CWatch* pWatch = FindWatch(m_Watches, m_WatchCount, s);
+    if (pWatch == nullptr) return true;
+    return (pWatch->m_Bit & nReadyMask) != 0;
 }

@@ -40,6 +40,7 @@ public:
     struct CWatch {
         JXSOCKET m_Socket = JX_INVALID_SOCKET;
         uint32_t m_Events = 0;
+        uint32_t m_Bit = 0;   // its bit in a pass's ready mask (the worker's)
     };
     // The control connection and two sockets for each of two media streams.
     static constexpr int32_t kMaxWatches = 5;
@@ -51,6 +52,10 @@ public:
     // Stops every watch; called before any watched socket is closed, so a
     // number the system gives to another stream's socket is never confused.
     void ClearWatches() { SetWatches(nullptr, 0); }
+    // Whether a pass given nReadyMask should read s: a watched socket only
+    // when the worker reported it ready; every socket when nothing is
+    // watched (off the worker, or a watch the worker refused).
+    bool IsReadable(JXSOCKET s, uint32_t nReadyMask) const;
 
     bool m_Attached = false;   // guarded by s_RTSPMutex
     // The worker while attached, for watching sockets from the stream's own
