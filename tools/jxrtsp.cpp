@@ -149,9 +149,10 @@ int main(int argc, char** argv)
     }
     // serve loads no module: it only builds packets.
     if (opt.sCommand == "serve") return RunServe(opt);
-    // Quiet: what was asked for with --json still comes; the outcome is the
-    // exit status and errors go to standard error.
-    if (opt.bQuiet && !opt.bJson && freopen(kNullDevice, "w", stdout) == nullptr) return kExitFailed;
+    // Quiet: what was asked for on standard output (--json, --progress -)
+    // still comes; the outcome is the exit status and errors go to standard error.
+    const bool bAskedForStdout = opt.bJson || opt.sProgress == "-";
+    if (opt.bQuiet && !bAskedForStdout && freopen(kNullDevice, "w", stdout) == nullptr) return kExitFailed;
     // The module's log only when asked for; record sends it to its folder.
     if (!opt.bVerbose) JXSetLogSink(DiscardLog, nullptr);
 
