@@ -158,7 +158,7 @@ const JXOptionSpec kOptions[] = {
          p.opt.bVerbose = false;
          return std::string();
      },
-     "errors only: no progress, nothing on standard output but\n--json; the exit status tells the outcome"},
+     "errors only: no progress, nothing on standard output but\n--json or --progress -; the exit status tells the outcome"},
     {kModuleCmds, "--verbose", 'v', nullptr,
      [](JXParse& p, const char*) {
          p.opt.bVerbose = true;
