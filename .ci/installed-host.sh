@@ -17,7 +17,7 @@ cmake --install "$BUILD" --prefix "$work/prefix" >/dev/null
 cmake -S examples -B "$work/host" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/host" >/dev/null
 echo "installed: $(cd "$work/prefix" && find . -type f | sort | tr '\n' ' ')"
-for f in share/man/man1/jxrtsp.1 share/bash-completion/completions/jxrtsp; do
+for f in bin/jxrtsp share/man/man1/jxrtsp.1 share/bash-completion/completions/jxrtsp share/jxrtsp/clips/sample.h264; do
   [ -s "$work/prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 
@@ -26,7 +26,9 @@ module=$(pkg-config --variable=module jxrtsp)
 [ -f "$module" ] || { echo "pkg-config names no installed module: $module"; exit 1; }
 echo "pkg-config: $(pkg-config --cflags --libs jxrtsp)"
 
-"$BUILD/bin/jxrtsp" serve --port 0 --media h264 >"$work/serve.log" 2>&1 &
+# The installed program finds the installed module and clips on its own.
+"$work/prefix/bin/jxrtsp" check | grep "stream: name IJXStream"
+"$work/prefix/bin/jxrtsp" serve --port 0 --media h264 >"$work/serve.log" 2>&1 &
 server=$!
 url=
 for _ in $(seq 1 100); do

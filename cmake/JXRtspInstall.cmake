@@ -48,6 +48,19 @@ string(REGEX REPLACE "/$" "" JX_PC_TO_PREFIX "${JX_PC_TO_PREFIX}")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/jxrtsp.pc.in ${CMAKE_BINARY_DIR}/jxrtsp.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/jxrtsp.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
+# The host program with its sample clips. Installed, it finds the module and
+# the clips by their paths relative to its own folder (the build tree keeps
+# them beside it), so a package moved to another prefix still works.
+file(RELATIVE_PATH JX_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+file(RELATIVE_PATH JX_BIN_TO_CLIPS ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DATADIR}/jxrtsp/clips)
+target_compile_definitions(jxrtsp PRIVATE JX_BIN_TO_LIB="${JX_BIN_TO_LIB}" JX_BIN_TO_CLIPS="${JX_BIN_TO_CLIPS}")
+if(NOT WIN32)
+  set_target_properties(jxrtsp PROPERTIES INSTALL_RPATH "$ORIGIN/${JX_BIN_TO_LIB}")
+endif()
+install(TARGETS jxrtsp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/tools/serve/clips/ DESTINATION ${CMAKE_INSTALL_DATADIR}/jxrtsp/clips
+        FILES_MATCHING PATTERN "sample*")
+
 # The host program's manual page and bash completion (loaded by bash-completion
 # on demand, by the command's name).
 install(FILES ${CMAKE_SOURCE_DIR}/tools/jxrtsp.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -11,13 +11,28 @@ const size_t kPathBytes = 1024;
 const size_t kNameBytes = 64;
 const size_t kErrorBytes = 512;
 
+bool IsFile(const std::string& sPath)
+{
+    FILE* pFile = fopen(sPath.c_str(), "rb");
+    if (pFile == nullptr) return false;
+    fclose(pFile);
+    return true;
+}
+
+// Beside the program (the build tree, and Windows, where libraries go with
+// the programs), else where an install puts libraries relative to programs.
 std::string DefaultModulePath()
 {
     char dir[kPathBytes];
     char name[kNameBytes];
     JXModuleFileName("JXRtsp", name, sizeof(name));
     if (JXModuleProgramDir(dir, sizeof(dir)) != JX_OK) return name;
-    return std::string(dir) + "/" + name;
+    const std::string sBeside = std::string(dir) + "/" + name;
+#ifdef JX_BIN_TO_LIB
+    const std::string sInstalled = std::string(dir) + "/" + JX_BIN_TO_LIB + "/" + name;
+    if (!IsFile(sBeside) && IsFile(sInstalled)) return sInstalled;
+#endif
+    return sBeside;
 }
 
 }   // namespace

@@ -61,6 +61,10 @@ std::string JXFindClipDir()
     if (JXModuleProgramDir(dir, sizeof(dir)) == JX_OK) {
         const std::string sBeside = std::string(dir) + "/clips";
         if (FileExists(sBeside + kProbeClip)) return sBeside;
+#ifdef JX_BIN_TO_CLIPS
+        const std::string sInstalled = std::string(dir) + "/" + JX_BIN_TO_CLIPS;
+        if (FileExists(sInstalled + kProbeClip)) return sInstalled;
+#endif
     }
 #ifdef JX_CLIP_SOURCE_DIR
     if (FileExists(std::string(JX_CLIP_SOURCE_DIR) + kProbeClip)) return JX_CLIP_SOURCE_DIR;

@@ -117,7 +117,7 @@ int32_t CRtspServer::LoadClips(std::string& sWhy)
 {
     const std::string sDir = JXFindClipDir();
     if (sDir.empty()) {
-        sWhy = "the sample clips are missing: looked in clips/ beside this program";
+        sWhy = "the sample clips are missing: looked in clips/ beside this program and in the installed share/jxrtsp/clips";
 #ifdef JX_CLIP_SOURCE_DIR
         sWhy += std::string(" and in ") + JX_CLIP_SOURCE_DIR;
 #endif
