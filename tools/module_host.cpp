@@ -11,6 +11,7 @@ const size_t kPathBytes = 1024;
 const size_t kNameBytes = 64;
 const size_t kErrorBytes = 512;
 
+#ifdef JX_BIN_TO_LIB
 bool IsFile(const std::string& sPath)
 {
     FILE* pFile = fopen(sPath.c_str(), "rb");
@@ -18,6 +19,7 @@ bool IsFile(const std::string& sPath)
     fclose(pFile);
     return true;
 }
+#endif
 
 // Beside the program (the build tree, and Windows, where libraries go with
 // the programs), else where an install puts libraries relative to programs.

@@ -108,12 +108,14 @@ struct CJXThreadPool::Core {
     bool m_Polling = false;
     CJXPollSet::Event m_Events[CJXPollSet::kMaxEvents];
 
-    // The index of the attached pair, or -1.
-    int32_t Find(const CJXObject* pObject, JXWorkFunc pFunc) const
+    // The index of the attached pair, or -1. bRunning: also a pair detached
+    // while its call still runs.
+    int32_t Find(const CJXObject* pObject, JXWorkFunc pFunc, bool bRunning = false) const
     {
         for (size_t i = 0; i < m_Entries.size(); ++i) {
             const Entry& e = m_Entries[i];
-            if (e.m_Attached && e.m_Object == pObject && e.m_Func == pFunc) return static_cast<int32_t>(i);
+            if (!e.m_Attached && !(bRunning && e.m_Running)) continue;
+            if (e.m_Object == pObject && e.m_Func == pFunc) return static_cast<int32_t>(i);
         }
         return -1;
     }
@@ -176,6 +178,9 @@ int64_t CJXThreadPool::Core::RunRound(std::unique_lock<std::mutex>& lock)
         done.m_Running = false;
         done.m_Runner = std::thread::id();
         ++done.m_Ended;
+        // Detached during the call: what it still watches leaves the set now,
+        // before Detach returns and before the slot can be taken again.
+        if (!done.m_Attached) Unwatch(done);
         if (m_Waiters > 0) m_CallEnded.notify_all();
         const uint32_t nAsked = nHint < m_MaxWait ? nHint : m_MaxWait;
         done.m_Due = NowMs() + nAsked;
@@ -333,10 +338,15 @@ int32_t CJXThreadPool::Detach(CJXObject* pObject, JXWorkFunc pFunc)
 
     Core::Entry& e = core.m_Entries[static_cast<size_t>(nSlot)];
     e.m_Attached = false;   // no thread starts it again from now on
-    core.Unwatch(e);
     --core.m_Count;
     core.WakeAll();
-    if (!e.m_Running) return 0;
+    // A running call may still close its sockets: its watches leave the set
+    // when the call has ended (RunRound), never while it may be closing one,
+    // whose number another socket could take at once.
+    if (!e.m_Running) {
+        core.Unwatch(e);
+        return 0;
+    }
     if (e.m_Runner == std::this_thread::get_id()) return 1;   // from inside its own call
 
     // Wait for the running call to end. The slot is not reused while it runs,
@@ -355,7 +365,9 @@ int32_t CJXThreadPool::Watch(CJXObject* pObject, JXWorkFunc pFunc, JXSOCKET s, u
     if (!m_Core) return JX_ERR_STATE;
     Core& core = *m_Core;
     std::lock_guard<std::mutex> lock(core.m_Mutex);
-    const int32_t nSlot = core.Find(pObject, pFunc);
+    // A member detached inside its call may still take its sockets out of
+    // the set before it closes them; it adds none.
+    const int32_t nSlot = core.Find(pObject, pFunc, nEvents == 0);
     if (nSlot < 0) return JX_ERR_STATE;
     Core::Entry& e = core.m_Entries[static_cast<size_t>(nSlot)];
     auto it = std::find(e.m_Watched.begin(), e.m_Watched.end(), s);
