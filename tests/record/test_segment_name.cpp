@@ -111,7 +111,7 @@ TEST(RecordFiles, NamesAreTakenNeverReused)
     EXPECT_EQ(TakeName(sBase, ".mkv", false), sBase + "-2.mkv");
     EXPECT_EQ(TakeName(sBase, "", true), sBase);
     EXPECT_EQ(TakeName(sBase, "", true), sBase + "-2");
-    EXPECT_TRUE(ReplaceFile(sDir + "/summary.json", "{}\n"));
+    EXPECT_TRUE(ReplaceFileText(sDir + "/summary.json", "{}\n"));
     EXPECT_FALSE(Exists(sDir + "/summary.json.tmp"));
     for (const char* pName : {"/sub/seg.mkv", "/sub/seg-2.mkv", "/sub/seg-2", "/sub/seg", "/summary.json", "/sub"})
         remove((sDir + pName).c_str());

@@ -163,7 +163,7 @@ void PrintSummaryLine(const JXStreamSummary& s)
 // Written whole or not at all: a crash leaves the last complete one.
 bool WriteSummaryFile(const JXStreamSummary& s)
 {
-    return ReplaceFile(s.sDir + "/summary.json", SummaryToJson(s) + "\n");
+    return ReplaceFileText(s.sDir + "/summary.json", SummaryToJson(s) + "\n");
 }
 
 void WriteSummaries(const std::vector<JXRecording>& streams)

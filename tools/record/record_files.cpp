@@ -87,7 +87,7 @@ void ReturnFreedMemory()
 #endif
 }
 
-bool ReplaceFile(const std::string& sPath, const std::string& sText)
+bool ReplaceFileText(const std::string& sPath, const std::string& sText)
 {
     const std::string sTemp = sPath + kTempSuffix;
     FILE* pFile = fopen(sTemp.c_str(), "wb");

@@ -21,7 +21,7 @@ std::string TakeName(const std::string& sBase, const char* pExt, bool bFolder);
 void ReturnFreedMemory();
 // sText into sPath through a temporary file beside it, renamed over sPath:
 // a reader (or a crash) never sees a half-written file.
-bool ReplaceFile(const std::string& sPath, const std::string& sText);
+bool ReplaceFileText(const std::string& sPath, const std::string& sText);
 
 // The module's log, appended to a file and rotated by size: PATH grows to
 // nMaxBytes, then becomes PATH.1 (PATH.1 becomes PATH.2 ..., the oldest of
