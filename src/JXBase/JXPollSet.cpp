@@ -82,13 +82,6 @@ struct CJXPollSet::Impl {
     }
 };
 
-CJXPollSet::CJXPollSet() = default;
-
-CJXPollSet::~CJXPollSet()
-{
-    Close();
-}
-
 int32_t CJXPollSet::Open()
 {
     if (m_Impl) return JX_OK;
@@ -236,13 +229,6 @@ int Native(JXSOCKET s)
 
 }   // namespace
 
-CJXPollSet::CJXPollSet() = default;
-
-CJXPollSet::~CJXPollSet()
-{
-    Close();
-}
-
 int32_t CJXPollSet::Open()
 {
     if (m_Impl) return JX_OK;
@@ -329,6 +315,14 @@ void CJXPollSet::Wake()
 }
 
 #endif
+
+// Both platforms' Impl is complete here, as the owning pointer needs.
+CJXPollSet::CJXPollSet() = default;
+
+CJXPollSet::~CJXPollSet()
+{
+    Close();
+}
 
 bool CJXPollSet::IsOpen() const
 {
