@@ -374,6 +374,7 @@ int RunRecord(const JXToolOptions& opt, CModuleHost& host)
         const uint64_t nNow = CJXTime::GetTimeMS();
         if (opt.nSeconds != 0 && nNow >= nEndMs) break;
         progress.Tick(nNow);
+        ReturnFreedMemoryIfAsked();
         if (nNow - nSummaryMs >= kSummaryMs) {
             nSummaryMs = nNow;
             WriteSummaries(streams);

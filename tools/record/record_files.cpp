@@ -1,5 +1,6 @@
 #include "record_files.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -80,10 +81,20 @@ std::string TakeName(const std::string& sBase, const char* pExt, bool bFolder)
     return std::string();
 }
 
-void ReturnFreedMemory()
+namespace {
+std::atomic<bool> g_FreedMemoryWaits{false};
+}
+
+void AskToReturnFreedMemory()
 {
+    g_FreedMemoryWaits.store(true, std::memory_order_relaxed);
+}
+
+void ReturnFreedMemoryIfAsked()
+{
+    if (!g_FreedMemoryWaits.exchange(false, std::memory_order_relaxed)) return;
 #ifdef __GLIBC__
-    malloc_trim(0);
+    malloc_trim(0);   // every arena, the worker's included
 #endif
 }
 

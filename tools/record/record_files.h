@@ -17,8 +17,11 @@ bool MakeDirs(const std::string& sPath);
 std::string TakeName(const std::string& sBase, const char* pExt, bool bFolder);
 // Memory the program freed goes back to the system where the C library holds
 // on to it (glibc keeps freed blocks of each thread's arena): a closed file's
-// muxer buffers would otherwise stay with the process as fragments.
-void ReturnFreedMemory();
+// muxer buffers would otherwise stay with the process as fragments. A
+// segment's close only asks for it (it runs on the module's worker, which a
+// slow trim would hold up for every stream); the recorder's own loop does it.
+void AskToReturnFreedMemory();
+void ReturnFreedMemoryIfAsked();
 // sText into sPath through a temporary file beside it, renamed over sPath:
 // a reader (or a crash) never sees a half-written file.
 bool ReplaceFileText(const std::string& sPath, const std::string& sText);

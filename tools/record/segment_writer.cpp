@@ -88,7 +88,7 @@ void CSegmentWriter::Finish(std::unique_ptr<CMediaWriter>& pWriter, const JXSegm
     JXStreamSummary written;
     pWriter->Fill(written);
     pWriter.reset();
-    ReturnFreedMemory();
+    AskToReturnFreedMemory();
     m_Skipped += written.nSkippedFrames;
     m_Errors += written.nWriteErrors;
     // A file that never got a frame (no key frame came) was removed by its writer.
